@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Shared by run.sh and test.sh: install missing packages, configure once, build incrementally.
+# With ZRK_SANITIZE=ON the tree is build-sanitize/, built with AddressSanitizer and UBSan.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+"$here/scripts/install-deps.sh"
+build="$here/build"
+args=()
+if [ "${ZRK_SANITIZE:-OFF}" = "ON" ]; then
+  build="$here/build-sanitize"
+  args+=(-DZRK_SANITIZE=ON)
+fi
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S "$here" -B "$build" -G Ninja "${args[@]}" >/dev/null
+fi
+cmake --build "$build" -- -j "$(nproc)" --quiet

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs every system package that building, running and testing ZRK needs.
+# The one place that installs packages: idempotent, quiet when all is present.
+set -euo pipefail
+
+# 32-bit build: libraries are i386; tools run natively.
+PACKAGES=(
+  gcc-multilib g++-multilib cmake ninja-build
+  libgtest-dev:i386 libgmock-dev:i386
+  libvorbisidec-dev:i386 libogg-dev:i386
+  libffi-dev:i386
+  libunicorn-dev:i386
+  libxcb1-dev:i386 libxcb-shm0-dev:i386
+  libasound2-dev:i386
+  libstb-dev fonts-dejavu-core
+  binutils-arm-linux-gnueabihf
+  python3
+)
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+
+missing=()
+for pkg in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$pkg")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "install-deps: installing ${missing[*]}" >&2
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+# Some mirrors lack an i386 index (often the security suite): one failed index must not stop us.
+$SUDO apt-get update -q || echo "install-deps: apt-get update reported errors; continuing" >&2
+$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
