@@ -6,3 +6,6 @@
 #include "platform/kernel/config.h"
 #include "platform/kernel/handles.h"
 #include "platform/kernel/memory.h"
+#include "platform/kernel/paths.h"
+#include "platform/kernel/utf.h"
+#include "platform/kernel/filetime.h"

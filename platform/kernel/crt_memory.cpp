@@ -1,0 +1,68 @@
+// The C runtime's allocator: glibc blocks behind a 16-byte header that records the exact
+// requested size and a check word, so sizes read back are exact and foreign pointers show.
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/kernel/block_header.h"
+#include "platform/kernel/memory.h"
+
+namespace crt {
+
+using platform::BlockHeader;
+
+void* malloc(size_t size) {
+  if (size > platform::kLargestBlock) return nullptr;
+  auto* header = static_cast<BlockHeader*>(std::malloc(sizeof(BlockHeader) + size));
+  if (!header) return nullptr;
+  platform::block_stamp(header, size, platform::kCrtBlockMagic);
+  return header + 1;
+}
+
+void* calloc(size_t count, size_t size) {
+  if (size != 0 && count > platform::kLargestBlock / size) return nullptr;
+  void* block = malloc(count * size);
+  if (block) std::memset(block, 0, count * size);
+  return block;
+}
+
+void* realloc(void* block, size_t size) {
+  if (!block) return malloc(size);
+  BlockHeader* header = platform::block_header(block, platform::kCrtBlockMagic);
+  if (!header || size > platform::kLargestBlock) return nullptr;
+  if (size == 0) {
+    free(block);
+    return nullptr;
+  }
+  header->magic = 0;
+  auto* moved = static_cast<BlockHeader*>(std::realloc(header, sizeof(BlockHeader) + size));
+  if (!moved) {
+    header->magic = platform::block_check(header->size, platform::kCrtBlockMagic);
+    return nullptr;
+  }
+  platform::block_stamp(moved, size, platform::kCrtBlockMagic);
+  return moved + 1;
+}
+
+void free(void* block) {
+  if (!block) return;
+  BlockHeader* header = platform::block_header(block, platform::kCrtBlockMagic);
+  if (!header) return;  // not ours: leaking it beats corrupting the heap
+  header->magic = 0;
+  std::free(header);
+}
+
+size_t _msize(void* block) {
+  if (!block) return static_cast<size_t>(-1);
+  BlockHeader* header = platform::block_header(block, platform::kCrtBlockMagic);
+  return header ? header->size : static_cast<size_t>(-1);
+}
+
+char* _strdup(const char* text) {
+  if (!text) return nullptr;
+  size_t size = std::strlen(text) + 1;
+  auto* copy = static_cast<char*>(malloc(size));
+  if (copy) std::memcpy(copy, text, size);
+  return copy;
+}
+
+}  // namespace crt

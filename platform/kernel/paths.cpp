@@ -1,0 +1,94 @@
+// Host path resolution with case-insensitive matching, one component at a time.
+#include "platform/kernel/paths.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include "platform/kernel/config.h"
+#include "platform/kernel/utf.h"
+
+namespace platform {
+namespace {
+
+bool exists(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0;
+}
+
+// Upper-case of one UTF-16 unit for name comparison: ASCII and Latin-1 letters.
+char16_t fold(char16_t c) {
+  if (c >= u'a' && c <= u'z') return c - 32;
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 32;
+  if (c == 0xFF) return 0x178;
+  return c;
+}
+
+// The entry of folder whose name matches name without regard to case, or name itself.
+std::string match_entry(const std::string& folder, const std::string& name) {
+  DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return name;
+  std::string found = name;
+  while (dirent* entry = readdir(dir)) {
+    if (names_equal_ignoring_case(entry->d_name, name)) {
+      found = entry->d_name;
+      break;
+    }
+  }
+  closedir(dir);
+  return found;
+}
+
+}  // namespace
+
+bool names_equal_ignoring_case(std::string_view a, std::string_view b) {
+  if (a.size() == b.size() && a == b) return true;
+  std::u16string wide_a = utf16_from_utf8(a), wide_b = utf16_from_utf8(b);
+  if (wide_a.size() != wide_b.size()) return false;
+  for (size_t i = 0; i < wide_a.size(); ++i) {
+    if (fold(wide_a[i]) != fold(wide_b[i])) return false;
+  }
+  return true;
+}
+
+std::string host_path(std::u16string_view path) {
+  std::string text = utf8_from_utf16(path);
+  for (char& c : text) {
+    if (c == '\\') c = '/';
+  }
+  // resolved grows one component at a time; rooted paths join with "/".
+  std::string resolved;
+  bool rooted = !text.empty() && text[0] == '/';
+  if (!path.empty() && path[0] == u'\\') resolved = device_root();
+  auto join = [&](const std::string& name) { return (resolved.empty() && !rooted) ? name : resolved + "/" + name; };
+  std::string whole = rooted ? join(text.substr(1)) : text;
+  if (whole.empty() || exists(whole)) return whole;
+
+  // Once a component is missing, the rest are kept as written.
+  bool matching = true;
+  size_t start = rooted ? 1 : 0;
+  while (start < text.size()) {
+    size_t end = text.find('/', start);
+    if (end == std::string::npos) end = text.size();
+    std::string name = text.substr(start, end - start);
+    start = end + 1;
+    if (name.empty()) continue;
+    std::string candidate = join(name);
+    if (matching && name != "." && name != ".." && !exists(candidate)) {
+      std::string folder = resolved.empty() ? (rooted ? "/" : ".") : resolved;
+      candidate = join(match_entry(folder, name));
+      matching = exists(candidate);
+    }
+    resolved = candidate;
+  }
+  if (text.back() == '/') resolved += '/';
+  return resolved;
+}
+
+std::string host_path(const WCHAR* path) {
+  if (!path) return {};
+  size_t length = 0;
+  while (path[length]) ++length;
+  return host_path(std::u16string_view(path, length));
+}
+
+}  // namespace platform

@@ -1,0 +1,21 @@
+// Device paths to host paths. A path that begins with "\" lives under the device
+// root (ZRK_ROOT); any other path is a host path whose backslashes become slashes.
+// Device file names are case-insensitive: a component that does not exist as written
+// is matched against its folder's entries without regard to case.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/kernel/types.h"
+
+namespace platform {
+
+std::string host_path(std::u16string_view path);
+// A null-terminated path; null gives an empty string.
+std::string host_path(const WCHAR* path);
+
+// True when two names are equal ignoring case (ASCII and Latin-1 letters).
+bool names_equal_ignoring_case(std::string_view a, std::string_view b);
+
+}  // namespace platform
