@@ -91,4 +91,39 @@ std::u16string utf16_from_utf8(std::string_view text) {
   return out;
 }
 
+namespace {
+// Bytes 0x80-0x9F of Windows-1252; the rest of the page is Latin-1.
+constexpr char16_t kAnsiHigh[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+}  // namespace
+
+char16_t utf16_from_ansi_byte(uint8_t byte) {
+  return (byte >= 0x80 && byte < 0xA0) ? kAnsiHigh[byte - 0x80] : static_cast<char16_t>(byte);
+}
+
+int ansi_byte_from_utf16(char16_t unit) {
+  if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) return unit;
+  for (int i = 0; i < 32; ++i) {
+    if (kAnsiHigh[i] == unit) return 0x80 + i;
+  }
+  return -1;
+}
+
+std::u16string utf16_from_ansi(std::string_view text) {
+  std::u16string out(text.size(), u'\0');
+  for (size_t i = 0; i < text.size(); ++i) out[i] = utf16_from_ansi_byte(static_cast<uint8_t>(text[i]));
+  return out;
+}
+
+std::string ansi_from_utf16(std::u16string_view text, char fallback) {
+  std::string out(text.size(), '\0');
+  for (size_t i = 0; i < text.size(); ++i) {
+    int byte = ansi_byte_from_utf16(text[i]);
+    out[i] = byte < 0 ? fallback : static_cast<char>(byte);
+  }
+  return out;
+}
+
 }  // namespace platform

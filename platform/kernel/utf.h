@@ -14,4 +14,12 @@ std::u16string utf16_from_utf8(std::string_view text);
 // A null-terminated UTF-16 text (null gives an empty string).
 std::string utf8_from_utf16(const WCHAR* text);
 
+// The device's 8-bit code page, Windows-1252. Its five unassigned bytes map to the C1
+// controls of the same value; a UTF-16 unit with no 8-bit form becomes fallback.
+std::u16string utf16_from_ansi(std::string_view text);
+std::string ansi_from_utf16(std::u16string_view text, char fallback = '?');
+char16_t utf16_from_ansi_byte(uint8_t byte);
+// The 8-bit form of one UTF-16 unit, or -1 when it has none.
+int ansi_byte_from_utf16(char16_t unit);
+
 }  // namespace platform
