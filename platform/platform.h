@@ -9,3 +9,6 @@
 #include "platform/kernel/paths.h"
 #include "platform/kernel/utf.h"
 #include "platform/kernel/filetime.h"
+#include "platform/kernel/fault_guard.h"
+#include "platform/kernel/modules.h"
+#include "platform/user/message_box.h"
