@@ -10,3 +10,6 @@
 #include "platform/kernel/utf.h"
 #include "platform/kernel/filetime.h"
 #include "platform/kernel/registry.h"
+#include "platform/kernel/fault_guard.h"
+#include "platform/kernel/modules.h"
+#include "platform/user/message_box.h"
