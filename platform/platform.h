@@ -9,3 +9,5 @@
 #include "platform/kernel/paths.h"
 #include "platform/kernel/utf.h"
 #include "platform/kernel/filetime.h"
+#include "platform/kernel/files.h"
+#include "platform/kernel/stdio.h"
