@@ -13,3 +13,5 @@
 #include "platform/kernel/fault_guard.h"
 #include "platform/kernel/modules.h"
 #include "platform/user/message_box.h"
+#include "platform/kernel/files.h"
+#include "platform/kernel/stdio.h"

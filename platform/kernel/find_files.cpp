@@ -1,0 +1,154 @@
+// Searches of folders (FindFirstFileW): the matching entries are taken at the start,
+// in name order, and handed out one at a time.
+#define _FILE_OFFSET_BITS 64  // readdir fails on 64-bit inode numbers otherwise
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "platform/kernel/file_object.h"
+#include "platform/kernel/files.h"
+#include "platform/kernel/paths.h"
+#include "platform/kernel/utf.h"
+
+namespace platform {
+namespace {
+
+class FindSearch : public KernelObject {
+ public:
+  explicit FindSearch(std::vector<WIN32_FIND_DATAW> entries)
+      : KernelObject(ObjectKind::FindSearch), entries_(std::move(entries)) {}
+
+  // Copies the next entry out; false after the last.
+  bool next(WIN32_FIND_DATAW& found) {
+    std::lock_guard guard(lock_);
+    if (next_ >= entries_.size()) return false;
+    found = entries_[next_++];
+    return true;
+  }
+
+ private:
+  std::mutex lock_;
+  std::vector<WIN32_FIND_DATAW> entries_;
+  size_t next_ = 0;
+};
+
+// Upper case of one UTF-16 unit: the folding host_path uses for names.
+char16_t fold(char16_t c) {
+  if (c >= u'a' && c <= u'z') return c - 32;
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 32;
+  if (c == 0xFF) return 0x178;
+  return c;
+}
+
+// '*' matches any run of characters, '?' any one; letters match without regard to case.
+bool wildcard_match(std::u16string_view pattern, std::u16string_view name) {
+  size_t p = 0, n = 0;
+  size_t star = std::u16string_view::npos, star_name = 0;  // where to retry after a mismatch
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == u'*') {
+      star = p++;
+      star_name = n;
+    } else if (p < pattern.size() && (pattern[p] == u'?' || fold(pattern[p]) == fold(name[n]))) {
+      ++p;
+      ++n;
+    } else if (star != std::u16string_view::npos) {
+      p = star + 1;
+      n = ++star_name;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == u'*') ++p;
+  return p == pattern.size();
+}
+
+// A trailing ".*" also matches an empty extension, so "*.*" finds every entry.
+bool pattern_matches(std::u16string_view pattern, std::u16string_view name) {
+  if (wildcard_match(pattern, name)) return true;
+  return pattern.size() >= 2 && pattern.ends_with(u".*") && wildcard_match(pattern.substr(0, pattern.size() - 2), name);
+}
+
+HANDLE fail(DWORD error) {
+  SetLastError(error);
+  return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+}  // namespace platform
+
+HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* found) {
+  using platform::fail;
+  if (!pattern || !found) return fail(ERROR_INVALID_PARAMETER);
+  std::u16string_view text(pattern);
+  size_t cut = text.find_last_of(u"\\/");
+  std::u16string_view folder_text = cut == std::u16string_view::npos ? u"" : text.substr(0, cut == 0 ? 1 : cut);
+  std::u16string_view name_pattern = cut == std::u16string_view::npos ? text : text.substr(cut + 1);
+
+  std::string folder = folder_text.empty() ? "." : platform::host_path(folder_text);
+  DIR* directory = opendir(folder.c_str());
+  if (!directory) {
+    return fail(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : platform::error_from_errno(errno));
+  }
+  std::vector<std::string> names;
+  while (dirent* entry = readdir(directory)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    if (platform::pattern_matches(name_pattern, platform::utf16_from_utf8(entry->d_name))) {
+      names.push_back(entry->d_name);
+    }
+  }
+  closedir(directory);
+  std::sort(names.begin(), names.end());
+
+  std::vector<WIN32_FIND_DATAW> entries;
+  for (const std::string& name : names) {
+    std::u16string wide = platform::utf16_from_utf8(name);
+    platform::HostFileInfo info;
+    // Names too long for the record, and links to nothing, cannot be reported.
+    if (wide.size() >= MAX_PATH || !platform::host_file_info(-1, (folder + "/" + name).c_str(), info)) continue;
+    WIN32_FIND_DATAW data{};
+    data.dwFileAttributes = info.attributes;
+    data.ftCreationTime = info.creation;
+    data.ftLastAccessTime = info.last_access;
+    data.ftLastWriteTime = info.last_write;
+    data.nFileSizeHigh = static_cast<DWORD>(info.size >> 32);
+    data.nFileSizeLow = static_cast<DWORD>(info.size);
+    data.dwOID = info.id;
+    std::copy(wide.begin(), wide.end(), data.cFileName);
+    entries.push_back(data);
+  }
+  if (entries.empty()) return fail(ERROR_FILE_NOT_FOUND);
+
+  auto search = std::make_shared<platform::FindSearch>(std::move(entries));
+  search->next(*found);
+  return platform::handle_create(std::move(search));
+}
+
+BOOL FindNextFileW(HANDLE search, WIN32_FIND_DATAW* found) {
+  auto object = platform::handle_object_as<platform::FindSearch>(search, platform::ObjectKind::FindSearch);
+  if (!object) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!found) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (!object->next(*found)) {
+    SetLastError(ERROR_NO_MORE_FILES);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL FindClose(HANDLE search) {
+  if (!platform::handle_object_as<platform::FindSearch>(search, platform::ObjectKind::FindSearch)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return CloseHandle(search);
+}

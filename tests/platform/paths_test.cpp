@@ -1,0 +1,52 @@
+// Device and host paths: case-insensitive resolution under ZRK_ROOT, missing
+// components kept as written, host paths with backslashes.
+#include <gtest/gtest.h>
+
+#include "platform/kernel/paths.h"
+#include "platform/kernel/utf.h"
+#include "temporary_root.h"
+
+namespace {
+
+using Paths = TemporaryRoot;
+
+TEST_F(Paths, DevicePathsResolveWithoutRegardToCase) {
+  make_file("Program Files/Game/Data.TXT", "x");
+  make_file("Program Files/Game/\xC3\x89t\xC3\xA9.txt", "x");  // \u00C9t\u00E9.txt in UTF-8
+  struct Case {
+    std::u16string device;
+    std::string expected;  // under the root
+  };
+  const Case cases[] = {
+      {u"\\Program Files\\Game\\Data.TXT", "/Program Files/Game/Data.TXT"},
+      {u"\\PROGRAM FILES\\game\\data.txt", "/Program Files/Game/Data.TXT"},
+      {u"\\program files\\GAME\\", "/Program Files/Game/"},
+      {u"\\PROGRAM FILES\\GAME\\\u00C9T\u00C9.TXT", "/Program Files/Game/\xC3\x89t\xC3\xA9.txt"},
+      // Once a component is missing, it and the rest stay as written.
+      {u"\\program files\\game\\New.Txt", "/Program Files/Game/New.Txt"},
+      {u"\\PROGRAM FILES\\Missing\\GAME\\data.txt", "/Program Files/Missing/GAME/data.txt"},
+      {u"\\Nowhere\\Game\\Data.TXT", "/Nowhere/Game/Data.TXT"},
+  };
+  for (const Case& row : cases) {
+    EXPECT_EQ(platform::host_path(row.device), root_ + row.expected) << platform::utf8_from_utf16(row.device);
+  }
+}
+
+TEST_F(Paths, HostPathsTakeBackslashesAsSeparators) {
+  make_file("Program Files/Game/Data.TXT", "x");
+  std::u16string root = platform::utf16_from_utf8(root_);
+  struct Case {
+    std::u16string host;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {root + u"\\Program Files\\Game\\Data.TXT", root_ + "/Program Files/Game/Data.TXT"},
+      {root + u"/PROGRAM FILES\\GAME/DATA.txt", root_ + "/Program Files/Game/Data.TXT"},
+      {root + u"\\Program Files\\Other.txt", root_ + "/Program Files/Other.txt"},
+  };
+  for (const Case& row : cases) {
+    EXPECT_EQ(platform::host_path(row.host), row.expected) << platform::utf8_from_utf16(row.host);
+  }
+}
+
+}  // namespace
