@@ -9,3 +9,6 @@
 #include "platform/kernel/paths.h"
 #include "platform/kernel/utf.h"
 #include "platform/kernel/filetime.h"
+#include "platform/kernel/text.h"
+#include "platform/kernel/wide_string.h"
+#include "platform/kernel/crt.h"
