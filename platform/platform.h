@@ -15,3 +15,6 @@
 #include "platform/user/message_box.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/stdio.h"
+#include "platform/kernel/text.h"
+#include "platform/kernel/wide_string.h"
+#include "platform/kernel/crt.h"

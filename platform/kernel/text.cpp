@@ -1,0 +1,354 @@
+// MultiByteToWideChar and WideCharToMultiByte over Windows-1252 and UTF-8.
+// Each call converts the whole source into a string first, then applies the size rules.
+#include "platform/kernel/text.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "platform/kernel/utf.h"
+
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+
+enum class CodePage { Ansi, Utf8, Unsupported };
+
+CodePage code_page_kind(UINT code_page) {
+  switch (code_page) {
+    case CP_ACP:
+    case CP_OEMCP:
+    case CP_THREAD_ACP:
+    case CP_WINDOWS_1252:
+      return CodePage::Ansi;
+    case CP_UTF8:
+      return CodePage::Utf8;
+    default:
+      return CodePage::Unsupported;
+  }
+}
+
+// Accented letters of Windows-1252 as letter + combining mark, for MB_COMPOSITE and
+// WC_COMPOSITECHECK.
+struct Composition {
+  char16_t letter;
+  char16_t base;
+  char16_t mark;
+};
+
+constexpr char16_t kGrave = 0x300, kAcute = 0x301, kCircumflex = 0x302, kTilde = 0x303, kDiaeresis = 0x308,
+                   kRing = 0x30A, kCaron = 0x30C, kCedilla = 0x327;
+
+// Upper-case letters of Latin-1; each lower-case form is 0x20 above, with base + 0x20.
+constexpr Composition kUpperLatin1[] = {
+    {0xC0, 'A', kGrave},     {0xC1, 'A', kAcute},      {0xC2, 'A', kCircumflex}, {0xC3, 'A', kTilde},
+    {0xC4, 'A', kDiaeresis}, {0xC5, 'A', kRing},       {0xC7, 'C', kCedilla},    {0xC8, 'E', kGrave},
+    {0xC9, 'E', kAcute},     {0xCA, 'E', kCircumflex}, {0xCB, 'E', kDiaeresis},  {0xCC, 'I', kGrave},
+    {0xCD, 'I', kAcute},     {0xCE, 'I', kCircumflex}, {0xCF, 'I', kDiaeresis},  {0xD1, 'N', kTilde},
+    {0xD2, 'O', kGrave},     {0xD3, 'O', kAcute},      {0xD4, 'O', kCircumflex}, {0xD5, 'O', kTilde},
+    {0xD6, 'O', kDiaeresis}, {0xD9, 'U', kGrave},      {0xDA, 'U', kAcute},      {0xDB, 'U', kCircumflex},
+    {0xDC, 'U', kDiaeresis}, {0xDD, 'Y', kAcute}};
+constexpr Composition kOtherLetters[] = {
+    {0xFF, 'y', kDiaeresis}, {0x178, 'Y', kDiaeresis}, {0x160, 'S', kCaron},
+    {0x161, 's', kCaron},    {0x17D, 'Z', kCaron},     {0x17E, 'z', kCaron}};
+
+template <typename Visit>
+bool for_each_composition(Visit visit) {
+  for (const Composition& upper : kUpperLatin1) {
+    if (visit(upper)) return true;
+    Composition lower{static_cast<char16_t>(upper.letter + 0x20), static_cast<char16_t>(upper.base + 0x20),
+                      upper.mark};
+    if (visit(lower)) return true;
+  }
+  for (const Composition& other : kOtherLetters) {
+    if (visit(other)) return true;
+  }
+  return false;
+}
+
+// The accented letter for base + mark, or 0.
+char16_t compose(char16_t base, char16_t mark) {
+  char16_t found = 0;
+  for_each_composition([&](const Composition& entry) {
+    if (entry.base != base || entry.mark != mark) return false;
+    found = entry.letter;
+    return true;
+  });
+  return found;
+}
+
+// The decomposition of an accented letter, or false.
+bool decompose(char16_t letter, Composition* result) {
+  return for_each_composition([&](const Composition& entry) {
+    if (entry.letter != letter) return false;
+    *result = entry;
+    return true;
+  });
+}
+
+bool is_combining_mark(char16_t unit) { return unit >= 0x300 && unit <= 0x36F; }
+
+// Decodes UTF-8; each maximal ill-formed sequence becomes one U+FFFD.
+std::u16string decode_utf8(const unsigned char* bytes, size_t length, bool* invalid) {
+  std::u16string out;
+  out.reserve(length);
+  size_t i = 0;
+  while (i < length) {
+    unsigned char lead = bytes[i];
+    if (lead < 0x80) {
+      out += static_cast<char16_t>(lead);
+      ++i;
+      continue;
+    }
+    int extra = 0;
+    unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+    char32_t code = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      extra = 1;
+      code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      extra = 2;
+      code = lead & 0x0F;
+      if (lead == 0xE0) low = 0xA0;   // no overlong forms
+      if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      extra = 3;
+      code = lead & 0x07;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+    } else {
+      *invalid = true;
+      out += kReplacement;
+      ++i;
+      continue;
+    }
+    size_t taken = 1;
+    bool complete = true;
+    for (int k = 0; k < extra; ++k) {
+      if (i + taken >= length) {
+        complete = false;
+        break;
+      }
+      unsigned char next = bytes[i + taken];
+      unsigned char minimum = k == 0 ? low : 0x80, maximum = k == 0 ? high : 0xBF;
+      if (next < minimum || next > maximum) {
+        complete = false;
+        break;
+      }
+      code = (code << 6) | (next & 0x3F);
+      ++taken;
+    }
+    i += taken;
+    if (!complete) {
+      *invalid = true;
+      out += kReplacement;
+    } else if (code < 0x10000) {
+      out += static_cast<char16_t>(code);
+    } else {
+      code -= 0x10000;
+      out += static_cast<char16_t>(0xD800 | (code >> 10));
+      out += static_cast<char16_t>(0xDC00 | (code & 0x3FF));
+    }
+  }
+  return out;
+}
+
+void append_utf8(std::string& out, char32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+std::string encode_utf8(const char16_t* units, size_t length, bool* invalid) {
+  std::string out;
+  out.reserve(length);
+  for (size_t i = 0; i < length; ++i) {
+    char32_t unit = units[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < length && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+      append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+      ++i;
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      *invalid = true;
+      append_utf8(out, kReplacement);
+    } else {
+      append_utf8(out, unit);
+    }
+  }
+  return out;
+}
+
+std::u16string decode_ansi(const char* bytes, size_t length, bool composite) {
+  std::u16string out;
+  out.reserve(length);
+  for (size_t i = 0; i < length; ++i) {
+    char16_t unit = platform::utf16_from_ansi_byte(static_cast<uint8_t>(bytes[i]));
+    Composition parts;
+    if (composite && decompose(unit, &parts)) {
+      out += parts.base;
+      out += parts.mark;
+    } else {
+      out += unit;
+    }
+  }
+  return out;
+}
+
+std::string encode_ansi(const char16_t* units, size_t length, DWORD flags, char default_char, bool* used_default) {
+  std::string out;
+  out.reserve(length);
+  auto append = [&](char16_t unit) {
+    int byte = platform::ansi_byte_from_utf16(unit);
+    if (byte < 0) {
+      *used_default = true;
+      out += default_char;
+    } else {
+      out += static_cast<char>(byte);
+    }
+  };
+  bool composite_check = (flags & WC_COMPOSITECHECK) != 0;
+  for (size_t i = 0; i < length; ++i) {
+    char16_t unit = units[i];
+    if (composite_check && i + 1 < length && is_combining_mark(units[i + 1])) {
+      char16_t letter = compose(unit, units[i + 1]);
+      if (letter != 0 && platform::ansi_byte_from_utf16(letter) >= 0) {
+        append(letter);
+      } else if (flags & WC_DISCARDNS) {
+        append(unit);
+      } else if (flags & WC_DEFAULTCHAR) {
+        *used_default = true;
+        out += default_char;
+      } else {
+        append(unit);
+        append(units[i + 1]);
+      }
+      ++i;
+      continue;
+    }
+    append(unit);
+  }
+  return out;
+}
+
+// Copies a converted text into the caller's buffer under the size rules shared by both
+// directions.
+template <typename Unit>
+int deliver(const std::basic_string<Unit>& converted, Unit* target, int capacity) {
+  if (converted.size() > 0x7FFFFFFFu) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return 0;
+  }
+  int needed = static_cast<int>(converted.size());
+  if (capacity == 0) return needed;
+  if (needed > capacity) {
+    std::copy_n(converted.data(), capacity, target);
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::copy_n(converted.data(), needed, target);
+  return needed;
+}
+
+bool buffers_overlap(const void* source, size_t source_size, const void* target, size_t target_size) {
+  auto source_start = reinterpret_cast<uintptr_t>(source), target_start = reinterpret_cast<uintptr_t>(target);
+  return target && source_start < target_start + target_size && target_start < source_start + source_size;
+}
+
+}  // namespace
+
+int MultiByteToWideChar(UINT code_page, DWORD flags, const char* source, int source_bytes, WCHAR* target,
+                        int target_chars) {
+  if (!source || source_bytes == 0 || source_bytes < -1 || target_chars < 0 || (!target && target_chars != 0)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  CodePage kind = code_page_kind(code_page);
+  if (kind == CodePage::Unsupported) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  DWORD allowed = kind == CodePage::Utf8 ? MB_ERR_INVALID_CHARS
+                                         : MB_PRECOMPOSED | MB_COMPOSITE | MB_USEGLYPHCHARS | MB_ERR_INVALID_CHARS;
+  if ((flags & ~allowed) != 0 || (flags & (MB_PRECOMPOSED | MB_COMPOSITE)) == (MB_PRECOMPOSED | MB_COMPOSITE)) {
+    SetLastError(ERROR_INVALID_FLAGS);
+    return 0;
+  }
+  size_t length = source_bytes == -1 ? std::strlen(source) + 1 : static_cast<size_t>(source_bytes);
+  if (buffers_overlap(source, length, target, static_cast<size_t>(target_chars) * sizeof(WCHAR))) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::u16string converted;
+  if (kind == CodePage::Utf8) {
+    bool invalid = false;
+    converted = decode_utf8(reinterpret_cast<const unsigned char*>(source), length, &invalid);
+    if (invalid && (flags & MB_ERR_INVALID_CHARS)) {
+      SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+      return 0;
+    }
+  } else {
+    // Every byte of Windows-1252 has a character, so MB_ERR_INVALID_CHARS never fires.
+    converted = decode_ansi(source, length, (flags & MB_COMPOSITE) != 0);
+  }
+  return deliver(converted, target, target_chars);
+}
+
+int WideCharToMultiByte(UINT code_page, DWORD flags, const WCHAR* source, int source_chars, char* target,
+                        int target_bytes, const char* default_char, BOOL* used_default) {
+  if (!source || source_chars == 0 || source_chars < -1 || target_bytes < 0 || (!target && target_bytes != 0)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  CodePage kind = code_page_kind(code_page);
+  if (kind == CodePage::Unsupported) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  DWORD allowed = kind == CodePage::Utf8 ? WC_ERR_INVALID_CHARS
+                                         : WC_COMPOSITECHECK | WC_DISCARDNS | WC_SEPCHARS | WC_DEFAULTCHAR |
+                                               WC_NO_BEST_FIT_CHARS;
+  if ((flags & ~allowed) != 0) {
+    SetLastError(ERROR_INVALID_FLAGS);
+    return 0;
+  }
+  if (kind == CodePage::Utf8 && (default_char || used_default)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  size_t length = 0;
+  if (source_chars == -1) {
+    while (source[length]) ++length;
+    ++length;
+  } else {
+    length = static_cast<size_t>(source_chars);
+  }
+  if (buffers_overlap(source, length * sizeof(WCHAR), target, static_cast<size_t>(target_bytes))) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::string converted;
+  if (kind == CodePage::Utf8) {
+    bool invalid = false;
+    converted = encode_utf8(source, length, &invalid);
+    if (invalid && (flags & WC_ERR_INVALID_CHARS)) {
+      SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+      return 0;
+    }
+  } else {
+    bool defaulted = false;
+    converted = encode_ansi(source, length, flags, default_char ? *default_char : '?', &defaulted);
+    if (used_default) *used_default = defaulted ? TRUE : FALSE;
+  }
+  return deliver(converted, target, target_bytes);
+}
