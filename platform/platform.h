@@ -9,3 +9,7 @@
 #include "platform/kernel/paths.h"
 #include "platform/kernel/utf.h"
 #include "platform/kernel/filetime.h"
+#include "platform/kernel/clock.h"
+#include "platform/kernel/threads.h"
+#include "platform/kernel/sync.h"
+#include "platform/kernel/time.h"
