@@ -18,3 +18,7 @@
 #include "platform/kernel/text.h"
 #include "platform/kernel/wide_string.h"
 #include "platform/kernel/crt.h"
+#include "platform/kernel/clock.h"
+#include "platform/kernel/threads.h"
+#include "platform/kernel/sync.h"
+#include "platform/kernel/time.h"
