@@ -7,7 +7,6 @@
 
 #include "platform/kernel/types.h"
 
-using ULONG_PTR = uintptr_t;
 
 // Exception codes as the device reports them.
 constexpr DWORD EXCEPTION_DATATYPE_MISALIGNMENT = 0x80000002u;

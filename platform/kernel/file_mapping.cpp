@@ -1,6 +1,5 @@
 // File mapping over shared host mappings: a mapping holds its file (or a memory file
 // for fresh memory), and every view holds its mapping until it is unmapped.
-#define _FILE_OFFSET_BITS 64  // offsets and sizes beyond 32 bits on this 32-bit program
 
 #include <sys/mman.h>
 #include <sys/stat.h>

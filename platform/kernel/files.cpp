@@ -1,6 +1,5 @@
 // Files of the device over host descriptors: opening with the device's dispositions,
 // reading, writing, seeking, sizes, times and deletion.
-#define _FILE_OFFSET_BITS 64  // sizes and inode numbers beyond 32 bits on this 32-bit program
 
 #include "platform/kernel/files.h"
 
@@ -324,6 +323,22 @@ BOOL DeleteFileW(LPCWSTR name) {
   }
   if (unlink(path.c_str()) != 0) {
     SetLastError(platform::error_from_errno(errno));
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES) {
+  if (!name || !*name) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  std::string path = platform::host_path(name);
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  if (mkdir(path.c_str(), 0777) != 0) {
+    SetLastError(errno == EEXIST ? ERROR_ALREADY_EXISTS
+                 : errno == ENOENT ? ERROR_PATH_NOT_FOUND
+                                   : platform::error_from_errno(errno));
     return FALSE;
   }
   return TRUE;

@@ -39,14 +39,6 @@ constexpr DWORD FILE_MAP_READ = 0x4;
 constexpr DWORD FILE_MAP_ALL_ACCESS = 0xF001F;
 
 // Error codes only the file calls give.
-constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
-constexpr DWORD ERROR_GEN_FAILURE = 31;
-constexpr DWORD ERROR_DISK_FULL = 112;
-constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
-constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
-constexpr DWORD ERROR_NOACCESS = 998;
-constexpr DWORD ERROR_FILE_INVALID = 1006;
-constexpr DWORD ERROR_MAPPED_ALIGNMENT = 1132;
 
 // One entry found by a search, in the device's layout (560 bytes).
 struct WIN32_FIND_DATAW {
@@ -91,6 +83,9 @@ BOOL GetFileTime(HANDLE file, FILETIME* creation, FILETIME* last_access, FILETIM
 LONG CompareFileTime(const FILETIME* first, const FILETIME* second);
 // Deletes a file; folders and read-only files are refused with ERROR_ACCESS_DENIED.
 BOOL DeleteFileW(LPCWSTR name);
+// Creates one folder; its parent must exist. ERROR_ALREADY_EXISTS when the name is taken,
+// ERROR_PATH_NOT_FOUND when the parent is missing.
+BOOL CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES security);
 
 // Starts a search: '*' and '?' may appear in the last component and match without
 // regard to case; "x.*" also matches "x". "." and ".." are never returned, and entries

@@ -1,6 +1,5 @@
 // Searches of folders (FindFirstFileW): the matching entries are taken at the start,
 // in name order, and handed out one at a time.
-#define _FILE_OFFSET_BITS 64  // readdir fails on 64-bit inode numbers otherwise
 
 #include <dirent.h>
 

@@ -1,5 +1,4 @@
 // Host path resolution with case-insensitive matching, one component at a time.
-#define _FILE_OFFSET_BITS 64  // lstat and readdir fail on 64-bit inode numbers otherwise
 #include "platform/kernel/paths.h"
 
 #include <dirent.h>

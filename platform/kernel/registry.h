@@ -36,7 +36,6 @@ constexpr REGSAM KEY_WRITE = 0x20006;
 constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
 
 // An open key whose key was deleted meanwhile (by this or another process).
-constexpr DWORD ERROR_KEY_DELETED = 1018;
 
 // Every function returns its error code (ERROR_SUCCESS on success) and leaves
 // GetLastError alone. Key and value names are case-insensitive and keep the case

@@ -1,6 +1,5 @@
 // The C runtime's named stdio calls over glibc streams, with device names and the
 // runtime's rules for modes, folders and read-only files.
-#define _FILE_OFFSET_BITS 64  // streams on files beyond 2 GB and 64-bit inode numbers
 
 #include "platform/kernel/stdio.h"
 

@@ -6,7 +6,6 @@
 
 #include "platform/kernel/handles.h"
 
-constexpr DWORD ERROR_TOO_MANY_POSTS = 298;
 
 // EventModify's operations (SetEvent and ResetEvent are EventModify with SET and RESET).
 constexpr DWORD EVENT_PULSE = 1;

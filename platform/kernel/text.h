@@ -26,8 +26,6 @@ constexpr DWORD WC_ERR_INVALID_CHARS = 0x80;
 constexpr DWORD WC_COMPOSITECHECK = 0x200;
 constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x400;
 
-constexpr DWORD ERROR_INVALID_FLAGS = 1004;
-constexpr DWORD ERROR_NO_UNICODE_TRANSLATION = 1113;
 
 // Converts source_bytes bytes of 8-bit text (-1: up to and including its null) to UTF-16.
 // Returns the UTF-16 units written, or with target_chars 0 the units needed. Returns 0

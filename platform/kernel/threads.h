@@ -22,7 +22,6 @@ using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID parameter);
 constexpr DWORD CREATE_SUSPENDED = 0x4;
 constexpr DWORD STILL_ACTIVE = 259;
 constexpr DWORD MAXIMUM_SUSPEND_COUNT = 127;
-constexpr DWORD ERROR_SIGNAL_REFUSED = 156;
 
 // The device's priority levels: 0 is the highest.
 constexpr int THREAD_PRIORITY_TIME_CRITICAL = 0;

@@ -23,7 +23,6 @@ constexpr DWORD TIME_NOSECONDS = 0x2;
 constexpr DWORD TIME_NOTIMEMARKER = 0x4;
 constexpr DWORD TIME_FORCE24HOURFORMAT = 0x8;
 
-constexpr DWORD ERROR_INVALID_FLAGS = 1004;
 
 // Milliseconds since the program started, wrapping at 2^32. Reads the platform clock
 // (virtual with ZRK_CLOCK=virtual).

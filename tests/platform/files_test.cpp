@@ -283,6 +283,26 @@ TEST_F(Files, DeleteFileRemovesFilesOnly) {
   EXPECT_TRUE(exists("Docs"));
 }
 
+TEST_F(Files, CreateDirectoryMakesOneFolderInAnExistingParent) {
+  make_file("Games/readme.txt", "x");
+  struct Case {
+    const char16_t* name;
+    DWORD error;  // ERROR_SUCCESS: created
+  };
+  const Case cases[] = {
+      {u"\\GAMES\\Saves", ERROR_SUCCESS},  // the parent is found without regard to case
+      {u"\\Games\\saves", ERROR_ALREADY_EXISTS},
+      {u"\\Games\\readme.txt", ERROR_ALREADY_EXISTS},
+      {u"\\Missing\\Saves", ERROR_PATH_NOT_FOUND},
+  };
+  for (const Case& row : cases) {
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(CreateDirectoryW(row.name, nullptr), row.error == ERROR_SUCCESS) << name_of(row.name);
+    EXPECT_EQ(GetLastError(), row.error) << name_of(row.name);
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(host("Games/Saves")));
+}
+
 class Searches : public TemporaryRoot {
  protected:
   void SetUp() override {
