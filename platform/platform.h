@@ -9,3 +9,4 @@
 #include "platform/kernel/paths.h"
 #include "platform/kernel/utf.h"
 #include "platform/kernel/filetime.h"
+#include "platform/kernel/system_info.h"
