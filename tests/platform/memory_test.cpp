@@ -265,12 +265,15 @@ TEST(Heap, DestroyReleasesEveryBlockStillAllocated) {
   size_t before = allocated_bytes();
   // Sizes above glibc's per-thread cache, which mallinfo2 would count as still in use.
   for (int i = 0; i < 1000; ++i) blocks.push_back(HeapAlloc(heap, 0, 1100 + (i * 37) % 3000));
-  // Free the first, the last and some in between, and move some, so the block list is
-  // relinked in every way before the heap goes.
+  // Move some blocks, then free the first, the last and some in between (among them the
+  // neighbours of moved ones), so the block list is relinked in every way before the heap goes.
+  for (size_t i = 2; i + 1 < blocks.size(); i += 6) {
+    blocks[i] = HeapReAlloc(heap, 0, blocks[i], 50000);
+    ASSERT_NE(blocks[i], nullptr);
+  }
   HeapFree(heap, 0, blocks.front());
   HeapFree(heap, 0, blocks.back());
   for (size_t i = 1; i + 1 < blocks.size(); i += 3) HeapFree(heap, 0, blocks[i]);
-  for (size_t i = 2; i + 1 < blocks.size(); i += 6) ASSERT_NE(HeapReAlloc(heap, 0, blocks[i], 50000), nullptr);
   EXPECT_GT(allocated_bytes(), before + 1000000);
   EXPECT_TRUE(HeapDestroy(heap));
   EXPECT_LT(allocated_bytes(), before + 4096);
