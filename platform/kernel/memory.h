@@ -50,6 +50,12 @@ SIZE_T HeapSize(HANDLE heap, DWORD flags, LPCVOID block);
 // Only regions made by VirtualAlloc can be committed, protected or freed; VirtualQuery
 // and the address tests also answer for the rest of the address space.
 
+namespace platform {
+// The last byte a program may use. A 32-bit process on a 64-bit kernel is given
+// addresses up to just below 4 GiB; its stack usually lies there.
+constexpr uintptr_t kHighestProgramAddress = 0xFFFFDFFF;
+}  // namespace platform
+
 constexpr DWORD MEM_COMMIT = 0x1000;
 constexpr DWORD MEM_RESERVE = 0x2000;
 constexpr DWORD MEM_DECOMMIT = 0x4000;

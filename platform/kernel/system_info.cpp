@@ -3,9 +3,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <strings.h>
 
 #include "platform/kernel/config.h"
+#include "platform/kernel/memory.h"
 
 namespace platform {
 namespace {
@@ -97,7 +99,7 @@ void GetSystemInfo(LPSYSTEM_INFO info) {
   info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_ARM;
   info->dwPageSize = 4096;
   info->lpMinimumApplicationAddress = platform::pointer_from(0x00010000);
-  info->lpMaximumApplicationAddress = platform::pointer_from(0xFFFEFFFF);
+  info->lpMaximumApplicationAddress = platform::pointer_from(platform::kHighestProgramAddress);
   info->dwActiveProcessorMask = 1;
   info->dwNumberOfProcessors = 1;
   info->dwProcessorType = profile.processor_type;

@@ -19,7 +19,7 @@ namespace {
 
 constexpr uintptr_t kPageSize = 4096;
 constexpr uintptr_t kGranularity = 65536;
-constexpr uintptr_t kHighestAddress = 0xFFFEFFFF;  // the last byte a program may use
+constexpr uintptr_t kHighestAddress = kHighestProgramAddress;
 constexpr DWORD kProtectionModifiers = PAGE_GUARD | PAGE_NOCACHE | PAGE_PHYSICAL;
 
 uintptr_t round_down(uintptr_t value, uintptr_t unit) { return value & ~(unit - 1); }

@@ -492,7 +492,7 @@ TEST(VirtualMemory, BadRequestsAreRefused) {
   MEMORY_BASIC_INFORMATION info;
   EXPECT_EQ(VirtualQuery(region, &info, sizeof info - 1), 0u);
   EXPECT_EQ(VirtualQuery(region, nullptr, sizeof info), 0u);
-  EXPECT_EQ(VirtualQuery(platform::pointer_from(0xFFFF8000u), &info, sizeof info), 0u);
+  EXPECT_EQ(VirtualQuery(platform::pointer_from(0xFFFFF000u), &info, sizeof info), 0u);
   // The region is unharmed by all of it.
   info = query(region);
   EXPECT_EQ(info.State, MEM_COMMIT);
