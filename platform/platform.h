@@ -22,3 +22,4 @@
 #include "platform/kernel/threads.h"
 #include "platform/kernel/sync.h"
 #include "platform/kernel/time.h"
+#include "platform/kernel/system_info.h"

@@ -33,7 +33,7 @@ void* realloc(void* block, size_t size) {
     free(block);
     return nullptr;
   }
-  header->magic = 0;
+  platform::block_unstamp(header);
   auto* moved = static_cast<BlockHeader*>(std::realloc(header, sizeof(BlockHeader) + size));
   if (!moved) {
     header->magic = platform::block_check(header->size, platform::kCrtBlockMagic);
@@ -47,7 +47,7 @@ void free(void* block) {
   if (!block) return;
   BlockHeader* header = platform::block_header(block, platform::kCrtBlockMagic);
   if (!header) return;  // not ours: leaking it beats corrupting the heap
-  header->magic = 0;
+  platform::block_unstamp(header);
   std::free(header);
 }
 

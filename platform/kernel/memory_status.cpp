@@ -1,0 +1,85 @@
+// GlobalMemoryStatus: the host's memory figures, seen as a 32-bit program would see them.
+#include <sys/sysinfo.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/kernel/memory.h"
+
+namespace platform {
+namespace {
+
+// Figures stay below 2 GiB: programs of the device read them into signed 32-bit numbers.
+constexpr uint64_t kLargestFigure = 0x7FFFFFFF;
+// A 32-bit program's user address space: 2 GiB less the two 64 KiB ends.
+constexpr uint64_t kVirtualSpace = 0x7FFE0000;
+
+SIZE_T clamp(uint64_t bytes) { return static_cast<SIZE_T>(bytes < kLargestFigure ? bytes : kLargestFigure); }
+
+struct HostMemory {
+  uint64_t total_physical = 0;
+  uint64_t available_physical = 0;
+  uint64_t total_swap = 0;
+  uint64_t free_swap = 0;
+};
+
+// The value in kB of a "Name:  value kB" line of a /proc file, in bytes; false when absent.
+bool proc_field(const char* path, const char* name, uint64_t& bytes) {
+  FILE* file = std::fopen(path, "re");
+  if (!file) return false;
+  char line[256];
+  size_t name_length = std::strlen(name);
+  bool found = false;
+  while (!found && std::fgets(line, sizeof line, file)) {
+    unsigned long long kilobytes;
+    if (std::strncmp(line, name, name_length) == 0 && line[name_length] == ':' &&
+        std::sscanf(line + name_length + 1, "%llu", &kilobytes) == 1) {
+      bytes = kilobytes * 1024;
+      found = true;
+    }
+  }
+  std::fclose(file);
+  return found;
+}
+
+HostMemory host_memory() {
+  HostMemory memory;
+  struct sysinfo info {};
+  if (sysinfo(&info) == 0) {
+    uint64_t unit = info.mem_unit ? info.mem_unit : 1;
+    memory.total_physical = info.totalram * unit;
+    memory.available_physical = (info.freeram + info.bufferram) * unit;
+    memory.total_swap = info.totalswap * unit;
+    memory.free_swap = info.freeswap * unit;
+  }
+  // MemAvailable counts the caches the kernel would give back, which sysinfo does not.
+  proc_field("/proc/meminfo", "MemTotal", memory.total_physical);
+  proc_field("/proc/meminfo", "MemAvailable", memory.available_physical);
+  if (memory.available_physical > memory.total_physical) memory.available_physical = memory.total_physical;
+  return memory;
+}
+
+}  // namespace
+}  // namespace platform
+
+void GlobalMemoryStatus(LPMEMORYSTATUS status) {
+  if (!status) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return;
+  }
+  platform::HostMemory host = platform::host_memory();
+  uint64_t used_virtual = 0;
+  platform::proc_field("/proc/self/status", "VmSize", used_virtual);
+
+  status->dwLength = sizeof(MEMORYSTATUS);
+  status->dwMemoryLoad = host.total_physical
+      ? static_cast<DWORD>((host.total_physical - host.available_physical) * 100 / host.total_physical)
+      : 0;
+  status->dwTotalPhys = platform::clamp(host.total_physical);
+  status->dwAvailPhys = platform::clamp(host.available_physical);
+  status->dwTotalPageFile = platform::clamp(host.total_swap);
+  status->dwAvailPageFile = platform::clamp(host.free_swap);
+  status->dwTotalVirtual = platform::clamp(platform::kVirtualSpace);
+  status->dwAvailVirtual =
+      platform::clamp(used_virtual < platform::kVirtualSpace ? platform::kVirtualSpace - used_virtual : 0);
+}
