@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/kernel/handles.h"
+#include "platform/kernel/memory.h"
 #include "platform/kernel/types.h"
 
 constexpr DWORD GENERIC_READ = 0x80000000u;
@@ -31,9 +32,7 @@ constexpr DWORD FILE_END = 2;
 constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFFu;
 constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFFu;
 
-// Protections of CreateFileMappingW and accesses of MapViewOfFile.
-constexpr DWORD PAGE_READONLY = 0x02;
-constexpr DWORD PAGE_READWRITE = 0x04;
+// Accesses of MapViewOfFile (protections are the PAGE_* values of memory.h).
 constexpr DWORD FILE_MAP_WRITE = 0x2;
 constexpr DWORD FILE_MAP_READ = 0x4;
 constexpr DWORD FILE_MAP_ALL_ACCESS = 0xF001F;
