@@ -88,107 +88,6 @@ bool decompose(char16_t letter, Composition* result) {
 
 bool is_combining_mark(char16_t unit) { return unit >= 0x300 && unit <= 0x36F; }
 
-// Decodes UTF-8; each maximal ill-formed sequence becomes one U+FFFD.
-std::u16string decode_utf8(const unsigned char* bytes, size_t length, bool* invalid) {
-  std::u16string out;
-  out.reserve(length);
-  size_t i = 0;
-  while (i < length) {
-    unsigned char lead = bytes[i];
-    if (lead < 0x80) {
-      out += static_cast<char16_t>(lead);
-      ++i;
-      continue;
-    }
-    int extra = 0;
-    unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
-    char32_t code = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      extra = 1;
-      code = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      extra = 2;
-      code = lead & 0x0F;
-      if (lead == 0xE0) low = 0xA0;   // no overlong forms
-      if (lead == 0xED) high = 0x9F;  // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      extra = 3;
-      code = lead & 0x07;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-    } else {
-      *invalid = true;
-      out += kReplacement;
-      ++i;
-      continue;
-    }
-    size_t taken = 1;
-    bool complete = true;
-    for (int k = 0; k < extra; ++k) {
-      if (i + taken >= length) {
-        complete = false;
-        break;
-      }
-      unsigned char next = bytes[i + taken];
-      unsigned char minimum = k == 0 ? low : 0x80, maximum = k == 0 ? high : 0xBF;
-      if (next < minimum || next > maximum) {
-        complete = false;
-        break;
-      }
-      code = (code << 6) | (next & 0x3F);
-      ++taken;
-    }
-    i += taken;
-    if (!complete) {
-      *invalid = true;
-      out += kReplacement;
-    } else if (code < 0x10000) {
-      out += static_cast<char16_t>(code);
-    } else {
-      code -= 0x10000;
-      out += static_cast<char16_t>(0xD800 | (code >> 10));
-      out += static_cast<char16_t>(0xDC00 | (code & 0x3FF));
-    }
-  }
-  return out;
-}
-
-void append_utf8(std::string& out, char32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
-
-std::string encode_utf8(const char16_t* units, size_t length, bool* invalid) {
-  std::string out;
-  out.reserve(length);
-  for (size_t i = 0; i < length; ++i) {
-    char32_t unit = units[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < length && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-      append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (units[i + 1] - 0xDC00));
-      ++i;
-    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      *invalid = true;
-      append_utf8(out, kReplacement);
-    } else {
-      append_utf8(out, unit);
-    }
-  }
-  return out;
-}
-
 std::u16string decode_ansi(const char* bytes, size_t length, bool composite) {
   std::u16string out;
   out.reserve(length);
@@ -292,7 +191,7 @@ int MultiByteToWideChar(UINT code_page, DWORD flags, const char* source, int sou
   std::u16string converted;
   if (kind == CodePage::Utf8) {
     bool invalid = false;
-    converted = decode_utf8(reinterpret_cast<const unsigned char*>(source), length, &invalid);
+    converted = platform::utf16_from_utf8(std::string_view(source, length), &invalid);
     if (invalid && (flags & MB_ERR_INVALID_CHARS)) {
       SetLastError(ERROR_NO_UNICODE_TRANSLATION);
       return 0;
@@ -340,7 +239,7 @@ int WideCharToMultiByte(UINT code_page, DWORD flags, const WCHAR* source, int so
   std::string converted;
   if (kind == CodePage::Utf8) {
     bool invalid = false;
-    converted = encode_utf8(source, length, &invalid);
+    converted = platform::utf8_from_utf16(std::u16string_view(source, length), &invalid);
     if (invalid && (flags & WC_ERR_INVALID_CHARS)) {
       SetLastError(ERROR_NO_UNICODE_TRANSLATION);
       return 0;

@@ -36,18 +36,87 @@ void append_utf16(std::u16string& out, char32_t code) {
 
 }  // namespace
 
-std::string utf8_from_utf16(std::u16string_view text) {
+// Encodes UTF-16; an unpaired surrogate becomes U+FFFD.
+std::string utf8_from_utf16(std::u16string_view units, bool* invalid) {
+  bool ignored = false;
+  if (!invalid) invalid = &ignored;
   std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    char32_t unit = text[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+  out.reserve(units.size());
+  for (size_t i = 0; i < units.size(); ++i) {
+    char32_t unit = units[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+      append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (units[i + 1] - 0xDC00));
       ++i;
     } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      *invalid = true;
       append_utf8(out, kReplacement);
     } else {
       append_utf8(out, unit);
+    }
+  }
+  return out;
+}
+
+// Decodes UTF-8; each maximal ill-formed sequence becomes one U+FFFD.
+std::u16string utf16_from_utf8(std::string_view text, bool* invalid) {
+  auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  size_t length = text.size();
+  bool ignored = false;
+  if (!invalid) invalid = &ignored;
+  std::u16string out;
+  out.reserve(length);
+  size_t i = 0;
+  while (i < length) {
+    unsigned char lead = bytes[i];
+    if (lead < 0x80) {
+      out += static_cast<char16_t>(lead);
+      ++i;
+      continue;
+    }
+    int extra = 0;
+    unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+    char32_t code = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      extra = 1;
+      code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      extra = 2;
+      code = lead & 0x0F;
+      if (lead == 0xE0) low = 0xA0;   // no overlong forms
+      if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      extra = 3;
+      code = lead & 0x07;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+    } else {
+      *invalid = true;
+      out += static_cast<char16_t>(kReplacement);
+      ++i;
+      continue;
+    }
+    size_t taken = 1;
+    bool complete = true;
+    for (int k = 0; k < extra; ++k) {
+      if (i + taken >= length) {
+        complete = false;
+        break;
+      }
+      unsigned char next = bytes[i + taken];
+      unsigned char minimum = k == 0 ? low : 0x80, maximum = k == 0 ? high : 0xBF;
+      if (next < minimum || next > maximum) {
+        complete = false;
+        break;
+      }
+      code = (code << 6) | (next & 0x3F);
+      ++taken;
+    }
+    i += taken;
+    if (!complete) {
+      *invalid = true;
+      out += static_cast<char16_t>(kReplacement);
+    } else {
+      append_utf16(out, code);
     }
   }
   return out;
@@ -58,37 +127,6 @@ std::string utf8_from_utf16(const WCHAR* text) {
   size_t length = 0;
   while (text[length]) ++length;
   return utf8_from_utf16(std::u16string_view(text, length));
-}
-
-std::u16string utf16_from_utf8(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
-  size_t i = 0;
-  while (i < text.size()) {
-    auto byte = static_cast<unsigned char>(text[i]);
-    int extra = byte < 0x80 ? 0 : (byte >> 5) == 6 ? 1 : (byte >> 4) == 14 ? 2 : (byte >> 3) == 30 ? 3 : -1;
-    if (extra < 0 || i + extra >= text.size()) {
-      out += static_cast<char16_t>(kReplacement);
-      ++i;
-      continue;
-    }
-    char32_t code = extra == 0 ? byte : byte & (0x3F >> extra);
-    bool valid = true;
-    for (int k = 1; k <= extra; ++k) {
-      auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) { valid = false; break; }
-      code = (code << 6) | (next & 0x3F);
-    }
-    static constexpr char32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
-    if (!valid || code < kMinimum[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-      out += static_cast<char16_t>(kReplacement);
-      ++i;
-      continue;
-    }
-    append_utf16(out, code);
-    i += extra + 1;
-  }
-  return out;
 }
 
 namespace {

@@ -9,8 +9,10 @@
 
 namespace platform {
 
-std::string utf8_from_utf16(std::u16string_view text);
-std::u16string utf16_from_utf8(std::string_view text);
+// invalid, when given, is set when a replacement was made. Each maximal ill-formed
+// UTF-8 sequence becomes one U+FFFD.
+std::string utf8_from_utf16(std::u16string_view text, bool* invalid = nullptr);
+std::u16string utf16_from_utf8(std::string_view text, bool* invalid = nullptr);
 // A null-terminated UTF-16 text (null gives an empty string).
 std::string utf8_from_utf16(const WCHAR* text);
 
