@@ -36,14 +36,6 @@ class FindSearch : public KernelObject {
   size_t next_ = 0;
 };
 
-// Upper case of one UTF-16 unit: the folding host_path uses for names.
-char16_t fold(char16_t c) {
-  if (c >= u'a' && c <= u'z') return c - 32;
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 32;
-  if (c == 0xFF) return 0x178;
-  return c;
-}
-
 // '*' matches any run of characters, '?' any one; letters match without regard to case.
 bool wildcard_match(std::u16string_view pattern, std::u16string_view name) {
   size_t p = 0, n = 0;
@@ -52,7 +44,7 @@ bool wildcard_match(std::u16string_view pattern, std::u16string_view name) {
     if (p < pattern.size() && pattern[p] == u'*') {
       star = p++;
       star_name = n;
-    } else if (p < pattern.size() && (pattern[p] == u'?' || fold(pattern[p]) == fold(name[n]))) {
+    } else if (p < pattern.size() && (pattern[p] == u'?' || platform::fold_name_unit(pattern[p]) == platform::fold_name_unit(name[n]))) {
       ++p;
       ++n;
     } else if (star != std::u16string_view::npos) {

@@ -15,14 +15,6 @@ bool exists(const std::string& path) {
   return lstat(path.c_str(), &info) == 0;
 }
 
-// Upper-case of one UTF-16 unit for name comparison: ASCII and Latin-1 letters.
-char16_t fold(char16_t c) {
-  if (c >= u'a' && c <= u'z') return c - 32;
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 32;
-  if (c == 0xFF) return 0x178;
-  return c;
-}
-
 // The entry of folder whose name matches name without regard to case, or name itself.
 std::string match_entry(const std::string& folder, const std::string& name) {
   DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
@@ -40,14 +32,23 @@ std::string match_entry(const std::string& folder, const std::string& name) {
 
 }  // namespace
 
-bool names_equal_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() == b.size() && a == b) return true;
-  std::u16string wide_a = utf16_from_utf8(a), wide_b = utf16_from_utf8(b);
-  if (wide_a.size() != wide_b.size()) return false;
-  for (size_t i = 0; i < wide_a.size(); ++i) {
-    if (fold(wide_a[i]) != fold(wide_b[i])) return false;
+char16_t fold_name_unit(char16_t unit) {
+  if (unit >= u'a' && unit <= u'z') return unit - 32;
+  if (unit >= 0xE0 && unit <= 0xFE && unit != 0xF7) return unit - 32;
+  if (unit == 0xFF) return 0x178;
+  return unit;
+}
+
+bool names_equal_ignoring_case(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (fold_name_unit(a[i]) != fold_name_unit(b[i])) return false;
   }
   return true;
+}
+
+bool names_equal_ignoring_case(std::string_view a, std::string_view b) {
+  return (a.size() == b.size() && a == b) || names_equal_ignoring_case(utf16_from_utf8(a), utf16_from_utf8(b));
 }
 
 std::string host_path(std::u16string_view path) {

@@ -15,7 +15,11 @@ std::string host_path(std::u16string_view path);
 // A null-terminated path; null gives an empty string.
 std::string host_path(const WCHAR* path);
 
+// The upper case of one UTF-16 unit as device names compare: ASCII and Latin-1 letters.
+char16_t fold_name_unit(char16_t unit);
+
 // True when two names are equal ignoring case (ASCII and Latin-1 letters).
+bool names_equal_ignoring_case(std::u16string_view a, std::u16string_view b);
 bool names_equal_ignoring_case(std::string_view a, std::string_view b);
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 // The registry on the host file system: <device root>/.registry/<root key>/<key>/...,
 // one folder per key and one file per value ("=" + name: a 4-byte type, then the bytes).
 #include "platform/kernel/registry.h"
+#include "platform/kernel/paths.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -119,32 +120,18 @@ std::u16string decode_name(std::string_view file_name) {
   return name;
 }
 
-// Upper-case of one UTF-16 unit for name comparison: ASCII and Latin-1 letters, as
-// device file names compare.
-char16_t fold(char16_t c) {
-  if (c >= u'a' && c <= u'z') return c - 32;
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 32;
-  if (c == 0xFF) return 0x178;
-  return c;
-}
-
 // Orders names without regard to case (ties broken by the exact text, so the order is total).
 bool name_before(const std::u16string& a, const std::u16string& b) {
   size_t common = std::min(a.size(), b.size());
   for (size_t i = 0; i < common; ++i) {
-    if (fold(a[i]) != fold(b[i])) return fold(a[i]) < fold(b[i]);
+    char16_t upper_a = platform::fold_name_unit(a[i]), upper_b = platform::fold_name_unit(b[i]);
+    if (upper_a != upper_b) return upper_a < upper_b;
   }
   if (a.size() != b.size()) return a.size() < b.size();
   return a < b;
 }
 
-bool same_name(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (fold(a[i]) != fold(b[i])) return false;
-  }
-  return true;
-}
+bool same_name(std::u16string_view a, std::u16string_view b) { return platform::names_equal_ignoring_case(a, b); }
 
 // ---- Folders and files --------------------------------------------------------
 
