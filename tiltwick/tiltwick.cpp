@@ -14,12 +14,11 @@ namespace {
 
 HANDLE open_sensor() { return CreateFileW(u"ACS1:", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr); }
 
-// Sends one request with the driver's usual 4-byte input holding 0. Its result is not
-// needed: a failed read leaves the zeroed output, which the caller then reports.
-void request(HANDLE sensor, DWORD code, void* output, DWORD output_size) {
+// Sends one request with the driver's usual 4-byte input holding 0; true when it succeeded.
+bool request(HANDLE sensor, DWORD code, void* output, DWORD output_size) {
   DWORD input = 0;
   DWORD returned = 0;
-  DeviceIoControl(sensor, code, &input, sizeof input, output, output_size, &returned, nullptr);
+  return DeviceIoControl(sensor, code, &input, sizeof input, output, output_size, &returned, nullptr) != FALSE;
 }
 
 }  // namespace
@@ -46,7 +45,9 @@ int32_t QyvSensorGetDataOutput(int32_t unused, SensorData* data) {
   HANDLE sensor = open_sensor();
   if (sensor == INVALID_HANDLE_VALUE) return 1;
   int32_t values[3] = {0, 0, 0};
-  request(sensor, platform::ACCELEROMETER_READ, values, sizeof values);
+  // A failed read still fills the record, with zeros rather than whatever the driver
+  // left in the buffer.
+  if (!request(sensor, platform::ACCELEROMETER_READ, values, sizeof values)) std::memset(values, 0, sizeof values);
   CloseHandle(sensor);
   // A null record is a caller's mistake that would only crash the script: skip it.
   if (data) {

@@ -67,7 +67,8 @@ std::optional<double> channel_factor(const std::string& folder, const char* axis
                                      double fallback) {
   for (std::string name : {std::string("in_accel_") + axis + "_" + attribute, std::string("in_accel_") + attribute}) {
     std::string path = folder + "/" + name;
-    if (!std::filesystem::exists(path)) continue;
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) continue;
     auto text = read_attribute(path);
     if (!text) return std::nullopt;
     auto value = parse_whole<double>(*text);
