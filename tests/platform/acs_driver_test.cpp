@@ -81,7 +81,8 @@ TEST_F(AcsDriver, ScaleAndOffsetGiveMilliG) {
       {"shared offset", with(accel("10", "20", "0"), {{"in_accel_scale", "0.0980665"}, {"in_accel_offset", "-10"}}),
        {0, 100, -100}},
       {"per-axis offset",
-       with(accel("5", "5", "5"), {{"in_accel_scale", "0.0980665"}, {"in_accel_offset", "0"}, {"in_accel_y_offset", "5"}}),
+       with(accel("5", "5", "5"),
+            {{"in_accel_scale", "0.0980665"}, {"in_accel_offset", "0"}, {"in_accel_y_offset", "5"}}),
        {50, 100, 50}},
       {"no scale or offset: raw is m/s^2", accel("9", "-9", "0"), {918, -918, 0}},
       {"values beyond 16 bits stay whole", with(accel("400", "-40", "1"), {{"in_accel_scale", "9.80665"}}),
@@ -119,13 +120,19 @@ TEST_F(AcsDriver, WithoutAReadableDeviceTheDriverIsMissing) {
     const char* row;
     std::map<std::string, Attributes> devices;
   };
+  auto accel_with = [](const std::string& name, const std::string& value) {
+    Attributes attributes = accel("1", "2", "3");
+    attributes[name] = value;
+    return attributes;
+  };
   const Case cases[] = {
       {"empty folder", {}},
       {"other sensors only", {{"iio:device0", {{"in_anglvel_x_raw", "3"}, {"in_temp_raw", "1"}}}}},
       {"raw value not a number", {{"iio:device0", accel("12", "x", "3")}}},
       {"raw value empty", {{"iio:device0", accel("12", "", "3")}}},
-      {"scale not a number", {{"iio:device0", [] { auto a = accel("1", "2", "3"); a["in_accel_scale"] = "fast"; return a; }()}}},
-      {"offset trailing text", {{"iio:device0", [] { auto a = accel("1", "2", "3"); a["in_accel_z_offset"] = "1x"; return a; }()}}},
+      {"scale not a number", {{"iio:device0", accel_with("in_accel_scale", "fast")}}},
+      {"offset trailing text", {{"iio:device0", accel_with("in_accel_z_offset", "1x")}}},
+      {"per-axis scale not a number", {{"iio:device0", accel_with("in_accel_y_scale", "nan")}}},
   };
   for (const Case& row : cases) {
     std::filesystem::remove_all(iio_);
