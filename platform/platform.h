@@ -14,6 +14,7 @@
 #include "platform/kernel/modules.h"
 #include "platform/user/message_box.h"
 #include "platform/kernel/files.h"
+#include "platform/kernel/device_io.h"
 #include "platform/kernel/stdio.h"
 #include "platform/kernel/text.h"
 #include "platform/kernel/wide_string.h"
