@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/kernel/device_io.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/filetime.h"
 #include "platform/kernel/stdio.h"
@@ -462,6 +463,7 @@ TEST_F(Files, AnInstalledOpenerReceivesStreamDriverNames) {
   platform::set_stream_driver_opener(nullptr);
   EXPECT_EQ(CreateFileW(u"ACS1:", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  platform::use_registered_stream_drivers();
 }
 
 using Streams = TemporaryRoot;

@@ -21,11 +21,19 @@ class TemporaryRoot : public ::testing::Test {
     root_ = pattern;
     if (const char* previous = std::getenv("ZRK_ROOT")) previous_root_ = previous;
     setenv("ZRK_ROOT", root_.c_str(), 1);
+    // No accelerometer either, whatever the host has: "ACS1:" is a missing driver.
+    if (const char* previous = std::getenv("ZRK_IIO_ROOT")) previous_iio_root_ = previous;
+    setenv("ZRK_IIO_ROOT", (root_ + "/no-iio").c_str(), 1);
     handles_ = platform::handle_count();
   }
 
   void TearDown() override {
     EXPECT_EQ(platform::handle_count(), handles_) << "the test left a handle open";
+    if (previous_iio_root_) {
+      setenv("ZRK_IIO_ROOT", previous_iio_root_->c_str(), 1);
+    } else {
+      unsetenv("ZRK_IIO_ROOT");
+    }
     if (previous_root_) {
       setenv("ZRK_ROOT", previous_root_->c_str(), 1);
     } else {
@@ -63,5 +71,6 @@ class TemporaryRoot : public ::testing::Test {
 
  private:
   std::optional<std::string> previous_root_;
+  std::optional<std::string> previous_iio_root_;
   size_t handles_ = 0;
 };
