@@ -46,7 +46,9 @@ constexpr std::array<Word, 256> reflected_crc_table() {
   std::array<Word, 256> table{};
   for (uint32_t i = 0; i < 256; ++i) {
     Word value = static_cast<Word>(i);
-    for (int bit = 0; bit < 8; ++bit) value = (value & 1) ? static_cast<Word>((value >> 1) ^ kReflectedPolynomial) : static_cast<Word>(value >> 1);
+    for (int bit = 0; bit < 8; ++bit) {
+      value = static_cast<Word>((value & 1) ? (value >> 1) ^ kReflectedPolynomial : value >> 1);
+    }
     table[i] = value;
   }
   return table;
