@@ -14,7 +14,7 @@ PACKAGES=(
   libasound2-dev:i386
   libstb-dev fonts-dejavu-core
   binutils-arm-linux-gnueabihf
-  python3
+  python3 python3-crcmod
 )
 
 SUDO=""
