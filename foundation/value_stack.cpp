@@ -34,6 +34,9 @@ uint32_t stack_push_value(void* text, double number, Variable* variable, uint32_
   cell->variable = variable;
   cell->data = data;
   cell->flags = 0;
+  // A stale reference chain would be taken over by the next assignment.
+  cell->variant_type = 0;
+  cell->references = nullptr;
   return data;
 }
 

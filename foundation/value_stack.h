@@ -42,7 +42,8 @@ inline void stack_push_number(ProgramContext* context, double number) {
   cell->references = nullptr;
 }
 
-// Pushes number, text, variable and data with flags 0 on the current program; returns data.
+// Pushes number, text, variable and data with flags, variant type and references 0 on
+// the current program; returns data.
 uint32_t stack_push_value(void* text, double number, Variable* variable, uint32_t data);
 // Pushes an unsigned value, or a double, as a number on the current program.
 void stack_push_uint(uint32_t value);

@@ -110,6 +110,12 @@ TEST_F(ValueStack, NumberPushesClearWhatTheLastValueLeft) {
   reused->data = 0x5678;
   stack_push_double(0);
   EXPECT_EQ(stack_pop_int(context), 0);
+
+  reused->variant_type = 8;
+  reused->references = &references;
+  stack_push_value(text, 0, nullptr, 0);
+  EXPECT_EQ(reused->variant_type, 0);
+  EXPECT_EQ(reused->references, nullptr) << "no stale chain for an assignment to take over";
 }
 
 TEST_F(ValueStack, PushCellKeepsFlagsUnlessCleared) {
