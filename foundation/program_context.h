@@ -1,0 +1,153 @@
+// The record of one loaded program, the list of all of them, their forms and
+// procedure tables, and the global list of window classes.
+#pragma once
+
+#include <cstdint>
+
+#include "foundation/instruction_node.h"
+#include "foundation/runtime_memory.h"
+#include "foundation/value_cell.h"
+#include "foundation/variable.h"
+#include "platform/kernel/types.h"
+
+constexpr int32_t kStackMarkSlots = 1024;
+constexpr int32_t kCaseSlots = 1024;
+constexpr int32_t kProcedureSlots = 4096;
+
+// run_mode of a program that keeps its data at its end.
+constexpr int32_t kRunModeKeep = -4;
+
+// A CASE selector slot.
+struct CaseSlot {
+  char* text;
+  double number;
+};
+
+// One procedure of a program: its signature "NAME(n,m)" and its first instruction.
+struct ProcedureTableEntry {
+  char* signature;
+  InstructionNode* procedure;
+};
+
+// A node of the class lists (calloc'd): both names are freed with crt::free.
+struct NameNode {
+  char* name;
+  uint32_t hash;
+  char* parent_name;       // null when the class has no parent
+  uint32_t compiler_word;
+  NameNode* next;
+};
+
+// A cached local scope of a procedure.
+struct LocalScopeCacheEntry {
+  Variable* scope;
+  InstructionNode* procedure;
+  uint8_t in_use;
+  LocalScopeCacheEntry* next;
+  LocalScopeCacheEntry* previous;
+};
+
+// One form or dialog of a program, on the program's heap.
+struct FormRecord {
+  HANDLE window;        // the form's id
+  uint32_t first_word;  // the two words given when the form is added
+  uint32_t second_word;
+  void* buffer;         // owned, crt::free
+  void* gdi_object;     // deleted through delete_gdi_object
+  void* accelerators;   // kept by the GUI library
+  uint32_t keep_open;   // non-zero: the end of the program leaves the form
+  uint32_t gui_words[4];
+  uint32_t third_word;  // the third word given when the form is added
+  uint8_t first_in_list;
+  FormRecord* next;
+};
+
+// A registered window class, shared by all programs.
+struct WindowClassEntry {
+  char* name;
+  uint32_t hash;
+  uint32_t value;
+  WindowClassEntry* next;
+};
+
+struct ProgramContext {
+  ValueCell* stack_top;
+  ValueCell* stack_marks[kStackMarkSlots];
+  int32_t mark_count;
+  char* name;
+  char* path;
+  InstructionNode* code;  // the code list, walked through each node's previous link
+  InstructionNode* first_instruction;
+  uint32_t code_size;
+  Variable* globals;
+  CaseSlot case_slots[kCaseSlots];
+  ProcedureTableEntry* procedures[kProcedureSlots];
+  uint32_t procedure_count;
+  FormRecord* forms;
+  uint32_t start_ticks;
+  uint32_t unique_id[2];
+  uint8_t range_check;
+  uint8_t explicit_declarations;
+  LocalScopeCacheEntry* scope_cache;
+  HANDLE heap;
+  Pool* pool;
+  int32_t run_mode;
+  uint8_t quiet_end;
+  NameNode* classes;
+  ProgramContext* parent;
+  uint64_t last_profile_ticks;
+  OwnedAllocation* owned;
+  int32_t call_depth;
+  ProgramContext* prev;
+  ProgramContext* next;
+};
+
+extern ProgramContext* current_program;
+extern ProgramContext* program_list;
+extern ProgramContext* exiting_program;
+extern WindowClassEntry* window_class_list;
+
+// Deletes a form's GDI object; filled by the GUI layer (null: nothing to delete yet).
+extern void (*delete_gdi_object)(void* object);
+
+// A zeroed context with its own private heap, appended to program_list; clears
+// exiting_program when it named this address. Null when memory runs out.
+ProgramContext* create_program_context();
+// Takes the context out of program_list (the next one becomes the head when it was first).
+void program_list_unlink(ProgramContext* context);
+// The foundation's share of the end of a program: the class list, the pool, the
+// unlinking, the heap (run_mode 0 only), the owned allocations, the names and the record.
+// A run_mode of kRunModeKeep leaves everything alone. Code nodes and the procedure table
+// are the compiler's to free before.
+void program_context_release(ProgramContext* context);
+
+// Adds a zeroed form record at the end of the context's forms; null when out of memory.
+FormRecord* context_add_form(ProgramContext* context, HANDLE id, uint32_t first_word, uint32_t second_word,
+                             uint32_t third_word);
+// The form with this id in any program (and its program in *owner when given); null if none.
+FormRecord* find_form_record(HANDLE id, ProgramContext** owner = nullptr);
+// Frees the form's buffer, deletes its GDI object, unlinks and frees it; an unknown id
+// does nothing.
+void remove_form_record(HANDLE id);
+
+// Window classes, found by the hash of their name.
+WindowClassEntry* window_class_add(const char* name, uint32_t value);
+WindowClassEntry* window_class_find(const char* name);
+void window_class_remove(const char* name);
+
+// Whether the signature matches the searched name: a plain name matches the name part
+// of the signature, "NAME(n,m)" the whole signature or, for a signature "NAME(n,m)"
+// whose m is not 0, its name and first number.
+bool signature_matches(const char* signature, const char* name);
+// The procedure of the first table entry whose signature matches name; null if none.
+InstructionNode* find_procedure(ProgramContext* context, const char* name);
+// The first instruction of the code list (from code through previous links) whose handler
+// is key and whose text, from its fifth character, matches name; null if none.
+InstructionNode* find_class_procedure(InstructionNode* code, uint32_t key, const char* name);
+
+// A zeroed node put in front of *head; null when out of memory.
+NameNode* name_node_push(NameNode** head);
+// The first node whose hash is that of name; null if none.
+NameNode* name_node_find(NameNode* head, const char* name);
+// Frees every node and its two names; *head becomes null.
+void name_nodes_free(NameNode** head);

@@ -1,0 +1,17 @@
+// The one conversion of a script number to an integer, handle or address.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+// Truncates toward zero through 64 bits and keeps the low 32, so handles at or above
+// 0x80000000 survive the trip through a double. NaN and numbers past the 64-bit range
+// give 0.
+inline int32_t double_to_int(double value) {
+  if (!(std::fabs(value) < 9223372036854775808.0)) return 0;
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(value))));
+}
+
+// The same for a double handed over as two words (low word first), as machine code
+// passes it.
+int32_t double_to_int_words(uint32_t low, uint32_t high);

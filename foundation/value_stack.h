@@ -1,0 +1,93 @@
+// The value stack of a program: cells pushed, reused and popped, stack marks of
+// variadic calls, and the conversions of a cell to an integer and to text.
+#pragma once
+
+#include <cstdint>
+
+#include "foundation/program_context.h"
+#include "foundation/script_integer.h"
+#include "foundation/value_cell.h"
+#include "platform/kernel/types.h"
+
+// A zeroed cell from the context's heap, linked above the top (the top does not move).
+// Null when memory runs out.
+ValueCell* stack_alloc_cell(ProgramContext* context);
+
+// Makes the spare cell above the top (or a new one) the top. A reused cell keeps every
+// field; clear_flags clears its flags only. Null when memory runs out.
+inline ValueCell* stack_push_cell(ProgramContext* context, bool clear_flags) {
+  ValueCell* top = context->stack_top;
+  ValueCell* cell = top ? top->above : nullptr;
+  if (cell) {
+    if (clear_flags) cell->flags = 0;
+  } else {
+    cell = stack_alloc_cell(context);
+    if (!cell) return nullptr;
+  }
+  context->stack_top = cell;
+  return cell;
+}
+
+// Pushes a number: text, variable, data, flags, variant type and references become 0,
+// so nothing of a reused cell's last value shows through.
+inline void stack_push_number(ProgramContext* context, double number) {
+  ValueCell* cell = stack_push_cell(context, false);
+  if (!cell) return;
+  cell->number = number;
+  cell->text = nullptr;
+  cell->variable = nullptr;
+  cell->data = 0;
+  cell->flags = 0;
+  cell->variant_type = 0;
+  cell->references = nullptr;
+}
+
+// Pushes number, text, variable and data with flags, variant type and references 0 on
+// the current program; returns data.
+uint32_t stack_push_value(void* text, double number, Variable* variable, uint32_t data);
+// Pushes an unsigned value, or a double, as a number on the current program.
+void stack_push_uint(uint32_t value);
+void stack_push_double(double value);
+// The same for a double handed over as two words (low word first), as machine code passes it.
+void stack_push_double_words(uint32_t low, uint32_t high);
+
+// Pops the top cell: it stays valid until the next push. An empty stack is reported as a
+// run-time error and gives a zeroed cell.
+ValueCell* stack_pop(ProgramContext* context);
+
+// The integer a cell stands for: its number truncated when non-zero, else its data word
+// when non-zero, else the address of its text.
+inline int32_t cell_to_int(const ValueCell* cell) {
+  if (cell->number != 0.0) return double_to_int(cell->number);
+  if (cell->data) return static_cast<int32_t>(cell->data);
+  return static_cast<int32_t>(platform::address_of(cell->text));
+}
+
+// Pops one cell of the context and gives its integer.
+int32_t stack_pop_int(ProgramContext* context);
+// Pops an integer and takes it off the program's owned allocations: the caller now owns
+// the memory it names.
+int32_t stack_pop_owned_pointer(ProgramContext* context);
+
+// The cell's text as it is, or its number as text owned by the current program until
+// the call depth that is running ends.
+char* cell_text(const ValueCell* cell);
+// The cell's text as UTF-16: its own text when it is UTF-16, else a converted copy owned
+// by the current program like cell_text's.
+WCHAR* cell_wide_text(const ValueCell* cell);
+// A new UTF-16 copy of the cell's text (or number) that the caller frees with crt::free.
+WCHAR* cell_wide_copy(const ValueCell* cell);
+
+// Frees every cell of the context's chain, the spare ones above the top included; the
+// stack is then empty and holds no marks.
+void stack_free_all(ProgramContext* context);
+
+// Saves the top as a stack mark before the arguments of a variadic call. More than
+// kStackMarkSlots nested marks are refused with a run-time error (false).
+bool stack_save_mark(ProgramContext* context);
+// Takes the innermost mark: the top before the first argument was pushed. False, after a
+// run-time error, when no mark is saved.
+bool stack_take_mark(ProgramContext* context, ValueCell** mark);
+// Takes the innermost mark and pops every cell above it: the number of arguments, or -1
+// after a run-time error (no mark, or the mark is not below the top).
+int32_t stack_pop_to_mark(ProgramContext* context);
