@@ -14,7 +14,7 @@ int32_t double_to_int_words(uint32_t low, uint32_t high) {
   uint64_t bits = (static_cast<uint64_t>(high) << 32) | low;
   double value;
   std::memcpy(&value, &bits, sizeof value);
-  return double_to_int(value);
+  return truncate_to_int(value);
 }
 
 ValueCell* stack_alloc_cell(ProgramContext* context) {
@@ -75,15 +75,6 @@ int32_t stack_pop_owned_pointer(ProgramContext* context) {
 
 namespace {
 
-// 8-bit text to a new zero-filled UTF-16 text in the system code page.
-WCHAR* widen(const char* text) {
-  int units = MultiByteToWideChar(CP_ACP, MB_USEGLYPHCHARS, text, -1, nullptr, 0);
-  if (units <= 0) units = 1;
-  auto* wide = static_cast<WCHAR*>(crt::calloc(static_cast<size_t>(units), sizeof(WCHAR)));
-  if (wide) MultiByteToWideChar(CP_ACP, MB_USEGLYPHCHARS, text, -1, wide, units);
-  return wide;
-}
-
 // Hands a block the stack made to the current program until the running depth ends.
 template <typename T>
 T* owned_by_program(T* block) {
@@ -105,20 +96,20 @@ WCHAR* cell_wide_text(const ValueCell* cell) {
   if (!cell->text) {
     char* number = number_to_text(cell->number);
     if (!number) return nullptr;
-    WCHAR* wide = widen(number);
+    WCHAR* wide = to_wide(number);
     crt::free(number);
     return owned_by_program(wide);
   }
   if (cell->flags & kCellWideText) return static_cast<WCHAR*>(cell->text);
-  return owned_by_program(widen(static_cast<const char*>(cell->text)));
+  return owned_by_program(to_wide(static_cast<const char*>(cell->text)));
 }
 
 WCHAR* cell_wide_copy(const ValueCell* cell) {
   if (cell->text && (cell->flags & kCellWideText)) return crt::_wcsdup(static_cast<const WCHAR*>(cell->text));
-  if (cell->text) return widen(static_cast<const char*>(cell->text));
+  if (cell->text) return to_wide(static_cast<const char*>(cell->text));
   char* number = number_to_text(cell->number);
   if (!number) return nullptr;
-  WCHAR* wide = widen(number);
+  WCHAR* wide = to_wide(number);
   crt::free(number);
   return wide;
 }

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "foundation/program_context.h"
-#include "foundation/script_integer.h"
+#include "foundation/numbers.h"
 #include "foundation/value_cell.h"
 #include "platform/kernel/types.h"
 
@@ -58,7 +58,7 @@ ValueCell* stack_pop(ProgramContext* context);
 // The integer a cell stands for: its number truncated when non-zero, else its data word
 // when non-zero, else the address of its text.
 inline int32_t cell_to_int(const ValueCell* cell) {
-  if (cell->number != 0.0) return double_to_int(cell->number);
+  if (cell->number != 0.0) return truncate_to_int(cell->number);
   if (cell->data) return static_cast<int32_t>(cell->data);
   return static_cast<int32_t>(platform::address_of(cell->text));
 }
