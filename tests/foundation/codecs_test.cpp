@@ -2,8 +2,10 @@
 // corrupted streams that must decode or fail without touching memory outside the buffers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
