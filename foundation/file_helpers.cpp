@@ -69,6 +69,8 @@ void* read_units(const char* path, int32_t* units_read, int32_t offset, int32_t 
     read = std::fread(block, unit_size, static_cast<size_t>(count), file);
   }
   std::fclose(file);
+  // A partly read last unit leaves bytes that no unit counted: the rest stays zero.
+  std::memset(static_cast<char*>(block) + read * unit_size, 0, static_cast<size_t>(bytes) - read * unit_size);
   *units_read = static_cast<int32_t>(read);
   return block;
 }
