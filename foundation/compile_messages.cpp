@@ -23,7 +23,6 @@ FILE* compiler_output_stream = nullptr;
 uint8_t compiler_output_pending_newline = 0;
 char* log_file_name = nullptr;
 
-char* program_folder = nullptr;
 const char* runtime_version_text = "1.0";
 
 static void no_error_variable(const char*, uint32_t) {}
@@ -137,7 +136,7 @@ std::string narrow_of(const WCHAR* text) {
 
 void log_line(const char* text) {
   if (!log_enabled) return;
-  if ((log_file_name == nullptr || !source_file_exists(log_file_name)) && !log_opening) {
+  if ((log_file_name == nullptr || !file_exists(log_file_name)) && !log_opening) {
     debug_log_open(nullptr);
   }
   if (log_file_name == nullptr) return;
@@ -171,28 +170,17 @@ void debug_log_open(const char* path) {
   log_opening = false;
 }
 
-int source_file_exists(const char* path) {
-  if (path == nullptr || *path == '\0') return 0;
-  char16_t* wide = to_wide(path);
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(wide, &found);
-  crt::free(wide);
-  if (search == INVALID_HANDLE_VALUE) return 0;
-  FindClose(search);
-  return 1;
-}
-
 char* resolve_program_file(char* name) {
   if (name == nullptr) return nullptr;
   char* result = nullptr;
-  if (source_file_exists(name)) {
+  if (file_exists(name)) {
     result = crt::_strdup(name);
   } else {
     const char* dot = std::strchr(name, '.');
     std::string base = dot ? std::string(name, dot - name) : std::string(name);
     for (const char* extension : {".zrk", ".zrc"}) {
       std::string candidate = base + extension;
-      if (source_file_exists(candidate.c_str())) {
+      if (file_exists(candidate.c_str())) {
         result = crt::_strdup(candidate.c_str());
         break;
       }

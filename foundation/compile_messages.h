@@ -2,6 +2,8 @@
 // limits), the compiler-output stream, the dated log file and program file resolution.
 #pragma once
 
+#include "foundation/file_helpers.h"  // program_folder
+
 #include <cstdint>
 #include <cstdio>
 
@@ -22,9 +24,6 @@ extern FILE* compiler_output_stream;               // null when none is open
 extern uint8_t compiler_output_pending_newline;    // a "\n" goes out before the next text
 extern char* log_file_name;                        // crt::malloc'd; null until the log is opened
 
-// Program folder with its trailing separator (crt::malloc'd, null: none), set at start-up;
-// the log file and the include search read it.
-extern char* program_folder;
 // The runtime's version text shown in the log's header.
 extern const char* runtime_version_text;
 
@@ -54,5 +53,3 @@ void debug_log_open(const char* path);
 char* resolve_program_file(char* name);
 // 1 when the name ends in ".zrc" in any case, else 0.
 int is_compiled_file_name(const char* name);
-// 1 when a search for the 8-bit path finds a file or folder, else 0.
-int source_file_exists(const char* path);

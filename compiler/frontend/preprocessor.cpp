@@ -11,6 +11,7 @@
 #include "compiler/keywords.h"
 #include "foundation/compile_messages.h"
 #include "foundation/conversion.h"
+#include "foundation/file_helpers.h"
 #include "foundation/hashes.h"
 #include "foundation/numbers.h"
 #include "platform/platform.h"
@@ -36,21 +37,6 @@ std::string folder_of(const std::string& path) {
   return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
 }
 
-char* read_whole_file(const char* path) {
-  FILE* file = crt::fopen(path, "rb");
-  if (file == nullptr) return nullptr;
-  std::string bytes;
-  char block[4096];
-  size_t count;
-  while ((count = std::fread(block, 1, sizeof block, file)) > 0) bytes.append(block, count);
-  std::fclose(file);
-  auto* text = static_cast<char*>(crt::malloc(bytes.size() + 1));
-  if (text == nullptr) return nullptr;
-  std::memcpy(text, bytes.data(), bytes.size());
-  text[bytes.size()] = '\0';
-  return text;
-}
-
 // Finds, reads and analyzes an included file in place; false when it cannot be read.
 bool include_file(AnalyzerCall& call, const std::string& written) {
   std::string name = written;
@@ -74,17 +60,18 @@ bool include_file(AnalyzerCall& call, const std::string& written) {
   bool found = false;
   for (int candidate = 0; candidate < count && !found; ++candidate) {
     chosen = candidates[candidate];
-    found = source_file_exists(chosen.c_str()) != 0;
+    found = file_exists(chosen.c_str()) != 0;
   }
   for (int32_t element = 0; !found && library_path_element != nullptr; ++element) {
     const char* folder = library_path_element(element);
     if (folder == nullptr) break;
     chosen = std::string(folder) + name;
-    found = source_file_exists(chosen.c_str()) != 0;
+    found = file_exists(chosen.c_str()) != 0;
   }
 
   char* full = resolve_program_relative_path(chosen.c_str());
-  char* text = full ? read_whole_file(full) : nullptr;
+  int32_t size = 0;
+  char* text = full ? read_file_to_buffer(full, &size, 0, -1) : nullptr;
   if (text == nullptr) {
     std::string message = "File \"" + name + "\" not found";
     report_compile_message(call.has_current_file ? call.current_file.c_str() : nullptr, message.c_str(),
