@@ -23,3 +23,4 @@
 #include "platform/kernel/sync.h"
 #include "platform/kernel/time.h"
 #include "platform/kernel/system_info.h"
+#include "platform/media/wave_out.h"
