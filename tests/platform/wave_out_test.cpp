@@ -1,6 +1,7 @@
 // The waveOut device: formats, callbacks in order, pause, reset, close, position, volume,
 // and the null, WAV and stepping sinks behind it.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -368,7 +369,7 @@ uint32_t little_u32(const std::vector<uint8_t>& bytes, size_t at) {
 // The WAV sink writes real time; a pause in the middle of a buffer must neither drop nor
 // repeat a byte, and the file must be a valid RIFF WAVE that another reader accepts.
 TEST_F(WaveOut, WavSinkRecordsWhatWasPlayedAcrossAPause) {
-  const std::string path = std::string(ZRK_TEST_BINARY_DIR) + "/wave_out_pause.wav";
+  const std::string path = std::string(ZRK_TEST_BINARY_DIR) + "/wave_out_pause_" + std::to_string(getpid()) + ".wav";
   std::remove(path.c_str());
   use_sink("wav:" + path);
   HWAVEOUT device = open(pcm(8000, 2, 16));
@@ -414,6 +415,7 @@ TEST_F(WaveOut, WavSinkRecordsWhatWasPlayedAcrossAPause) {
     hex += two;
   }
   EXPECT_EQ(answer, "2 2 8000 2001 " + hex + "\n");
+  std::remove(path.c_str());
 }
 
 // Under the virtual clock the null sink moves the clock by exactly the sound's duration.

@@ -2,6 +2,7 @@
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "platform/backend/audio/audio_sink.h"
 #include "platform/backend/audio/pacer.h"
@@ -20,6 +21,7 @@ void silence_alsa() {
 
 // Latency of the host buffer: short enough that pauses are heard promptly.
 constexpr unsigned kLatencyMicroseconds = 80000;
+constexpr int kWaitMilliseconds = 20;
 
 class AlsaSink : public AudioSink {
  public:
@@ -35,6 +37,11 @@ class AlsaSink : public AudioSink {
     const uint32_t frames = std::min(size / bytes_per_frame_, pacer_.chunk_frames());
     if (!broken_) {
       snd_pcm_sframes_t written = snd_pcm_writei(pcm_, data, frames);
+      if (written == -EAGAIN) {
+        // Full: wait a little for room, never long, so that pause and close act promptly.
+        snd_pcm_wait(pcm_, kWaitMilliseconds);
+        return 0;
+      }
       if (written < 0) written = snd_pcm_recover(pcm_, static_cast<int>(written), 1);
       if (written >= 0) return static_cast<uint32_t>(written) * bytes_per_frame_;
       // A device that went away: keep time like the null sink rather than stall the program.
@@ -62,7 +69,7 @@ bool alsa_has_card() {
 std::unique_ptr<AudioSink> open_alsa_sink(const std::string&, const PcmFormat& format, std::string& error) {
   silence_alsa();
   snd_pcm_t* pcm = nullptr;
-  if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, 0) < 0) {
+  if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {
     error = "no ALSA device";
     return nullptr;
   }
