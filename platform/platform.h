@@ -24,3 +24,4 @@
 #include "platform/kernel/time.h"
 #include "platform/kernel/system_info.h"
 #include "platform/media/wave_out.h"
+#include "platform/media/resources.h"
