@@ -141,3 +141,16 @@ DWORD SizeofResource(HMODULE, HRSRC resource) {
   }
   return static_cast<DWORD>(entry->bytes.size());
 }
+
+namespace {
+
+// Scripts that declare these functions of coredll.dll get the table's own.
+const bool registered_in_coredll = [] {
+  platform::register_builtin_module_function("coredll", "FindResourceW", reinterpret_cast<void*>(&FindResourceW));
+  platform::register_builtin_module_function("coredll", "LoadResource", reinterpret_cast<void*>(&LoadResource));
+  platform::register_builtin_module_function("coredll", "LockResource", reinterpret_cast<void*>(&LockResource));
+  platform::register_builtin_module_function("coredll", "SizeofResource", reinterpret_cast<void*>(&SizeofResource));
+  return true;
+}();
+
+}  // namespace

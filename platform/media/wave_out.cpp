@@ -10,9 +10,11 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/backend/audio/audio_sink.h"
+#include "platform/kernel/modules.h"
 #include "platform/kernel/sync.h"
 
 namespace {
@@ -416,3 +418,27 @@ MMRESULT waveOutGetVolume(HWAVEOUT handle, LPDWORD volume) {
   *volume = device_volume.load(std::memory_order_relaxed);
   return MMSYSERR_NOERROR;
 }
+
+namespace {
+
+// Scripts that declare these functions of coredll.dll get the device's own.
+const bool registered_in_coredll = [] {
+  const std::pair<const char*, void*> functions[] = {
+      {"waveOutGetNumDevs", reinterpret_cast<void*>(&waveOutGetNumDevs)},
+      {"waveOutOpen", reinterpret_cast<void*>(&waveOutOpen)},
+      {"waveOutClose", reinterpret_cast<void*>(&waveOutClose)},
+      {"waveOutPrepareHeader", reinterpret_cast<void*>(&waveOutPrepareHeader)},
+      {"waveOutUnprepareHeader", reinterpret_cast<void*>(&waveOutUnprepareHeader)},
+      {"waveOutWrite", reinterpret_cast<void*>(&waveOutWrite)},
+      {"waveOutPause", reinterpret_cast<void*>(&waveOutPause)},
+      {"waveOutRestart", reinterpret_cast<void*>(&waveOutRestart)},
+      {"waveOutReset", reinterpret_cast<void*>(&waveOutReset)},
+      {"waveOutGetPosition", reinterpret_cast<void*>(&waveOutGetPosition)},
+      {"waveOutSetVolume", reinterpret_cast<void*>(&waveOutSetVolume)},
+      {"waveOutGetVolume", reinterpret_cast<void*>(&waveOutGetVolume)},
+  };
+  for (const auto& [name, address] : functions) platform::register_builtin_module_function("coredll", name, address);
+  return true;
+}();
+
+}  // namespace

@@ -218,6 +218,32 @@ TEST_F(WaveOut, HeaderCallsCheckTheirArguments) {
   for (DWORD_PTR instance : recorder.instances) EXPECT_EQ(instance, reinterpret_cast<DWORD_PTR>(&recorder));
 }
 
+TEST_F(WaveOut, EventCallbackIsSetForEachMessage) {
+  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  const WAVEFORMATEX format = pcm(8000, 1, 8);
+  HWAVEOUT device = nullptr;
+  ASSERT_EQ(waveOutOpen(&device, 0, &format, reinterpret_cast<DWORD_PTR>(event), 0, CALLBACK_EVENT),
+            MMSYSERR_NOERROR);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0) << "open";
+  Buffers buffers({16});
+  buffers.prepare_and_write(device);
+  EXPECT_EQ(WaitForSingleObject(event, 50), WAIT_TIMEOUT) << "set before the buffer was played";
+  platform::audio_stepping_complete(1);
+  EXPECT_EQ(WaitForSingleObject(event, 5000), WAIT_OBJECT_0) << "done";
+  buffers.unprepare(device);
+  ASSERT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0) << "close";
+  CloseHandle(event);
+}
+
+TEST_F(WaveOut, ScriptsFindTheFunctionsInCoredll) {
+  HMODULE coredll = LoadLibraryW(u"coredll.dll");
+  ASSERT_NE(coredll, nullptr);
+  EXPECT_EQ(GetProcAddress(coredll, "waveOutOpen"), reinterpret_cast<void*>(&waveOutOpen));
+  EXPECT_EQ(GetProcAddress(coredll, "waveOutWrite"), reinterpret_cast<void*>(&waveOutWrite));
+  EXPECT_EQ(GetProcAddress(coredll, "FindResourceW"), reinterpret_cast<void*>(&FindResourceW));
+}
+
 TEST_F(WaveOut, BuffersComeBackInOrderAsTheSinkTakesThem) {
   HWAVEOUT device = open(pcm(11025, 2, 16));
   std::vector<size_t> sizes;
