@@ -29,6 +29,10 @@ constexpr DWORD kKnownOpenFlags = CALLBACK_TYPEMASK | WAVE_FORMAT_QUERY | WAVE_A
 // The device volume; it holds across opens, as on the device.
 std::atomic<DWORD> device_volume{kFullVolume};
 
+// Callbacks of the device running on this thread: a pause or reset from inside one must
+// not wait for itself, and a close from inside one is refused.
+thread_local int callbacks_on_this_thread = 0;
+
 class WaveOutDevice {
  public:
   WaveOutDevice(HWAVEOUT handle, const PcmFormat& format, DWORD callback_kind, DWORD_PTR callback,
@@ -55,10 +59,12 @@ class WaveOutDevice {
 
   // Tells the caller's callback (or event) about message; no device lock is held.
   void notify(UINT message, DWORD_PTR parameter) {
+    ++callbacks_on_this_thread;
     if (callback_kind_ == CALLBACK_FUNCTION)
       reinterpret_cast<WAVEOUTPROC>(callback_)(handle_, message, instance_, parameter, 0);
     else if (callback_kind_ == CALLBACK_EVENT)
       SetEvent(reinterpret_cast<HANDLE>(callback_));
+    --callbacks_on_this_thread;
   }
 
   MMRESULT prepare(WAVEHDR* header) {
@@ -98,9 +104,8 @@ class WaveOutDevice {
       if (in_sink_) sink_->interrupt();
     }
     // What the sink is taking and a callback already under way finish before pause returns
-    // (unless the caller is that callback), so the position stands still from then on.
-    const int own = on_device_thread() ? 1 : 0;
-    settled_.wait(lock, [&] { return !in_sink_ && callbacks_running_ <= own; });
+    // (unless the caller is inside that callback), so the position stands still from then on.
+    settled_.wait(lock, [&] { return !in_sink_ && callbacks_running_ <= callbacks_on_this_thread; });
   }
 
   void restart() {
@@ -113,19 +118,21 @@ class WaveOutDevice {
     std::unique_lock lock(mutex_);
     resetting_ = true;
     if (in_sink_) sink_->interrupt();
-    const int own = on_device_thread() ? 1 : 0;
-    settled_.wait(lock, [&] { return !in_sink_ && callbacks_running_ <= own; });
+    settled_.wait(lock, [&] { return !in_sink_ && callbacks_running_ <= callbacks_on_this_thread; });
     WAVEHDR* returned = head_;
     head_ = tail_ = nullptr;
     head_offset_ = 0;
     bytes_played_ = 0;
     resetting_ = false;
     work_.notify_all();
+    ++resets_returning_;
     while (returned) {
       WAVEHDR* header = returned;
       returned = header->lpNext;
       complete(lock, header);
     }
+    --resets_returning_;
+    settled_.notify_all();
   }
 
   // Tells the thread to end; WAVERR_STILLPLAYING (and nothing changed) while buffers are queued.
@@ -143,7 +150,7 @@ class WaveOutDevice {
   void finish_stop() {
     thread_.join();
     std::unique_lock lock(mutex_);
-    settled_.wait(lock, [&] { return callbacks_running_ == 0; });
+    settled_.wait(lock, [&] { return callbacks_running_ == 0 && resets_returning_ == 0; });
     sink_.reset();
   }
 
@@ -167,8 +174,6 @@ class WaveOutDevice {
         break;
     }
   }
-
-  bool on_device_thread() const { return std::this_thread::get_id() == thread_.get_id(); }
 
  private:
   // The device thread: plays the head buffer through the sink and hands it back when all
@@ -257,6 +262,7 @@ class WaveOutDevice {
   bool stopping_ = false;
   bool in_sink_ = false;
   int callbacks_running_ = 0;
+  int resets_returning_ = 0;         // resets still handing buffers back on other threads
 };
 
 // The one device. The registry lives for the whole process, so that a sound system shut
@@ -347,7 +353,7 @@ MMRESULT waveOutClose(HWAVEOUT handle) {
     std::lock_guard lock(shared.mutex);
     if (!handle || !shared.open_device || shared.open_device->handle() != handle) return MMSYSERR_INVALHANDLE;
     device = shared.open_device;
-    if (device->on_device_thread()) return MMSYSERR_HANDLEBUSY;
+    if (callbacks_on_this_thread) return MMSYSERR_HANDLEBUSY;
     if (MMRESULT refused = device->begin_stop()) return refused;
     shared.open_device.reset();
   }

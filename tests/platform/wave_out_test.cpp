@@ -517,6 +517,58 @@ TEST_F(WaveOut, NoCallbackAfterCloseWhileBuffersAreInFlight) {
   EXPECT_EQ(late_callbacks, 0);
 }
 
+// A callback that pauses, resets or closes the device on the first buffer it gets back.
+struct Reentry {
+  Recorder recorder;
+  MMRESULT (*action)(HWAVEOUT) = nullptr;
+  std::atomic<int> acted{0};
+  std::atomic<MMRESULT> result{0xFFFF};
+};
+
+void reentering_callback(HWAVEOUT device, UINT message, DWORD_PTR instance, DWORD_PTR parameter1, DWORD_PTR) {
+  auto* reentry = reinterpret_cast<Reentry*>(instance);
+  if (message == WOM_DONE && reentry->acted++ == 0) reentry->result = reentry->action(device);
+  record(device, message, reinterpret_cast<DWORD_PTR>(&reentry->recorder), parameter1, 0);
+}
+
+TEST_F(WaveOut, CallbacksMayPauseOrResetButNotClose) {
+  struct Row {
+    const char* name;
+    MMRESULT (*action)(HWAVEOUT);
+    MMRESULT result;
+    size_t done_after_two_more_grants;
+  };
+  const Row rows[] = {
+      {"pause", waveOutPause, MMSYSERR_NOERROR, 1},
+      {"reset", waveOutReset, MMSYSERR_NOERROR, 3},
+      {"close", waveOutClose, MMSYSERR_HANDLEBUSY, 3},
+  };
+  for (const Row& row : rows) {
+    platform::audio_stepping_reset();
+    Reentry reentry;
+    reentry.action = row.action;
+    const WAVEFORMATEX format = pcm(8000, 1, 8);
+    HWAVEOUT device = nullptr;
+    ASSERT_EQ(waveOutOpen(&device, 0, &format, reinterpret_cast<DWORD_PTR>(reentering_callback),
+                          reinterpret_cast<DWORD_PTR>(&reentry), CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    Buffers buffers({10, 20, 30});
+    buffers.prepare_and_write(device);
+    platform::audio_stepping_complete(1);
+    // A reset inside the callback hands the others back before the callback returns.
+    for (int wait = 0; wait < 500 && reentry.result == 0xFFFF; ++wait)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(reentry.result, row.result) << row.name;
+    platform::audio_stepping_complete(2);
+    reentry.recorder.wait_done(row.done_after_two_more_grants, 200);
+    EXPECT_EQ(reentry.recorder.done_count(), row.done_after_two_more_grants) << row.name;
+    waveOutRestart(device);
+    ASSERT_TRUE(reentry.recorder.wait_done(3)) << row.name;
+    buffers.unprepare(device);
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR) << row.name;
+  }
+}
+
 // The sound library's pattern: a mixing thread refills one buffer per WOM_DONE (counted by a
 // semaphore) under a critical section; pausing takes that section, pauses the device and
 // suspends the thread. No buffer may be mixed while paused.
