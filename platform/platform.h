@@ -25,3 +25,5 @@
 #include "platform/kernel/sync.h"
 #include "platform/kernel/time.h"
 #include "platform/kernel/system_info.h"
+#include "platform/media/wave_out.h"
+#include "platform/media/resources.h"
