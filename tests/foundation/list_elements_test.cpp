@@ -147,6 +147,7 @@ TEST(ListElements, ChainFreeReleasesDataAndRecords) {
     reference_list_add(&element->struct_info->references, crt::_strdup("referenced"), nullptr, -8);
   }
   char* borrowed = crt::_strdup("borrowed");
+  crt::free(chain->next->data);
   chain->next->data = borrowed;
   chain->next->flags = 0;
   list_element_chain_free(chain->next, true);  // leaks or double frees show under the sanitizer

@@ -19,7 +19,7 @@ using ValueOwnership = VariableTest;
 TEST_F(ValueOwnership, KindCodes) {
   Variable owner{};
   char text[] = "t";
-  uint32_t slot = 0;
+  uint64_t slot = 0;  // room for the 8-byte read of the number member
   struct Row {
     const char* what;
     uint32_t flags;
