@@ -141,6 +141,9 @@ TEST_F(VariableStore, TextIntoByteArrayNeverRunsPastStringOrBlock) {
   std::memset(memory, 0, sizeof memory);
   set_variable(variable, const_cast<char*>("A"), 0, memory, -1);
   EXPECT_EQ(memory[0], 'A') << "without a count the first character's code";
+  variable->type_code = -2;
+  set_variable(variable, const_cast<char*>("\xe9"), 0, memory, -1);
+  EXPECT_EQ(hex(memory, 2), "e9ff") << "a 16-bit slot takes the first character's signed code";
   variable->data = nullptr;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "foundation/hashes.h"
+#include "platform/kernel/memory.h"
 #include "platform/kernel/types.h"
 #include "variable_fixture.h"
 
@@ -250,6 +251,52 @@ TEST_F(Variables, MovingAStructureMovesItsMembers) {
   variable_move_to_scope(context->globals, head, true);
   EXPECT_EQ(current_scope, stay);
   locals = stay;
+}
+
+TEST_F(Variables, ATextVariableStartsAnEmptyLocalScope) {
+  current_scope = nullptr;
+  Variable* first = create_variable(choose_creation_scope(nullptr, "FIRST$"), "FIRST$", false);
+  EXPECT_EQ(current_scope, first);
+  Variable* second = create_variable(choose_creation_scope(current_scope, "SECOND$"), "SECOND$", false);
+  EXPECT_EQ(first->next, second);
+  EXPECT_EQ(find_variable("SECOND$"), second);
+  // A record appended to the globals never becomes the local scope.
+  current_scope = nullptr;
+  create_variable(context->globals, "G$", false);
+  EXPECT_EQ(current_scope, nullptr);
+  current_scope = first;
+  variable_list_release(context, first, true);
+  variable_list_free(context, first);
+  current_scope = locals;
+}
+
+TEST_F(Variables, ClearingKeepsNameAndPublicBit) {
+  struct Row {
+    const char* what;
+    uint32_t flags;
+    bool keep_list;
+    uint32_t left;
+  } rows[] = {{"public number", kVariablePublic, false, kVariablePublic},
+              {"owned text", kVariablePublic | kVariableOwnsData | kVariableWideText, false, kVariablePublic},
+              {"list kept", kVariableList | kVariableStructure, true, kVariableList},
+              {"list dropped", kVariableList, false, 0}};
+  for (const Row& row : rows) {
+    Variable* variable = make(locals, "C$");
+    variable->flags = row.flags;
+    if (row.flags & kVariableOwnsData) variable->data = crt::_strdup("owned");
+    variable->number = 3;
+    variable->type_code = -4;
+    variable->read_only = 1;
+    variable->element_count = 2;
+    variable_clear_value(context, variable, row.keep_list, false);
+    EXPECT_EQ(variable->flags, row.left) << row.what;
+    EXPECT_STREQ(variable->name, "C$") << row.what;
+    EXPECT_EQ(variable->data, nullptr) << row.what;
+    EXPECT_EQ(variable->number, 0) << row.what;
+    EXPECT_EQ(variable->type_code, 0) << row.what;
+    EXPECT_EQ(variable->read_only, 0) << row.what;
+    EXPECT_EQ(variable->element_count, 0u) << row.what;
+  }
 }
 
 }  // namespace
