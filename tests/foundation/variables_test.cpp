@@ -70,10 +70,6 @@ TEST_F(Variables, LookupOrderOverListsAndKeys) {
   Variable* percent = make(nullptr, "V%", 3);
   current_object = &object_head;
 
-  struct Step {
-    const char* what;
-    Variable* expected;
-  };
   EXPECT_EQ(find_variable("v$"), member) << "object members first";
   current_object = nullptr;
   EXPECT_EQ(find_variable("v$"), local) << "then locals of the key";
@@ -131,8 +127,7 @@ TEST_F(Variables, DottedNamesThroughStructuresAndAliases) {
   EXPECT_EQ(find_variable("A.M$"), field);
   EXPECT_EQ(find_variable("A.OTHER$"), nullptr);
   EXPECT_EQ(find_variable("Q.M$"), nullptr) << "no prefix variable";
-  Variable* number = make(locals, "N$");
-  (void)number;
+  make(locals, "N$");
   EXPECT_EQ(find_variable("N.M$"), nullptr) << "a plain value has no members";
 }
 
