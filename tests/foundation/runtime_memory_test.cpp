@@ -228,7 +228,9 @@ TEST_F(ContextTest, VariableDataAndMembers) {
     EXPECT_EQ(node->member, members[index]);
     EXPECT_EQ(node->offset, 4u * index);
     EXPECT_EQ(node->type_code, -3 - index);
-    if (index) EXPECT_EQ(node->previous->member, members[index - 1]);
+    if (index) {
+      EXPECT_EQ(node->previous->member, members[index - 1]);
+    }
   }
   EXPECT_EQ(index, 3) << "declaration order";
   EXPECT_EQ(find_variable_in_list(members[0], "B$"), members[1]);
