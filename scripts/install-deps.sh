@@ -15,6 +15,9 @@ PACKAGES=(
   libstb-dev fonts-dejavu-core
   binutils-arm-linux-gnueabihf
   python3 python3-crcmod
+  # Sound tests: independent decoders (sox, oggdec, libxmp) and real modules and Ogg
+  # files shipped by Debian packages.
+  sox vorbis-tools libxmp-dev:i386 tecnoballz-data sound-theme-freedesktop
 )
 
 SUDO=""
