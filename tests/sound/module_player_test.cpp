@@ -116,6 +116,13 @@ TEST(ModulePlayer, ShortSampleDataIsCutAndTinyLoopsDoNotLoop) {
     ModulePlayer& p = f.system.module_players[0];
     EXPECT_EQ(p.samples[1].length, uint64_t{150} << 16);
     EXPECT_EQ(p.samples[1].loop_length, 0u);
+    // A sample of 80,000 bytes keeps its length past 32 bits of 16.16.
+    ModuleImage big("M.K.", 4, {0}, 1, 40000);
+    MusicModule big_module;
+    ASSERT_EQ(big_module.load_memory(big.bytes.data(), static_cast<uint32_t>(big.bytes.size()), 0), 0);
+    p.stop();
+    ASSERT_EQ(f.system.play_module(&big_module, play_any_voice), 0);
+    EXPECT_EQ(p.samples[1].length, uint64_t{80000} << 16);
     EXPECT_EQ(wrap_into_loop(uint64_t{1000} << 16, uint64_t{10} << 16, uint64_t{4} << 16), uint64_t{12} << 16);
     EXPECT_EQ(wrap_into_loop(uint64_t{13} << 16, uint64_t{10} << 16, uint64_t{4} << 16), uint64_t{13} << 16);
 }
