@@ -16,6 +16,9 @@ PACKAGES=(
   binutils-arm-linux-gnueabihf
   python3 python3-crcmod
   libtext-soundex-perl
+  # Sound tests: independent decoders (sox, oggdec, libxmp) and real modules and Ogg
+  # files shipped by Debian packages.
+  sox vorbis-tools libxmp-dev:i386 tecnoballz-data sound-theme-freedesktop
 )
 
 SUDO=""
