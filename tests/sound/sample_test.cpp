@@ -141,7 +141,9 @@ TEST_F(SampleFiles, MsAdpcmMatchesSox) {
             double error = 0, signal = 0;
             int worst = 0;
             for (size_t i = 0; i < theirs.size(); ++i) {
-                if (i % block_samples < 2 * channels) ASSERT_EQ(ours[i], theirs[i]) << name << " header sample " << i;
+                if (i % block_samples < 2 * channels) {
+                    ASSERT_EQ(ours[i], theirs[i]) << name << " header sample " << i;
+                }
                 double d = double(ours[i]) - theirs[i];
                 error += d * d;
                 signal += double(theirs[i]) * theirs[i];
