@@ -180,8 +180,10 @@ TEST_F(Builtins, RecordArrayReleaseFreesEveryRecordAndItsFirstWord) {
     *block = crt::malloc(4);
     record = block;
   }
-  records[1] = nullptr;  // an empty slot is skipped
-  crt::free(nullptr);
+  // An empty slot is skipped.
+  crt::free(*static_cast<void**>(records[1]));
+  crt::free(records[1]);
+  records[1] = nullptr;
   int32_t count = 3;
   free_record_array(records, &count);
   EXPECT_EQ(count, 0);

@@ -150,6 +150,7 @@ TEST_F(InstructionList, FreeingTheListGivesEveryNodeBackToThePool) {
   Chain chain;
   for (int step = 0; step < 200; ++step) chain.add(op_trace, step, "text", chain.first);
   free_instruction_list(program, chain.tail);
+  chain.tail = nullptr;
   for (PoolBlock* block = program->pool->current; block; block = block->older) {
     EXPECT_EQ(block->data, nullptr) << "a pool block still holds live nodes";
   }

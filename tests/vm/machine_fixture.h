@@ -34,6 +34,14 @@ struct Chain {
   InstructionNode* tail = nullptr;
   InstructionNode* first = nullptr;
 
+  Chain() = default;
+  Chain(const Chain&) = delete;
+  Chain& operator=(const Chain&) = delete;
+  // The nodes' texts are the chain's: freed before the pool goes.
+  ~Chain() {
+    while (tail) free_instruction_node(emit_pool, &tail, tail, 0);
+  }
+
   InstructionNode* add(BuiltinHandler handler, double operand = 0, const char* text = nullptr,
                        InstructionNode* link = nullptr) {
     emit_instruction_node(&tail, handler, text, operand, link, 0, nullptr, 0, 0);
