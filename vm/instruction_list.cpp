@@ -74,6 +74,7 @@ void instruction_handler_owns_loop_chain(BuiltinHandler handler, void (*release)
 void emit_instruction_node(InstructionNode** list_tail, BuiltinHandler handler, const char* text, double operand,
                            InstructionNode* link, uint32_t opcode, const char* name_operand, uint32_t flags,
                            uint32_t kind) {
+  if (!emit_pool || !list_tail) return;
   auto* node = static_cast<InstructionNode*>(pool_alloc(emit_pool, 0, sizeof(InstructionNode)));
   if (!node) return;
   if (text) {
@@ -104,6 +105,7 @@ void emit_instruction_node(InstructionNode** list_tail, BuiltinHandler handler, 
 
 InstructionNode* free_instruction_node(Pool* pool, InstructionNode** list_tail, InstructionNode* node,
                                        uint8_t retarget) {
+  if (!node) return nullptr;
   InstructionNode* previous = node->previous;
   if (previous) previous->next = node->next;
   if (node->next) node->next->previous = previous;
