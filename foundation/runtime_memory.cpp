@@ -324,3 +324,13 @@ ListElement* list_element_first(ListElement* element) {
   while (element->prev) element = element->prev;
   return element;
 }
+
+void member_list_free(Variable* structure) {
+  MemberNode* node = structure->members;
+  structure->members = nullptr;
+  while (node) {
+    MemberNode* next = node->next;
+    crt::free(node);
+    node = next;
+  }
+}

@@ -127,3 +127,5 @@ Variable* find_variable_in_list(Variable* first, const char* name);
 // Appends a MemberNode for member at the end of the structure's member list; false
 // when memory runs out.
 bool member_list_add(Variable* structure, Variable* member);
+// Frees every MemberNode of the structure's member list (not the members) and empties it.
+void member_list_free(Variable* structure);

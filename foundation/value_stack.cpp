@@ -5,8 +5,14 @@
 
 #include "foundation/conversion.h"
 #include "foundation/runtime_error.h"
+#include "foundation/list_elements.h"
+#include "foundation/machine_state.h"
 #include "foundation/runtime_memory.h"
+#include "foundation/value_ownership.h"
+#include "foundation/variable_store.h"
+#include "foundation/variables.h"
 #include "platform/kernel/memory.h"
+#include "platform/kernel/crt.h"
 #include "platform/kernel/text.h"
 #include "platform/kernel/wide_string.h"
 
@@ -162,4 +168,91 @@ int32_t stack_pop_to_mark(ProgramContext* context) {
   }
   context->stack_top = mark;
   return count;
+}
+
+// ---- Variables on the stack ----
+
+void stack_push_variable(const char* name) {
+  ProgramContext* context = current_program;
+  if (!context) return;
+  Variable* variable = find_variable(name);
+  if (!variable) variable = create_variable(choose_creation_scope(current_scope, name), name, false);
+  if (!alias_follow_suppressed) {
+    for (int steps = 0; variable && variable->alias && steps < 4096; ++steps) variable = variable->alias;
+  }
+  alias_follow_suppressed = 0;
+  void* text = nullptr;
+  double number = 0;
+  get_variable_value(variable, &text, &number, nullptr);
+  ValueCell* cell = stack_push_cell(context, false);
+  if (!cell) return;
+  cell->flags = 0;
+  cell->data = 0;
+  cell->number = number;
+  cell->text = text;
+  cell->variable = variable;
+  cell->variant_type = 0;
+  cell->references = nullptr;
+  if (variable && (variable->flags & kVariablePackedList)) cell->flags |= kCellList;
+  if (variable && (variable->flags & kVariableWideText)) cell->flags |= kCellWideText;
+}
+
+Variable* element_reference_variable(const ListElement* element) {
+  if (!element || !element->info || element->data) return nullptr;
+  return platform::pointer_from<Variable>(element->info->reserved1);
+}
+
+namespace {
+
+// A copy of a cell's whole text block that the element will own.
+void* copy_cell_text(const ValueCell* cell) {
+  uint32_t size = alloc_block_size(cell->text);
+  if (!size) {
+    size = (cell->flags & kCellWideText)
+               ? static_cast<uint32_t>((crt::wcslen(static_cast<const WCHAR*>(cell->text)) + 1) * 2)
+               : static_cast<uint32_t>(std::strlen(static_cast<const char*>(cell->text)) + 1);
+  }
+  void* copy = crt::malloc(size);
+  if (!copy) return nullptr;
+  std::memcpy(copy, cell->text, size);
+  track_variable_block(copy);
+  return copy;
+}
+
+}  // namespace
+
+void build_args_list() {
+  ProgramContext* context = current_program;
+  if (!context) return;
+  ValueCell* mark;
+  if (!stack_take_mark(context, &mark)) return;
+  Variable* args = create_variable(current_scope, "ARGS$", true);
+  if (args && (args->flags & kVariableList)) variable_release(context, args, false, true);
+  ListElement* first = nullptr;
+  while (context->stack_top && context->stack_top != mark) {
+    ValueCell* cell = stack_pop(context);
+    ListElement* element = list_element_prepend(first);
+    if (!element) continue;
+    first = element;
+    if (cell->variable && (cell->flags & kCellByReference)) {
+      // The element names the argument's variable; the callee reaches the value there.
+      element->info = static_cast<ElementInfo*>(crt::calloc(1, sizeof(ElementInfo)));
+      if (element->info) element->info->reserved1 = platform::address_of(cell->variable);
+    } else {
+      element->number = cell->number;
+      bool object = cell->variable && (cell->variable->flags & kVariableObject);
+      if (cell->text && !object) {
+        element->data = copy_cell_text(cell);
+        if (element->data) element->flags = (cell->flags & kCellWideText) ? 0x30 : kVariableOwnsData;
+      }
+    }
+    element->checksum = list_element_checksum(element);
+  }
+  if (!args) {
+    list_element_chain_free(first, true);
+    return;
+  }
+  args->flags |= kVariableList;
+  args->cursor = first;
+  if (first) variable_load_from_element(args);
 }

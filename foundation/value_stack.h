@@ -91,3 +91,15 @@ bool stack_take_mark(ProgramContext* context, ValueCell** mark);
 // Takes the innermost mark and pops every cell above it: the number of arguments, or -1
 // after a run-time error (no mark, or the mark is not below the top).
 int32_t stack_pop_to_mark(ProgramContext* context);
+
+// Pushes the value of the named variable (declared in the current scope when missing),
+// following its alias chain unless the one-shot alias_follow_suppressed is set.
+void stack_push_variable(const char* name);
+
+// The variadic-procedure entry: every argument above the innermost mark becomes an
+// element of the list variable "ARGS$" (first argument first); by-reference arguments
+// name their variable (element_reference_variable) instead of copying the value.
+void build_args_list();
+
+// The variable a by-reference element of "ARGS$" stands for; null for a value element.
+Variable* element_reference_variable(const ListElement* element);

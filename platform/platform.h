@@ -13,6 +13,7 @@
 #include "platform/kernel/fault_guard.h"
 #include "platform/kernel/modules.h"
 #include "platform/user/message_box.h"
+#include "platform/user/file_dialogs.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/device_io.h"
 #include "platform/kernel/stdio.h"
@@ -24,3 +25,5 @@
 #include "platform/kernel/sync.h"
 #include "platform/kernel/time.h"
 #include "platform/kernel/system_info.h"
+#include "platform/media/wave_out.h"
+#include "platform/media/resources.h"

@@ -15,6 +15,7 @@ PACKAGES=(
   libstb-dev fonts-dejavu-core
   binutils-arm-linux-gnueabihf
   python3 python3-crcmod
+  libtext-soundex-perl
 )
 
 SUDO=""

@@ -1,0 +1,202 @@
+// Compile errors and warnings with their limits and texts, the compiler-output stream,
+// the dated log file and the resolution of program names to files.
+#include "foundation/compile_messages.h"
+
+#include <cstring>
+#include <string>
+
+#include "compiler/code_list.h"
+#include "foundation/conversion.h"
+#include "foundation/runtime_memory.h"
+#include "platform/platform.h"
+
+uint8_t log_enabled = 1;
+uint8_t warnings_enabled = 1;
+uint8_t compiler_output_enabled = 1;
+uint8_t error_box_enabled = 1;
+
+int32_t compile_error_count = 0;
+int32_t compile_warning_count = 0;
+char* compile_error_text = nullptr;
+
+FILE* compiler_output_stream = nullptr;
+uint8_t compiler_output_pending_newline = 0;
+char* log_file_name = nullptr;
+
+const char* runtime_version_text = "1.0";
+
+static void no_error_variable(const char*, uint32_t) {}
+void (*set_error_variable_text)(const char* text, uint32_t size) = no_error_variable;
+
+namespace {
+
+// The skipped marker word of the compiler's line markers.
+bool is_line_marker(const CodeListNode* node) {
+  return node->text != nullptr && std::strcmp(node->text, "__DEBUG") == 0;
+}
+
+// Appends the long form to the error text, keeping it one exact-size heap text.
+void append_error_text(const std::string& long_form) {
+  size_t old_length = compile_error_text ? std::strlen(compile_error_text) : 0;
+  char* grown = static_cast<char*>(crt::malloc(old_length + long_form.size() + 1));
+  if (grown == nullptr) return;
+  if (old_length) std::memcpy(grown, compile_error_text, old_length);
+  std::memcpy(grown + old_length, long_form.c_str(), long_form.size() + 1);
+  crt::free(compile_error_text);
+  compile_error_text = grown;
+}
+
+std::string format(const char* pattern, ...) {
+  va_list arguments;
+  va_start(arguments, pattern);
+  va_list copy;
+  va_copy(copy, arguments);
+  int length = std::vsnprintf(nullptr, 0, pattern, copy);
+  va_end(copy);
+  std::string text(length > 0 ? length : 0, '\0');
+  if (length > 0) std::vsnprintf(text.data(), length + 1, pattern, arguments);
+  va_end(arguments);
+  return text;
+}
+
+const char* folder_text() { return program_folder ? program_folder : ""; }
+
+}  // namespace
+
+void report_compile_message(const char* source, const char* message, const CodeListNode* node,
+                            int32_t position, bool is_warning) {
+  int32_t& counter = is_warning ? compile_warning_count : compile_error_count;
+  if (counter > 256) return;
+  if (is_warning && !warnings_enabled) return;
+  const char* kind = is_warning ? "warning" : "error";
+  ++counter;
+  if (message == nullptr) message = "";
+
+  std::string location;
+  if (source != nullptr) {
+    location = format("(%s)", node && node->file_name ? node->file_name : source);
+  }
+  const CodeListNode* place = node;
+  if (place != nullptr && is_line_marker(place)) {
+    if (place->next && place->next->next) place = place->next->next;
+    else if (place->next) place = place->next;
+  }
+
+  std::string long_form;
+  std::string console;
+  if (place != nullptr) {
+    const char* text = place->text ? place->text : "";
+    long_form = format("%s: %s [%s at '%s' (%d,%d)]\n", kind, location.c_str(), message, text,
+                       static_cast<int>(place->line), static_cast<int>(place->column));
+    console = format("** %s ** %s %s at '%s' (%d,%d)\n", kind, location.c_str(), message, text,
+                     static_cast<int>(place->line), static_cast<int>(place->column));
+  } else if (position != -1) {
+    long_form = format("%s: %s [%s at character position %d]\n", kind, location.c_str(), message,
+                       static_cast<int>(position));
+    console = format("** %s ** %s %s at character position %d\n", kind, location.c_str(), message,
+                     static_cast<int>(position));
+  } else {
+    long_form = format("%s: %s [%s]\n", kind, location.c_str(), message);
+    console = format("** %s ** %s %s\n", kind, location.c_str(), message);
+  }
+  if (counter == kCompileMessageLimit) {
+    console = format(is_warning ? "%sToo many warnings!\n" : "%sToo many errors!\n", console.c_str());
+  }
+  if (compiler_output_enabled) write_compiler_output(console.c_str());
+  if (!is_warning) {
+    append_error_text(long_form);
+    if (compile_error_text != nullptr) {
+      set_error_variable_text(compile_error_text, alloc_block_size(compile_error_text));
+    }
+  }
+}
+
+void write_compiler_output(const char* text) {
+  if (compiler_output_stream == nullptr) return;
+  if (compiler_output_pending_newline) {
+    std::fputs("\n", compiler_output_stream);
+    compiler_output_pending_newline = 0;
+  }
+  std::fprintf(compiler_output_stream, "%s", text ? text : "");
+}
+
+namespace {
+
+// True while the log is being started: its header lines must not start it again.
+bool log_opening = false;
+
+std::string narrow_of(const WCHAR* text) {
+  char* narrow = to_narrow(text);
+  std::string result = narrow ? narrow : "";
+  crt::free(narrow);
+  return result;
+}
+
+}  // namespace
+
+void log_line(const char* text) {
+  if (!log_enabled) return;
+  if ((log_file_name == nullptr || !file_exists(log_file_name)) && !log_opening) {
+    debug_log_open(nullptr);
+  }
+  if (log_file_name == nullptr) return;
+  FILE* file = crt::fopen(log_file_name, "a");
+  if (file == nullptr) return;
+  WCHAR date[64] = {};
+  WCHAR time[64] = {};
+  GetDateFormatW(LOCALE_SYSTEM_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, date, 64);
+  GetTimeFormatW(LOCALE_SYSTEM_DEFAULT, 0, nullptr, u"hh:mm:ss tt", time, 64);
+  std::fprintf(file, "%s %s : %s\n", narrow_of(date).c_str(), narrow_of(time).c_str(), text ? text : "");
+  std::fflush(file);
+  std::fclose(file);
+}
+
+void debug_log_open(const char* path) {
+  crt::free(log_file_name);
+  log_file_name = nullptr;
+  std::string fallback = std::string(folder_text()) + "debuglog.txt";
+  std::string chosen = path ? path : fallback;
+  FILE* file = crt::fopen(chosen.c_str(), "w");
+  if (file == nullptr && path != nullptr) {
+    chosen = fallback;
+    file = crt::fopen(chosen.c_str(), "w");
+  }
+  if (file != nullptr) std::fclose(file);
+  log_file_name = crt::_strdup(chosen.c_str());
+  // The header goes through log_line; a log that could not be created stays silent.
+  log_opening = true;
+  log_line(format("Generated by the ZRK interpreter v.%s", runtime_version_text).c_str());
+  log_line(format("Root %s", folder_text()).c_str());
+  log_opening = false;
+}
+
+char* resolve_program_file(char* name) {
+  if (name == nullptr) return nullptr;
+  char* result = nullptr;
+  if (file_exists(name)) {
+    result = crt::_strdup(name);
+  } else {
+    const char* dot = std::strchr(name, '.');
+    std::string base = dot ? std::string(name, dot - name) : std::string(name);
+    for (const char* extension : {".zrk", ".zrc"}) {
+      std::string candidate = base + extension;
+      if (file_exists(candidate.c_str())) {
+        result = crt::_strdup(candidate.c_str());
+        break;
+      }
+    }
+    if (result == nullptr) result = crt::_strdup(name);
+  }
+  crt::free(name);
+  return result;
+}
+
+int is_compiled_file_name(const char* name) {
+  if (name == nullptr) return 0;
+  size_t length = std::strlen(name);
+  if (length < 4) return 0;
+  char tail[5];
+  std::memcpy(tail, name + length - 4, 5);
+  crt::_strlwr(tail);
+  return std::strcmp(tail, ".zrc") == 0 ? 1 : 0;
+}

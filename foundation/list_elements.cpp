@@ -1,0 +1,191 @@
+// List element chains: doubly linked ListElements, each with its own value and
+// optional ElementInfo and StructInfo records.
+#include "foundation/list_elements.h"
+
+#include "foundation/runtime_error.h"
+#include "foundation/runtime_memory.h"
+#include "foundation/value_ownership.h"
+#include "platform/kernel/fault_guard.h"
+#include "platform/kernel/memory.h"
+
+namespace {
+
+ListElement* new_element() { return static_cast<ListElement*>(crt::calloc(1, sizeof(ListElement))); }
+
+ListElement* last_of(ListElement* element) {
+  while (element && element->next) element = element->next;
+  return element;
+}
+
+void free_owned_data(ListElement* element) {
+  if (!(element->flags & kVariableOwnsData) || !element->data) return;
+  if (memory_tracking) untrack_allocation(element->data);
+  crt::free(element->data);
+  element->data = nullptr;
+}
+
+// A FOREACH standing on the removed element continues from its neighbour.
+void move_iteration_off(ListElement* element, ListElement* neighbour) {
+  auto* state = static_cast<IterationState*>(element->info->iteration);
+  for (IterationCursor* cursor = state->cursors; cursor; cursor = cursor->next) {
+    if (cursor->element != element) continue;
+    cursor->element = neighbour;
+    cursor->moved = 1;
+  }
+}
+
+void unlink(ListElement* element) {
+  if (element->prev) element->prev->next = element->next;
+  if (element->next) element->next->prev = element->prev;
+}
+
+}  // namespace
+
+void element_info_free(ListElement* element) {
+  crt::free(element->info);
+  element->info = nullptr;
+}
+
+void struct_info_free(ListElement* element) {
+  StructInfo* info = element->struct_info;
+  if (!info) return;
+  MemberNode* node = info->members;
+  while (node) {
+    MemberNode* next = node->next;
+    crt::free(node);
+    node = next;
+  }
+  reference_list_free(info->references);
+  crt::free(info);
+  element->struct_info = nullptr;
+}
+
+uint32_t list_element_count(ListElement* element) {
+  uint32_t count = 0;
+  for (element = list_element_first(element); element; element = element->next) ++count;
+  return count;
+}
+
+int32_t list_element_count_from(ListElement* element) {
+  if (!element) return -1;
+  int32_t index = 0;
+  while (element->prev) {
+    element = element->prev;
+    ++index;
+  }
+  return index;
+}
+
+ListElement* list_element_at(ListElement* element, int32_t index) {
+  element = list_element_first(element);
+  for (int32_t i = 0; element && i < index && element->next; ++i) element = element->next;
+  return element;
+}
+
+ListElement* list_element_append(ListElement* element) {
+  ListElement* created = new_element();
+  if (!created) return nullptr;
+  ListElement* last = last_of(element);
+  if (last) {
+    last->next = created;
+    created->prev = last;
+  }
+  return created;
+}
+
+ListElement* list_element_prepend(ListElement* first) {
+  ListElement* created = new_element();
+  if (!created) return nullptr;
+  if (first) {
+    created->prev = first->prev;
+    if (first->prev) first->prev->next = created;
+    first->prev = created;
+    created->next = first;
+  }
+  return created;
+}
+
+ListElement* list_element_insert_before(ListElement* element) { return list_element_prepend(element); }
+
+ListElement* list_element_remove(ListElement* element) {
+  if (!element) return nullptr;
+  ListElement* neighbour = element->next ? element->next : element->prev;
+  platform::FaultGuard guard;
+  if (FAULT_GUARD_ENTER(guard)) {
+    free_owned_data(element);
+    if (element->info && element->info->iteration) {
+      unlink(element);
+      move_iteration_off(element, neighbour);
+    }
+    element_info_free(element);
+    struct_info_free(element);
+    unlink(element);
+    crt::free(element);
+    platform::fault_guard_leave(&guard);
+  } else {
+    runtime_fault(guard);
+  }
+  return neighbour;
+}
+
+ListElement* list_element_move(ListElement** chain, int32_t a, int32_t b) {
+  ListElement* start = chain ? *chain : nullptr;
+  ListElement* moving = list_element_at(start, a);
+  ListElement* target = list_element_at(start, b);
+  if (!moving || !target) return nullptr;
+  if (moving == target) return moving;
+  unlink(moving);
+  if (a >= b) {
+    moving->prev = target->prev;
+    if (target->prev) target->prev->next = moving;
+    target->prev = moving;
+    moving->next = target;
+  } else {
+    moving->next = target->next;
+    if (target->next) target->next->prev = moving;
+    target->next = moving;
+    moving->prev = target;
+  }
+  if (*chain == target) *chain = moving;
+  // A caller that held the moved element as its first keeps a valid first element.
+  else if (*chain == moving) *chain = list_element_first(target);
+  return moving;
+}
+
+ListElement* list_element_next(ListElement* element) { return element ? element->next : nullptr; }
+ListElement* list_element_prev(ListElement* element) { return element ? element->prev : nullptr; }
+
+namespace {
+
+[[gnu::noinline]] void free_chain_backwards(ListElement* current, bool free_data) {
+  while (current) {
+    ListElement* previous = current->prev;
+    if (free_data) free_owned_data(current);
+    element_info_free(current);
+    struct_info_free(current);
+    crt::free(current);
+    current = previous;
+  }
+}
+
+}  // namespace
+
+void list_element_chain_free(ListElement* element, bool free_data) {
+  platform::FaultGuard guard;
+  if (FAULT_GUARD_ENTER(guard)) {
+    free_chain_backwards(last_of(element), free_data);
+    platform::fault_guard_leave(&guard);
+  } else {
+    runtime_fault(guard);
+  }
+}
+
+ListElement* list_element_split(ListElement** chain, int32_t index) {
+  ListElement* element = list_element_at(chain ? *chain : nullptr, index);
+  if (!element) return nullptr;
+  ListElement* before = element->prev;
+  if (before) before->next = nullptr;
+  element->prev = nullptr;
+  *chain = before;
+  return element;
+}

@@ -1,0 +1,47 @@
+// Element chains of list variables: counting, indexing, inserting, removing (safely
+// under a FOREACH standing on the element), moving, splitting and freeing.
+#pragma once
+
+#include <cstdint>
+
+#include "foundation/variable.h"
+
+// The FOREACH state an element's info points at while a loop stands on it: the third
+// field heads the loop's cursor nodes.
+struct IterationCursor {
+  ListElement* element;
+  uint32_t moved;  // 1 once the element was removed and the cursor moved to a neighbour
+  IterationCursor* next;
+};
+struct IterationState {
+  uint32_t first_word;
+  uint32_t second_word;
+  IterationCursor* cursors;
+};
+
+// Number of elements of the chain element belongs to; 0 for null.
+uint32_t list_element_count(ListElement* element);
+// Index of element in its chain; -1 for null.
+int32_t list_element_count_from(ListElement* element);
+// The index-th element from the first; past the end the last, below 1 the first.
+ListElement* list_element_at(ListElement* element, int32_t index);
+// New zeroed elements: after the last of the chain (alone for null), in front of the
+// given one, or between the given one and its predecessor. Null without memory.
+ListElement* list_element_append(ListElement* element);
+ListElement* list_element_prepend(ListElement* first);
+ListElement* list_element_insert_before(ListElement* element);
+// Frees the element and all it owns; a FOREACH standing on it moves to a neighbour.
+// Gives the successor, else the predecessor (null when it was alone).
+ListElement* list_element_remove(ListElement* element);
+// Moves the element at index a to index b; *chain follows when it named the element at b.
+ListElement* list_element_move(ListElement** chain, int32_t a, int32_t b);
+ListElement* list_element_next(ListElement* element);
+ListElement* list_element_prev(ListElement* element);
+// Frees the whole chain; owned data only with free_data.
+void list_element_chain_free(ListElement* element, bool free_data);
+// Detaches the tail starting at index; *chain becomes the element before it (or null).
+ListElement* list_element_split(ListElement** chain, int32_t index);
+
+// Frees what an element's info records hold and the records themselves.
+void element_info_free(ListElement* element);
+void struct_info_free(ListElement* element);

@@ -1,0 +1,51 @@
+// Storing values into variables and reading them back: plain values, typed slots of
+// every type code, getters and setters, and the mirror between a list variable and
+// its current element.
+#pragma once
+
+#include <cstdint>
+
+#include "foundation/variable.h"
+
+// Stores a text or data pointer (null: none) and a number. size is the byte count to
+// copy, -1 to adopt the pointer. typed_address, when given, is the slot to write with the
+// variable's type code. A read-only variable is left alone; a setter decides the value.
+void set_variable(Variable* variable, void* text, double number, void* typed_address, int32_t size);
+// set_variable on the visible variable of that name, declared when missing. Null (and
+// nothing stored) for a name without a type character.
+Variable* set_variable_by_name(const char* name, void* text, double number, void* typed_address, int32_t size);
+
+// Reads the value: *text the text or block (null for a number), *number the number.
+void get_variable_value(Variable* variable, void** text, double* number, void* typed_address);
+// get_variable_value of the visible variable of that name; a missing one is declared and
+// reads as nothing. Null for a name without a type character.
+Variable* get_value_by_name(const char* name, void** text, double* number, void* typed_address);
+
+// Writes a value into the typed slot at address by the variable's type code (see the
+// table of codes); texts stored into pointer slots become owned blocks of the variable.
+void store_value_at(void* address, Variable* variable, void* text, double number, int32_t size);
+// Writes the number (or, for fixed-length slots, the bytes of copy, which it frees)
+// at address with the type code.
+void store_typed_value(Variable* variable, void* address, int32_t type_code, void* copy, double number);
+// Reads the slot at address with the type code; fixed-length slots give a copy owned
+// by the current program (or the address itself for adopted data).
+void load_typed_value(Variable* variable, void* address, int32_t type_code, void** text, double* number);
+
+// The list variable shows its cursor element / the element takes the variable's value.
+void variable_load_from_element(Variable* variable);
+void variable_store_to_element(Variable* variable);
+// The checksum of an element with its info records, 31 bits.
+uint32_t list_element_checksum(const ListElement* element);
+
+// Points every member of the structure at its slot in the structure's data, recursively.
+void relink_struct_members(Variable* structure);
+
+// Sets the number to value when it differs, dropping the owns-data mark.
+void variable_set_int(Variable* variable, int32_t value);
+// Replace the data: adopt (size -1 or copy false) or take a copy of size bytes.
+void variable_set_data(Variable* variable, void* pointer, int32_t size, bool copy);
+void variable_set_string(Variable* variable, void* pointer, int32_t size, bool copy);
+void variable_set_packed_list(Variable* variable, void* pointer, int32_t size, bool copy);
+
+// Records a block the variable layer made in the memory report while tracking is on.
+void track_variable_block(void* block);

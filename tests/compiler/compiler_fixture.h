@@ -1,0 +1,56 @@
+// A fresh compilation for each test: keyword tables, an empty compiler pool, the
+// analyzer's start state, no constants of this compilation and zeroed message counters.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "compiler/code_list.h"
+#include "compiler/constants.h"
+#include "compiler/frontend/analyzer.h"
+#include "compiler/keywords.h"
+#include "foundation/compile_messages.h"
+#include "foundation/runtime_memory.h"
+#include "platform/kernel/memory.h"
+
+class CompilerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    init_keyword_and_opcode_tables();
+    compiler_pool = pool_create(64 * 1024);
+    analyzer_reset();
+    compile_error_count = 0;
+    compile_warning_count = 0;
+    crt::free(compile_error_text);
+    compile_error_text = nullptr;
+    warnings_enabled = 1;
+  }
+  void TearDown() override {
+    drop_compile_constants(0);
+    drop_compile_constants(1);
+    analyzer_reset();
+    pool_destroy(compiler_pool);
+    compiler_pool = nullptr;
+    crt::free(compile_error_text);
+    compile_error_text = nullptr;
+    compile_error_count = 0;
+  }
+
+  // The words of a source as the analyzer leaves them.
+  std::vector<CodeListNode*> analyze(const std::string& text, const char* file = nullptr) {
+    CodeListNode* last = analyze_main_source(file, text.c_str(), nullptr);
+    std::vector<CodeListNode*> words;
+    for (CodeListNode* node = code_list_first(last); node; node = node->next) words.push_back(node);
+    return words;
+  }
+
+  std::vector<std::string> texts(const std::string& text, const char* file = nullptr) {
+    std::vector<std::string> result;
+    for (CodeListNode* node : analyze(text, file)) result.push_back(node->text);
+    return result;
+  }
+
+  std::string errors() const { return compile_error_text ? compile_error_text : ""; }
+};
