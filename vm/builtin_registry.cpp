@@ -4,13 +4,13 @@
 
 #include <cstring>
 
+#include "foundation/compile_messages.h"
 #include "foundation/conversion.h"
 #include "foundation/hashes.h"
 #include "foundation/runtime_error.h"
 #include "platform/kernel/crt.h"
 #include "platform/kernel/memory.h"
 #include "platform/kernel/modules.h"
-#include "vm/log_line.h"
 
 BuiltinRegistry builtin_registry;
 uint8_t link_declarations_now = 0;
@@ -27,6 +27,9 @@ void report_link_failure(const char* format, const char* first, const char* seco
   char line[1024];
   crt::_snprintf(line, sizeof line - 1, format, first ? first : "", second ? second : "");
   line[sizeof line - 1] = '\0';
+  // A compile warning while warnings are on, and always a log line: a call of the
+  // function reports it again.
+  report_compile_message(nullptr, line, nullptr, -1, true);
   log_line(line);
 }
 

@@ -3,12 +3,11 @@
 
 #include <cstring>
 
+#include "foundation/compile_messages.h"
 #include "foundation/runtime_error.h"
 #include "platform/kernel/crt.h"
 #include "platform/kernel/memory.h"
 #include "vm/machine.h"
-
-void (*store_error_variable_text)(const char* text) = nullptr;
 
 namespace {
 
@@ -71,7 +70,9 @@ int32_t exception_message_with_context(ProgramContext* program, const char* proc
   }
   crt::_snprintf(error_variable_text, sizeof error_variable_text - 1, "%s at 0x%x", text, address);
   error_variable_text[sizeof error_variable_text - 1] = '\0';
-  if (store_error_variable_text) store_error_variable_text(error_variable_text);
+  if (set_error_variable_text) {
+    set_error_variable_text(error_variable_text, static_cast<uint32_t>(std::strlen(error_variable_text) + 1));
+  }
   return 1;
 }
 

@@ -25,8 +25,6 @@ int32_t exception_text(char** text, DWORD code, EXCEPTION_POINTERS* pointers);
 // The run loop's trap filter: the fault of the running procedure of current_program.
 int32_t vm_fault_filter(DWORD code, EXCEPTION_POINTERS* pointers);
 
-// Receives the text that a fault inside a TRY block leaves in ERROR%; set by the owner
-// of the script's variables. The text is also kept for last_fault_text.
-extern void (*store_error_variable_text)(const char* text);
-// The last text left for ERROR% ("" before any).
+// The last text left for ERROR% ("" before any); it goes to the variable through
+// set_error_variable_text (foundation/compile_messages.h).
 const char* last_fault_text();

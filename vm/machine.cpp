@@ -7,7 +7,6 @@
 #include "platform/kernel/fault_guard.h"
 #include "vm/fault_text.h"
 
-InstructionNode* current_instruction = nullptr;
 uint8_t stop_flag = 0;
 const char* current_procedure_name = nullptr;
 CallFrame* current_frame = nullptr;
@@ -15,14 +14,12 @@ CallFrame* current_frame = nullptr;
 int32_t try_depth = 0;
 TryEntry TryStack[kTrySlots];
 
-ProgramContext* call_program = nullptr;
-InstructionNode* call_procedure = nullptr;
-Variable* call_scope = nullptr;
-Variable* call_object = nullptr;
-uint8_t entry_skip = 0;
-
 Pool* emit_pool = nullptr;
 uint32_t emit_scope_key = 0;
+
+// Getters, setters, constructors and destructors of the variable layer call procedures
+// through this pointer: filled as soon as the machine is part of the program.
+[[maybe_unused]] static const bool procedure_caller_filled = (procedure_caller = vm_call_procedure, true);
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "foundation/instruction_node.h"
+#include "foundation/machine_state.h"
 #include "foundation/program_context.h"
 #include "foundation/runtime_memory.h"
 
@@ -13,9 +14,8 @@ struct CallFrame;
 
 // ---- Running state (plain globals, shared by every thread) ----
 
-// The node being executed; a jump handler stores its target here and the loop goes on
-// at the target's successor.
-extern InstructionNode* current_instruction;
+// current_instruction (foundation/machine_state.h) is the node being executed; a jump
+// handler stores its target there and the loop goes on at the target's successor.
 // Non-zero ends the run loop of the innermost running procedure.
 extern uint8_t stop_flag;
 // Name of the running procedure (its STARTPROC text from the fifth character), or null.
@@ -43,13 +43,8 @@ bool vm_try_push(InstructionNode* except_target);
 // Closes the innermost TRY block; nothing when none is open.
 void vm_try_pop();
 
-// ---- Arguments of the next procedure call ----
-
-extern ProgramContext* call_program;
-extern InstructionNode* call_procedure;  // STARTPROC node; 0: the CALL instruction's link
-extern Variable* call_scope;
-extern Variable* call_object;
-extern uint8_t entry_skip;  // 1: start at the fifth successor, 2: at the third
+// The arguments of the next procedure call (call_program, call_procedure, call_scope,
+// call_object, entry_skip) are in foundation/machine_state.h.
 
 // ---- Instruction writing ----
 

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "foundation/compile_messages.h"
 #include "foundation/runtime_error.h"
 #include "machine_fixture.h"
 #include "platform/kernel/memory.h"
@@ -93,13 +94,19 @@ TEST_F(FaultText, DeliveredToTheReporterOrToErrorVariable) {
 
 TEST_F(FaultText, ErrorVariableTextGoesToItsOwner) {
   static std::string received;
-  store_error_variable_text = [](const char* text) { received = text; };
+  static uint32_t received_size;
+  auto saved = set_error_variable_text;
+  set_error_variable_text = [](const char* text, uint32_t size) {
+    received = text;
+    received_size = size;
+  };
   EXCEPTION_RECORD record = record_at(EXCEPTION_INT_DIVIDE_BY_ZERO, 0x10);
   EXCEPTION_POINTERS pointers{&record, nullptr};
   try_depth = 1;
   exception_message_with_context(context, "P", record.ExceptionCode, &pointers);
-  store_error_variable_text = nullptr;
+  set_error_variable_text = saved;
   EXPECT_EQ(received, "Integer divide by 0 at 0x10");
+  EXPECT_EQ(received_size, received.size() + 1);
 }
 
 }  // namespace

@@ -311,3 +311,7 @@ TEST_F(RunLoop, CallRestoresTheRunningStateAndReleasesItsDepth) {
 }
 
 }  // namespace
+
+TEST(MachineLink, VariableLayerCallsProceduresThroughTheMachine) {
+  EXPECT_EQ(procedure_caller, vm_call_procedure);
+}
