@@ -1,8 +1,12 @@
 // Stack marks and the value-stack built-ins, over the value stack of current_program.
 #include "vm/stack_builtins.h"
 
+#include "foundation/machine_state.h"
 #include "foundation/runtime_error.h"
+#include "foundation/value_ownership.h"
 #include "foundation/value_stack.h"
+#include "foundation/variable_store.h"
+#include "foundation/variables.h"
 #include "vm/builtin_registry.h"
 #include "vm/machine.h"
 
@@ -47,7 +51,24 @@ void builtin_dupstack() {
 
 void stack_drop() {
   run_inner_handler();
-  stack_pop(current_program);
+  ValueCell* cell = stack_pop(current_program);
+  if (cell->references) {
+    reference_list_free(cell->references);
+    cell->references = nullptr;
+  }
+}
+
+void builtin_countstack() {
+  ValueCell* argument = stack_pop(current_program);
+  Variable* variable = argument->variable;
+  if (!variable && argument->text && !(argument->flags & (kCellWideText | kCellList))) {
+    const char* name = static_cast<const char*>(argument->text);
+    variable = find_variable(name);
+    if (!variable) variable = get_variable(current_scope, name);
+  }
+  int32_t count = 0;
+  for (const ValueCell* cell = current_program->stack_top; cell; cell = cell->below) ++count;
+  if (variable) set_variable(variable, nullptr, count, nullptr, 0);
 }
 
 void builtin_clearstack() { stack_free_all(current_program); }
@@ -56,6 +77,7 @@ void register_stack_builtins() {
   builtin_register("__savesp", builtin_savesp);
   builtin_register("__savesp2", builtin_savesp2);
   builtin_register("push", builtin_push);
+  builtin_register("countstack", builtin_countstack);
   builtin_register("dupstack", builtin_dupstack);
   builtin_register("dropstack", stack_drop);
   builtin_register("clearstack", builtin_clearstack);

@@ -2,7 +2,11 @@
 // turn, and what each built-in leaves on the stack.
 #include <gtest/gtest.h>
 
+#include "foundation/machine_state.h"
 #include "foundation/runtime_error.h"
+#include "foundation/value_ownership.h"
+#include "foundation/variables.h"
+#include "platform/kernel/memory.h"
 #include "machine_fixture.h"
 #include "foundation/hashes.h"
 #include "vm/builtin_registry.h"
@@ -123,6 +127,68 @@ TEST_F(StackBuiltins, DropstackRunsTheInnerHandlerFirst) {
   EXPECT_EQ(context->stack_top, lower) << "the cell the inner handler pushed is the one dropped";
 }
 
+TEST_F(StackBuiltins, DropstackFreesTheCellsTemporaryReferences) {
+  stack_push_number(context, 1);
+  auto* node = static_cast<ReferenceNode*>(crt::calloc(1, sizeof(ReferenceNode)));
+  node->block = crt::malloc(32);
+  context->stack_top->references = node;
+  ValueCell* dropped = context->stack_top;
+  current_instruction = nullptr;
+  stack_drop();
+  EXPECT_EQ(context->stack_top, nullptr);
+  EXPECT_EQ(dropped->references, nullptr) << "the sanitizer build sees a leak when they are not freed";
+}
+
+// countstack needs a scope to find or declare its variable in.
+class CountStack : public StackBuiltins {
+ protected:
+  void SetUp() override {
+    StackBuiltins::SetUp();
+    context->globals = variable_record_allocate(context, false);
+    locals = variable_record_allocate(context, false);
+    current_scope = locals;
+    percent_variables = nullptr;
+  }
+  void TearDown() override {
+    for (Variable* list : {locals, context->globals, percent_variables}) {
+      variable_list_release(context, list, true);
+      variable_list_free(context, list);
+    }
+    current_scope = percent_variables = nullptr;
+    StackBuiltins::TearDown();
+  }
+  Variable* locals = nullptr;
+};
+
+TEST_F(CountStack, CountsTheCellsBelowItsArgument) {
+  // push(7) then dupstack() then countstack(n): both cells are counted.
+  run_as_instruction(builtin_savesp);
+  stack_push_number(context, 7);
+  builtin_push();
+  builtin_dupstack();
+  Variable* by_reference = create_variable(locals, "N%", false);
+  ASSERT_NE(by_reference, nullptr);
+  stack_push_value(nullptr, 0, by_reference, 0);
+  builtin_countstack();
+  EXPECT_EQ(by_reference->number, 2.0);
+  EXPECT_EQ(stack_depth(context), 2) << "the argument is gone";
+
+  char name[] = "COUNT%";
+  stack_push_value(name, 0, nullptr, 0);
+  builtin_countstack();
+  Variable* by_name = find_variable("COUNT%");
+  ASSERT_NE(by_name, nullptr) << "declared on first use";
+  EXPECT_EQ(by_name->number, 2.0);
+
+  char untyped[] = "NOTYPE";
+  stack_push_value(untyped, 0, nullptr, 0);
+  unsigned errors = runtime_error_count();
+  builtin_countstack();
+  EXPECT_EQ(find_variable("NOTYPE"), nullptr);
+  EXPECT_EQ(stack_depth(context), 2);
+  EXPECT_EQ(runtime_error_count(), errors) << "a name that cannot be a variable changes nothing";
+}
+
 TEST_F(StackBuiltins, ClearstackEmptiesTheStackAndItsMarks) {
   for (int value = 0; value < 5; ++value) stack_push_number(context, value);
   run_as_instruction(builtin_savesp);
@@ -144,6 +210,7 @@ TEST_F(StackBuiltins, RegisteredByTheirScriptNames) {
   };
   const Case cases[] = {{"__SAVESP", builtin_savesp},   {"__SAVESP2", builtin_savesp2},
                         {"PUSH", builtin_push},         {"DUPSTACK", builtin_dupstack},
+                        {"COUNTSTACK", builtin_countstack},
                         {"DROPSTACK", stack_drop},      {"CLEARSTACK", builtin_clearstack}};
   for (const Case& row : cases) {
     BuiltinEntry* entry = builtin_entry(find_builtin_by_hash(hash_name_text(row.name)));
