@@ -23,14 +23,19 @@ void second_handler() {}
 
 class Builtins : public ::testing::Test {
  protected:
+  // The log stays off unless a test gives it a file: no debuglog.txt where tests run.
   void SetUp() override {
     builtin_registry_clear();
     link_declarations_now = 1;
+    saved_log_enabled = log_enabled;
+    log_enabled = 0;
   }
   void TearDown() override {
     builtin_registry_clear();
     link_declarations_now = 0;
+    log_enabled = saved_log_enabled;
   }
+  uint8_t saved_log_enabled = 0;
 };
 
 using Function0 = int32_t (*)();
@@ -142,6 +147,7 @@ TEST_F(Builtins, FailedLinkIsLoggedAndReportedWhenCalled) {
   };
   fs::path log = fs::temp_directory_path() / ("zrk_vm_link_" + std::to_string(getpid()) + ".log");
   uint8_t saved_warnings = warnings_enabled;
+  log_enabled = 1;
   for (const Case& row : cases) {
     debug_log_open(log.c_str());
     // The log gets the line even while compile warnings are off.
@@ -165,6 +171,7 @@ TEST_F(Builtins, FailedLinkIsLoggedAndReportedWhenCalled) {
   fs::remove(log);
   crt::free(log_file_name);
   log_file_name = nullptr;
+  log_enabled = 0;
 
   int32_t warnings = compile_warning_count;
   external_function_declare("missing", "vm_missing", VM_TEST_FUNCTIONS, 0, 1, 0, 1);

@@ -111,6 +111,7 @@ TEST_F(StackBuiltins, DupstackCopiesTheTopValueWithoutItsFlags) {
 }
 
 TEST_F(StackBuiltins, DropstackRunsTheInnerHandlerFirst) {
+  inner_runs = 0;
   stack_push_number(context, 1);
   stack_push_number(context, 2);
   ValueCell* lower = context->stack_top->below;
