@@ -1,0 +1,201 @@
+// The built-in registry: registration with replacement by hash, lookup, release, and
+// the declaration and binding of library functions.
+#include "vm/builtin_registry.h"
+
+#include <cstring>
+
+#include "foundation/compile_messages.h"
+#include "foundation/conversion.h"
+#include "foundation/hashes.h"
+#include "foundation/runtime_error.h"
+#include "platform/kernel/crt.h"
+#include "platform/kernel/memory.h"
+#include "platform/kernel/modules.h"
+
+BuiltinRegistry builtin_registry;
+uint8_t link_declarations_now = 0;
+
+namespace {
+
+// Replaces *field with an owned copy of text (null stays null).
+void replace_text(char** field, const char* text) {
+  crt::free(*field);
+  *field = text ? crt::_strdup(text) : nullptr;
+}
+
+void report_link_failure(const char* format, const char* first, const char* second) {
+  char line[1024];
+  crt::_snprintf(line, sizeof line - 1, format, first ? first : "", second ? second : "");
+  line[sizeof line - 1] = '\0';
+  // A compile warning while warnings are on, and always a log line: a call of the
+  // function reports it again.
+  report_compile_message(nullptr, line, nullptr, -1, true);
+  log_line(line);
+}
+
+}  // namespace
+
+int32_t builtin_register(const char* name, BuiltinHandler handler) {
+  char* upper = crt::_strdup(name ? name : "");
+  if (!upper) return -1;
+  crt::_strupr(upper);
+  uint32_t hash = hash_name_text(upper);
+  int32_t index = find_builtin_by_hash(hash);
+  if (index >= 0) {
+    builtin_entry_clear(index);
+  } else {
+    // The count can only grow: a full table is an error, not an overrun.
+    if (builtin_registry.count >= kBuiltinSlots) {
+      runtime_error("Too many built-ins and declared functions (more than %d): %s", kBuiltinSlots, upper);
+      crt::free(upper);
+      return -1;
+    }
+    auto* entry = static_cast<BuiltinEntry*>(crt::calloc(1, sizeof(BuiltinEntry)));
+    if (!entry) {
+      crt::free(upper);
+      return -1;
+    }
+    index = builtin_registry.count++;
+    builtin_registry.entries[index] = entry;
+  }
+  BuiltinEntry* entry = builtin_registry.entries[index];
+  entry->name = upper;
+  entry->name_hash = hash;
+  entry->handler = handler;
+  return index;
+}
+
+int32_t builtin_register_variadic(const char* name, BuiltinHandler handler, uint8_t variadic, uint8_t save_sp) {
+  int32_t index = builtin_register(name, handler);
+  if (index < 0) return index;
+  builtin_registry.entries[index]->variadic = variadic;
+  builtin_registry.entries[index]->save_sp = save_sp;
+  return index;
+}
+
+int32_t builtin_register_variadic_ex(const char* name, BuiltinHandler handler, uint8_t variadic, uint8_t save_sp,
+                                     uint8_t returns_value) {
+  int32_t index = builtin_register_variadic(name, handler, variadic, save_sp);
+  if (index >= 0) builtin_registry.entries[index]->returns_value = returns_value;
+  return index;
+}
+
+int32_t builtin_register_arity(const char* name, BuiltinHandler handler, uint8_t param_count, uint8_t returns_value) {
+  int32_t index = builtin_register(name, handler);
+  if (index < 0) return index;
+  builtin_registry.entries[index]->param_count = param_count;
+  builtin_registry.entries[index]->returns_value = returns_value;
+  return index;
+}
+
+int32_t find_builtin_by_hash(uint32_t name_hash) {
+  for (int32_t index = 0; index < builtin_registry.count; ++index) {
+    const BuiltinEntry* entry = builtin_registry.entries[index];
+    if (entry && entry->name_hash == name_hash) return index;
+  }
+  return -1;
+}
+
+BuiltinEntry* builtin_entry(int32_t index) {
+  if (index < 0 || index >= builtin_registry.count) return nullptr;
+  return builtin_registry.entries[index];
+}
+
+void builtin_entry_clear(int32_t index) {
+  BuiltinEntry* entry = builtin_entry(index);
+  if (!entry) return;
+  crt::free(entry->name);
+  crt::free(entry->library);
+  crt::free(entry->function);
+  std::memset(entry, 0, sizeof *entry);
+}
+
+void builtin_registry_clear() {
+  for (int32_t index = 0; index < builtin_registry.count; ++index) {
+    builtin_entry_clear(index);
+    crt::free(builtin_registry.entries[index]);
+    builtin_registry.entries[index] = nullptr;
+  }
+  builtin_registry.count = 0;
+}
+
+int32_t external_function_declare(const char* script_name, const char* function_name, const char* library_name,
+                                  uint8_t param_count, uint8_t returns_value, uint8_t wide_api,
+                                  uint8_t declare_form) {
+  int32_t index = builtin_register(script_name, nullptr);
+  if (index < 0) return index;
+  BuiltinEntry* entry = builtin_registry.entries[index];
+  replace_text(&entry->library, library_name);
+  replace_text(&entry->function, function_name);
+  entry->param_count = param_count;
+  entry->returns_value = returns_value;
+  entry->wide_api = wide_api;
+  entry->declare_form = declare_form;
+  if (link_declarations_now) external_function_link(index);
+  return index;
+}
+
+int32_t external_function_bind(HMODULE module, int32_t index, const char* function_name) {
+  BuiltinEntry* entry = builtin_entry(index);
+  if (!entry || !function_name) return 0;
+  char16_t* wide = to_wide(function_name);
+  NativeEntry address = wide ? GetProcAddressW(module, wide) : nullptr;
+  crt::free(wide);
+  if (entry->returns_value) {
+    entry->native_func = address;
+  } else {
+    entry->native_proc = address;
+  }
+  return (entry->native_proc || entry->native_func) ? 1 : 0;
+}
+
+void external_function_link(int32_t index) {
+  BuiltinEntry* entry = builtin_entry(index);
+  if (!entry || !entry->library) return;
+  char16_t* wide_library = to_wide(entry->library);
+  // The module is never released: the library stays loaded for the rest of the run.
+  HMODULE module = wide_library ? LoadLibraryW(wide_library) : nullptr;
+  crt::free(wide_library);
+  if (!module) {
+    report_link_failure("Library %s not found", entry->library, nullptr);
+    return;
+  }
+  bool bound = false;
+  if (entry->wide_api && entry->function) {
+    char wide_name[1024];
+    crt::_snprintf(wide_name, sizeof wide_name - 1, "%sW", entry->function);
+    wide_name[sizeof wide_name - 1] = '\0';
+    if (external_function_bind(module, index, wide_name)) {
+      replace_text(&entry->function, wide_name);
+      bound = true;
+    }
+  }
+  if (!bound) bound = external_function_bind(module, index, entry->function) != 0;
+  if (!bound) report_link_failure("Error linking function %s from library %s", entry->name, entry->library);
+}
+
+BuiltinEntry* external_function_for_call(int32_t index) {
+  BuiltinEntry* entry = builtin_entry(index);
+  if (!entry) {
+    runtime_error("Call of an undeclared function (entry %d)", index);
+    return nullptr;
+  }
+  if (!(entry->returns_value ? entry->native_func : entry->native_proc)) {
+    // Skipping the call silently would hand the script a made-up result.
+    runtime_error("Error linking function %s from library %s", entry->name ? entry->name : "",
+                  entry->library ? entry->library : "");
+    return nullptr;
+  }
+  return entry;
+}
+
+void free_record_array(void** records, int32_t* count) {
+  for (int32_t index = 0; index < *count; ++index) {
+    auto** record = static_cast<void**>(records[index]);
+    if (!record) continue;
+    crt::free(*record);
+    crt::free(record);
+    records[index] = nullptr;
+  }
+  *count = 0;
+}

@@ -1,0 +1,199 @@
+// The run loop and its fault trap, the TRY stack, and the procedure call around the loop.
+#include "vm/machine.h"
+
+#include <cstring>
+
+#include "foundation/runtime_error.h"
+#include "platform/kernel/fault_guard.h"
+#include "vm/fault_text.h"
+
+uint8_t stop_flag = 0;
+const char* current_procedure_name = nullptr;
+CallFrame* current_frame = nullptr;
+
+int32_t try_depth = 0;
+TryEntry TryStack[kTrySlots];
+
+Pool* emit_pool = nullptr;
+uint32_t emit_scope_key = 0;
+
+// Getters, setters, constructors and destructors of the variable layer call procedures
+// through this pointer: filled as soon as the machine is part of the program.
+[[maybe_unused]] static const bool procedure_caller_filled = (procedure_caller = vm_call_procedure, true);
+
+namespace {
+
+// A fault whose TRY belongs to a calling procedure: the calls in between end with the
+// stop flag set, and the owner's loop resumes at resume_at.
+bool unwind_pending = false;
+CallFrame* unwind_frame = nullptr;
+InstructionNode* unwind_resume = nullptr;
+
+// The hot path: one indirect call, one load of the successor, one byte test. Kept out
+// of the function that holds the guard so that sigsetjmp does not pessimise it.
+[[gnu::noinline]] void run_instructions() {
+  do {
+    current_instruction->handler();
+    current_instruction = current_instruction->next;
+  } while (!stop_flag);
+}
+
+// Leaves the guard when the stack unwinds past the loop (ExitThread of a script thread);
+// on the normal and the fault paths the guard is already left.
+struct GuardRelease {
+  platform::FaultGuard* guard;
+  ~GuardRelease() {
+    if (platform::fault_guard_innermost() == guard) platform::fault_guard_leave(guard);
+  }
+};
+
+// Where the loop goes on after the innermost TRY caught a fault, or null (no TRY, or an
+// EXCEPT target without successor, which would fault again at once).
+InstructionNode* resume_point(const TryEntry& entry) {
+  return entry.except_target ? entry.except_target->next : nullptr;
+}
+
+// After a fault caught in the loop of frame: true with current_instruction set when the
+// loop goes on; false with the stop flag set when it ends.
+bool recover_from_fault(platform::FaultGuard& guard, CallFrame* frame) {
+  EXCEPTION_POINTERS pointers = guard.pointers();
+  vm_fault_filter(guard.code, &pointers);
+  if (try_depth > 0 && try_depth <= kTrySlots) {
+    const TryEntry& entry = TryStack[try_depth - 1];
+    InstructionNode* resume = resume_point(entry);
+    if (resume && entry.frame == frame) {
+      current_instruction = resume;
+      return true;
+    }
+    if (resume) {
+      // The TRY is a caller's: end the calls up to its owner, which then resumes.
+      unwind_pending = true;
+      unwind_frame = entry.frame;
+      unwind_resume = resume;
+    }
+  }
+  stop_flag = 1;
+  return false;
+}
+
+// True when no call below frame runs in frame's program.
+bool outermost_call_of_program(const CallFrame* frame) {
+  for (const CallFrame* caller = frame->caller; caller; caller = caller->caller) {
+    if (caller->program == frame->program) return false;
+  }
+  return true;
+}
+
+// The successor count-th after node, or null when the chain ends first.
+InstructionNode* successor(InstructionNode* node, int count) {
+  while (node && count-- > 0) node = node->next;
+  return node;
+}
+
+// Ends a call: TRY blocks it left open (a RETURN inside TRY) must not catch faults of
+// others, the running state comes back, and what was owned at its depth is released.
+struct CallFrameRelease {
+  CallFrame* frame;
+  ~CallFrameRelease() {
+    if (try_depth > frame->try_depth_at_entry) try_depth = frame->try_depth_at_entry;
+    current_instruction = frame->saved_instruction;
+    current_program = frame->saved_program;
+    current_procedure_name = frame->saved_procedure_name;
+    current_frame = frame->caller;
+    ProgramContext* program = frame->program;
+    context_release_depth(program, static_cast<uint32_t>(program->call_depth));
+    --program->call_depth;
+  }
+};
+
+}  // namespace
+
+bool vm_try_push(InstructionNode* except_target) {
+  if (try_depth < 0 || try_depth >= kTrySlots) {
+    runtime_error("Too many nested TRY blocks (more than %d)", kTrySlots);
+    return false;
+  }
+  TryStack[try_depth] = TryEntry{except_target, current_frame};
+  ++try_depth;
+  return true;
+}
+
+void vm_try_pop() {
+  if (try_depth > 0) --try_depth;
+}
+
+void vm_run_loop(InstructionNode* first) {
+  // What a fault inside a nested call may leave unrestored: that call's frame is gone.
+  CallFrame* const frame = current_frame;
+  ProgramContext* const program = current_program;
+  const char* const procedure_name = current_procedure_name;
+  current_instruction = first;
+  stop_flag = 0;
+  for (;;) {
+    platform::FaultGuard guard;
+    GuardRelease release{&guard};
+    if (FAULT_GUARD_ENTER(guard)) {
+      run_instructions();
+      platform::fault_guard_leave(&guard);
+      if (!unwind_pending || unwind_frame != frame) return;
+      // A called procedure faulted inside one of this call's TRY blocks.
+      unwind_pending = false;
+      stop_flag = 0;
+      current_instruction = unwind_resume;
+    } else {
+      bool resumes = recover_from_fault(guard, frame);
+      current_frame = frame;
+      current_program = program;
+      current_procedure_name = procedure_name;
+      if (!resumes) return;
+    }
+  }
+}
+
+void vm_call_procedure() {
+  ProgramContext* program = call_program;
+  InstructionNode* procedure = call_procedure;
+  call_procedure = nullptr;
+  if (!procedure) {
+    // The CALL instruction runs: its link is the procedure, in the running program.
+    InstructionExtension* extension = current_instruction ? current_instruction->extension : nullptr;
+    procedure = extension ? extension->link : nullptr;
+    program = current_program;
+    if (procedure && procedure->extension) procedure->extension->cached_variable = nullptr;
+  }
+  if (!procedure || !program) {
+    runtime_error("Call of a missing procedure");
+    return;
+  }
+
+  CallFrame frame{};
+  frame.program = program;
+  frame.procedure = procedure;
+  frame.caller = current_frame;
+  frame.try_depth_at_entry = try_depth;
+  frame.saved_instruction = current_instruction;
+  frame.saved_program = current_program;
+  frame.saved_procedure_name = current_procedure_name;
+  // Gives the state back on every way out, the unwinding of ExitThread included.
+  CallFrameRelease release{&frame};
+
+  current_frame = &frame;
+  current_program = program;
+  ++program->call_depth;
+  current_procedure_name = procedure->text && std::strlen(procedure->text) >= 4 ? procedure->text + 4 : "";
+
+  InstructionNode* first = successor(procedure, entry_skip == 1 ? 5 : entry_skip == 2 ? 3 : 1);
+  entry_skip = 0;
+  if (first) vm_run_loop(first);
+
+  // ENDPROC, RETURN, an error or a fault end this call only; EXIT ends every call of its
+  // program, and a fault unwinding to a caller's TRY ends the calls up to that caller.
+  bool exiting = exiting_program == program;
+  if (exiting && outermost_call_of_program(&frame)) {
+    // The program's last running call is over: its caller (another program's event)
+    // goes on, and later faults of a new program at this address are reported again.
+    exiting_program = nullptr;
+    exiting = false;
+  }
+  if (!exiting && !unwind_pending) stop_flag = 0;
+}

@@ -1,0 +1,79 @@
+// The machine state every handler shares, the run loop with its fault trap, the TRY
+// stack, and the procedure call that frames one run of the loop.
+#pragma once
+
+#include <cstdint>
+
+#include "foundation/instruction_node.h"
+#include "foundation/machine_state.h"
+#include "foundation/program_context.h"
+#include "foundation/runtime_memory.h"
+
+struct Variable;
+struct CallFrame;
+
+// ---- Running state (plain globals, shared by every thread) ----
+
+// current_instruction (foundation/machine_state.h) is the node being executed; a jump
+// handler stores its target there and the loop goes on at the target's successor.
+// Non-zero ends the run loop of the innermost running procedure.
+extern uint8_t stop_flag;
+// Name of the running procedure (its STARTPROC text from the fifth character), or null.
+extern const char* current_procedure_name;
+// The innermost running procedure call, or null outside any call.
+extern CallFrame* current_frame;
+
+// ---- TRY blocks ----
+
+constexpr int32_t kTrySlots = 1024;
+
+// An open TRY block: where a fault resumes (at the successor of except_target) and the
+// call whose loop resumes there, so a fault in a called procedure unwinds to it.
+struct TryEntry {
+  InstructionNode* except_target;
+  CallFrame* frame;
+};
+
+extern int32_t try_depth;
+extern TryEntry TryStack[kTrySlots];
+
+// Opens a TRY block owned by the running call. More than kTrySlots open blocks are
+// refused with a run-time error (false).
+bool vm_try_push(InstructionNode* except_target);
+// Closes the innermost TRY block; nothing when none is open.
+void vm_try_pop();
+
+// The arguments of the next procedure call (call_program, call_procedure, call_scope,
+// call_object, entry_skip) are in foundation/machine_state.h.
+
+// ---- Instruction writing ----
+
+// Pool from which emit_instruction_node allocates, and the scope key copied into every
+// new extension; the compiler sets both for the program it builds.
+extern Pool* emit_pool;
+extern uint32_t emit_scope_key;
+
+// ---- Calls and the loop ----
+
+// One running procedure call: what it changed and gives back on return. Lives on the
+// native stack of vm_call_procedure.
+struct CallFrame {
+  ProgramContext* program;
+  InstructionNode* procedure;  // STARTPROC node
+  CallFrame* caller;
+  int32_t try_depth_at_entry;
+  InstructionNode* saved_instruction;
+  ProgramContext* saved_program;
+  const char* saved_procedure_name;
+};
+
+// Runs the chain from first until the stop flag is raised, under the fault trap: a
+// fault is reported, then the innermost TRY of this call resumes at its EXCEPT part; a
+// TRY of a calling procedure ends the calls in between first; with no TRY the loop
+// ends as if the procedure had returned.
+void vm_run_loop(InstructionNode* first);
+
+// Runs call_procedure (or, when it is 0, the link of the CALL instruction being
+// executed) in call_program to its end, saving and restoring the running state around
+// the loop. Also the handler of the CALL instruction.
+void vm_call_procedure();
