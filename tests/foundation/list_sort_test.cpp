@@ -146,7 +146,9 @@ TEST_F(ListSortVariable, RecordsMoveWithValuesAndLoopsStayOnElements) {
     ListElement before = *element;
     before.checksum = checksums[position];
     EXPECT_EQ(element->checksum, list_element_checksum(&before)) << position;
-    if (element != third && element->info) EXPECT_EQ(element->info->iteration, nullptr);
+    if (element != third && element->info) {
+      EXPECT_EQ(element->info->iteration, nullptr);
+    }
   }
   // The list variable shows the value now at its cursor's position once reloaded.
   Variable* list = make(locals, "L$");
