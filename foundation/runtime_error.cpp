@@ -2,6 +2,7 @@
 // box with script handlers detached, the end of the run on Cancel and the debugger's wait.
 #include "foundation/runtime_error.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstring>
 #include <mutex>
@@ -20,7 +21,7 @@ RuntimeErrorServices runtime_error_services = {};
 namespace {
 
 char last_text[1024] = "";
-unsigned error_count = 0;
+std::atomic<unsigned> error_count{0};
 
 constexpr const char* kMissing = "<none>";
 
