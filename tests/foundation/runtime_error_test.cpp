@@ -252,6 +252,10 @@ TEST_F(RuntimeErrorTest, CancelEndsTheRunAndTheThread) {
     EXPECT_EQ(shutdowns, row.shutdowns) << name;
     EXPECT_EQ(display_shuts, row.display_shuts) << name;
   }
+  std::string shown = boxes();
+  size_t count = 0;
+  for (size_t at = 0; (at = shown.find("ZRK Runtime Error\t", at)) != std::string::npos; ++at) ++count;
+  EXPECT_EQ(count, std::size(rows)) << "each thread's report was shown first";
 }
 
 // What the handlers looked like while each box was open.
