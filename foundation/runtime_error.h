@@ -14,12 +14,16 @@ struct InstructionNode;
 // outside, the report is logged and shown (or added to the compile errors). A fault
 // (is_warning false) sets stop_flag, so the current procedure ends; a warning never stops.
 void runtime_error(const char* message, bool is_warning);
-// The earlier printf form runtime_error(format, ...) would silently turn its first
-// argument into is_warning; it is refused at compile time. Use runtime_error_format.
-template <typename... Arguments>
-void runtime_error(const char* format, Arguments... arguments) = delete;
 // runtime_error with a message formatted as printf does on the device (%I64d and all).
 void runtime_error_format(bool is_warning, const char* format, ...);
+// A fault with a plain message (no formatting: the text may hold '%').
+inline void runtime_error(const char* message) { runtime_error(message, false); }
+// A fault with a printf-style message. Overload resolution keeps runtime_error(text, true)
+// on the form above, so an argument is never taken for is_warning.
+template <typename First, typename... Rest>
+void runtime_error(const char* format, First first, Rest... rest) {
+  runtime_error_format(false, format, first, rest...);
+}
 // Reports a processor fault caught by guard as a run-time error.
 void runtime_fault(const platform::FaultGuard& guard);
 
