@@ -193,8 +193,11 @@ DWORD WaveOutDevice::thread_main(LPVOID parameter) {
 void WaveOutDevice::run_thread() {
     // Each finished buffer counted by the semaphore is mixed again and queued behind the
     // others, in queue order.
-    while (WaitForSingleObject(stop_event, 1) != WAIT_OBJECT_0) {
-        while (WaitForSingleObject(semaphore, 3) == WAIT_OBJECT_0) {
+    // The stop event is also looked at after every buffer: a sink that takes buffers as
+    // fast as they come would otherwise keep the inner loop from ever ending.
+    bool stopping = false;
+    while (!stopping && WaitForSingleObject(stop_event, 1) != WAIT_OBJECT_0) {
+        while (!stopping && WaitForSingleObject(semaphore, 3) == WAIT_OBJECT_0) {
             lock();
             WAVEHDR& header = headers[next_buffer];
             mix_function(mix_user, header.lpData, header.dwBufferLength);
@@ -208,6 +211,7 @@ void WaveOutDevice::run_thread() {
             waveOutWrite(wave_out, &header, sizeof(WAVEHDR));
             next_buffer = next_buffer + 1 == buffer_count ? 0 : next_buffer + 1;
             unlock();
+            stopping = WaitForSingleObject(stop_event, 0) == WAIT_OBJECT_0;
         }
     }
     SetEvent(stopped_event);
