@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/media/resources.h"
 #include "sound/mixer.h"
 #include "sound/sound.h"
 
@@ -219,6 +220,30 @@ TEST(Mixer, MusicAndEffectsAddBeforeClipping) {
     EXPECT_EQ(bench.mix_frames(1)[0], 6400 + 16383);
     bench.system.play_sample(&sample, play_any_voice);
     EXPECT_EQ(bench.mix_frames(1)[0], 32767);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SoundResources, ModulesAndSamplesLoadFromProgramResources) {
+    std::vector<uint8_t> module_bytes = one_note_module(0, 100);
+    std::vector<uint8_t> wav = constant_wav(16, 1, 22050, 1000, 0, 10);
+    platform::register_resource(nullptr, u"PTMOD", MAKEINTRESOURCEW(7), module_bytes.data(),
+                                static_cast<uint32_t>(module_bytes.size()));
+    platform::register_resource(nullptr, u"WAVE", MAKEINTRESOURCEW(3), wav.data(), static_cast<uint32_t>(wav.size()));
+    const struct { const char* name; bool module; uint32_t id; int32_t result; } cases[] = {
+        {"module 7", true, 7, 0}, {"module 3 is a sample's number", true, 3, sound_not_found},
+        {"sample 3", false, 3, 0}, {"sample 7 is a module's number", false, 7, sound_not_found},
+        {"beyond 16 bits", false, 0x10003, sound_not_found}};
+    for (const auto& c : cases) {
+        MusicModule module;
+        SoundSample sample;
+        int32_t result = c.module ? module.load_resource(nullptr, c.id, load_copy) : sample.load_resource(nullptr, c.id, 0);
+        EXPECT_EQ(result, c.result) << c.name;
+        if (result == 0 && c.module) EXPECT_EQ(module_channel_count(module.module_data, module.data_size), 4u) << c.name;
+        if (result == 0 && !c.module) EXPECT_EQ(sample.length, 10u) << c.name;
+    }
 }
 
 }  // namespace
