@@ -131,7 +131,7 @@ TEST(SoundOutput, FailedInitLeavesNoThreadOrDevice) {
     EXPECT_EQ(system.init(0, 16, 0, 1, 8), sound_bad_output);
     EXPECT_EQ(system.init(2000000, 16, 0, 1, 8), sound_bad_output);
     EXPECT_EQ(system.device, nullptr);
-    EXPECT_EQ(thread_count(), threads);
+    EXPECT_TRUE(eventually([&] { return thread_count() <= threads; })) << thread_count();
 
     // The one waveOut device is taken: the half-opened device ends its thread.
     WAVEFORMATEX format{WAVE_FORMAT_PCM, 1, 22050, 44100, 2, 16, 0};
@@ -140,7 +140,7 @@ TEST(SoundOutput, FailedInitLeavesNoThreadOrDevice) {
     threads = thread_count();
     EXPECT_EQ(system.init(22050, 16, 0, 1, 8), sound_bad_output);
     EXPECT_EQ(system.initialised, 0);
-    EXPECT_EQ(thread_count(), threads);
+    EXPECT_TRUE(eventually([&] { return thread_count() <= threads; })) << thread_count();
     waveOutClose(taken);
     EXPECT_EQ(system.init(22050, 16, 0, 1, 8), 0);
     system.shutdown();
@@ -241,6 +241,10 @@ std::vector<uint8_t> looping_module() {
 TEST(SoundOutput, CyclesWithVoicesChangingWhileMixing) {
     use_sink("stepping");
     platform::audio_stepping_complete(1000000);
+    // One cycle first, for the platform's own threads that start on first use.
+    SoundSystem warm;
+    ASSERT_EQ(warm.init(22050, 16, 0, 1, 8), 0);
+    warm.shutdown();
     size_t threads = thread_count();
     std::vector<uint8_t> module_bytes = looping_module();
     std::vector<uint8_t> wav = wav16_mono(22050, noise(3000));
@@ -281,7 +285,8 @@ TEST(SoundOutput, CyclesWithVoicesChangingWhileMixing) {
         // The assets go out of scope only after the voices that read them have stopped.
         system.shutdown();
     }
-    EXPECT_EQ(thread_count(), threads);
+    // The device's own thread may take a moment to go after its close.
+    EXPECT_TRUE(eventually([&] { return thread_count() <= threads; })) << thread_count() << " threads, " << threads << " before";
     EXPECT_FALSE(platform::audio_stepping_played().empty());
 }
 
