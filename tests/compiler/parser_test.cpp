@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -45,6 +46,25 @@ TEST_F(ParserTest, PostfixWordListsMatchTheExpectedFiles) {
     if (update) std::ofstream(expected_path, std::ios::binary) << crlf_words;
     EXPECT_EQ(crlf_words, read_file(expected_path));
   }
+}
+
+// Every cut of the sample sources is bad input somewhere: it ends with errors at worst,
+// never a crash or a hang (the sanitizer build watches the memory).
+TEST_F(ParserTest, CutSourcesEndWithErrorsNotCrashes) {
+  const std::string folder = std::string(ZRK_TEST_SOURCE_DIR) + "/golden/";
+  for (const char* name : {"parse_operators", "parse_calls", "parse_blocks", "parse_lists", "parse_classes"}) {
+    const std::string source = without_cr(read_file(folder + name + ".zrk"));
+    for (size_t cut = 1; cut < source.size(); cut += 5) {
+      TearDown();
+      SetUp();
+      parse(source.substr(0, cut));
+      // Dropping a stretch from the middle leaves mismatched brackets and blocks.
+      TearDown();
+      SetUp();
+      parse(source.substr(0, cut) + source.substr(std::min(source.size(), cut + 9)));
+    }
+  }
+  SUCCEED();
 }
 
 TEST_F(ParserTest, SmallSourcesGiveTheirWords) {
