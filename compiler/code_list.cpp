@@ -98,6 +98,15 @@ CodeListNode* code_list_remove_back(CodeListNode* node) {
   return prev;
 }
 
+void code_list_set_text(CodeListNode* node, const char* text) {
+  if (node == nullptr) return;
+  char* copy = pool_strdup(compiler_pool, text ? text : "");
+  if (copy == nullptr) return;
+  pool_free(compiler_pool, node->text);
+  node->text = copy;
+  node->hash = hash_name(copy, static_cast<int32_t>(std::strlen(copy)));
+}
+
 void code_list_free(CodeListNode* node) {
   if (node != nullptr && node->next != nullptr) node->next->prev = nullptr;
   while (node != nullptr) {

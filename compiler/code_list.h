@@ -38,6 +38,8 @@ CodeListNode* code_list_step(CodeListNode* node, int32_t n);
 // Unlinks and frees the node; returns its former next (or, for _back, its former prev).
 CodeListNode* code_list_remove(CodeListNode* node);
 CodeListNode* code_list_remove_back(CodeListNode* node);
+// Replaces the node's text (and hash) by a pool copy of text.
+void code_list_set_text(CodeListNode* node, const char* text);
 // Frees this node and every node before it; later nodes are left alone.
 void code_list_free(CodeListNode* node);
 
