@@ -220,7 +220,7 @@ TEST_F(ExternalCall, FaultInsideTheFunctionIsCaughtAndItsCopiesFreed) {
   InstructionNode* head = chain.procedure("PROCCALLER");
   chain.add(op_trace, 1);
   chain.add([] { stack_push_value(text, 0, nullptr, 0); });
-  chain.add(op_push_operand, 0);  // the address the function writes to
+  chain.add(op_push_operand, 16);  // an unmapped address the function writes to
   chain.add(external_call_handler(kScallFunction + 2), index);
   chain.add(op_trace, 2);
   chain.add(op_end);
