@@ -1,0 +1,294 @@
+// Increment, decrement and bitwise compound assignment: read the target's value, store
+// the new one with set_variable and, when the expression uses it, push the variable.
+#include "vm/increment.h"
+
+#include <cstring>
+
+#include "foundation/conversion.h"
+#include "foundation/machine_state.h"
+#include "foundation/numbers.h"
+#include "foundation/program_context.h"
+#include "foundation/runtime_memory.h"
+#include "foundation/string_helpers.h"
+#include "foundation/value_stack.h"
+#include "foundation/variable.h"
+#include "foundation/variable_store.h"
+#include "foundation/variables.h"
+#include "platform/kernel/crt.h"
+#include "platform/kernel/memory.h"
+#include "platform/kernel/types.h"
+#include "platform/kernel/wide_string.h"
+#include "vm/builtin_registry.h"
+#include "vm/operator_hooks.h"
+
+namespace {
+
+inline double cell_value(const ValueCell* cell) {
+  return cell->text ? text_to_number(static_cast<const char*>(cell->text)) : cell->number;
+}
+
+// The visible variable of that name, declared in the current scope when missing; null
+// for a name that cannot name a variable.
+Variable* variable_by_name(const char* name, uint32_t hash) {
+  if (!name) return nullptr;
+  Variable* variable = find_variable(name, hash);
+  return variable ? variable : get_variable(current_scope, name);
+}
+
+// The variable a target cell names: its variable, else the variable spelled by its text
+// or by its number.
+Variable* target_variable(const ValueCell* target) {
+  if (target->variable) return target->variable;
+  if (target->text) return variable_by_name(static_cast<const char*>(target->text), 0);
+  char* name = number_to_text(target->number);
+  Variable* variable = variable_by_name(name, 0);
+  crt::free(name);
+  return variable;
+}
+
+// The variable named by the running instruction, at the end of its alias chain unless
+// the one-shot switch keeps the variable itself.
+Variable* instruction_variable() {
+  Variable* variable = variable_by_name(current_instruction->text, 0);
+  if (alias_follow_suppressed) {
+    alias_follow_suppressed = 0;
+  } else {
+    while (variable && variable->alias) variable = variable->alias;
+  }
+  return variable;
+}
+
+// Where a typed variable keeps its value; null for a plain one.
+void* typed_address(const Variable* variable) {
+  bool typed = variable->type_code != 0 || variable->owner ||
+               (variable->flags & (kVariablePackedList | kVariableAdopted));
+  return typed ? variable->data : nullptr;
+}
+
+void store_number(Variable* variable, double number, void* address) {
+  set_variable(variable, nullptr, number, address, 0);
+}
+
+// set_variable copies the text; the caller frees its own.
+void store_text(Variable* variable, char* text, void* address) {
+  set_variable(variable, text, 0, address, static_cast<int32_t>(std::strlen(text)) + 1);
+}
+
+// The variable's value pushed as a reference cell, when the expression uses it.
+void push_variable_value(Variable* variable) {
+  if (!push_after_assign) return;
+  push_after_assign = 0;
+  if (alias_follow_suppressed) {
+    alias_follow_suppressed = 0;
+  } else {
+    while (variable->alias) variable = variable->alias;
+  }
+  void* text = nullptr;
+  double number = 0;
+  get_variable_value(variable, &text, &number, nullptr);
+  stack_push_value(text, number, variable, 0);
+  ValueCell* cell = current_program->stack_top;
+  if (!cell || cell->variable != variable) return;
+  if (variable->flags & kVariablePackedList) cell->flags |= kCellList;
+  if (variable->flags & kVariableWideText) cell->flags |= kCellWideText;
+}
+
+// The store that follows a push of the old value frees the variable's old text: the
+// pushed cell gets its own copy, owned by the program until the running call ends.
+void keep_pushed_text() {
+  ValueCell* cell = current_program->stack_top;
+  if (!cell || !cell->text || cell->variable == nullptr) return;
+  uint32_t size = alloc_block_size(cell->text);
+  if (!size) {
+    size = (cell->flags & kCellWideText)
+               ? static_cast<uint32_t>((crt::wcslen(static_cast<const WCHAR*>(cell->text)) + 1) * sizeof(WCHAR))
+               : static_cast<uint32_t>(std::strlen(static_cast<const char*>(cell->text)) + 1);
+  }
+  void* copy = crt::malloc(size);
+  if (copy) {
+    std::memcpy(copy, cell->text, size);
+    if (!context_own_allocation(current_program, copy, 0, kOwnedMemory)) {
+      crt::free(copy);
+      copy = nullptr;
+    }
+  }
+  cell->text = copy;
+  if (!copy) cell->flags &= ~(kCellWideText | kCellList);
+}
+
+// The value before a store: pushed, with its text kept apart from the variable's.
+void push_value_before_store(Variable* variable) {
+  if (!push_after_assign) return;
+  push_variable_value(variable);
+  keep_pushed_text();
+}
+
+// A target that names no variable stores nothing; a used value is 0.
+void missing_target() {
+  if (!push_after_assign) return;
+  push_after_assign = 0;
+  stack_push_number(current_program, 0.0);
+}
+
+enum class Order { PushBefore, PushAfter };
+
+template <Order order>
+void step_target(double step) {
+  ValueCell* target = stack_pop(current_program);
+  double value = cell_value(target);
+  void* address = platform::pointer_from<void>(target->data);
+  Variable* variable = target_variable(target);
+  if (!variable) {
+    missing_target();
+    return;
+  }
+  if (order == Order::PushBefore) push_value_before_store(variable);
+  store_number(variable, value + step, address);
+  if (order == Order::PushAfter) push_variable_value(variable);
+}
+
+template <Order order>
+void step_instruction_variable(double step) {
+  Variable* variable = instruction_variable();
+  if (!variable) {
+    missing_target();
+    return;
+  }
+  void* address = typed_address(variable);
+  void* text = nullptr;
+  double number = 0;
+  get_variable_value(variable, &text, &number, address);
+  // The step goes to the number as read: a text variable becomes a number.
+  if (order == Order::PushBefore) push_value_before_store(variable);
+  store_number(variable, number + step, address);
+  if (order == Order::PushAfter) push_variable_value(variable);
+}
+
+// "++3"/"--3": numbers step by k, packed lists element by element, texts get k's text
+// appended or lose k characters at the end.
+void step_by_constant(bool increment) {
+  double constant = current_instruction->operand;
+  Variable* variable = instruction_variable();
+  if (!variable) {
+    missing_target();
+    return;
+  }
+  void* address = typed_address(variable);
+  void* text = nullptr;
+  double number = 0;
+  get_variable_value(variable, &text, &number, address);
+  push_value_before_store(variable);
+  if (!text) {
+    store_number(variable, increment ? number + constant : number - constant, address);
+    return;
+  }
+  if (variable->flags & kVariablePackedList) {
+    if (packed_list_variable_step_hook) packed_list_variable_step_hook(variable, increment ? '+' : '-', constant);
+    return;
+  }
+  const char* old_text = static_cast<const char*>(text);
+  size_t length = std::strlen(old_text);
+  char* result;
+  if (increment) {
+    char* suffix = number_to_text(constant);
+    size_t suffix_length = std::strlen(suffix);
+    result = static_cast<char*>(crt::malloc(length + suffix_length + 1));
+    if (result) {
+      std::memcpy(result, old_text, length);
+      std::memcpy(result + length, suffix, suffix_length + 1);
+    }
+    crt::free(suffix);
+  } else {
+    // The count is kept within the text, so no byte before or after it is touched.
+    int32_t count = truncate_to_int(constant);
+    if (count < 0) count = 0;
+    if (static_cast<size_t>(count) > length) count = static_cast<int32_t>(length);
+    size_t kept = length - static_cast<size_t>(count);
+    result = static_cast<char*>(crt::malloc(kept + 1));
+    if (result) {
+      std::memcpy(result, old_text, kept);
+      result[kept] = 0;
+    }
+  }
+  if (!result) return;
+  store_text(variable, result, address);
+  crt::free(result);
+}
+
+enum class Bitwise { Or, Xor, And };
+
+inline int64_t combine(Bitwise operation, int64_t left, int64_t right) {
+  switch (operation) {
+    case Bitwise::Or: return left | right;
+    case Bitwise::Xor: return left ^ right;
+    case Bitwise::And: return left & right;
+  }
+  return 0;
+}
+
+// The number fields are taken as they stand: a text operand counts as its number field.
+template <Bitwise operation>
+void combine_target() {
+  ValueCell* value = stack_pop(current_program);
+  double operand = value->number;
+  ValueCell* target = stack_pop(current_program);
+  double current = target->number;
+  void* address = platform::pointer_from<void>(target->data);
+  Variable* variable = target_variable(target);
+  if (!variable) {
+    missing_target();
+    return;
+  }
+  int64_t result = combine(operation, truncate_to_int64(current), truncate_to_int64(operand));
+  store_number(variable, static_cast<double>(result), address);
+  push_variable_value(variable);
+}
+
+template <Bitwise operation>
+void combine_instruction_variable() {
+  ValueCell* value = stack_pop(current_program);
+  double operand = value->number;
+  Variable* variable = instruction_variable();
+  if (!variable) {
+    missing_target();
+    return;
+  }
+  void* address = typed_address(variable);
+  void* text = nullptr;
+  double number = 0;
+  get_variable_value(variable, &text, &number, address);
+  int64_t result = combine(operation, truncate_to_int64(operand), truncate_to_int64(number));
+  store_number(variable, static_cast<double>(result), address);
+  push_variable_value(variable);
+}
+
+}  // namespace
+
+void op_increment() { step_target<Order::PushBefore>(1); }
+void op_decrement() { step_target<Order::PushBefore>(-1); }
+void op_preincrement() { step_target<Order::PushAfter>(1); }
+void op_predecrement() { step_target<Order::PushAfter>(-1); }
+
+void op_increment2() { step_instruction_variable<Order::PushBefore>(1); }
+void op_decrement2() { step_instruction_variable<Order::PushBefore>(-1); }
+void op_increment4() { step_instruction_variable<Order::PushAfter>(1); }
+void op_decrement4() { step_instruction_variable<Order::PushAfter>(-1); }
+void op_increment3() { step_by_constant(true); }
+void op_decrement3() { step_by_constant(false); }
+
+void op_or_assign() { combine_target<Bitwise::Or>(); }
+void op_xor_assign() { combine_target<Bitwise::Xor>(); }
+void op_and_assign() { combine_target<Bitwise::And>(); }
+void op_or_assign2() { combine_instruction_variable<Bitwise::Or>(); }
+void op_xor_assign2() { combine_instruction_variable<Bitwise::Xor>(); }
+void op_and_assign2() { combine_instruction_variable<Bitwise::And>(); }
+
+void register_increment_handlers() {
+  builtin_register("++", op_increment);
+  builtin_register("--", op_decrement);
+  builtin_register("++2", op_preincrement);
+  builtin_register("--2", op_predecrement);
+  builtin_register("|=", op_or_assign);
+  builtin_register("^=", op_xor_assign);
+  builtin_register("&=", op_and_assign);
+}
