@@ -185,8 +185,8 @@ void split_assign(const Target& target, const Operand& value) {
   // Further targets lie below in the order written: the next one popped takes the
   // piece before, each through its own address.
   for (int32_t index = pieces - 2; index >= 0; --index) {
+    // Without further targets (a lone "/=") the earlier pieces go nowhere.
     if (!current_program->stack_top) {
-      runtime_error("Too few targets for a text split into %d pieces", pieces);
       for (int32_t rest = index; rest >= 0; --rest) crt::free(table[rest]);
       return;
     }
