@@ -162,6 +162,8 @@ class OperatorTest : public MachineTest {
     MachineTest::TearDown();
   }
 
+
+ public:
   // Runs handler as the current instruction with operand and text.
   void run(BuiltinHandler handler, double operand = 0, const char* text = nullptr) {
     node = InstructionNode{};
@@ -175,6 +177,8 @@ class OperatorTest : public MachineTest {
     current_instruction = nullptr;
   }
 
+
+ protected:
   // A variable of the local scope holding a value in short form.
   Variable* variable_holding(const char* name, const char* form) {
     Variable* variable = create_variable(current_scope, name, true);
