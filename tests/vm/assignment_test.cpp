@@ -7,7 +7,11 @@
 
 #include "foundation/runtime_error.h"
 #include "operator_fixture.h"
+#include "foundation/hashes.h"
+#include "vm/arithmetic.h"
 #include "vm/assignment.h"
+#include "vm/builtin_registry.h"
+#include "vm/compound_assignment.h"
 
 namespace {
 
@@ -289,4 +293,43 @@ TEST_F(Assignment, ValidintTestsEveryArgument) {
     op_validint();
     EXPECT_EQ(drain_stack(), std::string("99 ") + row.result) << row.arguments.size() << " arguments";
   }
+}
+
+TEST_F(Assignment, OperatorsAreRegisteredByTheirNames) {
+  builtin_registry_clear();
+  register_assignment_handlers();
+  register_arithmetic_handlers();
+  register_compound_assignment_handlers();
+  struct Row {
+    const char* name;
+    BuiltinHandler handler;
+  };
+  const Row rows[] = {
+      {"=", op_assign},     {"M=", op_massign},   {"__SET_PUSH", op_set_push}, {"VALIDINT", op_validint},
+      {"+", op_add},        {"-", op_sub},        {"*", op_mul},               {"/", op_div},
+      {"CONCAT", op_concat}, {"%", op_percent},   {"+=", op_add_assign},       {"-=", op_sub_assign},
+      {"*=", op_mul_assign}, {"/=", op_div_assign},
+  };
+  for (const Row& row : rows) {
+    BuiltinEntry* entry = builtin_entry(find_builtin_by_hash(hash_name_text(row.name)));
+    ASSERT_NE(entry, nullptr) << row.name;
+    EXPECT_EQ(entry->handler, row.handler) << row.name;
+  }
+  BuiltinEntry* concat = builtin_entry(find_builtin_by_hash(hash_name_text("CONCAT")));
+  EXPECT_TRUE(concat->variadic && concat->save_sp && concat->returns_value);
+  builtin_registry_clear();
+}
+
+TEST_F(Assignment, AFusedTextStoreOwnsTheTextItsOperandAddresses) {
+  register_assignment_handlers();
+  // Freeing the node frees the text too; the sanitizer build reports it otherwise.
+  char* text = crt::_strdup("kept by the node");
+  Chain chain;
+  chain.add(op_assign4, static_cast<double>(platform::address_of(text)), "A$");
+  Variable* variable = variable_holding("A$", "0");
+  current_instruction = chain.first;
+  op_assign4();
+  current_instruction = nullptr;
+  EXPECT_EQ(variable_form(variable), "'kept by the node'");
+  builtin_registry_clear();
 }
