@@ -142,7 +142,8 @@ char* text_cut(const char* text, int32_t count) {
   size_t length = std::strlen(text);
   size_t keep = length;
   if (count > 0) keep = static_cast<size_t>(count) >= length ? 0 : length - static_cast<size_t>(count);
-  char* result = static_cast<char*>(crt::malloc(length + 1));
+  // Sized to the result: block sizes are read back as text lengths.
+  char* result = static_cast<char*>(crt::malloc(keep + 1));
   if (!result) return nullptr;
   std::memcpy(result, text, keep);
   result[keep] = 0;
@@ -157,10 +158,16 @@ char* text_remove_all(const char* text, const char* pattern) {
   size_t pattern_length = std::strlen(pattern);
   if (pattern_length == 0) return result;
   // Each removal shortens the text, so the search from the start ends.
+  bool removed = false;
   while (char* found = std::strstr(result, pattern)) {
     std::memmove(found, found + pattern_length, std::strlen(found + pattern_length) + 1);
+    removed = true;
   }
-  return result;
+  if (!removed) return result;
+  // Sized to the result: block sizes are read back as text lengths.
+  char* exact = text_join(result, "");
+  crt::free(result);
+  return exact;
 }
 
 char* text_repeat(const char* text, int32_t count) {

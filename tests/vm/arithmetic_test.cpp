@@ -265,3 +265,22 @@ TEST_F(Arithmetic, ResultTextsBelongToTheRunningDepth) {
   EXPECT_EQ(alloc_block_size(result->text), 3u) << "two characters and the terminator";
   drain_stack();
 }
+
+TEST_F(Arithmetic, CutAndRemovedTextsAreSizedToTheirResult) {
+  // A variable that stores the result copies the block's whole size.
+  struct Row {
+    BuiltinHandler handler;
+    const char* left;
+    const char* right;
+    uint32_t block_size;
+  };
+  const Row rows[] = {
+      {op_sub, "'abcdef'", "4", 3}, {op_sub, "'abcdef'", "'cd'", 5}, {op_sub, "'abc'", "'x'", 4}};
+  for (const Row& row : rows) {
+    push_form(row.left);
+    push_form(row.right);
+    row.handler();
+    EXPECT_EQ(alloc_block_size(context->stack_top->text), row.block_size) << row.left << " - " << row.right;
+    drain_stack();
+  }
+}
