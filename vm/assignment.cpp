@@ -2,6 +2,8 @@
 // assignments, multiple assignment "M=", "__set_push" and "validint".
 #include "vm/assignment.h"
 
+#include "foundation/packed_list.h"
+
 #include <cstring>
 
 #include "foundation/conversion.h"
@@ -19,7 +21,16 @@
 #include "vm/instruction_list.h"
 
 uint8_t push_after_assign = 0;
-PackedItemStore packed_item_store{};
+namespace {
+void store_item_value(void* item, void* text, double number, ReferenceNode** references) {
+  packed_item_set_value(static_cast<PackedItem*>(item), static_cast<const char*>(text), number, references);
+}
+void store_item_list(void* item, void* list, ReferenceNode** references) {
+  packed_item_set_list(static_cast<PackedItem*>(item), static_cast<const PackedItem*>(list), references);
+}
+}  // namespace
+
+PackedItemStore packed_item_store{store_item_value, store_item_list};
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "foundation/string_helpers.h"
 #include "foundation/value_stack.h"
 #include "vm/builtin_registry.h"
-#include "vm/operator_hooks.h"
+#include "vm/elementwise.h"
 
 namespace {
 
@@ -86,8 +86,8 @@ inline bool pop_pair(ValueCell** left, ValueCell** right, char code) {
   ValueCell* popped_left = stack_pop(current_program);
   *right = popped_right;
   *left = popped_left;
-  if (((popped_left->flags | popped_right->flags) & kCellList) && elementwise_operator_hook) {
-    return elementwise_operator_hook(code, popped_left, popped_right) != 0;
+  if ((popped_left->flags | popped_right->flags) & kCellList) {
+    return elementwise_operator(code, popped_left, popped_right) != 0;
   }
   return false;
 }
@@ -130,8 +130,8 @@ void compare_fused() {
     push_truth(holds(relation, value->number, constant));
     return;
   }
-  if ((value->flags & kCellList) && elementwise_push_scalar_hook) {
-    elementwise_push_scalar_hook(relation_code(relation), value, constant);
+  if (value->flags & kCellList) {
+    elementwise_push_scalar(relation_code(relation), value, constant);
     return;
   }
   // The flag is not consulted here: a text that is no number compares as 0.

@@ -9,20 +9,20 @@
 #include "foundation/program_context.h"
 #include "foundation/runtime_memory.h"
 #include "foundation/value_stack.h"
+#include "foundation/packed_list.h"
 #include "platform/platform.h"
 
 namespace {
 
-// A packed list is a run of 9-byte items (an f64 value, then a kind byte) closed by an
-// end-marker item. Text and nested-list items hold their block's address as the value.
-constexpr uint32_t kItemSize = 9;
-constexpr uint8_t kItemNumber = 1;
-constexpr uint8_t kItemText = 2;
-constexpr uint8_t kItemList = 3;
-constexpr uint8_t kItemEnd = 4;
+// Items are read and written as bytes: a list's 9-byte items are not aligned.
+constexpr uint32_t kItemSize = sizeof(PackedItem);
+constexpr uint8_t kItemNumber = kPackedNumber;
+constexpr uint8_t kItemText = kPackedString;
+constexpr uint8_t kItemList = kPackedList;
+constexpr uint8_t kItemEnd = kPackedEnd;
 // Nesting deeper than this is treated as an empty list: a self-referencing or damaged
 // list must not recurse without end.
-constexpr int32_t kMaxNesting = 256;
+constexpr int32_t kMaxNesting = kPackedListMaxDepth;
 
 struct Item {
   double value;
@@ -43,12 +43,7 @@ void write_item(void* list, uint32_t index, double value, uint8_t kind) {
   at[8] = kind;
 }
 
-uint32_t item_count(const void* list) {
-  if (!list) return 0;
-  uint32_t count = 0;
-  while (read_item(list, count).kind != kItemEnd) ++count;
-  return count;
-}
+uint32_t item_count(const void* list) { return list ? packed_list_count(static_cast<const PackedItem*>(list), false) : 0; }
 
 void* item_pointer(const Item& item) { return platform::pointer_from(static_cast<uint32_t>(truncate_to_int(item.value))); }
 double pointer_value(const void* block) { return static_cast<double>(platform::address_of(block)); }

@@ -19,7 +19,9 @@
 #include "platform/kernel/types.h"
 #include "platform/kernel/wide_string.h"
 #include "vm/builtin_registry.h"
-#include "vm/operator_hooks.h"
+#include "foundation/packed_list.h"
+#include "vm/assignment.h"
+#include "vm/elementwise.h"
 
 namespace {
 
@@ -183,7 +185,14 @@ void step_by_constant(bool increment) {
     return;
   }
   if (variable->flags & kVariablePackedList) {
-    if (packed_list_variable_step_hook) packed_list_variable_step_hook(variable, increment ? '+' : '-', constant);
+    // The stepped list is the program's until the running call ends; the variable keeps
+    // a deep copy of it.
+    void* stepped = packed_list_combine_scalar(increment ? '+' : '-', text, nullptr, constant);
+    if (stepped && context_own_allocation(current_program, stepped, 0, kOwnedMemory)) {
+      variable_store_packed_list(variable, stepped);
+    } else {
+      crt::free(stepped);
+    }
     return;
   }
   const char* old_text = static_cast<const char*>(text);

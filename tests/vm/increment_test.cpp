@@ -17,7 +17,7 @@
 #include "platform/kernel/memory.h"
 #include "vm/builtin_registry.h"
 #include "vm/increment.h"
-#include "vm/operator_hooks.h"
+#include "vm/assignment.h"
 
 namespace {
 
