@@ -135,15 +135,6 @@ struct CallFrameRelease {
 
 // ---- Argument levels ----
 
-// Leaves the innermost argument level: its mark (the last cell below the arguments or
-// results; null for an empty stack). False when no level is open.
-bool leave_argument_level(ProgramContext* program, ValueCell** mark) {
-  if (program->mark_count <= 0 || program->mark_count > kStackMarkSlots) return false;
-  --program->mark_count;
-  *mark = program->stack_marks[program->mark_count];
-  return true;
-}
-
 int32_t cells_above(const ProgramContext* program, const ValueCell* mark) {
   int32_t count = 0;
   for (const ValueCell* cell = program->stack_top; cell && cell != mark; cell = cell->below) ++count;
@@ -329,6 +320,13 @@ bool bind_event_arguments(InstructionNode* procedure, Variable* scope, const int
 }
 
 }  // namespace
+
+bool leave_argument_level(ProgramContext* program, ValueCell** mark) {
+  if (program->mark_count <= 0 || program->mark_count > kStackMarkSlots) return false;
+  --program->mark_count;
+  *mark = program->stack_marks[program->mark_count];
+  return true;
+}
 
 // ---- The call ----
 

@@ -37,6 +37,11 @@ void op_parmspushvarvar();
 // for a by-reference argument, else a copy of the value.
 void bind_parameter(Variable* parameter, ValueCell* cell);
 
+// Leaves the innermost argument level: *mark becomes its mark (the last cell below the
+// arguments or results; null for an empty stack). False, leaving nothing, when no level
+// is open.
+bool leave_argument_level(ProgramContext* program, ValueCell** mark);
+
 // Leaves one argument level keeping keep result cells: a missing result becomes the
 // number 0 when keep is non-zero, surplus cells are popped with their references.
 void drop_function_stack(int32_t keep);
