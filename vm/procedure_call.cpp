@@ -530,6 +530,21 @@ int32_t call_script_handler(ProgramContext* program, InstructionNode* procedure,
   return result;
 }
 
+void release_local_scopes(ProgramContext* program) {
+  if (!program) return;
+  LocalScopeCacheEntry* entry = program->scope_cache;
+  program->scope_cache = nullptr;
+  while (entry) {
+    LocalScopeCacheEntry* next = entry->next;
+    if (entry->scope) {
+      variable_list_release(program, entry->scope, true);
+      variable_list_free(program, entry->scope);
+    }
+    HeapFree(program->heap, 0, entry);
+    entry = next;
+  }
+}
+
 void register_procedure_call_handlers() {
   builtin_register("__dropfctstack", op_dropfctstack);
   builtin_register("__dropallfctstack", op_dropallfctstack);

@@ -57,6 +57,10 @@ void op_dropallfctstack();
 int32_t call_script_handler(ProgramContext* program, InstructionNode* procedure, int32_t a1, int32_t a2, int32_t a3,
                             int32_t a4);
 
+// Releases the program's cached local scopes with their variables (names included) and
+// empties the cache; the end of a program runs it before the program's heap goes.
+void release_local_scopes(ProgramContext* program);
+
 // Registers "__dropfctstack" and "__dropallfctstack", and marks PARMSPUSHVARVAR as
 // owning a second text.
 void register_procedure_call_handlers();

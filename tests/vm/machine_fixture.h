@@ -14,6 +14,7 @@
 #include "foundation/variables.h"
 #include "vm/instruction_list.h"
 #include "vm/machine.h"
+#include "vm/procedure_call.h"
 
 // What the trace handlers saw, in order.
 inline std::vector<int> trace;
@@ -111,6 +112,7 @@ class VariableMachineTest : public MachineTest {
     percent_variables = nullptr;
   }
   void TearDown() override {
+    release_local_scopes(context);
     for (Variable* list : {locals, context->globals, percent_variables}) {
       variable_list_release(context, list, true);
       variable_list_free(context, list);

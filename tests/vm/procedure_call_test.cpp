@@ -355,6 +355,7 @@ TEST_F(ProcedureCalls, EventsBindTheirArgumentsAndThenUseTheFastPath) {
     InstructionExtension* last_binding = head->next->extension;
     Variable** d_slot = fused ? &last_binding->cached_variable2 : &last_binding->cached_variable;
     Variable* d = *d_slot;
+    current_instruction = nullptr;  // the last round's chain is gone
     Variable* spy = create_variable(scope, "SPY$", false);
     *d_slot = spy;
     EXPECT_EQ(call_script_handler(context, head, 5, 6, 7, 8), 5670) << fused;
