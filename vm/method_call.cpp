@@ -195,8 +195,7 @@ void op_selfcall() {
   InstructionNode* method = find_method_code(current_program, class_name, dot + 1);
   if (!method) return;
   call_method(object, method);
-  // The call may have replaced the running instruction's chain state; the cache is the
-  // instruction's own.
+  // Cached after the call, as a miss found it: the next call of this class skips the search.
   if (InstructionExtension* cache = extension_of(node)) {
     cache->link = method;
     node->operand = static_cast<double>(class_hash);
