@@ -1,4 +1,4 @@
-// The run loop and its fault trap, the TRY stack, and the procedure call around the loop.
+// The run loop and its fault trap, and the TRY stack.
 #include "vm/machine.h"
 
 #include <cstring>
@@ -75,36 +75,6 @@ bool recover_from_fault(platform::FaultGuard& guard, CallFrame* frame) {
   return false;
 }
 
-// True when no call below frame runs in frame's program.
-bool outermost_call_of_program(const CallFrame* frame) {
-  for (const CallFrame* caller = frame->caller; caller; caller = caller->caller) {
-    if (caller->program == frame->program) return false;
-  }
-  return true;
-}
-
-// The successor count-th after node, or null when the chain ends first.
-InstructionNode* successor(InstructionNode* node, int count) {
-  while (node && count-- > 0) node = node->next;
-  return node;
-}
-
-// Ends a call: TRY blocks it left open (a RETURN inside TRY) must not catch faults of
-// others, the running state comes back, and what was owned at its depth is released.
-struct CallFrameRelease {
-  CallFrame* frame;
-  ~CallFrameRelease() {
-    if (try_depth > frame->try_depth_at_entry) try_depth = frame->try_depth_at_entry;
-    current_instruction = frame->saved_instruction;
-    current_program = frame->saved_program;
-    current_procedure_name = frame->saved_procedure_name;
-    current_frame = frame->caller;
-    ProgramContext* program = frame->program;
-    context_release_depth(program, static_cast<uint32_t>(program->call_depth));
-    --program->call_depth;
-  }
-};
-
 }  // namespace
 
 bool vm_try_push(InstructionNode* except_target) {
@@ -126,6 +96,8 @@ void vm_run_loop(InstructionNode* first) {
   CallFrame* const frame = current_frame;
   ProgramContext* const program = current_program;
   const char* const procedure_name = current_procedure_name;
+  Variable* const scope = current_scope;
+  Variable* const object = current_object;
   current_instruction = first;
   stop_flag = 0;
   for (;;) {
@@ -144,55 +116,11 @@ void vm_run_loop(InstructionNode* first) {
       current_frame = frame;
       current_program = program;
       current_procedure_name = procedure_name;
+      current_scope = scope;
+      current_object = object;
       if (!resumes) return;
     }
   }
 }
 
-void vm_call_procedure() {
-  ProgramContext* program = call_program;
-  InstructionNode* procedure = call_procedure;
-  call_procedure = nullptr;
-  if (!procedure) {
-    // The CALL instruction runs: its link is the procedure, in the running program.
-    InstructionExtension* extension = current_instruction ? current_instruction->extension : nullptr;
-    procedure = extension ? extension->link : nullptr;
-    program = current_program;
-    if (procedure && procedure->extension) procedure->extension->cached_variable = nullptr;
-  }
-  if (!procedure || !program) {
-    runtime_error("Call of a missing procedure");
-    return;
-  }
-
-  CallFrame frame{};
-  frame.program = program;
-  frame.procedure = procedure;
-  frame.caller = current_frame;
-  frame.try_depth_at_entry = try_depth;
-  frame.saved_instruction = current_instruction;
-  frame.saved_program = current_program;
-  frame.saved_procedure_name = current_procedure_name;
-  // Gives the state back on every way out, the unwinding of ExitThread included.
-  CallFrameRelease release{&frame};
-
-  current_frame = &frame;
-  current_program = program;
-  ++program->call_depth;
-  current_procedure_name = procedure->text && std::strlen(procedure->text) >= 4 ? procedure->text + 4 : "";
-
-  InstructionNode* first = successor(procedure, entry_skip == 1 ? 5 : entry_skip == 2 ? 3 : 1);
-  entry_skip = 0;
-  if (first) vm_run_loop(first);
-
-  // ENDPROC, RETURN, an error or a fault end this call only; EXIT ends every call of its
-  // program, and a fault unwinding to a caller's TRY ends the calls up to that caller.
-  bool exiting = exiting_program == program;
-  if (exiting && outermost_call_of_program(&frame)) {
-    // The program's last running call is over: its caller (another program's event)
-    // goes on, and later faults of a new program at this address are reported again.
-    exiting_program = nullptr;
-    exiting = false;
-  }
-  if (!exiting && !unwind_pending) stop_flag = 0;
-}
+bool vm_unwind_pending() { return unwind_pending; }

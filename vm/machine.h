@@ -65,6 +65,10 @@ struct CallFrame {
   InstructionNode* saved_instruction;
   ProgramContext* saved_program;
   const char* saved_procedure_name;
+  Variable* scope;          // the procedure's local scope, null when it runs in its caller's
+  Variable* saved_scope;
+  Variable* saved_object;
+  bool method_call;         // current_object was set for this call and comes back
 };
 
 // Runs the chain from first until the stop flag is raised, under the fault trap: a
@@ -73,7 +77,11 @@ struct CallFrame {
 // ends as if the procedure had returned.
 void vm_run_loop(InstructionNode* first);
 
+// True while a fault caught by a TRY of a calling procedure ends the calls in between:
+// their stop flag must survive their return.
+bool vm_unwind_pending();
+
 // Runs call_procedure (or, when it is 0, the link of the CALL instruction being
 // executed) in call_program to its end, saving and restoring the running state around
-// the loop. Also the handler of the CALL instruction.
+// the loop. Also the handler of the CALL instruction (vm/procedure_call.cpp).
 void vm_call_procedure();

@@ -4,12 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "foundation/program_context.h"
+#include "foundation/value_ownership.h"
 #include "foundation/value_stack.h"
+#include "foundation/variable_store.h"
+#include "foundation/variables.h"
 #include "vm/instruction_list.h"
 #include "vm/machine.h"
+#include "vm/procedure_call.h"
 
 // What the trace handlers saw, in order.
 inline std::vector<int> trace;
@@ -92,4 +97,44 @@ class MachineTest : public ::testing::Test {
   }
 
   ProgramContext* context = nullptr;
+};
+
+// A machine with a global list and a local scope to resolve variables in; both lists
+// are emptied and freed at the end.
+class VariableMachineTest : public MachineTest {
+ protected:
+  void SetUp() override {
+    MachineTest::SetUp();
+    context->globals = variable_record_allocate(context, false);
+    locals = variable_record_allocate(context, false);
+    current_scope = locals;
+    current_object = nullptr;
+    percent_variables = nullptr;
+  }
+  void TearDown() override {
+    release_local_scopes(context);
+    for (Variable* list : {locals, context->globals, percent_variables}) {
+      variable_list_release(context, list, true);
+      variable_list_free(context, list);
+    }
+    current_scope = percent_variables = current_object = nullptr;
+    stack_free_all(context);
+    MachineTest::TearDown();
+  }
+
+  // A variable of the given list holding a copy of text, or a number when text is null.
+  static Variable* make_variable(Variable* list, const char* name, const char* text, double number = 0) {
+    Variable* variable = create_variable(list, name, false);
+    if (variable) set_variable(variable, const_cast<char*>(text), number, nullptr,
+                               text ? static_cast<int32_t>(std::strlen(text) + 1) : -1);
+    return variable;
+  }
+  // The number of cells from the top down to the bottom.
+  int32_t depth() const {
+    int32_t count = 0;
+    for (ValueCell* cell = context->stack_top; cell; cell = cell->below) ++count;
+    return count;
+  }
+
+  Variable* locals = nullptr;
 };

@@ -1,0 +1,552 @@
+// The framing of procedure calls, parameter binding, RETURN and the clean-up of the
+// value stack after calls, and the event entry with its fast path.
+#include "vm/procedure_call.h"
+
+#include <cstring>
+#include <initializer_list>
+
+#include "foundation/conversion.h"
+#include "foundation/hashes.h"
+#include "foundation/machine_state.h"
+#include "foundation/numbers.h"
+#include "foundation/runtime_error.h"
+#include "foundation/runtime_memory.h"
+#include "foundation/value_ownership.h"
+#include "foundation/value_stack.h"
+#include "foundation/variable_store.h"
+#include "foundation/variables.h"
+#include "platform/platform.h"
+#include "vm/builtin_registry.h"
+#include "vm/instruction_list.h"
+#include "vm/machine.h"
+#include "vm/push_instructions.h"
+
+void* (*returned_list_copy)(const void* list, ReferenceNode** references) = nullptr;
+
+namespace {
+
+// The successor count-th after node, or null when the chain ends first.
+InstructionNode* successor(InstructionNode* node, int count) {
+  while (node && count-- > 0) node = node->next;
+  return node;
+}
+
+// True when no call below frame runs in frame's program.
+bool outermost_call_of_program(const CallFrame* frame) {
+  for (const CallFrame* caller = frame->caller; caller; caller = caller->caller) {
+    if (caller->program == frame->program) return false;
+  }
+  return true;
+}
+
+// Programs whose procedures get a scope of their own (others run in their caller's).
+bool owns_local_scopes(const ProgramContext* program) {
+  return program->run_mode == 0 || program->run_mode == kRunModeKeep;
+}
+
+// The first free cached scope of the procedure, marked in use, else a new empty one.
+Variable* take_local_scope(ProgramContext* program, InstructionNode* procedure) {
+  for (LocalScopeCacheEntry* entry = program->scope_cache; entry; entry = entry->next) {
+    if (entry->procedure == procedure && !entry->in_use && entry->scope) {
+      entry->in_use = 1;
+      return entry->scope;
+    }
+  }
+  return variable_record_allocate(program, false);
+}
+
+// The scope is free again for the next call of the procedure.
+void return_local_scope(ProgramContext* program, InstructionNode* procedure, Variable* scope) {
+  for (LocalScopeCacheEntry* entry = program->scope_cache; entry; entry = entry->next) {
+    if (entry->procedure == procedure && entry->scope == scope) {
+      entry->in_use = 0;
+      return;
+    }
+  }
+  auto* entry = static_cast<LocalScopeCacheEntry*>(HeapAlloc(program->heap, HEAP_ZERO_MEMORY, sizeof(LocalScopeCacheEntry)));
+  if (!entry) return;  // the scope is simply not reused
+  entry->scope = scope;
+  entry->procedure = procedure;
+  entry->next = program->scope_cache;
+  if (program->scope_cache) program->scope_cache->previous = entry;
+  program->scope_cache = entry;
+}
+
+Variable* find_percent_variable(uint32_t hash) {
+  for (Variable* variable = percent_variables; variable; variable = variable->next) {
+    if (variable->name && variable->hash == hash) return variable;
+  }
+  return nullptr;
+}
+
+// The last error a script trapped stays readable in LASTERROR% inside called procedures.
+void carry_last_error() {
+  static const uint32_t error_hash = variable_name_hash("ERROR%");
+  Variable* error = find_percent_variable(error_hash);
+  if (!error || !error->data || (error->flags & (kVariableObject | kVariablePackedList | kVariableList))) return;
+  void* text = nullptr;
+  double number = 0;
+  get_variable_value(error, &text, &number, nullptr);
+  if (!text) return;
+  size_t size = (error->flags & kVariableWideText)
+                    ? (crt::wcslen(static_cast<const WCHAR*>(text)) + 1) * sizeof(WCHAR)
+                    : std::strlen(static_cast<const char*>(text)) + 1;
+  Variable* last = set_variable_by_name("LASTERROR%", text, 0, nullptr, static_cast<int32_t>(size));
+  if (last && (error->flags & kVariableWideText)) last->flags |= kVariableWideText;
+}
+
+// SELF$ names the object (with a copy of its class name), OBJECTNAME$ shows the class.
+void bind_self(Variable* scope, Variable* object) {
+  if (!scope) return;
+  const char* class_name = object->name ? object->name : "";
+  if (Variable* self = create_variable(scope, "SELF$", true)) {
+    self->flags |= kVariableObject;
+    self->number = static_cast<double>(platform::address_of(object));
+    self->data = crt::_strdup(class_name);
+  }
+  if (Variable* name = create_variable(scope, "OBJECTNAME$", true)) name->data = const_cast<char*>(class_name);
+}
+
+// Ends a call on every way out (the unwinding of ExitThread included): TRY blocks it left
+// open stop catching faults, its locals lose their values and the scope is free again,
+// the running state comes back and what was owned at its depth is released.
+struct CallFrameRelease {
+  CallFrame* frame;
+  bool recycles_scope;
+  bool releases_scope;
+  ~CallFrameRelease() {
+    if (try_depth > frame->try_depth_at_entry) try_depth = frame->try_depth_at_entry;
+    ProgramContext* program = frame->program;
+    Variable* scope = frame->scope;
+    // Values first: a local object's destructor may call the same procedure, which must
+    // not be handed this scope while it is being emptied.
+    if (scope && releases_scope && scope != program->globals) variable_list_release(program, scope, false);
+    if (scope && recycles_scope) return_local_scope(program, frame->procedure, scope);
+    current_instruction = frame->saved_instruction;
+    current_program = frame->saved_program;
+    current_procedure_name = frame->saved_procedure_name;
+    current_scope = frame->saved_scope;
+    if (frame->method_call) current_object = frame->saved_object;
+    current_frame = frame->caller;
+    context_release_depth(program, static_cast<uint32_t>(program->call_depth));
+    --program->call_depth;
+  }
+};
+
+// ---- Argument levels ----
+
+int32_t cells_above(const ProgramContext* program, const ValueCell* mark) {
+  int32_t count = 0;
+  for (const ValueCell* cell = program->stack_top; cell && cell != mark; cell = cell->below) ++count;
+  return count;
+}
+
+void pop_releasing_references(ProgramContext* program) {
+  ValueCell* cell = stack_pop(program);
+  if (cell->references) {
+    reference_list_free(cell->references);
+    cell->references = nullptr;
+  }
+}
+
+// ---- Results of RETURN ----
+
+uint32_t text_block_size(const ValueCell* cell) {
+  uint32_t size = alloc_block_size(cell->text);
+  if (size) return size;
+  if (cell->flags & kCellWideText) {
+    return static_cast<uint32_t>((crt::wcslen(static_cast<const WCHAR*>(cell->text)) + 1) * sizeof(WCHAR));
+  }
+  return static_cast<uint32_t>(std::strlen(static_cast<const char*>(cell->text)) + 1);
+}
+
+// The blocks a structure value holds are copied for its copy, at the same offsets.
+void copy_held_blocks(Variable* source, const void* old_data, char* new_data, uint32_t size, ValueCell* cell) {
+  ReferenceNode** list = variable_reference_list(source);
+  for (ReferenceNode* node = list ? *list : nullptr; node; node = node->next) {
+    uint32_t block_size = alloc_block_size(node->block);
+    if (!block_size) continue;
+    void* copy = crt::malloc(block_size);
+    if (!copy) continue;
+    std::memcpy(copy, node->block, block_size);
+    void* slot = nullptr;
+    uintptr_t base = reinterpret_cast<uintptr_t>(old_data);
+    uintptr_t at = reinterpret_cast<uintptr_t>(node->slot);
+    if (node->slot && at >= base && at - base + sizeof(void*) <= size) {
+      slot = new_data + (at - base);
+      std::memcpy(slot, &copy, sizeof copy);
+    }
+    if (!cell_add_reference(cell, copy, slot, node->slot_type)) crt::free(copy);
+  }
+}
+
+// Makes one result cell independent of the callee's variables.
+void detach_result(ProgramContext* program, ValueCell* cell, uint32_t depth) {
+  Variable* source = cell->variable;
+  if (source && (source->flags & kVariableObject)) {
+    cell->number = source->number;
+    cell->text = nullptr;
+    cell->data = 0;
+    cell->flags = 0;
+  } else if (cell->text && (cell->flags & kCellList)) {
+    void* copy = nullptr;
+    if (returned_list_copy) {
+      copy = returned_list_copy(cell->text, &cell->references);
+    } else if (uint32_t size = alloc_block_size(cell->text)) {
+      copy = crt::malloc(size);
+      if (copy) std::memcpy(copy, cell->text, size);
+    }
+    if (copy && context_own_allocation(program, copy, depth, kOwnedMemory)) cell->text = copy;
+    else crt::free(copy);
+  } else if (cell->text) {
+    uint32_t size = text_block_size(cell);
+    char* copy = static_cast<char*>(crt::malloc(size));
+    if (copy) {
+      std::memcpy(copy, cell->text, size);
+      if (context_own_allocation(program, copy, depth, kOwnedMemory)) {
+        if (source) copy_held_blocks(source, cell->text, copy, size, cell);
+        cell->text = copy;
+      } else {
+        crt::free(copy);
+      }
+    }
+  }
+  cell->variable = nullptr;
+}
+
+// ---- Parameters ----
+
+bool parameter_cache_valid(const Variable* variable, uint32_t scope) {
+  if (!variable || !variable->name) return false;
+  return scope == platform::address_of(current_scope) || scope == platform::address_of(percent_variables);
+}
+
+// The parameter named name in the current scope, created there when missing.
+Variable* resolve_parameter(const char* name, Variable** cached_variable, uint32_t* cached_scope) {
+  if (!name) return nullptr;
+  uint32_t hash = variable_name_hash(name);
+  Variable* parameter = nullptr;
+  for (Variable* record = current_scope; record; record = record->next) {
+    if (record->name && record->hash == hash) {
+      parameter = record;
+      break;
+    }
+  }
+  if (!parameter) parameter = create_variable(current_scope, name, false);
+  if (!parameter) return nullptr;
+  *cached_variable = parameter;
+  *cached_scope = platform::address_of(parameter->scope);
+  return parameter;
+}
+
+Variable* first_parameter(InstructionNode* node) {
+  InstructionExtension* extension = node->extension;
+  if (!extension) {
+    Variable* scratch = nullptr;
+    uint32_t scope = 0;
+    return resolve_parameter(node->text, &scratch, &scope);
+  }
+  Variable* cached = extension->cached_variable;
+  if (parameter_cache_valid(cached, extension->cached_scope) && cached->hash == node->text_hash) return cached;
+  return resolve_parameter(node->text, &extension->cached_variable, &extension->cached_scope);
+}
+
+Variable* second_parameter(InstructionNode* node) {
+  const char* name = instruction_second_text(node);
+  InstructionExtension* extension = node->extension;
+  if (!extension) {
+    Variable* scratch = nullptr;
+    uint32_t scope = 0;
+    return resolve_parameter(name, &scratch, &scope);
+  }
+  Variable* cached = extension->cached_variable2;
+  if (parameter_cache_valid(cached, extension->cached_scope2) && name && std::strcmp(cached->name, name) == 0) {
+    return cached;
+  }
+  return resolve_parameter(name, &extension->cached_variable2, &extension->cached_scope2);
+}
+
+void pop_into(Variable* parameter) {
+  ProgramContext* program = current_program;
+  ValueCell* cell = stack_pop(program);
+  if (parameter) bind_parameter(parameter, cell);
+}
+
+// ---- Event calls ----
+
+// Puts the four arguments straight into the parameters the binding instructions after
+// STARTPROC resolved in scope during the last event call. False when the procedure does
+// not have that shape or its caches belong to another scope.
+bool bind_event_arguments(InstructionNode* procedure, Variable* scope, const int32_t (&arguments)[4]) {
+  InstructionExtension* extension = procedure->extension;
+  if (!extension || extension->cached_variable != scope) return false;
+  uint32_t key = platform::address_of(scope);
+  Variable* targets[4] = {};
+  uint8_t skip;
+  InstructionNode* first = procedure->next;
+  if (first && first->handler == op_parmspushvarvar) {
+    InstructionNode* second = first->next;
+    if (!second || second->handler != op_parmspushvarvar || !first->extension || !second->extension) return false;
+    for (InstructionExtension* pair : {first->extension, second->extension}) {
+      if (pair->cached_scope != key || pair->cached_scope2 != key) return false;
+    }
+    targets[0] = first->extension->cached_variable2;
+    targets[1] = first->extension->cached_variable;
+    targets[2] = second->extension->cached_variable2;
+    targets[3] = second->extension->cached_variable;
+    skip = 2;
+  } else {
+    InstructionNode* node = first;
+    for (Variable*& target : targets) {
+      if (!node || node->handler != op_parmspushvar || !node->extension || node->extension->cached_scope != key) {
+        return false;
+      }
+      target = node->extension->cached_variable;
+      node = node->next;
+    }
+    skip = 1;
+  }
+  for (Variable* target : targets) {
+    if (!target || !target->name) return false;
+  }
+  // targets hold a4, a3, a2, a1: the parameters are bound last first.
+  for (int index = 0; index < 4; ++index) {
+    Variable* target = targets[index];
+    if (target->flags || target->data || target->alias) variable_clear_value(current_program, target, false, false);
+    target->number = static_cast<double>(arguments[3 - index]);
+  }
+  entry_skip = skip;
+  return true;
+}
+
+}  // namespace
+
+bool leave_argument_level(ProgramContext* program, ValueCell** mark) {
+  if (program->mark_count <= 0 || program->mark_count > kStackMarkSlots) return false;
+  --program->mark_count;
+  *mark = program->stack_marks[program->mark_count];
+  return true;
+}
+
+// ---- The call ----
+
+void vm_call_procedure() {
+  ProgramContext* program = call_program;
+  InstructionNode* procedure = call_procedure;
+  call_procedure = nullptr;
+  Variable* handed_scope = call_scope;
+  if (handed_scope) call_scope = nullptr;
+  if (!procedure) {
+    // The CALL instruction runs: its link is the procedure, in the running program. A
+    // call from script code spoils the scope the event fast path prepared.
+    InstructionExtension* extension = current_instruction ? current_instruction->extension : nullptr;
+    procedure = extension ? extension->link : nullptr;
+    program = current_program;
+    if (procedure && procedure->extension) procedure->extension->cached_variable = nullptr;
+  }
+  if (!procedure || !program) {
+    call_object = nullptr;
+    entry_skip = 0;
+    runtime_error("Call of a missing procedure");
+    return;
+  }
+
+  carry_last_error();
+
+  CallFrame frame{};
+  frame.program = program;
+  frame.procedure = procedure;
+  frame.caller = current_frame;
+  frame.try_depth_at_entry = try_depth;
+  frame.saved_instruction = current_instruction;
+  frame.saved_program = current_program;
+  frame.saved_procedure_name = current_procedure_name;
+  frame.saved_scope = current_scope;
+  frame.saved_object = current_object;
+  frame.method_call = call_object != nullptr;
+
+  // A procedure of a program that keeps no local scopes runs in its caller's scope,
+  // whose values are the caller's to release.
+  bool own_scopes = owns_local_scopes(program);
+  if (handed_scope) frame.scope = handed_scope;
+  else if (!own_scopes) frame.scope = current_scope;
+  else frame.scope = take_local_scope(program, procedure);
+  bool borrowed = !handed_scope && !own_scopes;
+  CallFrameRelease release{&frame, frame.scope && own_scopes, !borrowed};
+
+  current_frame = &frame;
+  current_scope = frame.scope;
+  current_program = program;
+  ++program->call_depth;
+
+  if (Variable* object = call_object) {
+    bind_self(frame.scope, object);
+    current_object = object;
+    call_object = nullptr;
+  }
+
+  current_procedure_name = procedure->text && std::strlen(procedure->text) >= 4 ? procedure->text + 4 : "";
+
+  InstructionNode* first = successor(procedure, entry_skip == 1 ? 5 : entry_skip == 2 ? 3 : 1);
+  entry_skip = 0;
+  if (first) vm_run_loop(first);
+
+  // ENDPROC, RETURN, an error or a fault end this call only; EXIT ends every call of its
+  // program, and a fault unwinding to a caller's TRY ends the calls up to that caller.
+  bool exiting = exiting_program == program;
+  if (exiting && outermost_call_of_program(&frame)) {
+    // The program's last running call is over: its caller (another program's event)
+    // goes on, and later faults of a new program at this address are reported again.
+    exiting_program = nullptr;
+    exiting = false;
+  }
+  if (!exiting && !vm_unwind_pending()) stop_flag = 0;
+}
+
+// ---- Ending a procedure ----
+
+void op_endproc() { stop_flag = 1; }
+
+void op_return() {
+  stop_flag = 1;
+  ProgramContext* program = current_program;
+  ValueCell* mark = nullptr;
+  // Without an open level every cell is treated as a result: copies are harmless.
+  leave_argument_level(program, &mark);
+  int32_t depth = program->call_depth - 1;
+  uint32_t owner_depth = depth > 0 ? static_cast<uint32_t>(depth) : kReturnedToNativeDepth;
+  for (ValueCell* cell = program->stack_top; cell && cell != mark; cell = cell->below) {
+    detach_result(program, cell, owner_depth);
+  }
+}
+
+// ---- Parameters ----
+
+void bind_parameter(Variable* parameter, ValueCell* cell) {
+  Variable* source = cell->variable;
+  // A parameter bound to itself (a shared scope passing it on) keeps its value.
+  if (source == parameter) return;
+  // An old value (a scope shared with the caller) must not show through the new one.
+  if (parameter->flags & ~kVariablePublic || parameter->data || parameter->alias) {
+    variable_clear_value(current_program, parameter, false, false);
+  }
+  void* typed_address = platform::pointer_from(cell->data);
+  if (source && (source->flags & kVariableObject)) {
+    char* class_name = crt::_strdup(source->data ? static_cast<const char*>(source->data) : "");
+    if (class_name) crt::_strupr(class_name);
+    parameter->data = class_name;
+    parameter->number = source->number;
+    parameter->class_hash = class_name ? hash_name_text(class_name) : 0;
+    parameter->flags = (parameter->flags | kVariableObject) & ~kVariableOwnsData;
+  } else if (source && (cell->flags & kCellByReference)) {
+    variable_copy_value(parameter, source, typed_address, 1, true);
+  } else if (source && (cell->flags & kCellElementOffset)) {
+    source->data = cell->text;
+    source->number = cell->number;
+    cell->flags &= ~kCellElementOffset;
+    list_copy_suppressed = 1;
+    variable_copy_value(parameter, source, typed_address, 0, true);
+    list_copy_suppressed = 0;
+  } else if (source && !source->data && !cell->data) {
+    parameter->number = source->number;
+  } else if (source) {
+    variable_copy_value(parameter, source, typed_address, 0, true);
+  } else if (cell->text) {
+    set_variable(parameter, cell->text, cell->number, typed_address, static_cast<int32_t>(text_block_size(cell)));
+    if (cell->flags & kCellList) parameter->flags |= kVariablePackedList;
+    if (cell->flags & kCellWideText) parameter->flags |= kVariableWideText;
+  } else {
+    parameter->number = cell->number;
+  }
+}
+
+void op_parmspushvar() { pop_into(first_parameter(current_instruction)); }
+
+void op_parmspushvarvar() {
+  InstructionNode* node = current_instruction;
+  pop_into(second_parameter(node));
+  pop_into(first_parameter(node));
+}
+
+// ---- After a call ----
+
+void drop_function_stack(int32_t keep) {
+  ProgramContext* program = current_program;
+  ValueCell* mark = nullptr;
+  if (!leave_argument_level(program, &mark)) return;
+  int32_t count = cells_above(program, mark);
+  if (keep < 0) keep = 0;
+  if (count == 0 && keep != 0) {
+    stack_push_number(program, 0);
+    return;
+  }
+  for (; count > keep; --count) pop_releasing_references(program);
+}
+
+void op_dropfctstack() { drop_function_stack(truncate_to_int(current_instruction->operand)); }
+
+void op_dropallfctstack() {
+  ProgramContext* program = current_program;
+  int32_t count = truncate_to_int(current_instruction->operand);
+  ValueCell* mark = nullptr;
+  if (!leave_argument_level(program, &mark)) return;
+  if (count < 1 || count > cells_above(program, mark)) return;
+  while (count-- > 0) pop_releasing_references(program);
+}
+
+// ---- Events ----
+
+int32_t call_script_handler(ProgramContext* program, InstructionNode* procedure, int32_t a1, int32_t a2, int32_t a3,
+                            int32_t a4) {
+  if (!program || !procedure) return 0;
+  Variable* scope = take_local_scope(program, procedure);
+  if (!scope) return 0;
+  ValueCell* top_before = program->stack_top;
+  const int32_t arguments[4] = {a1, a2, a3, a4};
+  if (!bind_event_arguments(procedure, scope, arguments)) {
+    if (!procedure->extension) {
+      Pool* pool = program->pool ? program->pool : emit_pool;
+      if (pool) procedure->extension = static_cast<InstructionExtension*>(pool_alloc(pool, 0, sizeof(InstructionExtension)));
+    }
+    if (procedure->extension) procedure->extension->cached_variable = scope;
+    for (int32_t argument : arguments) stack_push_number(program, static_cast<double>(argument));
+  }
+  call_program = program;
+  call_procedure = procedure;
+  call_scope = scope;
+  vm_call_procedure();
+
+  int32_t result = 0;
+  // A procedure that returned nothing leaves the stack as it found it.
+  if (program->stack_top && program->stack_top != top_before) {
+    ValueCell* cell = program->stack_top;
+    result = cell->text && !(cell->flags & (kCellWideText | kCellList))
+                 ? truncate_to_int(text_to_number(static_cast<const char*>(cell->text)))
+                 : truncate_to_int(cell->number);
+    pop_releasing_references(program);
+  }
+  // Results returned to native code are not needed once read.
+  if (program->call_depth == 0) context_release_depth(program, kReturnedToNativeDepth);
+  return result;
+}
+
+void release_local_scopes(ProgramContext* program) {
+  if (!program) return;
+  LocalScopeCacheEntry* entry = program->scope_cache;
+  program->scope_cache = nullptr;
+  while (entry) {
+    LocalScopeCacheEntry* next = entry->next;
+    if (entry->scope) {
+      variable_list_release(program, entry->scope, true);
+      variable_list_free(program, entry->scope);
+    }
+    HeapFree(program->heap, 0, entry);
+    entry = next;
+  }
+}
+
+void register_procedure_call_handlers() {
+  builtin_register("__dropfctstack", op_dropfctstack);
+  builtin_register("__dropallfctstack", op_dropallfctstack);
+  instruction_handler_owns_second_text(op_parmspushvarvar);
+}

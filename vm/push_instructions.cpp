@@ -1,0 +1,220 @@
+// The push instructions: constants and texts carried by the instruction, and variable
+// references resolved once per scope and cached in the instruction's extension.
+#include "vm/push_instructions.h"
+
+#include <cstring>
+#include <initializer_list>
+
+#include "foundation/machine_state.h"
+#include "foundation/numbers.h"
+#include "foundation/program_context.h"
+#include "foundation/value_stack.h"
+#include "foundation/variable_store.h"
+#include "foundation/variables.h"
+#include "platform/kernel/types.h"
+#include "vm/instruction_list.h"
+#include "vm/machine.h"
+
+namespace {
+
+// A cache pair is valid while its scope is one the running code sees without a lookup
+// and the record still holds the name it was found by (a released record has none; a
+// reused one another hash).
+inline bool cache_valid(const Variable* variable, uint32_t scope, uint32_t hash) {
+  if (!variable || !variable->name || variable->hash != hash) return false;
+  if (scope == platform::address_of(current_scope)) return true;
+  if (current_program && scope == platform::address_of(current_program->globals)) return true;
+  if (scope == platform::address_of(percent_variables)) return true;
+  return current_object && scope == platform::address_of(current_object);
+}
+
+inline void push_text(void* text) {
+  ProgramContext* program = current_program;
+  ValueCell* cell = stack_push_cell(program, false);
+  if (!cell) return;
+  cell->number = 0;
+  cell->text = text;
+  cell->variable = nullptr;
+  cell->data = 0;
+  cell->flags = 0;
+  cell->variant_type = 0;
+  cell->references = nullptr;
+}
+
+inline void push_number(double number) { stack_push_number(current_program, number); }
+
+// The variable of the instruction's text through the first cache pair.
+Variable* first_variable(InstructionNode* node) {
+  InstructionExtension* extension = node->extension;
+  if (extension && cache_valid(extension->cached_variable, extension->cached_scope, node->text_hash)) {
+    return extension->cached_variable;
+  }
+  if (!extension) {
+    // The compiler gives every variable push an extension; without one nothing is cached.
+    Variable* scratch = nullptr;
+    uint32_t scope = 0;
+    return resolve_cached_variable(node->text, 0, &scratch, &scope);
+  }
+  return resolve_cached_variable(node->text, 0, &extension->cached_variable, &extension->cached_scope);
+}
+
+// The variable of the owned second text through the second cache pair. Its hash is not
+// kept, so a hit compares the record's name with the text instead.
+Variable* second_variable(InstructionNode* node) {
+  const char* name = instruction_second_text(node);
+  InstructionExtension* extension = node->extension;
+  if (extension) {
+    Variable* cached = extension->cached_variable2;
+    if (cached && cached->name && name && std::strcmp(cached->name, name) == 0 &&
+        cache_valid(cached, extension->cached_scope2, cached->hash)) {
+      return cached;
+    }
+    return resolve_cached_variable(name, 0, &extension->cached_variable2, &extension->cached_scope2);
+  }
+  Variable* scratch = nullptr;
+  uint32_t scope = 0;
+  return resolve_cached_variable(name, 0, &scratch, &scope);
+}
+
+// The pushes of a variable reference, with or without the alias walk.
+inline void push_first(InstructionNode* node, bool follow) {
+  Variable* variable = first_variable(node);
+  if (!follow) alias_follow_suppressed = 1;
+  push_variable_reference(variable);
+}
+inline void push_second(InstructionNode* node, bool follow) {
+  Variable* variable = second_variable(node);
+  if (!follow) alias_follow_suppressed = 1;
+  push_variable_reference(variable);
+}
+
+}  // namespace
+
+char* instruction_second_text(const InstructionNode* node) {
+  return platform::pointer_from<char>(static_cast<uint32_t>(truncate_to_int(node->operand)));
+}
+
+Variable* resolve_cached_variable(const char* name, uint32_t hash, Variable** cached_variable,
+                                  uint32_t* cached_scope) {
+  if (!name) return nullptr;
+  if (!hash) hash = variable_name_hash(name);
+  Variable* variable = find_variable(name, hash);
+  if (!variable) variable = get_variable(current_scope, name);
+  if (!variable) return nullptr;
+  *cached_variable = variable;
+  *cached_scope = platform::address_of(current_object ? current_object : variable->scope);
+  return variable;
+}
+
+void push_variable_reference(Variable* variable) {
+  if (!alias_follow_suppressed) {
+    // A broken cycle of aliases must not hang the push.
+    for (int steps = 0; variable && variable->alias && steps < 4096; ++steps) variable = variable->alias;
+  }
+  alias_follow_suppressed = 0;
+  void* text = nullptr;
+  double number = 0;
+  if (variable) get_variable_value(variable, &text, &number, nullptr);
+  ValueCell* cell = stack_push_cell(current_program, false);
+  if (!cell) return;
+  cell->number = number;
+  cell->text = text;
+  cell->variable = variable;
+  cell->data = 0;
+  cell->flags = 0;
+  cell->variant_type = 0;
+  cell->references = nullptr;
+  if (variable && (variable->flags & kVariablePackedList)) cell->flags |= kCellList;
+  if (variable && (variable->flags & kVariableWideText)) cell->flags |= kCellWideText;
+}
+
+void op_pushstr() { push_text(current_instruction->text); }
+
+void op_pushint() { push_number(current_instruction->operand); }
+
+void op_pushprocaddr() { push_number(current_instruction->operand); }
+
+void op_pushintstr() {
+  InstructionNode* node = current_instruction;
+  push_number(node->operand);
+  push_text(node->text);
+}
+
+void op_pushstrint() {
+  InstructionNode* node = current_instruction;
+  push_text(node->text);
+  push_number(node->operand);
+}
+
+void op_pushintint() {
+  InstructionNode* node = current_instruction;
+  double first = 0;
+  if (node->text) std::memcpy(&first, node->text, sizeof first);
+  push_number(first);
+  push_number(node->operand);
+}
+
+void op_pushstrstr() {
+  InstructionNode* node = current_instruction;
+  push_text(instruction_second_text(node));
+  push_text(node->text);
+}
+
+void op_pushvar() { push_first(current_instruction, true); }
+
+void op_ngpushvar() { push_first(current_instruction, false); }
+
+void op_pushintvar() {
+  InstructionNode* node = current_instruction;
+  push_number(node->operand);
+  push_first(node, true);
+}
+
+void op_pushvarint() {
+  InstructionNode* node = current_instruction;
+  push_first(node, true);
+  push_number(node->operand);
+}
+
+void op_pushngvarint() {
+  InstructionNode* node = current_instruction;
+  push_first(node, false);
+  push_number(node->operand);
+}
+
+void op_pushvarstr() {
+  InstructionNode* node = current_instruction;
+  push_second(node, true);
+  push_text(node->text);
+}
+
+void op_pushngvarstr() {
+  InstructionNode* node = current_instruction;
+  push_second(node, false);
+  push_text(node->text);
+}
+
+void op_pushstrvar() {
+  InstructionNode* node = current_instruction;
+  push_text(instruction_second_text(node));
+  push_first(node, true);
+}
+
+void op_pushvarvar() {
+  InstructionNode* node = current_instruction;
+  push_second(node, true);
+  push_first(node, true);
+}
+
+void op_ngpushvarvar() {
+  InstructionNode* node = current_instruction;
+  push_second(node, false);
+  push_first(node, false);
+}
+
+void register_push_handlers() {
+  for (BuiltinHandler handler : {op_pushvarstr, op_pushngvarstr, op_pushvarvar, op_pushstrstr, op_pushstrvar,
+                                 op_ngpushvarvar}) {
+    instruction_handler_owns_second_text(handler);
+  }
+}
