@@ -2,6 +2,8 @@
 // a class's inheritance chain.
 #include "vm/method_call.h"
 
+#include "foundation/objects.h"
+
 #include <cstring>
 #include <string>
 
@@ -208,3 +210,6 @@ void call_linked_method_on_self() {
   if (!method) return;
   call_method(current_object, method);
 }
+
+// Objects find their constructors and destructors the way method calls find methods.
+[[maybe_unused]] static const bool class_method_lookup_filled = (class_method_lookup = find_method_code, true);

@@ -9,6 +9,7 @@
 #include "foundation/hashes.h"
 #include "foundation/machine_state.h"
 #include "foundation/numbers.h"
+#include "foundation/packed_list.h"
 #include "foundation/runtime_error.h"
 #include "foundation/runtime_memory.h"
 #include "foundation/value_ownership.h"
@@ -21,7 +22,13 @@
 #include "vm/machine.h"
 #include "vm/push_instructions.h"
 
-void* (*returned_list_copy)(const void* list, ReferenceNode** references) = nullptr;
+namespace {
+void* copy_returned_list(const void* list, ReferenceNode** references) {
+  return packed_list_copy(static_cast<const PackedItem*>(list), references);
+}
+}  // namespace
+
+void* (*returned_list_copy)(const void* list, ReferenceNode** references) = copy_returned_list;
 
 namespace {
 
