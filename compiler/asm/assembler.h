@@ -26,6 +26,11 @@ uint8_t* assemble_inline_code(int32_t* size, CodeListNode* first);
 // Frees the block's strings and the block itself, then flushes the caches.
 void free_code_block(uint8_t* block);
 
+// The word list of an assembler text on the compiler pool: label and function
+// definitions joined into ":NAME" and "!NAME" words; "#DEASM" sets the listing flag.
+// The first word, null for a text without words.
+CodeListNode* analyze_assembler_text(const char* text);
+
 // Analyzes an assembler text and assembles it into a block of size bytes. The block, or
 // null when an error was reported (the error is shown and the block already freed).
 uint8_t* assemble_script_text(const char* text, int32_t size);

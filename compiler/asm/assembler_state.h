@@ -83,6 +83,7 @@ struct AssemblerState {
   uint8_t* block = nullptr;
   uint8_t* end = nullptr;
   uint8_t* position = nullptr;
+  uint8_t* code_end = nullptr;  // where the constant table begins
   const CodeListNode* statement = nullptr;  // first word of the statement being read
   bool statement_failed = false;            // lowering stopped after a message
   uint8_t byte_access = 0;

@@ -278,6 +278,7 @@ uint8_t* assemble_inline_code(int32_t* size, CodeListNode* first) {
     listing_line("");
   }
   assembler_listing_enabled = 0;
+  assembler.code_end = assembler.position;
   resolve_branches();
   if (assembler.main_seen) {
     add_constant_reference(block + kMainJump, 0xE59BF000, platform::address_of(assembler.main_address));

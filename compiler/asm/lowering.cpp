@@ -28,10 +28,10 @@ std::string listing(const char* mnemonic, const std::string& first, const std::s
 }
 
 std::string memory_text(int32_t base, int32_t displacement) {
-  std::string text = std::string("[") + register_name(base);
-  if (displacement > 0) text += " + #" + format_hex(displacement);
-  if (displacement < 0) text += " - #" + format_hex(-displacement);
-  return text + "]";
+  AsmOperand operand;
+  operand.kind = register_bit(base) | kOperandMemory;
+  operand.displacement = displacement;
+  return format_operand(operand);
 }
 
 bool is_register(const AsmOperand& operand) {
@@ -50,7 +50,7 @@ void emit_move_register(int32_t destination, int32_t source) {
 // destination = value: one MOV when it encodes, else a load from the constant table.
 void load_immediate(int32_t destination, int32_t value) {
   int32_t encoded = encode_rotated_immediate(static_cast<uint32_t>(value));
-  std::string text = listing("ldr", register_name(destination), "#" + format_hex(static_cast<uint32_t>(value)));
+  std::string text = listing("ldr", register_name(destination), format_operand(immediate_operand(value)));
   if (encoded >= 0) {
     emit_word(0xE3A00000 | destination << 12 | encoded, text.c_str());
   } else {

@@ -72,18 +72,24 @@ void show_error(const char* text) {
 
 }  // namespace
 
-uint8_t* assemble_script_text(const char* text, int32_t size) {
-  int32_t errors_before = compile_error_count;
-  Pool* saved_pool = compiler_pool;
-  compiler_pool = pool_create(64 * 1024);
+CodeListNode* analyze_assembler_text(const char* text) {
   std::string source = text ? text : "";
-  assembler_listing_enabled = take_listing_directive(source) ? 1 : 0;
+  if (take_listing_directive(source)) assembler_listing_enabled = 1;
   uint8_t saved_mode = analyzer_assembler_mode;
   analyzer_assembler_mode = 1;
   CodeListNode* last = analyze_source(nullptr, source.c_str(), nullptr, 1, 0, -1, -1);
   analyzer_assembler_mode = saved_mode;
   CodeListNode* first = code_list_first(last);
   join_definition_words(first);
+  return first;
+}
+
+uint8_t* assemble_script_text(const char* text, int32_t size) {
+  int32_t errors_before = compile_error_count;
+  Pool* saved_pool = compiler_pool;
+  compiler_pool = pool_create(64 * 1024);
+  assembler_listing_enabled = 0;
+  CodeListNode* first = analyze_assembler_text(text);
   uint8_t* block = nullptr;
   if (compile_error_count == errors_before) block = assemble_inline_code(&size, first);
   assembler_listing_enabled = 0;
