@@ -455,6 +455,10 @@ void open_function(const std::string& name) {
     finish_section_locals(assembler.function_section);
   }
   assembler.function_section = Section();
+  if (assembler_listing_enabled) {
+    listing_line("");
+    listing_line(("!" + name).c_str());
+  }
   add_label(name, assembler.position);
   register_symbol(name, static_cast<int32_t>(platform::address_of(assembler.position)));
   assembler.function_name = name;
