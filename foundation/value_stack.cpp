@@ -172,18 +172,14 @@ int32_t stack_pop_to_mark(ProgramContext* context) {
 
 // ---- Variables on the stack ----
 
-void stack_push_variable(const char* name) {
+void stack_push_variable_value(Variable* variable) {
   ProgramContext* context = current_program;
   if (!context) return;
-  Variable* variable = find_variable(name);
-  if (!variable) variable = create_variable(choose_creation_scope(current_scope, name), name, false);
-  if (!alias_follow_suppressed) {
-    for (int steps = 0; variable && variable->alias && steps < 4096; ++steps) variable = variable->alias;
-  }
+  if (!alias_follow_suppressed) variable = follow_alias(variable);
   alias_follow_suppressed = 0;
   void* text = nullptr;
   double number = 0;
-  get_variable_value(variable, &text, &number, nullptr);
+  if (variable) get_variable_value(variable, &text, &number, nullptr);
   ValueCell* cell = stack_push_cell(context, false);
   if (!cell) return;
   cell->flags = 0;
@@ -195,6 +191,13 @@ void stack_push_variable(const char* name) {
   cell->references = nullptr;
   if (variable && (variable->flags & kVariablePackedList)) cell->flags |= kCellList;
   if (variable && (variable->flags & kVariableWideText)) cell->flags |= kCellWideText;
+}
+
+void stack_push_variable(const char* name) {
+  if (!current_program) return;
+  Variable* variable = find_variable(name);
+  if (!variable) variable = create_variable(choose_creation_scope(current_scope, name), name, false);
+  stack_push_variable_value(variable);
 }
 
 Variable* element_reference_variable(const ListElement* element) {

@@ -94,6 +94,9 @@ int32_t stack_pop_to_mark(ProgramContext* context);
 
 // Pushes the value of the named variable (declared in the current scope when missing),
 // following its alias chain unless the one-shot alias_follow_suppressed is set.
+// Pushes the value of variable (or of the end of its alias chain, unless the one-shot
+// alias_follow_suppressed is set, which it clears) with the variable in the cell.
+void stack_push_variable_value(Variable* variable);
 void stack_push_variable(const char* name);
 
 // The variadic-procedure entry: every argument above the innermost mark becomes an

@@ -39,12 +39,6 @@ Variable* find_hash_in_list(Variable* head, uint32_t hash) {
   return nullptr;
 }
 
-Variable* follow_alias(Variable* variable) {
-  // A cycle of aliases would hang every lookup; the bound keeps a broken chain harmless.
-  for (int steps = 0; variable && variable->alias && steps < 4096; ++steps) variable = variable->alias;
-  return variable;
-}
-
 Variable* program_globals() { return current_program ? current_program->globals : nullptr; }
 
 // The key a variable created outside the globals takes. An instruction without an
@@ -84,6 +78,13 @@ uint32_t dot_offset_of(const char* name) {
 }
 
 }  // namespace
+
+Variable* follow_alias(Variable* variable) {
+  // A cycle of aliases would hang every lookup; the bound keeps a broken chain harmless.
+  for (int steps = 0; variable && variable->alias && steps < 4096; ++steps) variable = variable->alias;
+  return variable;
+}
+
 
 uint32_t variable_name_hash(const char* name) {
   uint32_t hash = 0;

@@ -18,6 +18,9 @@ Variable* create_variable(Variable* scope, const char* name, bool reuse);
 // scope key, globals of key 0, '%' variables, then dotted paths. Never creates.
 // hash 0 means "compute it from name".
 Variable* find_variable(const char* name, uint32_t hash = 0);
+// The last variable of the alias chain that starts at variable (variable itself when it
+// has no alias). The walk is bounded, so a broken cycle cannot hang it.
+Variable* follow_alias(Variable* variable);
 
 // Resolves prefix.rest: GLOBAL.X, structure members and object members (private ones
 // only from inside their object). members, when given, is the list the prefix is

@@ -37,13 +37,6 @@ namespace {
 // "M=" keeps at most this many values.
 constexpr int32_t kMultipleSlots = 255;
 // An alias chain longer than this is taken to loop and is not followed further.
-constexpr int32_t kAliasSteps = 4096;
-
-Variable* follow_alias(Variable* variable) {
-  for (int32_t step = 0; variable && variable->alias && step < kAliasSteps; ++step) variable = variable->alias;
-  return variable;
-}
-
 // The visible variable of that name, declared in the current scope when missing.
 Variable* variable_by_name(const char* name) {
   if (!name || !*name) return nullptr;
@@ -258,22 +251,7 @@ void* variable_typed_address(const Variable* variable) {
 void push_assigned_value(Variable* variable) {
   if (!push_after_assign) return;
   push_after_assign = 0;
-  if (alias_follow_suppressed) alias_follow_suppressed = 0;
-  else variable = follow_alias(variable);
-  void* text = nullptr;
-  double number = 0;
-  get_variable_value(variable, &text, &number, nullptr);
-  ValueCell* cell = stack_push_cell(current_program, false);
-  if (!cell) return;
-  cell->number = number;
-  cell->text = text;
-  cell->variable = variable;
-  cell->data = 0;
-  cell->flags = 0;
-  cell->variant_type = 0;
-  cell->references = nullptr;
-  if (variable && (variable->flags & kVariablePackedList)) cell->flags = kCellList;
-  else if (variable && (variable->flags & kVariableWideText)) cell->flags = kCellWideText;
+  stack_push_variable_value(variable);
 }
 
 void assign_cell(ValueCell* target, ValueCell* value) { dispatch(target, value, false); }

@@ -2,18 +2,18 @@
 // a class's inheritance chain.
 #include "vm/method_call.h"
 
-#include "foundation/objects.h"
-
 #include <cstring>
 #include <string>
 
 #include "foundation/hashes.h"
 #include "foundation/machine_state.h"
 #include "foundation/numbers.h"
+#include "foundation/objects.h"
 #include "foundation/runtime_error.h"
 #include "foundation/runtime_memory.h"
 #include "foundation/value_stack.h"
 #include "foundation/variable.h"
+#include "foundation/variables.h"
 #include "platform/platform.h"
 #include "vm/machine.h"
 #include "vm/procedure_call.h"
@@ -88,11 +88,6 @@ void call_method(Variable* object, InstructionNode* method) {
   call_program = current_program;
   call_procedure = method;
   vm_call_procedure();
-}
-
-Variable* follow_alias(Variable* variable) {
-  for (int steps = 0; variable && variable->alias && steps < 4096; ++steps) variable = variable->alias;
-  return variable;
 }
 
 }  // namespace

@@ -106,27 +106,7 @@ Variable* resolve_cached_variable(const char* name, uint32_t hash, Variable** ca
   return variable;
 }
 
-void push_variable_reference(Variable* variable) {
-  if (!alias_follow_suppressed) {
-    // A broken cycle of aliases must not hang the push.
-    for (int steps = 0; variable && variable->alias && steps < 4096; ++steps) variable = variable->alias;
-  }
-  alias_follow_suppressed = 0;
-  void* text = nullptr;
-  double number = 0;
-  if (variable) get_variable_value(variable, &text, &number, nullptr);
-  ValueCell* cell = stack_push_cell(current_program, false);
-  if (!cell) return;
-  cell->number = number;
-  cell->text = text;
-  cell->variable = variable;
-  cell->data = 0;
-  cell->flags = 0;
-  cell->variant_type = 0;
-  cell->references = nullptr;
-  if (variable && (variable->flags & kVariablePackedList)) cell->flags |= kCellList;
-  if (variable && (variable->flags & kVariableWideText)) cell->flags |= kCellWideText;
-}
+void push_variable_reference(Variable* variable) { stack_push_variable_value(variable); }
 
 void op_pushstr() { push_text(current_instruction->text); }
 
