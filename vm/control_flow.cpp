@@ -284,13 +284,18 @@ void foreach_members(Variable* result, Variable* collection, bool backward, bool
 
 // ---- CASE ----
 
-// The "==" operator's registry entry, found once; the comparison below stands in until
-// the operator is registered.
+// The "==" operator's registry entry, found once and checked by its hash on each use
+// (the registry may have been emptied since); the comparison below stands in while the
+// operator is not registered.
 int32_t equal_operator_index = -1;
 
 BuiltinHandler equal_operator() {
-  if (equal_operator_index < 0) equal_operator_index = find_builtin_by_hash(hash_name_text("=="));
+  static const uint32_t hash = hash_name_text("==");
   BuiltinEntry* entry = equal_operator_index >= 0 ? builtin_entry(equal_operator_index) : nullptr;
+  if (!entry || entry->name_hash != hash) {
+    equal_operator_index = find_builtin_by_hash(hash);
+    entry = equal_operator_index >= 0 ? builtin_entry(equal_operator_index) : nullptr;
+  }
   return entry ? entry->handler : nullptr;
 }
 

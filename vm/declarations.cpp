@@ -217,6 +217,11 @@ void builtin_makematrix() {
     }
     item.value = platform::address_of(block);
     if (block) reference_list_add(&references, block, &item, kMatrixSlotType);
+    // A consumed temporary (a nested literal) leaves no one else to free its blocks.
+    if (!cell->variable && cell->references) {
+      reference_list_free(cell->references);
+      cell->references = nullptr;
+    }
   }
   if (items) items[count].kind = kMatrixEnd;
   program->stack_top = mark;
