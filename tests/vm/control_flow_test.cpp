@@ -654,6 +654,10 @@ TEST_F(ControlFlow, FaultResumesInTheFrameOfTheTryAndTheHandlerIsNotReentered) {
       InstructionNode* except = main.add(flow::op_leave_try);
       main.add(op_trace, 2);
       main.add(op_trace_try_depth);
+      // A handler entered again ends the run instead of looping.
+      main.add([] {
+        if (std::count(trace.begin(), trace.end(), 2) > 1) stop_flag = 1;
+      });
       if (fault_in_handler) main.add(fault_write_handler);
       main.add(op_end);
       InstructionNode* outer_except = main.add(flow::op_leave_try);
