@@ -24,6 +24,10 @@
 uint8_t while_first_pass = 0;
 InstructionNode* pending_forward_link = nullptr;
 
+// A FOREACH node frees its loop states whenever it is freed, registered or not.
+[[maybe_unused]] static const bool loop_chain_owned =
+    (instruction_handler_owns_loop_chain(flow::op_foreach, foreach_state_release), true);
+
 namespace {
 
 // ---- First passes, kept per loop ----
