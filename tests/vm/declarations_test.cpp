@@ -265,7 +265,7 @@ TEST_F(ListLiteral, NumbersInTheOrderPushed) {
     ASSERT_EQ(count_of(items), count);
     for (int index = 0; index < count; ++index) {
       EXPECT_EQ(items[index].kind, kMatrixNumber) << count << " item " << index;
-      EXPECT_EQ(items[index].value, index * 1.5 - 2) << count << " item " << index;
+      EXPECT_EQ(double{items[index].value}, index * 1.5 - 2) << count << " item " << index;
     }
     EXPECT_EQ(alloc_block_size(items), (count + 1) * 9u) << count;
     EXPECT_EQ(reference_count(), 0) << count;
@@ -294,7 +294,7 @@ TEST_F(ListLiteral, TextsAndNestedListsAreCopiedAndRegistered) {
 
   auto* nested = static_cast<MatrixItem*>(block_of(items[2]));
   ASSERT_EQ(count_of(nested), 2);
-  EXPECT_EQ(nested[0].value, 3);
+  EXPECT_EQ(double{nested[0].value}, 3);
   EXPECT_EQ(nested[1].kind, kMatrixString);
   EXPECT_STREQ(static_cast<char*>(block_of(nested[1])), "x");
   EXPECT_TRUE(registered(nested, &items[2]));
