@@ -8,6 +8,7 @@
 #include "compiler/code_list.h"
 #include "foundation/conversion.h"
 #include "foundation/runtime_memory.h"
+#include "foundation/variable_store.h"
 #include "platform/platform.h"
 
 uint8_t log_enabled = 1;
@@ -25,8 +26,17 @@ char* log_file_name = nullptr;
 
 const char* runtime_version_text = "1.0";
 
-static void no_error_variable(const char*, uint32_t) {}
-void (*set_error_variable_text)(const char* text, uint32_t size) = no_error_variable;
+// ERROR% is a '%' variable, shared by every program; a missing one is made here.
+// A store that itself reports an error (no memory for the variable) would store again
+// without end; that inner report is not stored.
+static void store_error_variable(const char* text, uint32_t size) {
+  static thread_local bool storing = false;
+  if (storing) return;
+  storing = true;
+  set_variable_by_name("ERROR%", const_cast<char*>(text), 0, nullptr, static_cast<int32_t>(size));
+  storing = false;
+}
+void (*set_error_variable_text)(const char* text, uint32_t size) = store_error_variable;
 
 namespace {
 

@@ -13,7 +13,7 @@ struct CodeListNode;
 extern uint8_t log_enabled;              // log_line writes only while set
 extern uint8_t warnings_enabled;         // warnings are reported only while set
 extern uint8_t compiler_output_enabled;  // console lines reach the output stream only while set
-extern uint8_t error_box_enabled;        // read by the run-time error reporter
+extern uint8_t error_box_enabled;        // run-time errors show a box; clear: they join the compile errors
 
 // Reset by the compile driver at the start of each compilation.
 extern int32_t compile_error_count;
@@ -27,8 +27,8 @@ extern char* log_file_name;                        // crt::malloc'd; null until 
 // The runtime's version text shown in the log's header.
 extern const char* runtime_version_text;
 
-// Stores the error text (with its allocated size) in the script variable "ERROR%".
-// Connected once variables exist; until then errors are only kept in compile_error_text.
+// Stores the error text (size bytes, its zero included) in the script variable "ERROR%",
+// making the variable when it is missing. Tests may point it elsewhere.
 extern void (*set_error_variable_text)(const char* text, uint32_t size);
 
 // The most errors and warnings reported in one compilation; the last carries a notice.

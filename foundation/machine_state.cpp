@@ -7,6 +7,10 @@ Variable* current_object = nullptr;
 Variable* current_scope = nullptr;
 Variable* percent_variables = nullptr;
 InstructionNode* current_instruction = nullptr;
+const char* current_procedure_name = nullptr;
+uint8_t stop_flag = 0;
+int32_t try_depth = 0;
+uint8_t debugger_enabled = 0;
 
 ProgramContext* call_program = nullptr;
 InstructionNode* call_procedure = nullptr;

@@ -16,6 +16,14 @@ extern Variable* current_scope;
 extern Variable* percent_variables;
 // The instruction being executed; null when no program runs.
 extern InstructionNode* current_instruction;
+// Name of the running procedure; null outside procedures.
+extern const char* current_procedure_name;
+// Non-zero ends the run loop of the innermost running procedure.
+extern uint8_t stop_flag;
+// Number of open TRY blocks; inside one, run-time errors go to ERROR% and nothing stops.
+extern int32_t try_depth;
+// Set at start-up when the runtime runs under the outside debugger.
+extern uint8_t debugger_enabled;
 
 // Arguments of the next procedure call (set before procedure_caller runs it).
 extern ProgramContext* call_program;

@@ -8,6 +8,8 @@
 #include "foundation/list_elements.h"
 #include "foundation/machine_state.h"
 #include "foundation/numbers.h"
+#include "foundation/objects.h"
+#include "foundation/packed_list.h"
 #include "foundation/program_context.h"
 #include "foundation/runtime_error.h"
 #include "foundation/runtime_memory.h"
@@ -16,7 +18,9 @@
 #include "platform/kernel/fault_guard.h"
 #include "platform/kernel/memory.h"
 
-OwnershipServices ownership_services = {};
+constexpr OwnershipServices foundation_ownership_services = {packed_list_free_items, variable_store_packed_list,
+                                                              object_destroy, object_construct};
+OwnershipServices ownership_services = foundation_ownership_services;
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "foundation/value_cell.h"
 #include "foundation/variable.h"
 
-// Services of the packed-list and object layers; null until those layers fill them.
+// Services of the packed-list and object layers, which the copies and releases here call.
 struct OwnershipServices {
   void (*packed_list_free_items)(void* list, ReferenceNode** references);
   void (*store_packed_list)(Variable* variable, void* list);
@@ -15,6 +15,8 @@ struct OwnershipServices {
   void (*object_construct)(Variable* destination, Variable* source, int32_t mode, bool keep);
 };
 extern OwnershipServices ownership_services;
+// The services as the foundation provides them, for restoring after a test replaced some.
+extern const OwnershipServices foundation_ownership_services;
 
 // Kind of a variable for vartype (4 list, 3 structure, 5 packed list, 6 adopted data,
 // 0 number, 1 text, 7 UTF-16 text, 2 array, 8 array of structures, 9 owned pointer field).

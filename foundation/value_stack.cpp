@@ -64,7 +64,7 @@ ValueCell* stack_pop(ProgramContext* context) {
     // gets an error and a harmless empty value instead of a crash.
     static ValueCell empty;
     empty = ValueCell{};
-    runtime_error("Value stack is empty");
+    runtime_error("Value stack is empty", false);
     return &empty;
   }
   context->stack_top = cell->below;
@@ -137,7 +137,7 @@ void stack_free_all(ProgramContext* context) {
 
 bool stack_save_mark(ProgramContext* context) {
   if (context->mark_count < 0 || context->mark_count >= kStackMarkSlots) {
-    runtime_error("Too many nested argument lists (more than %d)", kStackMarkSlots);
+    runtime_error_format(false, "Too many nested argument lists (more than %d)", kStackMarkSlots);
     return false;
   }
   context->stack_marks[context->mark_count++] = context->stack_top;
@@ -146,7 +146,7 @@ bool stack_save_mark(ProgramContext* context) {
 
 bool stack_take_mark(ProgramContext* context, ValueCell** mark) {
   if (context->mark_count <= 0 || context->mark_count > kStackMarkSlots) {
-    runtime_error("Argument list without a stack mark");
+    runtime_error("Argument list without a stack mark", false);
     return false;
   }
   *mark = context->stack_marks[--context->mark_count];
@@ -160,7 +160,7 @@ int32_t stack_pop_to_mark(ProgramContext* context) {
   ValueCell* cell = context->stack_top;
   while (cell != mark) {
     if (!cell) {
-      runtime_error("Argument list without a stack mark");
+      runtime_error("Argument list without a stack mark", false);
       return -1;
     }
     cell = cell->below;

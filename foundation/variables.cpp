@@ -123,7 +123,7 @@ Variable* create_variable(Variable* scope, const char* name, bool reuse) {
     else variable = nullptr;
     if (!variable) {
       crt::free(upper);
-      runtime_error("Cannot allocate variable %s, not enough memory!", name);
+      runtime_error_format(false, "Cannot allocate variable %s, not enough memory!", name);
       return nullptr;
     }
     variable->name = upper;
@@ -211,7 +211,7 @@ Variable* find_dotted_variable(Variable* members, const char* name, uint32_t sco
     if (std::strchr(rest, '.')) found = find_dotted_variable(object_members, rest, scope_key);
     else found = find_in_list(object_members, variable_name_hash(rest), scope_key);
     if (found && object_members != current_object && !(found->flags & kVariablePublic)) {
-      runtime_error("Variable '%s' cannot be accessed, it is private!", rest);
+      runtime_error_format(false, "Variable '%s' cannot be accessed, it is private!", rest);
       return nullptr;
     }
     return found;
@@ -235,7 +235,7 @@ Variable* get_variable(Variable* scope, const char* name) {
   bool check = current_program && current_program->explicit_declarations && !no_explicit_check;
   no_explicit_check = 0;
   if (check) {
-    runtime_error("Variable %s has not been defined!", name);
+    runtime_error_format(false, "Variable %s has not been defined!", name);
   } else if (const char* dot = std::strchr(name, '.')) {
     size_t prefix_length = static_cast<size_t>(dot - name);
     char* prefix_name = static_cast<char*>(crt::malloc(prefix_length + 2));
@@ -245,9 +245,10 @@ Variable* get_variable(Variable* scope, const char* name) {
       prefix_name[prefix_length + 1] = '\0';
       // Warnings: the program goes on.
       if (find_variable(prefix_name))
-        runtime_error("Variable %s has not been defined in struct or in object class %s!", dot + 1, prefix_name);
+        runtime_error_format(true, "Variable %s has not been defined in struct or in object class %s!", dot + 1,
+                             prefix_name);
       else
-        runtime_error("Variable %s has not been defined!", prefix_name);
+        runtime_error_format(true, "Variable %s has not been defined!", prefix_name);
       crt::free(prefix_name);
     }
   }

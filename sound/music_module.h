@@ -38,6 +38,9 @@ public:
     // Loads a module from memory, copied (owned) when copy bit 0 is set, else referenced.
     // 0; -10 null block or memory; -100 not a module.
     int32_t load_memory(const void* block, uint32_t size, uint32_t copy);
+    // Loads the "PTMOD" resource numbered id of a module (null: the running program), as
+    // load_memory does with its bytes. -200 when there is no such resource.
+    int32_t load_resource(HMODULE module, uint32_t id, uint32_t copy);
     // Frees the data when owned; the module becomes empty.
     void unload();
 

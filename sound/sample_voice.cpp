@@ -30,6 +30,9 @@ void SampleVoice::set_position(int64_t new_position) {
 }
 
 void SampleVoice::stop() {
+    // Under the device lock: the output thread may be decoding into the buffer freed here.
+    // Stopping twice is harmless (the second finds nothing to free).
+    if (owner != nullptr) owner->lock();
     Voice::stop();
     if (kind == sample_ogg_stream) {
         std::free(data);
@@ -37,6 +40,7 @@ void SampleVoice::stop() {
         close_ogg_decoder(decoder);
         decoder = nullptr;
     }
+    if (owner != nullptr) owner->unlock();
 }
 
 // Decoded bytes as frames * 256 (a stereo frame is twice as long).
@@ -84,7 +88,13 @@ bool SampleVoice::restart_loop() {
         return false;
     }
     uint64_t wrapped = position % end_position;
-    if (decode_stream(wrapped) != 0 || decode_stream(no_position) != 0) {
+    if (decode_stream(wrapped) != 0) {
+        stop();
+        return false;
+    }
+    // A seek of a streamed voice already decoded its first block: refill only when the
+    // seek left nothing to read, or that block would be skipped.
+    if (read_index >= decoded_length && decode_stream(no_position) != 0) {
         stop();
         return false;
     }

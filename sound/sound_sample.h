@@ -33,6 +33,9 @@ public:
     // -200 not found, -300 malformed, -100 unsupported, -10 memory.
     int32_t load_file(const WCHAR* path, uint32_t flags);
     int32_t load_memory(const void* block, uint32_t size, uint32_t flags);
+    // Loads the "WAVE" resource numbered id of a module (null: the running program), as
+    // load_memory does with its bytes. -200 when there is no such resource.
+    int32_t load_resource(HMODULE module, uint32_t id, uint32_t flags);
     // Closes the stream, frees owned data; the sample becomes empty.
     void unload();
 

@@ -7,11 +7,10 @@
 #include "platform/kernel/fault_guard.h"
 #include "vm/fault_text.h"
 
-uint8_t stop_flag = 0;
-const char* current_procedure_name = nullptr;
+// stop_flag, try_depth and current_procedure_name live with the rest of the machine
+// state in foundation/machine_state.cpp: the variable layer and the reporter read them.
 CallFrame* current_frame = nullptr;
 
-int32_t try_depth = 0;
 TryEntry TryStack[kTrySlots];
 InstructionNode* try_handler_entry = nullptr;
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -12,6 +13,8 @@
 
 #include "compiler/code_list.h"
 #include "foundation/compile_messages.h"
+#include "foundation/runtime_memory.h"
+#include "variable_fixture.h"
 #include "platform/kernel/memory.h"
 
 namespace {
@@ -26,10 +29,12 @@ class CompileMessagesTest : public ::testing::Test {
     compile_error_count = compile_warning_count = 0;
     crt::free(compile_error_text);
     compile_error_text = nullptr;
+    connected_hook = set_error_variable_text;
     set_error_variable_text = [](const char* text, uint32_t size) { stored = std::string(text, size); };
     stored.clear();
   }
   void TearDown() override {
+    set_error_variable_text = connected_hook;
     compiler_output_stream = nullptr;
     std::fclose(output);
     crt::free(compile_error_text);
@@ -46,6 +51,7 @@ class CompileMessagesTest : public ::testing::Test {
     return text;
   }
   FILE* output = nullptr;
+  void (*connected_hook)(const char*, uint32_t) = nullptr;
   static std::string stored;
 };
 std::string CompileMessagesTest::stored;
@@ -116,6 +122,34 @@ TEST_F(CompileMessagesTest, WarningsSwitchedOffAndNoOutput) {
   compiler_output_pending_newline = 1;
   write_compiler_output("after");
   EXPECT_EQ(console(), "\nafter");
+}
+
+// Without a stand-in the errors reach the script variable ERROR%, made on first use.
+class ErrorVariableTest : public VariableTest {
+ protected:
+  void TearDown() override {
+    crt::free(compile_error_text);
+    compile_error_text = nullptr;
+    compile_error_count = compile_warning_count = 0;
+    VariableTest::TearDown();
+  }
+};
+
+TEST_F(ErrorVariableTest, ErrorsReachErrorVariable) {
+  compiler_output_stream = nullptr;
+  compile_error_count = compile_warning_count = 0;
+  crt::free(compile_error_text);
+  compile_error_text = nullptr;
+  const char* expected[] = {"error: (a.zrk) [One]\n", "error: (a.zrk) [One]\nerror:  [Two]\n"};
+  report_compile_message("a.zrk", "One", nullptr, -1, false);
+  Variable* variable = find_variable("ERROR%");
+  ASSERT_NE(variable, nullptr);
+  EXPECT_STREQ(static_cast<const char*>(variable->data), expected[0]);
+  report_compile_message("a.zrk", "Only a warning", nullptr, -1, true);
+  report_compile_message(nullptr, "Two", nullptr, -1, false);
+  EXPECT_EQ(find_variable("ERROR%"), variable) << "one variable, written again";
+  EXPECT_STREQ(static_cast<const char*>(variable->data), expected[1]);
+  EXPECT_EQ(alloc_block_size(variable->data), std::strlen(expected[1]) + 1);
 }
 
 class FolderTest : public ::testing::Test {
