@@ -7,6 +7,7 @@
 #include "foundation/conversion.h"
 #include "foundation/hashes.h"
 #include "foundation/list_elements.h"
+#include "foundation/packed_list.h"
 #include "foundation/machine_state.h"
 #include "foundation/runtime_error.h"
 #include "foundation/runtime_memory.h"
@@ -218,22 +219,22 @@ void foreach_packed_list(Variable* result, Variable* collection, bool backward, 
   bool fresh;
   IterationCursor* cursor = pass_cursor(state, first_pass, &fresh);
   if (!cursor) return jump_to_link();
-  auto* items = static_cast<MatrixItem*>(collection->data);
+  auto* items = static_cast<PackedItem*>(collection->data);
   if (!items) return end_foreach(state, false);
-  MatrixItem* position;
+  PackedItem* position;
   if (fresh) {
     position = items;
     if (backward) {
-      while (position->kind != kMatrixEnd) ++position;
+      while (position->kind != kPackedEnd) ++position;
       position = position == items ? nullptr : position - 1;
     }
   } else {
-    MatrixItem* left = position_of<MatrixItem>(cursor);
+    PackedItem* left = position_of<PackedItem>(cursor);
     position = backward ? (left == items ? nullptr : left - 1) : left + 1;
   }
-  if (!position || position->kind == kMatrixEnd) return end_foreach(state, false);
+  if (!position || position->kind == kPackedEnd) return end_foreach(state, false);
   set_position(cursor, position);
-  if (position->kind == kMatrixList) {
+  if (position->kind == kPackedList) {
     uint32_t nested = static_cast<uint32_t>(truncate_to_int(position->value));
     view_in_place(result, platform::pointer_from<void>(nested), 0, kVariablePackedList);
   } else {

@@ -64,34 +64,6 @@ void* copy_block(const ValueCell* cell) {
   return copy;
 }
 
-// A deep copy of a literal: strings and nested lists copied and registered on references
-// with their item as the slot. Null without memory.
-MatrixItem* copy_matrix(const MatrixItem* items, ReferenceNode** references, int depth) {
-  uint32_t count = 0;
-  while (items[count].kind != kMatrixEnd) ++count;
-  auto* copy = static_cast<MatrixItem*>(crt::malloc((count + 1) * sizeof(MatrixItem)));
-  if (!copy) return nullptr;
-  std::memcpy(copy, items, (count + 1) * sizeof(MatrixItem));
-  for (uint32_t index = 0; index < count; ++index) {
-    MatrixItem& item = copy[index];
-    void* source = platform::pointer_from<void>(static_cast<uint32_t>(truncate_to_int(item.value)));
-    void* block = nullptr;
-    if (item.kind == kMatrixString && source) {
-      uint32_t size = alloc_block_size(source);
-      if (!size) size = static_cast<uint32_t>(std::strlen(static_cast<const char*>(source))) + 1;
-      block = crt::malloc(size);
-      if (block) std::memcpy(block, source, size);
-    } else if (item.kind == kMatrixList && source && depth < 256) {
-      block = copy_matrix(static_cast<const MatrixItem*>(source), references, depth + 1);
-    } else {
-      continue;
-    }
-    item.value = platform::address_of(block);
-    if (block) reference_list_add(references, block, &item, kMatrixSlotType);
-  }
-  return copy;
-}
-
 }  // namespace
 
 Variable* cell_named_variable(const ValueCell* cell) {
@@ -195,35 +167,35 @@ void builtin_makematrix() {
   uint32_t count = 0;
   for (ValueCell* cell = program->stack_top; cell && cell != mark; cell = cell->below) ++count;
 
-  auto* items = static_cast<MatrixItem*>(crt::calloc(count + 1, sizeof(MatrixItem)));
+  auto* items = static_cast<PackedItem*>(crt::calloc(count + 1, sizeof(PackedItem)));
   ReferenceNode* references = nullptr;
   // The cells stay readable above the mark until the next push; the deepest is item 0.
   uint32_t index = count;
   for (ValueCell* cell = program->stack_top; items && cell && cell != mark; cell = cell->below) {
-    MatrixItem& item = items[--index];
+    PackedItem& item = items[--index];
     if (!cell->text) {
       item.value = cell->number;
-      item.kind = kMatrixNumber;
+      item.kind = kPackedNumber;
       continue;
     }
     void* block;
     if (cell->flags & kCellList) {
       // A nested literal is copied with its strings, so the two never share a block.
-      block = copy_matrix(static_cast<const MatrixItem*>(cell->text), &references, 0);
-      item.kind = kMatrixList;
+      block = packed_list_copy(static_cast<const PackedItem*>(cell->text), &references);
+      item.kind = kPackedList;
     } else {
       block = copy_block(cell);
-      item.kind = kMatrixString;
+      item.kind = kPackedString;
     }
     item.value = platform::address_of(block);
-    if (block) reference_list_add(&references, block, &item, kMatrixSlotType);
+    if (block) reference_list_add(&references, block, &item, kPackedSlotType);
     // A consumed temporary (a nested literal) leaves no one else to free its blocks.
     if (!cell->variable && cell->references) {
       reference_list_free(cell->references);
       cell->references = nullptr;
     }
   }
-  if (items) items[count].kind = kMatrixEnd;
+  if (items) items[count].kind = kPackedEnd;
   program->stack_top = mark;
   if (!items) {
     runtime_error("Not enough memory for a list of %u items", count);

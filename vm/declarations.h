@@ -5,25 +5,10 @@
 
 #include <cstdint>
 
+#include "foundation/packed_list.h"
+
 struct ValueCell;
 struct Variable;
-
-// One item of a list literal: a number, or for strings and nested lists the block's
-// address as a number. Items lie back to back, closed by an item of kind kMatrixEnd.
-#pragma pack(push, 1)
-struct MatrixItem {
-  double value;
-  uint8_t kind;
-};
-#pragma pack(pop)
-static_assert(sizeof(MatrixItem) == 9, "list literal item layout");
-
-constexpr uint8_t kMatrixNumber = 1;
-constexpr uint8_t kMatrixString = 2;
-constexpr uint8_t kMatrixList = 3;
-constexpr uint8_t kMatrixEnd = 4;
-// Slot type under which a literal's string blocks and nested lists are registered.
-constexpr int32_t kMatrixSlotType = -8;
 
 // The variable an operand cell names: the cell's variable, else the one spelled by its
 // text (or its number's text), found or declared in the current scope. Null when the
@@ -40,8 +25,8 @@ void builtin_private();    // private: the running object's member, not public
 void builtin_public();     // public: the running object's member, public
 void builtin_static();     // STATIC: the variable's data outlives the end of the call
 
-// __MAKEMATRIX: the cells above the innermost mark become a list literal, pushed as one
-// cell that owns copies of their texts and nested lists.
+// __MAKEMATRIX: the cells above the innermost mark become a packed list, pushed as one
+// cell whose references hold copies of their texts and nested lists.
 void builtin_makematrix();
 // __NOEXPLICITCHECK: the next declaration raises no explicit-declaration error.
 void builtin_noexplicitcheck();

@@ -219,7 +219,7 @@ class ListLiteral : public FlowTest {
     FlowTest::TearDown();
   }
   // Runs __MAKEMATRIX over the chain's pushes and takes the pushed literal.
-  MatrixItem* make(Chain& chain) {
+  PackedItem* make(Chain& chain) {
     chain.add(builtin_makematrix);
     chain.add(op_end);
     vm_run_loop(chain.first);
@@ -228,14 +228,14 @@ class ListLiteral : public FlowTest {
     EXPECT_EQ(cell->flags, kCellList);
     kept.push_back(cell->references);
     references = cell->references;
-    return static_cast<MatrixItem*>(cell->text);
+    return static_cast<PackedItem*>(cell->text);
   }
-  static int count_of(const MatrixItem* items) {
+  static int count_of(const PackedItem* items) {
     int count = 0;
-    while (items[count].kind != kMatrixEnd) ++count;
+    while (items[count].kind != kPackedEnd) ++count;
     return count;
   }
-  static void* block_of(const MatrixItem& item) {
+  static void* block_of(const PackedItem& item) {
     return platform::pointer_from<void>(static_cast<uint32_t>(truncate_to_int(item.value)));
   }
   // The number of reference nodes and whether one holds block in slot.
@@ -246,7 +246,7 @@ class ListLiteral : public FlowTest {
   }
   bool registered(void* block, void* slot) const {
     for (ReferenceNode* node = references; node; node = node->next) {
-      if (node->block == block && node->slot == slot && node->slot_type == kMatrixSlotType) return true;
+      if (node->block == block && node->slot == slot && node->slot_type == kPackedSlotType) return true;
     }
     return false;
   }
@@ -260,11 +260,11 @@ TEST_F(ListLiteral, NumbersInTheOrderPushed) {
     Chain chain;
     chain.add(op_mark);
     for (int index = 0; index < count; ++index) chain.add(op_push_operand, index * 1.5 - 2);
-    MatrixItem* items = make(chain);
+    PackedItem* items = make(chain);
     ASSERT_NE(items, nullptr) << count;
     ASSERT_EQ(count_of(items), count);
     for (int index = 0; index < count; ++index) {
-      EXPECT_EQ(items[index].kind, kMatrixNumber) << count << " item " << index;
+      EXPECT_EQ(items[index].kind, kPackedNumber) << count << " item " << index;
       EXPECT_EQ(double{items[index].value}, index * 1.5 - 2) << count << " item " << index;
     }
     EXPECT_EQ(alloc_block_size(items), (count + 1) * 9u) << count;
@@ -282,20 +282,20 @@ TEST_F(ListLiteral, TextsAndNestedListsAreCopiedAndRegistered) {
   chain.add(op_push_operand, 3);
   chain.add(op_push_text, 0, "x");
   chain.add(builtin_makematrix);
-  MatrixItem* items = make(chain);
+  PackedItem* items = make(chain);
   ASSERT_EQ(count_of(items), 3);
-  EXPECT_EQ(items[0].kind, kMatrixNumber);
-  EXPECT_EQ(items[1].kind, kMatrixString);
-  EXPECT_EQ(items[2].kind, kMatrixList);
+  EXPECT_EQ(items[0].kind, kPackedNumber);
+  EXPECT_EQ(items[1].kind, kPackedString);
+  EXPECT_EQ(items[2].kind, kPackedList);
 
   auto* text = static_cast<char*>(block_of(items[1]));
   EXPECT_STREQ(text, "abc");
   EXPECT_TRUE(registered(text, &items[1]));
 
-  auto* nested = static_cast<MatrixItem*>(block_of(items[2]));
+  auto* nested = static_cast<PackedItem*>(block_of(items[2]));
   ASSERT_EQ(count_of(nested), 2);
   EXPECT_EQ(double{nested[0].value}, 3);
-  EXPECT_EQ(nested[1].kind, kMatrixString);
+  EXPECT_EQ(nested[1].kind, kPackedString);
   EXPECT_STREQ(static_cast<char*>(block_of(nested[1])), "x");
   EXPECT_TRUE(registered(nested, &items[2]));
   EXPECT_TRUE(registered(block_of(nested[1]), &nested[1])) << "the nested list's text is the outer literal's";
