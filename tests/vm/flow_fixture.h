@@ -51,19 +51,26 @@ class FlowTest : public MachineTest {
     locals = variable_record_allocate(context, false);
     current_scope = locals;
     current_object = nullptr;
-    percent_variables = nullptr;
+    // '%' variables left by earlier tests (the error reporter's ERROR%) start afresh.
+    release_percent_variables();
     no_explicit_check = 0;
   }
   void TearDown() override {
     current_object = nullptr;
-    for (Variable* list : {locals, context->globals, percent_variables}) {
+    for (Variable* list : {locals, context->globals}) {
       variable_list_release(context, list, true);
       variable_list_free(context, list);
     }
+    release_percent_variables();
     context->globals = nullptr;
     current_scope = percent_variables = nullptr;
     context_release_owned(context);
     MachineTest::TearDown();
+  }
+  void release_percent_variables() {
+    variable_list_release(context, percent_variables, true);
+    variable_list_free(context, percent_variables);
+    percent_variables = nullptr;
   }
   // The number of cells on the stack.
   int depth() const {
