@@ -12,6 +12,7 @@
 CallFrame* current_frame = nullptr;
 
 TryEntry TryStack[kTrySlots];
+InstructionNode* try_handler_entry = nullptr;
 
 Pool* emit_pool = nullptr;
 uint32_t emit_scope_key = 0;
@@ -58,8 +59,13 @@ bool recover_from_fault(platform::FaultGuard& guard, CallFrame* frame) {
   EXCEPTION_POINTERS pointers = guard.pointers();
   vm_fault_filter(guard.code, &pointers);
   if (try_depth > 0 && try_depth <= kTrySlots) {
-    const TryEntry& entry = TryStack[try_depth - 1];
+    const TryEntry entry = TryStack[try_depth - 1];
     InstructionNode* resume = resume_point(entry);
+    // The handler part starts now: its own faults go to the next TRY out, not back to it.
+    if (resume) {
+      vm_try_pop();
+      try_handler_entry = resume;
+    }
     if (resume && entry.frame == frame) {
       current_instruction = resume;
       return true;
@@ -78,6 +84,7 @@ bool recover_from_fault(platform::FaultGuard& guard, CallFrame* frame) {
 }  // namespace
 
 bool vm_try_push(InstructionNode* except_target) {
+  try_handler_entry = nullptr;
   if (try_depth < 0 || try_depth >= kTrySlots) {
     runtime_error("Too many nested TRY blocks (more than %d)", kTrySlots);
     return false;
@@ -88,6 +95,11 @@ bool vm_try_push(InstructionNode* except_target) {
 }
 
 void vm_try_pop() {
+  // The instruction where a fault resumed: the fault already closed that block.
+  if (current_instruction && current_instruction == try_handler_entry) {
+    try_handler_entry = nullptr;
+    return;
+  }
   if (try_depth > 0) --try_depth;
 }
 

@@ -37,10 +37,15 @@ struct TryEntry {
 extern int32_t try_depth;
 extern TryEntry TryStack[kTrySlots];
 
+// Where the last fault resumed: its TRY block was closed then, so an EXCEPT instruction
+// standing there does not close another.
+extern InstructionNode* try_handler_entry;
+
 // Opens a TRY block owned by the running call. More than kTrySlots open blocks are
 // refused with a run-time error (false).
 bool vm_try_push(InstructionNode* except_target);
-// Closes the innermost TRY block; nothing when none is open.
+// Closes the innermost TRY block; nothing when none is open, nor at the instruction where
+// a fault resumed (the fault closed the block when its handler part started).
 void vm_try_pop();
 
 // The arguments of the next procedure call (call_program, call_procedure, call_scope,

@@ -1,0 +1,555 @@
+// Control-flow handlers: branches, FOR and FOREACH loops with their per-loop first pass
+// and loop states, CASE slots with bound checks, and TRY blocks over the machine's stack.
+#include "vm/control_flow.h"
+
+#include <cstring>
+
+#include "foundation/conversion.h"
+#include "foundation/hashes.h"
+#include "foundation/list_elements.h"
+#include "foundation/packed_list.h"
+#include "foundation/machine_state.h"
+#include "foundation/runtime_error.h"
+#include "foundation/runtime_memory.h"
+#include "foundation/value_ownership.h"
+#include "foundation/value_stack.h"
+#include "foundation/variable_store.h"
+#include "foundation/variables.h"
+#include "platform/kernel/memory.h"
+#include "platform/kernel/types.h"
+#include "vm/builtin_registry.h"
+#include "vm/declarations.h"
+#include "vm/instruction_list.h"
+#include "vm/machine.h"
+
+uint8_t while_first_pass = 0;
+InstructionNode* pending_forward_link = nullptr;
+
+// A FOREACH node frees its loop states whenever it is freed, registered or not.
+[[maybe_unused]] static const bool loop_chain_owned =
+    (instruction_handler_owns_loop_chain(flow::op_foreach, foreach_state_release), true);
+
+namespace {
+
+// ---- First passes, kept per loop ----
+
+// A loop whose INITFOR/INITFOREACH ran and whose FOR/FOREACH has not yet: recorded by the
+// loop depth it opened in its program and call, so a loop that runs inside the limit
+// expression of another (a called function with its own FOR) cannot consume its record.
+struct LoopStart {
+  ProgramContext* program;
+  CallFrame* frame;
+  int32_t depth;
+};
+constexpr int32_t kLoopStartSlots = 256;
+LoopStart loop_starts[kLoopStartSlots];
+
+LoopStart& loop_start_slot(int32_t depth) { return loop_starts[static_cast<uint32_t>(depth) % kLoopStartSlots]; }
+
+void loop_start_record() {
+  ProgramContext* program = current_program;
+  loop_start_slot(program->call_depth) = LoopStart{program, current_frame, program->call_depth};
+}
+
+// True once, on the first pass of the loop opened at the running depth.
+bool loop_start_take() {
+  ProgramContext* program = current_program;
+  LoopStart& slot = loop_start_slot(program->call_depth);
+  if (slot.program != program || slot.frame != current_frame || slot.depth != program->call_depth) return false;
+  slot = LoopStart{};
+  return true;
+}
+
+void jump_to_link() {
+  InstructionExtension* extension = current_instruction->extension;
+  if (extension && extension->link) current_instruction = extension->link;
+}
+
+void enter_loop() {
+  ++current_program->call_depth;
+}
+
+// The cells above the innermost mark, top first (at most capacity of them); the stack is
+// left at the mark. -1 when there is no mark.
+int32_t take_operands(ValueCell** cells, int32_t capacity) {
+  ProgramContext* program = current_program;
+  ValueCell* mark;
+  if (!stack_take_mark(program, &mark)) return -1;
+  int32_t count = 0;
+  for (ValueCell* cell = program->stack_top; cell && cell != mark; cell = cell->below) {
+    if (count < capacity) cells[count] = cell;
+    ++count;
+  }
+  program->stack_top = mark;
+  return count;
+}
+
+// ---- FOREACH loop states ----
+
+// The record a FOREACH instruction's work word holds: the elements a list loop stands on
+// point at it, and its cursors are the loop states, innermost first. A cursor's element
+// is the position: a list element, a packed item, an array element or a member node.
+IterationState* foreach_state(InstructionNode* node, bool create) {
+  auto* state = platform::pointer_from<IterationState>(node->work);
+  if (!state && create) {
+    state = static_cast<IterationState*>(crt::calloc(1, sizeof(IterationState)));
+    if (!state) return nullptr;
+    state->second_word = platform::address_of(node);
+    node->work = platform::address_of(state);
+  }
+  return state;
+}
+
+IterationCursor* push_cursor(IterationState* state) {
+  auto* cursor = static_cast<IterationCursor*>(crt::calloc(1, sizeof(IterationCursor)));
+  if (!cursor) return nullptr;
+  cursor->next = state->cursors;
+  state->cursors = cursor;
+  return cursor;
+}
+
+// The element no longer shows this loop standing on it, unless another state still does.
+void leave_element(IterationState* state, ListElement* element) {
+  if (!element || !element->info || element->info->iteration != state) return;
+  for (IterationCursor* cursor = state->cursors; cursor; cursor = cursor->next) {
+    if (cursor->element == element) return;
+  }
+  element->info->iteration = nullptr;
+}
+
+void pop_cursor(IterationState* state, bool list_loop) {
+  IterationCursor* cursor = state->cursors;
+  if (!cursor) return;
+  state->cursors = cursor->next;
+  if (list_loop) leave_element(state, cursor->element);
+  crt::free(cursor);
+}
+
+template <typename T>
+T* position_of(const IterationCursor* cursor) {
+  return static_cast<T*>(static_cast<void*>(cursor->element));
+}
+template <typename T>
+void set_position(IterationCursor* cursor, T* position) {
+  cursor->element = static_cast<ListElement*>(static_cast<void*>(position));
+}
+
+// The loop is over: its state goes and the instruction jumps to the exit.
+void end_foreach(IterationState* state, bool list_loop) {
+  pop_cursor(state, list_loop);
+  jump_to_link();
+}
+
+// The cursor of this pass: a new one on the first pass (or when a later pass finds none).
+IterationCursor* pass_cursor(IterationState* state, bool first_pass, bool* fresh) {
+  *fresh = first_pass || !state->cursors;
+  return *fresh ? push_cursor(state) : state->cursors;
+}
+
+// Makes the result variable show a value in place, owning nothing.
+void view_in_place(Variable* result, void* data, int32_t type_code, uint32_t flags) {
+  variable_clear_value(current_program, result, false, true);
+  result->data = data;
+  result->number = 0;
+  result->type_code = type_code;
+  result->flags = (result->flags & kVariablePublic) | flags;
+}
+
+bool refuse_missing_result(Variable* result, Variable* collection) {
+  if (result && result != collection) return false;
+  runtime_error("Result variable is missing");
+  jump_to_link();
+  return true;
+}
+
+void foreach_list(Variable* result, Variable* collection, bool backward, bool first_pass) {
+  IterationState* state = foreach_state(current_instruction, true);
+  if (!state) return jump_to_link();
+  bool fresh;
+  IterationCursor* cursor = pass_cursor(state, first_pass, &fresh);
+  if (!cursor) return jump_to_link();
+  ListElement* position;
+  if (fresh) {
+    ListElement* first = list_element_first(collection->cursor);
+    position = first;
+    if (backward) {
+      while (position && position->next) position = position->next;
+    }
+  } else if (cursor->moved) {
+    // The element the loop stood on was removed; its neighbour has not been visited yet.
+    cursor->moved = 0;
+    position = cursor->element;
+  } else {
+    ListElement* left = cursor->element;
+    position = left ? (backward ? left->prev : left->next) : nullptr;
+    cursor->element = nullptr;
+    leave_element(state, left);
+  }
+  if (!position) return end_foreach(state, true);
+
+  cursor->element = position;
+  if (!position->info) position->info = static_cast<ElementInfo*>(crt::calloc(1, sizeof(ElementInfo)));
+  if (position->info) position->info->iteration = state;
+  collection->cursor = position;
+  variable_load_from_element(collection);
+  if (result == collection || !result) return;
+
+  // The result shows the element's value; the element keeps owning its data.
+  variable_clear_value(current_program, result, false, false);
+  result->flags = (result->flags & kVariablePublic) |
+                  (collection->flags & ~(kVariableList | kVariableOwnsData | kVariablePublic | kVariableObject));
+  result->number = collection->number;
+  result->data = collection->data;
+  result->type_code = collection->type_code;
+  if (collection->flags & kVariableStructure) {
+    result->flags &= ~kVariableStructure;
+    result->data = nullptr;
+    variable_copy_struct(result, collection, 0, false);
+  }
+  std::memcpy(result->dims, collection->dims, sizeof result->dims);
+  result->dim_count = collection->dim_count;
+  result->element_count = collection->element_count;
+  result->class_hash = collection->class_hash;
+}
+
+void foreach_packed_list(Variable* result, Variable* collection, bool backward, bool first_pass) {
+  if (refuse_missing_result(result, collection)) return;
+  IterationState* state = foreach_state(current_instruction, true);
+  if (!state) return jump_to_link();
+  bool fresh;
+  IterationCursor* cursor = pass_cursor(state, first_pass, &fresh);
+  if (!cursor) return jump_to_link();
+  auto* items = static_cast<PackedItem*>(collection->data);
+  if (!items) return end_foreach(state, false);
+  PackedItem* position;
+  if (fresh) {
+    position = items;
+    if (backward) {
+      while (position->kind != kPackedEnd) ++position;
+      position = position == items ? nullptr : position - 1;
+    }
+  } else {
+    PackedItem* left = position_of<PackedItem>(cursor);
+    position = backward ? (left == items ? nullptr : left - 1) : left + 1;
+  }
+  if (!position || position->kind == kPackedEnd) return end_foreach(state, false);
+  set_position(cursor, position);
+  if (position->kind == kPackedList) {
+    uint32_t nested = static_cast<uint32_t>(truncate_to_int(position->value));
+    view_in_place(result, platform::pointer_from<void>(nested), 0, kVariablePackedList);
+  } else {
+    view_in_place(result, position, -8, 0);
+  }
+}
+
+void foreach_array(Variable* result, Variable* collection, bool backward, bool first_pass) {
+  if (refuse_missing_result(result, collection)) return;
+  uint32_t size = type_size(collection->type_code);
+  auto* data = static_cast<uint8_t*>(collection->data);
+  // A zero-sized element would never move the position.
+  if (!size || !data) return jump_to_link();
+  IterationState* state = foreach_state(current_instruction, true);
+  if (!state) return jump_to_link();
+  bool fresh;
+  IterationCursor* cursor = pass_cursor(state, first_pass, &fresh);
+  if (!cursor) return jump_to_link();
+  int64_t index;
+  if (fresh) {
+    index = backward ? static_cast<int64_t>(collection->element_count) - 1 : 0;
+  } else {
+    index = (position_of<uint8_t>(cursor) - data) / size + (backward ? -1 : 1);
+  }
+  if (index < 0 || index >= static_cast<int64_t>(collection->element_count)) return end_foreach(state, false);
+  uint8_t* position = data + index * size;
+  set_position(cursor, position);
+  view_in_place(result, position, collection->type_code, 0);
+}
+
+void foreach_members(Variable* result, Variable* collection, bool backward, bool first_pass) {
+  if (refuse_missing_result(result, collection)) return;
+  IterationState* state = foreach_state(current_instruction, true);
+  if (!state) return jump_to_link();
+  bool fresh;
+  IterationCursor* cursor = pass_cursor(state, first_pass, &fresh);
+  if (!cursor) return jump_to_link();
+  MemberNode* position;
+  if (fresh) {
+    position = collection->members;
+    if (backward) {
+      while (position && position->next) position = position->next;
+    }
+  } else {
+    MemberNode* left = position_of<MemberNode>(cursor);
+    position = left ? (backward ? left->previous : left->next) : nullptr;
+  }
+  if (!position || !position->member) return end_foreach(state, false);
+  set_position(cursor, position);
+  view_in_place(result, position->member->data, position->type_code, 0);
+}
+
+// ---- CASE ----
+
+// The "==" operator's registry entry, found once and checked by its hash on each use
+// (the registry may have been emptied since); the comparison below stands in while the
+// operator is not registered.
+int32_t equal_operator_index = -1;
+
+BuiltinHandler equal_operator() {
+  static const uint32_t hash = hash_name_text("==");
+  BuiltinEntry* entry = equal_operator_index >= 0 ? builtin_entry(equal_operator_index) : nullptr;
+  if (!entry || entry->name_hash != hash) {
+    equal_operator_index = find_builtin_by_hash(hash);
+    entry = equal_operator_index >= 0 ? builtin_entry(equal_operator_index) : nullptr;
+  }
+  return entry ? entry->handler : nullptr;
+}
+
+const char* narrow_text(const ValueCell* cell) {
+  return (cell->flags & (kCellWideText | kCellList)) ? nullptr : static_cast<const char*>(cell->text);
+}
+
+// Numbers compare as numbers, two texts as bytes, a text against a number as the number
+// it reads as (a text that is no number equals nothing).
+bool values_equal(const ValueCell& left, const ValueCell& right) {
+  const char* left_text = narrow_text(&left);
+  const char* right_text = narrow_text(&right);
+  if (left_text && right_text) return std::strcmp(left_text, right_text) == 0;
+  if (left_text || right_text) {
+    double converted = text_to_number(left_text ? left_text : right_text);
+    if (not_a_number_flag) return false;
+    return converted == (left_text ? right.number : left.number);
+  }
+  return left.number == right.number;
+}
+
+bool case_slot_index(int32_t* slot) {
+  *slot = truncate_to_int(current_instruction->operand);
+  if (*slot >= 0 && *slot < kCaseSlots) return true;
+  runtime_error("CASE slot %d is out of range (0 to %d)", *slot, kCaseSlots - 1);
+  return false;
+}
+
+void push_slot_value(const CaseSlot& slot) {
+  if (slot.text) {
+    stack_push_value(slot.text, 0, nullptr, 0);
+  } else {
+    stack_push_number(current_program, slot.number);
+  }
+}
+
+// Tests the labels on the stack against the selector of the instruction's slot.
+void compare_case_labels() {
+  ProgramContext* program = current_program;
+  int32_t labels = static_cast<int32_t>(current_instruction->work);
+  int32_t slot_index;
+  if (!case_slot_index(&slot_index)) {
+    for (int32_t label = 0; label < labels; ++label) stack_pop(program);
+    return jump_to_link();
+  }
+  const CaseSlot& slot = program->case_slots[slot_index];
+  BuiltinHandler equal = equal_operator();
+  for (int32_t label = 0; label < labels; ++label) {
+    bool matched;
+    if (equal) {
+      push_slot_value(slot);
+      equal();
+      matched = cell_number(stack_pop(program)) != 0;
+    } else {
+      ValueCell selector{};
+      selector.text = slot.text;
+      selector.number = slot.number;
+      matched = values_equal(*stack_pop(program), selector);
+    }
+    if (matched) {
+      for (int32_t rest = label + 1; rest < labels; ++rest) stack_pop(program);
+      return;
+    }
+  }
+  jump_to_link();
+}
+
+}  // namespace
+
+double cell_number(const ValueCell* cell) {
+  if (!cell->text || (cell->flags & kCellList)) return cell->number;
+  if (!(cell->flags & kCellWideText)) return text_to_number(static_cast<const char*>(cell->text));
+  char* narrow = to_narrow(static_cast<const char16_t*>(cell->text));
+  double number = text_to_number(narrow);
+  crt::free(narrow);
+  return number;
+}
+
+bool cell_is_true(const ValueCell* cell) { return cell->text || cell->number != 0; }
+
+void foreach_state_release(uint32_t chain) {
+  auto* state = platform::pointer_from<IterationState>(chain);
+  if (!state) return;
+  while (state->cursors) {
+    IterationCursor* cursor = state->cursors;
+    state->cursors = cursor->next;
+    crt::free(cursor);
+  }
+  crt::free(state);
+}
+
+namespace flow {
+
+void vm_nop() {}
+
+void op_branch() { jump_to_link(); }
+
+void op_branch_if_false() {
+  if (current_instruction->inner_handler) current_instruction->inner_handler();
+  ProgramContext* program = current_program;
+  ValueCell* top = program->stack_top;
+  if (!top || !cell_is_true(top)) jump_to_link();
+  stack_pop(program);
+  while_first_pass = 0;
+}
+
+void op_initfor() {
+  enter_loop();
+  loop_start_record();
+}
+
+void op_initforeach() {
+  enter_loop();
+  loop_start_record();
+}
+
+void op_initwhile() {
+  enter_loop();
+  while_first_pass = 1;
+}
+
+void op_for() {
+  ValueCell* cells[4];
+  int32_t count = take_operands(cells, 4);
+  bool first_pass = loop_start_take();
+  if (count < 3) return jump_to_link();
+  bool has_step = count == 4;
+  int32_t at = 0;
+  double step = has_step ? cell_number(cells[at++]) : 0;
+  double limit = cell_number(cells[at++]);
+  double start = cell_number(cells[at++]);
+  ValueCell* variable_cell = cells[at];
+  if (!has_step) step = limit < start ? -1 : 1;
+
+  Variable* variable = cell_named_variable(variable_cell);
+  if (!variable) return jump_to_link();
+  void* typed_address = platform::pointer_from<void>(variable_cell->data);
+  bool done;
+  if (first_pass) {
+    variable_clear_value(current_program, variable, true, false);
+    set_variable(variable, nullptr, start, typed_address, 0);
+    done = step > 0 ? start > limit : start < limit;
+  } else {
+    double value = cell_number(variable_cell) + step;
+    set_variable(variable, nullptr, value, typed_address, 0);
+    done = step > 0 ? value > limit : value < limit;
+  }
+  if (done) jump_to_link();
+}
+
+void op_foreach() {
+  ValueCell* cells[2];
+  int32_t count = take_operands(cells, 2);
+  bool first_pass = loop_start_take();
+  if (count < 1) return jump_to_link();
+  ValueCell* collection_cell = count > 1 ? cells[1] : cells[0];
+  if (count > 1 && collection_cell->data) return;
+  Variable* result = cell_named_variable(cells[0]);
+  Variable* collection = count > 1 ? cell_named_variable(collection_cell) : result;
+  bool backward = current_instruction->operand != 0;
+
+  if (!collection) {
+    jump_to_link();
+  } else if (collection->flags & kVariableList) {
+    foreach_list(result, collection, backward, first_pass);
+  } else if (collection->flags & kVariablePackedList) {
+    foreach_packed_list(result, collection, backward, first_pass);
+  } else if (collection->element_count) {
+    foreach_array(result, collection, backward, first_pass);
+  } else if (collection->flags & kVariableStructure) {
+    foreach_members(result, collection, backward, first_pass);
+  } else {
+    jump_to_link();
+  }
+
+  ProgramContext* program = current_program;
+  if (program->owned && program->owned->depth != 0) {
+    context_release_depth(program, static_cast<uint32_t>(program->call_depth));
+  }
+}
+
+void op_break() {
+  InstructionExtension* extension = current_instruction->extension;
+  InstructionNode* loop = extension ? extension->link : nullptr;
+  if (!loop) return;
+  IterationState* state = foreach_state(loop, false);
+  if (state) pop_cursor(state, true);
+}
+
+void op_endloop() {
+  ProgramContext* program = current_program;
+  if (program->owned && program->owned->depth != 0) {
+    context_release_depth(program, static_cast<uint32_t>(program->call_depth));
+  }
+  if (program->call_depth > 0) --program->call_depth;
+}
+
+void op_pullcase() {
+  ProgramContext* program = current_program;
+  ValueCell* cell = stack_pop(program);
+  int32_t slot;
+  if (!case_slot_index(&slot)) return;
+  program->case_slots[slot].text = static_cast<char*>(cell->text);
+  program->case_slots[slot].number = cell->number;
+}
+
+void op_pushcase() { compare_case_labels(); }
+
+void op_pushintcase() {
+  const auto* label = reinterpret_cast<const double*>(current_instruction->text);
+  stack_push_number(current_program, label ? *label : 0);
+  compare_case_labels();
+}
+
+void op_try() {
+  InstructionExtension* extension = current_instruction->extension;
+  vm_try_push(extension ? extension->link : nullptr);
+}
+
+void op_leave_try() { vm_try_pop(); }
+
+void op_first_op() {
+  InstructionNode* node = pending_forward_link;
+  if (!node) return;
+  if (!node->extension) {
+    node->extension =
+        static_cast<InstructionExtension*>(pool_alloc(current_program->pool, 0, sizeof(InstructionExtension)));
+  }
+  if (node->extension) node->extension->link = current_instruction->next;
+  pending_forward_link = nullptr;
+}
+
+}  // namespace flow
+
+void register_control_flow_handlers() {
+  using namespace flow;
+  struct Row {
+    const char* name;
+    BuiltinHandler handler;
+  };
+  static const Row rows[] = {
+      {"STARTPROC", vm_nop},         {"STARTPROCUNDEF", vm_nop},   {"BRANCH", op_branch},
+      {"IF", op_branch_if_false},    {"WHILE", op_branch_if_false}, {"UNTIL", op_branch_if_false},
+      {"INITFOREACH", op_initforeach}, {"INITFOR", op_initfor},    {"INITWHILE", op_initwhile},
+      {"FOR", op_for},               {"FOREACH", op_foreach},      {"BREAK", op_break},
+      {"ENDLOOP", op_endloop},       {"PULLCASE", op_pullcase},    {"PUSHCASE", op_pushcase},
+      {"PUSHINTCASE", op_pushintcase}, {"TRY", op_try},            {"EXPECT", op_leave_try},
+      {"EXCEPT", op_leave_try},      {"FIRST_OP", op_first_op},    {"FORWARDPROC", op_first_op},
+  };
+  for (const Row& row : rows) builtin_register(row.name, row.handler);
+  instruction_handler_owns_loop_chain(op_foreach, foreach_state_release);
+}
