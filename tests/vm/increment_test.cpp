@@ -40,6 +40,9 @@ class IncrementTest : public MachineTest {
     locals = variable_record_allocate(context, false);
     current_scope = locals;
     current_object = nullptr;
+    // Earlier tests of this program may have left '%' variables (ERROR% among them).
+    variable_list_release(context, percent_variables, true);
+    variable_list_free(context, percent_variables);
     percent_variables = nullptr;
     push_after_assign = 0;
     alias_follow_suppressed = 0;

@@ -148,6 +148,9 @@ class CountStack : public StackBuiltins {
     context->globals = variable_record_allocate(context, false);
     locals = variable_record_allocate(context, false);
     current_scope = locals;
+    // Earlier tests of this program may have left '%' variables (ERROR% among them).
+    variable_list_release(context, percent_variables, true);
+    variable_list_free(context, percent_variables);
     percent_variables = nullptr;
   }
   void TearDown() override {
