@@ -63,20 +63,6 @@ Place current_place() {
   return place;
 }
 
-std::string format_text(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
-std::string format_text(const char* pattern, ...) {
-  va_list arguments;
-  va_start(arguments, pattern);
-  va_list copy;
-  va_copy(copy, arguments);
-  int length = std::vsnprintf(nullptr, 0, pattern, copy);
-  va_end(copy);
-  std::string text(length > 0 ? length : 0, '\0');
-  if (length > 0) std::vsnprintf(text.data(), length + 1, pattern, arguments);
-  va_end(arguments);
-  return text;
-}
-
 std::string report_of(const Place& place, const char* message) {
   if (place.source) {
     return format_text("App: %s\nFile:%s\nProc: %s\nOpcode: %s\nChar/Line/Offset: %d, %d, 0x%08x\n\n%s",

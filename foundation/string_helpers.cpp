@@ -2,6 +2,9 @@
 // boxes and the Soundex code.
 #include "foundation/string_helpers.h"
 
+#include <cstdarg>
+#include <cstdio>
+
 #include <cmath>
 #include <cstring>
 
@@ -331,4 +334,17 @@ int32_t soundex_code(char* output, const char* text, int32_t code_length, int ce
   while (written < length) output[written++] = '0';
   output[written] = 0;
   return written;
+}
+
+std::string format_text(const char* pattern, ...) {
+  va_list arguments;
+  va_start(arguments, pattern);
+  va_list copy;
+  va_copy(copy, arguments);
+  int length = std::vsnprintf(nullptr, 0, pattern, copy);
+  va_end(copy);
+  std::string text(length > 0 ? length : 0, '\0');
+  if (length > 0) std::vsnprintf(text.data(), length + 1, pattern, arguments);
+  va_end(arguments);
+  return text;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/kernel/types.h"
 
@@ -72,3 +73,7 @@ int is_bad_write_pointer(void* pointer);
 // spelling rules (PS, PF at the start; DG, GH, KN, GN, MB, PH, TCH, MP before S/T/Z)
 // apply first. Only the first 31 characters of text are read.
 int32_t soundex_code(char* output, const char* text, int32_t code_length, int census);
+
+// printf into a std::string of exactly the needed length (host formatting: for the
+// runtime's own messages, not for script-visible number texts).
+std::string format_text(const char* pattern, ...) __attribute__((format(printf, 1, 2)));

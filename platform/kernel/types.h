@@ -1,5 +1,6 @@
 // Basic types, constants and error codes of the device's system interface.
-// WCHAR is UTF-16 (char16_t): wchar_t is 32 bits on Linux and never used for system text.
+// WCHAR is UTF-16 (char16_t): the host C library's wide character is 32 bits and never used
+// for system text.
 #pragma once
 
 #include <cstddef>
