@@ -5,6 +5,7 @@
 #include <array>
 #include <cctype>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
