@@ -61,12 +61,6 @@ Variable* instruction_variable() {
 }
 
 // Where a typed variable keeps its value; null for a plain one.
-void* typed_address(const Variable* variable) {
-  bool typed = variable->type_code != 0 || variable->owner ||
-               (variable->flags & (kVariablePackedList | kVariableAdopted));
-  return typed ? variable->data : nullptr;
-}
-
 void store_number(Variable* variable, double number, void* address) {
   set_variable(variable, nullptr, number, address, 0);
 }
@@ -132,6 +126,26 @@ void missing_target() {
   stack_push_number(current_program, 0.0);
 }
 
+// The variable the instruction names with its value as read; false (after pushing the
+// missing value when one is wanted) when there is none.
+struct InstructionTarget {
+  Variable* variable = nullptr;
+  void* address = nullptr;
+  void* text = nullptr;
+  double number = 0;
+};
+
+bool read_instruction_target(InstructionTarget& target) {
+  target.variable = instruction_variable();
+  if (!target.variable) {
+    missing_target();
+    return false;
+  }
+  target.address = variable_typed_address(target.variable);
+  get_variable_value(target.variable, &target.text, &target.number, target.address);
+  return true;
+}
+
 enum class Order { PushBefore, PushAfter };
 
 template <Order order>
@@ -151,34 +165,24 @@ void step_target(double step) {
 
 template <Order order>
 void step_instruction_variable(double step) {
-  Variable* variable = instruction_variable();
-  if (!variable) {
-    missing_target();
-    return;
-  }
-  void* address = typed_address(variable);
-  void* text = nullptr;
-  double number = 0;
-  get_variable_value(variable, &text, &number, address);
+  InstructionTarget target;
+  if (!read_instruction_target(target)) return;
   // The step goes to the number as read: a text variable becomes a number.
-  if (order == Order::PushBefore) push_value_before_store(variable);
-  store_number(variable, number + step, address);
-  if (order == Order::PushAfter) push_variable_value(variable);
+  if (order == Order::PushBefore) push_value_before_store(target.variable);
+  store_number(target.variable, target.number + step, target.address);
+  if (order == Order::PushAfter) push_variable_value(target.variable);
 }
 
 // "++3"/"--3": numbers step by k, packed lists element by element, texts get k's text
 // appended or lose k characters at the end.
 void step_by_constant(bool increment) {
   double constant = current_instruction->operand;
-  Variable* variable = instruction_variable();
-  if (!variable) {
-    missing_target();
-    return;
-  }
-  void* address = typed_address(variable);
-  void* text = nullptr;
-  double number = 0;
-  get_variable_value(variable, &text, &number, address);
+  InstructionTarget target;
+  if (!read_instruction_target(target)) return;
+  Variable* variable = target.variable;
+  void* address = target.address;
+  void* text = target.text;
+  double number = target.number;
   push_value_before_store(variable);
   if (!text) {
     store_number(variable, increment ? number + constant : number - constant, address);
@@ -257,18 +261,11 @@ template <Bitwise operation>
 void combine_instruction_variable() {
   ValueCell* value = stack_pop(current_program);
   double operand = value->number;
-  Variable* variable = instruction_variable();
-  if (!variable) {
-    missing_target();
-    return;
-  }
-  void* address = typed_address(variable);
-  void* text = nullptr;
-  double number = 0;
-  get_variable_value(variable, &text, &number, address);
-  int64_t result = combine(operation, truncate_to_int64(operand), truncate_to_int64(number));
-  store_number(variable, static_cast<double>(result), address);
-  push_variable_value(variable);
+  InstructionTarget target;
+  if (!read_instruction_target(target)) return;
+  int64_t result = combine(operation, truncate_to_int64(operand), truncate_to_int64(target.number));
+  store_number(target.variable, static_cast<double>(result), target.address);
+  push_variable_value(target.variable);
 }
 
 }  // namespace
