@@ -128,6 +128,19 @@ void write_typed(const PackedItem* list, uint8_t** write, Variable* target, uint
   }
 }
 
+// Makes the item own block (a string or nested list of kind), registered on references;
+// without a block (no memory) the item becomes the number 0.
+void store_owned_block(PackedItem* item, void* block, uint8_t kind, ReferenceNode** references) {
+  if (!block) {
+    item->value = 0;
+    item->kind = kPackedNumber;
+    return;
+  }
+  set_block(item, block);
+  item->kind = kind;
+  register_block(references, block, item);
+}
+
 }  // namespace
 
 void* packed_item_block(const PackedItem* item) {
@@ -192,15 +205,7 @@ void packed_item_set_value(PackedItem* item, const char* text, double number, Re
     item->kind = kPackedNumber;
     return;
   }
-  void* copy = duplicate_string(text);
-  if (!copy) {
-    item->value = 0;
-    item->kind = kPackedNumber;
-    return;
-  }
-  set_block(item, copy);
-  item->kind = kPackedString;
-  register_block(references, copy, item);
+  store_owned_block(item, duplicate_string(text), kPackedString, references);
 }
 
 void packed_item_set_list(PackedItem* item, const PackedItem* list, ReferenceNode** references) {
@@ -208,14 +213,7 @@ void packed_item_set_list(PackedItem* item, const PackedItem* list, ReferenceNod
   free_item_content(item, references);
   PackedItem* copy = list ? packed_list_copy(list, references) : new_buffer(1);
   if (copy && !list) close_list(copy);
-  if (!copy) {
-    item->value = 0;
-    item->kind = kPackedNumber;
-    return;
-  }
-  set_block(item, copy);
-  item->kind = kPackedList;
-  register_block(references, copy, item);
+  store_owned_block(item, copy, kPackedList, references);
 }
 
 PackedItem* packed_list_append(const PackedItem* list, double number, uint8_t kind, ReferenceNode** references) {
