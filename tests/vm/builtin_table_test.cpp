@@ -15,6 +15,8 @@
 #include "vm/arithmetic.h"
 #include "vm/builtin_registry.h"
 #include "vm/builtin_table.h"
+#include "vm/external_call.h"
+#include "vm/push_instructions.h"
 
 namespace {
 
@@ -144,6 +146,30 @@ TEST_F(BuiltinTable, PrintsPlaceholdersRemaining) {
   int32_t remaining = builtin_placeholders_remaining();
   std::printf("built-in placeholders remaining: %d of %d\n", remaining, kBuiltinTableSize);
   EXPECT_LE(remaining, kBuiltinTableSize);
+}
+
+}  // namespace
+
+namespace {
+
+// The opcode table gives compiled nodes their handler: the fixed handlers by number, the
+// external-call family in order, the stack-mark opcodes the registered built-ins', and
+// nothing where a node brings its own handler.
+TEST_F(BuiltinTable, OpcodeTableGivesEachOpcodeItsHandler) {
+  EXPECT_EQ(OpcodeHandlerTable[4], reinterpret_cast<BuiltinHandler>(op_pushint));
+  EXPECT_EQ(OpcodeHandlerTable[70], reinterpret_cast<BuiltinHandler>(op_add2));
+  EXPECT_EQ(OpcodeHandlerTable[12], OpcodeHandlerTable[14]);
+  EXPECT_EQ(OpcodeHandlerTable[14], OpcodeHandlerTable[18]);
+  EXPECT_NE(OpcodeHandlerTable[12], nullptr);
+  for (uint32_t opcode = 109; opcode <= 176; ++opcode) {
+    EXPECT_EQ(OpcodeHandlerTable[opcode], external_call_handler(opcode)) << opcode;
+    EXPECT_NE(OpcodeHandlerTable[opcode], nullptr) << opcode;
+  }
+  EXPECT_EQ(OpcodeHandlerTable[181], entry_named("__savesp")->handler);
+  EXPECT_EQ(OpcodeHandlerTable[182], entry_named("dropstack")->handler);
+  for (uint32_t opcode : {0u, 11u, 32u, 34u, 85u, 177u, 183u, 199u}) {
+    EXPECT_EQ(OpcodeHandlerTable[opcode], nullptr) << opcode;
+  }
 }
 
 }  // namespace
