@@ -1,0 +1,53 @@
+// The one road from a program name, a source text or an in-memory compiled image to a
+// running program, and the switches that start-up sets for it.
+#pragma once
+
+#include <cstdint>
+
+struct ProgramContext;
+
+// Run modes of compile_and_run_file.
+constexpr uint32_t kRunNewProgram = 0;         // own heap, stack and globals
+constexpr uint32_t kRunInCallerScope = static_cast<uint32_t>(-1);
+constexpr uint32_t kRunCallerGlobalsAsLocal = static_cast<uint32_t>(-2);
+constexpr uint32_t kRunFreshLocalScope = static_cast<uint32_t>(-3);
+constexpr uint32_t kRunNewProgramKept = static_cast<uint32_t>(-4);
+// Any other mode is the address of the scope head to run in.
+
+// Compiles (or loads) and runs. file_name null: text is the source, or, while an image run
+// is active, the compiled image (owned by the driver). The new program when it stays alive
+// (or the mode keeps it), else null.
+ProgramContext* compile_and_run_file(const char* file_name, const char* text, uint8_t compile_only, uint32_t mode);
+
+// Gives the program a start stamp no other live program has.
+void stamp_program_instance(ProgramContext* program);
+
+// Command-line switches and the run state start-up hands to the driver.
+struct RunSwitches {
+  uint8_t compile_only;      // "C", "M", "CC"
+  uint8_t recompile;         // "RC"
+  uint8_t word_list_mode;    // "CC"
+  uint8_t makeexe_mode;      // "M", "M-", "MD-" (and the makeexe built-in)
+  uint8_t makeexe_mode1;     // "FPC" / makeexe mode 1: written with platform byte 0
+  uint8_t makeexe_mode2;     // makeexe mode 2
+  uint8_t target_desktop;    // "FPC"
+  uint8_t no_error_script;   // "DM"
+  uint8_t default_range_check;  // "R" (and "D")
+  uint8_t default_explicit;     // "X"
+  uint8_t warnings;             // "W"
+  uint8_t error_display;        // error display enabled, initially 1
+  uint8_t status_window;        // status window enabled, initially 1
+  uint8_t run_loader;           // the caller asked for the loader program
+  uint8_t command_line_program; // the command-line program is being compiled and run
+  uint32_t quiet_mode;          // "Q" and the QuietMode built-in
+  char* executable_name;        // "M-" text, or the makeexe built-in's name
+};
+extern RunSwitches run_switches;
+
+// The in-memory image run of an executable with an appended program: active while
+// image_run_size is non-zero; image_run_name is the executable's path.
+extern uint32_t image_run_size;
+extern const char* image_run_name;
+
+// The runtime's version text ("1.31.0"), set by start-up.
+extern const char* runtime_version_text;
