@@ -1,0 +1,3 @@
+#include "compiler/codegen/optimiser.h"
+
+void optimize_instruction_list(InstructionNode**) {}
