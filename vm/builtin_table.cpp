@@ -25,6 +25,7 @@
 #include "vm/machine.h"
 #include "vm/method_call.h"
 #include "foundation/value_stack.h"
+#include "library/core/memory_builtins.h"
 #include "vm/procedure_call.h"
 #include "vm/push_instructions.h"
 #include "vm/stack_builtins.h"
@@ -901,6 +902,7 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_control_flow_handlers();
   register_declaration_handlers();
   register_external_call_handlers();
+  register_memory_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
     const BuiltinEntry* entry = builtin_entry(index);
