@@ -21,7 +21,8 @@
 #include "vm/machine.h"
 
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+// From the sanitizer's allocator interface, whose header the 32-bit tool chain lacks.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace {
