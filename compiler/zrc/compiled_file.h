@@ -8,6 +8,10 @@ struct InstructionNode;
 struct ProcedureRecord;
 struct ProgramContext;
 
+// Set by the driver while it saves in makeexe mode 1 ("FPC"): the file is then marked as
+// built for the desktop platform, which a device runtime warns about when loading it.
+extern uint8_t compiled_file_makeexe_mode1;
+
 // Saves the list that starts at first (walked through next links) to path.
 void write_compiled_file(const char* path, InstructionNode* first);
 
