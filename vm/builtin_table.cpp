@@ -13,6 +13,8 @@
 
 #include "foundation/hashes.h"
 #include "foundation/runtime_error.h"
+#include "library/regex/regex_builtins.h"
+#include "sound/sound_builtins.h"
 #include "vm/arithmetic.h"
 #include "vm/assignment.h"
 #include "vm/builtin_registry.h"
@@ -892,6 +894,8 @@ struct UnitEntry {
 std::vector<UnitEntry> collect_unit_handlers() {
   builtin_registry_clear();
   register_stack_builtins();
+  register_regex_builtins();
+  register_sound_builtins();
   register_push_handlers();
   register_procedure_call_handlers();
   register_assignment_handlers();
