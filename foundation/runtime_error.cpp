@@ -13,6 +13,7 @@
 #include "foundation/file_helpers.h"
 #include "foundation/machine_state.h"
 #include "foundation/program_context.h"
+#include "foundation/script_lock.h"
 #include "foundation/string_helpers.h"
 #include "platform/platform.h"
 
@@ -118,6 +119,7 @@ void wait_for_debugger(const Place& place) {
     services.debugger_set_value("RUNTIME", format_text("\nBREAK\n%s\n%d", file.c_str(), static_cast<int>(place.line)).c_str());
   }
   do {
+    ScriptLockYield waiting;
     Sleep(100);
   } while (!services.debugger_poll_commands(file.c_str(), place.line, 0, false));
 }
@@ -135,7 +137,11 @@ void wait_for_debugger(const Place& place) {
 void show_error_box(const Place& place, const std::string& report) {
   suspend_script_handlers();
   ProgramContext* saved_program = current_program;
-  int answer = message_box(report.c_str(), "ZRK Runtime Error", MB_OKCANCEL | MB_ICONHAND);
+  int answer;
+  {
+    ScriptLockYield box_open;
+    answer = message_box(report.c_str(), "ZRK Runtime Error", MB_OKCANCEL | MB_ICONHAND);
+  }
   current_program = saved_program;
   resume_script_handlers();
   if (answer == IDCANCEL) end_run();

@@ -15,12 +15,14 @@
 #include "foundation/runtime_error.h"
 #include "library/regex/regex_builtins.h"
 #include "sound/sound_builtins.h"
+#include "vm/applications.h"
 #include "vm/arithmetic.h"
 #include "vm/assignment.h"
 #include "vm/builtin_registry.h"
 #include "vm/comparison.h"
 #include "vm/compound_assignment.h"
 #include "vm/control_flow.h"
+#include "vm/debugger_link.h"
 #include "vm/declarations.h"
 #include "vm/external_call.h"
 #include "vm/increment.h"
@@ -29,7 +31,9 @@
 #include "foundation/value_stack.h"
 #include "library/core/memory_builtins.h"
 #include "vm/procedure_call.h"
+#include "vm/profiler.h"
 #include "vm/push_instructions.h"
+#include "vm/script_threads.h"
 #include "vm/stack_builtins.h"
 
 namespace {
@@ -907,6 +911,10 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_declaration_handlers();
   register_external_call_handlers();
   register_memory_builtins();
+  register_application_builtins();
+  register_script_thread_builtins();
+  register_profiler_builtins();
+  register_debugger_link_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
     const BuiltinEntry* entry = builtin_entry(index);

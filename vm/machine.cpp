@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "foundation/runtime_error.h"
+#include "foundation/script_lock.h"
 #include "platform/kernel/fault_guard.h"
 #include "vm/fault_text.h"
 
@@ -20,6 +21,18 @@ uint32_t emit_scope_key = 0;
 // Getters, setters, constructors and destructors of the variable layer call procedures
 // through this pointer: filled as soon as the machine is part of the program.
 [[maybe_unused]] static const bool procedure_caller_filled = (procedure_caller = vm_call_procedure, true);
+
+// A thread waiting at a blocking point keeps its innermost call and its TRY resume point.
+[[maybe_unused]] static const bool script_state_filled = (
+    script_state_save_machine = [](ScriptThreadState* state) {
+      state->machine[0] = current_frame;
+      state->machine[1] = try_handler_entry;
+    },
+    script_state_restore_machine = [](const ScriptThreadState* state) {
+      current_frame = static_cast<CallFrame*>(state->machine[0]);
+      try_handler_entry = static_cast<InstructionNode*>(state->machine[1]);
+    },
+    true);
 
 namespace {
 
@@ -104,6 +117,8 @@ void vm_try_pop() {
 }
 
 void vm_run_loop(InstructionNode* first) {
+  // Script code runs only under the script lock (uncontended with one thread).
+  ScriptLockHold script_lock_held;
   // What a fault inside a nested call may leave unrestored: that call's frame is gone.
   CallFrame* const frame = current_frame;
   ProgramContext* const program = current_program;

@@ -17,6 +17,7 @@
 #include "foundation/variable_store.h"
 #include "foundation/variables.h"
 #include "platform/platform.h"
+#include "vm/applications.h"
 #include "vm/builtin_registry.h"
 #include "vm/instruction_list.h"
 #include "vm/machine.h"
@@ -337,7 +338,10 @@ bool leave_argument_level(ProgramContext* program, ValueCell** mark) {
 
 // ---- The call ----
 
-void vm_call_procedure() {
+namespace {
+
+// The framed call; the program whose last running call it was when that call ended it.
+ProgramContext* run_framed_call() {
   ProgramContext* program = call_program;
   InstructionNode* procedure = call_procedure;
   call_procedure = nullptr;
@@ -355,7 +359,7 @@ void vm_call_procedure() {
     call_object = nullptr;
     entry_skip = 0;
     runtime_error("Call of a missing procedure");
-    return;
+    return nullptr;
   }
 
   carry_last_error();
@@ -401,13 +405,23 @@ void vm_call_procedure() {
   // ENDPROC, RETURN, an error or a fault end this call only; EXIT ends every call of its
   // program, and a fault unwinding to a caller's TRY ends the calls up to that caller.
   bool exiting = exiting_program == program;
+  ProgramContext* ended = nullptr;
   if (exiting && outermost_call_of_program(&frame)) {
     // The program's last running call is over: its caller (another program's event)
     // goes on, and later faults of a new program at this address are reported again.
     exiting_program = nullptr;
     exiting = false;
+    ended = program;
   }
   if (!exiting && !vm_unwind_pending()) stop_flag = 0;
+  return ended;
+}
+
+}  // namespace
+
+void vm_call_procedure() {
+  // An end the program asked for while it ran (freeapp of itself) waits for the frame's release.
+  if (ProgramContext* ended = run_framed_call()) application_end_if_deferred(ended);
 }
 
 // ---- Ending a procedure ----

@@ -1,0 +1,52 @@
+// The script lock over a platform critical section: recursive, and waiting for it is a
+// park point, so a thread suspended while it waits does not take it.
+#include "foundation/script_lock.h"
+
+#include "foundation/machine_state.h"
+#include "foundation/program_context.h"
+#include "platform/platform.h"
+
+void (*script_state_save_machine)(ScriptThreadState* state) = nullptr;
+void (*script_state_restore_machine)(const ScriptThreadState* state) = nullptr;
+
+namespace {
+
+CRITICAL_SECTION script_lock{};
+
+bool held_here() { return __atomic_load_n(&script_lock.owner_thread, __ATOMIC_RELAXED) == GetCurrentThreadId(); }
+
+}  // namespace
+
+void script_lock_enter() { EnterCriticalSection(&script_lock); }
+
+void script_lock_leave() {
+  if (held_here()) LeaveCriticalSection(&script_lock);
+}
+
+uint32_t script_lock_levels() { return held_here() ? script_lock.recursion : 0; }
+
+ScriptLockYield::ScriptLockYield() : levels_(script_lock_levels()), state_{} {
+  if (levels_ == 0) return;
+  state_.program = current_program;
+  state_.instruction = current_instruction;
+  state_.procedure_name = current_procedure_name;
+  state_.scope = current_scope;
+  state_.object = current_object;
+  state_.try_depth = try_depth;
+  state_.stop_flag = stop_flag;
+  if (script_state_save_machine) script_state_save_machine(&state_);
+  for (uint32_t level = 0; level < levels_; ++level) LeaveCriticalSection(&script_lock);
+}
+
+ScriptLockYield::~ScriptLockYield() {
+  if (levels_ == 0) return;
+  for (uint32_t level = 0; level < levels_; ++level) EnterCriticalSection(&script_lock);
+  current_program = state_.program;
+  current_instruction = state_.instruction;
+  current_procedure_name = state_.procedure_name;
+  current_scope = state_.scope;
+  current_object = state_.object;
+  try_depth = state_.try_depth;
+  stop_flag = state_.stop_flag;
+  if (script_state_restore_machine) script_state_restore_machine(&state_);
+}

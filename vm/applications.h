@@ -1,0 +1,42 @@
+// Application built-ins: a program sees and ends the other programs of the runtime
+// (designated by the address of their ProgramContext), waits, and lists names.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/kernel/types.h"
+
+struct ProgramContext;
+
+// Whether program is a context of program_list.
+bool program_is_loaded(const ProgramContext* program);
+
+// Whether program runs a call on the calling thread's chain of calls.
+bool program_is_running(const ProgramContext* program);
+
+// Ends program now, or, when it is running, once its outermost call has returned.
+void end_application(ProgramContext* program);
+
+// Called by the procedure call when the outermost call of program is over: a deferred end
+// is carried out. True when the program was ended.
+bool application_end_if_deferred(ProgramContext* program);
+
+// Filled by the GUI library: dispatches every pending window message of the thread, and
+// posts the message (WM_APP + 1, lparam the context) that makes the message loop end a
+// program with forms. While null, delay only waits and killapp ends at once.
+extern void (*pump_pending_messages)();
+extern void (*post_application_end)(HANDLE window, ProgramContext* program);
+
+void builtin_findapp();
+void builtin_killapp();
+void builtin_freeapp();
+void builtin_appname();
+void builtin_appsize();
+void builtin_appuniqueid();
+void builtin_appbuffer();
+void builtin_appform();
+void builtin_delay();
+void builtin_functions();
+void builtin_variables();
+
+void register_application_builtins();
