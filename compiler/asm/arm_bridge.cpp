@@ -334,7 +334,6 @@ void arm_code_changed() { code_generation.fetch_add(1); }
   siglongjmp(guard->jump, 1);
 }
 
-
 ArmResult run_arm_code(uint32_t address, uint32_t r0, uint32_t r1, uint32_t r2, uint32_t r3) {
   ThreadEngines& threads = thread_engines;
   if (threads.depth >= kMaxNesting) {
@@ -372,9 +371,9 @@ ArmResult run_arm_code(uint32_t address, uint32_t r0, uint32_t r1, uint32_t r2, 
     // The host faulted inside the emulator itself (a page it had mapped went away).
     thread_engines.depth = depth;
     engine->broken = true;
-    raise_fault(guard.code == EXCEPTION_ACCESS_VIOLATION ? guard.code : EXCEPTION_ACCESS_VIOLATION,
-                platform::pointer_from<void>(address), guard.data_address != nullptr, guard.record.ExceptionInformation[0],
-                platform::address_of(guard.data_address));
+    bool has_data = guard.code == EXCEPTION_ACCESS_VIOLATION && guard.record.NumberParameters >= 2;
+    raise_fault(EXCEPTION_ACCESS_VIOLATION, platform::pointer_from<void>(address), has_data,
+                has_data ? guard.record.ExceptionInformation[0] : 0, platform::address_of(guard.data_address));
   }
   threads.depth = depth;
 

@@ -191,6 +191,8 @@ TEST_F(BridgeTest, SavespMarksTheStackWithoutRunningTheCallersInnerHandler) {
 }
 
 TEST_F(BridgeTest, ReassemblyAtTheSameAddressRunsTheNewCode) {
+  // The thread's engine exists before the first block, so nothing else takes its place.
+  ASSERT_TRUE(run(":MAIN")) << errors();
   uint8_t* first = assemble_block(":MAIN;mov r0, 1;mov [@ + 28], r0");
   ASSERT_NE(first, nullptr) << errors();
   run_arm_code(platform::address_of(first));
