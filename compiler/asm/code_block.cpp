@@ -313,6 +313,8 @@ uint8_t* assemble_inline_code(int32_t* size, CodeListNode* first) {
   drop_compile_constants(0);
   assembler.symbols.clear();
   assembler.function_name.clear();
+  // The memory may have held other code that ran before (and was not freed as a block).
+  if (code_cache_flush_hook) code_cache_flush_hook(1);
   return block;
 }
 

@@ -79,15 +79,6 @@ class AsmRunTest : public VariableMachineTest {
     return true;
   }
 
-  void forget_block(uint8_t* block) {
-    for (auto it = blocks_.begin(); it != blocks_.end(); ++it) {
-      if (*it == block) {
-        blocks_.erase(it);
-        return;
-      }
-    }
-  }
-
   // Memory the assembled code reads and writes ('@' in the texts).
   int32_t cells[8] = {};
 
