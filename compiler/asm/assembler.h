@@ -23,7 +23,8 @@ extern void (*code_cache_flush_hook)(int32_t flags);
 // was reported. Null when no block could be reserved.
 uint8_t* assemble_inline_code(int32_t* size, CodeListNode* first);
 
-// Frees the block's strings and the block itself, then flushes the caches.
+// Frees the block's strings and the block itself, then flushes the caches. An address
+// that is not a live block of assemble_inline_code is ignored.
 void free_code_block(uint8_t* block);
 
 // The word list of an assembler text on the compiler pool: label and function

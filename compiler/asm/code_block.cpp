@@ -1,7 +1,9 @@
 // Code blocks of the inline assembler: output with the end check, the branch and
 // constant fix-ups, block strings, the listing, and the assembly driver.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <unordered_map>
 
 #include "compiler/asm/assembler.h"
@@ -31,6 +33,19 @@ struct BlockString {
 };
 // Shared by every block; a block's entries go when it is freed.
 std::vector<BlockString> block_strings;
+
+// Blocks made and not yet freed: a script hands addresses back as plain numbers, and
+// only these may be released.
+std::vector<uint8_t*> live_blocks;
+std::mutex live_blocks_lock;
+
+bool take_live_block(uint8_t* block) {
+  std::lock_guard<std::mutex> lock(live_blocks_lock);
+  auto found = std::find(live_blocks.begin(), live_blocks.end(), block);
+  if (found == live_blocks.end()) return false;
+  live_blocks.erase(found);
+  return true;
+}
 
 void write_word_at(uint8_t* address, uint32_t word) {
   if (!address || address + 4 > assembler.end) return;
@@ -258,6 +273,10 @@ uint8_t* assemble_inline_code(int32_t* size, CodeListNode* first) {
     assembler_listing_enabled = 0;
     return nullptr;
   }
+  {
+    std::lock_guard<std::mutex> lock(live_blocks_lock);
+    live_blocks.push_back(block);
+  }
   assembler.block = block;
   assembler.position = block;
   assembler.end = block + *size;
@@ -294,11 +313,13 @@ uint8_t* assemble_inline_code(int32_t* size, CodeListNode* first) {
   drop_compile_constants(0);
   assembler.symbols.clear();
   assembler.function_name.clear();
+  // The memory may have held other code that ran before (and was not freed as a block).
+  if (code_cache_flush_hook) code_cache_flush_hook(1);
   return block;
 }
 
 void free_code_block(uint8_t* block) {
-  if (!block) return;
+  if (!block || !take_live_block(block)) return;
   release_block_strings(block);
   MEMORY_BASIC_INFORMATION info{};
   if (VirtualQuery(block, &info, sizeof info)) VirtualFree(block, info.RegionSize, MEM_DECOMMIT);

@@ -2,6 +2,8 @@
 // call statements, and the table of their addresses for the constant table.
 #include "compiler/asm/runtime_routines.h"
 
+#include "compiler/asm/arm_bridge.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -62,11 +64,17 @@ void push_uint_entry(uint32_t value) { stack_push_uint(value); }
 void push_double_entry(uint32_t low, uint32_t high) { stack_push_double_words(low, high); }
 int32_t pull_pointer_entry() { return stack_pop_owned_pointer(current_program); }
 
-// Each entry's address is a constant of the blocks that call it.
+// Each routine's thunk address is a constant of the blocks that call it.
 struct RoutineRow {
   const char* name;
-  void* entry;
+  uint32_t (*thunk)();
 };
+
+template <auto Function>
+uint32_t thunk_of() {
+  static const uint32_t address = arm_thunk(Function);
+  return address;
+}
 
 }  // namespace
 
@@ -127,43 +135,45 @@ static void update_entry() {
 }
 
 static void push_text_entry(uint32_t address) { stack_push_uint(address); }
+static void save_mark_entry() { stack_save_mark(current_program); }
 
 static const RoutineRow kRoutines[kRoutineCount] = {
-    {"rt_divide", reinterpret_cast<void*>(&rt_divide)},
-    {"rt_shift_left", reinterpret_cast<void*>(&rt_shift_left)},
-    {"rt_shift_right", reinterpret_cast<void*>(&rt_shift_right)},
-    {"cos", reinterpret_cast<void*>(&maths_entry<kRoutineCos>)},
-    {"cosh", reinterpret_cast<void*>(&maths_entry<kRoutineCosh>)},
-    {"sin", reinterpret_cast<void*>(&maths_entry<kRoutineSin>)},
-    {"sinh", reinterpret_cast<void*>(&maths_entry<kRoutineSinh>)},
-    {"sqrt", reinterpret_cast<void*>(&maths_entry<kRoutineSqrt>)},
-    {"tan", reinterpret_cast<void*>(&maths_entry<kRoutineTan>)},
-    {"tanh", reinterpret_cast<void*>(&maths_entry<kRoutineTanh>)},
-    {"atan", reinterpret_cast<void*>(&maths_entry<kRoutineAtan>)},
-    {"atan2", reinterpret_cast<void*>(&maths_entry<kRoutineAtan2>)},
-    {"exp", reinterpret_cast<void*>(&maths_entry<kRoutineExp>)},
-    {"floor", reinterpret_cast<void*>(&maths_entry<kRoutineFloor>)},
-    {"ceil", reinterpret_cast<void*>(&maths_entry<kRoutineCeil>)},
-    {"log", reinterpret_cast<void*>(&maths_entry<kRoutineLog>)},
-    {"log10", reinterpret_cast<void*>(&maths_entry<kRoutineLog10>)},
-    {"double_to_int", reinterpret_cast<void*>(&to_int_entry)},
-    {"stack_push_uint", reinterpret_cast<void*>(&push_uint_entry)},
-    {"stack_push_double", reinterpret_cast<void*>(&push_double_entry)},
-    {"stack_push_text", reinterpret_cast<void*>(&push_text_entry)},
-    {"stack_pop_owned_pointer", reinterpret_cast<void*>(&pull_pointer_entry)},
-    {"log_line", reinterpret_cast<void*>(&rt_log_text)},
-    {"log_number", reinterpret_cast<void*>(&rt_log_number)},
-    {"vm_call_procedure", reinterpret_cast<void*>(&rt_call_procedure)},
-    {"rt_call_declared", reinterpret_cast<void*>(&rt_call_declared)},
-    {"rt_set_pixel", reinterpret_cast<void*>(&set_pixel_entry)},
-    {"rt_get_pixel", reinterpret_cast<void*>(&get_pixel_entry)},
-    {"rt_begin_scene", reinterpret_cast<void*>(&begin_scene_entry)},
-    {"rt_update", reinterpret_cast<void*>(&update_entry)},
+    {"rt_divide", &thunk_of<&rt_divide>},
+    {"rt_shift_left", &thunk_of<&rt_shift_left>},
+    {"rt_shift_right", &thunk_of<&rt_shift_right>},
+    {"cos", &thunk_of<&maths_entry<kRoutineCos>>},
+    {"cosh", &thunk_of<&maths_entry<kRoutineCosh>>},
+    {"sin", &thunk_of<&maths_entry<kRoutineSin>>},
+    {"sinh", &thunk_of<&maths_entry<kRoutineSinh>>},
+    {"sqrt", &thunk_of<&maths_entry<kRoutineSqrt>>},
+    {"tan", &thunk_of<&maths_entry<kRoutineTan>>},
+    {"tanh", &thunk_of<&maths_entry<kRoutineTanh>>},
+    {"atan", &thunk_of<&maths_entry<kRoutineAtan>>},
+    {"atan2", &thunk_of<&maths_entry<kRoutineAtan2>>},
+    {"exp", &thunk_of<&maths_entry<kRoutineExp>>},
+    {"floor", &thunk_of<&maths_entry<kRoutineFloor>>},
+    {"ceil", &thunk_of<&maths_entry<kRoutineCeil>>},
+    {"log", &thunk_of<&maths_entry<kRoutineLog>>},
+    {"log10", &thunk_of<&maths_entry<kRoutineLog10>>},
+    {"double_to_int", &thunk_of<&to_int_entry>},
+    {"stack_push_uint", &thunk_of<&push_uint_entry>},
+    {"stack_push_double", &thunk_of<&push_double_entry>},
+    {"stack_push_text", &thunk_of<&push_text_entry>},
+    {"stack_pop_owned_pointer", &thunk_of<&pull_pointer_entry>},
+    {"log_line", &thunk_of<&rt_log_text>},
+    {"log_number", &thunk_of<&rt_log_number>},
+    {"vm_call_procedure", &thunk_of<&rt_call_procedure>},
+    {"rt_call_declared", &thunk_of<&rt_call_declared>},
+    {"rt_set_pixel", &thunk_of<&set_pixel_entry>},
+    {"rt_get_pixel", &thunk_of<&get_pixel_entry>},
+    {"rt_begin_scene", &thunk_of<&begin_scene_entry>},
+    {"rt_update", &thunk_of<&update_entry>},
+    {"__savesp", &thunk_of<&save_mark_entry>},
 };
 
 uint32_t runtime_routine_address(RuntimeRoutine routine) {
   if (routine < 0 || routine >= kRoutineCount) return 0;
-  return platform::address_of(kRoutines[routine].entry);
+  return kRoutines[routine].thunk();
 }
 
 const char* runtime_routine_name(RuntimeRoutine routine) {

@@ -35,10 +35,11 @@ enum RuntimeRoutine : int32_t {
   kRoutineGetPixel,
   kRoutineBeginScene,
   kRoutineUpdate,
+  kRoutineSaveMark,
   kRoutineCount,
 };
 
-// The address assembled code calls for the routine, as a 32-bit constant.
+// The address assembled code calls for the routine (its thunk), as a 32-bit constant.
 uint32_t runtime_routine_address(RuntimeRoutine routine);
 // The routine's name for the listing.
 const char* runtime_routine_name(RuntimeRoutine routine);

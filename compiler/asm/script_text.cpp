@@ -4,13 +4,13 @@
 #include <cstring>
 #include <string>
 
+#include "compiler/asm/asm_builtins.h"
 #include "compiler/asm/assembler.h"
 #include "compiler/code_list.h"
 #include "compiler/frontend/analyzer.h"
 #include "foundation/compile_messages.h"
 #include "foundation/runtime_memory.h"
-#include "platform/kernel/memory.h"
-#include "platform/user/message_box.h"
+#include "platform/kernel/types.h"
 
 namespace {
 
@@ -64,12 +64,6 @@ bool take_listing_directive(std::string& text) {
   return found;
 }
 
-void show_error(const char* text) {
-  std::u16string wide;
-  for (const char* c = text; *c; ++c) wide += static_cast<char16_t>(static_cast<unsigned char>(*c));
-  MessageBoxW(nullptr, reinterpret_cast<LPCWSTR>(wide.c_str()), u"Error", 0);
-}
-
 }  // namespace
 
 CodeListNode* analyze_assembler_text(const char* text) {
@@ -85,20 +79,5 @@ CodeListNode* analyze_assembler_text(const char* text) {
 }
 
 uint8_t* assemble_script_text(const char* text, int32_t size) {
-  int32_t errors_before = compile_error_count;
-  Pool* saved_pool = compiler_pool;
-  compiler_pool = pool_create(64 * 1024);
-  assembler_listing_enabled = 0;
-  CodeListNode* first = analyze_assembler_text(text);
-  uint8_t* block = nullptr;
-  if (compile_error_count == errors_before) block = assemble_inline_code(&size, first);
-  assembler_listing_enabled = 0;
-  pool_destroy(compiler_pool);
-  compiler_pool = saved_pool;
-  if (compile_error_count > errors_before || !block) {
-    show_error(compile_error_text ? compile_error_text : "Assembly failed");
-    free_code_block(block);
-    return nullptr;
-  }
-  return block;
+  return platform::pointer_from<uint8_t>(assemble_source(size, text));
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "compiler/asm/arm_bridge.h"
 #include "compiler/asm/assembler.h"
 #include "compiler/asm/assembler_state.h"
 #include "compiler/asm/runtime_routines.h"
@@ -241,10 +242,10 @@ const Maths kMaths[] = {{"cos", kRoutineCos},     {"cosh", kRoutineCosh},   {"si
                         {"exp", kRoutineExp},     {"floor", kRoutineFloor}, {"ceil", kRoutineCeil},
                         {"log", kRoutineLog},     {"log10", kRoutineLog10}};
 
-// The handler of a registered built-in, 0 when none.
+// The address assembled code calls for a registered built-in's handler, 0 when none.
 uint32_t builtin_handler_address(const char* name) {
   BuiltinEntry* entry = builtin_entry(find_builtin_by_hash(hash_name_text(name)));
-  return entry && entry->handler ? platform::address_of(reinterpret_cast<void*>(entry->handler)) : 0;
+  return entry && entry->handler ? arm_thunk(entry->handler) : 0;
 }
 
 void call_builtin_wrapped(uint32_t handler, const char* name) {
@@ -263,7 +264,7 @@ void lower_zrk() {
   int32_t index = find_builtin_by_hash(hash_name_text(name.c_str()));
   if (BuiltinEntry* entry = builtin_entry(index)) {
     if (entry->handler) {
-      call_builtin_wrapped(platform::address_of(reinterpret_cast<void*>(entry->handler)), name.c_str());
+      call_builtin_wrapped(arm_thunk(entry->handler), name.c_str());
       return;
     }
     // A declared library function: its bound entry through the external-call layer.
@@ -382,9 +383,10 @@ void lower_statement() {
     AsmOperand high;
     if (!parse_two(source, high)) return;
     save_registers(true);
-    lower_mov(register_operand(kR10), high);  // the high word may sit in r0
-    lower_mov(register_operand(0), source);
-    lower_mov(register_operand(1), register_operand(kR10));
+    // Through the stack: either word may be read through r0, r1 or the scratch registers.
+    lower_push(high);
+    lower_push(source);
+    emit_word(0xE8BD0003, "ldmia;sp!, {r0, r1}");
     emit_runtime_call(kRoutinePushDouble);
     restore_registers(true);
   } else if (mnemonic == "zrkpushstr") {
@@ -400,12 +402,11 @@ void lower_statement() {
     emit_runtime_call(kRoutinePullPointer);
     restore_registers(false);
   } else if (mnemonic == "savesp") {
-    uint32_t handler = builtin_handler_address("__SAVESP");
-    if (!handler) {
-      assembler_error("ZRK function or proc/func not found");
-      return;
-    }
-    call_builtin_wrapped(handler, "__savesp");
+    // The mark alone: the built-in "__savesp" would also run the inner handler of the
+    // instruction that is running the block.
+    save_registers(true);
+    emit_runtime_call(kRoutineSaveMark);
+    restore_registers(true);
   } else if (mnemonic == "zrk") {
     lower_zrk();
   } else if (mnemonic == "debug") {
@@ -435,9 +436,10 @@ void lower_statement() {
     restore_registers(true);
   } else if (mnemonic == "getpixel") {
     if (!parse_two(source, destination)) return;
-    lower_mov(register_operand(kR10), destination);
+    // y waits on the stack: loading x may take the scratch registers.
+    lower_push(destination);
     lower_mov(register_operand(0), source);
-    lower_mov(register_operand(1), register_operand(kR10));
+    emit_word(0xE8BD0002, "ldmia;sp!, {r1}");
     emit_runtime_call(kRoutineGetPixel);
   } else if (mnemonic == "beginscene") {
     emit_runtime_call(kRoutineBeginScene);
