@@ -17,6 +17,7 @@
 #include "vm/game_hooks.h"
 #include "vm/instruction_list.h"
 #include "vm/procedure_call.h"
+#include "vm/script_threads.h"
 
 ProgramEndHooks program_end_hooks = {};
 
@@ -110,6 +111,8 @@ void app_instance_end(ProgramContext* program) {
     if (hooks.clear_game_display_owner) hooks.clear_game_display_owner();
   }
   close_forms(program);
+  // Its threads run its code: their handles go with it.
+  close_program_threads(program);
   bool scope_released = release_variables(program, saved_scope);
 
   // The foundation frees the class list only when the parent shares none of it; a parent
