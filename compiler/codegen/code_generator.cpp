@@ -51,9 +51,10 @@ void set_link(InstructionNode* node, InstructionNode* target) {
 InstructionNode* emit(GeneratorState& state, BuiltinHandler handler, uint32_t opcode, const char* text,
                       double operand, InstructionNode* link) {
   InstructionNode* before = state.tail;
+  const uint32_t scope_key = emit_scope_key;
   emit_scope_key = state.namespace_hash;
   emit_instruction_node(&state.tail, handler, text, operand, link, opcode, nullptr, 0, 0);
-  emit_scope_key = 0;
+  emit_scope_key = scope_key;
   return state.tail != before ? state.tail : nullptr;
 }
 
