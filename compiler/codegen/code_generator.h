@@ -25,3 +25,9 @@ extern InstructionNode* main_entry;
 
 // The optimiser runs while this is set (cleared by the "NO" switch).
 extern uint8_t optimize;
+
+namespace codegen {
+// The handler of declaration, class and forward data nodes: they carry data for the
+// compiled file and do nothing when the run passes over them.
+void op_data_node();
+}  // namespace codegen
