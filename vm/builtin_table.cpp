@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "compiler/driver/run_builtins.h"
 #include "foundation/hashes.h"
 #include "foundation/runtime_error.h"
 #include "vm/arithmetic.h"
@@ -901,6 +902,7 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_control_flow_handlers();
   register_declaration_handlers();
   register_external_call_handlers();
+  register_run_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
     const BuiltinEntry* entry = builtin_entry(index);
