@@ -489,6 +489,8 @@ ProgramContext* compile_and_run_file(const char* file_name, const char* text, ui
 
   // A compile started while another one is under way (a loader's UPDATE running script
   // code) works in pools of its own and leaves the outer ones alone.
+  // The same holds for a loader program of the outer run.
+  ProgramContext* outer_loader = loader_program;
   Pool* outer_word_pool = compiler_pool;
   Pool* outer_input_pool = parser_input_pool;
   compiler_pool = nullptr;
@@ -507,12 +509,14 @@ ProgramContext* compile_and_run_file(const char* file_name, const char* text, ui
       app_instance_end(run.context);
     }
     crt::free(run.source_buffer);
+    crt::free(const_cast<char*>(run.image));
     result = nullptr;
   }
 
   destroy_compiler_pools();
   compiler_pool = outer_word_pool;
   parser_input_pool = outer_input_pool;
+  loader_program = outer_loader;
   crt::free(compile_error_text);
   compile_error_text = nullptr;
   crt::free(run.file_name);
