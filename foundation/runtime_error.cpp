@@ -185,6 +185,7 @@ void runtime_error(const char* message, bool is_warning) {
     store_in_error_variable(report);
     return;
   }
+  if (!is_warning) ++runtime_errors_unhandled;
   write_log_line(place, message);
   if (error_box_enabled) show_error_box(place, report);
   else report_compile_message(nullptr, message, nullptr, -1, false);
@@ -220,3 +221,5 @@ void runtime_fault(const platform::FaultGuard& guard) {
 const char* runtime_error_last_text() { return last_text; }
 
 unsigned runtime_error_count() { return error_count; }
+
+std::atomic<uint32_t> runtime_errors_unhandled{0};

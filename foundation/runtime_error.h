@@ -3,6 +3,7 @@
 // compile messages when the box is off), with the debugger's wait after OK.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/kernel/fault_guard.h"
@@ -36,6 +37,9 @@ char* runtime_error_report(const char* message);
 // diagnostics only, the reporter decides nothing by them.
 const char* runtime_error_last_text();
 unsigned runtime_error_count();
+// Faults reported outside any TRY (they stopped a procedure); the compile driver watches it
+// to tell start-up that a run failed.
+extern std::atomic<uint32_t> runtime_errors_unhandled;
 
 // What the reporter needs of parts built elsewhere. Each entry is null while that part is
 // absent, and the reporter then skips what it would do with it.

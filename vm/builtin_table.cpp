@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "compiler/asm/asm_builtins.h"
+#include "compiler/driver/run_builtins.h"
 #include "foundation/hashes.h"
 #include "foundation/runtime_error.h"
 #include "library/regex/regex_builtins.h"
@@ -917,6 +918,7 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_profiler_builtins();
   register_debugger_link_builtins();
   register_asm_builtins();
+  register_run_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
     const BuiltinEntry* entry = builtin_entry(index);

@@ -22,6 +22,32 @@ ProgramContext* compile_and_run_file(const char* file_name, const char* text, ui
 // Gives the program a start stamp no other live program has.
 void stamp_program_instance(ProgramContext* program);
 
+// The compiled-file name of a source: its extension (or the end of a name without one)
+// becomes ".zrc". A new crt::malloc'd text; null for null.
+char* compiled_file_name(const char* source_name);
+
+// Set to 1 when a program started by compile_and_run_file ended its run with a run-time
+// error that no TRY handled (counted by runtime_errors_unhandled, foundation/runtime_error.h).
+// Never cleared here: start-up reads it after its runs and exits non-zero when it is set.
+extern uint8_t run_failed;
+
+// Whether a compiled file may stand in for its source; compiled_file_is_current, which
+// tests replace to choose the road.
+extern int32_t (*compiled_file_check)(const char* source_path, const char* compiled_path);
+
+// ---- Run-file routines (the run built-ins and start-up) ----
+
+// Runs a program file, or, when no file of that name (or with ".zrk"/".zrc") exists, the
+// argument as source text. With report_missing a missing file is reported in a "Run
+// error" box instead and nothing runs. Sets the run-loader flag around the run. The
+// program when it stays alive, else null.
+ProgramContext* run_file_or_text(const char* name, uint8_t report_missing);
+// The same in a run mode, without the loader and with the caller's scope kept.
+ProgramContext* run_file_report_error(const char* name, uint8_t report_missing, uint32_t mode);
+// Compiles a program file (or the argument as source text) without running it, after
+// deleting its stale compiled file. makeexe is the makeexe flag for this compile.
+void compile_file_with_mode(const char* name, uint8_t makeexe);
+
 // Command-line switches and the run state start-up hands to the driver.
 struct RunSwitches {
   uint8_t compile_only;      // "C", "M", "CC"
@@ -40,6 +66,7 @@ struct RunSwitches {
   uint8_t run_loader;           // the caller asked for the loader program
   uint8_t command_line_program; // the command-line program is being compiled and run
   uint32_t quiet_mode;          // "Q" and the QuietMode built-in
+  int32_t link_level;           // "NL" 0, "L1" 1 (initially), "LM" 999
   char* executable_name;        // "M-" text, or the makeexe built-in's name
 };
 extern RunSwitches run_switches;
@@ -49,5 +76,6 @@ extern RunSwitches run_switches;
 extern uint32_t image_run_size;
 extern const char* image_run_name;
 
-// The runtime's version text ("1.31.0"), set by start-up.
+// The runtime's version text ("1.31.0"), set by start-up; its storage is the compile
+// reporter's (foundation/compile_messages.h).
 extern const char* runtime_version_text;

@@ -5,6 +5,7 @@ RunSwitches run_switches = [] {
   RunSwitches switches{};
   switches.error_display = 1;
   switches.status_window = 1;
+  switches.link_level = 1;
   return switches;
 }();
 uint32_t image_run_size = 0;
