@@ -20,6 +20,7 @@
 #include "vm/builtin_registry.h"
 #include "vm/declarations.h"
 #include "vm/instruction_list.h"
+#include "vm/listing.h"
 #include "vm/machine.h"
 
 uint8_t while_first_pass = 0;
@@ -552,4 +553,7 @@ void register_control_flow_handlers() {
   };
   for (const Row& row : rows) builtin_register(row.name, row.handler);
   instruction_handler_owns_loop_chain(op_foreach, foreach_state_release);
+  // A branch fused over the node before it lists where it goes.
+  listing_register_annotation(op_branch_if_false, ListingAnnotation::ConditionalJump);
+  listing_register_annotation(op_branch, ListingAnnotation::Jump);
 }

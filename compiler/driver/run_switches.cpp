@@ -9,4 +9,4 @@ RunSwitches run_switches = [] {
 }();
 uint32_t image_run_size = 0;
 const char* image_run_name = nullptr;
-const char* runtime_version_text = "1.31.0";
+// runtime_version_text is defined once, beside the log that prints it.
