@@ -20,6 +20,7 @@
 #include "vm/builtin_registry.h"
 #include "vm/declarations.h"
 #include "vm/instruction_list.h"
+#include "vm/listing.h"
 #include "vm/machine.h"
 
 uint8_t while_first_pass = 0;
@@ -242,6 +243,44 @@ void foreach_packed_list(Variable* result, Variable* collection, bool backward, 
   }
 }
 
+// The name of the result's copy of a member: result X$ and member S.A% give "X.A$".
+char* element_member_name(const Variable* result, const Variable* member) {
+  const char* result_name = result->name ? result->name : "";
+  size_t result_length = std::strlen(result_name);
+  const char* member_name = member->name ? member->name : "";
+  if (const char* dot = std::strrchr(member_name, '.')) member_name = dot + 1;
+  size_t member_length = std::strlen(member_name);
+  if (!result_length || !member_length) return nullptr;
+  auto* name = static_cast<char*>(crt::malloc(result_length + member_length + 2));
+  if (!name) return nullptr;
+  std::memcpy(name, result_name, result_length - 1);
+  name[result_length - 1] = '.';
+  std::memcpy(name + result_length, member_name, member_length - 1);
+  name[result_length + member_length - 1] = result_name[result_length - 1];
+  name[result_length + member_length] = '\0';
+  return name;
+}
+
+// The result of a loop over a structure array gets one member variable per member of the
+// elements, made beside the collection; each pass re-points them at the element.
+void attach_element_members(Variable* result, Variable* collection) {
+  member_list_free(result);
+  Variable* scope = collection->scope ? collection->scope : variable_list_first(collection);
+  for (MemberNode* node = collection->members; node; node = node->next) {
+    if (!node->member) continue;
+    char* name = element_member_name(result, node->member);
+    Variable* member = name ? create_variable(scope, name, true) : nullptr;
+    crt::free(name);
+    if (!member || !member_list_add(result, member)) continue;
+    MemberNode* added = result->members;
+    while (added->next) added = added->next;
+    added->type_code = node->type_code;
+    added->offset = node->offset;
+    added->element_count = node->element_count;
+    member->flags |= node->member->flags & kVariableWideText;
+  }
+}
+
 void foreach_array(Variable* result, Variable* collection, bool backward, bool first_pass) {
   if (refuse_missing_result(result, collection)) return;
   uint32_t size = type_size(collection->type_code);
@@ -262,7 +301,10 @@ void foreach_array(Variable* result, Variable* collection, bool backward, bool f
   if (index < 0 || index >= static_cast<int64_t>(collection->element_count)) return end_foreach(state, false);
   uint8_t* position = data + index * size;
   set_position(cursor, position);
-  view_in_place(result, position, collection->type_code, 0);
+  if (!(collection->flags & kVariableStructure)) return view_in_place(result, position, collection->type_code, 0);
+  if (fresh) attach_element_members(result, collection);
+  view_in_place(result, position, collection->type_code, kVariableStructure);
+  relink_struct_members(result);
 }
 
 void foreach_members(Variable* result, Variable* collection, bool backward, bool first_pass) {
@@ -552,4 +594,7 @@ void register_control_flow_handlers() {
   };
   for (const Row& row : rows) builtin_register(row.name, row.handler);
   instruction_handler_owns_loop_chain(op_foreach, foreach_state_release);
+  // A branch fused over the node before it lists where it goes.
+  listing_register_annotation(op_branch_if_false, ListingAnnotation::ConditionalJump);
+  listing_register_annotation(op_branch, ListingAnnotation::Jump);
 }

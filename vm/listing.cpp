@@ -79,6 +79,16 @@ constexpr OpcodeForm kOpcodeForms[] = {
     {83, ListingOperand::Text}, {60, ListingOperand::TextThenNumber}, {61, ListingOperand::TextThenNumber},
     {65, ListingOperand::Number}, {66, ListingOperand::Number}, {67, ListingOperand::Number},
     {68, ListingOperand::Number}, {69, ListingOperand::Number}, {88, ListingOperand::Number},
+    // Arithmetic with a constant, a text or a variable and a number, in push order.
+    {70, ListingOperand::Number}, {72, ListingOperand::Number}, {74, ListingOperand::Number},
+    {75, ListingOperand::Number}, {71, ListingOperand::QuotedText}, {73, ListingOperand::QuotedText},
+    {97, ListingOperand::TextThenNumber}, {99, ListingOperand::TextThenNumber},
+    {101, ListingOperand::TextThenNumber}, {103, ListingOperand::TextThenNumber},
+    {98, ListingOperand::NumberThenText}, {100, ListingOperand::NumberThenText},
+    {102, ListingOperand::NumberThenText}, {104, ListingOperand::NumberThenText},
+    // Stores into a named variable, the constant offset and the fused ADDR.
+    {33, ListingOperand::Text}, {58, ListingOperand::TextThenNumber}, {76, ListingOperand::TextThenNumber},
+    {77, ListingOperand::Text},
 };
 
 constexpr int kRegistrationSlots = 256;

@@ -74,6 +74,7 @@ struct CallFrame {
   Variable* saved_scope;
   Variable* saved_object;
   bool method_call;         // current_object was set for this call and comes back
+  int32_t call_depth_at_entry;  // the program's call_depth before the call raised it
 };
 
 // Runs the chain from first until the stop flag is raised, under the fault trap: a

@@ -136,8 +136,11 @@ struct CallFrameRelease {
     current_scope = frame->saved_scope;
     if (frame->method_call) current_object = frame->saved_object;
     current_frame = frame->caller;
-    context_release_depth(program, static_cast<uint32_t>(program->call_depth));
-    --program->call_depth;
+    // Loops that RETURN or EXIT left never reached their ENDLOOP: their levels go too.
+    do {
+      context_release_depth(program, static_cast<uint32_t>(program->call_depth));
+      --program->call_depth;
+    } while (program->call_depth > frame->call_depth_at_entry);
   }
 };
 
@@ -375,6 +378,7 @@ ProgramContext* run_framed_call() {
   frame.saved_scope = current_scope;
   frame.saved_object = current_object;
   frame.method_call = call_object != nullptr;
+  frame.call_depth_at_entry = program->call_depth;
 
   // A procedure of a program that keeps no local scopes runs in its caller's scope,
   // whose values are the caller's to release.
@@ -434,7 +438,9 @@ void op_return() {
   ValueCell* mark = nullptr;
   // Without an open level every cell is treated as a result: copies are harmless.
   leave_argument_level(program, &mark);
-  int32_t depth = program->call_depth - 1;
+  // Results belong to the caller's level, however many loops the RETURN leaves.
+  CallFrame* frame = current_frame;
+  int32_t depth = frame && frame->program == program ? frame->call_depth_at_entry : program->call_depth - 1;
   uint32_t owner_depth = depth > 0 ? static_cast<uint32_t>(depth) : kReturnedToNativeDepth;
   for (ValueCell* cell = program->stack_top; cell && cell != mark; cell = cell->below) {
     detach_result(program, cell, owner_depth);

@@ -453,6 +453,45 @@ TEST_F(Foreach, StructureMembers) {
   structure->flags = 0;
 }
 
+// An array of three structures {A, B} of doubles: the result X$ gets members X.A$ and X.B$
+// that show each element's fields in turn.
+TEST_F(Foreach, StructureArrayGivesTheResultPerElementMembers) {
+  double elements[3][2] = {{1, 2}, {3, 4}, {5, 6}};
+  Variable* array = create_variable(locals, "P$", false);
+  array->flags = kVariableStructure;
+  array->data = elements;
+  array->type_code = sizeof elements[0];
+  array->element_count = 3;
+  Variable* a = create_variable(locals, "P.A%", false);
+  Variable* b = create_variable(locals, "P.B%", false);
+  member_list_add(array, a);
+  member_list_add(array, b);
+  uint32_t offset = 0;
+  for (MemberNode* node = array->members; node; node = node->next, offset += sizeof(double)) {
+    node->type_code = -8;
+    node->offset = offset;
+  }
+  for (bool backward : {false, true}) {
+    trace.clear();
+    Chain chain;
+    build(chain, "P$", "X$", backward, [] { trace.push_back(static_cast<int>(value_of("X.A$") * 10 + value_of("X.B$"))); });
+    vm_run_loop(chain.first);
+    // trace_result adds the structure's own number (0) before each pair.
+    std::vector<int> expected = backward ? std::vector<int>{0, 56, 0, 34, 0, 12} : std::vector<int>{0, 12, 0, 34, 0, 56};
+    EXPECT_EQ(trace, expected) << (backward ? "backward" : "forward");
+    Variable* result = find_variable("X$");
+    ASSERT_NE(result, nullptr);
+    int members = 0;
+    for (MemberNode* node = result->members; node; node = node->next) ++members;
+    EXPECT_EQ(members, 2) << "a later loop does not add members again";
+  }
+  member_list_free(find_variable("X$"));
+  array->data = nullptr;
+  array->element_count = 0;
+  member_list_free(array);
+  array->flags = 0;
+}
+
 TEST_F(Foreach, CollectionsThatNeedAResultRefuseTheLoopWithoutOne) {
   PackedLiteral literal;
   int16_t shorts[2] = {1, 2};

@@ -11,6 +11,7 @@
 
 #include "machine_fixture.h"
 #include "platform/platform.h"
+#include "vm/control_flow.h"
 #include "vm/push_instructions.h"
 
 namespace {
@@ -287,6 +288,46 @@ TEST_F(ProcedureCalls, AllocationsAreReleasedAtTheDepthTheyWereMadeAt) {
   EXPECT_FALSE(is_owned(context, owned_inside));
   EXPECT_TRUE(is_owned(context, kept));
   EXPECT_EQ(context->call_depth, 0);
+}
+
+// RETURN or EXIT inside two nested loops skips both ENDLOOPs: the loops' levels and what
+// they own still go with the call, and a returned text belongs to the caller's level.
+TEST_F(ProcedureCalls, LoopsLeftByReturnOrExitGiveBackTheirLevels) {
+  struct Case {
+    const char* name;
+    BuiltinHandler leave;
+    bool returns_text;
+  } cases[] = {{"RETURN", op_return, true}, {"EXIT", op_exit, false}};
+  for (const Case& row : cases) {
+    Chain chain;
+    callee = chain.procedure("....LOOPS");
+    chain.add(flow::op_initwhile);
+    chain.add(flow::op_initwhile);
+    chain.add(op_own_block);
+    if (row.returns_text) {
+      chain.add(op_make_local_text);
+      with_cache(chain.add(op_pushvar, 0, "L$"));
+    }
+    chain.add(row.leave);
+    chain.add(flow::op_endloop);
+    chain.add(flow::op_endloop);
+    chain.add(op_endproc);
+    stack_save_mark(context);
+    call(context, callee);
+    EXPECT_FALSE(is_owned(context, owned_inside)) << row.name;
+    EXPECT_EQ(context->call_depth, 0) << row.name;
+    if (row.returns_text) {
+      ASSERT_EQ(depth(), 1) << row.name;
+      uint32_t owner = 0;
+      EXPECT_TRUE(is_owned(context, context->stack_top->text, &owner)) << row.name;
+      EXPECT_EQ(owner, kReturnedToNativeDepth) << row.name;
+      EXPECT_STREQ(static_cast<const char*>(context->stack_top->text), "made inside") << row.name;
+    }
+    stack_free_all(context);
+    context->mark_count = 0;
+    exiting_program = nullptr;
+    stop_flag = 0;
+  }
 }
 
 TEST_F(ProcedureCalls, TheLastTrappedErrorIsReadableInsideCalls) {
