@@ -262,7 +262,8 @@ class CompiledFileTest : public ::testing::Test {
       crt::free(raw);
       std::string normalized;
       for (size_t at = 0; at < line.size();) {
-        if (line.compare(at, 2, "0x") == 0) {
+        // Addresses appear as 0x... and, in branch labels, as 0X....
+        if (line.compare(at, 2, "0x") == 0 || line.compare(at, 2, "0X") == 0) {
           size_t end = at + 2;
           while (end < line.size() && std::isxdigit(static_cast<unsigned char>(line[end]))) ++end;
           uint32_t value = static_cast<uint32_t>(std::stoul(line.substr(at + 2, end - at - 2), nullptr, 16));
