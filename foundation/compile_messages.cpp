@@ -26,7 +26,7 @@ FILE* compiler_output_stream = nullptr;
 uint8_t compiler_output_pending_newline = 0;
 char* log_file_name = nullptr;
 
-const char* runtime_version_text = "1.0";
+const char* runtime_version_text = "1.31.0";
 
 // ERROR% is a '%' variable, shared by every program; a missing one is made here.
 // A store that itself reports an error (no memory for the variable) would store again

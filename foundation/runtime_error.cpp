@@ -22,6 +22,7 @@ namespace {
 
 char last_text[1024] = "";
 std::atomic<unsigned> error_count{0};
+std::atomic<unsigned> unhandled_error_count{0};
 
 constexpr const char* kMissing = "<none>";
 
@@ -179,6 +180,7 @@ void runtime_error(const char* message, bool is_warning) {
     store_in_error_variable(report);
     return;
   }
+  if (!is_warning) ++unhandled_error_count;
   write_log_line(place, message);
   if (error_box_enabled) show_error_box(place, report);
   else report_compile_message(nullptr, message, nullptr, -1, false);
@@ -214,3 +216,5 @@ void runtime_fault(const platform::FaultGuard& guard) {
 const char* runtime_error_last_text() { return last_text; }
 
 unsigned runtime_error_count() { return error_count; }
+
+unsigned runtime_unhandled_error_count() { return unhandled_error_count; }

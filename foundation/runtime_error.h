@@ -36,6 +36,9 @@ char* runtime_error_report(const char* message);
 // diagnostics only, the reporter decides nothing by them.
 const char* runtime_error_last_text();
 unsigned runtime_error_count();
+// How many faults (not warnings) were reported outside TRY, where nothing handled them;
+// a run with any ends with a failure status.
+unsigned runtime_unhandled_error_count();
 
 // What the reporter needs of parts built elsewhere. Each entry is null while that part is
 // absent, and the reporter then skips what it would do with it.

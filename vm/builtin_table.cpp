@@ -11,7 +11,9 @@
 #include <utility>
 #include <vector>
 
+#include "compiler/keywords.h"
 #include "foundation/hashes.h"
+#include "library/core/system_builtins.h"
 #include "foundation/runtime_error.h"
 #include "vm/arithmetic.h"
 #include "vm/assignment.h"
@@ -28,6 +30,7 @@
 #include "vm/procedure_call.h"
 #include "vm/push_instructions.h"
 #include "vm/stack_builtins.h"
+#include "vm/startup.h"
 
 namespace {
 
@@ -901,6 +904,7 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_control_flow_handlers();
   register_declaration_handlers();
   register_external_call_handlers();
+  register_system_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
     const BuiltinEntry* entry = builtin_entry(index);
@@ -1046,6 +1050,8 @@ void fill_opcode_handler_table() {
 const BuiltinTableRow& builtin_table_row(int32_t index) { return kRows[index]; }
 
 void register_all_builtins() {
+  init_keyword_and_opcode_tables();
+  reset_start_up_state();
   std::vector<UnitEntry> units = collect_unit_handlers();
   for (int32_t index = 0; index < kBuiltinTableSize; ++index) {
     const BuiltinTableRow& row = kRows[index];

@@ -5,8 +5,8 @@ RunSwitches run_switches = [] {
   RunSwitches switches{};
   switches.error_display = 1;
   switches.status_window = 1;
+  switches.link_level = 1;
   return switches;
 }();
 uint32_t image_run_size = 0;
 const char* image_run_name = nullptr;
-const char* runtime_version_text = "1.31.0";
