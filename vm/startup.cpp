@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "compiler/asm/assembler.h"
 #include "compiler/codegen/code_generator.h"
 #include "compiler/constants.h"
 #include "compiler/driver/compile_and_run.h"
@@ -82,6 +83,7 @@ void apply_switch(const char* token, CommandLine& line) {
   auto is = [token](const char* name) { return std::strcmp(token, name) == 0; };
   if (is("P")) {
     profile_mode = 1;
+    assembler_profiler_mode = 1;
   } else if (is("Y")) {
     memory_tracking = 1;
   } else if (is("M")) {
@@ -98,6 +100,7 @@ void apply_switch(const char* token, CommandLine& line) {
   } else if (is("D")) {
     debug_mode = 1;
     debugger_enabled = 1;
+    assembler_debugger_mode = 1;
   } else if (is("Q")) {
     run_switches.quiet_mode = 1;
   } else if (is("C")) {

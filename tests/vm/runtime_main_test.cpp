@@ -8,6 +8,7 @@
 #include <iterator>
 #include <string>
 
+#include "compiler/asm/assembler.h"
 #include "compiler/codegen/code_generator.h"
 #include "compiler/driver/compile_and_run.h"
 #include "compiler/frontend/statement_compiler.h"
@@ -48,8 +49,11 @@ class RuntimeMainTest : public ::testing::Test {
   void TearDown() override {
     startup_services = {};
     for (const char* name : {"ZRK_ROOT", "ZRK_PROGRAM", "ZRK_MSGBOX_LOG"}) unsetenv(name);
-    run_switches.compile_only = run_switches.makeexe_mode = 0;
+    run_switches = RunSwitches{};
+    run_switches.error_display = run_switches.status_window = 1;
+    run_switches.link_level = 1;
     profile_mode = memory_tracking = debug_mode = debugger_enabled = 0;
+    assembler_profiler_mode = assembler_debugger_mode = 0;
     try_depth = 0;
     std::filesystem::remove_all(folder_);
   }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "compiler/asm/assembler.h"
 #include "compiler/codegen/code_generator.h"
 #include "compiler/driver/compile_and_run.h"
 #include "compiler/frontend/analyzer.h"
@@ -41,6 +42,8 @@ struct Flag {
 };
 const Flag kFlags[] = {
     {"profile", [] { return int32_t{profile_mode}; }, 0},
+    {"asm_profile", [] { return int32_t{assembler_profiler_mode}; }, 0},
+    {"asm_debug", [] { return int32_t{assembler_debugger_mode}; }, 0},
     {"memory", [] { return int32_t{memory_tracking}; }, 0},
     {"compile_only", [] { return int32_t{run_switches.compile_only}; }, 0},
     {"makeexe", [] { return int32_t{run_switches.makeexe_mode}; }, 0},
@@ -65,6 +68,7 @@ void reset_switches() {
   run_switches.error_display = run_switches.status_window = 1;
   run_switches.link_level = 1;
   profile_mode = memory_tracking = debug_mode = debugger_enabled = warn_globals = 0;
+  assembler_profiler_mode = assembler_debugger_mode = 0;
   optimize = 1;
   compile_options.link = 1;
 }
@@ -93,7 +97,11 @@ TEST_F(CommandLineTest, TokensSwitchesAndArguments) {
     bool skip_default;
   };
   const Case cases[] = {
-      {"prog.zrk|D|P", "prog.zrk", {"prog.zrk", "D", "P"}, {{"debug", 1}, {"debugger", 1}, {"profile", 1}}, false},
+      {"prog.zrk|D|P",
+       "prog.zrk",
+       {"prog.zrk", "D", "P"},
+       {{"debug", 1}, {"debugger", 1}, {"asm_debug", 1}, {"profile", 1}, {"asm_profile", 1}},
+       false},
       {"my prog.zrk D P", "my prog.zrk D P", {"my prog.zrk D P"}, {}, false},
       {"", nullptr, {}, {}, false},
       {"p|Y", "p", {"p", "Y"}, {{"memory", 1}}, false},
@@ -118,9 +126,9 @@ TEST_F(CommandLineTest, TokensSwitchesAndArguments) {
       // Switches are compared exactly: other case, blanks or extra letters are arguments only.
       {"p|d|p |PP|nd|M-|x", "p", {"p", "d", "p ", "PP", "nd", "M-", "x"}, {{"compile_only", 1}, {"makeexe", 1}}, false},
       // The first token is the program even when it reads like a switch.
-      {"D|P", "D", {"D", "P"}, {{"profile", 1}}, false},
+      {"D|P", "D", {"D", "P"}, {{"profile", 1}, {"asm_profile", 1}}, false},
       // Empty tokens between separators are skipped.
-      {"|p||D|", "p", {"p", "D"}, {{"debug", 1}, {"debugger", 1}}, false},
+      {"|p||D|", "p", {"p", "D"}, {{"debug", 1}, {"debugger", 1}, {"asm_debug", 1}}, false},
   };
   for (const Case& row : cases) {
     reset_switches();
