@@ -191,7 +191,10 @@ void run_start_script(const char* file_name) {
 
 void define_platform_symbol() {
   const char* symbol = run_switches.target_desktop ? "_WIN32" : "_WIN32_WCE";
-  int32_t slot = define_compile_constant(crt::_strdup(symbol), crt::_strdup(format_text("{%s}", symbol).c_str()));
+  // The name is upper-cased in place and not kept; the value passes to the table.
+  char name[16];
+  std::strcpy(name, symbol);
+  int32_t slot = define_compile_constant(name, crt::_strdup(format_text("{%s}", symbol).c_str()));
   if (slot >= 0 && CompileConstantTable[slot]) CompileConstantTable[slot]->owner = 1;
 }
 
