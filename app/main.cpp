@@ -1,9 +1,33 @@
 // The zrk program: hands its command line to the runtime's start-up.
-#include <cstdio>
+//
+// The runtime reads one command line whose tokens are separated by '|': the program
+// file first, then the switches. Each argument of zrk is one token, so
+//   zrk prog.zrk D P       is the line "prog.zrk|D|P"
+//   zrk "my prog.zrk" W    is the line "my prog.zrk|W" (blanks stay inside a token)
+// A single argument that already holds a '|' is taken as the whole line:
+//   zrk "prog.zrk|D|P"     is the line "prog.zrk|D|P"
+// The exit status is 0 for a run that succeeded, 1 when it ended with an unhandled
+// run-time error or failed to compile, 2 when the named program does not exist.
+#include <string>
 
+#include "platform/kernel/utf.h"
 #include "platform/platform.h"
+#include "vm/startup.h"
+
+namespace {
+
+std::string joined_command_line(int argc, char** argv) {
+  std::string line;
+  for (int index = 1; index < argc; ++index) {
+    if (index > 1) line += '|';
+    line += argv[index];
+  }
+  return line;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  std::fprintf(stderr, "zrk: this build cannot run scripts yet\n");
-  return 2;
+  std::u16string line = platform::utf16_from_utf8(joined_command_line(argc, argv));
+  return runtime_main(GetModuleHandleW(nullptr), nullptr, line.c_str(), 1);
 }

@@ -223,3 +223,4 @@ const char* runtime_error_last_text() { return last_text; }
 unsigned runtime_error_count() { return error_count; }
 
 std::atomic<uint32_t> runtime_errors_unhandled{0};
+unsigned runtime_unhandled_error_count() { return runtime_errors_unhandled; }

@@ -40,6 +40,7 @@ unsigned runtime_error_count();
 // Faults reported outside any TRY (they stopped a procedure); the compile driver watches it
 // to tell start-up that a run failed.
 extern std::atomic<uint32_t> runtime_errors_unhandled;
+unsigned runtime_unhandled_error_count();
 
 // What the reporter needs of parts built elsewhere. Each entry is null while that part is
 // absent, and the reporter then skips what it would do with it.

@@ -13,7 +13,9 @@
 
 #include "compiler/asm/asm_builtins.h"
 #include "compiler/driver/run_builtins.h"
+#include "compiler/keywords.h"
 #include "foundation/hashes.h"
+#include "library/core/system_builtins.h"
 #include "foundation/runtime_error.h"
 #include "library/regex/regex_builtins.h"
 #include "sound/sound_builtins.h"
@@ -37,6 +39,7 @@
 #include "vm/push_instructions.h"
 #include "vm/script_threads.h"
 #include "vm/stack_builtins.h"
+#include "vm/startup.h"
 
 namespace {
 
@@ -919,6 +922,7 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_debugger_link_builtins();
   register_asm_builtins();
   register_run_builtins();
+  register_system_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
     const BuiltinEntry* entry = builtin_entry(index);
@@ -1064,6 +1068,8 @@ void fill_opcode_handler_table() {
 const BuiltinTableRow& builtin_table_row(int32_t index) { return kRows[index]; }
 
 void register_all_builtins() {
+  init_keyword_and_opcode_tables();
+  reset_start_up_state();
   std::vector<UnitEntry> units = collect_unit_handlers();
   for (int32_t index = 0; index < kBuiltinTableSize; ++index) {
     const BuiltinTableRow& row = kRows[index];

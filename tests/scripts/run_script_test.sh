@@ -1,0 +1,75 @@
+#!/bin/sh
+# Runs one script test: zrk runs SCRIPT headless in a fresh folder (a copy of the
+# script's folder), with its message boxes captured, then the capture is compared with
+# SCRIPT's ".expected" file and every named output file "<name>.<file>.expected" with the
+# file <file> the run left. Switches come one per line from an optional "<name>.args",
+# the expected exit status from an optional "<name>.exit" (else 0).
+# Usage: run_script_test.sh ZRK SCRIPT [SECONDS]
+set -u
+zrk=$1
+script=$2
+seconds=${3:-60}
+
+source_dir=$(cd "$(dirname "$script")" && pwd)
+name=$(basename "$script" .zrk)
+work=$(mktemp -d "${TMPDIR:-/tmp}/zrk-script-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cp -R "$source_dir/." "$work/"
+mkdir -p "$work/root"
+
+set -- "$name.zrk"
+if [ -f "$source_dir/$name.args" ]; then
+  while IFS= read -r switch || [ -n "$switch" ]; do
+    [ -n "$switch" ] && set -- "$@" "$switch"
+  done < "$source_dir/$name.args"
+fi
+
+# The program folder (start scripts, logs, reports) is the test's own folder.
+cd "$work" || exit 1
+ZRK_DISPLAY=headless ZRK_CLOCK=virtual ZRK_AUDIO=null ZRK_MSGBOX_LOG="$work/boxes.log" \
+ZRK_ROOT="$work/root" ZRK_PROGRAM="$work/zrk" \
+  timeout -k 5 "$seconds" "$zrk" "$@" > "$work/output.log" 2>&1
+status=$?
+
+failed=0
+if [ "$status" -eq 124 ] || [ "$status" -eq 137 ]; then
+  echo "FAIL: $name timed out after $seconds s"
+  failed=1
+elif [ "$status" -gt 128 ]; then
+  echo "FAIL: $name crashed (signal $((status - 128)))"
+  failed=1
+else
+  expected_status=0
+  [ -f "$source_dir/$name.exit" ] && expected_status=$(tr -d ' \r\n' < "$source_dir/$name.exit")
+  if [ "$status" -ne "$expected_status" ]; then
+    echo "FAIL: $name exited with $status, expected $expected_status"
+    failed=1
+  fi
+fi
+
+touch "$work/boxes.log"
+if [ -f "$source_dir/$name.expected" ]; then
+  if ! diff -u "$source_dir/$name.expected" "$work/boxes.log"; then
+    echo "FAIL: $name: the message boxes differ (expected, then shown)"
+    failed=1
+  fi
+fi
+for expected in "$source_dir/$name".*.expected; do
+  [ -f "$expected" ] || continue
+  file=$(basename "$expected" .expected)
+  file=${file#"$name".}
+  if [ ! -f "$work/$file" ]; then
+    echo "FAIL: $name did not write $file"
+    failed=1
+  elif ! diff -u "$expected" "$work/$file"; then
+    echo "FAIL: $name: $file differs (expected, then written)"
+    failed=1
+  fi
+done
+
+if [ "$failed" -ne 0 ]; then
+  echo "--- what zrk printed:"
+  cat "$work/output.log"
+  exit 1
+fi
+echo "PASS: $name"
