@@ -31,38 +31,7 @@ char* debug_file_name = nullptr;
 
 namespace {
 
-constexpr uint32_t kValueCharacters = 1024;
 constexpr size_t kShownTextLength = 128;
-
-std::u16string wide(const char* text) {
-  char16_t* converted = to_wide(text);
-  std::u16string result = converted ? converted : u"";
-  crt::free(converted);
-  return result;
-}
-
-HKEY open_key(const char* name, bool create) {
-  HKEY key = nullptr;
-  std::u16string subkey = wide(name);
-  LONG status = create ? RegCreateKeyExW(HKEY_CURRENT_USER, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr)
-                       : RegOpenKeyExW(HKEY_CURRENT_USER, subkey.c_str(), 0, KEY_ALL_ACCESS, &key);
-  return status == ERROR_SUCCESS ? key : nullptr;
-}
-
-bool read_value(HKEY key, const char* name, std::string* text) {
-  char16_t buffer[kValueCharacters + 1] = {};
-  DWORD type = 0;
-  DWORD bytes = kValueCharacters * sizeof(char16_t);
-  if (RegQueryValueExW(key, wide(name).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes) != ERROR_SUCCESS) {
-    return false;
-  }
-  if (text) {
-    char* narrow = to_narrow(buffer);
-    *text = narrow ? narrow : "";
-    crt::free(narrow);
-  }
-  return true;
-}
 
 void delete_link_values() {
   for (const char* name : {"RUNNING", "IDE", "RUNTIME"}) debugger_delete_value(kDebuggerKey, name);
@@ -253,49 +222,14 @@ bool takes_argument(const std::string& command) { return command == "LOCALSTACK"
 
 }  // namespace
 
-bool debugger_key_exists(const char* key) {
-  DWORD start = GetTickCount();
-  for (;;) {
-    if (HKEY opened = open_key(key, false)) {
-      RegCloseKey(opened);
-      return true;
-    }
-    if (GetTickCount() - start >= 1000) return false;
-    ScriptLockYield waiting;
-    Sleep(100);
-  }
-}
-
-void debugger_set_value(const char* name, const char* text) {
-  HKEY key = open_key(kDebuggerKey, true);
-  if (!key) return;
-  std::u16string value = wide(text);
-  RegSetValueExW(key, wide(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                 static_cast<DWORD>((value.size() + 1) * sizeof(char16_t)));
-  RegCloseKey(key);
-}
-
-void debugger_delete_value(const char* key_name, const char* name) {
-  HKEY key = open_key(key_name, false);
-  if (!key) return;
-  RegDeleteValueW(key, wide(name).c_str());
-  RegCloseKey(key);
-}
-
-bool debugger_read_value(const char* name, std::string* text) {
-  HKEY key = open_key(kDebuggerKey, false);
-  if (!key) return false;
-  bool read = read_value(key, name, text);
-  RegCloseKey(key);
-  return read;
-}
-
 bool debugger_poll_commands(const char* file, int32_t line, uint32_t, bool query_only) {
-  HKEY key = open_key(kDebuggerKey, true);
-  std::string command_line;
-  bool has_command = key && read_value(key, "IDE", &command_line);
-  bool attached = key && read_value(key, "RUNNING", nullptr);
-  if (key) RegCloseKey(key);
+  char* command = debugger_read_value(kDebuggerKey, "IDE");
+  char* running = debugger_read_value(kDebuggerKey, "RUNNING");
+  const bool has_command = command != nullptr;
+  const bool attached = running != nullptr;
+  std::string command_line = command ? command : "";
+  crt::free(command);
+  crt::free(running);
   if (!attached) end_debugged_thread();
   if (!has_command) return false;
   debugger_delete_value(kDebuggerKey, "IDE");

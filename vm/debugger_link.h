@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "vm/debugger_values.h"
+
 struct Variable;
 
 // 0 run, 1 step over, 2 step into.
@@ -13,16 +15,6 @@ extern uint32_t step_mode;
 extern uint32_t last_break_line;
 extern uint32_t last_break_poll_time;
 extern char* debug_file_name;
-
-// True when HKCU\key opens; a missing key is retried every 100 ms for up to a second.
-bool debugger_key_exists(const char* key);
-// Sets the value (REG_SZ, UTF-16 with its terminator) under the debugger key.
-void debugger_set_value(const char* name, const char* text);
-// Deletes the value when the key opens.
-void debugger_delete_value(const char* key, const char* name);
-// Reads a value of the debugger key as 8-bit text (at most 1,024 characters); false when
-// it cannot be read.
-bool debugger_read_value(const char* name, std::string* text);
 
 // Reads and runs one command line of "IDE"; true when a command let the program go on.
 // Resuming commands are ignored with query_only. A vanished debugger ends the thread.

@@ -5,6 +5,7 @@
 
 #include "foundation/conversion.h"
 #include "foundation/runtime_error.h"
+#include "foundation/script_lock.h"
 #include "platform/platform.h"
 
 namespace {
@@ -32,7 +33,11 @@ bool debugger_key_exists(const char* key) {
   // Ten waits of 100 ms: Sleep moves a virtual clock too, so this ends under either clock.
   for (int attempt = 0; attempt <= 10; ++attempt) {
     if (key_opens(key)) return true;
-    if (attempt < 10) Sleep(100);
+    if (attempt < 10) {
+      // Another script thread may run while this one waits for the debugger.
+      ScriptLockYield waiting;
+      Sleep(100);
+    }
   }
   return false;
 }

@@ -23,7 +23,7 @@
 #include "foundation/string_helpers.h"
 #include "foundation/variable_store.h"
 #include "foundation/variables.h"
-#include "vm/breakpoints.h"
+#include "compiler/debug/breakpoints.h"
 #include "vm/builtin_table.h"
 #include "vm/debugger_values.h"
 #include "vm/teardown.h"
@@ -389,6 +389,8 @@ int runtime_main(HINSTANCE instance, HINSTANCE, const char16_t* command_line, in
   module_path = nullptr;
 
   int status = kExitSuccess;
+  // Only the compile of this run's program decides the status, not one of an earlier run.
+  compile_error_count = 0;
   unsigned errors_before = runtime_unhandled_error_count();
   if (program) {
     if (!file_exists(program)) {

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+// The reports it writes are the profiler's.
+#include "vm/profiler.h"
+
 // Services of parts built elsewhere that teardown calls; null while a part is absent.
 struct TeardownServices {
   void (*remove_all_event_bindings)();  // every program's event bindings
@@ -19,9 +22,3 @@ void runtime_shutdown();
 // the opcode names, event bindings and runtime-wide texts, and writes "profile.txt" and
 // "memory.txt" in the program folder when profiling or memory tracking was on.
 void runtime_teardown();
-
-// The two reports: each writes its list at path (oldest record first, then a totals line)
-// and frees the records. A file that cannot be created skips the report (the records are
-// freed all the same). True when the file was written.
-bool write_profile_report(const char* path);
-bool write_memory_report(const char* path);

@@ -3,6 +3,10 @@
 #include "compiler/debug/breakpoints.h"
 
 #include <cstring>
+#include <string>
+
+#include "foundation/conversion.h"
+#include "foundation/numbers.h"
 
 #include "platform/platform.h"
 
@@ -58,11 +62,35 @@ void breakpoints_remove_flagged(const char* file) {
 }
 
 void breakpoints_clear() {
-  BreakpointTable& table = breakpoint_table;
-  for (int32_t index = 0; index < table.count; ++index) {
-    if (table.entries[index].file) free_slot(table.entries[index]);
+  // Every slot: a list handed over with a trailing file keeps it past the count.
+  for (BreakpointEntry& entry : breakpoint_table.entries) {
+    if (entry.file) free_slot(entry);
   }
-  table.count = 0;
+  breakpoint_table.count = 0;
+}
+
+int32_t breakpoints_from_text(const char* text) {
+  breakpoints_clear();
+  if (text == nullptr) return 0;
+  BreakpointTable& table = breakpoint_table;
+  // Tokens as strtok gives them: empty ones between two '|' do not count.
+  std::string copy(text);
+  bool want_file = true;
+  for (char* token = std::strtok(copy.data(), "|"); token; token = std::strtok(nullptr, "|")) {
+    if (table.count >= kBreakpointSlots) break;
+    BreakpointEntry& entry = table.entries[table.count];
+    if (want_file) {
+      crt::free(entry.file);
+      entry.file = crt::_strlwr(crt::_strdup(token));
+    } else {
+      entry.line = static_cast<uint32_t>(truncate_to_int(text_to_number(token)));
+      entry.flag = 0;
+      ++table.count;
+      if (table.count < kBreakpointSlots) free_slot(table.entries[table.count]);
+    }
+    want_file = !want_file;
+  }
+  return table.count;
 }
 
 BreakpointEntry* breakpoint_find(const char* file, uint32_t line) {

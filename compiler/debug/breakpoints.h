@@ -30,5 +30,11 @@ void breakpoints_remove_flagged(const char* file);
 // Frees every entry's name; the table is empty.
 void breakpoints_clear();
 
+// Replaces the table with the breakpoints of a "file|line|file|line..." text: each file
+// name is stored lower-cased, each line read as a number and truncated. A trailing file
+// without its line is left in the slot after the last counted entry; pairs past the
+// table's size are dropped. Returns the new count.
+int32_t breakpoints_from_text(const char* text);
+
 // The entry whose line and file match, searched from the last to the first; null if none.
 BreakpointEntry* breakpoint_find(const char* file, uint32_t line);

@@ -269,6 +269,8 @@ ProgramContext* drive(DriverRun& run, const char* text, uint8_t compile_only, ui
   analyzer_reset();
   statement_compiler_reset();
   compile_options.link = run_switches.link_level;
+  // An icon named on the command line stands; #ICON only fills an empty one.
+  if (run_switches.icon_file) compile_options.icon_file = crt::_strdup(run_switches.icon_file);
   warnings_enabled = run_switches.warnings;
   compile_error_count = 0;
   compile_warning_count = 0;

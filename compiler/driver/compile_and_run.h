@@ -68,7 +68,6 @@ struct RunSwitches {
   uint32_t quiet_mode;          // "Q" and the QuietMode built-in
   int32_t link_level;           // "NL" 0, "L1" 1 (initially), "LM" 999
   char* executable_name;        // "M-" text, or the makeexe built-in's name
-  int32_t link_level;           // "NL" 0, "L1" 1 (the default), "LM" 999: the linker's level limit
   char* icon_file;              // "I-" text: the analyzer's icon file, which #ICON then leaves alone
 };
 extern RunSwitches run_switches;

@@ -153,8 +153,7 @@ TEST_F(DebuggerLink, ADebuggerThatGoesAwayEndsTheProgramThread) {
     EXPECT_EQ(transcript, "\\nBREAK\\nmain.zrk\\n11\ngone\n") << ending;
     EXPECT_EQ(exit_code, 0u) << ending;  // ended at the stop, without returning
     EXPECT_EQ(trace, std::vector<int>{10}) << ending;
-    std::string value;
-    EXPECT_FALSE(debugger_read_value("RUNNING", &value)) << ending;
+    EXPECT_EQ(debugger_read_value(kDebuggerKey, "RUNNING"), nullptr) << ending;
     breakpoints_clear();
   }
 }

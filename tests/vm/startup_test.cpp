@@ -26,7 +26,7 @@
 #include "foundation/value_ownership.h"
 #include "foundation/variables.h"
 #include "platform/platform.h"
-#include "vm/breakpoints.h"
+#include "compiler/debug/breakpoints.h"
 #include "vm/debugger_values.h"
 #include "vm/startup.h"
 
@@ -222,16 +222,16 @@ TEST(Breakpoints, PairsFromTheDebuggersText) {
   for (const Case& row : cases) {
     int32_t count = breakpoints_from_text(row.text);
     ASSERT_EQ(count, static_cast<int32_t>(row.entries.size())) << row.text;
-    EXPECT_EQ(breakpoint_count, count);
+    EXPECT_EQ(breakpoint_table.count, count);
     for (size_t index = 0; index < row.entries.size(); ++index) {
-      EXPECT_STREQ(breakpoint_table[index].file_name, row.entries[index].first.c_str()) << row.text;
-      EXPECT_EQ(breakpoint_table[index].line, row.entries[index].second) << row.text;
-      EXPECT_EQ(breakpoint_table[index].one_shot, 0) << row.text;
+      EXPECT_STREQ(breakpoint_table.entries[index].file, row.entries[index].first.c_str()) << row.text;
+      EXPECT_EQ(breakpoint_table.entries[index].line, row.entries[index].second) << row.text;
+      EXPECT_EQ(breakpoint_table.entries[index].flag, 0) << row.text;
     }
     if (row.uncounted_file) {
-      EXPECT_STREQ(breakpoint_table[count].file_name, row.uncounted_file) << row.text;
+      EXPECT_STREQ(breakpoint_table.entries[count].file, row.uncounted_file) << row.text;
     } else {
-      EXPECT_EQ(breakpoint_table[count].file_name, nullptr) << row.text;
+      EXPECT_EQ(breakpoint_table.entries[count].file, nullptr) << row.text;
     }
   }
   breakpoints_clear();
@@ -241,10 +241,10 @@ TEST(Breakpoints, ListsBeyondTheTableAreCut) {
   std::string text;
   for (int pair = 0; pair < kBreakpointSlots + 200; ++pair) text += "f.zrk|" + std::to_string(pair + 1) + "|";
   EXPECT_EQ(breakpoints_from_text(text.c_str()), kBreakpointSlots);
-  EXPECT_EQ(breakpoint_table[kBreakpointSlots - 1].line, static_cast<uint32_t>(kBreakpointSlots));
+  EXPECT_EQ(breakpoint_table.entries[kBreakpointSlots - 1].line, static_cast<uint32_t>(kBreakpointSlots));
   breakpoints_clear();
-  EXPECT_EQ(breakpoint_count, 0);
-  EXPECT_EQ(breakpoint_table[0].file_name, nullptr);
+  EXPECT_EQ(breakpoint_table.count, 0);
+  EXPECT_EQ(breakpoint_table.entries[0].file, nullptr);
 }
 
 // A device root of its own, so the registry the debugger writes is the test's.
@@ -271,19 +271,19 @@ TEST_F(DebuggerValueTest, LongBreakpointListsArriveWhole) {
   for (int pair = 1; pair <= 400; ++pair) text += "Module.zrk|" + std::to_string(pair) + "|";
   debugger_set_value("IDE", text.c_str());
   read_debugger_breakpoints();
-  ASSERT_EQ(breakpoint_count, 400);
-  EXPECT_STREQ(breakpoint_table[0].file_name, "module.zrk");
-  EXPECT_EQ(breakpoint_table[399].line, 400u);
+  ASSERT_EQ(breakpoint_table.count, 400);
+  EXPECT_STREQ(breakpoint_table.entries[0].file, "module.zrk");
+  EXPECT_EQ(breakpoint_table.entries[399].line, 400u);
   // The value is taken: a second read finds none.
   EXPECT_EQ(debugger_read_value(kDebuggerKey, "IDE"), nullptr);
   read_debugger_breakpoints();
-  EXPECT_EQ(breakpoint_count, 0);
+  EXPECT_EQ(breakpoint_table.count, 0);
 }
 
 TEST_F(DebuggerValueTest, NoDebuggerKeyMeansNoBreakpoints) {
   breakpoints_from_text("kept.zrk|3");
   read_debugger_breakpoints();
-  EXPECT_EQ(breakpoint_count, 1) << "without the key the table is left as it was";
+  EXPECT_EQ(breakpoint_table.count, 1) << "without the key the table is left as it was";
   EXPECT_FALSE(debugger_key_exists(kDebuggerKey));
 }
 

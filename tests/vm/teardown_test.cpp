@@ -11,7 +11,7 @@
 
 #include "foundation/runtime_memory.h"
 #include "platform/platform.h"
-#include "vm/profile_records.h"
+#include "vm/profiler.h"
 #include "vm/teardown.h"
 
 namespace {
