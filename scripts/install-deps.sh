@@ -19,6 +19,8 @@ PACKAGES=(
   # Sound tests: independent decoders (sox, oggdec, libxmp) and real modules and Ogg
   # files shipped by Debian packages.
   sox vorbis-tools libxmp-dev:i386 tecnoballz-data sound-theme-freedesktop
+  # The benchmark that compares the machine with Lua (bench/versus_lua).
+  lua5.4 bc
 )
 
 SUDO=""
