@@ -84,7 +84,9 @@ void emit_instruction_node(InstructionNode** list_tail, BuiltinHandler handler, 
   node->operand = operand;
   node->handler = handler;
   node->opcode = opcode;
-  if (link || emit_scope_key || name_operand || flags || kind) {
+  // A node with a text may name a variable or procedure: its extension holds what the
+  // name resolves to, so running it again needs no lookup.
+  if (link || emit_scope_key || name_operand || flags || kind || text) {
     InstructionExtension* extension = ensure_extension(emit_pool, node);
     if (extension) {
       extension->name_operand = name_operand ? interned_copy(name_operand) : nullptr;

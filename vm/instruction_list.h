@@ -9,7 +9,7 @@
 #include "foundation/runtime_memory.h"
 
 // Appends a zeroed node from emit_pool after *list_tail and makes it the tail. A text is
-// copied (with its hash_name); an extension is made when link, emit_scope_key,
+// copied (with its hash_name); an extension is made when text, link, emit_scope_key,
 // name_operand, flags or kind is non-zero, and a link marks its target as a jump target.
 // name_operand is interned lower-case; the caller's text is left as it was.
 void emit_instruction_node(InstructionNode** list_tail, BuiltinHandler handler, const char* text, double operand,
