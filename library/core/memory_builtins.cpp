@@ -82,8 +82,9 @@ void give_block(Variable* variable, void* block, int32_t type_code, uint32_t ext
   stack_push_number(current_program, variable->type_code != 0 ? 1 : 0);
 }
 
-void builtin_new() {
-  int32_t type_code = pop_truncated();
+// new and wnew: the variable's old value goes and a zeroed block of size x count bytes
+// takes its place.
+void make_variable_block(uint32_t size, uint32_t count, int32_t type_code, uint32_t extra_flags) {
   Variable* variable = pop_variable_argument();
   if (!variable) {
     stack_push_number(current_program, 0);
@@ -92,21 +93,18 @@ void builtin_new() {
   variable_release(current_program, variable, true, false);
   variable->data = nullptr;
   variable->flags &= ~(kVariableOwnsData | kVariableAdopted | kVariableWideText);
-  give_block(variable, tracked_block(type_size(type_code), 1), type_code, 0);
+  give_block(variable, tracked_block(size, count), type_code, extra_flags);
+}
+
+void builtin_new() {
+  int32_t type_code = pop_truncated();
+  make_variable_block(type_size(type_code), 1, type_code, 0);
 }
 
 void builtin_wnew() {
   int32_t characters = pop_truncated();
-  Variable* variable = pop_variable_argument();
-  if (!variable) {
-    stack_push_number(current_program, 0);
-    return;
-  }
-  variable_release(current_program, variable, true, false);
-  variable->data = nullptr;
-  variable->flags &= ~(kVariableOwnsData | kVariableAdopted | kVariableWideText);
   uint32_t count = characters < 0 ? 0u - static_cast<uint32_t>(characters) : static_cast<uint32_t>(characters);
-  give_block(variable, tracked_block(count, 2), characters * 2, kVariableWideText);
+  make_variable_block(count, 2, characters * 2, kVariableWideText);
 }
 
 void builtin_resize() {
