@@ -372,6 +372,22 @@ const RunCase kRunCases[] = {
      {"ababab"}},
     {"declared_function_without_procedures", "#DECLARE absolute \"libc.so.6\" \"abs\" 1 1\nrecord(absolute(-4));\n",
      {"4"}},
+    // The source ends without ";" after its last END.
+    {"else_if_chain",
+     "proc main\n  for (i%, 1, 4)\n    if (i% == 1)\n      record(\"one\");\n    else if (i% == 2)\n      record(\"two\");\n"
+     "    else if (i% == 3) record(\"three\");\n    else\n      record(\"other\");\n    end;\n  end;\nend",
+     {"one", "two", "three", "other"}},
+    {"variadic_called_with_arguments",
+     "nproc many\n  record(\"many\");\nend;\nnfunc seven\n  return(7);\nend;\n"
+     "proc main\n  many(2, 0);\n  many();\n  record(seven(1, 2, 3));\nend;\n",
+     {"many", "many", "7"}},
+    {"results_namespaces_and_case",
+     "func divmod(a%, b%):2\n  return(a% div b%, a% mod b%);\nend;\n"
+     "#namespace util\nfunc twice(x%)\n  return(x% * 2);\nend;\n#endnamespace\n"
+     "proc main\n  q%, r% = divmod(17, 5);\n  record(q%);\n  record(r%);\n  record(::util twice(21));\n"
+     "  case (q% + r%)\n    4: record(\"four\");\n    5: record(\"five\");\n    default: record(\"other\");\n  end;\n"
+     "end\n",
+     {"3", "2", "42", "five"}},
 };
 
 class RunProgram : public CodegenTest,
