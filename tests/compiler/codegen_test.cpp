@@ -254,6 +254,24 @@ TEST_F(CodegenTest, AddressOfALaterProcedureIsFilledAtTheEnd) {
   EXPECT_EQ(errors(), "");
 }
 
+TEST_F(CodegenTest, CallsOfAnNprocWithAnyInputCountReachItsHead) {
+  // Called before and after its head, with arguments it was not declared with.
+  generate(word_list({"\xE0MANY(2,0)", "\xEA   MANY(0,0)", "__ENDDECL2", "END", "\xE0MANY(3,0)"}));
+  EXPECT_EQ(errors(), "");
+  std::vector<InstructionNode*> calls;
+  InstructionNode* head = nullptr;
+  for (InstructionNode* node = instruction_list_first(tail); node; node = node->next) {
+    if (node->opcode == 84 || node->opcode == 1) head = node;
+    if (node->text && std::string(node->text) == "MANY(0,0)" && node != head) calls.push_back(node);
+  }
+  ASSERT_NE(head, nullptr);
+  ASSERT_EQ(calls.size(), 2u);
+  for (InstructionNode* call : calls) {
+    ASSERT_NE(call->extension, nullptr);
+    EXPECT_EQ(call->extension->link, head);
+  }
+}
+
 TEST_F(CodegenTest, DeclarationLeavesSevenDataNodesThatRunAsNothing) {
   generate(word_list({"#DECLARE", "absolute", "abs", "libc.so.6", "1", "1"}));
   EXPECT_EQ(opcodes(), (std::vector<uint32_t>{0, 177, 0, 0, 0, 0, 0, 0, 2}));
@@ -379,8 +397,10 @@ const RunCase kRunCases[] = {
      {"one", "two", "three", "other"}},
     {"variadic_called_with_arguments",
      "nproc many\n  record(\"many\");\nend;\nnfunc seven\n  return(7);\nend;\n"
-     "proc main\n  many(2, 0);\n  many();\n  record(seven(1, 2, 3));\nend;\n",
-     {"many", "many", "7"}},
+     "forward nproc later\n"
+     "proc main\n  many(2, 0);\n  many();\n  record(seven(1, 2, 3));\n  later(4, 5);\nend;\n"
+     "nproc later\n  record(\"later\");\nend;\n",
+     {"many", "many", "7", "later"}},
     {"results_namespaces_and_case",
      "func divmod(a%, b%):2\n  return(a% div b%, a% mod b%);\nend;\n"
      "#namespace util\nfunc twice(x%)\n  return(x% * 2);\nend;\n#endnamespace\n"
