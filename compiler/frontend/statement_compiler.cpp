@@ -188,7 +188,7 @@ CallTarget find_call_target(char** source, const std::string& name, int32_t argu
         target.index = index;
         bool on_self = object.empty() || object == "SELF" || object == "SELF$";
         target.marker = in_inherited ? kInheritedCallMarker : on_self ? kSelfCallMarker : kObjectCallMarker;
-        if (!on_self) target.prefix = object + ".";
+        if (!on_self) target.prefix = object_variable(object) + ".";
         target.private_outside = !on_self && ProcedureTable[index]->private_;
         return target;
       }

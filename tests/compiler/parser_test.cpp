@@ -113,6 +113,9 @@ TEST_F(ParserTest, SmallSourcesGiveTheirWords) {
       {"sq$.draw(1);", "FIRST_OP __SAVESP2 1 <E5>SQ$.DRAW;1"},
       {"sq.draw();", "FIRST_OP __SAVESP2 <E5>SQ$.DRAW;1"},
       {"x% = sq$.area() + 1;", "FIRST_OP <FB>X% __SAVESP2 <E5>SQ$.AREA;1 1 + ="},
+      {"#class C\npublic proc d\nend;\nproc p\nother.d();\nend;\n#endclass",
+       "#CLASS  C <E9>   __CLASSCODE_C.__INIT(0,0) __ENDDECL END <E9>   __CLASSCODE_C.D(0,0) __ENDDECL FIRST_OP END "
+       "<E9>_  __CLASSCODE_C.P(0,0) __ENDDECL FIRST_OP <E5>OTHER$.__CLASSCODE_C.D(0,0) END"},
   };
   for (const Row& row : rows) {
     TearDown();
