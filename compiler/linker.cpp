@@ -65,6 +65,14 @@ int32_t find_record(ProcedureRecord** table, int32_t count, const char* name) {
   return -1;
 }
 
+// The record a call or address word refers to.
+int32_t find_referenced_record(ProcedureRecord** table, int32_t count, const char* signature) {
+  for (int32_t index = 0; index < count; ++index) {
+    if (procedure_reference_matches(table[index], signature)) return index;
+  }
+  return -1;
+}
+
 // A new record for a start or forward word; -1 after a compile error when the table is full.
 int32_t new_record(ProcedureRecord** table, int32_t* count, const CodeListNode* word) {
   if (*count >= kLinkProcedureSlots) {
@@ -127,7 +135,7 @@ CodeListNode* record_pass(CodeListNode* first, ProcedureRecord** table, int32_t*
                !is_variable(word->text) && word->text[0] != '&') {
       continue;
     } else if (kind == 0xE0) {
-      int32_t found = find_record(table, *count, word->text + 1);
+      int32_t found = find_referenced_record(table, *count, word->text + 1);
       if (found >= 0) add_link_usage(found, -1, word);
     } else if (std::strcmp(word->text, "#NAMESPACE") == 0) {
       if (word->next == nullptr) break;
@@ -154,7 +162,7 @@ CodeListNode* record_pass(CodeListNode* first, ProcedureRecord** table, int32_t*
     } else if (is_variable(word->text)) {
       end_one_shot();
     } else if (word->text[0] == '&' && std::strcmp(word->text, "&") != 0 && std::strcmp(word->text, "&=") != 0) {
-      int32_t found = find_record(table, *count, word->text + 1);
+      int32_t found = find_referenced_record(table, *count, word->text + 1);
       if (found >= 0) add_link_usage(found, -1, word);
       end_one_shot();
     } else {
@@ -237,6 +245,20 @@ const char* file_part(const char* name) {
 }  // namespace
 
 int32_t link_usage_count() { return usage_count; }
+
+bool procedure_reference_matches(const ProcedureRecord* record, const char* signature) {
+  if (record == nullptr || record->name == nullptr || signature == nullptr) return false;
+  if (std::strcmp(record->name, signature) == 0) return true;
+  if (!record->returns_value) return false;
+  const char* record_open = std::strchr(record->name, '(');
+  const char* record_comma = std::strchr(record->name, ',');
+  const char* open = std::strchr(signature, '(');
+  const char* comma = std::strchr(signature, ',');
+  if (!record_open || !record_comma || !open || !comma) return false;
+  const size_t name_length = static_cast<size_t>(record_open - record->name);
+  return static_cast<size_t>(open - signature) == name_length &&
+         std::strncmp(record->name, signature, name_length) == 0 && std::strcmp(record_comma, comma) == 0;
+}
 
 int32_t find_link_usage(int32_t procedure_index, int32_t builtin_index, uint32_t namespace_hash) {
   for (int32_t index = 0; index < usage_count; ++index) {

@@ -14,7 +14,7 @@ struct ProcedureRecord {
   InstructionNode* start;      // filled by the code generator or the reader
   uint8_t spare;
   uint8_t parameter_count;
-  uint8_t returns_value;
+  uint8_t returns_value;       // set for NPROC and NFUNC heads: any input count calls them
   uint8_t single_occurrence;   // 0 once a second start word of the name was seen
   uint8_t keep;                // never removed
   uint8_t underscore;
@@ -40,6 +40,10 @@ constexpr int32_t kLinkNamespaceDepth = 64;
 // to compile_options.link passes. The list's (possibly new) last word, with declaration
 // words appended; null when every word was removed.
 CodeListNode* link_word_list(const char* file_name, CodeListNode* words);
+
+// True when a call word's signature "NAME(in,out)" names the record: the same text, or
+// for a record that takes any input count, the same name and output part.
+bool procedure_reference_matches(const ProcedureRecord* record, const char* signature);
 
 // Records a reference under the current namespace unless an equal one exists. Returns
 // its index, or -1 after a compile error when the table is full.

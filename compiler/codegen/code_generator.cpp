@@ -385,6 +385,9 @@ InstructionNode* generate_code(const char* file_name, ProgramContext* program, C
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
       }
       state->head_names.insert(name);
+      if (kind == 0xEA || kind == 0xC4) {
+        if (std::string key = variadic_call_key(name.c_str()); !key.empty()) state->variadic_heads.emplace(key, name);
+      }
     }
   }
   const int32_t word_count = code_list_position(last_word);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "compiler/code_list.h"
@@ -114,6 +115,9 @@ struct GeneratorState {
   // Names of every procedure head in the word list: a call or address of one defined
   // further on is resolved at the end.
   std::unordered_set<std::string> head_names;
+  // NPROC and NFUNC heads by name and output part ("NAME,out)"): a call with any input
+  // count names the head.
+  std::unordered_map<std::string, std::string> variadic_heads;
 
   uint32_t namespace_hash;
   uint32_t namespace_saved;
@@ -168,6 +172,8 @@ void handle_external_call(GeneratorState& state, int32_t index);
 // Index of the record of name (newest first); -1 when none; below -1 the negated address of
 // a procedure of another loaded program.
 int32_t find_procedure_record(GeneratorState& state, const char* name);
+// "NAME(in,out)" without its input count: "NAME,out)"; empty for a text of another form.
+std::string variadic_call_key(const char* signature);
 // The main entry and the call targets left open, after the last word.
 void resolve_calls(GeneratorState& state);
 

@@ -131,8 +131,24 @@ void handle_object_call(GeneratorState& state, const char* text) {
 
 bool defined_later(const GeneratorState& state, const char* name) { return state.head_names.count(name) != 0; }
 
-void handle_call(GeneratorState& state, uint8_t kind, const char* name) {
+// The record a call names; an NPROC or NFUNC answers to any input count.
+int32_t find_called_record(GeneratorState& state, const char* name) {
   const int32_t found = find_procedure_record(state, name);
+  if (found != -1) return found;
+  const int32_t count = state.procedure_count ? *state.procedure_count : 0;
+  for (int32_t index = count - 1; index >= 0; --index) {
+    if (procedure_reference_matches(state.procedures[index], name)) return index;
+  }
+  return -1;
+}
+
+void handle_call(GeneratorState& state, uint8_t kind, const char* name) {
+  const int32_t found = find_called_record(state, name);
+  if (found == -1) {
+    // An NPROC or NFUNC defined further on: the call names its head.
+    auto head = state.variadic_heads.find(variadic_call_key(name));
+    if (head != state.variadic_heads.end()) name = head->second.c_str();
+  }
   if (kind == 0xE0) {
     if (found >= 0) {
       emit_op(state, kCall, state.procedures[found]->name);
@@ -172,6 +188,13 @@ void report_unresolved(GeneratorState& state, const InstructionNode* node) {
 }
 
 }  // namespace
+
+std::string variadic_call_key(const char* signature) {
+  const char* open = std::strchr(signature, '(');
+  const char* comma = open ? std::strchr(open, ',') : nullptr;
+  if (!comma) return std::string();
+  return std::string(signature, open) + comma;
+}
 
 int32_t find_procedure_record(GeneratorState& state, const char* name) {
   const int32_t count = state.procedure_count ? *state.procedure_count : 0;

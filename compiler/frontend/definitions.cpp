@@ -266,7 +266,10 @@ void compile_object(char** source, char* kind, CodeListNode** input, CodeListNod
   if (*kind != 'y') compile_error(*source, "Class \"" + std::string(class_word->text) + "\" not found", class_word);
   if (!read_token(*source, kind, input)) return;
   CodeListNode* object = *input;
-  emit_word(output, object->text, object);
+  // The object lives in a variable of its name: "sq" is the variable SQ$.
+  std::string variable = object->text;
+  if (variable.empty() || (variable.back() != '$' && variable.back() != '%')) variable += '$';
+  emit_word(output, variable, object);
   emit_word(output, "__class", object);
   emit_word(output, "__SAVESP2", object);
   read_token(*source, kind, input);
@@ -276,7 +279,7 @@ void compile_object(char** source, char* kind, CodeListNode** input, CodeListNod
     compile_argument_list(source, kind, input, output, &arguments);
     pending_outputs = saved;
   }
-  emit_word(output, object->text, object);
+  emit_word(output, variable, object);
   emit_word(output, "__classcreate", object);
 }
 

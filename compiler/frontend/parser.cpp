@@ -85,7 +85,7 @@ bool is_statement_boundary(char kind, const CodeListNode* node) {
 // procedure headers and the class and namespace directives.
 bool needs_no_separator(char first_kind, const CodeListNode* first) {
   if (std::strchr("1234ekESSsiUu`", first_kind) != nullptr) return true;
-  for (Keyword word : {Keyword::If, Keyword::Else, Keyword::While, Keyword::For, Keyword::Foreach,
+  for (Keyword word : {Keyword::If, Keyword::ElseIfMarker, Keyword::Else, Keyword::While, Keyword::For, Keyword::Foreach,
                        Keyword::ForeachRev, Keyword::Repeat, Keyword::Case, Keyword::Try, Keyword::Except,
                        Keyword::Finally}) {
     if (word_is(first, word)) return true;

@@ -69,7 +69,9 @@ bool include_file(AnalyzerCall& call, const std::string& written) {
     found = file_exists(chosen.c_str()) != 0;
   }
 
-  char* full = resolve_program_relative_path(chosen.c_str());
+  // A candidate found as written is read as written: a relative host path names the
+  // working folder's file, not one under the program's folder.
+  char* full = found ? crt::_strdup(chosen.c_str()) : resolve_program_relative_path(chosen.c_str());
   int32_t size = 0;
   char* text = full ? read_file_to_buffer(full, &size, 0, -1) : nullptr;
   if (text == nullptr) {

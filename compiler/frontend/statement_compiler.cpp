@@ -87,7 +87,22 @@ void split_dotted(const std::string& name, std::string* object, std::string* met
   }
 }
 
-void compile_call(char** source, char* kind, CodeListNode** input, CodeListNode** output);
+// The variable that holds an object: the name as written when it is a variable already,
+// else the name with "$".
+std::string object_variable(const std::string& object) {
+  if (!object.empty() && (object.back() == '$' || object.back() == '%')) return object;
+  return object + "$";
+}
+
+// A dotted call name with its object part as the object's variable ("OBJ.M" -> "OBJ$.M").
+std::string with_object_variable(const std::string& name) {
+  const size_t dot = name.find('.');
+  if (dot == std::string::npos || dot == 0) return name;
+  return object_variable(name.substr(0, dot)) + name.substr(dot);
+}
+
+void compile_call(char** source, char* kind, CodeListNode** input, CodeListNode** output,
+                  const std::string* called_name = nullptr);
 void compile_variable_statement(char** source, char* kind, CodeListNode** input, CodeListNode** output);
 
 // Keyword effects that come before the call form (blocks, loops, declarations).
@@ -171,16 +186,16 @@ CallTarget find_call_target(char** source, const std::string& name, int32_t argu
                                           false);
         if (index < 0) continue;
         target.index = index;
-        bool on_self = object.empty() || object == "SELF";
+        bool on_self = object.empty() || object == "SELF" || object == "SELF$";
         target.marker = in_inherited ? kInheritedCallMarker : on_self ? kSelfCallMarker : kObjectCallMarker;
-        if (!on_self) target.prefix = object + ".";
+        if (!on_self) target.prefix = object_variable(object) + ".";
         target.private_outside = !on_self && ProcedureTable[index]->private_;
         return target;
       }
     }
   }
   std::string base;
-  if (!object.empty()) base = object + "$." + method;
+  if (!object.empty()) base = object_variable(object) + "." + method;
   else if (!name.empty() && name[0] == '.') base = "STACK" + name;
   else base = name;
   const int32_t tries[4][2] = {{1, a}, {0, b}, {0, a}, {0, b}};
@@ -205,9 +220,11 @@ void signature_counts(const char* signature, int32_t* inputs, int32_t* outputs) 
   if (const char* comma = std::strchr(open, ',')) *outputs = std::atoi(comma + 1);
 }
 
-void compile_call(char** source, char* kind, CodeListNode** input, CodeListNode** output) {
+// A call of the word at *input, or of called_name (an object's method) when given.
+void compile_call(char** source, char* kind, CodeListNode** input, CodeListNode** output,
+                  const std::string* called_name) {
   CodeListNode* word = *input;
-  const int32_t builtin = last_builtin_index;
+  const int32_t builtin = called_name ? -1 : last_builtin_index;
   const bool inherited_call = in_inherited;
   if (*output == nullptr) emit_word(output, "__NOOP", word);
   CodeListNode* anchor = *output;
@@ -216,7 +233,8 @@ void compile_call(char** source, char* kind, CodeListNode** input, CodeListNode*
   if (builtin >= 0) keyword_statement(source, word, output);
 
   int32_t arguments = 0;
-  if (!read_token(*source, kind, input)) return;
+  // The end of the list still ends the statement: only the error stop abandons it.
+  if (!read_token(*source, kind, input) && compile_error_count >= kTokenReaderErrorStop) return;
   if (*kind == '(') {
     compile_argument_list(source, kind, input, output, &arguments);
   } else if (word_is(word, Keyword::While) || word_is(word, Keyword::Foreach) ||
@@ -238,14 +256,15 @@ void compile_call(char** source, char* kind, CodeListNode** input, CodeListNode*
     return;
   }
 
-  const std::string name = word->text;
+  const std::string name = called_name ? *called_name : std::string(word->text);
   CallTarget target = find_call_target(source, name, arguments, expected, word);
   if (inherited_call) in_inherited = 0;
   if (target.index == -1) {
     if (name.find('.') != std::string::npos) {
       // The mark goes before the arguments, which are already written.
       emit_word_after(output, anchor, "__SAVESP2", word);
-      emit_word(output, marked(kObjectCallMarker, name + ";" + std::to_string(target_count)), word);
+      const std::string called = name[0] == '.' ? name : with_object_variable(name);
+      emit_word(output, marked(kObjectCallMarker, called + ";" + std::to_string(target_count)), word);
       pending_outputs = saved_pending;
     } else {
       compile_error(*source, "Proc or Func \"" + name + "\" not found", word);
@@ -398,6 +417,13 @@ void compile_variable_statement(char** source, char* kind, CodeListNode** input,
     return;
   }
 
+  if (*kind == 'F' && !address && *input != nullptr && (*input)->text[0] == '.') {
+    // "obj$.method(...)": a method call on the object the variable holds.
+    const std::string object = name.back() == '$' ? name.substr(0, name.size() - 1) : name;
+    const std::string called = object + (*input)->text;
+    compile_call(source, kind, input, output, &called);
+    return;
+  }
   if (*kind == '[') {
     // An element: the variable with its offsets, then what is done with it.
     CodeListNode* target = emit_word(output, (in_expression && !address) ? name : marked(kUpdateTargetMarker, name),

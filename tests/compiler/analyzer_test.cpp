@@ -238,6 +238,21 @@ TEST_F(IncludeTest, AFileIsAnalyzedOncePerNamespace) {
   EXPECT_EQ(spaced, 2);
 }
 
+TEST_F(IncludeTest, ARelativeMainSourceIncludesFromTheWorkingFolder) {
+  // "zrk main.zrk" run in the source's folder: the include is found there and read there,
+  // not looked for again under the program's folder.
+  write_file(root + "src/UTIL.zrk", "FROM_WORKING_FOLDER");
+  write_file(root + "src/main.zrk", "a\n#INCLUDE util\nb\n");
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(root + "src");
+  std::vector<std::string> words = texts("a\n#INCLUDE util\nb\n", "main.zrk");
+  std::filesystem::current_path(previous);
+  EXPECT_EQ(errors(), "");
+  ASSERT_EQ(words.size(), 7u);
+  EXPECT_EQ(words[3], "FROM_WORKING_FOLDER");
+  EXPECT_EQ(words[6], "B");
+}
+
 TEST_F(IncludeTest, AMissingFileEndsTheIncludingText) {
   std::vector<std::string> words = analyze_main("a\r\n#INCLUDE nothere\r\nb\r\n");
   EXPECT_EQ(words, std::vector<std::string>{"A"});

@@ -254,6 +254,24 @@ TEST_F(CodegenTest, AddressOfALaterProcedureIsFilledAtTheEnd) {
   EXPECT_EQ(errors(), "");
 }
 
+TEST_F(CodegenTest, CallsOfAnNprocWithAnyInputCountReachItsHead) {
+  // Called before and after its head, with arguments it was not declared with.
+  generate(word_list({"\xE0MANY(2,0)", "\xEA   MANY(0,0)", "__ENDDECL2", "END", "\xE0MANY(3,0)"}));
+  EXPECT_EQ(errors(), "");
+  std::vector<InstructionNode*> calls;
+  InstructionNode* head = nullptr;
+  for (InstructionNode* node = instruction_list_first(tail); node; node = node->next) {
+    if (node->opcode == 84 || node->opcode == 1) head = node;
+    if (node->text && std::string(node->text) == "MANY(0,0)" && node != head) calls.push_back(node);
+  }
+  ASSERT_NE(head, nullptr);
+  ASSERT_EQ(calls.size(), 2u);
+  for (InstructionNode* call : calls) {
+    ASSERT_NE(call->extension, nullptr);
+    EXPECT_EQ(call->extension->link, head);
+  }
+}
+
 TEST_F(CodegenTest, DeclarationLeavesSevenDataNodesThatRunAsNothing) {
   generate(word_list({"#DECLARE", "absolute", "abs", "libc.so.6", "1", "1"}));
   EXPECT_EQ(opcodes(), (std::vector<uint32_t>{0, 177, 0, 0, 0, 0, 0, 0, 2}));
@@ -372,6 +390,24 @@ const RunCase kRunCases[] = {
      {"ababab"}},
     {"declared_function_without_procedures", "#DECLARE absolute \"libc.so.6\" \"abs\" 1 1\nrecord(absolute(-4));\n",
      {"4"}},
+    // The source ends without ";" after its last END.
+    {"else_if_chain",
+     "proc main\n  for (i%, 1, 4)\n    if (i% == 1)\n      record(\"one\");\n    else if (i% == 2)\n      record(\"two\");\n"
+     "    else if (i% == 3) record(\"three\");\n    else\n      record(\"other\");\n    end;\n  end;\nend",
+     {"one", "two", "three", "other"}},
+    {"variadic_called_with_arguments",
+     "nproc many\n  record(\"many\");\nend;\nnfunc seven\n  return(7);\nend;\n"
+     "forward nproc later\n"
+     "proc main\n  many(2, 0);\n  many();\n  record(seven(1, 2, 3));\n  later(4, 5);\nend;\n"
+     "nproc later\n  record(\"later\");\nend;\n",
+     {"many", "many", "7", "later"}},
+    {"results_namespaces_and_case",
+     "func divmod(a%, b%):2\n  return(a% div b%, a% mod b%);\nend;\n"
+     "#namespace util\nfunc twice(x%)\n  return(x% * 2);\nend;\n#endnamespace\n"
+     "proc main\n  q%, r% = divmod(17, 5);\n  record(q%);\n  record(r%);\n  record(::util twice(21));\n"
+     "  case (q% + r%)\n    4: record(\"four\");\n    5: record(\"five\");\n    default: record(\"other\");\n  end;\n"
+     "end\n",
+     {"3", "2", "42", "five"}},
 };
 
 class RunProgram : public CodegenTest,

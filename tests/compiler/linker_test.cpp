@@ -13,13 +13,15 @@
 namespace {
 
 // Word lists written with short forms: "p:A" a procedure start, "f:A" a function start,
-// "k:A" a keep-marked start, "c:A" a call by name; anything else is the word itself.
+// "n:A" an NPROC start, "k:A" a keep-marked start, "c:A" a call by name; anything else is
+// the word itself.
 std::string expand(const std::string& word) {
   if (word.size() > 2 && word[1] == ':' && word != "::") {
     const std::string name = word.substr(2);
     switch (word[0]) {
       case 'p': return name == "MAIN" ? "\xE9   MAIN" : "\xE9   " + name;
       case 'f': return "\xEC ! " + name;
+      case 'n': return "\xEA   " + name;
       case 'k': return std::string("\xE9  \xA2") + name;
       case 'w': return "\xE8   " + name;
       case 'c': return "\xE0" + name;
@@ -35,6 +37,7 @@ std::string shorten(const char* text) {
   if (kind == 0xE9 && word.size() > 3 && static_cast<unsigned char>(word[3]) == 0xA2) return "k:" + word.substr(4);
   if (kind == 0xE9) return "p:" + word.substr(4);
   if (kind == 0xEC) return "f:" + word.substr(4);
+  if (kind == 0xEA) return "n:" + word.substr(4);
   if (kind == 0xE8) return "w:" + word.substr(4);
   if (kind == 0xE0) return "c:" + word.substr(1);
   return word;
@@ -101,6 +104,12 @@ TEST_F(LinkerTest, UnusedProceduresAreRemovedPassByPass) {
       {"namespaced called with ::", "#NAMESPACE N p:A END #ENDNAMESPACE p:MAIN :: N c:A END", nullptr,
        "#NAMESPACE N p:A END #ENDNAMESPACE p:MAIN :: N c:A END",
        "#NAMESPACE N p:A END #ENDNAMESPACE p:MAIN :: N c:A END"},
+      // An NPROC answers to a call with any input count, but not to another output count;
+      // other procedures only to their exact signature.
+      {"variadic called with arguments",
+       "n:MANY(0,0) END n:OTHER(0,0) END p:FIXED(1,0) END p:MAIN c:MANY(2,0) c:OTHER(1,1) c:FIXED(2,0) END", nullptr,
+       "n:MANY(0,0) END p:MAIN c:MANY(2,0) c:OTHER(1,1) c:FIXED(2,0) END",
+       "n:MANY(0,0) END p:MAIN c:MANY(2,0) c:OTHER(1,1) c:FIXED(2,0) END"},
       {":: ends at the next variable", "#NAMESPACE N p:A END #ENDNAMESPACE p:MAIN :: N X% c:A END", nullptr,
        "#NAMESPACE N #ENDNAMESPACE p:MAIN :: N X% c:A END", "#NAMESPACE N #ENDNAMESPACE p:MAIN :: N X% c:A END"},
   };

@@ -36,6 +36,7 @@ class ParserTest : public CompilerTest {
         {"REPEAT", 0, 0, 0, 0},   {"BREAK", 0, 0, 0, 0},    {"TRY", 0, 0, 0, 0},      {"EXCEPT", 0, 0, 0, 0},
         {"LOCAL", 0, 0, 1, 0},    {"GLOBAL", 0, 0, 1, 0},   {"STRUCT", 0, 0, 1, 0},   {"PUBLIC", 0, 0, 1, 0},
         {"PRIVATE", 0, 0, 1, 0},  {"AND", 2, 1, 0, 0},      {"OR", 2, 1, 0, 0},       {"NOT", 1, 1, 0, 0},
+        {"__ELSEIF", 1, 0, 0, 0},
     };
     for (const Builtin& builtin : kBuiltins) {
       int32_t index = builtin.variadic

@@ -31,7 +31,7 @@ std::string without_cr(std::string text) {
 TEST_F(ParserTest, PostfixWordListsMatchTheExpectedFiles) {
   const std::string folder = std::string(ZRK_TEST_SOURCE_DIR) + "/golden/";
   const bool update = std::getenv("ZRK_UPDATE_GOLDEN") != nullptr;
-  for (const char* name : {"parse_operators", "parse_calls", "parse_blocks", "parse_lists", "parse_classes"}) {
+  for (const char* name : {"parse_operators", "parse_calls", "parse_blocks", "parse_lists", "parse_classes", "parse_chains"}) {
     SCOPED_TRACE(name);
     std::string source = read_file(folder + name + ".zrk");
     ASSERT_NE(source.find("\r\n"), std::string::npos) << "sources are kept with CR LF line ends";
@@ -52,7 +52,7 @@ TEST_F(ParserTest, PostfixWordListsMatchTheExpectedFiles) {
 // never a crash or a hang (the sanitizer build watches the memory).
 TEST_F(ParserTest, CutSourcesEndWithErrorsNotCrashes) {
   const std::string folder = std::string(ZRK_TEST_SOURCE_DIR) + "/golden/";
-  for (const char* name : {"parse_operators", "parse_calls", "parse_blocks", "parse_lists", "parse_classes"}) {
+  for (const char* name : {"parse_operators", "parse_calls", "parse_blocks", "parse_lists", "parse_classes", "parse_chains"}) {
     const std::string source = without_cr(read_file(folder + name + ".zrk"));
     for (size_t cut = 1; cut < source.size(); cut += 5) {
       TearDown();
@@ -99,6 +99,23 @@ TEST_F(ParserTest, SmallSourcesGiveTheirWords) {
       {"func f:2\nend;", "<EC> \" F(0,2) __ENDDECL FIRST_OP END"},
       {"private forcelink proc p\nend;", "<E9>_ <A2>P(0,0) __ENDDECL FIRST_OP END"},
       {"forward proc p(a%)\nproc p(a%)\nend;", "<E8>   P(1,0) <E9>   P(1,0) A% __ENDDECL FIRST_OP END"},
+      // The last statement of a source needs no ";".
+      {"proc main\nend", "<E9>   MAIN __ENDDECL FIRST_OP END"},
+      {"print(1)", "FIRST_OP 1 PRINT"},
+      {"x% = 1;\nbreak", "FIRST_OP <FB>X% 1 = BREAK"},
+      // ELSE IF: the condition, then the marker that the same END closes.
+      {"if (a%) print(1); else if (b%) print(2); else print(3); end",
+       "FIRST_OP A% IF 1 PRINT ELSE B% __ELSEIF 2 PRINT ELSE 3 PRINT END"},
+      {"if (a%)\nelse\nif (b%) end; end;", "FIRST_OP A% IF ELSE B% IF END END"},
+      // An NPROC is called with the arguments given.
+      {"nproc many\nend;\nmany(1, 2);", "<EA>   MANY(0,0) __ENDDECL2 FIRST_OP END __SAVESP 1 2 <E0>MANY(2,0)"},
+      // Methods of the object in a variable: written with or without its "$".
+      {"sq$.draw(1);", "FIRST_OP __SAVESP2 1 <E5>SQ$.DRAW;1"},
+      {"sq.draw();", "FIRST_OP __SAVESP2 <E5>SQ$.DRAW;1"},
+      {"x% = sq$.area() + 1;", "FIRST_OP <FB>X% __SAVESP2 <E5>SQ$.AREA;1 1 + ="},
+      {"#class C\npublic proc d\nend;\nproc p\nother.d();\nend;\n#endclass",
+       "#CLASS  C <E9>   __CLASSCODE_C.__INIT(0,0) __ENDDECL END <E9>   __CLASSCODE_C.D(0,0) __ENDDECL FIRST_OP END "
+       "<E9>_  __CLASSCODE_C.P(0,0) __ENDDECL FIRST_OP <E5>OTHER$.__CLASSCODE_C.D(0,0) END"},
   };
   for (const Row& row : rows) {
     TearDown();
