@@ -498,9 +498,11 @@ void op_foreach() {
   int32_t count = take_operands(cells, 2);
   bool first_pass = loop_start_take();
   if (count < 1) return jump_to_link();
-  ValueCell* collection_cell = count > 1 ? cells[1] : cells[0];
+  // FOREACH (result, collection): the result was pushed first, so it is the deeper cell.
+  ValueCell* result_cell = count > 1 ? cells[1] : cells[0];
+  ValueCell* collection_cell = cells[0];
   if (count > 1 && collection_cell->data) return;
-  Variable* result = cell_named_variable(cells[0]);
+  Variable* result = cell_named_variable(result_cell);
   Variable* collection = count > 1 ? cell_named_variable(collection_cell) : result;
   bool backward = current_instruction->operand != 0;
 

@@ -372,6 +372,10 @@ const RunCase kRunCases[] = {
      "  while (s% > 3) s% = s% - 3; end;\n  record(s%);\n"
      "  repeat s%++; until (s% == 7);\n  record(s%);\nend;\n",
      {"10", "1", "7"}},
+    {"foreach_over_a_packed_list",
+     "proc main\n  l% = [1, 2, 3];\n  foreach (e%, l%)\n    record(e%);\n  end;\n"
+     "  foreachrev (e%, l%) record(e%); end;\nend;\n",
+     {"1", "2", "3", "3", "2", "1"}},
     {"break_and_continue",
      "proc main\n  i% = 0;\n  while (1)\n    i%++;\n    if (i% == 2) continue; end;\n    if (i% > 4) break; end;\n"
      "    record(i%);\n  end;\n  record(i%);\nend;\n",
