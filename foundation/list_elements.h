@@ -12,6 +12,7 @@ struct IterationCursor {
   ListElement* element;
   uint32_t moved;  // 1 once the element was removed and the cursor moved to a neighbour
   IterationCursor* next;
+  uint32_t call_serial;  // the call whose loop this cursor is
 };
 struct IterationState {
   uint32_t first_word;

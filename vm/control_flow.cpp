@@ -141,10 +141,25 @@ void end_foreach(IterationState* state, bool list_loop) {
   jump_to_link();
 }
 
-// The cursor of this pass: a new one on the first pass (or when a later pass finds none).
-IterationCursor* pass_cursor(IterationState* state, bool first_pass, bool* fresh) {
+// The serial of the running call; cursors carry the one they were made in.
+uint32_t running_call_serial() { return current_frame ? current_frame->serial : 0; }
+
+// The state and cursor of this pass: a new cursor on the first pass (or when a later pass
+// finds none). A call that left the loop by RETURN or EXIT left its cursor on top; a later
+// pass of a caller's loop drops such cursors of calls made after its own.
+IterationCursor* pass_cursor(bool first_pass, bool list_loop, IterationState** state_out, bool* fresh) {
+  IterationState* state = foreach_state(current_instruction, true);
+  *state_out = state;
+  if (!state) return nullptr;
+  const uint32_t serial = running_call_serial();
+  if (!first_pass) {
+    while (state->cursors && state->cursors->call_serial > serial) pop_cursor(state, list_loop);
+  }
   *fresh = first_pass || !state->cursors;
-  return *fresh ? push_cursor(state) : state->cursors;
+  if (!*fresh) return state->cursors;
+  IterationCursor* cursor = push_cursor(state);
+  if (cursor) cursor->call_serial = serial;
+  return cursor;
 }
 
 // Makes the result variable show a value in place, owning nothing.
@@ -164,10 +179,9 @@ bool refuse_missing_result(Variable* result, Variable* collection) {
 }
 
 void foreach_list(Variable* result, Variable* collection, bool backward, bool first_pass) {
-  IterationState* state = foreach_state(current_instruction, true);
-  if (!state) return jump_to_link();
+  IterationState* state;
   bool fresh;
-  IterationCursor* cursor = pass_cursor(state, first_pass, &fresh);
+  IterationCursor* cursor = pass_cursor(first_pass, true, &state, &fresh);
   if (!cursor) return jump_to_link();
   ListElement* position;
   if (fresh) {
@@ -215,10 +229,9 @@ void foreach_list(Variable* result, Variable* collection, bool backward, bool fi
 
 void foreach_packed_list(Variable* result, Variable* collection, bool backward, bool first_pass) {
   if (refuse_missing_result(result, collection)) return;
-  IterationState* state = foreach_state(current_instruction, true);
-  if (!state) return jump_to_link();
+  IterationState* state;
   bool fresh;
-  IterationCursor* cursor = pass_cursor(state, first_pass, &fresh);
+  IterationCursor* cursor = pass_cursor(first_pass, false, &state, &fresh);
   if (!cursor) return jump_to_link();
   auto* items = static_cast<PackedItem*>(collection->data);
   if (!items) return end_foreach(state, false);
@@ -287,10 +300,9 @@ void foreach_array(Variable* result, Variable* collection, bool backward, bool f
   auto* data = static_cast<uint8_t*>(collection->data);
   // A zero-sized element would never move the position.
   if (!size || !data) return jump_to_link();
-  IterationState* state = foreach_state(current_instruction, true);
-  if (!state) return jump_to_link();
+  IterationState* state;
   bool fresh;
-  IterationCursor* cursor = pass_cursor(state, first_pass, &fresh);
+  IterationCursor* cursor = pass_cursor(first_pass, false, &state, &fresh);
   if (!cursor) return jump_to_link();
   int64_t index;
   if (fresh) {
@@ -309,10 +321,9 @@ void foreach_array(Variable* result, Variable* collection, bool backward, bool f
 
 void foreach_members(Variable* result, Variable* collection, bool backward, bool first_pass) {
   if (refuse_missing_result(result, collection)) return;
-  IterationState* state = foreach_state(current_instruction, true);
-  if (!state) return jump_to_link();
+  IterationState* state;
   bool fresh;
-  IterationCursor* cursor = pass_cursor(state, first_pass, &fresh);
+  IterationCursor* cursor = pass_cursor(first_pass, false, &state, &fresh);
   if (!cursor) return jump_to_link();
   MemberNode* position;
   if (fresh) {

@@ -63,6 +63,7 @@ extern uint32_t emit_scope_key;
 // One running procedure call: what it changed and gives back on return. Lives on the
 // native stack of vm_call_procedure.
 struct CallFrame {
+  uint32_t serial;  // grows with every call: a later call has a larger one
   ProgramContext* program;
   InstructionNode* procedure;  // STARTPROC node
   CallFrame* caller;

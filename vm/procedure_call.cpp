@@ -368,6 +368,8 @@ ProgramContext* run_framed_call() {
   carry_last_error();
 
   CallFrame frame{};
+  static uint32_t call_serial = 0;
+  frame.serial = ++call_serial;
   frame.program = program;
   frame.procedure = procedure;
   frame.caller = current_frame;

@@ -376,6 +376,16 @@ const RunCase kRunCases[] = {
      "proc main\n  l% = [1, 2, 3];\n  foreach (e%, l%)\n    record(e%);\n  end;\n"
      "  foreachrev (e%, l%) record(e%); end;\nend;\n",
      {"1", "2", "3", "3", "2", "1"}},
+    // The inner call returns from inside the loop both calls run: the caller's loop goes
+    // on from its own item, not from where the inner call left.
+    {"foreach_left_by_return_in_a_recursive_call",
+     "proc walk(depth%)\n  local(e$);\n  foreach (e$, g%)\n"
+     "    if (depth% > 0) if (e$ == 2) walk(depth% - 1); end; end;\n"
+     "    record(depth% * 10 + e$);\n"
+     "    if (depth% == 0) return; end;\n"
+     "  end;\nend;\n"
+     "proc main\n  g% = [1, 2, 3];\n  walk(1);\nend;\n",
+     {"11", "1", "12", "13"}},
     {"break_and_continue",
      "proc main\n  i% = 0;\n  while (1)\n    i%++;\n    if (i% == 2) continue; end;\n    if (i% > 4) break; end;\n"
      "    record(i%);\n  end;\n  record(i%);\nend;\n",
