@@ -22,9 +22,11 @@ namespace {
 
 char* copy_or_null(const char* text) { return text ? crt::_strdup(text) : nullptr; }
 
-// Where a program's first interval starts: its start stamp, in counter units.
+// Where a program's first interval starts: its start stamp, in counter units. A stamp of
+// 0 is a real start (a clock that starts with the program), so it is no "unset" mark:
+// a point reached at counter 0 leaves last_profile_ticks at 0, and the next interval must
+// still be measured from there.
 uint64_t program_start_counter(const ProgramContext* program, uint64_t now) {
-  if (!program->start_ticks) return now;
   LARGE_INTEGER frequency{};
   QueryPerformanceFrequency(&frequency);
   uint64_t start = static_cast<uint64_t>(program->start_ticks) * static_cast<uint64_t>(frequency.QuadPart) / 1000u;

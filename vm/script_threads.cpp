@@ -58,6 +58,9 @@ DWORD script_thread_entry(LPVOID parameter) {
   if (!start || !start->procedure) return 1;
   ScriptLockHold script_lock_held;
   ProgramContext* program = start->program;
+  // The stack is the creator's too: a procedure that returns nothing leaves its top as it
+  // was, and popping there would take one of the creator's values.
+  const ValueCell* creator_top = program->stack_top;
   stack_push_number(program, static_cast<double>(start->argument));
   call_program = program;
   call_procedure = start->procedure;
@@ -65,6 +68,7 @@ DWORD script_thread_entry(LPVOID parameter) {
   call_object = nullptr;
   entry_skip = 0;
   vm_call_procedure();
+  if (program->stack_top == creator_top) return 0;
   const ValueCell* result = stack_pop(program);
   // The exit code is the result as an unsigned integer: -1 gives 0xFFFFFFFF.
   return static_cast<DWORD>(truncate_to_int(cell_number(result)));

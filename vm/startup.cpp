@@ -24,6 +24,7 @@
 #include "foundation/variable_store.h"
 #include "foundation/variables.h"
 #include "compiler/debug/breakpoints.h"
+#include "vm/builtin_registry.h"
 #include "vm/builtin_table.h"
 #include "vm/debugger_values.h"
 #include "vm/teardown.h"
@@ -170,6 +171,14 @@ Variable* collision_global(const char* name) {
 }
 
 // The analyzer reads its include folders from LIBPATH%.
+// The analyzer hands each #DECLARE to the registry, which binds it to its library.
+int32_t declare_external_function(const char* script_name, const char* function_name, const char* library,
+                                  int32_t parameters, int32_t returns, int32_t wide, int32_t convention, uint8_t) {
+  return external_function_declare(script_name, function_name, library, static_cast<uint8_t>(parameters),
+                                   static_cast<uint8_t>(returns), static_cast<uint8_t>(wide),
+                                   static_cast<uint8_t>(convention));
+}
+
 const char* library_path_at(int32_t index) {
   Variable* paths = find_variable("LIBPATH%");
   if (!paths || !(paths->flags & kVariableList) || !paths->cursor || index < 0) return nullptr;
@@ -284,6 +293,7 @@ void create_predefined_globals(const char* command_line, ListElement* arguments)
   number_global("COMERRORDESC%", 0);
   number_global("REXERROR%", 0);
   if (!library_path_element) library_path_element = library_path_at;
+  if (!external_function_declare_hook) external_function_declare_hook = declare_external_function;
 }
 
 void clear_predefined_references() {
@@ -293,6 +303,7 @@ void clear_predefined_references() {
     *reference = nullptr;
   }
   if (library_path_element == library_path_at) library_path_element = nullptr;
+  if (external_function_declare_hook == declare_external_function) external_function_declare_hook = nullptr;
 }
 
 void read_debugger_breakpoints() {

@@ -120,7 +120,8 @@ void* copy_tail(const ScriptText& text, int32_t position) {
 // Gives the variable a copy of the text (from copy_tail), which the caller still frees.
 void store_text(Variable* variable, const void* text, bool wide) {
   if (!variable) return;
-  size_t size = !text ? 1
+  // An empty wide text still needs its whole terminating unit.
+  size_t size = !text ? (wide ? sizeof(WCHAR) : 1)
                 : wide ? (crt::wcslen(static_cast<const WCHAR*>(text)) + 1) * sizeof(WCHAR)
                        : std::strlen(static_cast<const char*>(text)) + 1;
   static const WCHAR empty[1] = {0};

@@ -17,6 +17,7 @@
 #include "platform/kernel/fault_guard.h"
 #include "platform/kernel/handles.h"
 #include "platform/kernel/paths.h"
+#include "platform/kernel/threads.h"
 #include "platform/kernel/utf.h"
 #include "platform/user/message_box.h"
 
@@ -107,6 +108,10 @@ void add_first_entries(Registry& registry) {
   core["GetModuleFileNameW"] = entry(&GetModuleFileNameW);
   core["RaiseException"] = entry(&RaiseException);
   core["MessageBoxW"] = entry(&MessageBoxW);
+  // Scripts follow the threads createthread gave them through these.
+  core["ResumeThread"] = entry(&ResumeThread);
+  core["SuspendThread"] = entry(&SuspendThread);
+  core["GetExitCodeThread"] = entry(&GetExitCodeThread);
 }
 
 // The module behind a handle, or null; the caller holds the registry's lock.

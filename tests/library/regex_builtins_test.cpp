@@ -292,6 +292,22 @@ TEST_F(RegexBuiltins, SubexpOfASearchInUtf16AndAfterAFailedCompilation) {
   EXPECT_EQ(length->number, 2);
 }
 
+TEST_F(RegexBuiltins, AnEmptyUtf16GroupIsAWholeEmptyText) {
+  // The target held a longer 8-bit text before: none of it may show through.
+  EXPECT_EQ(match("(a)(b)", "ab"), 1);
+  Variable* start = text_variable("S$", "a longer narrow text");
+  Variable* length = make_variable(locals, "L%", nullptr, 99);
+  for (double group : {1.0, 7.0}) {  // a text that is not the subject, a group out of range
+    push_wide(group == 1.0 ? u"not the subject" : u"ab");
+    push_number(group);
+    push_variable(start);
+    push_variable(length);
+    call_procedure(builtin_subexp);
+    EXPECT_EQ(wide_text_of(start), u"") << group;
+    EXPECT_EQ(length->number, 0) << group;
+  }
+}
+
 TEST_F(RegexBuiltins, RegisteredUnderTheirScriptNames) {
   register_all_builtins();
   struct Case {

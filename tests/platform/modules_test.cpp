@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/kernel/modules.h"
+#include "platform/kernel/threads.h"
 #include "platform/kernel/utf.h"
 #include "platform/user/message_box.h"
 
@@ -214,6 +215,8 @@ TEST_F(Modules, SystemLibrariesAreAnsweredByThePlatform) {
   }
   EXPECT_EQ(GetProcAddress(core, "GetLastError"), reinterpret_cast<void*>(&GetLastError));
   EXPECT_EQ(GetProcAddressW(core, u"MessageBoxW"), reinterpret_cast<void*>(&MessageBoxW));
+  EXPECT_EQ(GetProcAddress(core, "ResumeThread"), reinterpret_cast<void*>(&ResumeThread));
+  EXPECT_EQ(GetProcAddress(core, "GetExitCodeThread"), reinterpret_cast<void*>(&GetExitCodeThread));
   auto set_error = reinterpret_cast<void (*)(DWORD)>(GetProcAddressW(core, u"SetLastError"));
   ASSERT_NE(set_error, nullptr);
   set_error(77);

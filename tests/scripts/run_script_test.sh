@@ -3,7 +3,10 @@
 # script's folder), with its message boxes captured, then the capture is compared with
 # SCRIPT's ".expected" file and every named output file "<name>.<file>.expected" with the
 # file <file> the run left. Switches come one per line from an optional "<name>.args",
-# the expected exit status from an optional "<name>.exit" (else 0).
+# the expected exit status from an optional "<name>.exit" (else 0), extra environment
+# from an optional "<name>.env" (NAME=VALUE lines; relative paths are from the test's
+# folder copy), and an optional "<name>.sed" rewrites the capture and the output files
+# before they are compared (times, dates, addresses).
 # Usage: run_script_test.sh ZRK SCRIPT [SECONDS]
 set -u
 zrk=$1
@@ -24,11 +27,18 @@ if [ -f "$source_dir/$name.args" ]; then
   done < "$source_dir/$name.args"
 fi
 
+extra_env=""
+if [ -f "$source_dir/$name.env" ]; then
+  while IFS= read -r assignment || [ -n "$assignment" ]; do
+    [ -n "$assignment" ] && extra_env="$extra_env $assignment"
+  done < "$source_dir/$name.env"
+fi
+
 # The program folder (start scripts, logs, reports) is the test's own folder.
 cd "$work" || exit 1
 ZRK_DISPLAY=headless ZRK_CLOCK=virtual ZRK_AUDIO=null ZRK_MSGBOX_LOG="$work/boxes.log" \
 ZRK_ROOT="$work/root" ZRK_PROGRAM="$work/zrk" \
-  timeout -k 5 "$seconds" "$zrk" "$@" > "$work/output.log" 2>&1
+  env $extra_env timeout -k 5 "$seconds" "$zrk" "$@" > "$work/output.log" 2>&1
 status=$?
 
 failed=0
@@ -48,6 +58,12 @@ else
 fi
 
 touch "$work/boxes.log"
+normalise() {
+  if [ -f "$source_dir/$name.sed" ] && [ -f "$1" ]; then
+    sed -E -f "$source_dir/$name.sed" "$1" > "$1.normalised" && mv "$1.normalised" "$1"
+  fi
+}
+normalise "$work/boxes.log"
 if [ -f "$source_dir/$name.expected" ]; then
   if ! diff -u "$source_dir/$name.expected" "$work/boxes.log"; then
     echo "FAIL: $name: the message boxes differ (expected, then shown)"
@@ -61,7 +77,7 @@ for expected in "$source_dir/$name".*.expected; do
   if [ ! -f "$work/$file" ]; then
     echo "FAIL: $name did not write $file"
     failed=1
-  elif ! diff -u "$expected" "$work/$file"; then
+  elif ! { normalise "$work/$file"; diff -u "$expected" "$work/$file"; }; then
     echo "FAIL: $name: $file differs (expected, then written)"
     failed=1
   fi

@@ -57,6 +57,15 @@ TEST_F(Profiler, TheFirstPointIsChargedFromTheProgramStart) {
   EXPECT_NE(profile_account(context, "LOOP", 2, start + 1000), first);  // another key, another record
 }
 
+TEST_F(Profiler, APointAtCounterZeroStillStartsTheNextInterval) {
+  // A clock that starts with the program: the start stamp and the first point are both 0.
+  context->start_ticks = 0;
+  context->last_profile_ticks = 0;
+  EXPECT_EQ(profile_account(context, "FIRST", 1, 0)->total_ticks, 0u);
+  context->last_profile_ticks = 0;
+  EXPECT_EQ(profile_account(context, "SECOND", 1, 700)->total_ticks, 700u);
+}
+
 TEST_F(Profiler, ThePointBuiltInChargesTheIntervalThatEndsAtIt) {
   uint64_t before = profile_counter_now();
   context->last_profile_ticks = before;

@@ -108,6 +108,21 @@ TEST_F(ScriptThreads, TheExitCodeIsTheProcedureResult) {
   }
 }
 
+TEST_F(ScriptThreads, AProcedureWithoutResultLeavesTheCreatorsValues) {
+  Chain chain;
+  InstructionNode* head = chain.procedure("PROCQUIET");
+  chain.add(op_drop_argument);
+  chain.add(op_end);
+  declare(head);
+  stack_push_number(context, 123);
+  ValueCell* creator_value = context->stack_top;
+  HANDLE thread = create(head, 5, 0);
+  ASSERT_NE(thread, nullptr);
+  EXPECT_EQ(exit_code_of(thread), 0u);
+  ASSERT_EQ(context->stack_top, creator_value);
+  EXPECT_EQ(stack_pop(context)->number, 123);
+}
+
 TEST_F(ScriptThreads, ASuspendedThreadRunsOnlyOnceResumed) {
   Chain chain;
   InstructionNode* head = chain.procedure("PROCCOUNT");
