@@ -166,6 +166,7 @@ bool refuse_missing_result(Variable* result, Variable* collection) {
 void foreach_list(Variable* result, Variable* collection, bool backward, bool first_pass) {
   IterationState* state = foreach_state(current_instruction, true);
   if (!state) return jump_to_link();
+  state->first_word = 1;  // the cursors are list elements (BREAK reads it)
   bool fresh;
   IterationCursor* cursor = pass_cursor(state, first_pass, &fresh);
   if (!cursor) return jump_to_link();
@@ -217,6 +218,7 @@ void foreach_packed_list(Variable* result, Variable* collection, bool backward, 
   if (refuse_missing_result(result, collection)) return;
   IterationState* state = foreach_state(current_instruction, true);
   if (!state) return jump_to_link();
+  state->first_word = 0;
   bool fresh;
   IterationCursor* cursor = pass_cursor(state, first_pass, &fresh);
   if (!cursor) return jump_to_link();
@@ -289,6 +291,7 @@ void foreach_array(Variable* result, Variable* collection, bool backward, bool f
   if (!size || !data) return jump_to_link();
   IterationState* state = foreach_state(current_instruction, true);
   if (!state) return jump_to_link();
+  state->first_word = 0;
   bool fresh;
   IterationCursor* cursor = pass_cursor(state, first_pass, &fresh);
   if (!cursor) return jump_to_link();
@@ -311,6 +314,7 @@ void foreach_members(Variable* result, Variable* collection, bool backward, bool
   if (refuse_missing_result(result, collection)) return;
   IterationState* state = foreach_state(current_instruction, true);
   if (!state) return jump_to_link();
+  state->first_word = 0;
   bool fresh;
   IterationCursor* cursor = pass_cursor(state, first_pass, &fresh);
   if (!cursor) return jump_to_link();
@@ -498,9 +502,12 @@ void op_foreach() {
   int32_t count = take_operands(cells, 2);
   bool first_pass = loop_start_take();
   if (count < 1) return jump_to_link();
-  ValueCell* collection_cell = count > 1 ? cells[1] : cells[0];
+  // FOREACH (item, collection) pushes the item first: the collection is the top cell and
+  // the result the one below it; with one operand the variable is both.
+  ValueCell* result_cell = count > 1 ? cells[1] : cells[0];
+  ValueCell* collection_cell = cells[0];
   if (count > 1 && collection_cell->data) return;
-  Variable* result = cell_named_variable(cells[0]);
+  Variable* result = cell_named_variable(result_cell);
   Variable* collection = count > 1 ? cell_named_variable(collection_cell) : result;
   bool backward = current_instruction->operand != 0;
 
@@ -529,7 +536,9 @@ void op_break() {
   InstructionNode* loop = extension ? extension->link : nullptr;
   if (!loop) return;
   IterationState* state = foreach_state(loop, false);
-  if (state) pop_cursor(state, true);
+  // Only a list loop's cursors are elements; the others point into packed items,
+  // arrays or member lists.
+  if (state) pop_cursor(state, state->first_word != 0);
 }
 
 void op_endloop() {

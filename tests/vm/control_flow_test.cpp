@@ -270,13 +270,13 @@ class Foreach : public FlowTest {
     list->cursor = first;
     return list;
   }
-  // INITFOREACH; mark, collection, result; FOREACH; trace result; body; back; ENDLOOP.
+  // INITFOREACH; mark, result, collection (as the compiler pushes them); FOREACH; trace result; body; back; ENDLOOP.
   InstructionNode* build(Chain& chain, const char* collection, const char* result, bool backward,
                          BuiltinHandler body = nullptr) {
     InstructionNode* init = chain.add(flow::op_initforeach);
     chain.add(op_mark);
-    if (collection) chain.add(op_push_name, 0, collection);
     chain.add(op_push_name, 0, result);
+    if (collection) chain.add(op_push_name, 0, collection);
     InstructionNode* loop = chain.add(flow::op_foreach, backward ? 1 : 0);
     chain.add(trace_result, 0, result);
     if (body) chain.add(body, 0, result);
@@ -343,8 +343,8 @@ TEST_F(Foreach, BreakDropsTheLoopStateAndTheLoopStartsAfresh) {
   Chain chain;
   InstructionNode* init = chain.add(flow::op_initforeach);
   chain.add(op_mark);
-  chain.add(op_push_name, 0, "L$");
   chain.add(op_push_name, 0, "X$");
+  chain.add(op_push_name, 0, "L$");
   InstructionNode* loop = chain.add(flow::op_foreach);
   chain.add(op_trace_variable, 0, "X$");
   chain.add(op_push_differs, 20, "X$");
@@ -780,8 +780,8 @@ TEST_F(ControlFlow, RegistrationNamesEveryInstructionAndOwnsTheLoopChain) {
     list->cursor = element;
     chain.add(flow::op_initforeach);
     chain.add(op_mark);
-    chain.add(op_push_name, 0, "L$");
     chain.add(op_push_name, 0, "X$");
+    chain.add(op_push_name, 0, "L$");
     InstructionNode* loop = chain.add(flow::op_foreach);
     chain.add(op_end);
     Chain::jump_to(loop, loop->next);
