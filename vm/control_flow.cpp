@@ -151,6 +151,7 @@ IterationCursor* pass_cursor(bool first_pass, bool list_loop, IterationState** s
   IterationState* state = foreach_state(current_instruction, true);
   *state_out = state;
   if (!state) return nullptr;
+  state->first_word = list_loop ? 1 : 0;  // the cursors are list elements (BREAK reads it)
   const uint32_t serial = running_call_serial();
   if (!first_pass) {
     while (state->cursors && state->cursors->call_serial > serial) pop_cursor(state, list_loop);
@@ -542,7 +543,9 @@ void op_break() {
   InstructionNode* loop = extension ? extension->link : nullptr;
   if (!loop) return;
   IterationState* state = foreach_state(loop, false);
-  if (state) pop_cursor(state, true);
+  // Only a list loop's cursors are elements; the others point into packed items,
+  // arrays or member lists.
+  if (state) pop_cursor(state, state->first_word != 0);
 }
 
 void op_endloop() {

@@ -277,20 +277,23 @@ class ProgramLoader {
     }
 
     // The number operand of a declared function's call is its index in this registry.
+    // The declarations are written after the code that calls them: a call whose function
+    // is not declared yet is bound once every record has been read.
     double number = record.number;
     const BuiltinEntry* external = nullptr;
-    if (is_external_call(record.opcode)) {
-      uint32_t hash = 0;
-      int32_t index = record.has(kHasHash) && hash_field(record.hash, &hash) ? find_builtin_by_hash(hash) : -1;
+    const bool external_call = is_external_call(record.opcode);
+    uint32_t external_hash = 0;
+    if (external_call) {
+      if (!record.has(kHasHash) || !hash_field(record.hash, &external_hash)) return false;
+      int32_t index = find_builtin_by_hash(external_hash);
       external = builtin_entry(index);
-      if (!external) return false;
-      number = static_cast<double>(index);
+      number = external ? static_cast<double>(index) : -1.0;
     }
 
     InstructionNode* before = tail_;
     uint32_t saved_scope_key = emit_scope_key;
     emit_scope_key = record.extension_word;
-    emit_instruction_node(&tail_, outer ? outer : handler, external ? nullptr : record.text_or_null(), number,
+    emit_instruction_node(&tail_, outer ? outer : handler, external_call ? nullptr : record.text_or_null(), number,
                           nullptr, record.opcode, nullptr, 0, 0);
     emit_scope_key = saved_scope_key;
     if (tail_ == before) return false;
@@ -298,11 +301,11 @@ class ProgramLoader {
     if (!first_) first_ = node;
     if (outer) node->inner_handler = handler;
     node->work = record.work;
-    if (record.has(kHasText) && ((record.text_or_null() && !node->text && !external))) return false;
-    if (external && record.has(kHasText)) {
-      // These nodes borrow the registry's text.
-      node->text = external->name;
-      node->text_hash = hash_name_text(external->name);
+    if (record.has(kHasText) && ((record.text_or_null() && !node->text && !external_call))) return false;
+    if (external) {
+      bind_external(node, external, record.has(kHasText));
+    } else if (external_call) {
+      pending_externals_.push_back({node, external_hash, record.has(kHasText)});
     }
     if (record.scope_flag && !extension_of(node)) return false;
     if (record.scope_flag) node->extension->method_flag = record.scope_flag;
@@ -404,7 +407,21 @@ class ProgramLoader {
     return true;
   }
 
+  // These nodes borrow the registry's text.
+  static void bind_external(InstructionNode* node, const BuiltinEntry* entry, bool named) {
+    if (!named) return;
+    node->text = entry->name;
+    node->text_hash = hash_name_text(entry->name);
+  }
+
   bool resolve() {
+    for (const PendingExternal& pending : pending_externals_) {
+      int32_t index = find_builtin_by_hash(pending.hash);
+      const BuiltinEntry* entry = builtin_entry(index);
+      if (!entry) return false;
+      pending.node->operand = static_cast<double>(index);
+      bind_external(pending.node, entry, pending.named);
+    }
     for (const auto& [node, identity] : links_) {
       auto found = identities_.find(identity);
       if (found == identities_.end() || !link_to(node, found->second)) return false;
@@ -455,6 +472,12 @@ class ProgramLoader {
   std::vector<std::pair<InstructionNode*, uint32_t>> links_;
   std::vector<InstructionNode*> call_nodes_;
   std::vector<InstructionNode*> address_nodes_;
+  struct PendingExternal {
+    InstructionNode* node;
+    uint32_t hash;
+    bool named;
+  };
+  std::vector<PendingExternal> pending_externals_;
   std::vector<std::pair<ProcedureRecord*, InstructionNode*>> changed_starts_;
   int classes_added_ = 0;
 

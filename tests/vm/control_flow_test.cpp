@@ -395,6 +395,49 @@ TEST_F(Foreach, PackedListItemsAndNestedLists) {
   packed->data = nullptr;
 }
 
+// BREAK in loops whose positions are packed items or array elements, not list elements:
+// the state goes without its position being read as an element.
+TEST_F(Foreach, BreakOutOfPackedListAndArrayLoops) {
+  PackedLiteral literal;
+  int32_t words[3] = {1, 2, 3};
+  Variable* packed = create_variable(locals, "P$", false);
+  packed->flags = kVariablePackedList;
+  packed->data = literal.items;
+  Variable* array = create_variable(locals, "A$", false);
+  array->data = words;
+  array->type_code = -3;
+  array->element_count = 3;
+  for (const char* collection : {"P$", "A$"}) {
+    trace.clear();
+    Chain chain;
+    InstructionNode* init = chain.add(flow::op_initforeach);
+    chain.add(op_mark);
+    chain.add(op_push_name, 0, "X$");
+    chain.add(op_push_name, 0, collection);
+    InstructionNode* loop = chain.add(flow::op_foreach);
+    chain.add(op_trace_variable, 0, "X$");
+    chain.add(op_push_differs, 2, "X$");
+    InstructionNode* keep_going = chain.add(flow::op_branch_if_false);
+    InstructionNode* back = chain.add(flow::op_branch);
+    chain.add(flow::op_break, 0, nullptr, loop);
+    InstructionNode* out = chain.add(flow::op_branch);
+    InstructionNode* exit = chain.add(flow::op_endloop);
+    chain.add(op_end);
+    Chain::jump_to(loop, out);
+    Chain::jump_to(back, init);
+    Chain::jump_to(keep_going, back);
+    Chain::jump_to(out, exit->previous);
+    vm_run_loop(chain.first);
+    EXPECT_EQ(trace, (std::vector<int>{1, 2})) << collection;
+    EXPECT_EQ(state_of(loop)->cursors, nullptr) << collection;
+    variable_clear_value(context, find_variable("X$"), false, false);
+  }
+  packed->flags = 0;
+  packed->data = nullptr;
+  array->data = nullptr;
+  array->element_count = 0;
+}
+
 TEST_F(Foreach, ArraysOfEachElementSizeForwardAndBackward) {
   uint8_t bytes[4] = {7, 8, 9, 250};
   int16_t shorts[4] = {-7, 8, 9, 10};
