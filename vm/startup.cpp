@@ -67,13 +67,6 @@ char* makeexe_folder_text = nullptr;
 // The version text "1.31.0", a heap text for the run.
 char* version_text = nullptr;
 
-int32_t declare_from_source(const char* script_name, const char* function_name, const char* library,
-                            int32_t parameters, int32_t returns, int32_t wide, int32_t form, uint8_t) {
-  return external_function_declare(script_name, function_name, library, static_cast<uint8_t>(parameters),
-                                   static_cast<uint8_t>(returns), static_cast<uint8_t>(wide),
-                                   static_cast<uint8_t>(form));
-}
-
 char* copy_of(const char* text) { return crt::_strdup(text ? text : ""); }
 
 void set_text_switch(char** target, const char* text) {
@@ -384,8 +377,6 @@ int runtime_main(HINSTANCE instance, HINSTANCE, const char16_t* command_line, in
   }
 
   register_all_builtins();
-  // #DECLARE in a script enters its function in the registry, so the compiler knows it.
-  if (!external_function_declare_hook) external_function_declare_hook = declare_from_source;
   if (startup_services.build_cosine_tables) startup_services.build_cosine_tables();
   define_platform_symbol();
 
