@@ -20,6 +20,7 @@
 #include "vm/applications.h"
 #include "vm/builtin_registry.h"
 #include "vm/instruction_list.h"
+#include "vm/debugger_link.h"
 #include "vm/machine.h"
 #include "vm/push_instructions.h"
 
@@ -406,7 +407,11 @@ ProgramContext* run_framed_call() {
 
   InstructionNode* first = successor(procedure, entry_skip == 1 ? 5 : entry_skip == 2 ? 3 : 1);
   entry_skip = 0;
+  // Stepping over a line runs the calls it makes without stopping inside them.
+  const bool stepping_over = step_mode == 1;
+  if (stepping_over) step_mode = 0;
   if (first) vm_run_loop(first);
+  if (stepping_over) step_mode = 1;
 
   // ENDPROC, RETURN, an error or a fault end this call only; EXIT ends every call of its
   // program, and a fault unwinding to a caller's TRY ends the calls up to that caller.

@@ -103,6 +103,45 @@ class DebuggerLink : public VariableMachineTest {
   RuntimeErrorServices saved_services{};
 };
 
+InstructionNode* stepped_callee = nullptr;
+void op_call_stepped_callee() {
+  call_program = current_program;
+  call_procedure = stepped_callee;
+  vm_call_procedure();
+}
+
+// STEPOVER on a line that calls a procedure stops at the next line of the caller, not
+// inside the callee; STEPINTO stops inside it.
+TEST_F(DebuggerLink, StepOverRunsTheCallsOfTheLine) {
+  struct Row {
+    const char* command;
+    const char* second_stop;
+  } rows[] = {{"STEPOVER", "11"}, {"STEPINTO", "20"}};
+  for (const Row& row : rows) {
+    Chain chain;
+    running_procedure = chain.procedure("PROCMAIN");
+    Chain::jump_to(chain.add(builtin_debug_marker, 10), nullptr);
+    chain.add(op_call_stepped_callee);
+    Chain::jump_to(chain.add(builtin_debug_marker, 11), nullptr);
+    chain.add(op_end);
+    stepped_callee = chain.procedure("PROCSUB");
+    Chain::jump_to(chain.add(builtin_debug_marker, 20), nullptr);
+    chain.add(op_end);
+    running_program = context;
+    breakpoints_clear();
+    breakpoint_toggle("main.zrk", 10, 0);
+    step_mode = 0;
+    last_break_line = 0;
+    debugger_set_value("RUNNING", "1");
+    DWORD exit_code = 0;
+    std::string transcript =
+        debug(std::string("expect\nsend ") + row.command + "\nexpect\nsend RUN\n", &exit_code);
+    EXPECT_EQ(transcript, std::string("\\nBREAK\\nmain.zrk\\n10\n\\nBREAK\\nmain.zrk\\n") + row.second_stop + "\n")
+        << row.command;
+    EXPECT_EQ(exit_code, 7u) << row.command;
+  }
+}
+
 TEST_F(DebuggerLink, ADebuggerStepsRunsAndViewsThroughTheRegistry) {
   Chain chain;
   build(chain);
