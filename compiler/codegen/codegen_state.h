@@ -171,7 +171,9 @@ void handle_declaration(GeneratorState& state, CodeListNode* word, uint32_t dire
 void handle_external_call(GeneratorState& state, int32_t index);
 // Index of the record of name (newest first); -1 when none; below -1 the negated address of
 // a procedure of another loaded program.
-int32_t find_procedure_record(GeneratorState& state, const char* name);
+// The record of this program named name (its index), else, with other_programs, a
+// procedure of another loaded program (an index below -1, see foreign_procedure_start).
+int32_t find_procedure_record(GeneratorState& state, const char* name, bool other_programs);
 // "NAME(in,out)" without its input count: "NAME,out)"; empty for a text of another form.
 std::string variadic_call_key(const char* signature);
 // The main entry and the call targets left open, after the last word.

@@ -7,6 +7,7 @@
 
 #include "compiler/codegen/code_generator.h"
 #include "compiler/codegen/codegen_state.h"
+#include "compiler/frontend/token_reader.h"
 #include "compiler/linker.h"
 #include "foundation/compile_messages.h"
 #include "foundation/conversion.h"
@@ -62,7 +63,8 @@ void handle_head(GeneratorState& state, const char* text) {
   entry = BlockEntry{crt::_strdup(text), hash_name_text(text), '1', state.word ? state.word->file_name : nullptr,
                      state.word ? state.word->line : 0, state.word ? state.word->column : uint16_t{0}, -1};
 
-  const int32_t found = find_procedure_record(state, text + 4);
+  // A head defines a procedure of this program, whatever other programs hold.
+  const int32_t found = find_procedure_record(state, text + 4, false);
   InstructionNode* head = emit_op(state, kStartProc, text);
   if (!head) return;
   ProcedureRecord* record = found >= 0 ? state.procedures[found] : nullptr;
@@ -133,7 +135,7 @@ bool defined_later(const GeneratorState& state, const char* name) { return state
 
 // The record a call names; an NPROC or NFUNC answers to any input count.
 int32_t find_called_record(GeneratorState& state, const char* name) {
-  const int32_t found = find_procedure_record(state, name);
+  const int32_t found = find_procedure_record(state, name, true);
   if (found != -1) return found;
   const int32_t count = state.procedure_count ? *state.procedure_count : 0;
   for (int32_t index = count - 1; index >= 0; --index) {
@@ -156,8 +158,7 @@ void handle_call(GeneratorState& state, uint8_t kind, const char* name) {
       emit_op(state, kCall, name);
     } else if (found < -1) {
       // A procedure of another loaded program: its head is the target.
-      auto* head = platform::pointer_from<InstructionNode>(static_cast<uint32_t>(-found));
-      emit_op(state, kCall, name, 0, head);
+      emit_op(state, kCall, name, 0, foreign_procedure_start(found));
     }
     // The linker has reported a name nothing knows.
     if (state.namespace_restore_pending) {
@@ -196,17 +197,16 @@ std::string variadic_call_key(const char* signature) {
   return std::string(signature, open) + comma;
 }
 
-int32_t find_procedure_record(GeneratorState& state, const char* name) {
+int32_t find_procedure_record(GeneratorState& state, const char* name, bool other_programs) {
   const int32_t count = state.procedure_count ? *state.procedure_count : 0;
   for (int32_t index = count - 1; index >= 0; --index) {
     const ProcedureRecord* record = state.procedures[index];
     if (record && record->name && std::strcmp(record->name, name) == 0) return index;
   }
+  if (!other_programs) return -1;
   for (ProgramContext* context = program_list; context; context = context->next) {
     if (context == state.program) continue;
-    if (InstructionNode* start = find_procedure(context, name)) {
-      return -static_cast<int32_t>(platform::address_of(start));
-    }
+    if (InstructionNode* start = find_procedure(context, name)) return foreign_procedure_index(start);
   }
   return -1;
 }
@@ -240,12 +240,12 @@ bool handle_procedure_word(GeneratorState& state, CodeListNode* word) {
 
 void handle_procedure_address(GeneratorState& state, CodeListNode* word) {
   const char* name = word->text + 1;
-  const int32_t found = find_procedure_record(state, name);
+  const int32_t found = find_procedure_record(state, name, true);
   if (found >= 0) {
     const ProcedureRecord* record = state.procedures[found];
     emit_op(state, kPushProcAddr, name, address_number(record->start));
   } else if (found < -1) {
-    emit_op(state, kPushProcAddr, name, static_cast<double>(static_cast<uint32_t>(-found)));
+    emit_op(state, kPushProcAddr, name, address_number(foreign_procedure_start(found)));
   } else if (defined_later(state, name)) {
     emit_op(state, kPushProcAddr, name);
   } else {
@@ -315,7 +315,7 @@ void resolve_calls(GeneratorState& state) {
     const bool call = is_call_node(node) && !(node->extension && node->extension->link);
     const bool address = node->opcode == kPushProcAddr && node->operand == 0;
     if (!call && !address) continue;
-    const int32_t found = find_procedure_record(state, node->text ? node->text : "");
+    const int32_t found = find_procedure_record(state, node->text ? node->text : "", true);
     InstructionNode* start = found >= 0 ? state.procedures[found]->start : nullptr;
     if (found == -1 || (found >= 0 && !start)) {
       // A name nothing defines, or a forward declaration without its procedure.

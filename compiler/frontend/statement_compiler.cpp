@@ -278,11 +278,11 @@ void compile_call(char** source, char* kind, CodeListNode** input, CodeListNode*
   bool function;
   std::string signature;
   if (target.index < -1) {
-    auto* start = platform::pointer_from<InstructionNode>(static_cast<uint32_t>(-target.index));
-    const char* text = start->text ? start->text : "";
+    InstructionNode* start = foreign_procedure_start(target.index);
+    const char* text = start && start->text ? start->text : "";
     signature = std::strlen(text) > 4 ? text + 4 : text;
     signature_counts(signature.c_str(), &inputs, &outputs);
-    variadic = start->opcode == 84;
+    variadic = start && start->opcode == 84;
     function = outputs != 0;
   } else {
     ProcedureEntry* entry = ProcedureTable[target.index];
@@ -538,6 +538,7 @@ void declare_name(uint32_t hash, int32_t depth) { declared_names.push_back({hash
 
 void statement_compiler_reset() {
   pending_outputs = 0;
+  foreign_procedures_clear();
   in_expression = 0;
   in_argument_list = 0;
   first_op_written = 0;

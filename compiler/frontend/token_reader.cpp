@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "compiler/code_list.h"
 #include "compiler/keywords.h"
@@ -224,12 +225,32 @@ int32_t find_procedure_index(const char* signature, ProcedureEntry** table, int3
     return index;
   }
   for (ProgramContext* context = program_list; context != nullptr; context = context->next) {
-    if (InstructionNode* start = find_procedure(context, signature)) {
-      return -static_cast<int32_t>(platform::address_of(start));
-    }
+    if (InstructionNode* start = find_procedure(context, signature)) return foreign_procedure_index(start);
   }
   return -1;
 }
+
+namespace {
+// Procedures of other loaded programs found by this compile. Their indexes run down from
+// -2, so they never meet a table index (a negated address could wrap to a positive one).
+std::vector<InstructionNode*> foreign_procedures;
+}  // namespace
+
+int32_t foreign_procedure_index(InstructionNode* start) {
+  for (size_t index = 0; index < foreign_procedures.size(); ++index) {
+    if (foreign_procedures[index] == start) return -2 - static_cast<int32_t>(index);
+  }
+  foreign_procedures.push_back(start);
+  return -1 - static_cast<int32_t>(foreign_procedures.size());
+}
+
+InstructionNode* foreign_procedure_start(int32_t index) {
+  if (index > -2) return nullptr;
+  auto position = static_cast<size_t>(-2 - index);
+  return position < foreign_procedures.size() ? foreign_procedures[position] : nullptr;
+}
+
+void foreign_procedures_clear() { foreign_procedures.clear(); }
 
 int32_t find_method_index(ClassRecord* record, ClassRecord** found_in, const char* method, ProcedureEntry** table,
                           int32_t count, bool name_only, bool inherited) {

@@ -53,10 +53,15 @@ int32_t read_token(const char* source, char* kind, CodeListNode** input);
 // True for the kinds that can begin an operand.
 bool is_operand_start(char kind);
 
-// The index of the newest entry matching signature, -1 for none, or below -1 (a negated
-// instruction address) for a procedure of another loaded program.
+// The index of the newest entry matching signature, -1 for none, or below -1 for a
+// procedure of another loaded program (foreign_procedure_start gives its start).
 int32_t find_procedure_index(const char* signature, ProcedureEntry** table, int32_t count, int32_t mode,
                              bool name_only, bool exact);
+// The index below -1 that stands for a procedure of another program, and back; the list
+// of such procedures is emptied at the start of each compile.
+int32_t foreign_procedure_index(InstructionNode* start);
+InstructionNode* foreign_procedure_start(int32_t index);
+void foreign_procedures_clear();
 // The entry index of method in the class or, when not there, in its ancestors; the class
 // where the last search ran goes to *found_in. -1 when none.
 int32_t find_method_index(ClassRecord* record, ClassRecord** found_in, const char* method, ProcedureEntry** table,
