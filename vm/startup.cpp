@@ -400,8 +400,9 @@ int runtime_main(HINSTANCE instance, HINSTANCE, const char16_t* command_line, in
   module_path = nullptr;
 
   int status = kExitSuccess;
-  // Only the compile of this run's program decides the status, not one of an earlier run.
-  compile_error_count = 0;
+  // Only this run's programs decide the status, not an earlier run nor a compile that a
+  // running program asked for (eval of a text with errors).
+  run_failed = 0;
   unsigned errors_before = runtime_unhandled_error_count();
   if (program) {
     if (!file_exists(program)) {
@@ -428,7 +429,7 @@ int runtime_main(HINSTANCE instance, HINSTANCE, const char16_t* command_line, in
   }
 
   if (startup_services.run_message_loop) startup_services.run_message_loop();
-  if (status == kExitSuccess && (compile_error_count > 0 || runtime_unhandled_error_count() != errors_before)) {
+  if (status == kExitSuccess && (run_failed || runtime_unhandled_error_count() != errors_before)) {
     status = kExitRunFailed;
   }
   runtime_shutdown();

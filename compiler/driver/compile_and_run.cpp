@@ -499,10 +499,15 @@ ProgramContext* compile_and_run_file(const char* file_name, const char* text, ui
   parser_input_pool = nullptr;
 
   ProgramContext* result = nullptr;
+  // Only the outermost compile (a program start-up runs, not an eval or run inside it)
+  // decides whether the run failed to compile.
+  static int32_t nesting = 0;
+  ++nesting;
   platform::FaultGuard guard;
   if (FAULT_GUARD_ENTER(guard)) {
     result = drive(run, text, compile_only, mode);
     platform::fault_guard_leave(&guard);
+    if (nesting == 1 && compile_error_text != nullptr) run_failed = 1;
   } else {
     close_compiler_log();
     runtime_fault(guard);
@@ -515,6 +520,7 @@ ProgramContext* compile_and_run_file(const char* file_name, const char* text, ui
     result = nullptr;
   }
 
+  --nesting;
   destroy_compiler_pools();
   compiler_pool = outer_word_pool;
   parser_input_pool = outer_input_pool;

@@ -27,8 +27,9 @@ void stamp_program_instance(ProgramContext* program);
 char* compiled_file_name(const char* source_name);
 
 // Set to 1 when a program started by compile_and_run_file ended its run with a run-time
-// error that no TRY handled (counted by runtime_errors_unhandled, foundation/runtime_error.h).
-// Never cleared here: start-up reads it after its runs and exits non-zero when it is set.
+// error that no TRY handled (counted by runtime_errors_unhandled, foundation/runtime_error.h),
+// or when an outermost compile (not one of eval or run inside a running program) had
+// errors. Never cleared here: start-up reads it after its runs and exits non-zero when set.
 extern uint8_t run_failed;
 
 // Whether a compiled file may stand in for its source; compiled_file_is_current, which
