@@ -255,6 +255,13 @@ TEST_F(ControlFlow, EndloopFreesWhatTheLoopOwned) {
 
 // A list variable L$ of numbers, a result variable X$, and the loop
 // FOREACH X$ IN L$ (backward when asked): trace X$, run the extra body handler.
+// A literal [1, 2, [3, 4], 5] held by a packed-list variable P$.
+struct PackedLiteral {
+  PackedItem nested[3] = {{3, kPackedNumber}, {4, kPackedNumber}, {0, kPackedEnd}};
+  PackedItem items[5] = {{1, kPackedNumber}, {2, kPackedNumber}, {0, kPackedList}, {5, kPackedNumber}, {0, kPackedEnd}};
+  PackedLiteral() { items[2].value = platform::address_of(nested); }
+};
+
 class Foreach : public FlowTest {
  protected:
   Variable* make_list(const char* name, std::initializer_list<double> values) {
@@ -269,6 +276,17 @@ class Foreach : public FlowTest {
     list->flags |= kVariableList;
     list->cursor = first;
     return list;
+  }
+  // P$ over the literal's items and A$ over count elements of type_code at data.
+  void make_packed_and_array(PackedLiteral& literal, void* data, int32_t type_code, uint32_t count, Variable** packed,
+                             Variable** array) {
+    *packed = create_variable(locals, "P$", false);
+    (*packed)->flags = kVariablePackedList;
+    (*packed)->data = literal.items;
+    *array = create_variable(locals, "A$", false);
+    (*array)->data = data;
+    (*array)->type_code = type_code;
+    (*array)->element_count = count;
   }
   // INITFOREACH; mark, result, collection (as FOREACH (result, collection) compiles);
   // FOREACH; trace result; body; back; ENDLOOP.
@@ -371,13 +389,6 @@ TEST_F(Foreach, BreakDropsTheLoopStateAndTheLoopStartsAfresh) {
   }
 }
 
-// A literal [1, 2, [3, 4], 5] held by a packed-list variable P$.
-struct PackedLiteral {
-  PackedItem nested[3] = {{3, kPackedNumber}, {4, kPackedNumber}, {0, kPackedEnd}};
-  PackedItem items[5] = {{1, kPackedNumber}, {2, kPackedNumber}, {0, kPackedList}, {5, kPackedNumber}, {0, kPackedEnd}};
-  PackedLiteral() { items[2].value = platform::address_of(nested); }
-};
-
 TEST_F(Foreach, PackedListItemsAndNestedLists) {
   PackedLiteral literal;
   Variable* packed = create_variable(locals, "P$", false);
@@ -400,13 +411,9 @@ TEST_F(Foreach, PackedListItemsAndNestedLists) {
 TEST_F(Foreach, BreakOutOfPackedListAndArrayLoops) {
   PackedLiteral literal;
   int32_t words[3] = {1, 2, 3};
-  Variable* packed = create_variable(locals, "P$", false);
-  packed->flags = kVariablePackedList;
-  packed->data = literal.items;
-  Variable* array = create_variable(locals, "A$", false);
-  array->data = words;
-  array->type_code = -3;
-  array->element_count = 3;
+  Variable* packed;
+  Variable* array;
+  make_packed_and_array(literal, words, -3, 3, &packed, &array);
   for (const char* collection : {"P$", "A$"}) {
     trace.clear();
     Chain chain;
@@ -539,13 +546,9 @@ TEST_F(Foreach, StructureArrayGivesTheResultPerElementMembers) {
 TEST_F(Foreach, CollectionsThatNeedAResultRefuseTheLoopWithoutOne) {
   PackedLiteral literal;
   int16_t shorts[2] = {1, 2};
-  Variable* packed = create_variable(locals, "P$", false);
-  packed->flags = kVariablePackedList;
-  packed->data = literal.items;
-  Variable* array = create_variable(locals, "A$", false);
-  array->data = shorts;
-  array->type_code = -2;
-  array->element_count = 2;
+  Variable* packed;
+  Variable* array;
+  make_packed_and_array(literal, shorts, -2, 2, &packed, &array);
   for (const char* name : {"P$", "A$"}) {
     trace.clear();
     Chain chain;
