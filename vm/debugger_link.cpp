@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "compiler/debug/breakpoints.h"
+#include "compiler/driver/compile_and_run.h"
+#include "compiler/driver/program_end.h"
 #include "foundation/compile_messages.h"
 #include "foundation/conversion.h"
 #include "foundation/machine_state.h"
@@ -192,9 +194,9 @@ int32_t view_rows(const std::string& command, const char* argument, std::string&
     CallFrame* frame = argument ? frame_named(argument) : nullptr;
     return frame ? variable_list_rows(rows, frame->scope) : 0;
   }
-  // The machine keeps no saved parameter records or register block of its own, and
-  // expressions need the compiler: these views answer with no rows.
-  if (command == "STACKPARAMS" || command == "REGISTERS" || command == "TRACE") return 0;
+  // The machine keeps no saved parameter records or register block of its own: these
+  // views answer with no rows.
+  if (command == "STACKPARAMS" || command == "REGISTERS") return 0;
   return -1;
 }
 
@@ -216,6 +218,24 @@ int32_t guarded_view(const std::string& command, const char* argument, std::stri
   *building += format_text("\n%s", text ? text : "fault");
   crt::free(text);
   return count + 1;
+}
+
+// The value of an expression, compiled and run in the running program's scope: push
+// leaves it on the program's stack, which the caller's-scope run shares. False when it
+// did not compile.
+bool trace_row(std::string& rows, const char* expression) {
+  ProgramContext* program = current_program;
+  if (!program) return false;
+  ValueCell* top = program->stack_top;
+  const std::string text = std::string("push(") + expression + ");";
+  if (ProgramContext* traced = compile_and_run_file(nullptr, text.c_str(), 0, kRunInCallerScope)) {
+    app_instance_end(traced);
+  }
+  if (program->stack_top == top) return false;
+  ValueCell* cell = stack_pop(program);
+  const bool plain_text = cell->text && !(cell->flags & (kCellList | kCellWideText));
+  value_row(rows, expression, plain_text ? static_cast<const char*>(cell->text) : nullptr, cell->number);
+  return true;
 }
 
 bool takes_argument(const std::string& command) { return command == "LOCALSTACK" || command == "STACKPARAMS"; }
@@ -277,8 +297,9 @@ bool debugger_poll_commands(const char* file, int32_t line, uint32_t, bool query
       step_mode = 0;
       goes_on = true;
     } else if (command == "TRACE") {
-      // Each following word is an expression; without the compiler none is reported.
-      while (next_word()) {
+      // Each following word is an expression, reported when it compiles.
+      while (const char* expression = next_word()) {
+        if (trace_row(rows, expression)) ++row_count;
       }
     } else {
       const char* argument = takes_argument(command) ? next_word() : nullptr;

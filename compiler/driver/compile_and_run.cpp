@@ -493,6 +493,9 @@ ProgramContext* compile_and_run_file(const char* file_name, const char* text, ui
   // code) works in pools of its own and leaves the outer ones alone.
   // The same holds for a loader program of the outer run.
   ProgramContext* outer_loader = loader_program;
+  // The new program's pool is where its instructions go; the caller's setting comes back.
+  Pool* outer_emit_pool = emit_pool;
+  const uint32_t outer_emit_scope_key = emit_scope_key;
   Pool* outer_word_pool = compiler_pool;
   Pool* outer_input_pool = parser_input_pool;
   compiler_pool = nullptr;
@@ -522,6 +525,8 @@ ProgramContext* compile_and_run_file(const char* file_name, const char* text, ui
 
   --nesting;
   destroy_compiler_pools();
+  emit_pool = outer_emit_pool;
+  emit_scope_key = outer_emit_scope_key;
   compiler_pool = outer_word_pool;
   parser_input_pool = outer_input_pool;
   loader_program = outer_loader;

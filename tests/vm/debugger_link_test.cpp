@@ -1,6 +1,8 @@
 // The debugger link against an outside debugger process: stop notices at breakpoints and
 // steps, views of locals, globals and the program, breakpoints toggled and run to, and a
 // debugger that goes away ending the program's thread.
+#include "vm/builtin_registry.h"
+#include "vm/builtin_table.h"
 #include "vm/debugger_link.h"
 
 #include <gtest/gtest.h>
@@ -140,6 +142,21 @@ TEST_F(DebuggerLink, StepOverRunsTheCallsOfTheLine) {
         << row.command;
     EXPECT_EQ(exit_code, 7u) << row.command;
   }
+}
+
+// TRACE compiles and runs each expression where the program stopped and reports its
+// value; one that does not compile is left out.
+TEST_F(DebuggerLink, TraceReportsTheValuesOfExpressions) {
+  register_all_builtins();
+  Chain chain;
+  build(chain);
+  breakpoint_toggle("main.zrk", 10, 0);
+  DWORD exit_code = 0;
+  std::string transcript = debug("expect\nsend TRACE|N$ * 2|TITLE$ % \"!\"|)(\nexpect\nsend RUN\n", &exit_code);
+  EXPECT_EQ(transcript, "\\nBREAK\\nmain.zrk\\n10\n\\nVAR%\\n2\\nN$ * 2|10\\nTITLE$ % \"!\"|0xADDR:\"demo!\"\n");
+  EXPECT_EQ(exit_code, 7u);
+  EXPECT_EQ(trace, (std::vector<int>{10, 11, 12, 12, 13, 14, 15}));
+  builtin_registry_clear();
 }
 
 TEST_F(DebuggerLink, ADebuggerStepsRunsAndViewsThroughTheRegistry) {
