@@ -367,6 +367,9 @@ TEST_F(DriverTest, SharedModesUseTheCallersStackGlobalsAndHeap) {
       ASSERT_NE(program->classes->next, nullptr);
       EXPECT_STREQ(program->classes->next->name, "BASE");
     }
+    // The record goes, with the instructions whose texts it does not free itself.
+    free_instruction_list(program, program->code);
+    program->code = nullptr;
     program_context_release(program);
     ASSERT_EQ(caller->classes, first);
     EXPECT_STREQ(caller->classes->name, "SHAPE");
