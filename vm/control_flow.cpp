@@ -70,6 +70,14 @@ void enter_loop() {
   ++current_program->call_depth;
 }
 
+// Frees what was made at the running loop's depth.
+void release_loop_pass() {
+  ProgramContext* program = current_program;
+  if (program->owned && program->owned->depth != 0) {
+    context_release_depth(program, static_cast<uint32_t>(program->call_depth));
+  }
+}
+
 // The cells above the innermost mark, top first (at most capacity of them); the stack is
 // left at the mark. -1 when there is no mark.
 int32_t take_operands(ValueCell** cells, int32_t capacity) {
@@ -450,7 +458,17 @@ namespace flow {
 
 void vm_nop() {}
 
-void op_branch() { jump_to_link(); }
+void op_branch() {
+  InstructionExtension* extension = current_instruction->extension;
+  InstructionNode* target = extension ? extension->link : nullptr;
+  if (!target) return;
+  // A jump back to a loop's head ends one pass: what the pass made for itself (texts that
+  // built-ins returned) goes now, not when the loop ends, so a long loop runs in the
+  // memory one pass needs.
+  const BuiltinHandler head = target->handler;
+  if (head == op_initwhile || head == op_initfor || head == op_initforeach) release_loop_pass();
+  current_instruction = target;
+}
 
 void op_branch_if_false() {
   if (current_instruction->inner_handler) current_instruction->inner_handler();
@@ -532,10 +550,7 @@ void op_foreach() {
     jump_to_link();
   }
 
-  ProgramContext* program = current_program;
-  if (program->owned && program->owned->depth != 0) {
-    context_release_depth(program, static_cast<uint32_t>(program->call_depth));
-  }
+  release_loop_pass();
 }
 
 void op_break() {
@@ -549,10 +564,8 @@ void op_break() {
 }
 
 void op_endloop() {
+  release_loop_pass();
   ProgramContext* program = current_program;
-  if (program->owned && program->owned->depth != 0) {
-    context_release_depth(program, static_cast<uint32_t>(program->call_depth));
-  }
   if (program->call_depth > 0) --program->call_depth;
 }
 

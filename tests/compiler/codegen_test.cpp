@@ -445,3 +445,43 @@ INSTANTIATE_TEST_SUITE_P(Programs, RunProgram,
                          });
 
 }  // namespace
+
+namespace {
+
+// How many texts the running program owns.
+void owned_count_builtin() {
+  int32_t count = 0;
+  for (OwnedAllocation* node = current_program->owned; node; node = node->next) ++count;
+  stack_push_number(current_program, count);
+}
+
+// Each pass of a loop gives back the texts it made, so a loop that builds text keeps the
+// same few blocks however many passes it runs (not one per pass until the loop ends).
+class LoopPasses : public CodegenTest {
+ protected:
+  int owned_at_the_last_pass(const char* source) {
+    EXPECT_GE(builtin_register_arity("OWNEDCOUNT", owned_count_builtin, 0, 1), 0);
+    compile(source);
+    run_main();
+    EXPECT_EQ(recorded.size(), 1u) << source << errors();
+    return recorded.empty() ? -1 : std::stoi(recorded[0]);
+  }
+};
+
+TEST_F(LoopPasses, ForGivesBackWhatEachPassMade) {
+  int owned = owned_at_the_last_pass(
+      "proc main\n  s$ = \"\";\n  for (i%, 1, 200)\n    s$ = s$ % \"x\" % i%;\n    n% = ownedcount();\n  end;\n"
+      "  record(n%);\nend;\n");
+  EXPECT_GE(owned, 0);
+  EXPECT_LE(owned, 4);
+}
+
+TEST_F(LoopPasses, WhileGivesBackWhatEachPassMade) {
+  int owned = owned_at_the_last_pass(
+      "proc main\n  s$ = \"\";\n  i% = 0;\n  while (i% < 200)\n    s$ = s$ % \"x\" % i%;\n    i%++;\n"
+      "    n% = ownedcount();\n  end;\n  record(n%);\nend;\n");
+  EXPECT_GE(owned, 0);
+  EXPECT_LE(owned, 4);
+}
+
+}  // namespace
