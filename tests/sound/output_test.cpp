@@ -3,6 +3,8 @@
 // free from this thread while the output thread mixes.
 #include <gtest/gtest.h>
 
+#include "eventually.h"
+
 #include <dirent.h>
 
 #include <chrono>
@@ -61,15 +63,6 @@ size_t thread_count() {
     return count;
 }
 
-// Waits up to ten seconds for a condition the output thread brings about.
-template <typename Condition>
-bool eventually(Condition condition) {
-    for (int i = 0; i < 2000; ++i) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return condition();
-}
 
 void use_sink(const char* name) {
     setenv("ZRK_AUDIO", name, 1);

@@ -3,6 +3,8 @@
 // and hands to its voice, handles without a live voice, and freeing while others play.
 #include <gtest/gtest.h>
 
+#include "eventually.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cctype>
@@ -57,14 +59,6 @@ std::vector<uint8_t> module() {
   return b;
 }
 
-template <typename Condition>
-bool eventually(Condition condition) {
-  for (int i = 0; i < 2000; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return condition();
-}
 
 class SoundBuiltins : public MachineTest {
  protected:
