@@ -70,6 +70,8 @@ struct WindowClassEntry {
   WindowClassEntry* next;
 };
 
+struct AsmFrameRecord;
+
 struct ProgramContext {
   ValueCell* stack_top;
   ValueCell* stack_marks[kStackMarkSlots];
@@ -98,6 +100,8 @@ struct ProgramContext {
   uint64_t last_profile_ticks;
   OwnedAllocation* owned;
   int32_t call_depth;
+  // Frames of assembled functions running under the debugger, newest first.
+  AsmFrameRecord* asm_frames;
   ProgramContext* prev;
   ProgramContext* next;
 };

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "compiler/asm/debug_frames.h"
 #include "compiler/debug/breakpoints.h"
 #include "compiler/driver/compile_and_run.h"
 #include "compiler/driver/program_end.h"
@@ -25,6 +26,7 @@
 #include "vm/fault_text.h"
 #include "vm/listing.h"
 #include "vm/machine.h"
+#include "vm/profiler.h"
 
 uint32_t step_mode = 0;
 uint32_t last_break_line = 0;
@@ -158,9 +160,18 @@ int32_t disassembly_rows(std::string& rows) {
   return count;
 }
 
-// The calls of the running program, newest first; a frame's identifier is its address.
+// The calls of the running program, newest first (assembled functions running under the
+// debugger are newer than any script call); a frame's identifier is its address.
 int32_t call_stack_rows(std::string& rows) {
   int32_t count = 0;
+  if (current_program) {
+    for (AsmFrameRecord* record = current_program->asm_frames; record; record = record->previous) {
+      std::string name = record->name ? record->name : "";
+      name = name.substr(0, name.find('('));
+      rows += format_text("\n%s|0x%08X", name.c_str(), platform::address_of(record));
+      ++count;
+    }
+  }
   for (CallFrame* frame = current_frame; frame; frame = frame->caller) {
     if (frame->program != current_program) continue;
     std::string name = frame->procedure && frame->procedure->text && std::strlen(frame->procedure->text) >= 4
@@ -182,6 +193,72 @@ CallFrame* frame_named(const char* identifier) {
   return nullptr;
 }
 
+AsmFrameRecord* asm_frame_named(const char* identifier) {
+  if (!current_program) return nullptr;
+  uint32_t address = static_cast<uint32_t>(truncate_to_int(text_to_number(identifier)));
+  for (AsmFrameRecord* record = current_program->asm_frames; record; record = record->previous) {
+    if (platform::address_of(record) == address) return record;
+  }
+  return nullptr;
+}
+
+// The values an assembled function's frame saved: all of them, or its parameters only.
+int32_t asm_frame_rows(std::string& rows, const AsmFrameRecord* record, bool parameters_only) {
+  int32_t count = parameters_only ? record->parameter_count : record->local_count;
+  for (int32_t index = 0; index < count; ++index) {
+    value_row(rows, record->local_names[index], nullptr, static_cast<int32_t>(record->local_values[index]));
+  }
+  return count;
+}
+
+constexpr uint32_t kOpcodeParmsPushVar = 10;
+constexpr uint32_t kOpcodeParmsPushVarVar = 107;
+
+// A script procedure's parameters, as the binding instructions after its head name them
+// (last parameter first), with their values in the call's scope.
+int32_t parameter_rows(std::string& rows, const CallFrame* frame) {
+  if (!frame->procedure || !frame->scope) return 0;
+  std::vector<const char*> names;
+  for (InstructionNode* node = frame->procedure->next; node; node = node->next) {
+    if (node->opcode == kOpcodeParmsPushVar) {
+      names.push_back(node->text);
+    } else if (node->opcode == kOpcodeParmsPushVarVar) {
+      if (node->extension && node->extension->name_operand) names.push_back(node->extension->name_operand);
+      names.push_back(node->text);
+    } else {
+      break;
+    }
+  }
+  int32_t count = 0;
+  for (auto name = names.rbegin(); name != names.rend(); ++name) {
+    if (!*name) continue;
+    Variable* variable = find_variable_in_list(frame->scope, *name);
+    if (variable) count += variable_rows(rows, variable->name, variable);
+  }
+  return count;
+}
+
+// The register block of the statement of assembled code that ran last on this thread,
+// then the locals of its section.
+int32_t register_rows(std::string& rows) {
+  const AsmRegisterBlock& block = asm_register_block;
+  const struct {
+    const char* name;
+    uint32_t value;
+  } registers[] = {{"R0", block.r0}, {"R1", block.r1}, {"R2", block.r2},
+                   {"R3", block.r3}, {"SF", block.sf}, {"SP", block.sp}};
+  int32_t count = 0;
+  for (const auto& entry : registers) {
+    value_row(rows, entry.name, nullptr, static_cast<int32_t>(entry.value));
+    ++count;
+  }
+  for (int32_t index = 0; index < block.local_count && index < kAssemblerMaxLocals; ++index) {
+    value_row(rows, block.names[index] ? block.names[index] : "", nullptr, static_cast<int32_t>(block.values[index]));
+    ++count;
+  }
+  return count;
+}
+
 int32_t view_rows(const std::string& command, const char* argument, std::string& rows) {
   if (command == "LOCAL") return variable_list_rows(rows, current_scope);
   if (command == "APPGLOBAL") return current_program ? variable_list_rows(rows, current_program->globals) : 0;
@@ -190,13 +267,15 @@ int32_t view_rows(const std::string& command, const char* argument, std::string&
   if (command == "APPLICATION") return application_rows(rows);
   if (command == "DISASM") return disassembly_rows(rows);
   if (command == "CALLSTACK") return call_stack_rows(rows);
-  if (command == "LOCALSTACK") {
-    CallFrame* frame = argument ? frame_named(argument) : nullptr;
-    return frame ? variable_list_rows(rows, frame->scope) : 0;
+  if (command == "LOCALSTACK" || command == "STACKPARAMS") {
+    bool parameters_only = command == "STACKPARAMS";
+    if (!argument) return 0;
+    if (AsmFrameRecord* record = asm_frame_named(argument)) return asm_frame_rows(rows, record, parameters_only);
+    CallFrame* frame = frame_named(argument);
+    if (!frame) return 0;
+    return parameters_only ? parameter_rows(rows, frame) : variable_list_rows(rows, frame->scope);
   }
-  // The machine keeps no saved parameter records or register block of its own: these
-  // views answer with no rows.
-  if (command == "STACKPARAMS" || command == "REGISTERS") return 0;
+  if (command == "REGISTERS") return register_rows(rows);
   return -1;
 }
 
@@ -425,7 +504,59 @@ void builtin_debug_text() {
   log_line(format_text("DEBUG (%s)> %s\n", grouped_number(status.dwAvailPhys).c_str(), cell_text(cell)).c_str());
 }
 
+namespace {
+
+constexpr uint32_t kOpcodeStartProc = 1;
+constexpr uint32_t kOpcodeEndProc = 2;
+constexpr uint32_t kOpcodePushInt = 4;
+constexpr uint32_t kOpcodePushStr = 5;
+constexpr uint32_t kOpcodePushStrInt = 87;
+
+// The place a profile point names: the file and line pushed just before it.
+bool profile_point_place(const InstructionNode* point, const char** file, int32_t* line) {
+  const InstructionNode* pushed = point->previous;
+  if (pushed && pushed->opcode == kOpcodePushStrInt) {
+    *file = pushed->text;
+    *line = static_cast<int32_t>(pushed->operand);
+    return true;
+  }
+  if (pushed && pushed->opcode == kOpcodePushInt && pushed->previous && pushed->previous->opcode == kOpcodePushStr) {
+    *file = pushed->previous->text;
+    *line = static_cast<int32_t>(pushed->operand);
+    return true;
+  }
+  return false;
+}
+
+// The source place of an instruction: that of the nearest line marker before it in its
+// procedure (markers stand before their statements), else that of the profile point
+// that ends its statement. Nothing for code compiled without either.
+void marked_instruction_source(const InstructionNode* instruction, const char** file, int32_t* line,
+                               int32_t* position) {
+  for (const InstructionNode* node = instruction; node; node = node->previous) {
+    if (is_line_marker(node)) {
+      *file = node->text;
+      *line = static_cast<int32_t>(node->operand);
+      *position = static_cast<int32_t>(node->work);
+      return;
+    }
+    if (node->opcode == kOpcodeStartProc && node != instruction) break;
+  }
+  constexpr int kLongestStatement = 4096;
+  const InstructionNode* node = instruction;
+  for (int step = 0; node && step < kLongestStatement; ++step, node = node->next) {
+    if (node->handler == builtin_profile_point) {
+      profile_point_place(node, file, line);
+      return;
+    }
+    if (node->opcode == kOpcodeStartProc || node->opcode == kOpcodeEndProc) return;
+  }
+}
+
+}  // namespace
+
 void debugger_link_install() {
+  if (!runtime_error_services.instruction_source) runtime_error_services.instruction_source = marked_instruction_source;
   runtime_error_services.debugger_key_exists = debugger_key_exists;
   runtime_error_services.debugger_set_value = debugger_set_value;
   runtime_error_services.debugger_poll_commands = debugger_poll_commands;

@@ -73,6 +73,9 @@ struct ArmEngine {
   bool faulted = false;
   DWORD fault_code = 0;
   uint32_t fault_pc = 0;
+  // Inside a memory hook the emulator has not brought the PC up to the access: the
+  // instruction is found once the run has stopped.
+  bool fault_pc_after_stop = false;
   ULONG_PTR fault_access = 0;
   uint32_t fault_data = 0;
   bool has_data = false;
@@ -115,12 +118,69 @@ void record_fault(ArmEngine* engine, DWORD code, uint32_t pc) {
   engine->has_data = false;
 }
 
+// The emulator reports a data fault at the start of the translated run of instructions
+// that holds it (its registers are those of the faulting instruction). The faulting
+// instruction is the first load or store from there that reaches the address.
+bool instruction_reaches(uc_engine* uc, uint32_t at, uint32_t word, uint32_t address, bool write) {
+  auto value_of = [&](uint32_t number) {
+    return number == 15 ? at + 8 : read_register(uc, UC_ARM_REG_R0 + static_cast<int>(number));
+  };
+  if ((word >> 28) == 0xF) return false;
+  const uint32_t rn = value_of((word >> 16) & 0xF);
+  const bool load = word & (1u << 20);
+  const bool pre = word & (1u << 24);
+  const bool up = word & (1u << 23);
+  if ((word & 0x0C000000) == 0x04000000) {  // word or byte transfer
+    if (load == write) return false;
+    uint32_t offset = word & 0xFFF;
+    if (word & (1u << 25)) {  // register offset with a shift
+      uint32_t rm = value_of(word & 0xF);
+      uint32_t amount = (word >> 7) & 0x1F;
+      switch ((word >> 5) & 3) {
+        case 0: offset = rm << amount; break;
+        case 1: offset = amount ? rm >> amount : 0; break;
+        case 2: offset = static_cast<uint32_t>(static_cast<int32_t>(rm) >> (amount ? amount : 31)); break;
+        default: offset = amount ? (rm >> amount) | (rm << (32 - amount)) : rm; break;
+      }
+    }
+    uint32_t target = pre ? (up ? rn + offset : rn - offset) : rn;
+    return address >= target && address < target + 4;
+  }
+  if ((word & 0x0FB00FF0) == 0x01000090) {  // swap: reads and writes at rn
+    return address >= rn && address < rn + 4;
+  }
+  if ((word & 0x0E000090) == 0x00000090 && (word & 0x60)) {  // halfword and signed transfers
+    if (load == write) return false;
+    uint32_t offset = (word & (1u << 22)) ? ((word >> 4) & 0xF0) | (word & 0xF) : value_of(word & 0xF);
+    uint32_t target = pre ? (up ? rn + offset : rn - offset) : rn;
+    return address >= target && address < target + 2;
+  }
+  if ((word & 0x0E000000) == 0x08000000) {  // block transfer
+    if (load == write) return false;
+    uint32_t bytes = 4 * static_cast<uint32_t>(__builtin_popcount(word & 0xFFFF));
+    uint32_t low = up ? rn + (pre ? 4 : 0) : rn - bytes + (pre ? 0 : 4);
+    return address >= low && address < low + bytes;
+  }
+  return false;
+}
+
+uint32_t faulting_instruction(uc_engine* uc, uint32_t start, uint32_t address, bool write) {
+  constexpr int kLongestRun = 512;
+  for (int index = 0; index < kLongestRun; ++index) {
+    uint32_t at = start + 4 * static_cast<uint32_t>(index);
+    MEMORY_BASIC_INFORMATION info{};
+    if (VirtualQuery(platform::pointer_from<void>(at), &info, sizeof info) == 0 || info.State != MEM_COMMIT) break;
+    if (instruction_reaches(uc, at, *platform::pointer_from<const uint32_t>(at), address, write)) return at;
+  }
+  return start;
+}
+
 void record_access_violation(ArmEngine* engine, uc_mem_type type, uint64_t address) {
   bool fetch = type == UC_MEM_FETCH_UNMAPPED || type == UC_MEM_FETCH_PROT || type == UC_MEM_FETCH;
   bool write = type == UC_MEM_WRITE_UNMAPPED || type == UC_MEM_WRITE_PROT || type == UC_MEM_WRITE;
   // A bad fetch faults at the address the code jumped to.
-  record_fault(engine, EXCEPTION_ACCESS_VIOLATION,
-               fetch ? static_cast<uint32_t>(address) : read_register(engine->uc, UC_ARM_REG_PC));
+  record_fault(engine, EXCEPTION_ACCESS_VIOLATION, static_cast<uint32_t>(address));
+  engine->fault_pc_after_stop = !fetch;
   engine->fault_access = fetch ? platform::kAccessExecute : write ? platform::kAccessWrite : platform::kAccessRead;
   engine->fault_data = static_cast<uint32_t>(address);
   engine->has_data = true;
@@ -353,6 +413,7 @@ ArmResult run_arm_code(uint32_t address, uint32_t r0, uint32_t r1, uint32_t r2, 
     engine->generation = generation;
   }
   engine->faulted = false;
+  engine->fault_pc_after_stop = false;
   engine->host_faulted = false;
   uint32_t exit_address = thunk_base();
   write_register(uc, UC_ARM_REG_CPSR, engine->initial_cpsr);
@@ -380,6 +441,10 @@ ArmResult run_arm_code(uint32_t address, uint32_t r0, uint32_t r1, uint32_t r2, 
   if (engine->host_faulted) raise_fault_again(engine->host_fault);
   if (engine->faulted || error != UC_ERR_OK) {
     if (!engine->faulted) record_fault(engine, code_of_error(error), read_register(uc, UC_ARM_REG_PC));
+    if (engine->fault_pc_after_stop) {
+      engine->fault_pc = faulting_instruction(uc, read_register(uc, UC_ARM_REG_PC), engine->fault_data,
+                                              engine->fault_access == platform::kAccessWrite);
+    }
     raise_fault(engine->fault_code, platform::pointer_from<void>(engine->fault_pc), engine->has_data,
                 engine->fault_access, engine->fault_data);
   }

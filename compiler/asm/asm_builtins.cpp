@@ -4,9 +4,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "compiler/asm/arm_bridge.h"
 #include "compiler/asm/assembler.h"
+#include "compiler/asm/debug_frames.h"
 #include "compiler/code_list.h"
 #include "compiler/driver/compile_and_run.h"
 #include "foundation/compile_messages.h"
@@ -154,7 +156,41 @@ void ensure_assembler_arguments(Variable** arguments, Variable** count) {
   *count = integer_variable("AARGSCOUNT$", 1, false);
 }
 
+namespace {
+
+// While the debugger or the profiler is on, the text's statements are reported at the
+// script line that assembles it (the program's file when that line is not known).
+class SourcePlaceForAssembly {
+ public:
+  SourcePlaceForAssembly() {
+    if (!assembler_debugger_mode && !assembler_profiler_mode) return;
+    const char* file = nullptr;
+    int32_t line = 0;
+    int32_t position = 0;
+    if (current_instruction && runtime_error_services.instruction_source) {
+      runtime_error_services.instruction_source(current_instruction, &file, &line, &position);
+    }
+    if (!file && current_program) {
+      file = current_program->path;
+      line = 0;
+    }
+    file_ = file ? file : "";
+    assembler_source_file = file_.c_str();
+    assembler_source_line = line;
+  }
+  ~SourcePlaceForAssembly() {
+    assembler_source_file = nullptr;
+    assembler_source_line = 0;
+  }
+
+ private:
+  std::string file_;
+};
+
+}  // namespace
+
 uint32_t assemble_source(int32_t size, const char* text) {
+  SourcePlaceForAssembly place;
   crt::free(compile_error_text);
   compile_error_text = nullptr;
   compile_error_count = 0;
@@ -178,12 +214,40 @@ void builtin_asm() {
   stack_push_uint(assemble_source(size, text));
 }
 
+namespace {
+
+// Runs a block, and frees the block when free_after. Under the debugger the frame
+// records the code made and did not give back (it faulted inside a function) go with
+// the run, so the views never show frames of code that stopped.
+void run_block(uint32_t code, bool free_after) {
+  ProgramContext* program = current_program;
+  AsmFrameRecord* kept = program ? program->asm_frames : nullptr;
+  if (!free_after && !assembler_debugger_mode) {
+    run_arm_code(code);
+    return;
+  }
+  platform::FaultGuard guard;
+  if (FAULT_GUARD_ENTER(guard)) {
+    run_arm_code(code);
+    platform::fault_guard_leave(&guard);
+  } else {
+    unwind_asm_frames(program, kept);
+    // The block of one call goes with its fault too.
+    if (free_after) free_code_block(platform::pointer_from<uint8_t>(code));
+    raise_fault_again(guard);
+  }
+  unwind_asm_frames(program, kept);
+  if (free_after) free_code_block(platform::pointer_from<uint8_t>(code));
+}
+
+}  // namespace
+
 void builtin_callasm() {
   int32_t values[kAssemblerArguments + 1];
   int32_t count = pop_call_values(values, kAssemblerArguments + 1);
   if (count <= 0) return;
   store_arguments(values, count);
-  if (values[0] != 0) run_arm_code(static_cast<uint32_t>(values[0]));
+  if (values[0] != 0) run_block(static_cast<uint32_t>(values[0]), false);
 }
 
 void builtin_doasm() {
@@ -195,17 +259,7 @@ void builtin_doasm() {
   if (count <= 0) return;
   store_arguments(values, count);
   uint32_t code = assemble_source(values[0], text);
-  if (code == 0) return;
-  platform::FaultGuard guard;
-  if (FAULT_GUARD_ENTER(guard)) {
-    run_arm_code(code);
-    platform::fault_guard_leave(&guard);
-  } else {
-    // The block of one call goes with its fault too.
-    free_code_block(platform::pointer_from<uint8_t>(code));
-    raise_fault_again(guard);
-  }
-  free_code_block(platform::pointer_from<uint8_t>(code));
+  if (code != 0) run_block(code, true);
 }
 
 void builtin_freeasm() {

@@ -13,6 +13,10 @@ extern uint8_t assembler_listing_enabled;
 // then needs 16 (or 256) times the given size.
 extern uint8_t assembler_debugger_mode;
 extern uint8_t assembler_profiler_mode;
+// Where the assembler text stands, for the debugger and profiler calls: its file name
+// and the line its first line counts from. Set by the caller around one assembly.
+extern const char* assembler_source_file;
+extern int32_t assembler_source_line;
 // Flushes the processor caches after a block is given back; filled by whatever runs the
 // ARM code. Null does nothing.
 extern void (*code_cache_flush_hook)(int32_t flags);

@@ -77,6 +77,10 @@ struct Section {
   int32_t parameter_count = 0;
   uint8_t* placeholder = nullptr;  // two words reserving the locals
   bool has_instruction = false;
+  // Debugger mode: the last description of the locals emitted, and for how many.
+  uint8_t* descriptor = nullptr;
+  size_t described = 0;
+  bool entered = false;  // the frame record of the section is made
 };
 
 struct AssemblerState {
@@ -100,6 +104,7 @@ struct AssemblerState {
   bool any_section = false;
   bool main_seen = false;
   uint8_t* main_address = nullptr;
+  bool main_entered = false;  // the main code's frame record is made (debugger mode)
   Section function_section;
   Section top_section;
 };
@@ -157,5 +162,16 @@ void emit_runtime_call(RuntimeRoutine routine);
 void emit_runtime_call_address(uint32_t address, const char* name);
 void save_registers(bool keep_r0);
 void restore_registers(bool keep_r0);
+// ---- debugger and profiler calls (diagnostic_calls.cpp) ----
+// Before a statement in debugger mode: the register snapshot, the frame record at the
+// first statement of a function or of the main code, and the breakpoint check.
+void emit_debugger_statement_entry(uint32_t line);
+// After a statement in profiler mode: the profile point of its line.
+void emit_profiler_statement_exit(uint32_t line);
+// Makes the frame record of a function or main code that had no statement (so that the
+// release after it has one to give back).
+void emit_missing_section_entry();
+// Debugger mode: gives back the newest frame record (after a jsr and the main code).
+void emit_frame_release();
 // Frees an SP adjustment of bytes (a multiple of 4, at most 1,020) in at most two words.
 void emit_stack_release(int32_t bytes);

@@ -287,6 +287,9 @@ uint8_t* assemble_inline_code(int32_t* size, CodeListNode* first) {
   emit_prologue_block();
   read_assembler_source(first);
   assembler.statement_failed = false;
+  // The main code's frame record goes when it ends.
+  if (assembler.main_seen && !assembler.in_function) emit_missing_section_entry();
+  emit_frame_release();
   emit_epilogue_block();
 
   if (assembler_listing_enabled) {

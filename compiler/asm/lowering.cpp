@@ -509,11 +509,29 @@ void lower_jump(uint32_t condition, const std::string& target, const char* mnemo
 }
 
 void lower_call(uint32_t condition, const std::string& target, const char* mnemonic, int32_t argument_count) {
+  constexpr uint32_t kAlways = 0xE0000000;
+  if (assembler_debugger_mode && (condition & 0xF0000000) != kAlways) {
+    // The flags the callee leaves cannot decide whether its frame record goes: the call
+    // and the release are skipped together by the opposite condition.
+    uint8_t* skip = assembler.position;
+    emit_word(0, "b;over the call");
+    emit_word(0xE1A0E00F, "mov;lr, pc");
+    lower_jump(kAlways | (condition & 0x0F000000), target, mnemonic);
+    emit_frame_release();
+    uint32_t offset = static_cast<uint32_t>((assembler.position - skip) / 4 - 2);
+    if (!assembler.statement_failed && skip + 4 <= assembler.end) {
+      uint32_t word = ((condition ^ 0x10000000) & 0xF0000000) | 0x0A000000 | (offset & 0x00FFFFFF);
+      std::memcpy(skip, &word, 4);
+    }
+    emit_stack_release(argument_count * 4);
+    return;
+  }
   emit_word(0xE1A0E00F, "mov;lr, pc");
   lower_jump(condition, target, mnemonic);
   // The arguments go as soon as the callee is back, so that calls in a loop do not
   // grow the stack.
   emit_stack_release(argument_count * 4);
+  emit_frame_release();
 }
 
 void lower_maths(RuntimeRoutine routine, const AsmOperand& destination, const AsmOperand& source, bool to_int) {

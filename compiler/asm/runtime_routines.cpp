@@ -3,6 +3,7 @@
 #include "compiler/asm/runtime_routines.h"
 
 #include "compiler/asm/arm_bridge.h"
+#include "compiler/asm/debug_frames.h"
 
 #include <cmath>
 #include <cstdio>
@@ -15,6 +16,8 @@
 #include "foundation/runtime_error.h"
 #include "foundation/value_stack.h"
 #include "platform/kernel/types.h"
+#include "vm/debugger_link.h"
+#include "vm/profiler.h"
 
 void (*declared_function_caller)(int32_t index) = nullptr;
 void (*canvas_set_pixel_hook)(int32_t x, int32_t y, uint16_t colour) = nullptr;
@@ -136,6 +139,8 @@ static void update_entry() {
 
 static void push_text_entry(uint32_t address) { stack_push_uint(address); }
 static void save_mark_entry() { stack_save_mark(current_program); }
+static void enter_function_entry(const char* name) { rt_enter_function(current_program, name); }
+static void leave_function_entry() { rt_leave_function(current_program); }
 
 static const RoutineRow kRoutines[kRoutineCount] = {
     {"rt_divide", &thunk_of<&rt_divide>},
@@ -169,6 +174,11 @@ static const RoutineRow kRoutines[kRoutineCount] = {
     {"rt_begin_scene", &thunk_of<&begin_scene_entry>},
     {"rt_update", &thunk_of<&update_entry>},
     {"__savesp", &thunk_of<&save_mark_entry>},
+    {"rt_debug_snapshot", &thunk_of<&rt_debug_snapshot>},
+    {"debugger_break_check", &thunk_of<&debugger_break_check>},
+    {"rt_enter_function", &thunk_of<&enter_function_entry>},
+    {"rt_leave_function", &thunk_of<&leave_function_entry>},
+    {"profiler_hook", &thunk_of<&profiler_hook>},
 };
 
 uint32_t runtime_routine_address(RuntimeRoutine routine) {

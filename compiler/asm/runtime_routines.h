@@ -36,6 +36,11 @@ enum RuntimeRoutine : int32_t {
   kRoutineBeginScene,
   kRoutineUpdate,
   kRoutineSaveMark,
+  kRoutineDebugSnapshot,
+  kRoutineBreakCheck,
+  kRoutineEnterFunction,
+  kRoutineLeaveFunction,
+  kRoutineProfilePoint,
   kRoutineCount,
 };
 

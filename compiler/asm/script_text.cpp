@@ -8,6 +8,7 @@
 #include "compiler/asm/assembler.h"
 #include "compiler/code_list.h"
 #include "compiler/frontend/analyzer.h"
+#include "compiler/frontend/analyzer_state.h"
 #include "foundation/compile_messages.h"
 #include "foundation/runtime_memory.h"
 #include "platform/kernel/types.h"
@@ -71,7 +72,15 @@ CodeListNode* analyze_assembler_text(const char* text) {
   if (take_listing_directive(source)) assembler_listing_enabled = 1;
   uint8_t saved_mode = analyzer_assembler_mode;
   analyzer_assembler_mode = 1;
+  // Every text counts its lines from its own start (the debugger and profiler calls add
+  // the place of the text); a compilation the text interrupts goes on where it stood.
+  const int32_t saved_line = analyzer.line;
+  const int32_t saved_line_start = analyzer.line_start;
+  analyzer.line = 1;
+  analyzer.line_start = 0;
   CodeListNode* last = analyze_source(nullptr, source.c_str(), nullptr, 1, 0, -1, -1);
+  analyzer.line = saved_line;
+  analyzer.line_start = saved_line_start;
   analyzer_assembler_mode = saved_mode;
   CodeListNode* first = code_list_first(last);
   join_definition_words(first);

@@ -570,6 +570,7 @@ void read_assembler_source(CodeListNode* first) {
   assembler.any_section = false;
   assembler.main_seen = false;
   assembler.main_address = nullptr;
+  assembler.main_entered = false;
   assembler.function_section = Section();
   assembler.top_section = Section();
   while (cursor) {
@@ -589,6 +590,7 @@ void read_assembler_source(CodeListNode* first) {
       if (!assembler.in_function) {
         assembler_error("Misplaced RET operator");
       } else {
+        emit_missing_section_entry();
         finish_section_locals(assembler.function_section);
         emit_epilogue_function();
         assembler.in_function = false;
@@ -597,7 +599,10 @@ void read_assembler_source(CodeListNode* first) {
     } else {
       mnemonic = lower(text);
       current_section().has_instruction = true;
+      uint32_t line = word->line + static_cast<uint32_t>(assembler_source_line);
+      emit_debugger_statement_entry(line);
       lower_statement();
+      emit_profiler_statement_exit(line);
     }
     if (assembler.statement_failed) skip_rest_of_line(word->line);
   }

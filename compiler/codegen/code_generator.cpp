@@ -103,6 +103,7 @@ struct WordHashes {
   uint32_t class_word = hash_name_text("#CLASS");
   uint32_t noop = hash_name_text("__NOOP");
   uint32_t first_op = hash_name_text("FIRST_OP");
+  uint32_t line_marker = hash_name_text("__DEBUG");
   uint32_t global = hash_name_text("GLOBAL");
   uint32_t local = hash_name_text("LOCAL");
   uint32_t force_global = hash_name_text("FORCEGLOBAL");
@@ -238,6 +239,14 @@ void handle_registered_word(GeneratorState& state, CodeListNode* word) {
   if (!entry->handler) {
     // A keyword out of place: a node without a handler would stop the machine.
     report(state, "Syntax error");
+    return;
+  }
+  if (hash == h.line_marker) {
+    // The marker carries its place (file, line, column): the debugger stops there and a
+    // run-time error after it names it.
+    if (InstructionNode* marker = emit(state, entry->handler, kInternalCall, word->file_name, word->line)) {
+      marker->work = word->column;
+    }
     return;
   }
   emit(state, entry->handler, kInternalCall);

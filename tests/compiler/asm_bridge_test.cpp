@@ -299,6 +299,33 @@ TEST_F(BridgeTest, FaultsReachTheGuardWithTheFaultText) {
   VirtualFree(undefined, 0, MEM_RELEASE);
 }
 
+// The fault names the instruction that made the access, not the start of the run of
+// instructions it stands in; an access of the same kind before it went through.
+TEST_F(BridgeTest, AFaultNamesTheInstructionThatFaulted) {
+  struct Case {
+    const char* text;
+    uint32_t faulting_word;
+  };
+  const Case cases[] = {
+      {":MAIN;mov r3, @;mov r2, 5;mov [r3], r2;mov r1, 16;mov [r1 + 4], r2", 0xE5812004},  // str r2, [r1, #4]
+      {":MAIN;mov r3, @;mov r0, [r3];mov r1, 64;mov r0, [r1 - 8]", 0xE5110008},            // ldr r0, [r1, #-8]
+      {":MAIN;mov r1, 32;mov r2, 1;mov r0, byte [r1 + 3]", 0xE5D10003},                    // ldrb r0, [r1, #3]
+      {":MAIN;mov r1, 4096;mov r3, 9;mov word [r1 - 200], r3", 0xE1413CB8},                // strh r3, [r1, #-200]
+  };
+  for (const Case& c : cases) {
+    uint8_t* block = assemble_block(c.text);
+    ASSERT_NE(block, nullptr) << c.text << errors();
+    uint32_t expected = 0;
+    for (uint32_t at = platform::address_of(block); at < platform::address_of(block) + 8192 && !expected; at += 4) {
+      if (*platform::pointer_from<uint32_t>(at) == c.faulting_word) expected = at;
+    }
+    ASSERT_NE(expected, 0u) << c.text;
+    platform::FaultGuard guard = run_guarded(platform::address_of(block));
+    EXPECT_EQ(guard.code, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION)) << c.text;
+    EXPECT_EQ(platform::address_of(guard.address), expected) << c.text;
+  }
+}
+
 // Runs the inner block on the value stack's top: assembled code running a host built-in
 // that runs assembled code.
 uint8_t* inner_block = nullptr;

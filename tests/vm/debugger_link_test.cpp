@@ -11,10 +11,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <string>
 
+#include "compiler/asm/arm_bridge.h"
+#include "compiler/asm/assembler.h"
+#include "compiler/asm/debug_frames.h"
 #include "compiler/debug/breakpoints.h"
+#include "compiler/keywords.h"
 #include "foundation/runtime_error.h"
 #include "machine_fixture.h"
 #include "platform/platform.h"
@@ -242,6 +247,140 @@ TEST_F(DebuggerLink, StackAndApplicationViews) {
   EXPECT_EQ(rows, "\nName|MAIN.ZRK\nPath|\nBufferSize|123,456\nStack count|2\nWindows count|0");
   rows.clear();
   EXPECT_EQ(debugger_view("NOSUCHVIEW", nullptr, rows), -1);
+}
+
+// Assembled code built for the debugger: F(a) with a local b, called from the main code;
+// the text stands at line 100 of main.zrk, so its lines are 101 to 110.
+constexpr const char* kDebuggedAsm =
+    "!F(a)\nvar b\nmov b, 3\nmov r0, a\nadd r0, b\nret\n:MAIN\nmov r1, 7\njsr F(r1)\nmov r2, r0";
+
+uint8_t* debugged_block = nullptr;
+void op_run_debugged_block() { run_arm_code(platform::address_of(debugged_block)); }
+
+class AsmDebugging : public DebuggerLink {
+ protected:
+  void SetUp() override {
+    DebuggerLink::SetUp();
+    init_keyword_and_opcode_tables();
+    assembler_debugger_mode = 1;
+    // The assembling instruction's line is where the text's lines count from.
+    Chain place;
+    current_instruction = place.add(builtin_debug_marker, 100);
+    debugged_block = assemble_script_text(kDebuggedAsm, 0);
+    current_instruction = nullptr;
+    assembler_debugger_mode = 0;
+    ASSERT_NE(debugged_block, nullptr);
+    chain = std::make_unique<Chain>();
+    running_procedure = chain->procedure("PROCMAIN");
+    chain->add(op_run_debugged_block);
+    chain->add(op_end);
+    running_program = context;
+  }
+  void TearDown() override {
+    free_code_block(debugged_block);
+    chain.reset();
+    DebuggerLink::TearDown();
+  }
+  std::unique_ptr<Chain> chain;
+};
+
+TEST_F(AsmDebugging, FramesLocalsAndRegistersOfAssembledCode) {
+  breakpoint_toggle("main.zrk", 104, 0);
+  DWORD exit_code = 0;
+  std::string transcript = debug(
+      "expect\n"
+      "send CALLSTACK\n"
+      "expect\n"
+      "send STACKPARAMS|$FRAME\n"
+      "expect\n"
+      "send LOCALSTACK|$FRAME\n"
+      "expect\n"
+      "send REGISTERS\n"
+      "expect\n"
+      "send STEPOVER\n"
+      "expect\n"
+      "send RUN\n",
+      &exit_code);
+  transcript = std::regex_replace(transcript, std::regex("(SF|SP)\\|[-0-9]+"), "$1|N");
+  EXPECT_EQ(transcript,
+            "\\nBREAK\\nmain.zrk\\n104\n"
+            // The running function, the main code below it, then the script's call.
+            "\\nVAR%\\n3\\nF|0xADDR\\nMAIN|0xADDR\\nMAIN|0xADDR\n"
+            "\\nVAR%\\n1\\na|7\n"
+            // A frame keeps the values its function started with ...
+            "\\nVAR%\\n2\\na|7\\nb|0\n"
+            // ... the register block those of the statement about to run.
+            "\\nVAR%\\n8\\nR0|0\\nR1|7\\nR2|0\\nR3|0\\nSF|N\\nSP|N\\na|7\\nb|3\n"
+            "\\nBREAK\\nmain.zrk\\n105\n");
+  EXPECT_EQ(exit_code, 7u);
+  EXPECT_EQ(context->asm_frames, nullptr) << "every frame record was given back";
+}
+
+// STEPOVER on the line of a jsr runs the function without stopping in it; STEPINTO stops
+// at its first statement.
+TEST_F(AsmDebugging, StepOverAndIntoACall) {
+  struct Row {
+    const char* command;
+    const char* second_stop;
+  } rows[] = {{"STEPOVER", "110"}, {"STEPINTO", "103"}};
+  for (const Row& row : rows) {
+    breakpoints_clear();
+    breakpoint_toggle("main.zrk", 109, 0);
+    step_mode = 0;
+    last_break_line = 0;
+    debugger_set_value("RUNNING", "1");
+    DWORD exit_code = 0;
+    std::string transcript =
+        debug(std::string("expect\nsend ") + row.command + "\nexpect\nsend RUN\n", &exit_code);
+    EXPECT_EQ(transcript, std::string("\\nBREAK\\nmain.zrk\\n109\n\\nBREAK\\nmain.zrk\\n") + row.second_stop + "\n")
+        << row.command;
+    EXPECT_EQ(exit_code, 7u) << row.command;
+    EXPECT_EQ(context->asm_frames, nullptr) << row.command;
+  }
+}
+
+std::vector<std::string> probed_frames;
+// What "zrk probe" sees: the frame records of the running program, newest first.
+void builtin_probe_frames() {
+  std::string names;
+  for (AsmFrameRecord* record = current_program->asm_frames; record; record = record->previous) {
+    names += std::string(names.empty() ? "" : " ") + record->name;
+  }
+  probed_frames.push_back(names);
+}
+
+// Every function leaves its frame record when it returns, whether its call was taken or
+// not, it had statements or not, or its first statement is a loop head.
+TEST_F(AsmDebugging, FrameRecordsFollowTheCalls) {
+  int32_t probe = builtin_register("PROBE", builtin_probe_frames);
+  struct Case {
+    const char* name;
+    const char* text;
+    std::vector<std::string> probes;
+  };
+  const Case cases[] = {
+      {"conditional call taken", "!F\nzrk probe\nret\n:MAIN\nmov r1, 1\ncmp r1, 1\njsreq F\nzrk probe",
+       {"F MAIN", "MAIN"}},
+      {"conditional call not taken", "!F\nzrk probe\nret\n:MAIN\nmov r1, 1\ncmp r1, 2\njsreq F\nzrk probe",
+       {"MAIN"}},
+      {"function without statements", "!G\nret\n:MAIN\njsr G\nzrk probe", {"MAIN"}},
+      {"loop head on the first statement",
+       "!H\n:AGAIN\nzrk probe\nsub r1, 1\ncmp r1, 0\njne AGAIN\nret\n:MAIN\nmov r1, 2\njsr H\nzrk probe",
+       {"H MAIN", "H MAIN", "MAIN"}},
+  };
+  for (const Case& c : cases) {
+    assembler_debugger_mode = 1;
+    uint8_t* block = assemble_script_text(c.text, 0);
+    assembler_debugger_mode = 0;
+    ASSERT_NE(block, nullptr) << c.name;
+    probed_frames.clear();
+    run_arm_code(platform::address_of(block));
+    free_code_block(block);
+    EXPECT_EQ(probed_frames, c.probes) << c.name;
+    // The main code's record goes when the block ends.
+    EXPECT_EQ(context->asm_frames, nullptr) << c.name;
+  }
+  builtin_entry_clear(probe);
 }
 
 }  // namespace

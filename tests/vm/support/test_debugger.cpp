@@ -2,11 +2,18 @@
 // against a running program through HKEY_CURRENT_USER\ZRKDEBUGGER, printing every answer
 // the runtime writes to "RUNTIME" on one line ("\n" shown as \n, other control bytes as
 // \xNN). Session lines:
-//   send TEXT   waits until the last command was taken, then writes TEXT to "IDE"
+//   send TEXT   waits until the last command was taken, then writes TEXT to "IDE"; each
+//               "$FRAME" in TEXT becomes the first 0x address of the last answer
 //   expect      waits for "RUNTIME", prints it and deletes it
+//   attach      writes "RUNNING": a debugger is there before the program starts
 //   detach      deletes "RUNNING": the debugger goes away
+//   start CMD   runs the shell command CMD beside the session (the program debugged)
+//   exit        waits for that command and prints "exit N" with its status
 //   gone        waits until the runtime has deleted "RUNTIME" and "RUNNING"
 // A wait longer than ten seconds prints "TIMEOUT" and ends with status 1.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -88,18 +95,37 @@ int main(int argc, char** argv) {
   }
   std::ifstream session(argv[1]);
   std::string line;
+  std::string frame;  // the first address of the last answer
+  pid_t program = -1;
   while (std::getline(session, line)) {
     bool in_time = true;
     if (line.rfind("send ", 0) == 0) {
       in_time = wait_until([] { return !read_value(u"IDE", nullptr); });
-      if (in_time) write_value(u"IDE", line.substr(5));
+      std::string text = line.substr(5);
+      for (size_t at; (at = text.find("$FRAME")) != std::string::npos;) text.replace(at, 6, frame);
+      if (in_time) write_value(u"IDE", text);
     } else if (line == "expect") {
       std::string answer;
       in_time = wait_until([&] { return read_value(u"RUNTIME", &answer); });
       if (in_time) {
+        size_t at = answer.find("0x");
+        if (at != std::string::npos) frame = answer.substr(at, 10);
         delete_value(u"RUNTIME");
         std::printf("%s\n", shown(answer).c_str());
       }
+    } else if (line == "attach") {
+      write_value(u"RUNNING", "1");
+    } else if (line.rfind("start ", 0) == 0) {
+      std::fflush(stdout);
+      program = fork();
+      if (program == 0) {
+        execl("/bin/sh", "sh", "-c", line.c_str() + 6, static_cast<char*>(nullptr));
+        _exit(127);
+      }
+    } else if (line == "exit") {
+      int status = 0;
+      in_time = program > 0 && waitpid(program, &status, 0) == program;
+      if (in_time) std::printf("exit %d\n", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
     } else if (line == "detach") {
       delete_value(u"RUNNING");
     } else if (line == "gone") {
