@@ -19,6 +19,7 @@
 #include "foundation/variable_store.h"
 #include "foundation/variables.h"
 #include "platform/platform.h"
+#include "vm/builtin_arguments.h"
 #include "vm/builtin_registry.h"
 #include "vm/machine.h"
 
@@ -29,11 +30,6 @@ namespace {
 
 std::mutex deferred_mutex;
 std::vector<ProgramContext*> deferred_ends;
-
-double cell_number(const ValueCell* cell) {
-  if (cell->text && !(cell->flags & kCellList)) return text_to_number(cell_text(cell));
-  return cell->number;
-}
 
 // Pops a handle; a non-zero one that names no loaded program is reported and gives null.
 ProgramContext* pop_application(bool* given = nullptr) {
@@ -54,37 +50,6 @@ template <typename Read>
 void push_application_fact(Read read) {
   ProgramContext* program = pop_application();
   stack_push_number(current_program, program ? read(program) : 0.0);
-}
-
-// The list variable named by the cell: by reference, else by its text.
-Variable* list_target(const ValueCell* cell) {
-  if (cell->variable) return follow_alias(cell->variable);
-  if (!cell->text || (cell->flags & (kCellList | kCellWideText))) return nullptr;
-  return get_variable(current_scope, static_cast<const char*>(cell->text));
-}
-
-// Makes variable a list of copies of names; pushes the count.
-void fill_name_list(Variable* variable, const std::vector<const char*>& names) {
-  if (!variable) {
-    stack_push_number(current_program, 0);
-    return;
-  }
-  variable_clear_value(current_program, variable, false, false);
-  variable->flags |= kVariableList;
-  ListElement* first = nullptr;
-  ListElement* last = nullptr;
-  for (const char* name : names) {
-    ListElement* element = list_element_append(last);
-    if (!element) break;
-    if (!first) first = element;
-    last = element;
-    element->data = crt::_strdup(name);
-    element->flags = kVariableOwnsData;
-    element->checksum = list_element_checksum(element);
-  }
-  variable->cursor = first;
-  if (first) variable_load_from_element(variable);
-  stack_push_number(current_program, static_cast<double>(names.size()));
 }
 
 }  // namespace
@@ -209,30 +174,30 @@ void builtin_delay() {
 
 void builtin_functions() {
   int32_t mode = truncate_to_int(cell_number(stack_pop(current_program)));
-  Variable* variable = list_target(stack_pop(current_program));
-  std::vector<const char*> names;
+  Variable* variable = pop_variable();
+  std::vector<std::string> names;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
     const BuiltinEntry* entry = builtin_entry(index);
     if (!entry || !entry->name) continue;
     if (mode == 0 && entry->library) continue;
     names.push_back(entry->name);
   }
-  fill_name_list(variable, names);
+  stack_push_number(current_program, fill_text_list(variable, names));
 }
 
 void builtin_variables() {
   int32_t selector = truncate_to_int(cell_number(stack_pop(current_program)));
-  Variable* variable = list_target(stack_pop(current_program));
+  Variable* variable = pop_variable();
   Variable* list = nullptr;
   if (selector == 0) list = current_scope;
   else if (selector == 1) list = current_program ? current_program->globals : nullptr;
   else if (selector == 2) list = percent_variables;
-  std::vector<const char*> names;
+  std::vector<std::string> names;
   for (Variable* record = list; record; record = record->next) {
     // The head record and records freed for reuse carry no name.
     if (record->name) names.push_back(record->name);
   }
-  fill_name_list(variable, names);
+  stack_push_number(current_program, fill_text_list(variable, names));
 }
 
 void register_application_builtins() {

@@ -432,14 +432,6 @@ void compare_case_labels() {
 
 }  // namespace
 
-double cell_number(const ValueCell* cell) {
-  if (!cell->text || (cell->flags & kCellList)) return cell->number;
-  if (!(cell->flags & kCellWideText)) return text_to_number(static_cast<const char*>(cell->text));
-  char* narrow = to_narrow(static_cast<const char16_t*>(cell->text));
-  double number = text_to_number(narrow);
-  crt::free(narrow);
-  return number;
-}
 
 bool cell_is_true(const ValueCell* cell) { return cell->text || cell->number != 0; }
 

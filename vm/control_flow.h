@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "vm/builtin_arguments.h"
+
 struct InstructionNode;
 struct ValueCell;
 
@@ -56,8 +58,6 @@ extern uint8_t while_first_pass;
 // A node whose link the next FIRST_OP sets to its successor; null when none is pending.
 extern InstructionNode* pending_forward_link;
 
-// The number a cell stands for: its text read as a number, else its number.
-double cell_number(const ValueCell* cell);
 // A cell is false when its number is 0 and it carries no text.
 bool cell_is_true(const ValueCell* cell);
 

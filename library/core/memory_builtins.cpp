@@ -16,6 +16,7 @@
 #include "foundation/value_stack.h"
 #include "foundation/variable_store.h"
 #include "platform/platform.h"
+#include "vm/builtin_arguments.h"
 #include "vm/builtin_registry.h"
 #include "vm/declarations.h"
 
@@ -34,15 +35,6 @@ void write_at(uint32_t address, T value) {
   std::memcpy(platform::pointer_from(address), &value, sizeof value);
 }
 
-// A number argument: the cell's number, or the number its text spells.
-double cell_number(const ValueCell* cell) {
-  if (cell->text && cell->number == 0.0 && !(cell->flags & kCellList)) return text_to_number(cell_text(cell));
-  return cell->number;
-}
-
-double pop_number() { return cell_number(stack_pop(current_program)); }
-uint32_t pop_address() { return static_cast<uint32_t>(stack_pop_int(current_program)); }
-int32_t pop_truncated() { return truncate_to_int(pop_number()); }
 uint32_t pop_unsigned() { return static_cast<uint32_t>(truncate_to_int(pop_number())); }
 
 void push_address(const void* pointer) { stack_push_uint(platform::address_of(pointer)); }
@@ -97,18 +89,18 @@ void make_variable_block(uint32_t size, uint32_t count, int32_t type_code, uint3
 }
 
 void builtin_new() {
-  int32_t type_code = pop_truncated();
+  int32_t type_code = pop_integer();
   make_variable_block(type_size(type_code), 1, type_code, 0);
 }
 
 void builtin_wnew() {
-  int32_t characters = pop_truncated();
+  int32_t characters = pop_integer();
   uint32_t count = characters < 0 ? 0u - static_cast<uint32_t>(characters) : static_cast<uint32_t>(characters);
   make_variable_block(count, 2, characters * 2, kVariableWideText);
 }
 
 void builtin_resize() {
-  int32_t type_code = pop_truncated();
+  int32_t type_code = pop_integer();
   Variable* variable = pop_variable_argument();
   if (!variable) return;
   uint32_t new_size = type_size(type_code);
@@ -174,7 +166,7 @@ void builtin_malloc() {
 
 void builtin_memset() {
   uint32_t count = pop_unsigned();
-  int32_t value = pop_truncated();
+  int32_t value = pop_integer();
   uint32_t address = pop_address();
   void* block = platform::pointer_from(address);
   if (count) std::memset(block, value & 0xFF, count);
@@ -183,7 +175,7 @@ void builtin_memset() {
 
 void builtin_memchr() {
   uint32_t count = pop_unsigned();
-  int32_t value = pop_truncated();
+  int32_t value = pop_integer();
   uint32_t address = pop_address();
   const void* found = count ? std::memchr(platform::pointer_from(address), value & 0xFF, count) : nullptr;
   push_address(found);
@@ -269,7 +261,7 @@ double read_typed(uint32_t address, int32_t type_code) {
 }
 
 void builtin_peek() {
-  int32_t type_code = pop_truncated();
+  int32_t type_code = pop_integer();
   uint32_t address = pop_address();
   if (type_code >= -9 && type_code <= -1) {
     stack_push_number(current_program, read_typed(address, type_code));
@@ -287,7 +279,7 @@ void builtin_peek() {
 }
 
 void builtin_poke() {
-  int32_t type_code = pop_truncated();
+  int32_t type_code = pop_integer();
   ValueCell* value = stack_pop(current_program);
   const double number = cell_number(value);
   const void* text = value->text;
@@ -330,7 +322,7 @@ void builtin_hi() { stack_push_uint(static_cast<uint32_t>(pop_double_bits() >> 3
 void builtin_lo() { stack_push_uint(static_cast<uint32_t>(pop_double_bits())); }
 
 void builtin_setint() {
-  int32_t value = pop_truncated();
+  int32_t value = pop_integer();
   write_at<int32_t>(pop_address(), value);
 }
 void builtin_getint() { stack_push_number(current_program, read_at<int32_t>(pop_address())); }
@@ -340,7 +332,7 @@ void builtin_setbyte() {
 }
 void builtin_getbyte() { stack_push_number(current_program, read_at<uint8_t>(pop_address())); }
 void builtin_setshort() {
-  int32_t value = pop_truncated();
+  int32_t value = pop_integer();
   write_at<int16_t>(pop_address(), static_cast<int16_t>(value));
 }
 void builtin_getshort() { stack_push_number(current_program, read_at<int16_t>(pop_address())); }
