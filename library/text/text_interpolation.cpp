@@ -109,8 +109,10 @@ char* interpolate_braced_expressions(const char* text) {
       continue;
     }
     size_t close = closing_brace(text, length, index);
-    if (close == length) runtime_error("Missing }");
     pieces.push_back(evaluate(std::string(text + index + 1, close - index - 1)));
+    // Reported once that last expression has run: its run loop would clear the stop flag,
+    // and the caller's procedure must end as after any other fault.
+    if (close == length) runtime_error("Missing }");
     output_length += pieces.back().size();
     index = close;
   }
