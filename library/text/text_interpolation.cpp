@@ -61,38 +61,50 @@ void drop_cells_above(ProgramContext* program, ValueCell* top) {
   }
 }
 
+// The values an expression hands over while its interpolation waits for them.
+struct PieceCapture {
+  std::string text;
+  int32_t count = 0;
+};
+PieceCapture* active_capture = nullptr;
+
 // The program text for an expression. A bare expression is no statement of the language
-// (a leading value reads as a CASE label, and a call's result is dropped), so it is
-// compiled as push(expression), which leaves its value on the stack. An expression that
-// names a program file is handed on as it stands: that file runs.
+// (a leading value reads as a CASE label, and a call's result is dropped), and a value
+// left on the stack would lose a computed text when the run's call ends; so the value is
+// handed to the piece built-in, which copies its text while it is alive. An expression
+// that names a program file is handed on as it stands: that file runs.
 std::string program_text(const std::string& expression) {
   char* resolved = resolve_program_file(crt::_strdup(expression.c_str()));
   const bool names_file = resolved && file_exists(resolved);
   crt::free(resolved);
-  return names_file ? expression : "push(" + expression + ");";
+  if (names_file) return expression;
+  return std::string(kInterpolationPieceName) + "(" + expression + ");";
 }
 
-// Compiles and runs one expression on the caller's stack and scope. The piece is the
-// single value it leaves; anything else it leaves is taken off again, so a variadic
-// built-in of the caller never finds stray cells above its stack mark.
+bool is_blank(const std::string& text) {
+  return text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+// Compiles and runs one expression in the caller's scope and on its stack. The piece is
+// the single value it handed over. Whatever the run leaves on the stack is taken off
+// again, so a variadic built-in of the caller never finds stray cells above its mark.
 std::string evaluate(const std::string& expression) {
   ProgramContext* caller = current_program;
   if (!caller) return "[Error]";
+  if (is_blank(expression)) return std::string();
   ValueCell* top = caller->stack_top;
+  // Interpolations nest (an expression may call evalstring): each waits for its own piece.
+  PieceCapture capture;
+  PieceCapture* outer_capture = active_capture;
+  active_capture = &capture;
   ProgramContext* run = run_file_report_error(program_text(expression).c_str(), 0, kRunInCallerScope);
+  active_capture = outer_capture;
   current_program = caller;
-  if (!run) {
-    drop_cells_above(caller, top);
-    return "[Error]";
-  }
-  std::string piece;
-  ValueCell* result = caller->stack_top;
-  if (result && result != top && result->below == top) piece = cell_piece(result);
   drop_cells_above(caller, top);
-  // The value's text may belong to the run: it was copied first.
+  if (!run) return "[Error]";
   app_instance_end(run);
   current_program = caller;
-  return piece;
+  return capture.count == 1 ? capture.text : std::string();
 }
 
 }  // namespace
@@ -132,4 +144,13 @@ char* interpolate_braced_expressions(const char* text) {
     index = closing_brace(text, length, index);
   }
   return output;
+}
+
+void builtin_interpolation_piece() {
+  ProgramContext* context = current_program;
+  if (!context) return;
+  ValueCell* cell = stack_pop(context);
+  if (!active_capture) return;
+  active_capture->text = cell_piece(cell);
+  ++active_capture->count;
 }

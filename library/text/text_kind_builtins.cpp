@@ -116,4 +116,5 @@ void register_text_kind_builtins() {
   builtin_register("iswide", builtin_iswide);
   builtin_register("chr", builtin_chr);
   builtin_register("wchr", builtin_wchr);
+  builtin_register_arity(kInterpolationPieceName, builtin_interpolation_piece, 1, 0);
 }

@@ -66,6 +66,11 @@ class TextInterpolationTest : public ::testing::Test {
     variable_list_release(nullptr, percent_variables, true);
     variable_list_free(nullptr, percent_variables);
     percent_variables = nullptr;
+    for (Variable* list : {scope, caller->globals}) {
+      variable_list_release(caller, list, true);
+      variable_list_free(caller, list);
+    }
+    caller->globals = nullptr;
     stack_free_all(caller);
     program_context_release(caller);
     builtin_registry_clear();
@@ -109,9 +114,11 @@ TEST_F(TextInterpolationTest, BracedExpressionsBecomeTheTextsOfTheirValues) {
       {"a}b}", "a}b}"},
       {"x{)(}y", "x[Error]y"},
       {"x{)(}y{3}", "x[Error]y3"},
-      // No value, or more than one: an empty piece, and the stack is as it was.
+      // An empty expression gives nothing; what an expression pushes besides its value
+      // is taken off again (interpolate checks the stack).
       {"a{}b", "ab"},
-      {"a{push(1, 2)}b", "ab"},
+      {"a{ }b", "ab"},
+      {"a{push(1, 2)}b", "a2b"},
   };
   for (const Case& row : cases) {
     EXPECT_EQ(interpolate(row.text), row.expected) << row.text;
