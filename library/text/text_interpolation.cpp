@@ -109,9 +109,12 @@ std::string evaluate(const std::string& expression) {
 
 }  // namespace
 
-char* interpolate_braced_expressions(const char* text) {
-  if (!text) text = "";
-  const size_t length = std::strlen(text);
+char* interpolate_braced_expressions(const char* source) {
+  // A private copy: the expressions run script code, which may free or change the
+  // caller's text before the assembly pass reads it again.
+  const std::string copy = source ? source : "";
+  const char* text = copy.c_str();
+  const size_t length = copy.size();
   // No fixed work areas: an expression and the number of pieces are limited by memory only.
   std::vector<std::string> pieces;
   size_t output_length = 0;
