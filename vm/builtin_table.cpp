@@ -18,6 +18,7 @@
 #include "library/core/system_builtins.h"
 #include "foundation/runtime_error.h"
 #include "library/regex/regex_builtins.h"
+#include "library/text/text_kind_builtins.h"
 #include "sound/sound_builtins.h"
 #include "vm/applications.h"
 #include "vm/arithmetic.h"
@@ -923,6 +924,7 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_asm_builtins();
   register_run_builtins();
   register_system_builtins();
+  register_text_kind_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
     const BuiltinEntry* entry = builtin_entry(index);
