@@ -18,7 +18,7 @@
 #include "library/core/system_builtins.h"
 #include "foundation/runtime_error.h"
 #include "library/regex/regex_builtins.h"
-#include "library/text/text_kind_builtins.h"
+#include "library/strings/text_kind_builtins.h"
 #include "sound/sound_builtins.h"
 #include "vm/applications.h"
 #include "vm/arithmetic.h"

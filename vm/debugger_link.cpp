@@ -9,6 +9,7 @@
 #include "compiler/asm/debug_frames.h"
 #include "compiler/debug/breakpoints.h"
 #include "compiler/driver/compile_and_run.h"
+#include "compiler/driver/expression_value.h"
 #include "compiler/driver/program_end.h"
 #include "foundation/compile_messages.h"
 #include "foundation/conversion.h"
@@ -299,21 +300,13 @@ int32_t guarded_view(const std::string& command, const char* argument, std::stri
   return count + 1;
 }
 
-// The value of an expression, compiled and run in the running program's scope: push
-// leaves it on the program's stack, which the caller's-scope run shares. False when it
-// did not compile.
+// The value of an expression, compiled and run in the running program's scope. False
+// when it did not compile.
 bool trace_row(std::string& rows, const char* expression) {
-  ProgramContext* program = current_program;
-  if (!program) return false;
-  ValueCell* top = program->stack_top;
-  const std::string text = std::string("push(") + expression + ");";
-  if (ProgramContext* traced = compile_and_run_file(nullptr, text.c_str(), 0, kRunInCallerScope)) {
-    app_instance_end(traced);
-  }
-  if (program->stack_top == top) return false;
-  ValueCell* cell = stack_pop(program);
-  const bool plain_text = cell->text && !(cell->flags & (kCellList | kCellWideText));
-  value_row(rows, expression, plain_text ? static_cast<const char*>(cell->text) : nullptr, cell->number);
+  if (!current_program) return false;
+  ExpressionValue value = evaluate_expression(expression);
+  if (!value.ran || value.values == 0) return false;
+  value_row(rows, expression, value.is_text ? value.text.c_str() : nullptr, value.number);
   return true;
 }
 

@@ -132,6 +132,8 @@ void register_symbol(const std::string& name, int32_t value);
 // A copy of text owned by the block being assembled; its address.
 char* track_block_string(const char* text);
 char* find_block_string(const char* text);
+// Frees one text of the block being assembled (one it no longer uses).
+void release_block_string(char* text);
 // Writes a listing line (when the listing is on).
 void listing_line(const char* text);
 std::string format_operand(const AsmOperand& operand);

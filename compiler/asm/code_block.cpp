@@ -190,6 +190,15 @@ char* find_block_string(const char* text) {
   return nullptr;
 }
 
+void release_block_string(char* text) {
+  for (size_t index = 0; index < block_strings.size(); ++index) {
+    if (block_strings[index].text != text) continue;
+    crt::free(text);
+    block_strings.erase(block_strings.begin() + static_cast<std::ptrdiff_t>(index));
+    return;
+  }
+}
+
 // Frees every text the block owns.
 static void release_block_strings(uint8_t* block) {
   size_t kept = 0;

@@ -18,6 +18,8 @@
 #include "foundation/program_context.h"
 #include "foundation/variable.h"
 #include "foundation/variables.h"
+#include "library/strings/text_interpolation.h"
+#include "platform/kernel/memory.h"
 #include "vm/builtin_registry.h"
 
 namespace {
@@ -109,6 +111,31 @@ bool read_value(AsmOperand& operand, bool allow_string) {
     return true;
   }
   return false;
+}
+
+// A debug text's {expressions} take the values they have now, once: every run of the
+// statement writes the same text. The result replaces the literal among the block's
+// strings.
+const char* interpolated_block_text(int32_t literal_address) {
+  auto* literal = platform::pointer_from<char>(static_cast<uint32_t>(literal_address));
+  if (!literal || !std::strchr(literal, '{')) return literal;
+  // An expression that does not compile reads "[Error]": its messages are not the
+  // assembly's.
+  Pool* saved_pool = compiler_pool;
+  const int32_t saved_error_count = compile_error_count;
+  char* saved_errors = compile_error_text;
+  compile_error_text = nullptr;
+  char* interpolated = interpolate_braced_expressions(literal);
+  compiler_pool = saved_pool;
+  crt::free(compile_error_text);
+  compile_error_text = saved_errors;
+  compile_error_count = saved_error_count;
+  if (!interpolated) return literal;
+  char* kept = track_block_string(interpolated);
+  crt::free(interpolated);
+  if (!kept) return literal;
+  release_block_string(literal);
+  return kept;
 }
 
 // "[" base ["+"|"-" number] "]"; the cursor is on "[".
@@ -412,6 +439,7 @@ void lower_statement() {
   } else if (mnemonic == "debug") {
     if (!parse_operand(source)) return;
     bool text = assembler.statement && assembler.statement->next && assembler.statement->next->text[0] == '"';
+    if (text) source.value = static_cast<int32_t>(platform::address_of(interpolated_block_text(source.value)));
     save_registers(true);
     lower_mov(register_operand(0), source);
     emit_runtime_call(text ? kRoutineLogText : kRoutineLogNumber);

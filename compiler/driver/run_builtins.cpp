@@ -7,6 +7,7 @@
 
 #include "compiler/code_list.h"
 #include "compiler/driver/compile_and_run.h"
+#include "compiler/driver/expression_value.h"
 #include "compiler/driver/program_end.h"
 #include "foundation/compile_messages.h"
 #include "foundation/conversion.h"
@@ -180,4 +181,5 @@ void register_run_builtins() {
   builtin_register("compile", builtin_compile);
   builtin_register("makeexe", builtin_makeexe);
   builtin_register("import", builtin_import);
+  builtin_register_arity(kExpressionValueName, builtin_expression_value, 1, 0);
 }

@@ -9,8 +9,3 @@
 // a '}' outside any expression is copied. The expressions see the caller's variables.
 // Null text counts as empty; null only when memory runs out.
 char* interpolate_braced_expressions(const char* text);
-
-// The built-in each expression's program hands its value to (one argument, no result);
-// outside an interpolation it only pops its argument.
-constexpr const char* kInterpolationPieceName = "__interpolationpiece";
-void builtin_interpolation_piece();

@@ -1,12 +1,12 @@
 // evalstring, wide, apichar, char, iswide, chr and wchr.
-#include "library/text/text_kind_builtins.h"
+#include "library/strings/text_kind_builtins.h"
 
 #include "foundation/conversion.h"
 #include "foundation/numbers.h"
 #include "foundation/program_context.h"
 #include "foundation/runtime_memory.h"
 #include "foundation/value_stack.h"
-#include "library/text/text_interpolation.h"
+#include "library/strings/text_interpolation.h"
 #include "platform/platform.h"
 #include "vm/builtin_registry.h"
 #include "vm/control_flow.h"
@@ -116,5 +116,4 @@ void register_text_kind_builtins() {
   builtin_register("iswide", builtin_iswide);
   builtin_register("chr", builtin_chr);
   builtin_register("wchr", builtin_wchr);
-  builtin_register_arity(kInterpolationPieceName, builtin_interpolation_piece, 1, 0);
 }

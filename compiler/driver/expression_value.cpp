@@ -1,0 +1,80 @@
+// Expressions evaluated in the running program's scope.
+#include "compiler/driver/expression_value.h"
+
+#include "compiler/driver/compile_and_run.h"
+#include "compiler/driver/program_end.h"
+#include "foundation/compile_messages.h"
+#include "foundation/conversion.h"
+#include "foundation/file_helpers.h"
+#include "foundation/program_context.h"
+#include "foundation/value_stack.h"
+#include "platform/platform.h"
+
+namespace {
+
+// The value the running evaluation waits for; evaluations nest (an expression may
+// interpolate a text itself), each with its own.
+ExpressionValue* awaited_value = nullptr;
+
+// Takes off whatever was pushed above top. A stack that no longer holds top (the run
+// popped below it or cleared the stack) is left as it is.
+void drop_cells_above(ProgramContext* program, ValueCell* top) {
+  for (ValueCell* cell = program->stack_top; cell; cell = cell->below) {
+    if (cell == top) {
+      program->stack_top = top;
+      return;
+    }
+  }
+}
+
+std::string program_text(const std::string& expression) {
+  char* resolved = resolve_program_file(crt::_strdup(expression.c_str()));
+  const bool names_file = resolved && file_exists(resolved);
+  crt::free(resolved);
+  if (names_file) return expression;
+  return std::string(kExpressionValueName) + "(" + expression + ");";
+}
+
+}  // namespace
+
+ExpressionValue evaluate_expression(const std::string& expression) {
+  ExpressionValue value;
+  ProgramContext* caller = current_program;
+  if (!caller) return value;
+  ValueCell* top = caller->stack_top;
+  ExpressionValue* outer = awaited_value;
+  awaited_value = &value;
+  ProgramContext* run = run_file_report_error(program_text(expression).c_str(), 0, kRunInCallerScope);
+  awaited_value = outer;
+  current_program = caller;
+  drop_cells_above(caller, top);
+  if (!run) return value;
+  value.ran = true;
+  app_instance_end(run);
+  current_program = caller;
+  return value;
+}
+
+void builtin_expression_value() {
+  ProgramContext* context = current_program;
+  if (!context) return;
+  ValueCell* cell = stack_pop(context);
+  if (!awaited_value) return;
+  ExpressionValue& value = *awaited_value;
+  ++value.values;
+  value.number = cell->number;
+  value.is_text = cell->text && !(cell->flags & kCellList);
+  if (cell->flags & kCellList) {
+    value.text.clear();
+  } else if (!cell->text) {
+    char* number = number_to_text(cell->number);
+    value.text = number ? number : "";
+    crt::free(number);
+  } else if (cell->flags & kCellWideText) {
+    char* narrow = to_narrow(static_cast<const char16_t*>(cell->text));
+    value.text = narrow ? narrow : "";
+    crt::free(narrow);
+  } else {
+    value.text = static_cast<const char*>(cell->text);
+  }
+}
