@@ -174,6 +174,13 @@ void get_variable_value(Variable* variable, void** text, double* number, void* t
   *text = nullptr;
   *number = 0;
   if (!variable) return;
+  // The common case of the run loop: a plain text or number.
+  if (!typed_address && !variable->type_code && !variable->getter && !variable->references &&
+      !(variable->flags & (kVariableList | kVariableStructure)) && !variable->owner) {
+    *text = variable->data;
+    *number = variable->number;
+    return;
+  }
   if ((variable->flags & kVariableList) && variable->cursor && !variable->alias &&
       variable->checksum != variable->cursor->checksum) {
     variable_load_from_element(variable);
@@ -189,9 +196,10 @@ void get_variable_value(Variable* variable, void** text, double* number, void* t
   }
   if (!*text) {
     // A pointer slot that holds an owned string reads as that string.
-    uint32_t value = static_cast<uint32_t>(truncate_to_int(*number));
+    ReferenceNode* owned = reference_list_of_owner(variable);
+    uint32_t value = owned ? static_cast<uint32_t>(truncate_to_int(*number)) : 0;
     if (value) {
-      for (ReferenceNode* node = reference_list_of_owner(variable); node; node = node->next) {
+      for (ReferenceNode* node = owned; node; node = node->next) {
         if (platform::address_of(node->block) != value) continue;
         *text = node->block;
         *number = 0;
