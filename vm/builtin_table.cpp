@@ -19,6 +19,10 @@
 #include "foundation/runtime_error.h"
 #include "library/regex/regex_builtins.h"
 #include "library/strings/text_kind_builtins.h"
+#include "library/strings/number_conversion_builtins.h"
+#include "library/strings/string_builtins.h"
+#include "library/strings/string_editing_builtins.h"
+#include "library/strings/trim_pad_builtins.h"
 #include "sound/sound_builtins.h"
 #include "vm/applications.h"
 #include "vm/arithmetic.h"
@@ -925,6 +929,10 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_run_builtins();
   register_system_builtins();
   register_text_kind_builtins();
+  register_string_builtins();
+  register_string_editing_builtins();
+  register_trim_pad_builtins();
+  register_number_conversion_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
     const BuiltinEntry* entry = builtin_entry(index);

@@ -1,0 +1,11 @@
+// The core string built-ins: a value as text (str, wstr), length, mid, dup and the
+// search family (pos, rpos, cpos, npos), each in the text kind of its argument.
+#pragma once
+
+// Registers str, wstr, length, mid, dup, pos, rpos, cpos and npos.
+void register_string_builtins();
+
+// 1 when the heap block does not come back byte for byte, over the larger of the two
+// block sizes, from being read as 8-bit text, converted to UTF-16 and back: so UTF-16
+// text gives 1 and plain 8-bit text 0. Null gives 0.
+int text_changes_in_wide_round_trip(const void* block);
