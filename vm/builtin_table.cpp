@@ -34,6 +34,10 @@
 #include "vm/method_call.h"
 #include "foundation/value_stack.h"
 #include "library/core/memory_builtins.h"
+#include "library/lists/enumeration_builtins.h"
+#include "library/lists/list_builtins.h"
+#include "library/lists/list_sort_builtins.h"
+#include "library/lists/packed_list_builtins.h"
 #include "vm/procedure_call.h"
 #include "vm/profiler.h"
 #include "vm/push_instructions.h"
@@ -923,6 +927,10 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_asm_builtins();
   register_run_builtins();
   register_system_builtins();
+  register_list_builtins();
+  register_packed_list_builtins();
+  register_list_sort_builtins();
+  register_enumeration_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
     const BuiltinEntry* entry = builtin_entry(index);
