@@ -39,6 +39,10 @@
 #include "vm/method_call.h"
 #include "foundation/value_stack.h"
 #include "library/core/memory_builtins.h"
+#include "library/lists/enumeration_builtins.h"
+#include "library/lists/list_builtins.h"
+#include "library/lists/list_sort_builtins.h"
+#include "library/lists/packed_list_builtins.h"
 #include "vm/procedure_call.h"
 #include "vm/profiler.h"
 #include "vm/push_instructions.h"
@@ -933,6 +937,10 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_string_editing_builtins();
   register_trim_pad_builtins();
   register_number_conversion_builtins();
+  register_list_builtins();
+  register_packed_list_builtins();
+  register_list_sort_builtins();
+  register_enumeration_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
     const BuiltinEntry* entry = builtin_entry(index);

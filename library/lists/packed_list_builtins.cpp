@@ -1,0 +1,127 @@
+// The packed-list built-ins: every result is a new buffer owned by the program, its
+// strings and nested lists on the result cell's reference list.
+#include "library/lists/packed_list_builtins.h"
+
+#include "foundation/conversion.h"
+#include "foundation/numbers.h"
+#include "foundation/packed_list.h"
+#include "foundation/program_context.h"
+#include "foundation/runtime_error.h"
+#include "foundation/value_ownership.h"
+#include "foundation/value_stack.h"
+#include "platform/kernel/fault_guard.h"
+#include "platform/kernel/memory.h"
+#include "vm/builtin_arguments.h"
+#include "vm/builtin_registry.h"
+#include "vm/elementwise.h"
+
+namespace {
+
+// An empty list, for an argument that carries none.
+const PackedItem kEmptyList[1] = {{0.0, kPackedEnd}};
+
+// The packed list a cell carries (flag 16 with a buffer, or a packed-list variable's);
+// null for any other value.
+const PackedItem* cell_packed_list(const ValueCell* cell) {
+  if (cell->text && (cell->flags & kCellList)) return static_cast<const PackedItem*>(cell->text);
+  return nullptr;
+}
+
+// Pushes a new list as a packed-list cell whose reference list owns its blocks.
+void push_packed_result(PackedItem* list, ReferenceNode* references) {
+  push_owned_result(list, kCellList);
+  ValueCell* top = current_program ? current_program->stack_top : nullptr;
+  if (top && top->text == list && list) {
+    top->references = references;
+  } else {
+    reference_list_free(references);
+  }
+}
+
+}  // namespace
+
+void builtin_mcount() {
+  int32_t recursive = pop_integer();
+  const PackedItem* list = cell_packed_list(stack_pop(current_program));
+  stack_push_number(current_program, packed_list_count(list, recursive != 0));
+}
+
+void builtin_mtype() {
+  ValueCell* cell = stack_pop(current_program);
+  uint32_t address = cell->data;
+  if (!address && cell->variable) address = platform::address_of(cell->variable->data);
+  if (!address) address = static_cast<uint32_t>(truncate_to_int(cell->number));
+  const auto* item = platform::pointer_from<const PackedItem>(address);
+  int32_t kind = 0;
+  if (item) {
+    platform::FaultGuard guard;
+    if (FAULT_GUARD_ENTER(guard)) {
+      kind = item->kind;
+      platform::fault_guard_leave(&guard);
+    } else {
+      runtime_fault(guard);
+      kind = 0;
+    }
+  }
+  stack_push_number(current_program, kind);
+}
+
+void builtin_madd() {
+  ValueCell* value = stack_pop(current_program);
+  void* text = value->text;
+  double number = value->number;
+  uint32_t flags = value->flags;
+  const PackedItem* list = cell_packed_list(stack_pop(current_program));
+  if (!list) list = kEmptyList;
+  ReferenceNode* references = nullptr;
+  PackedItem* result;
+  if (text && (flags & kCellList)) {
+    result = packed_list_append(list, platform::address_of(text), kPackedList, &references);
+  } else if (text && (flags & kCellWideText)) {
+    // Packed strings are 8-bit text.
+    char* narrow = to_narrow(static_cast<const char16_t*>(text));
+    result = packed_list_append(list, platform::address_of(narrow ? narrow : ""), kPackedString, &references);
+    crt::free(narrow);
+  } else if (text) {
+    result = packed_list_append(list, platform::address_of(text), kPackedString, &references);
+  } else {
+    result = packed_list_append(list, number, kPackedNumber, &references);
+  }
+  push_packed_result(result, references);
+}
+
+void builtin_mdel() {
+  int32_t count = pop_integer();
+  int32_t start = pop_integer();
+  const PackedItem* list = cell_packed_list(stack_pop(current_program));
+  if (!list) list = kEmptyList;
+  // The delete hands the kept items' blocks over and frees the dropped ones, so it
+  // works on a deep copy: the argument's own list stays whole.
+  ReferenceNode* references = nullptr;
+  PackedItem* copy = packed_list_copy(list, &references);
+  PackedItem* result = copy ? packed_list_delete(copy, start, count, &references) : nullptr;
+  if (result) {
+    crt::free(copy);
+  } else if (copy) {
+    packed_list_free(copy, &references);
+  }
+  push_packed_result(result, references);
+}
+
+void builtin_mmid() {
+  int32_t count = pop_integer();
+  int32_t start = pop_integer();
+  const PackedItem* list = cell_packed_list(stack_pop(current_program));
+  if (!list) list = kEmptyList;
+  ReferenceNode* references = nullptr;
+  PackedItem* result = packed_list_slice(list, start, count, &references);
+  push_packed_result(result, references);
+}
+
+void register_packed_list_builtins() {
+  builtin_register("mcount", builtin_mcount);
+  builtin_register("mtype", builtin_mtype);
+  builtin_register("madd", builtin_madd);
+  builtin_register("mdel", builtin_mdel);
+  builtin_register("mmid", builtin_mmid);
+}
