@@ -34,6 +34,9 @@
 #include "vm/method_call.h"
 #include "foundation/value_stack.h"
 #include "library/core/memory_builtins.h"
+#include "library/core/array_builtins.h"
+#include "library/core/structure_builtins.h"
+#include "library/core/variable_builtins.h"
 #include "vm/procedure_call.h"
 #include "vm/profiler.h"
 #include "vm/push_instructions.h"
@@ -923,6 +926,9 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_asm_builtins();
   register_run_builtins();
   register_system_builtins();
+  register_variable_builtins();
+  register_array_builtins();
+  register_structure_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
     const BuiltinEntry* entry = builtin_entry(index);
