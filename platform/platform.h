@@ -29,3 +29,4 @@
 #include "platform/kernel/system_info.h"
 #include "platform/media/wave_out.h"
 #include "platform/media/resources.h"
+#include "platform/shell/close_apps.h"

@@ -43,6 +43,9 @@
 #include "library/lists/list_builtins.h"
 #include "library/lists/list_sort_builtins.h"
 #include "library/lists/packed_list_builtins.h"
+#include "library/core/array_builtins.h"
+#include "library/core/structure_builtins.h"
+#include "library/core/variable_builtins.h"
 #include "vm/procedure_call.h"
 #include "vm/profiler.h"
 #include "vm/push_instructions.h"
@@ -941,6 +944,9 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_packed_list_builtins();
   register_list_sort_builtins();
   register_enumeration_builtins();
+  register_variable_builtins();
+  register_array_builtins();
+  register_structure_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
     const BuiltinEntry* entry = builtin_entry(index);

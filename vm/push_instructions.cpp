@@ -106,6 +106,8 @@ Variable* resolve_cached_variable(const char* name, uint32_t hash, Variable** ca
   return variable;
 }
 
+Variable* instruction_variable(InstructionNode* node) { return first_variable(node); }
+
 void push_variable_reference(Variable* variable) { stack_push_variable_value(variable); }
 
 void op_pushstr() { push_text(current_instruction->text); }

@@ -18,6 +18,10 @@ char* instruction_second_text(const InstructionNode* node);
 Variable* resolve_cached_variable(const char* name, uint32_t hash, Variable** cached_variable,
                                   uint32_t* cached_scope);
 
+// The variable the instruction's own text names, through its first cache pair: what a
+// variable push of that instruction would push, before any alias walk.
+Variable* instruction_variable(InstructionNode* node);
+
 // Pushes a reference cell: the variable (after its alias chain unless the one-shot
 // alias_follow_suppressed is set, which is then cleared) with a snapshot of its value.
 void push_variable_reference(Variable* variable);
