@@ -16,6 +16,9 @@
 #include "compiler/keywords.h"
 #include "foundation/hashes.h"
 #include "library/core/system_builtins.h"
+#include "library/files/printf_builtins.h"
+#include "library/strings/checksum_builtins.h"
+#include "library/strings/maths_builtins.h"
 #include "foundation/runtime_error.h"
 #include "library/regex/regex_builtins.h"
 #include "sound/sound_builtins.h"
@@ -923,6 +926,9 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_asm_builtins();
   register_run_builtins();
   register_system_builtins();
+  register_checksum_builtins();
+  register_maths_builtins();
+  register_printf_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
     const BuiltinEntry* entry = builtin_entry(index);
