@@ -50,11 +50,12 @@ void builtin_crc32() {
   stack_push_uint(crc);
 }
 
-// MD5 of the text up to its first zero byte, as 32 lower-case hex digits.
-char* md5_digest_text(const char* text) {
+// MD5 of the text up to its first zero byte (within its readable bytes), as 32
+// lower-case hex digits.
+char* md5_digest_text(const char* text, int32_t readable) {
   Md5Context context{};
   md5_init(&context);
-  if (text) md5_update(&context, text, static_cast<int32_t>(std::strlen(text)));
+  if (text) md5_update(&context, text, static_cast<int32_t>(strnlen(text, static_cast<size_t>(readable))));
   md5_final(&context);
   char* hex = md5_hex(&context);
   // md5_hex writes "0x" before the digits; a digest reads better without it.
@@ -70,7 +71,7 @@ void builtin_hash() {
   int32_t kind = pop_integer();
   const char* text = cell_text(cell);
   if (kind == kMd5Kind) {
-    push_owned_text(md5_digest_text(text));
+    push_owned_text(md5_digest_text(text, readable_bytes(cell, text)));
     return;
   }
   int32_t count = length < 1 ? 0 : clamp_run(length, readable_bytes(cell, text));
@@ -97,7 +98,10 @@ void builtin_encrypt() {
       if (length == -1 || length > units) length = units;
       scramble_wide(static_cast<char16_t*>(cell->text), length, key, static_cast<uint32_t>(mode), 0);
     } else {
-      if (length == -1 || length > readable - 1) length = readable - 1;
+      // A text keeps its terminator; a data block may be scrambled to its last byte.
+      int32_t limit = (cell->flags & kCellList) ? readable : readable - 1;
+      if (length == -1) length = readable - 1;
+      if (length > limit) length = limit;
       scramble_bytes(static_cast<uint8_t*>(cell->text), length, key, static_cast<uint32_t>(mode), 0);
     }
   }

@@ -117,6 +117,7 @@ TEST_F(PrintfBuiltins, ArgumentsFollowTheirConversion) {
       {"%ld", 7, "7"},
       {"%lf", 0.25, "0.250000"},
       {"%5c|", 66, "    B|"},
+      {"%p", 255, "000000FF"},
   };
   for (const Row& row : rows) EXPECT_EQ(printf(row.format, {row.argument}), row.expected) << row.format;
 }
