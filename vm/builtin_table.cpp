@@ -16,6 +16,9 @@
 #include "compiler/keywords.h"
 #include "foundation/hashes.h"
 #include "library/core/system_builtins.h"
+#include "library/files/printf_builtins.h"
+#include "library/strings/checksum_builtins.h"
+#include "library/strings/maths_builtins.h"
 #include "foundation/runtime_error.h"
 #include "library/regex/regex_builtins.h"
 #include "library/strings/text_kind_builtins.h"
@@ -947,6 +950,9 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_variable_builtins();
   register_array_builtins();
   register_structure_builtins();
+  register_checksum_builtins();
+  register_maths_builtins();
+  register_printf_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
     const BuiltinEntry* entry = builtin_entry(index);
