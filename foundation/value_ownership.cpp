@@ -435,7 +435,8 @@ void variable_list_free(ProgramContext* context, Variable* scope) {
 
 void variable_copy_value(Variable* destination, Variable* source, void* typed_address, int32_t mode, bool keep) {
   if (!destination || !source || destination == source) return;
-  if (!source->data && mode == 0 && !typed_address) {
+  // A plain number; a list whose current element is a number is copied whole.
+  if (!source->data && mode == 0 && !typed_address && !(source->flags & kVariableList)) {
     set_variable(destination, nullptr, source->number, nullptr, -1);
   } else if (!typed_address && (source->flags & kVariableList) && !list_copy_suppressed) {
     variable_copy_list(destination, source, mode, keep, -1, -1);

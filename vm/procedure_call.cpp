@@ -481,7 +481,8 @@ void bind_parameter(Variable* parameter, ValueCell* cell) {
     list_copy_suppressed = 1;
     variable_copy_value(parameter, source, typed_address, 0, true);
     list_copy_suppressed = 0;
-  } else if (source && !source->data && !cell->data) {
+  } else if (source && !source->data && !cell->data && !(source->flags & kVariableList) && !source->element_count) {
+    // A plain number; a list or an array whose current value is a number goes whole.
     parameter->number = source->number;
   } else if (source) {
     variable_copy_value(parameter, source, typed_address, 0, true);
