@@ -17,6 +17,8 @@
 #include "foundation/hashes.h"
 #include "library/core/system_builtins.h"
 #include "foundation/runtime_error.h"
+#include "library/files/file_builtins.h"
+#include "library/files/package_builtins.h"
 #include "library/regex/regex_builtins.h"
 #include "sound/sound_builtins.h"
 #include "vm/applications.h"
@@ -923,6 +925,8 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_asm_builtins();
   register_run_builtins();
   register_system_builtins();
+  register_package_builtins();
+  register_file_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
     const BuiltinEntry* entry = builtin_entry(index);
