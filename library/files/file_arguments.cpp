@@ -12,7 +12,9 @@
 
 const char* cell_narrow_text(const ValueCell* cell) {
   static char empty[1] = "";
-  if (cell->text && (cell->flags & kCellWideText) && !(cell->flags & kCellList)) {
+  // A list or raw block is no text: reading one as text could run past its end.
+  if (cell->text && (cell->flags & kCellList)) return empty;
+  if (cell->text && (cell->flags & kCellWideText)) {
     char* narrow = to_narrow(static_cast<const char16_t*>(cell->text));
     if (!narrow) return empty;
     if (!context_own_allocation(current_program, narrow, current_program->call_depth, kOwnedMemory)) {

@@ -7,7 +7,8 @@
 struct ValueCell;
 
 // The cell's text as 8-bit text: its own, a converted copy of UTF-16 text, or its
-// number's text; copies belong to the running program. Never null.
+// number's text; copies belong to the running program. A list or block gives "". Never
+// null.
 const char* cell_narrow_text(const ValueCell* cell);
 // Pops a text argument as cell_narrow_text gives it.
 const char* pop_narrow_text();

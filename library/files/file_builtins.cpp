@@ -3,6 +3,7 @@
 // fopen) gives the failure results instead of touching freed memory.
 #include "library/files/file_builtins.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -89,39 +90,45 @@ void builtin_loadstrex() { load_string(false, true); }
 void builtin_wloadstr() { load_string(true, false); }
 void builtin_wloadstrex() { load_string(true, true); }
 
-// The units a text can give: its block's size when it is a heap block (texts read from
-// files may hold 0 bytes), else up to its terminator.
-int32_t text_capacity(const void* text, size_t unit, size_t terminated_length) {
-  uint32_t block = alloc_block_size(text);
-  size_t units = block ? block / unit : terminated_length;
-  return units > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(units);
+// A block argument (a variable given memory with new, an array) is written as it is;
+// other values as their text.
+bool is_block(const ValueCell* cell) { return cell->text && (cell->flags & kCellList); }
+
+// The units of text that count asks for, never past the text: -1 asks up to its first 0
+// unit. A heap block ends at its size (texts read from files may hold 0 bytes before
+// that); a text of no known block at its terminator; a block of no known size is empty.
+template <typename Unit>
+int32_t units_to_write(const Unit* text, int32_t count, bool block) {
+  size_t capacity = alloc_block_size(text) / sizeof(Unit);
+  if (capacity == 0 && !block) {
+    while (text[capacity]) ++capacity;
+  }
+  capacity = std::min<size_t>(capacity, 0x7FFFFFFF);
+  if (count >= 0) return std::min(count, static_cast<int32_t>(capacity));
+  size_t length = 0;
+  while (length < capacity && text[length]) ++length;
+  return static_cast<int32_t>(length);
 }
 
 void builtin_savestr() {
   int32_t count = pop_integer();
-  const char* text = pop_narrow_text();
+  ValueCell* cell = stack_pop(current_program);
+  bool block = is_block(cell);
+  const char* text = block ? static_cast<const char*>(cell->text) : cell_narrow_text(cell);
   std::string path = pop_narrow_text();
-  size_t length = std::strlen(text);
-  // A count past the text would write whatever memory follows it.
-  int32_t capacity = text_capacity(text, 1, length);
-  if (count < 0) count = static_cast<int32_t>(length);
-  if (count > capacity) count = capacity;
-  write_file(path.c_str(), text, count);
+  write_file(path.c_str(), text, units_to_write(text, count, block));
 }
 
 void builtin_wsavestr() {
   int32_t count = pop_integer();
   ValueCell* cell = stack_pop(current_program);
+  bool block = is_block(cell);
   // 8-bit text is widened first: its bytes read as 2-byte units would run past its end.
-  const char16_t* text = cell_wide_text(cell);
+  const char16_t* text = block ? static_cast<const char16_t*>(cell->text) : cell_wide_text(cell);
   static const char16_t empty[1] = {0};
   if (!text) text = empty;
   std::string path = pop_narrow_text();
-  size_t length = crt::wcslen(text);
-  int32_t capacity = text_capacity(text, sizeof(char16_t), length);
-  if (count < 0) count = static_cast<int32_t>(length);
-  if (count > capacity) count = capacity;
-  write_wide_file(path.c_str(), text, count);
+  write_wide_file(path.c_str(), text, units_to_write(text, count, block));
 }
 
 // ---- Paths ----

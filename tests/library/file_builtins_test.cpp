@@ -161,6 +161,24 @@ TEST_F(FileBuiltins, SaveStringWritesTheCountAskedAndNoMore) {
     EXPECT_EQ(read_bytes(path("out.txt")), row.written);
   }
   crt::free(heap_text);
+
+  // A block (memory a variable was given) is written as it is, up to its size.
+  auto* block = static_cast<char*>(crt::malloc(5));
+  std::memcpy(block, "a\0bcd", 5);
+  const struct {
+    double count;
+    Bytes written;
+  } block_cases[] = {{-1, "a"}, {3, Bytes("a\0b", 3)}, {10, Bytes("a\0bcd", 5)}};
+  for (const auto& row : block_cases) {
+    SCOPED_TRACE(row.count);
+    push_text(out.c_str());
+    stack_push_value(block, 0, nullptr, 0);
+    context->stack_top->flags |= kCellList;
+    push(row.count);
+    call("savestr");
+    EXPECT_EQ(read_bytes(out), row.written);
+  }
+  crt::free(block);
 }
 
 TEST_F(FileBuiltins, WideSaveWritesUnitsOfUtf16Text) {
