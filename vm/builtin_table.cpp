@@ -20,6 +20,8 @@
 #include "library/strings/checksum_builtins.h"
 #include "library/strings/maths_builtins.h"
 #include "foundation/runtime_error.h"
+#include "library/files/file_builtins.h"
+#include "library/files/package_builtins.h"
 #include "library/regex/regex_builtins.h"
 #include "library/strings/text_kind_builtins.h"
 #include "library/strings/number_conversion_builtins.h"
@@ -953,6 +955,8 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_checksum_builtins();
   register_maths_builtins();
   register_printf_builtins();
+  register_package_builtins();
+  register_file_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
     const BuiltinEntry* entry = builtin_entry(index);
