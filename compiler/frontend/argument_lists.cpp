@@ -103,7 +103,8 @@ void compile_element_offset(bool by_address, char** source, char* kind, CodeList
       if (!read_token(*source, kind, input)) break;
       continue;
     }
-    compile_item(source, kind, input, output, count > 0);
+    // Every index is an expression, also after the first in an assignment target.
+    compile_item(source, kind, input, output, false);
     ++count;
   }
   if (count == 0) {

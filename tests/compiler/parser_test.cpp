@@ -94,6 +94,8 @@ TEST_F(ParserTest, SmallSourcesGiveTheirWords) {
       {"x% = [1, 2, [3]];", "FIRST_OP <FB>X% __SAVESP 1 2 __SAVESP 3 __MAKEMATRIX __MAKEMATRIX ="},
       {"x% = a%[1];", "FIRST_OP <FB>X% A% 1 __OFFSET1 ="},
       {"x% = a%[1, 2];", "FIRST_OP <FB>X% A% __SAVESP 1 2 __OFFSET ="},
+      // Every index of an assigned element is an expression, not only the first.
+      {"a%[i%, j%] = 5;", "FIRST_OP <F9>A% __SAVESP I% J% __OFFSET 5 ="},
       {"func f:2\nend;\na%, b% = f();",
        "<EC> \" F(0,2) __ENDDECL FIRST_OP END <FB>A% <FB>B% __SAVESP __SAVESP <E0>F(0,2) 2 __DROPFCTSTACK 2 M="},
       {"func f:2\nend;", "<EC> \" F(0,2) __ENDDECL FIRST_OP END"},
