@@ -363,9 +363,13 @@ void builtin_list() {
   }
 }
 
-void builtin_add() {
+namespace {
+
+// add and ins: each value after the list goes into a new element made next to the cursor
+// (after it for add, before it for ins); without values one empty element is made.
+void put_values(const char* name, ListElement* (*make_element)(ListElement*), bool after_cursor) {
   ListArguments arguments;
-  if (!take_list_arguments("add", &arguments) || arguments.count == 0) return;
+  if (!take_list_arguments(name, &arguments) || arguments.count == 0) return;
   Variable* list = cell_variable(arguments.cells[0]);
   if (!list) return;
   AddedValue values[kMaxListArguments];
@@ -373,15 +377,19 @@ void builtin_add() {
   for (int32_t i = 0; i < count; ++i) values[i] = value_of(arguments.cells[i + 1]);
   make_list(list);
   if (count == 0) {
-    if (ListElement* element = list_element_append(list->cursor)) list_show_element(list, element);
+    if (ListElement* element = make_element(list->cursor)) list_show_element(list, element);
     return;
   }
   for (int32_t i = 0; i < count; ++i) {
-    ListElement* element = list_element_append(list->cursor);
+    ListElement* element = make_element(list->cursor);
     if (!element) return;
-    store_into_element(list, element, values[i], true);
+    store_into_element(list, element, values[i], after_cursor);
   }
 }
+
+}  // namespace
+
+void builtin_add() { put_values("add", list_element_append, true); }
 
 void builtin_addlist() {
   ListArguments arguments;
@@ -411,25 +419,7 @@ void builtin_addlist() {
   }
 }
 
-void builtin_ins() {
-  ListArguments arguments;
-  if (!take_list_arguments("ins", &arguments) || arguments.count == 0) return;
-  Variable* list = cell_variable(arguments.cells[0]);
-  if (!list) return;
-  AddedValue values[kMaxListArguments];
-  int32_t count = arguments.count - 1;
-  for (int32_t i = 0; i < count; ++i) values[i] = value_of(arguments.cells[i + 1]);
-  make_list(list);
-  if (count == 0) {
-    if (ListElement* element = list_element_insert_before(list->cursor)) list_show_element(list, element);
-    return;
-  }
-  for (int32_t i = 0; i < count; ++i) {
-    ListElement* element = list_element_insert_before(list->cursor);
-    if (!element) return;
-    store_into_element(list, element, values[i], false);
-  }
-}
+void builtin_ins() { put_values("ins", list_element_insert_before, false); }
 
 void builtin_del() {
   ListArguments arguments;

@@ -238,17 +238,7 @@ void op_callasm_faulting() {
 TEST_F(AsmBuiltinsTest, AFaultingBlockIsCaughtByTry) {
   faulting_code = call_asm(":MAIN\nmov r1, 5\nmov r2, 6\nmov r3, 7\nmov r2, 8\nmov [r1], r1");
   ASSERT_NE(faulting_code, 0u) << errors();
-  Chain chain;
-  InstructionNode* head = chain.procedure("PROCMAIN");
-  InstructionNode* open = chain.add(op_try);
-  chain.add(op_callasm_faulting);
-  chain.add(op_trace, 1);
-  chain.add(op_end);
-  InstructionNode* except = chain.add(op_nothing);
-  chain.add(op_trace, 2);
-  chain.add(op_end);
-  Chain::jump_to(open, except);
-  call(context, head);
+  run_in_try(op_callasm_faulting);
   EXPECT_EQ(trace, (std::vector<int>{2}));
   std::string text = last_fault_text();
   EXPECT_EQ(text.rfind("Access violation at 0x", 0), 0u) << text;
@@ -259,7 +249,6 @@ TEST_F(AsmBuiltinsTest, AFaultingBlockIsCaughtByTry) {
     if (*platform::pointer_from<uint32_t>(address) == 0xE5811000) store = address;
   }
   EXPECT_EQ(at, store);
-  try_depth = 0;
 }
 
 }  // namespace

@@ -79,6 +79,23 @@ class AsmRunTest : public VariableMachineTest {
     return true;
   }
 
+  // Runs op in a procedure inside TRY ... EXCEPT: the trace is {1} when op returned, {2}
+  // when a fault went to EXCEPT.
+  void run_in_try(BuiltinHandler op) {
+    Chain chain;
+    InstructionNode* head = chain.procedure("PROCMAIN");
+    InstructionNode* open = chain.add(op_try);
+    chain.add(op);
+    chain.add(op_trace, 1);
+    chain.add(op_end);
+    InstructionNode* except = chain.add(op_nothing);
+    chain.add(op_trace, 2);
+    chain.add(op_end);
+    Chain::jump_to(open, except);
+    call(context, head);
+    try_depth = 0;
+  }
+
   // Memory the assembled code reads and writes ('@' in the texts).
   int32_t cells[8] = {};
 

@@ -12,24 +12,13 @@
 #include <vector>
 
 #include "builtin_fixture.h"
+#include "file_bytes.h"
 #include "foundation/file_helpers.h"
 #include "library/files/file_builtins.h"
 #include "platform/kernel/memory.h"
 #include "platform/user/file_dialogs.h"
 
 namespace {
-
-using Bytes = std::string;
-
-void write_bytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-Bytes read_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 class FileBuiltins : public BuiltinTest {
  protected:

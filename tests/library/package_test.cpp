@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "builtin_fixture.h"
+#include "file_bytes.h"
 #include "foundation/file_helpers.h"
 #include "foundation/runtime_error.h"
 #include "foundation/variable_store.h"
@@ -21,8 +22,6 @@
 #include "platform/kernel/memory.h"
 
 namespace {
-
-using Bytes = std::string;
 
 // A fresh folder of its own under the test binaries for each test.
 std::string scratch_folder() {
@@ -35,16 +34,6 @@ std::string scratch_folder() {
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
   return folder.string() + "/";
-}
-
-void write_bytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-Bytes read_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 Bytes u32(uint32_t value) {
