@@ -106,6 +106,24 @@ class DebuggerLink : public VariableMachineTest {
     return std::regex_replace(transcript, std::regex("0x[0-9A-F]{8}"), "0xADDR");
   }
 
+  // Stops at the breakpoint on line first, sends command, and gives the line of the next
+  // stop ("" when there was none); the program then runs to its end (exit code 7).
+  std::string next_stop_after(int first, const char* command) {
+    breakpoints_clear();
+    breakpoint_toggle("main.zrk", first, 0);
+    step_mode = 0;
+    last_break_line = 0;
+    debugger_set_value("RUNNING", "1");
+    DWORD exit_code = 0;
+    std::string transcript = debug(std::string("expect\nsend ") + command + "\nexpect\nsend RUN\n", &exit_code);
+    EXPECT_EQ(exit_code, 7u) << command;
+    const std::string first_stop = "\\nBREAK\\nmain.zrk\\n" + std::to_string(first) + "\n";
+    const std::string stop = "\\nBREAK\\nmain.zrk\\n";
+    if (transcript.rfind(first_stop + stop, 0) != 0) return "";
+    std::string rest = transcript.substr(first_stop.size() + stop.size());
+    return rest.substr(0, rest.find('\n'));
+  }
+
   std::string root;
   RuntimeErrorServices saved_services{};
 };
@@ -135,17 +153,7 @@ TEST_F(DebuggerLink, StepOverRunsTheCallsOfTheLine) {
     Chain::jump_to(chain.add(builtin_debug_marker, 20), nullptr);
     chain.add(op_end);
     running_program = context;
-    breakpoints_clear();
-    breakpoint_toggle("main.zrk", 10, 0);
-    step_mode = 0;
-    last_break_line = 0;
-    debugger_set_value("RUNNING", "1");
-    DWORD exit_code = 0;
-    std::string transcript =
-        debug(std::string("expect\nsend ") + row.command + "\nexpect\nsend RUN\n", &exit_code);
-    EXPECT_EQ(transcript, std::string("\\nBREAK\\nmain.zrk\\n10\n\\nBREAK\\nmain.zrk\\n") + row.second_stop + "\n")
-        << row.command;
-    EXPECT_EQ(exit_code, 7u) << row.command;
+    EXPECT_EQ(next_stop_after(10, row.command), row.second_stop) << row.command;
   }
 }
 
@@ -324,17 +332,7 @@ TEST_F(AsmDebugging, StepOverAndIntoACall) {
     const char* second_stop;
   } rows[] = {{"STEPOVER", "110"}, {"STEPINTO", "103"}};
   for (const Row& row : rows) {
-    breakpoints_clear();
-    breakpoint_toggle("main.zrk", 109, 0);
-    step_mode = 0;
-    last_break_line = 0;
-    debugger_set_value("RUNNING", "1");
-    DWORD exit_code = 0;
-    std::string transcript =
-        debug(std::string("expect\nsend ") + row.command + "\nexpect\nsend RUN\n", &exit_code);
-    EXPECT_EQ(transcript, std::string("\\nBREAK\\nmain.zrk\\n109\n\\nBREAK\\nmain.zrk\\n") + row.second_stop + "\n")
-        << row.command;
-    EXPECT_EQ(exit_code, 7u) << row.command;
+    EXPECT_EQ(next_stop_after(109, row.command), row.second_stop) << row.command;
     EXPECT_EQ(context->asm_frames, nullptr) << row.command;
   }
 }
