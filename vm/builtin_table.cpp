@@ -16,6 +16,8 @@
 #include "compiler/keywords.h"
 #include "foundation/hashes.h"
 #include "library/core/system_builtins.h"
+#include "library/files/device_builtins.h"
+#include "library/lists/object_builtins.h"
 #include "foundation/runtime_error.h"
 #include "library/regex/regex_builtins.h"
 #include "sound/sound_builtins.h"
@@ -187,8 +189,8 @@ constexpr BuiltinTableRow kRows[] = {
     {"__class", kFixed, 2, 0, false},
     {"__classcreate", kFixed, 1, 0, false},
     {"__class2", kFixed, 2, 0, false},
-    {"__class3", kFixed, 2, 1, false},
-    {"__class4", kFixed, 2, 1, false},
+    {"__class3", kFixed, 2, 0, false},
+    {"__class4", kFixed, 2, 0, false},
     {"newobject", kFixed, 3, 0, false},
     {"public", kVariadicSaved, 0, 0, false},
     {"private", kVariadicSaved, 0, 0, false},
@@ -923,6 +925,8 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_asm_builtins();
   register_run_builtins();
   register_system_builtins();
+  register_object_builtins();
+  register_device_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
     const BuiltinEntry* entry = builtin_entry(index);
@@ -1055,6 +1059,8 @@ void fill_opcode_handler_table() {
       {184, op_first_op},
   };
   for (const auto& [opcode, handler] : fixed) OpcodeHandlerTable[opcode] = handler;
+  // Methods are found among the procedure heads.
+  procedure_head_handler = OpcodeHandlerTable[1];
   for (uint32_t opcode = kFirstExternalCallOpcode; opcode <= kLastExternalCallOpcode; ++opcode) {
     OpcodeHandlerTable[opcode] = external_call_handler(opcode);
   }
