@@ -325,6 +325,7 @@ TEST_F(ObjectBuiltinsTest, IsPointerLooksOnTheOwnersReferenceList) {
     EXPECT_EQ(pop_number(), row.expected) << (row.argument ? row.argument->name : "no variable");
   }
   member->owner = nullptr;
+  variable_free_references(holder);
 }
 
 }  // namespace
