@@ -110,6 +110,19 @@ Variable* object_record(const Variable* variable) {
   return platform::pointer_from<Variable>(static_cast<uint32_t>(truncate_to_int(variable->number)));
 }
 
+Variable* object_record_new(ProgramContext* context, const char* class_name) {
+  Variable* record = context ? variable_record_allocate(context, false) : nullptr;
+  char* name = record ? copy_name(class_name, false) : nullptr;
+  if (!name) {
+    if (record) variable_record_free(context, record);
+    return nullptr;
+  }
+  record->name = name;
+  record->flags = kVariableOwnsData;
+  record->scope = record;
+  return record;
+}
+
 void object_construct(Variable* destination, Variable* source, int32_t mode, bool keep) {
   if (!destination || !source) return;
   if (mode == 1) {
@@ -120,19 +133,13 @@ void object_construct(Variable* destination, Variable* source, int32_t mode, boo
   Variable* source_record = object_record(source);
   uint32_t class_hash = source->class_hash;
   char* class_name = copy_name(source->data, true);
-  Variable* record = context ? variable_record_allocate(context, false) : nullptr;
-  char* record_name = copy_name(source->data, false);
-  if (!class_name || !record || !record_name) {
+  Variable* record = class_name ? object_record_new(context, class_name) : nullptr;
+  if (!record) {
     crt::free(class_name);
-    crt::free(record_name);
-    if (record) variable_record_free(context, record);
     runtime_error("Cannot allocate object of class %s, not enough memory!",
                   source->data ? static_cast<const char*>(source->data) : "");
     return;
   }
-  record->name = record_name;
-  record->flags = kVariableOwnsData;
-  record->scope = record;
   // The new object is complete before the destination lets go of its old value, which
   // may be the very object being copied.
   run_method(context, find_method(context, class_name, kConstructor), record);

@@ -18,6 +18,10 @@ extern InstructionNode* (*class_method_lookup)(ProgramContext* context, const ch
 // The object record a variable's handle names; null for handle 0.
 Variable* object_record(const Variable* variable);
 
+// A new empty object record of the class on the context's heap: its name a copy of
+// class_name, owning its members. Null when memory runs out.
+Variable* object_record_new(ProgramContext* context, const char* class_name);
+
 // Makes destination hold an object of source's class. By value (mode 0): a new record,
 // its "__INIT(0,0)" run, then the members both objects have take source's values; a
 // member owning a nested object gets its own copy of it. By reference (mode 1): the

@@ -27,6 +27,7 @@
 #include "platform/kernel/sync.h"
 #include "platform/kernel/time.h"
 #include "platform/kernel/system_info.h"
+#include "platform/device/hal_io_control.h"
 #include "platform/media/wave_out.h"
 #include "platform/media/resources.h"
 #include "platform/shell/close_apps.h"

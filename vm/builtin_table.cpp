@@ -19,6 +19,8 @@
 #include "library/files/printf_builtins.h"
 #include "library/strings/checksum_builtins.h"
 #include "library/strings/maths_builtins.h"
+#include "library/files/device_builtins.h"
+#include "library/lists/object_builtins.h"
 #include "foundation/runtime_error.h"
 #include "library/files/file_builtins.h"
 #include "library/files/package_builtins.h"
@@ -204,8 +206,8 @@ constexpr BuiltinTableRow kRows[] = {
     {"__class", kFixed, 2, 0, false},
     {"__classcreate", kFixed, 1, 0, false},
     {"__class2", kFixed, 2, 0, false},
-    {"__class3", kFixed, 2, 1, false},
-    {"__class4", kFixed, 2, 1, false},
+    {"__class3", kFixed, 2, 0, false},
+    {"__class4", kFixed, 2, 0, false},
     {"newobject", kFixed, 3, 0, false},
     {"public", kVariadicSaved, 0, 0, false},
     {"private", kVariadicSaved, 0, 0, false},
@@ -957,6 +959,8 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_printf_builtins();
   register_package_builtins();
   register_file_builtins();
+  register_object_builtins();
+  register_device_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
     const BuiltinEntry* entry = builtin_entry(index);
@@ -1089,6 +1093,8 @@ void fill_opcode_handler_table() {
       {184, op_first_op},
   };
   for (const auto& [opcode, handler] : fixed) OpcodeHandlerTable[opcode] = handler;
+  // Methods are found among the procedure heads.
+  procedure_head_handler = OpcodeHandlerTable[1];
   for (uint32_t opcode = kFirstExternalCallOpcode; opcode <= kLastExternalCallOpcode; ++opcode) {
     OpcodeHandlerTable[opcode] = external_call_handler(opcode);
   }

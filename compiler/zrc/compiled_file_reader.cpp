@@ -25,6 +25,7 @@
 #include "vm/builtin_table.h"
 #include "vm/instruction_list.h"
 #include "vm/machine.h"
+#include "vm/method_call.h"
 
 namespace {
 
@@ -309,6 +310,7 @@ class ProgramLoader {
     }
     if (record.scope_flag && !extension_of(node)) return false;
     if (record.scope_flag) node->extension->method_flag = record.scope_flag;
+    if (record.scope_flag && record.opcode == kOpSelfCall && !outer) node->handler = call_linked_method_on_self;
 
     if (node_holds_number_block(node)) {
       crt::free(node->text);

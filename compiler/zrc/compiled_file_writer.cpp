@@ -20,6 +20,7 @@
 #include "vm/builtin_table.h"
 #include "vm/instruction_list.h"
 #include "vm/machine.h"
+#include "vm/method_call.h"
 
 namespace {
 
@@ -141,7 +142,11 @@ class RecordWriter {
     if (has_hash) flags |= kHasHash;
     if (node->inner_handler) flags |= kHasOuterHandler;
     if (node->work) flags |= kHasWork;
-    if (extension && extension->method_flag) flags |= kHasScopeFlag;
+    // A self-call linked to one class's method (an inherited call) is told apart from a
+    // self-call dispatched by the object's class only by its handler: the flag keeps it.
+    uint8_t scope_flag = extension ? extension->method_flag : 0;
+    if (opcode == kOpSelfCall && node->handler == call_linked_method_on_self) scope_flag = 1;
+    if (scope_flag) flags |= kHasScopeFlag;
     if (extension && extension->scope_key) flags |= kHasExtensionWord;
     if (link) flags |= kHasLink;
     if (is_target) flags |= kHasIdentity;
@@ -154,7 +159,7 @@ class RecordWriter {
     if (flags & kHasHash) out->f64(hash);
     if (flags & kHasOuterHandler) out->byte(outer_code);
     if (flags & kHasWork) out->u32(node->work);
-    if (flags & kHasScopeFlag) out->byte(extension->method_flag);
+    if (flags & kHasScopeFlag) out->byte(scope_flag);
     if (flags & kHasExtensionWord) out->u32(extension->scope_key);
     if (flags & kHasLink) out->u32(link);
     if (flags & kHasIdentity) out->u32(identities_.at(node));
