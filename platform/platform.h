@@ -14,6 +14,7 @@
 #include "platform/kernel/modules.h"
 #include "platform/user/message_box.h"
 #include "platform/user/file_dialogs.h"
+#include "platform/user/clipboard.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/device_io.h"
 #include "platform/kernel/stdio.h"

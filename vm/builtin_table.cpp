@@ -34,6 +34,7 @@
 #include "vm/method_call.h"
 #include "foundation/value_stack.h"
 #include "library/core/memory_builtins.h"
+#include "library/core/service_builtins.h"
 #include "vm/procedure_call.h"
 #include "vm/profiler.h"
 #include "vm/push_instructions.h"
@@ -916,6 +917,7 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_declaration_handlers();
   register_external_call_handlers();
   register_memory_builtins();
+  register_service_builtins();
   register_application_builtins();
   register_script_thread_builtins();
   register_profiler_builtins();
