@@ -15,9 +15,10 @@ struct Clipboard {
   std::map<UINT, void*> blocks;
 };
 
+// Never destroyed: script threads may still use it while the process exits.
 Clipboard& clipboard() {
-  static Clipboard instance;
-  return instance;
+  static Clipboard* instance = new Clipboard;
+  return *instance;
 }
 
 bool opened_here(const Clipboard& board) { return board.open_thread != 0 && board.open_thread == GetCurrentThreadId(); }
