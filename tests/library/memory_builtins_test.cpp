@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "../vm/machine_fixture.h"
+#include "builtin_fixture.h"
 #include "foundation/hashes.h"
 #include "library/core/memory_builtins.h"
 #include "platform/platform.h"
@@ -14,29 +14,12 @@
 
 namespace {
 
-class MemoryBuiltins : public MachineTest {
+class MemoryBuiltins : public BuiltinTest {
  protected:
-  void SetUp() override {
-    MachineTest::SetUp();
-    builtin_registry_clear();
-    register_memory_builtins();
-  }
-  void TearDown() override {
-    builtin_registry_clear();
-    MachineTest::TearDown();
-  }
+  MemoryBuiltins() : BuiltinTest(register_memory_builtins) {}
 
-  static void call(const char* name) {
-    char upper[32] = {};
-    for (size_t i = 0; name[i] && i < sizeof upper - 1; ++i) upper[i] = static_cast<char>(std::toupper(name[i]));
-    int32_t index = find_builtin_by_hash(hash_name_text(upper));
-    ASSERT_GE(index, 0) << name;
-    builtin_entry(index)->handler();
-  }
-  void push(double number) { stack_push_number(context, number); }
   void push_address(const void* pointer) { stack_push_uint(platform::address_of(pointer)); }
-  void push_text(const char* text) { stack_push_value(const_cast<char*>(text), 0, nullptr, 0); }
-  double pop() { return stack_pop(context)->number; }
+  double pop() { return pop_number(); }
 };
 
 TEST_F(MemoryBuiltins, PokeThenPeekGivesTheTypedValueBack) {
@@ -257,7 +240,7 @@ TEST_F(MemoryBuiltins, PokeOfATextFieldReadsNoFurtherThanTheText) {
 
 TEST_F(MemoryBuiltins, NumbersBeyondTheIntegerRangeStoreAndSplitAsZero) {
   alignas(8) unsigned char block[8];
-  for (double value : {std::nan(""), 1e30, -1e300, INFINITY}) {
+  for (double value : {std::nan(""), 1e30, -1e300, HUGE_VAL}) {
     std::memset(block, 0xAA, sizeof block);
     push_address(block);
     push(value);
@@ -282,7 +265,7 @@ TEST_F(MemoryBuiltins, PeekOfATextCodeReadsAtMostEightCharacters) {
     int32_t code;
     const char* expected;
   };
-  const Case cases[] = {{3, "abc"}, {-6, "abcdef"}, {20, "abcdefgh"}, {0, ""}};
+  const Case cases[] = {{3, "abc"}, {6, "abcdef"}, {-20, "abcdefgh"}, {0, ""}};
   for (const Case& row : cases) {
     push_address(&pointer);
     push(row.code);
