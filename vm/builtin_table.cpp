@@ -53,6 +53,7 @@
 #include "library/core/array_builtins.h"
 #include "library/core/structure_builtins.h"
 #include "library/core/variable_builtins.h"
+#include "library/core/service_builtins.h"
 #include "vm/procedure_call.h"
 #include "vm/profiler.h"
 #include "vm/push_instructions.h"
@@ -935,6 +936,7 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_declaration_handlers();
   register_external_call_handlers();
   register_memory_builtins();
+  register_service_builtins();
   register_application_builtins();
   register_script_thread_builtins();
   register_profiler_builtins();

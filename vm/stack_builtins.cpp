@@ -1,12 +1,15 @@
 // Stack marks and the value-stack built-ins, over the value stack of current_program.
 #include "vm/stack_builtins.h"
 
+#include <vector>
+
 #include "foundation/machine_state.h"
 #include "foundation/runtime_error.h"
 #include "foundation/value_ownership.h"
 #include "foundation/value_stack.h"
 #include "foundation/variable_store.h"
 #include "foundation/variables.h"
+#include "vm/assignment.h"
 #include "vm/builtin_registry.h"
 #include "vm/machine.h"
 
@@ -36,6 +39,33 @@ void builtin_savesp2() {
 void builtin_push() {
   ValueCell* mark;
   stack_take_mark(current_program, &mark);
+}
+
+void builtin_pull() {
+  ValueCell* mark;
+  if (!stack_take_mark(current_program, &mark)) return;
+  int32_t count = 0;
+  for (const ValueCell* cell = current_program->stack_top; cell && cell != mark; cell = cell->below) ++count;
+  // Popped cells are reused by the next push: each argument is copied out first, the
+  // last argument first.
+  std::vector<ValueCell> targets;
+  targets.reserve(count);
+  for (int32_t index = 0; index < count; ++index) targets.push_back(*stack_pop(current_program));
+  if (count > kPullArgumentSlots) {
+    runtime_error("pull takes at most %d variables, not %d", kPullArgumentSlots, count);
+    return;
+  }
+  // The first argument takes the value nearest the mark, that is the one pushed last.
+  for (int32_t index = count - 1; index >= 0 && current_program->stack_top; --index) {
+    ValueCell value = *stack_pop(current_program);
+    const ValueCell& target = targets[index];
+    stack_push_value(target.text, target.number, target.variable, target.data);
+    stack_push_value(value.text, value.number, value.variable, value.data);
+    // The value keeps its kind of text and the blocks it owns, which the store takes over.
+    current_program->stack_top->flags = value.flags & (kCellWideText | kCellList | kCellListElement);
+    current_program->stack_top->references = value.references;
+    op_assign();
+  }
 }
 
 void builtin_dupstack() {
@@ -77,6 +107,7 @@ void register_stack_builtins() {
   builtin_register("__savesp", builtin_savesp);
   builtin_register("__savesp2", builtin_savesp2);
   builtin_register("push", builtin_push);
+  builtin_register("pull", builtin_pull);
   builtin_register("countstack", builtin_countstack);
   builtin_register("dupstack", builtin_dupstack);
   builtin_register("dropstack", stack_drop);

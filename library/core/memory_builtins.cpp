@@ -4,6 +4,7 @@
 // address faults as the platform does and the run loop's trap reports it.
 #include "library/core/memory_builtins.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -36,6 +37,13 @@ void write_at(uint32_t address, T value) {
 }
 
 uint32_t pop_unsigned() { return static_cast<uint32_t>(truncate_to_int(pop_number())); }
+
+// Truncation toward zero to 64 bits; NaN, infinities and numbers beyond the range give 0
+// (a plain conversion would be undefined for them).
+int64_t truncate_to_int64(double value) {
+  if (!(std::fabs(value) < 9223372036854775808.0)) return 0;
+  return static_cast<int64_t>(value);
+}
 
 void push_address(const void* pointer) { stack_push_uint(platform::address_of(pointer)); }
 
@@ -108,10 +116,13 @@ void builtin_resize() {
     uint32_t old_size = variable->type_code != 0 ? type_size(variable->type_code) : alloc_block_size(variable->data);
     untrack_allocation(variable->data);
     void* grown = crt::realloc(variable->data, new_size ? new_size : 1);
-    if (grown) {
-      variable->data = grown;
-      if (new_size > old_size) std::memset(static_cast<char*>(grown) + old_size, 0, new_size - old_size);
+    if (!grown) {
+      // The old block stays, and so does the type that describes its size.
+      if (memory_tracking) track_allocation("memory", 0, variable->data, old_size);
+      return;
     }
+    variable->data = grown;
+    if (new_size > old_size) std::memset(static_cast<char*>(grown) + old_size, 0, new_size - old_size);
     if (memory_tracking) track_allocation("memory", 0, variable->data, new_size);
   } else if (variable->flags & kVariableOwnsData) {
     variable->data = tracked_block(new_size, 1);
@@ -207,14 +218,14 @@ void builtin_memcpy() {
 
 void builtin_memsize() { stack_push_uint(alloc_block_size(platform::pointer_from(pop_address()))); }
 
-uint32_t text_length(const ValueCell* cell) {
-  if (!cell->text) return 8;
-  if (cell->flags & kCellWideText) {
+// The bytes of a text before its terminator (two a character for UTF-16).
+uint32_t text_length(const void* text, bool wide) {
+  if (wide) {
     uint32_t units = 0;
-    for (const auto* unit = static_cast<const char16_t*>(cell->text); *unit; ++unit) ++units;
+    for (const auto* unit = static_cast<const char16_t*>(text); *unit; ++unit) ++units;
     return units * 2;
   }
-  return static_cast<uint32_t>(std::strlen(static_cast<const char*>(cell->text)));
+  return static_cast<uint32_t>(std::strlen(static_cast<const char*>(text)));
 }
 
 void builtin_sizeof() {
@@ -225,7 +236,7 @@ void builtin_sizeof() {
       size = variable->type_code ? variable->element_count * type_size(variable->type_code) : 0;
     } else if (variable->type_code == 0) {
       // A text variable without a block has no characters to count.
-      size = variable->data ? static_cast<uint32_t>(std::strlen(static_cast<const char*>(variable->data))) : 0;
+      size = variable->data ? text_length(variable->data, variable->flags & kVariableWideText) : 0;
     } else if (variable->type_code >= -9 && variable->type_code <= -1) {
       size = type_size(variable->type_code);
     } else {
@@ -233,7 +244,7 @@ void builtin_sizeof() {
                                      : static_cast<uint32_t>(variable->type_code);
     }
   } else {
-    size = text_length(cell);
+    size = cell->text ? text_length(cell->text, cell->flags & kCellWideText) : 8;
   }
   if (cell->data) size = 8;
   stack_push_uint(size);
@@ -283,9 +294,10 @@ void builtin_poke() {
   ValueCell* value = stack_pop(current_program);
   const double number = cell_number(value);
   const void* text = value->text;
+  const bool value_wide = (value->flags & kCellWideText) != 0;
   uint32_t address = pop_address();
   switch (type_code) {
-    case -9: write_at<int64_t>(address, static_cast<int64_t>(number)); return;
+    case -9: write_at<int64_t>(address, truncate_to_int64(number)); return;
     case -8: write_at<double>(address, number); return;
     case -5: write_at<uint32_t>(address, static_cast<uint32_t>(truncate_to_int(number))); return;
     case -4:
@@ -296,7 +308,13 @@ void builtin_poke() {
   }
   uint32_t size = type_code < 0 ? 0u - static_cast<uint32_t>(type_code) : static_cast<uint32_t>(type_code);
   if (text) {
-    std::memcpy(platform::pointer_from(address), text, size);
+    // A text gives no more than its block (or its characters and terminator); the rest
+    // of the field is zeroed rather than read from beyond it.
+    uint32_t available = alloc_block_size(text);
+    if (available == 0) available = text_length(text, value_wide) + (value_wide ? 2 : 1);
+    uint32_t copied = size < available ? size : available;
+    std::memcpy(platform::pointer_from(address), text, copied);
+    if (copied < size) std::memset(platform::pointer_from<char>(address) + copied, 0, size - copied);
   } else {
     // A number has only its eight bytes to give.
     if (size > 8) size = 8;
@@ -304,7 +322,7 @@ void builtin_poke() {
   }
 }
 
-uint32_t pop_bits() { return static_cast<uint32_t>(static_cast<int64_t>(pop_number())); }
+uint32_t pop_bits() { return static_cast<uint32_t>(truncate_to_int(pop_number())); }
 
 void builtin_hiword() { stack_push_uint((pop_bits() >> 16) & 0xFFFF); }
 void builtin_loword() { stack_push_uint(pop_bits() & 0xFFFF); }

@@ -6,36 +6,20 @@
 #include <cmath>
 #include <cstring>
 
-#include "../vm/machine_fixture.h"
+#include "builtin_fixture.h"
 #include "foundation/hashes.h"
 #include "library/core/memory_builtins.h"
+#include "platform/platform.h"
 #include "vm/builtin_registry.h"
 
 namespace {
 
-class MemoryBuiltins : public MachineTest {
+class MemoryBuiltins : public BuiltinTest {
  protected:
-  void SetUp() override {
-    MachineTest::SetUp();
-    builtin_registry_clear();
-    register_memory_builtins();
-  }
-  void TearDown() override {
-    builtin_registry_clear();
-    MachineTest::TearDown();
-  }
+  MemoryBuiltins() : BuiltinTest(register_memory_builtins) {}
 
-  static void call(const char* name) {
-    char upper[32] = {};
-    for (size_t i = 0; name[i] && i < sizeof upper - 1; ++i) upper[i] = static_cast<char>(std::toupper(name[i]));
-    int32_t index = find_builtin_by_hash(hash_name_text(upper));
-    ASSERT_GE(index, 0) << name;
-    builtin_entry(index)->handler();
-  }
-  void push(double number) { stack_push_number(context, number); }
   void push_address(const void* pointer) { stack_push_uint(platform::address_of(pointer)); }
-  void push_text(const char* text) { stack_push_value(const_cast<char*>(text), 0, nullptr, 0); }
-  double pop() { return stack_pop(context)->number; }
+  double pop() { return pop_number(); }
 };
 
 TEST_F(MemoryBuiltins, PokeThenPeekGivesTheTypedValueBack) {
@@ -228,6 +212,95 @@ TEST_F(MemoryBuiltins, SizesOfVariablesTextsAndNumbers) {
   push(42);
   call("size");
   EXPECT_EQ(pop(), 8);
+}
+
+TEST_F(MemoryBuiltins, PokeOfATextFieldReadsNoFurtherThanTheText) {
+  struct Case {
+    int32_t code;
+    const char* expected;  // the 8 bytes at the address
+  };
+  // A heap text of 3 bytes ("ab" and its zero): the rest of a wider field is zeroed.
+  const Case cases[] = {
+      {2, "ab\xAA\xAA\xAA\xAA\xAA\xAA"},
+      {8, "ab\0\0\0\0\0\0"},
+      {-6, "ab\0\0\0\0\xAA\xAA"},
+  };
+  char* text = crt::_strdup("ab");
+  for (const Case& row : cases) {
+    unsigned char block[8];
+    std::memset(block, 0xAA, sizeof block);
+    push_address(block);
+    push_text(text);
+    push(row.code);
+    call("poke");
+    EXPECT_EQ(std::memcmp(block, row.expected, 8), 0) << "code " << row.code;
+  }
+  crt::free(text);
+}
+
+TEST_F(MemoryBuiltins, NumbersBeyondTheIntegerRangeStoreAndSplitAsZero) {
+  alignas(8) unsigned char block[8];
+  for (double value : {std::nan(""), 1e30, -1e300, HUGE_VAL}) {
+    std::memset(block, 0xAA, sizeof block);
+    push_address(block);
+    push(value);
+    push(-9);
+    call("poke");
+    push_address(block);
+    push(-9);
+    call("peek");
+    EXPECT_EQ(pop(), 0) << value;
+    for (const char* name : {"hiword", "loword", "hibyte", "lobyte"}) {
+      push(value);
+      call(name);
+      EXPECT_EQ(pop(), 0) << name << " of " << value;
+    }
+  }
+}
+
+TEST_F(MemoryBuiltins, PeekOfATextCodeReadsAtMostEightCharacters) {
+  const char text[] = "abcdefghijkl";
+  const char* pointer = text;
+  struct Case {
+    int32_t code;
+    const char* expected;
+  };
+  const Case cases[] = {{3, "abc"}, {6, "abcdef"}, {-20, "abcdefgh"}, {0, ""}};
+  for (const Case& row : cases) {
+    push_address(&pointer);
+    push(row.code);
+    call("peek");
+    ValueCell* cell = stack_pop(context);
+    ASSERT_NE(cell->text, nullptr) << row.code;
+    EXPECT_STREQ(static_cast<const char*>(cell->text), row.expected) << row.code;
+  }
+}
+
+TEST_F(MemoryBuiltins, SizeofCountsTheBytesOfAVariablesText) {
+  struct Case {
+    const char* name;
+    const void* text;
+    size_t bytes;
+    bool wide;
+    double expected;
+  };
+  const Case cases[] = {
+      {"NARROW$", "abcd", 5, false, 4},
+      {"WIDE$", u"abcd", 10, true, 8},
+      {"NONE$", nullptr, 0, false, 0},
+  };
+  for (const Case& row : cases) {
+    Variable* variable = create_variable(context->globals, row.name, false);
+    ASSERT_NE(variable, nullptr);
+    if (row.text) {
+      variable->data = crt::malloc(row.bytes);
+      std::memcpy(variable->data, row.text, row.bytes);
+      variable->flags |= kVariableOwnsData | (row.wide ? kVariableWideText : 0);
+    }
+    stack_push_value(nullptr, 0, variable, 0);
+    call("sizeof");
+    EXPECT_EQ(pop(), row.expected) << row.name;
+  }
 }
 
 }  // namespace

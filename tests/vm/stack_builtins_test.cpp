@@ -2,6 +2,9 @@
 // turn, and what each built-in leaves on the stack.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "foundation/machine_state.h"
 #include "foundation/runtime_error.h"
 #include "foundation/value_ownership.h"
@@ -193,6 +196,83 @@ TEST_F(CountStack, CountsTheCellsBelowItsArgument) {
   EXPECT_EQ(runtime_error_count(), errors) << "a name that cannot be a variable changes nothing";
 }
 
+using Pull = CountStack;
+
+TEST_F(Pull, TheFirstArgumentTakesTheValuePushedLast) {
+  struct Case {
+    const char* what;
+    std::vector<double> pushed;  // push(...) before pull
+    int32_t arguments;           // pull(A%, B%, ...)
+    std::vector<double> expected;  // A%, B%, ...; -1: never assigned
+    int32_t depth_after;
+  };
+  const Case cases[] = {
+      {"three values", {1, 2, 3}, 3, {3, 2, 1}, 0},
+      {"one of three", {1, 2, 3}, 1, {3}, 2},
+      {"fewer values than arguments", {5}, 3, {5, -1, -1}, 0},
+      {"no values", {}, 2, {-1, -1}, 0},
+  };
+  const char* names[] = {"A%", "B%", "C%"};
+  for (const Case& row : cases) {
+    builtin_clearstack();
+    std::vector<Variable*> targets;
+    for (int32_t index = 0; index < row.arguments; ++index) {
+      Variable* target = create_variable(locals, names[index], true);
+      ASSERT_NE(target, nullptr);
+      set_variable(target, nullptr, -1, nullptr, 0);
+      targets.push_back(target);
+    }
+    run_as_instruction(builtin_savesp);
+    for (double value : row.pushed) stack_push_number(context, value);
+    builtin_push();
+    run_as_instruction(builtin_savesp);
+    for (Variable* target : targets) stack_push_value(nullptr, 0, target, 0);
+    unsigned errors = runtime_error_count();
+    builtin_pull();
+    EXPECT_EQ(runtime_error_count(), errors) << row.what;
+    for (size_t index = 0; index < targets.size(); ++index) {
+      EXPECT_EQ(targets[index]->number, row.expected[index]) << row.what << ": " << names[index];
+    }
+    EXPECT_EQ(stack_depth(context), row.depth_after) << row.what;
+    EXPECT_EQ(context->mark_count, 0) << row.what;
+  }
+}
+
+TEST_F(Pull, TextsKeepTheirKind) {
+  Variable* narrow = create_variable(locals, "N$", false);
+  Variable* wide = create_variable(locals, "W$", false);
+  ASSERT_TRUE(narrow && wide);
+  char text[] = "abc";
+  char16_t wide_text[] = u"\u00e9t\u00e9";
+  stack_push_value(text, 0, nullptr, 0);
+  stack_push_value(wide_text, 0, nullptr, 0);
+  context->stack_top->flags = kCellWideText;
+  run_as_instruction(builtin_savesp);
+  stack_push_value(nullptr, 0, wide, 0);
+  stack_push_value(nullptr, 0, narrow, 0);
+  builtin_pull();
+  ASSERT_NE(narrow->data, nullptr);
+  ASSERT_NE(wide->data, nullptr);
+  EXPECT_STREQ(static_cast<const char*>(narrow->data), "abc");
+  EXPECT_TRUE(wide->flags & kVariableWideText) << "UTF-16 text stays UTF-16";
+  EXPECT_EQ(std::u16string(static_cast<const char16_t*>(wide->data)), u"\u00e9t\u00e9");
+  EXPECT_EQ(stack_depth(context), 0);
+}
+
+TEST_F(Pull, MoreArgumentsThanItsTableAreRefused) {
+  Variable* target = create_variable(locals, "A%", false);
+  ASSERT_NE(target, nullptr);
+  stack_push_number(context, 42);
+  run_as_instruction(builtin_savesp);
+  for (int32_t index = 0; index <= kPullArgumentSlots; ++index) stack_push_value(nullptr, 0, target, 0);
+  unsigned errors = runtime_error_count();
+  builtin_pull();
+  EXPECT_EQ(runtime_error_count(), errors + 1);
+  EXPECT_EQ(target->number, 0) << "nothing assigned";
+  EXPECT_EQ(stack_depth(context), 1) << "the arguments are gone, the values stay";
+  EXPECT_EQ(context->mark_count, 0);
+}
+
 TEST_F(StackBuiltins, ClearstackEmptiesTheStackAndItsMarks) {
   for (int value = 0; value < 5; ++value) stack_push_number(context, value);
   run_as_instruction(builtin_savesp);
@@ -213,7 +293,8 @@ TEST_F(StackBuiltins, RegisteredByTheirScriptNames) {
     BuiltinHandler handler;
   };
   const Case cases[] = {{"__SAVESP", builtin_savesp},   {"__SAVESP2", builtin_savesp2},
-                        {"PUSH", builtin_push},         {"DUPSTACK", builtin_dupstack},
+                        {"PUSH", builtin_push},         {"PULL", builtin_pull},
+                        {"DUPSTACK", builtin_dupstack},
                         {"COUNTSTACK", builtin_countstack},
                         {"DROPSTACK", stack_drop},      {"CLEARSTACK", builtin_clearstack}};
   for (const Case& row : cases) {
