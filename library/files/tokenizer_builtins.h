@@ -8,9 +8,9 @@
 
 // Splits text at each match of the delimiter: the whole delimiter, or with any_character
 // one of its characters. Each token (empty ones too, one after a final delimiter) becomes
-// an element owning a copy of its characters. A text without a match is one token; an
-// empty text or delimiter-less splitting of nothing gives no chain. Returns the last
-// element of the new chain, null for none.
+// an element owning a copy of its characters. A text without a match (an empty delimiter
+// never matches) is one token; an empty text gives none. Returns the last element of the
+// new chain, null for none.
 ListElement* tokenize(const char* text, const char* delimiter, bool any_character);
 // The same over UTF-16 text; the tokens are UTF-16 elements.
 ListElement* tokenize_wide(const char16_t* text, const char16_t* delimiter, bool any_character);

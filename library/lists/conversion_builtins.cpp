@@ -40,6 +40,14 @@ const PackedItem* cell_packed_list(const ValueCell* cell) {
   return nullptr;
 }
 
+// A packed list made for this call (a literal or another built-in's result) leaves its
+// blocks to the built-in that consumes it.
+void release_temporary_matrix(ValueCell* cell) {
+  if (cell->variable || !cell->references) return;
+  reference_list_free(cell->references);
+  cell->references = nullptr;
+}
+
 // Characters of a text, never read past its block when it has one.
 size_t bounded_length(const void* text, bool wide) {
   const uint32_t block = alloc_block_size(text);
@@ -100,6 +108,7 @@ struct FillValue {
   void* text;
   double number;
   uint32_t cell_flags;
+  ReferenceNode* temporary_references;  // a temporary packed list's blocks, freed after the fill
 
   bool wide() const { return text && (cell_flags & kCellWideText); }
   bool matrix() const { return text && (cell_flags & kCellList); }
@@ -374,14 +383,12 @@ void builtin_arraytostr() {
 
 void builtin_matrixtoarray() {
   Variable* array = pop_variable();
-  const PackedItem* matrix = cell_packed_list(stack_pop(current_program));
-  if (!array || !matrix) {
-    stack_push_number(current_program, 0);
-    return;
-  }
+  ValueCell* matrix_cell = stack_pop(current_program);
+  const PackedItem* matrix = cell_packed_list(matrix_cell);
   // Dimensioning the array releases its old value, which may be the matrix itself.
   ReferenceNode* references = nullptr;
-  PackedItem* copy = packed_list_copy(matrix, &references);
+  PackedItem* copy = matrix && array ? packed_list_copy(matrix, &references) : nullptr;
+  release_temporary_matrix(matrix_cell);
   uint32_t written = 0;
   if (copy) {
     const uint32_t count = packed_list_count(copy, true);
@@ -396,13 +403,11 @@ void builtin_matrixtoarray() {
 }
 
 void builtin_matrixtostr() {
-  const PackedItem* matrix = cell_packed_list(stack_pop(current_program));
-  if (!matrix) {
-    push_owned_text(nullptr);
-    return;
-  }
-  auto* text = static_cast<char*>(crt::malloc(packed_list_text_length(matrix)));
+  ValueCell* matrix_cell = stack_pop(current_program);
+  const PackedItem* matrix = cell_packed_list(matrix_cell);
+  char* text = matrix ? static_cast<char*>(crt::malloc(packed_list_text_length(matrix))) : nullptr;
   if (text) packed_list_to_text(matrix, text, true);
+  release_temporary_matrix(matrix_cell);
   push_owned_text(text);
 }
 
@@ -421,8 +426,16 @@ void builtin_fill() {
   }
   Variable* target = cell_variable(cells[0]);
   std::vector<FillValue> values;
-  for (size_t index = 1; index < cells.size() && values.size() < kMaxFillValues; ++index)
-    values.push_back({cells[index]->text, cells[index]->number, cells[index]->flags});
+  for (size_t index = 1; index < cells.size(); ++index) {
+    ValueCell* cell = cells[index];
+    ReferenceNode* temporary = cell->variable ? nullptr : cell->references;
+    if (temporary) cell->references = nullptr;
+    if (values.size() < kMaxFillValues) {
+      values.push_back({cell->text, cell->number, cell->flags, temporary});
+    } else {
+      reference_list_free(temporary);
+    }
+  }
   int32_t stored = 0;
   if (!target) {
     stored = 0;
@@ -437,6 +450,7 @@ void builtin_fill() {
   } else {
     stored = fill_block(target, values);
   }
+  for (const FillValue& value : values) reference_list_free(value.temporary_references);
   stack_push_number(current_program, stored);
 }
 
