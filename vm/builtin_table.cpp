@@ -23,6 +23,7 @@
 #include "library/lists/object_builtins.h"
 #include "foundation/runtime_error.h"
 #include "library/files/file_builtins.h"
+#include "library/files/tokenizer_builtins.h"
 #include "library/files/package_builtins.h"
 #include "library/regex/regex_builtins.h"
 #include "library/strings/text_kind_builtins.h"
@@ -46,6 +47,7 @@
 #include "vm/method_call.h"
 #include "foundation/value_stack.h"
 #include "library/core/memory_builtins.h"
+#include "library/lists/conversion_builtins.h"
 #include "library/lists/enumeration_builtins.h"
 #include "library/lists/list_builtins.h"
 #include "library/lists/list_sort_builtins.h"
@@ -963,6 +965,8 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_file_builtins();
   register_object_builtins();
   register_device_builtins();
+  register_conversion_builtins();
+  register_tokenizer_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
     const BuiltinEntry* entry = builtin_entry(index);
