@@ -299,18 +299,32 @@ void builtin_freecarray() {
   }
 }
 
-void builtin_listtoarray() {
-  Variable* array = pop_variable();
+namespace {
+
+// The arguments of listtoarray and tlisttoarray: a list, then an array, dimensioned to
+// the list's length when it has no elements yet. False (0 pushed) when they do not fit.
+bool take_list_and_array(ListElement** first, Variable** array) {
+  *array = pop_variable();
   Variable* list = pop_variable();
-  if (!is_list_variable(list) || !array) {
+  *first = nullptr;
+  if (!is_list_variable(list) || !*array) {
     stack_push_number(current_program, 0);
-    return;
+    return false;
   }
-  ListElement* first = list_element_first(list->cursor);
-  if (!array->element_count && first && !dim_numeric(array, list_element_count(first))) {
+  *first = list_element_first(list->cursor);
+  if (!(*array)->element_count && *first && !dim_numeric(*array, list_element_count(*first))) {
     stack_push_number(current_program, 0);
-    return;
+    return false;
   }
+  return true;
+}
+
+}  // namespace
+
+void builtin_listtoarray() {
+  Variable* array = nullptr;
+  ListElement* first = nullptr;
+  if (!take_list_and_array(&first, &array)) return;
   // 8-byte slots whatever the type, but only as many as the block holds.
   const uint32_t slots = slot_count(array, 8);
   uint32_t written = 0;
@@ -338,17 +352,9 @@ void builtin_listtoarray() {
 }
 
 void builtin_tlisttoarray() {
-  Variable* array = pop_variable();
-  Variable* list = pop_variable();
-  if (!is_list_variable(list) || !array) {
-    stack_push_number(current_program, 0);
-    return;
-  }
-  ListElement* first = list_element_first(list->cursor);
-  if (!array->element_count && first && !dim_numeric(array, list_element_count(first))) {
-    stack_push_number(current_program, 0);
-    return;
-  }
+  Variable* array = nullptr;
+  ListElement* first = nullptr;
+  if (!take_list_and_array(&first, &array)) return;
   const int32_t type_code = array->type_code;
   const uint32_t width = type_size(type_code);
   const uint32_t slots = slot_count(array, width);

@@ -17,15 +17,6 @@ namespace {
 
 bool is_wide(const ValueCell* cell) { return cell->text && (cell->flags & kCellWideText); }
 
-template <typename Char>
-int32_t length_of(const Char* text) {
-  int32_t length = 0;
-  if (text) {
-    while (text[length]) ++length;
-  }
-  return length;
-}
-
 // A new zeroed text of count characters of text from start.
 template <typename Char>
 Char* copy_piece(const Char* text, int32_t start, int32_t count) {

@@ -2,6 +2,8 @@
 // search family (pos, rpos, cpos, npos), each in the text kind of its argument.
 #pragma once
 
+#include <cstdint>
+
 // Registers str, wstr, length, mid, dup, pos, rpos, cpos and npos.
 void register_string_builtins();
 
@@ -9,3 +11,13 @@ void register_string_builtins();
 // block sizes, from being read as 8-bit text, converted to UTF-16 and back: so UTF-16
 // text gives 1 and plain 8-bit text 0. Null gives 0.
 int text_changes_in_wide_round_trip(const void* block);
+
+// The number of characters of a zero-ended 8-bit or UTF-16 text (0 for null).
+template <typename Char>
+int32_t length_of(const Char* text) {
+  int32_t length = 0;
+  if (text) {
+    while (text[length]) ++length;
+  }
+  return length;
+}

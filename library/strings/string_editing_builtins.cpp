@@ -13,6 +13,7 @@
 #include "foundation/value_cell.h"
 #include "foundation/value_stack.h"
 #include "foundation/variable.h"
+#include "library/strings/string_builtins.h"
 #include "foundation/variable_store.h"
 #include "platform/platform.h"
 #include "vm/builtin_arguments.h"
@@ -51,15 +52,6 @@ void replace_all(char** text, const char* search, const char* replacement) {
 }
 void replace_all(char16_t** text, const char16_t* search, const char16_t* replacement) {
   wide_string_replace_all(text, search, replacement);
-}
-
-template <typename Char>
-int32_t length_of(const Char* text) {
-  int32_t length = 0;
-  if (text) {
-    while (text[length]) ++length;
-  }
-  return length;
 }
 
 // ---- Editing group ----
