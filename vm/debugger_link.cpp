@@ -387,6 +387,7 @@ bool debugger_poll_commands(const char* file, int32_t line, uint32_t, bool query
 }
 
 void debugger_break_check(uint32_t, uint32_t line, const char* file) {
+  if (!debugger_enabled) return;
   if (!file) file = "";
   // Commands that resume are not taken again on the line the program stands on.
   if (line == last_break_line) {

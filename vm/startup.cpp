@@ -307,7 +307,15 @@ void clear_predefined_references() {
 }
 
 void read_debugger_breakpoints() {
-  if (!debugger_key_exists(kDebuggerKey)) return;
+  // Started for a debugger that is not there: the program runs as it would without one
+  // (its line markers still give run-time errors their place) instead of ending at its
+  // first line as if the debugger had gone away.
+  char* running = debugger_key_exists(kDebuggerKey) ? debugger_read_value(kDebuggerKey, "RUNNING") : nullptr;
+  if (!running) {
+    debugger_enabled = 0;
+    return;
+  }
+  crt::free(running);
   char* text = debugger_read_value(kDebuggerKey, "IDE");
   debugger_delete_value(kDebuggerKey, "IDE");
   breakpoints_from_text(text);

@@ -72,12 +72,14 @@ TEST_F(AsmDiagnostics, AFaultInsideAFunctionTakesItsFrameRecords) {
   setenv("ZRK_ROOT", root.c_str(), 1);
   debugger_set_value("RUNNING", "1");
   assembler_debugger_mode = 1;
+  debugger_enabled = 1;
   faulting_block = assemble_source(0, "!F\nmov r1, 5\nmov [r1], r1\nret\n:MAIN\njsr F");
   ASSERT_NE(faulting_block, 0u) << errors();
   run_in_try(op_callasm_faulting_block);
   EXPECT_EQ(trace, (std::vector<int>{2}));
   EXPECT_EQ(context->asm_frames, nullptr);
   free_code_block(platform::pointer_from<uint8_t>(faulting_block));
+  debugger_enabled = 0;
   debugger_delete_value("ZRKDEBUGGER", "RUNNING");
   unsetenv("ZRK_ROOT");
 }

@@ -66,11 +66,13 @@ class DebuggerLink : public VariableMachineTest {
     breakpoints_clear();
     step_mode = 0;
     last_break_line = 0;
+    debugger_enabled = 1;
     make_variable(context->globals, "TITLE$", "demo");
     debugger_set_value("RUNNING", "1");
   }
   void TearDown() override {
     breakpoints_clear();
+    debugger_enabled = 0;
     runtime_error_services = saved_services;
     VariableMachineTest::TearDown();
   }

@@ -27,6 +27,7 @@
 #include "foundation/variables.h"
 #include "platform/platform.h"
 #include "compiler/debug/breakpoints.h"
+#include "vm/debugger_link.h"
 #include "vm/debugger_values.h"
 #include "vm/startup.h"
 
@@ -265,10 +266,21 @@ class DebuggerValueTest : public ::testing::Test {
   std::string root_;
 };
 
+// Started for the debugger while none is attached: the program runs as without one.
+TEST_F(DebuggerValueTest, WithoutAnAttachedDebuggerTheProgramRunsOn) {
+  debugger_enabled = 1;
+  debugger_set_value("IDE", "main.zrk|3");
+  read_debugger_breakpoints();
+  EXPECT_EQ(debugger_enabled, 0);
+  EXPECT_EQ(breakpoint_table.count, 0);
+  debugger_break_check(0, 3, "main.zrk");  // returns: nothing to wait for
+}
+
 TEST_F(DebuggerValueTest, LongBreakpointListsArriveWhole) {
   // About 6,000 characters: far past the 1,024 a fixed buffer would take.
   std::string text;
   for (int pair = 1; pair <= 400; ++pair) text += "Module.zrk|" + std::to_string(pair) + "|";
+  debugger_set_value("RUNNING", "1");
   debugger_set_value("IDE", text.c_str());
   read_debugger_breakpoints();
   ASSERT_EQ(breakpoint_table.count, 400);
