@@ -436,6 +436,10 @@ void close_open_blocks(GeneratorState& state) {
     const BlockEntry& innermost = state.blocks[state.block_count - 1];
     CodeListNode place{};
     place.text = innermost.text;
+    // A procedure head is named by its name, not by the header bytes before it.
+    const auto kind = static_cast<uint8_t>(place.text ? place.text[0] : 0);
+    const bool head = kind == 0xE9 || kind == 0xEC || kind == 0xEA || kind == 0xC4;
+    if (head && std::strlen(place.text) > 4) place.text += 4;
     place.hash = innermost.hash;
     place.file_name = innermost.file_name;
     place.line = innermost.line;
