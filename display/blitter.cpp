@@ -13,18 +13,21 @@ namespace display {
 
 namespace {
 
+// Values travel as 32-bit words: a 16-bit spill reloaded as 32 bits stalls the loop.
 struct StoreWriter {
-    void operator()(uint16_t* target, uint16_t value) const { *target = value; }
+    void operator()(uint16_t* target, uint32_t value) const { *target = uint16_t(value); }
 };
 
 struct BlendWriter {
     int32_t level;
-    void operator()(uint16_t* target, uint16_t value) const { *target = level_mix(value, *target, level); }
+    void operator()(uint16_t* target, uint32_t value) const { *target = level_mix(value, *target, level); }
 };
 
 struct FilterWriter {
     PixelFilter* filter;
-    void operator()(uint16_t* target, uint16_t value) const { *target = filter->filter_pixel(value, *target); }
+    void operator()(uint16_t* target, uint32_t value) const {
+        *target = filter->filter_pixel(uint16_t(value), *target);
+    }
 };
 
 template <bool keyed, class Writer>
@@ -36,7 +39,7 @@ void blit_rows(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const 
         const uint16_t* from = src->at(src_rect.left, y);
         uint16_t* to = dst->at(dst_point.x, dst_point.y + (y - src_rect.top));
         for (int32_t x = 0; x < columns; ++x) {
-            uint16_t value = from[x];
+            uint32_t value = from[x];
             if (keyed && value == key) continue;
             write(to + x, value);
         }
@@ -52,7 +55,9 @@ void blit_transformed_rows(PixelBuffer* dst, const Rect& dst_rect, const Transfo
     const uint32_t a = uint32_t(matrix.a), b = uint32_t(matrix.b), c = uint32_t(matrix.c), d = uint32_t(matrix.d);
     const uint32_t step_x = a * 64, step_y = b * 64;
     const uint32_t first_x = uint32_t(dst_rect.left) * 64 + 32;
-    const uint32_t width = src->width, height = src->height;
+    // Locals, not fields: without strict aliasing every pixel store could change a field.
+    const uint32_t width = src->width, height = src->height, src_pitch = src->pitch;
+    const uint8_t* const src_pixels = src->pixels;
     const int32_t columns = dst_rect.right - dst_rect.left;
     for (int32_t y = dst_rect.top; y < dst_rect.bottom; ++y) {
         uint32_t row_y = uint32_t(y) * 64 + 32;
@@ -64,7 +69,7 @@ void blit_transformed_rows(PixelBuffer* dst, const Rect& dst_rect, const Transfo
             uint32_t column = uint32_t(int32_t(sx) >> 16);
             uint32_t row = uint32_t(int32_t(sy) >> 16);
             if (column >= width || row >= height) continue;
-            uint16_t value = src->row(int32_t(row))[column];
+            uint32_t value = reinterpret_cast<const uint16_t*>(src_pixels + src_pitch * row)[column];
             if (keyed && value == key) continue;
             write(to + x, value);
         }
@@ -134,7 +139,8 @@ template <class Writer>
 void vline(PixelBuffer* dst, Point start, int32_t length, uint16_t colour, Writer write) {
     if (length < 0) return;
     uint8_t* to = reinterpret_cast<uint8_t*>(dst->at(start.x, start.y));
-    for (int32_t i = 0; i <= length; ++i, to += dst->pitch) write(reinterpret_cast<uint16_t*>(to), colour);
+    const uint32_t pitch = dst->pitch;
+    for (int32_t i = 0; i <= length; ++i, to += pitch) write(reinterpret_cast<uint16_t*>(to), colour);
 }
 
 // Steps from both ends toward the middle with one shared error term, so the two halves

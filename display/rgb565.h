@@ -9,10 +9,10 @@ namespace display {
 // New value v over destination d at a blend level 0-255. Red and blue share one product,
 // so a borrow out of blue may reach red; the result keeps that.
 inline uint16_t level_mix(uint32_t v, uint32_t d, int32_t level) {
-    int32_t d_rb = int32_t(d & 0xF81F);
-    int32_t d_g = int32_t(d & 0x07E0);
-    int32_t rb = d_rb + (((int32_t(v & 0xF81F) - d_rb) * (level >> 3)) >> 5);
-    int32_t g = d_g + (((int32_t(v & 0x07E0) - d_g) * (level >> 2)) >> 6);
+    int32_t v_rb = int32_t(v & 0xF81F), v_g = int32_t(v & 0x07E0);
+    int32_t d_rb = int32_t(d & 0xF81F), d_g = int32_t(d & 0x07E0);
+    int32_t rb = d_rb + (((v_rb - d_rb) * (level >> 3)) >> 5);
+    int32_t g = d_g + (((v_g - d_g) * (level >> 2)) >> 6);
     return uint16_t((rb & 0xF81F) | (g & 0x07E0));
 }
 
