@@ -64,6 +64,12 @@ void surface_set_buffer(Surface* surface, PixelBuffer* buffer) {
 
 int surface_lock(Surface* surface, SurfaceLock* out, uint32_t, const Point* point) {
     PixelBuffer* buffer = surface->buffer;
+    if (buffer == nullptr) {
+        // A surface whose pixels could not be allocated has nothing to hand out.
+        out->pitch = 0;
+        out->address = nullptr;
+        return 0;
+    }
     out->pitch = buffer->pitch;
     out->address = point != nullptr ? static_cast<void*>(buffer->at(point->x, point->y)) : buffer->pixels;
     return 1;

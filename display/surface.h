@@ -44,7 +44,8 @@ void surface_delete(Surface* surface);
 // The buffer to draw into from now on; while a DC is out it replaces the saved buffer.
 void surface_set_buffer(Surface* surface, PixelBuffer* buffer);
 // Pitch and the address of point (or of (0, 0) when point is null). Nothing is locked:
-// the address lives as long as the buffer. Returns 1.
+// the address lives as long as the buffer. Returns 1; 0 (and no address) when the
+// surface has no buffer.
 int surface_lock(Surface* surface, SurfaceLock* out, uint32_t flags, const Point* point);
 int surface_unlock(Surface* surface, uint32_t flags);
 // A new surface of the same size and pixels, without a key; null when out of memory or

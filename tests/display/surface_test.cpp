@@ -113,6 +113,9 @@ TEST(Surface, FailedPixelAllocationLeavesNoBuffer) {
     EXPECT_EQ(surface.buffer, nullptr);
     EXPECT_EQ(surface_get_dc(&surface, 0), nullptr);
     EXPECT_EQ(surface_copy(&surface), nullptr);
+    SurfaceLock lock{12, &surface};
+    EXPECT_EQ(surface_lock(&surface, &lock, 0, nullptr), 0);
+    EXPECT_EQ(lock.address, nullptr);
     surface_release(&surface);
 }
 
