@@ -16,6 +16,7 @@
 #include "platform/user/file_dialogs.h"
 #include "platform/user/window_enumeration.h"
 #include "platform/gdi/font_enumeration.h"
+#include "platform/gdi/dib_section.h"
 #include "platform/user/clipboard.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/device_io.h"

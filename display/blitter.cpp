@@ -1,0 +1,402 @@
+// The three blitters. Each operation is one loop nest over RGB565 pixels; the way a value
+// is written (stored, level-mixed or filtered) is a small inlined writer, so the three
+// kinds share the loops and the copy blitter keeps its block copies and fills.
+#include "display/blitter.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "display/rgb565.h"
+
+namespace display {
+
+namespace {
+
+// Values travel as 32-bit words: a 16-bit spill reloaded as 32 bits stalls the loop.
+struct StoreWriter {
+    void operator()(uint16_t* target, uint32_t value) const { *target = uint16_t(value); }
+};
+
+struct BlendWriter {
+    int32_t level;
+    void operator()(uint16_t* target, uint32_t value) const { *target = level_mix(value, *target, level); }
+};
+
+struct FilterWriter {
+    PixelFilter* filter;
+    void operator()(uint16_t* target, uint32_t value) const {
+        *target = filter->filter_pixel(uint16_t(value), *target);
+    }
+};
+
+template <bool keyed, class Writer>
+void blit_rows(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect, uint16_t key,
+               Writer write) {
+    int32_t columns = src_rect.right - src_rect.left;
+    if (columns <= 0) return;
+    for (int32_t y = src_rect.top; y < src_rect.bottom; ++y) {
+        const uint16_t* from = src->at(src_rect.left, y);
+        uint16_t* to = dst->at(dst_point.x, dst_point.y + (y - src_rect.top));
+        for (int32_t x = 0; x < columns; ++x) {
+            uint32_t value = from[x];
+            if (keyed && value == key) continue;
+            write(to + x, value);
+        }
+    }
+}
+
+// Sums run in unsigned 32-bit arithmetic: they wrap exactly as the 16.16 fixed-point
+// values they model, without signed overflow.
+template <bool keyed, class Writer>
+void blit_transformed_rows(PixelBuffer* dst, const Rect& dst_rect, const TransformMatrix& matrix,
+                           const PixelBuffer* src, uint16_t key, Writer write) {
+    if (dst_rect.empty()) return;
+    const uint32_t a = uint32_t(matrix.a), b = uint32_t(matrix.b), c = uint32_t(matrix.c), d = uint32_t(matrix.d);
+    const uint32_t step_x = a * 64, step_y = b * 64;
+    const uint32_t first_x = uint32_t(dst_rect.left) * 64 + 32;
+    // Locals, not fields: without strict aliasing every pixel store could change a field.
+    const uint32_t width = src->width, height = src->height, src_pitch = src->pitch;
+    const uint8_t* const src_pixels = src->pixels;
+    const int32_t columns = dst_rect.right - dst_rect.left;
+    for (int32_t y = dst_rect.top; y < dst_rect.bottom; ++y) {
+        uint32_t row_y = uint32_t(y) * 64 + 32;
+        uint32_t sx = a * first_x + c * row_y + uint32_t(matrix.ox);
+        uint32_t sy = b * first_x + d * row_y + uint32_t(matrix.oy);
+        uint16_t* to = dst->at(dst_rect.left, y);
+        for (int32_t x = 0; x < columns; ++x, sx += step_x, sy += step_y) {
+            // Negative coordinates become huge unsigned ones and fall outside too.
+            uint32_t column = uint32_t(int32_t(sx) >> 16);
+            uint32_t row = uint32_t(int32_t(sy) >> 16);
+            if (column >= width || row >= height) continue;
+            uint32_t value = reinterpret_cast<const uint16_t*>(src_pixels + src_pitch * row)[column];
+            if (keyed && value == key) continue;
+            write(to + x, value);
+        }
+    }
+}
+
+// Midpoint circle. Eight points per step, as the method has them: on the axes (x = 0)
+// points coincide and are written twice.
+template <bool clipped, class Writer>
+void circle_points(PixelBuffer* dst, Point centre, int32_t radius, uint16_t colour, const Rect& clip,
+                   Writer write) {
+    auto put = [&](int64_t x, int64_t y) {
+        if (clipped && (x < clip.left || x >= clip.right || y < clip.top || y >= clip.bottom)) return;
+        write(dst->at(int32_t(x), int32_t(y)), colour);
+    };
+    const int64_t cx = centre.x, cy = centre.y;
+    int64_t decision = 3 - 2 * int64_t(radius);
+    int64_t x = 0, y = radius;
+    while (x < y) {
+        put(cx + x, cy + y);
+        put(cx - x, cy + y);
+        put(cx + x, cy - y);
+        put(cx - x, cy - y);
+        put(cx + y, cy + x);
+        put(cx - y, cy + x);
+        put(cx + y, cy - x);
+        put(cx - y, cy - x);
+        if (decision < 0) {
+            decision += 4 * x + 6;
+        } else {
+            decision += 4 * (x - y) + 10;
+            --y;
+        }
+        ++x;
+    }
+    if (x == y) {
+        put(cx + x, cy + y);
+        put(cx - x, cy + y);
+        put(cx + x, cy - y);
+        put(cx - x, cy - y);
+    }
+}
+
+template <class Writer>
+void fill_rows(PixelBuffer* dst, const Rect& rect, uint16_t colour, Writer write) {
+    if (rect.empty()) return;
+    int32_t columns = rect.right - rect.left;
+    for (int32_t y = rect.top; y < rect.bottom; ++y) {
+        uint16_t* to = dst->at(rect.left, y);
+        for (int32_t x = 0; x < columns; ++x) write(to + x, colour);
+    }
+}
+
+template <class Writer>
+void clear_all(PixelBuffer* dst, uint16_t colour, Writer write) {
+    fill_rows(dst, Rect{0, 0, int32_t(dst->width), int32_t(dst->height)}, colour, write);
+}
+
+template <class Writer>
+void hline(PixelBuffer* dst, Point start, int32_t length, uint16_t colour, Writer write) {
+    if (length <= 0) return;
+    uint16_t* to = dst->at(start.x, start.y);
+    for (int32_t x = 0; x < length; ++x) write(to + x, colour);
+}
+
+template <class Writer>
+void vline(PixelBuffer* dst, Point start, int32_t length, uint16_t colour, Writer write) {
+    if (length < 0) return;
+    uint8_t* to = reinterpret_cast<uint8_t*>(dst->at(start.x, start.y));
+    const uint32_t pitch = dst->pitch;
+    for (int32_t i = 0; i <= length; ++i, to += pitch) write(reinterpret_cast<uint16_t*>(to), colour);
+}
+
+// Steps from both ends toward the middle with one shared error term, so the two halves
+// are mirror images and every pixel is written once.
+template <class Writer>
+void line(PixelBuffer* dst, Point a, Point b, uint16_t colour, Writer write) {
+    const int32_t dx = std::abs(b.x - a.x), dy = std::abs(b.y - a.y);
+    const ptrdiff_t column_step = b.x >= a.x ? 2 : -2;
+    const ptrdiff_t row_step = b.y >= a.y ? ptrdiff_t(dst->pitch) : -ptrdiff_t(dst->pitch);
+    const bool x_major = dx >= dy;
+    const int32_t major = x_major ? dx : dy;
+    const int32_t minor = x_major ? dy : dx;
+    const ptrdiff_t straight = x_major ? column_step : row_step;
+    const ptrdiff_t diagonal = column_step + row_step;
+    uint8_t* end_a = reinterpret_cast<uint8_t*>(dst->at(a.x, a.y));
+    uint8_t* end_b = reinterpret_cast<uint8_t*>(dst->at(b.x, b.y));
+    auto put = [&](uint8_t* at) { write(reinterpret_cast<uint16_t*>(at), colour); };
+
+    if (major < 2) {
+        put(end_a);
+        if (major & 1) put(end_b);
+        return;
+    }
+    int32_t error = -major;
+    for (int32_t n = major >> 1; n > 0; --n) {
+        error += 2 * minor;
+        put(end_a);
+        put(end_b);
+        if (error < 1) {
+            end_a += straight;
+            end_b -= straight;
+        } else {
+            end_a += diagonal;
+            end_b -= diagonal;
+            error -= 2 * major;
+        }
+    }
+    put(end_a);
+    if (major & 1) put(end_b);
+}
+
+// The alpha map is addressed with the source's pitch: it is laid out like the source.
+template <class Weight>
+void alpha_rows(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const PixelBuffer* alpha,
+                const Rect& src_rect, Weight weight_of) {
+    int32_t columns = src_rect.right - src_rect.left;
+    if (columns <= 0) return;
+    for (int32_t y = src_rect.top; y < src_rect.bottom; ++y) {
+        const uint16_t* from = src->at(src_rect.left, y);
+        const uint16_t* weights =
+            reinterpret_cast<const uint16_t*>(alpha->pixels + src->pitch * uint32_t(y)) + src_rect.left;
+        uint16_t* to = dst->at(dst_point.x, dst_point.y + (y - src_rect.top));
+        for (int32_t x = 0; x < columns; ++x) {
+            uint32_t weight = weight_of(alpha_of(weights[x]));
+            if (weight != 0) to[x] = alpha_mix(from[x], to[x], weight);
+        }
+    }
+}
+
+}  // namespace
+
+// ---- CopyBlitter ----
+
+void CopyBlitter::blit(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect) {
+    int32_t columns = src_rect.right - src_rect.left;
+    if (columns <= 0) return;
+    size_t bytes = size_t(columns) * 2;
+    for (int32_t y = src_rect.top; y < src_rect.bottom; ++y) {
+        // memmove: a surface may be blitted onto itself.
+        std::memmove(dst->at(dst_point.x, dst_point.y + (y - src_rect.top)), src->at(src_rect.left, y), bytes);
+    }
+}
+
+void CopyBlitter::blit_keyed(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect,
+                             uint16_t key) {
+    blit_rows<true>(dst, dst_point, src, src_rect, key, StoreWriter{});
+}
+
+void CopyBlitter::blit_transformed(PixelBuffer* dst, const Rect& dst_rect, const TransformMatrix& matrix,
+                                   const PixelBuffer* src) {
+    blit_transformed_rows<false>(dst, dst_rect, matrix, src, 0, StoreWriter{});
+}
+
+void CopyBlitter::blit_transformed_keyed(PixelBuffer* dst, const Rect& dst_rect, const TransformMatrix& matrix,
+                                         const PixelBuffer* src, uint16_t key) {
+    blit_transformed_rows<true>(dst, dst_rect, matrix, src, key, StoreWriter{});
+}
+
+void CopyBlitter::draw_circle_clipped(PixelBuffer* dst, Point centre, int32_t radius, uint16_t colour,
+                                      const Rect& clip) {
+    circle_points<true>(dst, centre, radius, colour, clip, StoreWriter{});
+}
+
+void CopyBlitter::draw_circle(PixelBuffer* dst, Point centre, int32_t radius, uint16_t colour) {
+    circle_points<false>(dst, centre, radius, colour, Rect{}, StoreWriter{});
+}
+
+void CopyBlitter::clear(PixelBuffer* dst, uint16_t colour) {
+    uint8_t low = uint8_t(colour), high = uint8_t(colour >> 8);
+    if (low == high) {
+        std::memset(dst->pixels, low, size_t(dst->pitch) * dst->height);
+        return;
+    }
+    const uint32_t width = dst->width;
+    if (width % 8 == 0) {
+        // Eight pixels per step as four 32-bit words of two pixels each.
+        const uint32_t pair = uint32_t(colour) | (uint32_t(colour) << 16);
+        const uint32_t words[4] = {pair, pair, pair, pair};
+        for (uint32_t y = 0; y < dst->height; ++y) {
+            uint8_t* to = reinterpret_cast<uint8_t*>(dst->row(int32_t(y)));
+            for (uint32_t group = 0; group < width / 8; ++group, to += sizeof(words)) std::memcpy(to, words, sizeof(words));
+        }
+        return;
+    }
+    for (uint32_t y = 0; y < dst->height; ++y) std::fill_n(dst->row(int32_t(y)), width, colour);
+}
+
+void CopyBlitter::fill_rect(PixelBuffer* dst, const Rect& rect, uint16_t colour) {
+    if (rect.empty()) return;
+    for (int32_t y = rect.top; y < rect.bottom; ++y) std::fill_n(dst->at(rect.left, y), rect.right - rect.left, colour);
+}
+
+void CopyBlitter::draw_hline(PixelBuffer* dst, Point start, int32_t length, uint16_t colour) {
+    if (length > 0) std::fill_n(dst->at(start.x, start.y), length, colour);
+}
+
+void CopyBlitter::draw_line(PixelBuffer* dst, Point a, Point b, uint16_t colour) {
+    line(dst, a, b, colour, StoreWriter{});
+}
+
+void CopyBlitter::set_pixel(PixelBuffer* dst, Point point, uint16_t colour) { *dst->at(point.x, point.y) = colour; }
+
+void CopyBlitter::draw_vline(PixelBuffer* dst, Point start, int32_t length, uint16_t colour) {
+    vline(dst, start, length, colour, StoreWriter{});
+}
+
+void CopyBlitter::blit_alpha_map(PixelBuffer* dst, Point dst_point, const PixelBuffer* src,
+                                 const PixelBuffer* alpha, const Rect& src_rect) {
+    alpha_rows(dst, dst_point, src, alpha, src_rect, [](uint32_t a) { return a; });
+}
+
+// ---- BlendBlitter ----
+
+void BlendBlitter::blit(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect) {
+    blit_rows<false>(dst, dst_point, src, src_rect, 0, BlendWriter{level()});
+}
+
+void BlendBlitter::blit_keyed(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect,
+                              uint16_t key) {
+    blit_rows<true>(dst, dst_point, src, src_rect, key, BlendWriter{level()});
+}
+
+void BlendBlitter::blit_transformed(PixelBuffer* dst, const Rect& dst_rect, const TransformMatrix& matrix,
+                                    const PixelBuffer* src) {
+    blit_transformed_rows<false>(dst, dst_rect, matrix, src, 0, BlendWriter{level()});
+}
+
+void BlendBlitter::blit_transformed_keyed(PixelBuffer* dst, const Rect& dst_rect, const TransformMatrix& matrix,
+                                          const PixelBuffer* src, uint16_t key) {
+    blit_transformed_rows<true>(dst, dst_rect, matrix, src, key, BlendWriter{level()});
+}
+
+void BlendBlitter::draw_circle_clipped(PixelBuffer* dst, Point centre, int32_t radius, uint16_t colour,
+                                       const Rect& clip) {
+    circle_points<true>(dst, centre, radius, colour, clip, BlendWriter{level()});
+}
+
+void BlendBlitter::draw_circle(PixelBuffer* dst, Point centre, int32_t radius, uint16_t colour) {
+    circle_points<false>(dst, centre, radius, colour, Rect{}, BlendWriter{level()});
+}
+
+void BlendBlitter::clear(PixelBuffer* dst, uint16_t colour) { clear_all(dst, colour, BlendWriter{level()}); }
+
+void BlendBlitter::fill_rect(PixelBuffer* dst, const Rect& rect, uint16_t colour) {
+    fill_rows(dst, rect, colour, BlendWriter{level()});
+}
+
+void BlendBlitter::draw_hline(PixelBuffer* dst, Point start, int32_t length, uint16_t colour) {
+    hline(dst, start, length, colour, BlendWriter{level()});
+}
+
+void BlendBlitter::draw_line(PixelBuffer* dst, Point a, Point b, uint16_t colour) {
+    line(dst, a, b, colour, BlendWriter{level()});
+}
+
+void BlendBlitter::set_pixel(PixelBuffer* dst, Point point, uint16_t colour) {
+    BlendWriter{level()}(dst->at(point.x, point.y), colour);
+}
+
+void BlendBlitter::draw_vline(PixelBuffer* dst, Point start, int32_t length, uint16_t colour) {
+    vline(dst, start, length, colour, BlendWriter{level()});
+}
+
+void BlendBlitter::blit_alpha_map(PixelBuffer* dst, Point dst_point, const PixelBuffer* src,
+                                  const PixelBuffer* alpha, const Rect& src_rect) {
+    const uint32_t blend_level = uint32_t(level());
+    alpha_rows(dst, dst_point, src, alpha, src_rect, [blend_level](uint32_t a) { return (a * blend_level) >> 8; });
+}
+
+// ---- FilterBlitter ----
+
+void FilterBlitter::blit(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect) {
+    blit_rows<false>(dst, dst_point, src, src_rect, 0, FilterWriter{filter()});
+}
+
+void FilterBlitter::blit_keyed(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect,
+                               uint16_t key) {
+    blit_rows<true>(dst, dst_point, src, src_rect, key, FilterWriter{filter()});
+}
+
+void FilterBlitter::blit_transformed(PixelBuffer* dst, const Rect& dst_rect, const TransformMatrix& matrix,
+                                     const PixelBuffer* src) {
+    blit_transformed_rows<false>(dst, dst_rect, matrix, src, 0, FilterWriter{filter()});
+}
+
+void FilterBlitter::blit_transformed_keyed(PixelBuffer* dst, const Rect& dst_rect, const TransformMatrix& matrix,
+                                           const PixelBuffer* src, uint16_t key) {
+    blit_transformed_rows<true>(dst, dst_rect, matrix, src, key, FilterWriter{filter()});
+}
+
+void FilterBlitter::draw_circle_clipped(PixelBuffer* dst, Point centre, int32_t radius, uint16_t colour,
+                                        const Rect& clip) {
+    circle_points<true>(dst, centre, radius, colour, clip, FilterWriter{filter()});
+}
+
+void FilterBlitter::draw_circle(PixelBuffer* dst, Point centre, int32_t radius, uint16_t colour) {
+    circle_points<false>(dst, centre, radius, colour, Rect{}, FilterWriter{filter()});
+}
+
+void FilterBlitter::clear(PixelBuffer* dst, uint16_t colour) { clear_all(dst, colour, FilterWriter{filter()}); }
+
+void FilterBlitter::fill_rect(PixelBuffer* dst, const Rect& rect, uint16_t colour) {
+    fill_rows(dst, rect, colour, FilterWriter{filter()});
+}
+
+void FilterBlitter::draw_hline(PixelBuffer* dst, Point start, int32_t length, uint16_t colour) {
+    hline(dst, start, length, colour, FilterWriter{filter()});
+}
+
+void FilterBlitter::draw_line(PixelBuffer* dst, Point a, Point b, uint16_t colour) {
+    line(dst, a, b, colour, FilterWriter{filter()});
+}
+
+void FilterBlitter::set_pixel(PixelBuffer* dst, Point point, uint16_t colour) {
+    FilterWriter{filter()}(dst->at(point.x, point.y), colour);
+}
+
+void FilterBlitter::draw_vline(PixelBuffer* dst, Point start, int32_t length, uint16_t colour) {
+    vline(dst, start, length, colour, FilterWriter{filter()});
+}
+
+void FilterBlitter::blit_alpha_map(PixelBuffer*, Point, const PixelBuffer*, const PixelBuffer*, const Rect&) {}
+
+CopyBlitter* copy_blitter() {
+    static CopyBlitter instance;
+    return &instance;
+}
+
+}  // namespace display
