@@ -35,19 +35,6 @@ constexpr size_t kMaxFillValues = 1024;
 const PackedItem kEmptyMatrix[1] = {{0.0, kPackedEnd}};
 
 // The packed list a cell carries (a list literal, or a packed-list variable's value).
-const PackedItem* cell_packed_list(const ValueCell* cell) {
-  if (cell->text && (cell->flags & kCellList)) return static_cast<const PackedItem*>(cell->text);
-  return nullptr;
-}
-
-// A packed list made for this call (a literal or another built-in's result) leaves its
-// blocks to the built-in that consumes it.
-void release_temporary_matrix(ValueCell* cell) {
-  if (cell->variable || !cell->references) return;
-  reference_list_free(cell->references);
-  cell->references = nullptr;
-}
-
 // Characters of a text, never read past its block when it has one.
 size_t bounded_length(const void* text, bool wide) {
   const uint32_t block = alloc_block_size(text);
@@ -394,7 +381,7 @@ void builtin_matrixtoarray() {
   // Dimensioning the array releases its old value, which may be the matrix itself.
   ReferenceNode* references = nullptr;
   PackedItem* copy = matrix && array ? packed_list_copy(matrix, &references) : nullptr;
-  release_temporary_matrix(matrix_cell);
+  release_temporary_list(matrix_cell);
   uint32_t written = 0;
   if (copy) {
     const uint32_t count = packed_list_count(copy, true);
@@ -413,7 +400,7 @@ void builtin_matrixtostr() {
   const PackedItem* matrix = cell_packed_list(matrix_cell);
   char* text = matrix ? static_cast<char*>(crt::malloc(packed_list_text_length(matrix))) : nullptr;
   if (text) packed_list_to_text(matrix, text, true);
-  release_temporary_matrix(matrix_cell);
+  release_temporary_list(matrix_cell);
   push_owned_text(text);
 }
 

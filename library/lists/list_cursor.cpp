@@ -6,9 +6,11 @@
 
 #include "foundation/conversion.h"
 #include "foundation/list_elements.h"
+#include "foundation/packed_list.h"
 #include "foundation/program_context.h"
 #include "foundation/runtime_error.h"
 #include "foundation/runtime_memory.h"
+#include "foundation/value_ownership.h"
 #include "foundation/value_stack.h"
 #include "foundation/variable_store.h"
 #include "foundation/variables.h"
@@ -130,3 +132,15 @@ bool take_list_arguments(const char* builtin, ListArguments* arguments) {
   arguments->count = total;
   return true;
 }
+
+const PackedItem* cell_packed_list(const ValueCell* cell) {
+  if (cell->text && (cell->flags & kCellList)) return static_cast<const PackedItem*>(cell->text);
+  return nullptr;
+}
+
+void release_temporary_list(ValueCell* cell) {
+  if (cell->variable || !cell->references) return;
+  reference_list_free(cell->references);
+  cell->references = nullptr;
+}
+

@@ -44,3 +44,15 @@ struct ListArguments {
 // False (after a run-time error naming the built-in) without a mark or with more than
 // kMaxListArguments arguments; the arguments are popped in either case.
 bool take_list_arguments(const char* builtin, ListArguments* arguments);
+
+struct PackedItem;
+struct ValueCell;
+
+// The packed list a cell holds, or null.
+const PackedItem* cell_packed_list(const ValueCell* cell);
+
+// A packed list made for this call (a literal or another built-in's result) owns its
+// texts through the cell's reference chain; a built-in that only reads it frees them
+// once it is done (before it pushes, while the cell is still valid).
+void release_temporary_list(ValueCell* cell);
+

@@ -9,6 +9,7 @@
 #include "foundation/runtime_error.h"
 #include "foundation/value_ownership.h"
 #include "foundation/value_stack.h"
+#include "library/lists/list_cursor.h"
 #include "platform/kernel/fault_guard.h"
 #include "platform/kernel/memory.h"
 #include "vm/builtin_arguments.h"
@@ -22,11 +23,6 @@ const PackedItem kEmptyList[1] = {{0.0, kPackedEnd}};
 
 // The packed list a cell carries (flag 16 with a buffer, or a packed-list variable's);
 // null for any other value.
-const PackedItem* cell_packed_list(const ValueCell* cell) {
-  if (cell->text && (cell->flags & kCellList)) return static_cast<const PackedItem*>(cell->text);
-  return nullptr;
-}
-
 // Pushes a new list as a packed-list cell whose reference list owns its blocks.
 void push_packed_result(PackedItem* list, ReferenceNode* references) {
   push_owned_result(list, kCellList);
@@ -42,8 +38,10 @@ void push_packed_result(PackedItem* list, ReferenceNode* references) {
 
 void builtin_mcount() {
   int32_t recursive = pop_integer();
-  const PackedItem* list = cell_packed_list(stack_pop(current_program));
-  stack_push_number(current_program, packed_list_count(list, recursive != 0));
+  ValueCell* cell = stack_pop(current_program);
+  const uint32_t count = packed_list_count(cell_packed_list(cell), recursive != 0);
+  release_temporary_list(cell);
+  stack_push_number(current_program, count);
 }
 
 void builtin_mtype() {
@@ -71,7 +69,8 @@ void builtin_madd() {
   void* text = value->text;
   double number = value->number;
   uint32_t flags = value->flags;
-  const PackedItem* list = cell_packed_list(stack_pop(current_program));
+  ValueCell* list_cell = stack_pop(current_program);
+  const PackedItem* list = cell_packed_list(list_cell);
   if (!list) list = kEmptyList;
   ReferenceNode* references = nullptr;
   PackedItem* result;
@@ -87,13 +86,17 @@ void builtin_madd() {
   } else {
     result = packed_list_append(list, number, kPackedNumber, &references);
   }
+  // The result holds deep copies: temporaries given in are done with.
+  release_temporary_list(value);
+  release_temporary_list(list_cell);
   push_packed_result(result, references);
 }
 
 void builtin_mdel() {
   int32_t count = pop_integer();
   int32_t start = pop_integer();
-  const PackedItem* list = cell_packed_list(stack_pop(current_program));
+  ValueCell* list_cell = stack_pop(current_program);
+  const PackedItem* list = cell_packed_list(list_cell);
   if (!list) list = kEmptyList;
   // The delete hands the kept items' blocks over and frees the dropped ones, so it
   // works on a deep copy: the argument's own list stays whole.
@@ -105,16 +108,19 @@ void builtin_mdel() {
   } else if (copy) {
     packed_list_free(copy, &references);
   }
+  release_temporary_list(list_cell);
   push_packed_result(result, references);
 }
 
 void builtin_mmid() {
   int32_t count = pop_integer();
   int32_t start = pop_integer();
-  const PackedItem* list = cell_packed_list(stack_pop(current_program));
+  ValueCell* list_cell = stack_pop(current_program);
+  const PackedItem* list = cell_packed_list(list_cell);
   if (!list) list = kEmptyList;
   ReferenceNode* references = nullptr;
   PackedItem* result = packed_list_slice(list, start, count, &references);
+  release_temporary_list(list_cell);
   push_packed_result(result, references);
 }
 
