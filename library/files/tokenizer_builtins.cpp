@@ -82,8 +82,10 @@ ListElement* split_cells(const ValueCell* text, const ValueCell* delimiter, bool
 void text_to_list(bool any_character, bool numbers) {
   ValueCell* list_cell = stack_pop(current_program);
   const ValueCell* delimiter = stack_pop(current_program);
-  const ValueCell* text = stack_pop(current_program);
+  ValueCell* text = stack_pop(current_program);
   ListElement* chain = split_cells(text, delimiter, any_character);
+  // The tokens are copies: a list made for this call is done with.
+  release_temporary_list(text);
   if (numbers) tokens_to_numbers(chain);
   Variable* list = cell_variable(list_cell);
   list_take_chain(list, chain);
@@ -95,8 +97,10 @@ void text_to_list(bool any_character, bool numbers) {
 void text_to_array(bool numbers) {
   ValueCell* array_cell = stack_pop(current_program);
   const ValueCell* delimiter = stack_pop(current_program);
-  const ValueCell* text = stack_pop(current_program);
+  ValueCell* text = stack_pop(current_program);
   ListElement* chain = split_cells(text, delimiter, false);
+  // The tokens are copies: a list made for this call is done with.
+  release_temporary_list(text);
   const uint32_t count = list_element_count(chain);
   Variable* array = cell_variable(array_cell);
   if (array && !array->element_count && count) dim_numeric(array, count);
