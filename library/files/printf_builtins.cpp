@@ -25,7 +25,7 @@
 
 namespace {
 
-// The letters that end a specification and take an argument.
+// The letters that end a conversion and take an argument.
 constexpr char kArgumentLetters[] = "cdieEfgGosuxXpn";
 // A piece longer than this (a width past 2^20) is dropped instead of formatted.
 constexpr size_t kLargestPiece = size_t{1} << 22;
@@ -84,7 +84,7 @@ ValueKind kind_of(char letter, std::string& size) {
   }
 }
 
-// Rewrites one specification (from its '%' through its letter, or to the end of the
+// Rewrites one conversion (from its '%' through its letter, or to the end of the
 // format) for _snprintf. The conversion that ends it takes the argument; a "%%" stays a
 // percent sign; any other conversion inside it is printed as written. A '*' would read
 // a width the script never passed, so it is dropped.
@@ -200,7 +200,7 @@ void append_piece(std::string& out, const Piece& piece, const ValueCell* argumen
   }
 }
 
-// The format with each specification filled from the next argument. A specification
+// The format with each conversion filled from the next argument. A conversion
 // runs from a '%' to the first argument letter after it (or to the end of the format)
 // and takes one argument even when it turns out to hold none.
 std::string format_script_text(const char* format, const ValueCell* const* arguments, size_t count) {

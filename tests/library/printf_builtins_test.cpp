@@ -64,7 +64,7 @@ TEST_F(PrintfBuiltins, ConversionsOfTheLanguageGuide) {
       {"%-6s|", "ab", "ab    |"},
       {"%x", 255, "ff"},
       {"%c", 65, "A"},
-      {"100%% %d", 5, "100% 5"},  // "%% %d" is one specification taking the argument
+      {"100%% %d", 5, "100% 5"},  // "%% %d" is one conversion taking the argument
       {"%d", -7.9, "-7"},
       {"%u", -1, "4294967295"},
       {"%d", 3000000000.0, "-1294967296"},  // the low 32 bits
@@ -144,7 +144,7 @@ TEST_F(PrintfBuiltins, FormatsThatWouldReadMissingArguments) {
       {"50%", {}, "50%"},
       {"%%", {}, "%"},
       {"%5.2.3f", {1}, "%5.2.3f"},
-      {"%q and %d", {9}, "%q and 0"},    // the specification runs to the n of "and"
+      {"%q and %d", {9}, "%q and 0"},    // the conversion runs to the n of "and"
   };
   for (const Row& row : rows) EXPECT_EQ(printf(row.format, row.arguments), row.expected) << row.format;
 }
