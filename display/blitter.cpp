@@ -11,23 +11,28 @@
 
 namespace display {
 
-namespace {
-
-// Values travel as 32-bit words: a 16-bit spill reloaded as 32 bits stalls the loop.
-struct StoreWriter {
-    void operator()(uint16_t* target, uint32_t value) const { *target = uint16_t(value); }
-};
-
+// The writers of the blend and filter blitters, each made from the blitter's parameter.
 struct BlendWriter {
     int32_t level;
+    static BlendWriter of(uint32_t parameter) { return {int32_t(parameter)}; }
     void operator()(uint16_t* target, uint32_t value) const { *target = level_mix(value, *target, level); }
 };
 
 struct FilterWriter {
     PixelFilter* filter;
+    static FilterWriter of(uint32_t parameter) {
+        return {reinterpret_cast<PixelFilter*>(uintptr_t(parameter))};
+    }
     void operator()(uint16_t* target, uint32_t value) const {
         *target = filter->filter_pixel(uint16_t(value), *target);
     }
+};
+
+namespace {
+
+// Values travel as 32-bit words: a 16-bit spill reloaded as 32 bits stalls the loop.
+struct StoreWriter {
+    void operator()(uint16_t* target, uint32_t value) const { *target = uint16_t(value); }
 };
 
 template <bool keyed, class Writer>
@@ -282,114 +287,80 @@ void CopyBlitter::blit_alpha_map(PixelBuffer* dst, Point dst_point, const PixelB
     alpha_rows(dst, dst_point, src, alpha, src_rect, [](uint32_t a) { return a; });
 }
 
-// ---- BlendBlitter ----
+// ---- Blend and filter blitters ----
 
-void BlendBlitter::blit(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect) {
-    blit_rows<false>(dst, dst_point, src, src_rect, 0, BlendWriter{level()});
+template <class Writer>
+void WritingBlitter<Writer>::blit(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect) {
+    blit_rows<false>(dst, dst_point, src, src_rect, 0, Writer::of(parameter_));
 }
 
-void BlendBlitter::blit_keyed(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect,
-                              uint16_t key) {
-    blit_rows<true>(dst, dst_point, src, src_rect, key, BlendWriter{level()});
+template <class Writer>
+void WritingBlitter<Writer>::blit_keyed(PixelBuffer* dst, Point dst_point, const PixelBuffer* src,
+                                        const Rect& src_rect, uint16_t key) {
+    blit_rows<true>(dst, dst_point, src, src_rect, key, Writer::of(parameter_));
 }
 
-void BlendBlitter::blit_transformed(PixelBuffer* dst, const Rect& dst_rect, const TransformMatrix& matrix,
-                                    const PixelBuffer* src) {
-    blit_transformed_rows<false>(dst, dst_rect, matrix, src, 0, BlendWriter{level()});
+template <class Writer>
+void WritingBlitter<Writer>::blit_transformed(PixelBuffer* dst, const Rect& dst_rect, const TransformMatrix& matrix,
+                                              const PixelBuffer* src) {
+    blit_transformed_rows<false>(dst, dst_rect, matrix, src, 0, Writer::of(parameter_));
 }
 
-void BlendBlitter::blit_transformed_keyed(PixelBuffer* dst, const Rect& dst_rect, const TransformMatrix& matrix,
-                                          const PixelBuffer* src, uint16_t key) {
-    blit_transformed_rows<true>(dst, dst_rect, matrix, src, key, BlendWriter{level()});
+template <class Writer>
+void WritingBlitter<Writer>::blit_transformed_keyed(PixelBuffer* dst, const Rect& dst_rect,
+                                                    const TransformMatrix& matrix, const PixelBuffer* src,
+                                                    uint16_t key) {
+    blit_transformed_rows<true>(dst, dst_rect, matrix, src, key, Writer::of(parameter_));
 }
 
-void BlendBlitter::draw_circle_clipped(PixelBuffer* dst, Point centre, int32_t radius, uint16_t colour,
-                                       const Rect& clip) {
-    circle_points<true>(dst, centre, radius, colour, clip, BlendWriter{level()});
+template <class Writer>
+void WritingBlitter<Writer>::draw_circle_clipped(PixelBuffer* dst, Point centre, int32_t radius, uint16_t colour,
+                                                 const Rect& clip) {
+    circle_points<true>(dst, centre, radius, colour, clip, Writer::of(parameter_));
 }
 
-void BlendBlitter::draw_circle(PixelBuffer* dst, Point centre, int32_t radius, uint16_t colour) {
-    circle_points<false>(dst, centre, radius, colour, Rect{}, BlendWriter{level()});
+template <class Writer>
+void WritingBlitter<Writer>::draw_circle(PixelBuffer* dst, Point centre, int32_t radius, uint16_t colour) {
+    circle_points<false>(dst, centre, radius, colour, Rect{}, Writer::of(parameter_));
 }
 
-void BlendBlitter::clear(PixelBuffer* dst, uint16_t colour) { clear_all(dst, colour, BlendWriter{level()}); }
-
-void BlendBlitter::fill_rect(PixelBuffer* dst, const Rect& rect, uint16_t colour) {
-    fill_rows(dst, rect, colour, BlendWriter{level()});
+template <class Writer>
+void WritingBlitter<Writer>::clear(PixelBuffer* dst, uint16_t colour) {
+    clear_all(dst, colour, Writer::of(parameter_));
 }
 
-void BlendBlitter::draw_hline(PixelBuffer* dst, Point start, int32_t length, uint16_t colour) {
-    hline(dst, start, length, colour, BlendWriter{level()});
+template <class Writer>
+void WritingBlitter<Writer>::fill_rect(PixelBuffer* dst, const Rect& rect, uint16_t colour) {
+    fill_rows(dst, rect, colour, Writer::of(parameter_));
 }
 
-void BlendBlitter::draw_line(PixelBuffer* dst, Point a, Point b, uint16_t colour) {
-    line(dst, a, b, colour, BlendWriter{level()});
+template <class Writer>
+void WritingBlitter<Writer>::draw_hline(PixelBuffer* dst, Point start, int32_t length, uint16_t colour) {
+    hline(dst, start, length, colour, Writer::of(parameter_));
 }
 
-void BlendBlitter::set_pixel(PixelBuffer* dst, Point point, uint16_t colour) {
-    BlendWriter{level()}(dst->at(point.x, point.y), colour);
+template <class Writer>
+void WritingBlitter<Writer>::draw_line(PixelBuffer* dst, Point a, Point b, uint16_t colour) {
+    line(dst, a, b, colour, Writer::of(parameter_));
 }
 
-void BlendBlitter::draw_vline(PixelBuffer* dst, Point start, int32_t length, uint16_t colour) {
-    vline(dst, start, length, colour, BlendWriter{level()});
+template <class Writer>
+void WritingBlitter<Writer>::set_pixel(PixelBuffer* dst, Point point, uint16_t colour) {
+    Writer::of(parameter_)(dst->at(point.x, point.y), colour);
 }
+
+template <class Writer>
+void WritingBlitter<Writer>::draw_vline(PixelBuffer* dst, Point start, int32_t length, uint16_t colour) {
+    vline(dst, start, length, colour, Writer::of(parameter_));
+}
+
+template class WritingBlitter<BlendWriter>;
+template class WritingBlitter<FilterWriter>;
 
 void BlendBlitter::blit_alpha_map(PixelBuffer* dst, Point dst_point, const PixelBuffer* src,
                                   const PixelBuffer* alpha, const Rect& src_rect) {
     const uint32_t blend_level = uint32_t(level());
     alpha_rows(dst, dst_point, src, alpha, src_rect, [blend_level](uint32_t a) { return (a * blend_level) >> 8; });
-}
-
-// ---- FilterBlitter ----
-
-void FilterBlitter::blit(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect) {
-    blit_rows<false>(dst, dst_point, src, src_rect, 0, FilterWriter{filter()});
-}
-
-void FilterBlitter::blit_keyed(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect,
-                               uint16_t key) {
-    blit_rows<true>(dst, dst_point, src, src_rect, key, FilterWriter{filter()});
-}
-
-void FilterBlitter::blit_transformed(PixelBuffer* dst, const Rect& dst_rect, const TransformMatrix& matrix,
-                                     const PixelBuffer* src) {
-    blit_transformed_rows<false>(dst, dst_rect, matrix, src, 0, FilterWriter{filter()});
-}
-
-void FilterBlitter::blit_transformed_keyed(PixelBuffer* dst, const Rect& dst_rect, const TransformMatrix& matrix,
-                                           const PixelBuffer* src, uint16_t key) {
-    blit_transformed_rows<true>(dst, dst_rect, matrix, src, key, FilterWriter{filter()});
-}
-
-void FilterBlitter::draw_circle_clipped(PixelBuffer* dst, Point centre, int32_t radius, uint16_t colour,
-                                        const Rect& clip) {
-    circle_points<true>(dst, centre, radius, colour, clip, FilterWriter{filter()});
-}
-
-void FilterBlitter::draw_circle(PixelBuffer* dst, Point centre, int32_t radius, uint16_t colour) {
-    circle_points<false>(dst, centre, radius, colour, Rect{}, FilterWriter{filter()});
-}
-
-void FilterBlitter::clear(PixelBuffer* dst, uint16_t colour) { clear_all(dst, colour, FilterWriter{filter()}); }
-
-void FilterBlitter::fill_rect(PixelBuffer* dst, const Rect& rect, uint16_t colour) {
-    fill_rows(dst, rect, colour, FilterWriter{filter()});
-}
-
-void FilterBlitter::draw_hline(PixelBuffer* dst, Point start, int32_t length, uint16_t colour) {
-    hline(dst, start, length, colour, FilterWriter{filter()});
-}
-
-void FilterBlitter::draw_line(PixelBuffer* dst, Point a, Point b, uint16_t colour) {
-    line(dst, a, b, colour, FilterWriter{filter()});
-}
-
-void FilterBlitter::set_pixel(PixelBuffer* dst, Point point, uint16_t colour) {
-    FilterWriter{filter()}(dst->at(point.x, point.y), colour);
-}
-
-void FilterBlitter::draw_vline(PixelBuffer* dst, Point start, int32_t length, uint16_t colour) {
-    vline(dst, start, length, colour, FilterWriter{filter()});
 }
 
 void FilterBlitter::blit_alpha_map(PixelBuffer*, Point, const PixelBuffer*, const PixelBuffer*, const Rect&) {}

@@ -90,13 +90,14 @@ class CopyBlitter final : public Blitter {
                         const Rect& src_rect) override;
 };
 
-// Mixes every value it writes with the destination at a level 0-251.
-class BlendBlitter final : public Blitter {
- public:
-    explicit BlendBlitter(int32_t level) : Blitter(uint32_t(level)) {}
-    int32_t level() const { return int32_t(parameter_); }
-    void set_level(int32_t level) { parameter_ = uint32_t(level); }
+struct BlendWriter;
+struct FilterWriter;
 
+// A blitter that writes every pixel through one writer made from its parameter: the
+// blend and filter blitters differ only in that writer (and in their alpha maps).
+template <class Writer>
+class WritingBlitter : public Blitter {
+ public:
     void blit(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect) override;
     void blit_keyed(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect,
                     uint16_t key) override;
@@ -113,34 +114,32 @@ class BlendBlitter final : public Blitter {
     void draw_line(PixelBuffer* dst, Point a, Point b, uint16_t colour) override;
     void set_pixel(PixelBuffer* dst, Point point, uint16_t colour) override;
     void draw_vline(PixelBuffer* dst, Point start, int32_t length, uint16_t colour) override;
+
+ protected:
+    using Blitter::Blitter;
+};
+extern template class WritingBlitter<BlendWriter>;
+extern template class WritingBlitter<FilterWriter>;
+
+// Mixes every value it writes with the destination at a level 0-251.
+class BlendBlitter final : public WritingBlitter<BlendWriter> {
+ public:
+    explicit BlendBlitter(int32_t level) : WritingBlitter(uint32_t(level)) {}
+    int32_t level() const { return int32_t(parameter_); }
+    void set_level(int32_t level) { parameter_ = uint32_t(level); }
+
     // Weight (a * level) >> 8.
     void blit_alpha_map(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const PixelBuffer* alpha,
                         const Rect& src_rect) override;
 };
 
 // Stores filter_pixel(new value, destination value) for every pixel it writes.
-class FilterBlitter final : public Blitter {
+class FilterBlitter final : public WritingBlitter<FilterWriter> {
  public:
-    explicit FilterBlitter(PixelFilter* filter) : Blitter(parameter_of(filter)) {}
+    explicit FilterBlitter(PixelFilter* filter) : WritingBlitter(parameter_of(filter)) {}
     PixelFilter* filter() const { return reinterpret_cast<PixelFilter*>(uintptr_t(parameter_)); }
     void set_filter(PixelFilter* filter) { parameter_ = parameter_of(filter); }
 
-    void blit(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect) override;
-    void blit_keyed(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect,
-                    uint16_t key) override;
-    void blit_transformed(PixelBuffer* dst, const Rect& dst_rect, const TransformMatrix& matrix,
-                          const PixelBuffer* src) override;
-    void blit_transformed_keyed(PixelBuffer* dst, const Rect& dst_rect, const TransformMatrix& matrix,
-                                const PixelBuffer* src, uint16_t key) override;
-    void draw_circle_clipped(PixelBuffer* dst, Point centre, int32_t radius, uint16_t colour,
-                             const Rect& clip) override;
-    void draw_circle(PixelBuffer* dst, Point centre, int32_t radius, uint16_t colour) override;
-    void clear(PixelBuffer* dst, uint16_t colour) override;
-    void fill_rect(PixelBuffer* dst, const Rect& rect, uint16_t colour) override;
-    void draw_hline(PixelBuffer* dst, Point start, int32_t length, uint16_t colour) override;
-    void draw_line(PixelBuffer* dst, Point a, Point b, uint16_t colour) override;
-    void set_pixel(PixelBuffer* dst, Point point, uint16_t colour) override;
-    void draw_vline(PixelBuffer* dst, Point start, int32_t length, uint16_t colour) override;
     // Draws nothing: an alpha weight has no meaning for a filter.
     void blit_alpha_map(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const PixelBuffer* alpha,
                         const Rect& src_rect) override;
