@@ -348,3 +348,18 @@ std::string format_text(const char* pattern, ...) {
   va_end(arguments);
   return text;
 }
+
+std::string number_string(double value) {
+  char* text = number_to_text(value);
+  std::string result = text ? text : "";
+  crt::free(text);
+  return result;
+}
+
+std::string grouped_number_string(double value) {
+  char* text = number_to_grouped_text(value);
+  std::string result = text ? text : "";
+  crt::free(text);
+  return result;
+}
+

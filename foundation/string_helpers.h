@@ -74,6 +74,10 @@ int is_bad_write_pointer(void* pointer);
 // apply first. Only the first 31 characters of text are read.
 int32_t soundex_code(char* output, const char* text, int32_t code_length, int census);
 
+// number_to_text and number_to_grouped_text as strings ("" when memory runs out).
+std::string number_string(double value);
+std::string grouped_number_string(double value);
+
 // printf into a std::string of exactly the needed length (host formatting: for the
 // runtime's own messages, not for script-visible number texts).
 std::string format_text(const char* pattern, ...) __attribute__((format(printf, 1, 2)));

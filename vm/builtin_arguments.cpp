@@ -40,6 +40,25 @@ Variable* cell_variable(const ValueCell* cell) {
 
 Variable* pop_variable() { return cell_variable(stack_pop(current_program)); }
 
+const char* cell_narrow_text(const ValueCell* cell) {
+  static char empty[1] = "";
+  // A list or raw block is no text: reading one as text could run past its end.
+  if (cell->text && (cell->flags & kCellList)) return empty;
+  if (cell->text && (cell->flags & kCellWideText)) {
+    char* narrow = to_narrow(static_cast<const char16_t*>(cell->text));
+    if (!narrow) return empty;
+    if (!context_own_allocation(current_program, narrow, current_program->call_depth, kOwnedMemory)) {
+      crt::free(narrow);
+      return empty;
+    }
+    return narrow;
+  }
+  const char* text = cell_text(cell);
+  return text ? text : empty;
+}
+
+const char* pop_narrow_text() { return cell_narrow_text(stack_pop(current_program)); }
+
 namespace {
 
 void push_owned(void* text, bool wide) {

@@ -26,6 +26,13 @@ uint32_t pop_address();
 Variable* cell_variable(const ValueCell* cell);
 Variable* pop_variable();
 
+// The cell's text as 8-bit text: its own, a converted copy of UTF-16 text, or its
+// number's text; copies belong to the running program. A list or block gives "". Never
+// null.
+const char* cell_narrow_text(const ValueCell* cell);
+// Pops a text argument as cell_narrow_text gives it.
+const char* pop_narrow_text();
+
 // Registers the new crt::malloc text as the program's and pushes it (8-bit, or UTF-16
 // for the wide form). A null text pushes an empty text.
 void push_owned_text(char* text);

@@ -54,20 +54,6 @@ std::string lower(std::string text) {
   return text;
 }
 
-std::string number_text(double value) {
-  char* text = number_to_text(value);
-  std::string result = text ? text : "0";
-  crt::free(text);
-  return result;
-}
-
-std::string grouped_number(double value) {
-  char* text = number_to_grouped_text(value);
-  std::string result = text ? text : "0";
-  crt::free(text);
-  return result;
-}
-
 // A text as a view shows it: CR LF pairs become 0x01, at most 128 characters.
 std::string shown_text(const char* text) {
   std::string shown;
@@ -134,9 +120,9 @@ int32_t application_rows(std::string& rows) {
   for (FormRecord* form = program->forms; form; form = form->next) ++forms;
   rows += format_text("\nName|%s", program->name ? program->name : "");
   rows += format_text("\nPath|%s", program->path ? program->path : "");
-  rows += format_text("\nBufferSize|%s", grouped_number(program->code_size).c_str());
-  rows += format_text("\nStack count|%s", grouped_number(cells).c_str());
-  rows += format_text("\nWindows count|%s", grouped_number(forms).c_str());
+  rows += format_text("\nBufferSize|%s", grouped_number_string(program->code_size).c_str());
+  rows += format_text("\nStack count|%s", grouped_number_string(cells).c_str());
+  rows += format_text("\nWindows count|%s", grouped_number_string(forms).c_str());
   return 5;
 }
 
@@ -455,7 +441,7 @@ int32_t variable_rows(std::string& answer, const char* row_name, const Variable*
   } else if (text && !(variable->flags & (kVariablePackedList | kVariableObject))) {
     text_row(answer, name, text, static_cast<const char*>(text));
   } else {
-    answer += format_text("\n%s|%s", name.c_str(), number_text(number).c_str());
+    answer += format_text("\n%s|%s", name.c_str(), number_string(number).c_str());
   }
   int32_t count = 1;
   if (variable->flags & kVariableStructure) {
@@ -472,7 +458,7 @@ int32_t variable_rows(std::string& answer, const char* row_name, const Variable*
 
 void value_row(std::string& answer, const char* row_name, const char* text, double number) {
   if (text) text_row(answer, row_name ? row_name : "", text, text);
-  else answer += format_text("\n%s|%s", row_name ? row_name : "", number_text(number).c_str());
+  else answer += format_text("\n%s|%s", row_name ? row_name : "", number_string(number).c_str());
 }
 
 int32_t debugger_view(const char* command, const char* argument, std::string& rows) {
@@ -495,7 +481,7 @@ void builtin_debug_text() {
   MEMORYSTATUS status{};
   status.dwLength = sizeof(status);
   GlobalMemoryStatus(&status);
-  log_line(format_text("DEBUG (%s)> %s\n", grouped_number(status.dwAvailPhys).c_str(), cell_text(cell)).c_str());
+  log_line(format_text("DEBUG (%s)> %s\n", grouped_number_string(status.dwAvailPhys).c_str(), cell_text(cell)).c_str());
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "compiler/opcodes.h"
+#include "foundation/string_helpers.h"
 #include "foundation/conversion.h"
 #include "foundation/hashes.h"
 #include "foundation/numbers.h"
@@ -181,19 +182,12 @@ std::string formatted(const char* format, ...) {
   return result;
 }
 
-std::string number_text(double value) {
-  char* text = number_to_text(value);
-  std::string result = text ? text : "";
-  crt::free(text);
-  return result;
-}
-
 std::string operand_column(const InstructionNode* instruction, ListingOperand form) {
   std::string text = listed(instruction->text);
   auto second = [instruction] {
     return listed(platform::pointer_from<char>(static_cast<uint32_t>(truncate_to_int(instruction->operand))));
   };
-  std::string number = number_text(instruction->operand);
+  std::string number = number_string(instruction->operand);
   switch (form) {
     case ListingOperand::None: return std::string();
     case ListingOperand::Number: return number;
@@ -204,7 +198,7 @@ std::string operand_column(const InstructionNode* instruction, ListingOperand fo
     case ListingOperand::NumberPair: {
       double first = 0;
       if (instruction->text) std::memcpy(&first, instruction->text, sizeof first);
-      return number_text(first) + ", " + number;
+      return number_string(first) + ", " + number;
     }
     case ListingOperand::NumberThenQuoted: return number + ", \"" + text + "\"";
     case ListingOperand::QuotedThenNumber: return "\"" + text + "\", " + number;

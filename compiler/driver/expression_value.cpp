@@ -7,6 +7,7 @@
 #include "foundation/conversion.h"
 #include "foundation/file_helpers.h"
 #include "foundation/program_context.h"
+#include "foundation/string_helpers.h"
 #include "foundation/value_stack.h"
 #include "platform/platform.h"
 
@@ -67,9 +68,7 @@ void builtin_expression_value() {
   if (cell->flags & kCellList) {
     value.text.clear();
   } else if (!cell->text) {
-    char* number = number_to_text(cell->number);
-    value.text = number ? number : "";
-    crt::free(number);
+    value.text = number_string(cell->number);
   } else if (cell->flags & kCellWideText) {
     char* narrow = to_narrow(static_cast<const char16_t*>(cell->text));
     value.text = narrow ? narrow : "";

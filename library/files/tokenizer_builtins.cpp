@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/string_helpers.h"
 #include "foundation/conversion.h"
 #include "foundation/list_elements.h"
 #include "foundation/program_context.h"
@@ -141,12 +142,7 @@ void text_to_array(bool numbers) {
 // The text of a list element for joining: its own (never read past its block), else its
 // number's.
 std::string element_narrow_text(const ListElement* element) {
-  if (!element->data) {
-    char* formatted = number_to_text(element->number);
-    std::string text = formatted ? formatted : "";
-    crt::free(formatted);
-    return text;
-  }
+  if (!element->data) return number_string(element->number);
   const auto* bytes = static_cast<const char*>(element->data);
   const uint32_t block = alloc_block_size(bytes);
   return block ? std::string(bytes, strnlen(bytes, block)) : std::string(bytes);

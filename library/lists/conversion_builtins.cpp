@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/string_helpers.h"
 #include "foundation/conversion.h"
 #include "foundation/list_elements.h"
 #include "foundation/numbers.h"
@@ -57,13 +58,6 @@ std::string narrow_text(const void* text, bool wide) {
   std::string result = narrow ? narrow : "";
   crt::free(narrow);
   return result;
-}
-
-std::string number_text(double number) {
-  char* formatted = number_to_text(number);
-  std::string text = formatted ? formatted : "";
-  crt::free(formatted);
-  return text;
 }
 
 // Where element index of an array lies: data + index x the width of its type.
@@ -366,7 +360,7 @@ void builtin_arraytostr() {
     get_variable_value(array, &text, &number, element_address(array, index));
     if (index) result += separator;
     result += prefix;
-    result += text ? narrow_text(text, wide) : number_text(number);
+    result += text ? narrow_text(text, wide) : number_string(number);
     result += suffix;
   }
   auto* copy = static_cast<char*>(crt::malloc(result.size() + 1));

@@ -145,29 +145,6 @@ void upper_case(std::string& text) {
   }
 }
 
-// A cell's text as 8-bit text (UTF-16 converted, a number formatted).
-std::string cell_narrow_text(const ValueCell* cell) {
-  if (cell->text && (cell->flags & kCellList)) return std::string();
-  if (cell->text && (cell->flags & kCellWideText)) {
-    char* narrow = to_narrow(static_cast<const char16_t*>(cell->text));
-    std::string text = narrow ? narrow : "";
-    crt::free(narrow);
-    return text;
-  }
-  if (cell->text) return static_cast<const char*>(cell->text);
-  char* formatted = number_to_text(cell->number);
-  std::string text = formatted ? formatted : "";
-  crt::free(formatted);
-  return text;
-}
-
-std::string number_text(double number) {
-  char* formatted = number_to_text(number);
-  std::string text = formatted ? formatted : "";
-  crt::free(formatted);
-  return text;
-}
-
 // The separator argument: the cell's text, else the text at the address it holds
 // (0 and the lowest page mean no separator).
 std::string separator_of(const ValueCell* cell) {
@@ -187,7 +164,7 @@ SearchKey pop_search_key() {
   ValueCell* cell = stack_pop(current_program);
   if (key.flags & kSearchNumericKey) {
     key.number = cell_number(cell);
-    key.text = number_text(key.number);
+    key.text = number_string(key.number);
   } else {
     key.text = cell_narrow_text(cell);
     if (!(key.flags & kSearchCaseSensitive)) upper_case(key.text);
@@ -244,7 +221,7 @@ bool text_matches(const std::string& candidate, const SearchKey& key) {
 // A number candidate: equal numbers in a numeric search, its text form otherwise.
 bool number_matches(double value, const SearchKey& key) {
   if (key.flags & kSearchNumericKey) return value == key.number;
-  return text_matches(prepare_candidate(number_text(value), key), key);
+  return text_matches(prepare_candidate(number_string(value), key), key);
 }
 
 bool is_referenced_block(const StructInfo* info, uint32_t address) {
