@@ -8,10 +8,10 @@
 #include <string>
 
 #include "compiler/opcodes.h"
-#include "foundation/string_helpers.h"
 #include "foundation/conversion.h"
 #include "foundation/hashes.h"
 #include "foundation/numbers.h"
+#include "foundation/string_helpers.h"
 #include "platform/kernel/crt.h"
 #include "platform/kernel/memory.h"
 #include "platform/kernel/types.h"

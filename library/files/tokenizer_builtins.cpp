@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "foundation/string_helpers.h"
 #include "foundation/conversion.h"
 #include "foundation/list_elements.h"
 #include "foundation/program_context.h"
 #include "foundation/runtime_memory.h"
+#include "foundation/string_helpers.h"
 #include "foundation/value_ownership.h"
 #include "foundation/value_stack.h"
 #include "foundation/variable_store.h"

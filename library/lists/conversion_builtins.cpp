@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "foundation/string_helpers.h"
 #include "foundation/conversion.h"
 #include "foundation/list_elements.h"
 #include "foundation/numbers.h"
@@ -15,6 +14,7 @@
 #include "foundation/program_context.h"
 #include "foundation/runtime_error.h"
 #include "foundation/runtime_memory.h"
+#include "foundation/string_helpers.h"
 #include "foundation/value_ownership.h"
 #include "foundation/value_stack.h"
 #include "foundation/variable_store.h"
