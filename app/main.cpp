@@ -10,6 +10,7 @@
 // run-time error or failed to compile, 2 when the named program does not exist.
 #include <string>
 
+#include "gui/gui.h"
 #include "platform/kernel/utf.h"
 #include "platform/platform.h"
 #include "vm/startup.h"
@@ -28,6 +29,7 @@ std::string joined_command_line(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  install_gui_services();
   std::u16string line = platform::utf16_from_utf8(joined_command_line(argc, argv));
   return runtime_main(GetModuleHandleW(nullptr), nullptr, line.c_str(), 1);
 }
