@@ -481,10 +481,10 @@ void builtin_waitforinput() {
   int32_t saved_autodraw = form_game_hooks.swap_autodraw_mode ? form_game_hooks.swap_autodraw_mode(2) : 0;
   // Only the game window's keys and taps end a wait; elsewhere a wait without time-out
   // would never end.
-  if (time_out == kNoTimeOut && !game_window()) time_out = 0;
-  input_wait_ms = time_out;
+  bool never_ends = time_out == kNoTimeOut && !game_window();
+  input_wait_ms = never_ends ? 0 : time_out;
   DWORD start = GetTickCount();
-  int32_t result = 1;
+  int32_t result = never_ends ? 0 : 1;
   while (input_wait_ms != 0) {
     bool took = pump_one_message() != 0;
     if (exiting_program == caller) {

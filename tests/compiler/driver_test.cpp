@@ -25,6 +25,7 @@
 #include "foundation/variable_store.h"
 #include "foundation/variables.h"
 #include "parser_fixture.h"
+#include "platform/gdi/screen.h"
 #include "platform/platform.h"
 #include "vm/builtin_table.h"
 #include "vm/instruction_list.h"
