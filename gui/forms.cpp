@@ -16,7 +16,7 @@
 #include "gui/script_calls.h"
 #include "gui/shell_calls.h"
 #include "vm/builtin_arguments.h"
-#include "vm/startup.h"
+#include "vm/runtime_globals.h"
 
 HWND modal_dialog = nullptr;
 int32_t modal_result = 0;

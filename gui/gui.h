@@ -9,3 +9,9 @@ void register_gui_builtins();
 // Fills the hooks through which the layers below call the GUI library; start-up runs it
 // once before anything else.
 void install_gui_services();
+
+// What start-up and teardown call: the main message loop (until the last program has
+// ended), the screen DPI read once, and the removal of every event binding.
+void run_message_loop();
+void cache_screen_dpi();
+void remove_all_event_bindings();

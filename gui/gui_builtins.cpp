@@ -16,8 +16,6 @@
 #include "vm/applications.h"
 #include "vm/builtin_registry.h"
 #include "vm/script_threads.h"
-#include "vm/startup.h"
-#include "vm/teardown.h"
 
 namespace {
 
@@ -60,6 +58,8 @@ void visit_form_procedure(FormRecord* form, void (*visit)(void** procedure, void
 
 }  // namespace
 
+void remove_all_event_bindings() { remove_events_of_program(nullptr); }
+
 void register_gui_builtins() {
   struct Row {
     const char* name;
@@ -90,9 +90,6 @@ void register_gui_builtins() {
 void install_gui_services() {
   pump_pending_messages = dispatch_pending_messages;
   post_application_end = post_end_of_program;
-  startup_services.run_message_loop = run_message_loop;
-  startup_services.cache_screen_dpi = cache_screen_dpi;
-  teardown_services.remove_all_event_bindings = [] { remove_events_of_program(nullptr); };
   program_end_hooks.destroy_window = DestroyWindow;
   program_end_hooks.release_form_extras = release_form_extras;
   program_end_hooks.remove_window_events = remove_events_of_window;

@@ -8,7 +8,7 @@
 #include "gui/event_bindings.h"
 #include "gui/script_calls.h"
 #include "vm/builtin_arguments.h"
-#include "vm/startup.h"
+#include "vm/runtime_globals.h"
 
 WNDCLASSW* register_script_class(const char16_t* class_name) {
   auto* block = static_cast<WNDCLASSW*>(crt::calloc(1, sizeof(WNDCLASSW)));

@@ -3,7 +3,7 @@
 #include "gui/shell_calls.h"
 
 #include "foundation/runtime_memory.h"
-#include "vm/startup.h"
+#include "vm/runtime_globals.h"
 
 namespace {
 

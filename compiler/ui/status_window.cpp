@@ -12,7 +12,7 @@
 #include "foundation/runtime_memory.h"
 #include "foundation/value_stack.h"
 #include "vm/machine.h"
-#include "vm/startup.h"
+#include "vm/runtime_globals.h"
 
 ProgramContext* loader_program = nullptr;
 StatusWindowServices status_window_services = {};

@@ -27,7 +27,7 @@
 #include "parser_fixture.h"
 #include "platform/gdi/screen.h"
 #include "platform/platform.h"
-#include "vm/builtin_table.h"
+#include "app/builtin_table.h"
 #include "vm/instruction_list.h"
 #include "vm/machine.h"
 
