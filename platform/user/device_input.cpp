@@ -225,8 +225,15 @@ void deliver(const InputEvent& event) {
     case InputKind::CaptionOk: press_caption(true); break;
     case InputKind::CaptionClose: press_caption(false); break;
     case InputKind::Screenshot: {
+      // What the display shows when it has its own picture (a desktop window), else the frame.
+      present_screen();
+      std::vector<uint16_t> shown;
+      int width = 0, height = 0;
       std::string error;
-      if (!save_screen_bmp(event.path, &error)) platform::end_run(("zrk: screenshot: " + error).c_str(), 1);
+      bool saved = state.backend->capture(shown, width, height)
+                       ? save_bmp_565(event.path, shown.data(), width, height, &error)
+                       : save_screen_bmp(event.path, &error);
+      if (!saved) platform::end_run(("zrk: screenshot: " + error).c_str(), 1);
       break;
     }
     case InputKind::End: platform::end_run("zrk: the input timeline ends the run", 0);
@@ -250,9 +257,7 @@ void deliver_due_input() {
   for (const InputEvent& event : arrived) deliver(event);
   uint64_t now_ms = platform::clock_now_microseconds() / 1000;
   while (state.next < state.timeline.size() && state.timeline[state.next].time_ms <= now_ms) {
-    // Screenshots show what the screen holds once everything before them was drawn.
     const InputEvent event = state.timeline[state.next++].event;
-    if (event.kind == InputKind::Screenshot) present_screen();
     deliver(event);
   }
 }

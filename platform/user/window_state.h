@@ -133,6 +133,9 @@ void wait_for_desktop_input(int milliseconds);
 void present_screen();
 // Queues an input message for a window's thread (caller holds the lock).
 void queue_input(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+// The modal message box window (message_box_window.cpp).
+int windowed_message_box(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+
 // The last stylus position on the screen, and the key states the device's input keeps.
 POINT cursor_position();
 void set_cursor_position(POINT point);

@@ -46,6 +46,12 @@ class DisplayBackend {
   virtual void wait(int milliseconds) = 0;
   // Whether input can come by itself (a person at a desktop).
   virtual bool interactive() const = 0;
+  // What the display really shows, read back as RGB565 at the device's size; false when
+  // the backend has nothing of its own (headless: the screen is the frame).
+  virtual bool capture(std::vector<uint16_t>& pixels, int& width, int& height) {
+    (void)pixels, (void)width, (void)height;
+    return false;
+  }
 };
 
 std::unique_ptr<DisplayBackend> open_headless_display();
