@@ -2,6 +2,7 @@
 // program it names, WM_QUIT does not end the loop, and an empty program list does.
 #include <gtest/gtest.h>
 
+#include "compiler/driver/program_end.h"
 #include "foundation/program_context.h"
 #include "gui/message_pump.h"
 #include "platform/platform.h"
@@ -14,12 +15,16 @@ bool loaded(ProgramContext* program) { return program_is_loaded(program); }
 class MessagePumpTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    application_instance_end = app_instance_end;
     quit_flag = 0;
     MSG drained{};
     while (PeekMessageW(&drained, nullptr, 0, 0, PM_REMOVE)) {
     }
   }
-  void TearDown() override { quit_flag = 0; }
+  void TearDown() override {
+    quit_flag = 0;
+    application_instance_end = nullptr;
+  }
 };
 
 TEST_F(MessagePumpTest, WithNoProgramTheLoopEndsAtOnce) {
