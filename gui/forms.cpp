@@ -521,27 +521,26 @@ void builtin_waitforinput() {
   }
 }
 
-void builtin_setbackcolor() {
+namespace {
+
+// Stores a colour of the window's record and repaints the window; a window without a
+// record is left alone.
+void set_window_colour(uint32_t FormRecord::*field) {
   auto colour = static_cast<COLORREF>(pop_integer());
   HWND window = window_from_number(pop_integer());
   FormRecord* form = find_form_record(window);
   if (!form) return;
-  form->back_colour = colour;
-  RECT rect{};
-  GetWindowRect(window, &rect);
-  InvalidateRect(window, &rect, TRUE);
+  form->*field = colour;
+  // All of it: the window's screen rectangle taken as client coordinates would leave a
+  // band as high as the window's top unpainted.
+  InvalidateRect(window, nullptr, TRUE);
 }
 
-void builtin_setfontcolor() {
-  auto colour = static_cast<COLORREF>(pop_integer());
-  HWND window = window_from_number(pop_integer());
-  FormRecord* form = find_form_record(window);
-  if (!form) return;
-  form->text_colour = colour;
-  RECT rect{};
-  GetWindowRect(window, &rect);
-  InvalidateRect(window, &rect, TRUE);
-}
+}  // namespace
+
+void builtin_setbackcolor() { set_window_colour(&FormRecord::back_colour); }
+
+void builtin_setfontcolor() { set_window_colour(&FormRecord::text_colour); }
 
 void builtin_destroywindow() {
   HWND window = window_from_number(pop_integer());
