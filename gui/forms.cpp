@@ -405,6 +405,11 @@ void builtin_showmodal() {
   int32_t full_screen = pop_integer();
   HWND focus = window_from_number(pop_integer());
   HWND dialog = window_from_number(pop_integer());
+  // Nothing could ever end the loop of a window that does not exist.
+  if (!IsWindow(dialog)) {
+    stack_push_number(current_program, 0);
+    return;
+  }
   ProgramContext* caller = current_program;
   HWND saved_dialog = modal_dialog;
   modal_dialog = dialog;
