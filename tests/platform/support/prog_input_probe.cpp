@@ -1,6 +1,7 @@
 // Prints, one line each, the input messages its windows receive from the device's input
 // timeline: a form with a child and a menu bar, and a captioned pop-up with an OK button.
 #include <cstdio>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -39,7 +40,13 @@ const char* name_of(HWND window) { return window == form ? "form" : window == ch
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "box") {
+    // Message boxes alone: ENTER takes the default button, closing the box its Cancel.
+    std::printf("answer %d\n", MessageBoxW(nullptr, u"Save the changes?", u"Probe", MB_YESNOCANCEL | MB_DEFBUTTON2));
+    std::printf("answer %d\n", MessageBoxW(nullptr, u"Go on?", u"Probe", MB_OKCANCEL));
+    return 0;
+  }
   WNDCLASSW record{};
   record.style = CS_DBLCLKS;
   record.lpfnWndProc = probe;
