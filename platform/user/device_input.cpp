@@ -258,9 +258,16 @@ void screen_changed() {
 
 void deliver_due_input() {
   Device& state = opened_device();
-  std::vector<InputEvent> arrived;
-  state.backend->poll(arrived);
-  for (const InputEvent& event : arrived) deliver(event);
+  // Game loops peek all the time: the list is kept, not made each call; events are taken
+  // out of it first, since a window procedure run by a delivery may peek again.
+  thread_local std::vector<InputEvent> polled;
+  polled.clear();
+  state.backend->poll(polled);
+  if (!polled.empty()) {
+    std::vector<InputEvent> arrived;
+    arrived.swap(polled);
+    for (const InputEvent& event : arrived) deliver(event);
+  }
   uint64_t now_ms = platform::clock_now_microseconds() / 1000;
   while (state.next < state.timeline.size() && state.timeline[state.next].time_ms <= now_ms) {
     const InputEvent event = state.timeline[state.next++].event;
