@@ -63,14 +63,7 @@ bool load(Face& face) {
   return face.loaded;
 }
 
-bool same_text(const WCHAR* name, const char16_t* wanted) {
-  for (;; ++name, ++wanted) {
-    WCHAR a = (*name >= u'a' && *name <= u'z') ? WCHAR(*name - 32) : *name;
-    WCHAR b = (*wanted >= u'a' && *wanted <= u'z') ? char16_t(*wanted - 32) : *wanted;
-    if (a != b) return false;
-    if (!a) return true;
-  }
-}
+bool same_text(const WCHAR* name, const char16_t* wanted) { return crt::_wcsicmp(name, wanted) == 0; }
 
 FaceIndex family_of(const LOGFONTW& request) {
   const WCHAR* name = request.lfFaceName;

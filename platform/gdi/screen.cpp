@@ -86,11 +86,10 @@ bool save_bmp_565(const std::string& path, const uint16_t* pixels, int width, in
   for (int y = height - 1; y >= 0; --y) {
     const uint16_t* row = pixels + size_t(y) * width;
     for (int x = 0; x < width; ++x) {
-      uint16_t pixel = row[x];
-      int red = (pixel >> 11) & 31, green = (pixel >> 5) & 63, blue = pixel & 31;
-      file.push_back(uint8_t((blue << 3) | (blue >> 2)));
-      file.push_back(uint8_t((green << 2) | (green >> 4)));
-      file.push_back(uint8_t((red << 3) | (red >> 2)));
+      uint32_t colour = rgb888_from_565(row[x]);
+      file.push_back(uint8_t(colour));
+      file.push_back(uint8_t(colour >> 8));
+      file.push_back(uint8_t(colour >> 16));
     }
     for (int pad = width * 3; pad < row_bytes; ++pad) file.push_back(0);
   }

@@ -7,6 +7,16 @@
 
 namespace platform {
 
+// An RGB565 pixel as 0xRRGGBB, each channel widened by repeating its high bits (so 565
+// to 888 and back is exact), and the way back.
+constexpr uint32_t rgb888_from_565(uint16_t pixel) {
+  uint32_t red = (pixel >> 11) & 31, green = (pixel >> 5) & 63, blue = pixel & 31;
+  return (((red << 3) | (red >> 2)) << 16) | (((green << 2) | (green >> 4)) << 8) | ((blue << 3) | (blue >> 2));
+}
+constexpr uint16_t rgb565_from_888(uint32_t colour) {
+  return uint16_t((((colour >> 16) & 0xFF) >> 3) << 11 | (((colour >> 8) & 0xFF) >> 2) << 5 | ((colour & 0xFF) >> 3));
+}
+
 struct ScreenFrame {
   const uint16_t* pixels = nullptr;  // rows top-down, width pixels each
   int width = 0;

@@ -34,6 +34,7 @@ struct Device {
   bool screen_dirty = true;
   // The stylus: whether it is down, and the last down for double taps.
   bool stylus_down = false;
+  bool caption_pressed = false;  // the stylus went down on a caption button: the rest is the shell's
   uint32_t last_down_window = 0;
   uint64_t last_down_us = 0;
   POINT last_down_point{};
@@ -147,7 +148,12 @@ void send_stylus(UINT message, POINT point) {
     target = handle_of(window);
   }
   if (caption_hit) {
+    state.caption_pressed = true;
     press_caption(caption_ok);
+    return;
+  }
+  if (state.caption_pressed) {
+    if (message == WM_LBUTTONUP) state.caption_pressed = false;
     return;
   }
   if (activate) SetActiveWindow(activate);
@@ -252,9 +258,16 @@ void screen_changed() {
 
 void deliver_due_input() {
   Device& state = opened_device();
-  std::vector<InputEvent> arrived;
-  state.backend->poll(arrived);
-  for (const InputEvent& event : arrived) deliver(event);
+  // Game loops peek all the time: the list is kept, not made each call; events are taken
+  // out of it first, since a window procedure run by a delivery may peek again.
+  thread_local std::vector<InputEvent> polled;
+  polled.clear();
+  state.backend->poll(polled);
+  if (!polled.empty()) {
+    std::vector<InputEvent> arrived;
+    arrived.swap(polled);
+    for (const InputEvent& event : arrived) deliver(event);
+  }
   uint64_t now_ms = platform::clock_now_microseconds() / 1000;
   while (state.next < state.timeline.size() && state.timeline[state.next].time_ms <= now_ms) {
     const InputEvent event = state.timeline[state.next++].event;
@@ -275,6 +288,8 @@ bool input_exhausted() {
 }
 
 uint64_t last_input_time() { return device().last_input_us; }
+
+bool input_had_timeline() { return opened_device().has_timeline; }
 
 void wait_for_desktop_input(int milliseconds) { opened_device().backend->wait(milliseconds); }
 

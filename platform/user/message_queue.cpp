@@ -191,7 +191,7 @@ void idle_wait(DWORD thread) {
   auto arrived = [&] { return !queue.posted.empty() || !queue.input.empty() || queue.quit || window_to_paint(thread, nullptr); };
   if (queues().wake.wait_for(hold, std::chrono::milliseconds(100), arrived)) return;
   hold.unlock();
-  end_idle_run(next_input_time() != UINT64_MAX || !exhausted);
+  end_idle_run(input_had_timeline());
 }
 
 }  // namespace

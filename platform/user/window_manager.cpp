@@ -9,6 +9,7 @@
 #include "platform/gdi/gdi.h"
 #include "platform/kernel/system_info.h"
 #include "platform/kernel/threads.h"
+#include "platform/kernel/wide_string.h"
 #include "platform/user/input.h"
 #include "platform/user/painting.h"
 #include "platform/user/window_enumeration.h"
@@ -31,15 +32,7 @@ Registry& registry() {
   return *instance;
 }
 
-char16_t fold(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c; }
-
-bool same_name(const std::u16string& a, const WCHAR* b) {
-  size_t i = 0;
-  for (; i < a.size(); ++i) {
-    if (!b[i] || fold(a[i]) != fold(b[i])) return false;
-  }
-  return b[i] == 0;
-}
+bool same_name(const std::u16string& a, const WCHAR* b) { return crt::_wcsicmp(a.c_str(), b) == 0; }
 
 std::shared_ptr<WindowClass> find_class(const WCHAR* name) {
   if (!name) return nullptr;

@@ -125,6 +125,8 @@ uint64_t next_input_time();
 bool input_is_interactive();
 // Whether no more timed input will come (no timeline, or all of it delivered).
 bool input_exhausted();
+// Whether the run has an input timeline (ZRK_INPUT).
+bool input_had_timeline();
 // The device time of the last input delivered (0 before any).
 uint64_t last_input_time();
 // Waits up to milliseconds of real time for the desktop's input.

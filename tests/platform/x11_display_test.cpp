@@ -107,6 +107,19 @@ TEST_F(X11Display, ShowsWhatTheHeadlessScreenHolds) {
   }
 }
 
+TEST_F(X11Display, MessageBoxesAreModalWindows) {
+  fs::path timeline = work_ / "box.timeline";
+  std::ofstream(timeline) << "200 screenshot " << (work_ / "box.bmp").string() << "\n300 key enter\n600 close\n";
+  std::string command = "DISPLAY=" + display_ + " ZRK_DISPLAY=x11 ZRK_CLOCK=virtual ZRK_INPUT=" + timeline.string() +
+                        " ZRK_MSGBOX_LOG=" + (work_ / "boxes.log").string() + " timeout 30 " ZRK_TEST_BINARY_DIR
+                        "/input_probe box >" + (work_ / "box.out").string() + " 2>&1";
+  int status = std::system(command.c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read_all(work_ / "box.out");
+  EXPECT_EQ(read_all(work_ / "box.out"), "answer 7\nanswer 2\n");  // IDNO, then IDCANCEL
+  EXPECT_FALSE(fs::exists(work_ / "boxes.log")) << "a windowed box is not logged";
+  EXPECT_GT(fs::file_size(work_ / "box.bmp"), 0u);
+}
+
 // Finds the top-level window titled "ZRK", or 0.
 xcb_window_t find_device_window(xcb_connection_t* connection, xcb_window_t root) {
   xcb_query_tree_reply_t* tree = xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr);

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/backend/display/display_backend.h"
+#include "platform/gdi/screen.h"
 
 namespace platform::display {
 namespace {
@@ -144,7 +145,7 @@ class X11Display : public DisplayBackend {
     for (int y = 0; y < height_; ++y) {
       for (int x = 0; x < width_; ++x) {
         const uint8_t* p = data + size_t(y) * scale_ * stride + size_t(x) * scale_ * 4;
-        pixels[size_t(y) * width_ + x] = uint16_t(((p[2] >> 3) << 11) | ((p[1] >> 2) << 5) | (p[0] >> 3));
+        pixels[size_t(y) * width_ + x] = rgb565_from_888((uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0]);
       }
     }
     std::free(reply);
@@ -206,9 +207,7 @@ class X11Display : public DisplayBackend {
     for (int y = 0; y < height_; ++y) {
       uint32_t* row = reinterpret_cast<uint32_t*>(target) + size_t(y) * scale_ * out_width;
       for (int x = 0; x < width_; ++x) {
-        uint16_t pixel = last_frame_[size_t(y) * width_ + x];
-        uint32_t red = (pixel >> 11) & 31, green = (pixel >> 5) & 63, blue = pixel & 31;
-        uint32_t colour = (((red << 3) | (red >> 2)) << 16) | (((green << 2) | (green >> 4)) << 8) | ((blue << 3) | (blue >> 2));
+        uint32_t colour = rgb888_from_565(last_frame_[size_t(y) * width_ + x]);
         for (int dx = 0; dx < scale_; ++dx) row[x * scale_ + dx] = colour;
       }
       for (int dy = 1; dy < scale_; ++dy) std::memcpy(row + size_t(dy) * out_width, row, size_t(out_width) * 4);
