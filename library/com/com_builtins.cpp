@@ -241,88 +241,80 @@ void builtin_RegisterDLL() {
   stack_push_number(current_program, registered);
 }
 
-void builtin_GetProperty() {
+namespace {
+
+// One call of a member: the popped arguments (object, name, values...), the wrapper and
+// the member found.
+struct MemberCall {
   std::vector<ValueCell*> cells;
-  if (!take_arguments(cells, 2)) {
-    stack_push_number(current_program, 0);
-    return;
+  ComDispatchObject* wrapper = nullptr;
+  int32_t member = -1;
+  ComArgumentBlock arguments{nullptr, nullptr, 0};
+
+  ValueCell** values() { return cells.data() + 2; }
+  int32_t value_count() const { return static_cast<int32_t>(cells.size() - 2); }
+  // Builds the arguments and calls the member; the HRESULT (or the refusal's reason).
+  HRESULT call() {
+    if (script_args_to_variants(values(), value_count(), wrapper, member, &arguments) < 0) return wrapper->last_result;
+    return dispatch_invoke_member(wrapper, member, arguments.block);
   }
-  ComDispatchObject* wrapper = cell_wrapper(cells[0]);
-  if (!wrapper) return refuse_handle(true);
-  MemberName name(cells[1]);
-  int32_t member = dispatch_find_member(wrapper, name.text, 2);
-  if (member < 0) {
+  ~MemberCall() { free_argument_block(&arguments); }
+};
+
+// Takes the arguments and finds the member of that kind. False when the call ends here,
+// its result pushed: no arguments or no object (0), or a missing member (missing_result,
+// with COMERROR% 1 when report_missing).
+bool start_member_call(MemberCall* call, uint16_t kind, bool report_missing, double missing_result) {
+  if (!take_arguments(call->cells, 2)) {
     stack_push_number(current_program, 0);
-    return;
+    return false;
   }
-  push_variant_result(wrapper, member, static_cast<int32_t>(cells.size() - 2), cells.data() + 2, 1);
+  call->wrapper = cell_wrapper(call->cells[0]);
+  if (!call->wrapper) {
+    refuse_handle(true);
+    return false;
+  }
+  MemberName name(call->cells[1]);
+  call->member = dispatch_find_member(call->wrapper, name.text, kind);
+  if (call->member >= 0) return true;
+  if (report_missing) {
+    call->wrapper->last_result = 1;
+    com_set_error(call->wrapper, 1);
+  }
+  stack_push_number(current_program, missing_result);
+  return false;
+}
+
+}  // namespace
+
+void builtin_GetProperty() {
+  MemberCall call;
+  if (!start_member_call(&call, 2, false, 0)) return;
+  push_variant_result(call.wrapper, call.member, call.value_count(), call.values(), 1);
 }
 
 void builtin_SetProperty() {
-  std::vector<ValueCell*> cells;
-  if (!take_arguments(cells, 2)) {
-    stack_push_number(current_program, 0);
-    return;
-  }
-  ComDispatchObject* wrapper = cell_wrapper(cells[0]);
-  if (!wrapper) return refuse_handle(true);
-  MemberName name(cells[1]);
-  int32_t member = dispatch_find_member(wrapper, name.text, 4);
-  if (member < 0) {
-    // No setter: the property cannot be set, which is a failure.
-    wrapper->last_result = 1;
-    com_set_error(wrapper, 1);
-    stack_push_number(current_program, 0);
-    return;
-  }
-  ComArgumentBlock arguments;
-  int32_t put = 0;
-  if (script_args_to_variants(cells.data() + 2, static_cast<int32_t>(cells.size() - 2), wrapper, member,
-                              &arguments) >= 0) {
-    put = SUCCEEDED(dispatch_invoke_member(wrapper, member, arguments.block)) ? 1 : 0;
-  }
-  free_argument_block(&arguments);
-  com_set_error(wrapper, wrapper->last_result);
+  MemberCall call;
+  // No setter: the property cannot be set, which is a failure.
+  if (!start_member_call(&call, 4, true, 0)) return;
+  int32_t put = SUCCEEDED(call.call()) ? 1 : 0;
+  com_set_error(call.wrapper, call.wrapper->last_result);
   stack_push_number(current_program, put);
 }
 
 void builtin_Invoke() {
-  std::vector<ValueCell*> cells;
-  if (!take_arguments(cells, 2)) {
+  MemberCall call;
+  if (!start_member_call(&call, 1, true, 1)) return;
+  HRESULT result = call.call();
+  if (call.arguments.working) write_back_outputs(call.wrapper, call.member, call.cells, 2, &call.arguments);
+  free_argument_block(&call.arguments);
+  com_set_error(call.wrapper, call.wrapper->last_result);
+  VARIANT* value = call.wrapper->member_table[call.member].result;
+  if (FAILED(result) || result == 1 || !value) {
     stack_push_number(current_program, 0);
     return;
   }
-  ComDispatchObject* wrapper = cell_wrapper(cells[0]);
-  if (!wrapper) return refuse_handle(true);
-  MemberName name(cells[1]);
-  int32_t member = dispatch_find_member(wrapper, name.text, 1);
-  if (member < 0) {
-    wrapper->last_result = 1;
-    com_set_error(wrapper, 1);
-    stack_push_number(current_program, 1);
-    return;
-  }
-  ComArgumentBlock arguments;
-  HRESULT result = wrapper->last_result;
-  if (script_args_to_variants(cells.data() + 2, static_cast<int32_t>(cells.size() - 2), wrapper, member,
-                              &arguments) >= 0) {
-    result = dispatch_invoke_member(wrapper, member, arguments.block);
-    write_back_outputs(wrapper, member, cells, 2, &arguments);
-  } else {
-    result = wrapper->last_result;
-  }
-  free_argument_block(&arguments);
-  com_set_error(wrapper, wrapper->last_result);
-  if (FAILED(result) || result == 1) {
-    stack_push_number(current_program, 0);
-    return;
-  }
-  VARIANT* value = wrapper->member_table[member].result;
-  if (value) {
-    push_call_result(value);
-  } else {
-    stack_push_number(current_program, 0);
-  }
+  push_call_result(value);
 }
 
 void builtin_QueryInterface() {

@@ -471,11 +471,20 @@ HRESULT dispatch_invoke_member(ComDispatchObject* wrapper, int32_t index, VARIAN
   return result;
 }
 
-VARIANT* dispatch_get_property(ComDispatchObject* wrapper, WCHAR* name, VARIANT* arguments) {
-  int32_t index = dispatch_find_member(wrapper, name, 2);
+namespace {
+
+// Calls the member of that name and kind; its result, or null when it is missing or failed.
+VARIANT* call_by_name(ComDispatchObject* wrapper, WCHAR* name, uint16_t kind, VARIANT* arguments) {
+  int32_t index = dispatch_find_member(wrapper, name, kind);
   if (index < 0) return nullptr;
   if (FAILED(dispatch_invoke_member(wrapper, index, arguments))) return nullptr;
   return wrapper->member_table[index].result;
+}
+
+}  // namespace
+
+VARIANT* dispatch_get_property(ComDispatchObject* wrapper, WCHAR* name, VARIANT* arguments) {
+  return call_by_name(wrapper, name, 2, arguments);
 }
 
 int32_t dispatch_put_property(ComDispatchObject* wrapper, WCHAR* name, VARIANT* arguments) {
@@ -485,10 +494,7 @@ int32_t dispatch_put_property(ComDispatchObject* wrapper, WCHAR* name, VARIANT* 
 }
 
 VARIANT* dispatch_call_method(ComDispatchObject* wrapper, WCHAR* name, VARIANT* arguments) {
-  int32_t index = dispatch_find_member(wrapper, name, 1);
-  if (index < 0) return nullptr;
-  if (FAILED(dispatch_invoke_member(wrapper, index, arguments))) return nullptr;
-  return wrapper->member_table[index].result;
+  return call_by_name(wrapper, name, 1, arguments);
 }
 
 HRESULT dispatch_call_method_result(ComDispatchObject* wrapper, WCHAR* name, VARIANT* arguments) {

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +15,7 @@
 #include "platform/kernel/registry.h"
 #include "platform/kernel/utf.h"
 #include "platform/ole/automation.h"
+#include "platform/ole/com_object.h"
 #include "platform/ole/com_runtime.h"
 
 namespace platform::ole {
@@ -352,27 +352,10 @@ bool same_name(const std::u16string& a, const WCHAR* b) {
 
 class TypeLibraryObject;
 
-class TypeInfoObject final : public ITypeInfo {
+class TypeInfoObject final : public ComObject<ITypeInfo> {
  public:
   TypeInfoObject(TypeLibraryObject* library, UINT index);
-  ~TypeInfoObject();
-
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_ITypeInfo) {
-      *object = static_cast<ITypeInfo*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override {
-    ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
+  ~TypeInfoObject() override;
 
   HRESULT GetTypeAttr(TYPEATTR** attributes) override;
   HRESULT GetTypeComp(ITypeComp** comp) override {
@@ -407,32 +390,14 @@ class TypeInfoObject final : public ITypeInfo {
 
  private:
   const TypeEntrySpec& type() const;
-  std::atomic<ULONG> references_{1};
   TypeLibraryObject* library_;
   UINT index_;
 };
 
-class TypeLibraryObject final : public ITypeLib {
+class TypeLibraryObject final : public ComObject<ITypeLib> {
  public:
-  explicit TypeLibraryObject(TypeLibrarySpec spec) : spec_(std::move(spec)) {}
+  explicit TypeLibraryObject(TypeLibrarySpec spec) : ComObject(IID_ITypeLib), spec_(std::move(spec)) {}
   const TypeLibrarySpec& spec() const { return spec_; }
-
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_ITypeLib) {
-      *object = static_cast<ITypeLib*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override {
-    ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   UINT GetTypeInfoCount() override { return static_cast<UINT>(spec_.types.size()); }
   HRESULT GetTypeInfo(UINT index, ITypeInfo** info) override {
@@ -495,11 +460,11 @@ class TypeLibraryObject final : public ITypeLib {
   void ReleaseTLibAttr(TLIBATTR* attributes) override { std::free(attributes); }
 
  private:
-  std::atomic<ULONG> references_{1};
   TypeLibrarySpec spec_;
 };
 
-TypeInfoObject::TypeInfoObject(TypeLibraryObject* library, UINT index) : library_(library), index_(index) {
+TypeInfoObject::TypeInfoObject(TypeLibraryObject* library, UINT index)
+    : ComObject(IID_ITypeInfo), library_(library), index_(index) {
   library_->AddRef();
 }
 

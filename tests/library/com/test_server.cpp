@@ -11,6 +11,7 @@
 #include "platform/kernel/registry.h"
 #include "platform/kernel/utf.h"
 #include "platform/ole/automation.h"
+#include "platform/ole/com_object.h"
 #include "platform/ole/com_runtime.h"
 #include "platform/ole/type_library.h"
 #include "tests/library/com/server_types.h"
@@ -75,32 +76,16 @@ HRESULT fill_failure(EXCEPINFO* info) {
   return S_OK;
 }
 
-template <typename Interface>
-class DispatchBase : public Interface {
+class DispatchBase : public ComObject<IDispatch> {
  public:
-  DispatchBase(const char* kind, HREFTYPE type_index) : kind_(kind), type_index_(type_index) {
+  DispatchBase(const char* kind, HREFTYPE type_index, const IID& interface_id)
+      : ComObject(IID_IDispatch, &interface_id), kind_(kind), type_index_(type_index) {
     static int serial = 0;
     serial_ = ++serial;
     log_line("%s#%d created", kind_, serial_);
   }
-  virtual ~DispatchBase() { log_line("%s#%d destroyed", kind_, serial_); }
+  ~DispatchBase() override { log_line("%s#%d destroyed", kind_, serial_); }
 
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == interface_id()) {
-      *object = static_cast<IDispatch*>(this);
-      this->AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override {
-    ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT GetTypeInfoCount(UINT* count) override {
     if (count) *count = 1;
     return S_OK;
@@ -121,17 +106,15 @@ class DispatchBase : public Interface {
   }
 
  protected:
-  virtual const IID& interface_id() const = 0;
-  void log_call(const char* member) { log_line("%s#%d %s refs=%u", kind_, serial_, member, references_); }
+  void log_call(const char* member) { log_line("%s#%d %s refs=%u", kind_, serial_, member, references()); }
   const char* kind_;
   HREFTYPE type_index_;
   int serial_ = 0;
-  ULONG references_ = 1;
 };
 
-class Items final : public DispatchBase<IDispatch> {
+class Items final : public DispatchBase {
  public:
-  Items() : DispatchBase("Items", kItemsType) {}
+  Items() : DispatchBase("Items", kItemsType, kItemsInterface) {}
   HRESULT Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                  UINT* argument_error) override {
     static const char* const kTexts[] = {"alpha", "beta", "gamma"};
@@ -154,19 +137,13 @@ class Items final : public DispatchBase<IDispatch> {
     result->bstrVal = text(kTexts[index.lVal]);
     return S_OK;
   }
-
- protected:
-  const IID& interface_id() const override { return kItemsInterface; }
 };
 
-class Calculator final : public DispatchBase<IDispatch> {
+class Calculator final : public DispatchBase {
  public:
-  Calculator() : DispatchBase("Calculator", kCalculatorType) {}
+  Calculator() : DispatchBase("Calculator", kCalculatorType, kCalculatorInterface) {}
   HRESULT Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                  UINT* argument_error) override;
-
- protected:
-  const IID& interface_id() const override { return kCalculatorInterface; }
 
  private:
   HRESULT echo(const char* name, DISPPARAMS* params, VARTYPE type, VARIANT* result, UINT* argument_error);
