@@ -2,13 +2,16 @@
 // safe arrays.
 #include "platform/ole/automation.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
 
+#include "platform/kernel/modules.h"
 #include "platform/kernel/utf.h"
 
 namespace {
@@ -540,3 +543,34 @@ HRESULT VariantChangeType(VARIANTARG* target, const VARIANTARG* source, USHORT, 
   *target = result;
   return S_OK;
 }
+
+namespace {
+
+// Scripts that declare these functions of oleaut32.dll get the layer's own.
+const bool registered_in_oleaut32 = [] {
+  const std::pair<const char*, void*> functions[] = {
+      {"SysAllocString", reinterpret_cast<void*>(&SysAllocString)},
+      {"SysAllocStringLen", reinterpret_cast<void*>(&SysAllocStringLen)},
+      {"SysFreeString", reinterpret_cast<void*>(&SysFreeString)},
+      {"SysStringLen", reinterpret_cast<void*>(&SysStringLen)},
+      {"SysStringByteLen", reinterpret_cast<void*>(&SysStringByteLen)},
+      {"VariantInit", reinterpret_cast<void*>(&VariantInit)},
+      {"VariantClear", reinterpret_cast<void*>(&VariantClear)},
+      {"VariantCopy", reinterpret_cast<void*>(&VariantCopy)},
+      {"VariantChangeType", reinterpret_cast<void*>(&VariantChangeType)},
+      {"SystemTimeToVariantTime", reinterpret_cast<void*>(&SystemTimeToVariantTime)},
+      {"VariantTimeToSystemTime", reinterpret_cast<void*>(&VariantTimeToSystemTime)},
+      {"SafeArrayCreate", reinterpret_cast<void*>(&SafeArrayCreate)},
+      {"SafeArrayCreateVector", reinterpret_cast<void*>(&SafeArrayCreateVector)},
+      {"SafeArrayDestroy", reinterpret_cast<void*>(&SafeArrayDestroy)},
+      {"SafeArrayAccessData", reinterpret_cast<void*>(&SafeArrayAccessData)},
+      {"SafeArrayUnaccessData", reinterpret_cast<void*>(&SafeArrayUnaccessData)},
+      {"SafeArrayGetLBound", reinterpret_cast<void*>(&SafeArrayGetLBound)},
+      {"SafeArrayGetUBound", reinterpret_cast<void*>(&SafeArrayGetUBound)},
+      {"SafeArrayGetDim", reinterpret_cast<void*>(&SafeArrayGetDim)},
+  };
+  for (const auto& [name, address] : functions) platform::register_builtin_module_function("oleaut32", name, address);
+  return true;
+}();
+
+}  // namespace

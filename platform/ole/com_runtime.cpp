@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "platform/kernel/modules.h"
 #include "platform/kernel/registry.h"
@@ -165,3 +166,27 @@ HRESULT StringFromCLSID(REFCLSID clsid, LPOLESTR* text) {
 LPVOID CoTaskMemAlloc(SIZE_T size) { return std::malloc(size ? size : 1); }
 
 void CoTaskMemFree(LPVOID block) { std::free(block); }
+
+namespace {
+
+// Scripts that declare these functions of ole32.dll get the layer's own.
+const bool registered_in_ole32 = [] {
+  const std::pair<const char*, void*> functions[] = {
+      {"CoInitializeEx", reinterpret_cast<void*>(&CoInitializeEx)},
+      {"CoUninitialize", reinterpret_cast<void*>(&CoUninitialize)},
+      {"CoCreateInstance", reinterpret_cast<void*>(&CoCreateInstance)},
+      {"CoGetClassObject", reinterpret_cast<void*>(&CoGetClassObject)},
+      {"CLSIDFromProgID", reinterpret_cast<void*>(&CLSIDFromProgID)},
+      {"ProgIDFromCLSID", reinterpret_cast<void*>(&ProgIDFromCLSID)},
+      {"CLSIDFromString", reinterpret_cast<void*>(&CLSIDFromString)},
+      {"IIDFromString", reinterpret_cast<void*>(&IIDFromString)},
+      {"StringFromCLSID", reinterpret_cast<void*>(&StringFromCLSID)},
+      {"StringFromGUID2", reinterpret_cast<void*>(&StringFromGUID2)},
+      {"CoTaskMemAlloc", reinterpret_cast<void*>(&CoTaskMemAlloc)},
+      {"CoTaskMemFree", reinterpret_cast<void*>(&CoTaskMemFree)},
+  };
+  for (const auto& [name, address] : functions) platform::register_builtin_module_function("ole32", name, address);
+  return true;
+}();
+
+}  // namespace

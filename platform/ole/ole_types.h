@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "platform/kernel/time.h"
 #include "platform/kernel/types.h"
 
 struct GUID {
@@ -30,7 +31,6 @@ using OLECHAR = WCHAR;
 using LPOLESTR = OLECHAR*;
 using LPCOLESTR = const OLECHAR*;
 using BSTR = OLECHAR*;
-using LCID = DWORD;
 using DISPID = LONG;
 using MEMBERID = DISPID;
 using HREFTYPE = DWORD;
@@ -192,7 +192,6 @@ constexpr DISPID DISPID_VALUE = 0;
 constexpr DISPID DISPID_UNKNOWN = -1;
 constexpr DISPID DISPID_PROPERTYPUT = -3;
 constexpr MEMBERID MEMBERID_NIL = -1;
-constexpr LCID LOCALE_SYSTEM_DEFAULT = 0x800;
 
 constexpr WORD DISPATCH_METHOD = 1;
 constexpr WORD DISPATCH_PROPERTYGET = 2;
