@@ -79,12 +79,13 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, LPVOID, REFIID iid, LPVO
   if (!(context & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER))) return REGDB_E_CLASSNOTREG;
   std::u16string server = class_key_text(u"CLSID\\" + guid_text(clsid) + u"\\InprocServer32");
   if (server.empty()) return REGDB_E_CLASSNOTREG;
-  // The library stays loaded: its objects may outlive any one creation.
+  // A server that gave an object stays loaded: its objects may outlive any one creation.
   HMODULE module = LoadLibraryW(server.c_str());
   if (!module) return CO_E_DLLNOTFOUND;
   auto get_class_object = reinterpret_cast<DllGetClassObjectFunction>(GetProcAddress(module, "DllGetClassObject"));
-  if (!get_class_object) return CO_E_ERRORINDLL;
-  return get_class_object(clsid, iid, object);
+  HRESULT result = get_class_object ? get_class_object(clsid, iid, object) : CO_E_ERRORINDLL;
+  if (FAILED(result)) FreeLibrary(module);
+  return result;
 }
 
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, LPVOID* object) {
