@@ -155,6 +155,23 @@ void list_members(uint16_t kind) {
   stack_push_number(current_program, count);
 }
 
+// Publishes how a creation went and pushes the new wrapper, or 0 (freeing it) when the
+// creation failed.
+void finish_creation(ComDispatchObject* wrapper, int32_t created) {
+  if (!wrapper) {
+    stack_push_number(current_program, 0);
+    return;
+  }
+  com_set_error(wrapper, wrapper->last_result);
+  if (!created) {
+    dispatch_wrapper_destroy(wrapper);
+    stack_push_number(current_program, 0);
+    return;
+  }
+  give_wrapper_to_script(wrapper);
+  push_address(wrapper);
+}
+
 }  // namespace
 
 void builtin_CreateCOMObject() {
@@ -174,37 +191,15 @@ void builtin_CreateCOMObject() {
   crt::free(name);
   if (pending_type_library) pending_type_library->Release();
   pending_type_library = nullptr;
-  if (!wrapper) {
-    stack_push_number(current_program, 0);
-    return;
-  }
-  com_set_error(wrapper, wrapper->last_result);
-  if (!created) {
-    dispatch_wrapper_destroy(wrapper);
-    stack_push_number(current_program, 0);
-    return;
-  }
-  give_wrapper_to_script(wrapper);
-  push_address(wrapper);
+  finish_creation(wrapper, created);
 }
 
 void builtin_CreateCOMObjectFrom() {
   auto* dispatch = platform::pointer_from<IDispatch>(pop_address());
   ComDispatchObject* wrapper = dispatch_wrapper_new();
-  if (!wrapper) {
-    stack_push_number(current_program, 0);
-    return;
-  }
-  int32_t attached = dispatch ? dispatch_attach(wrapper, dispatch) : 0;
-  if (!dispatch) wrapper->last_result = E_POINTER;
-  com_set_error(wrapper, wrapper->last_result);
-  if (!attached) {
-    dispatch_wrapper_destroy(wrapper);
-    stack_push_number(current_program, 0);
-    return;
-  }
-  give_wrapper_to_script(wrapper);
-  push_address(wrapper);
+  int32_t attached = wrapper && dispatch ? dispatch_attach(wrapper, dispatch) : 0;
+  if (wrapper && !dispatch) wrapper->last_result = E_POINTER;
+  finish_creation(wrapper, attached);
 }
 
 void builtin_FreeCOMObject() {
