@@ -39,9 +39,11 @@ BSTR cell_bstr(const ValueCell* cell) {
   return text;
 }
 
+// An array type (flag VT_ARRAY) or a reference to one (flag VT_ARRAY | VT_BYREF) of the
+// element types a call can carry.
 bool is_array_type(VARTYPE type, VARTYPE flag) {
   VARTYPE base = static_cast<VARTYPE>(type & ~flag);
-  return (type & flag) && (base == 0 || (base >= VT_I2 && base <= VT_UNKNOWN) || base == VT_UI1);
+  return (type & flag) == flag && (base == 0 || (base >= VT_I2 && base <= VT_UNKNOWN) || base == VT_UI1);
 }
 
 // The lowest addresses are never a record: a number there is refused, not read.
