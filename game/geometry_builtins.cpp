@@ -74,8 +74,8 @@ void builtin_middle() {
   Variable* y_variable = pop_variable();
   Variable* x_variable = pop_variable();
   TwoPoints p = pop_two_points();
-  store_number(x_variable, std::trunc((p.x2 - p.x1) * 0.5 + p.x1));
-  store_number(y_variable, std::trunc((p.y2 - p.y1) * 0.5 + p.y1));
+  store_number(x_variable, truncate_to_int((p.x2 - p.x1) * 0.5 + p.x1));
+  store_number(y_variable, truncate_to_int((p.y2 - p.y1) * 0.5 + p.y1));
 }
 
 void builtin_angle() {
