@@ -142,12 +142,15 @@ CollisionHit* query_cells(Sprite* sprite, const RECT& test, CellRange range, uin
   for (int32_t row = range.first_row; row <= range.last_row; ++row) {
     for (int32_t column = range.first_column; column <= range.last_column; ++column) {
       for (GridCellEntry* entry = *grid_cell(column, row); entry; entry = entry->next) {
-        if (entry->free) continue;
+        if (entry->free) break;  // only free entries follow
         if (entry->id_hash == 0) {
           Sprite* other = entry->sprite;
-          if (!other || other == sprite || (other->options & kOptionNoHitTest) || other->paused) continue;
+          if (!other || other == sprite) continue;
+          // The rectangle first: it rules out most neighbours and lies on one cache line
+          // with the id, while the option word and the pause flag lie apart.
           RECT common;
           if (!rect_intersection(test, other->screen_collide_rect, &common)) continue;
+          if ((other->options & kOptionNoHitTest) || other->paused) continue;
           if (!first_only && already_hit(hits, other)) continue;
           if (!collide_list_holds(sprite, other->id_hash)) continue;
           int32_t x, y;

@@ -14,6 +14,10 @@ namespace {
 // negative cells rather than cells on its far side.
 int32_t cell_of(int32_t world, int32_t offset) {
   int64_t shifted = static_cast<int64_t>(world) + offset;
+  // The common case in 32 bits: a 64-bit division is a library call here.
+  if (shifted >= 0 && shifted <= INT32_MAX) {
+    return static_cast<int32_t>(static_cast<uint32_t>(shifted) / game.grid_cell_size);
+  }
   int64_t size = game.grid_cell_size;
   int64_t cell = shifted >= 0 ? shifted / size : -((-shifted + size - 1) / size);
   return static_cast<int32_t>(std::clamp<int64_t>(cell, INT32_MIN, INT32_MAX));
@@ -27,6 +31,25 @@ void free_chain(GridCellEntry** head) {
     entry = next;
   }
   *head = nullptr;
+}
+
+// Frees an entry while keeping every free entry behind every used one: the last used
+// entry of the chain moves into its place and that one becomes free. Walks then stop at
+// the first free entry instead of passing the ones a busy cell has piled up.
+void release_entry(GridCellEntry* entry) {
+  GridCellEntry* last_used = entry;
+  while (last_used->next && !last_used->next->free) last_used = last_used->next;
+  if (last_used != entry) {
+    entry->sprite = last_used->sprite;
+    entry->id_hash = last_used->id_hash;
+    entry->left = last_used->left;
+    entry->top = last_used->top;
+    entry->right = last_used->right;
+    entry->bottom = last_used->bottom;
+  }
+  last_used->free = 1;
+  last_used->sprite = nullptr;
+  last_used->id_hash = 0;
 }
 
 void mark_outside(Sprite* sprite) {
@@ -106,11 +129,9 @@ void grid_remove_sprite(Sprite* sprite) {
   // A range from before the grid was re-made may not fit the present one.
   range = grid_range_clamped(range);
   for_each_cell(range, [sprite](GridCellEntry** head) {
-    for (GridCellEntry* entry = *head; entry; entry = entry->next) {
+    for (GridCellEntry* entry = *head; entry && !entry->free; entry = entry->next) {
       if (entry->sprite == sprite) {
-        entry->free = 1;
-        entry->sprite = nullptr;
-        entry->id_hash = 0;
+        release_entry(entry);
         return;
       }
     }
@@ -122,11 +143,9 @@ void grid_clear_id(uint32_t id_hash, int32_t left, int32_t top, int32_t right, i
   if (id_hash == 0) return;
   CellRange range = grid_range_clamped(grid_cells_of(RECT{left, top, right, bottom}));
   for_each_cell(range, [id_hash](GridCellEntry** head) {
-    for (GridCellEntry* entry = *head; entry; entry = entry->next) {
+    for (GridCellEntry* entry = *head; entry && !entry->free; entry = entry->next) {
       if (entry->id_hash == id_hash) {
-        entry->free = 1;
-        entry->sprite = nullptr;
-        entry->id_hash = 0;
+        release_entry(entry);
         return;
       }
     }

@@ -8,6 +8,8 @@
 
 struct Sprite;
 
+// In every chain the used entries come first and the free ones after them; new entries
+// are pushed at the head, a freed one trades places with the chain's last used entry.
 struct GridCellEntry {
   Sprite* sprite;    // null for a free or static entry
   uint32_t id_hash;  // key of a static entry
