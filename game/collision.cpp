@@ -17,7 +17,7 @@
 #include "game/sprite_geometry.h"
 #include "platform/kernel/memory.h"
 #include "platform/kernel/types.h"
-#include "vm/startup.h"
+#include "vm/runtime_globals.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "game/game_math.h"
 #include "game_fixture.h"
 #include "platform/kernel/memory.h"
-#include "vm/startup.h"
+#include "vm/runtime_globals.h"
 
 namespace {
 
