@@ -2,6 +2,8 @@
 // grids, refused sizes and the set-up that enters sprites.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "foundation/hashes.h"
 #include "game_fixture.h"
 #include "platform/kernel/memory.h"
@@ -137,6 +139,36 @@ TEST_F(CollisionGrid, SetupEntersLikeTheGeometryUpdate) {
   // A geometry update that changes nothing keeps an entered sprite in.
   entered->screen_rect = compute_screen_rect(entered, 0, 0);
   EXPECT_TRUE(sprite_in_grid(entered));
+}
+
+// After many moves every chain holds its used entries before its free ones, and every
+// sprite stands exactly once in each cell of its range and nowhere else.
+TEST_F(CollisionGrid, ChainsStayConsistentUnderMoves) {
+  std::vector<Sprite*> sprites;
+  for (int32_t i = 0; i < 40; ++i) sprites.push_back(grid_sprite(i * 7 % 90, i * 13 % 90, 20, 20));
+  uint32_t seed = 99;
+  for (int32_t step = 0; step < 400; ++step) {
+    seed = seed * 1664525u + 1013904223u;
+    Sprite* sprite = sprites[(seed >> 8) % sprites.size()];
+    sprite->x = static_cast<int32_t>((seed >> 12) % 120) - 10;
+    sprite->y = static_cast<int32_t>((seed >> 20) % 120) - 10;
+    sprite->visible = (seed >> 30) != 0;
+    sprite->screen_rect = compute_screen_rect(sprite, 0, 0);
+  }
+  for (int32_t row = 60; row < 70; ++row) {
+    for (int32_t column = 60; column < 70; ++column) {
+      bool seen_free = false;
+      for (GridCellEntry* entry = *grid_cell(column, row); entry; entry = entry->next) {
+        if (entry->free) seen_free = true;
+        else EXPECT_FALSE(seen_free) << "used entry after a free one in " << column << "," << row;
+      }
+      for (Sprite* sprite : sprites) {
+        bool inside = sprite_in_grid(sprite) && column >= sprite->grid_range[0] && column <= sprite->grid_range[2] &&
+                      row >= sprite->grid_range[1] && row <= sprite->grid_range[3];
+        EXPECT_EQ(entries_of(sprite, column, row), inside ? 1 : 0) << column << "," << row;
+      }
+    }
+  }
 }
 
 }  // namespace
