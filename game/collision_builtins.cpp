@@ -9,6 +9,7 @@
 #include "foundation/variable_store.h"
 #include "foundation/variables.h"
 #include "game/collision.h"
+#include "platform/kernel/system_info.h"
 #include "platform/kernel/types.h"
 #include "vm/builtin_arguments.h"
 #include "vm/builtin_registry.h"
@@ -16,6 +17,16 @@
 namespace {
 
 Sprite* pop_sprite() { return platform::pointer_from<Sprite>(pop_address()); }
+
+// The four integers of a rectangle argument, popped last first.
+RECT pop_rect() {
+  RECT rect;
+  rect.bottom = pop_integer();
+  rect.right = pop_integer();
+  rect.top = pop_integer();
+  rect.left = pop_integer();
+  return rect;
+}
 
 double hit_value(const CollisionHit* hit) { return hit->sprite ? platform::address_of(hit->sprite) : -1.0; }
 
@@ -70,12 +81,10 @@ void builtin_collide() {
 void builtin_rectcollide() {
   Variable* y_variable = pop_variable();
   Variable* x_variable = pop_variable();
-  int32_t bottom = pop_integer();
-  int32_t right = pop_integer();
-  int32_t top = pop_integer();
-  int32_t left = pop_integer();
+  RECT rect = pop_rect();
   Sprite* sprite = pop_sprite();
-  finish_first_hit(collisions_in_rect(sprite, left, top, right, bottom, 1), x_variable, y_variable);
+  finish_first_hit(collisions_in_rect(sprite, rect.left, rect.top, rect.right, rect.bottom, 1), x_variable,
+                   y_variable);
 }
 
 void builtin_collides() {
@@ -88,12 +97,9 @@ void builtin_collides() {
 
 void builtin_rectcollides() {
   Variable* list = pop_variable();
-  int32_t bottom = pop_integer();
-  int32_t right = pop_integer();
-  int32_t top = pop_integer();
-  int32_t left = pop_integer();
+  RECT rect = pop_rect();
   Sprite* sprite = pop_sprite();
-  finish_hit_list(collisions_in_rect(sprite, left, top, right, bottom, 0), list);
+  finish_hit_list(collisions_in_rect(sprite, rect.left, rect.top, rect.right, rect.bottom, 0), list);
 }
 
 void register_collision_builtins() {

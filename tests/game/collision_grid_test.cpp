@@ -13,16 +13,7 @@ namespace {
 class CollisionGrid : public GameTest {
  protected:
   static Sprite* grid_sprite(double x, double y, int32_t width, int32_t height) {
-    Sprite* sprite = create_sprite();
-    sprite->id = crt::_strdup("thing");
-    sprite->id_hash = hash_name_text("thing");
-    sprite->options |= kOptionInGrid;
-    sprite->x = x;
-    sprite->y = y;
-    sprite->width = width;
-    sprite->height = height;
-    sprite->screen_rect = compute_screen_rect(sprite, 0, 0);
-    return sprite;
+    return make_grid_sprite(x, y, width, height, "thing");
   }
   static int32_t entries_of(Sprite* sprite, int32_t column, int32_t row) {
     int32_t count = 0;

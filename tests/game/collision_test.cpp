@@ -29,29 +29,29 @@ class CollisionFixture : public GameTest {
   void SetUp() override {
     GameTest::SetUp();
     // The querying sprite: 20 x 20 at the origin, colliding with enemies and walls.
-    self = grid_sprite(0, 0, 20, 20, "self");
+    self = make_grid_sprite(0, 0, 20, 20, "self");
     self->collide = crt::_strdup("Enemy , wall");
     parse_collide_string(self);
     // Rotated 45 degrees: 20 x 10 around the centre (40, 5) becomes 22 x 22.
     rotated = create_sprite();
     rotated->angle = 45;
-    place(rotated, 30, 0, 20, 10, "enemy");
+    place_grid_sprite(rotated, 30, 0, 20, 10, "enemy");
     // Tiled three times across.
     tiled = create_sprite();
     tiled->tile_x = 3;
-    place(tiled, -60, 40, 16, 16, "enemy");
+    place_grid_sprite(tiled, -60, 40, 16, 16, "enemy");
     // A child of the rotated sprite, clipped to it.
     child = create_sprite();
     child->parent = rotated;
     child->options |= kOptionClipToParent;
     node_list_append(&rotated->children, nullptr)->sprite = child;
-    place(child, 45, 10, 8, 8, "enemy");
+    place_grid_sprite(child, 45, 10, 8, 8, "enemy");
     // Clipped to its middle.
     clipped = create_sprite();
     clipped->clip = {8, 8, 24, 24};
-    place(clipped, 0, 60, 32, 32, "ENEMY");
+    place_grid_sprite(clipped, 0, 60, 32, 32, "ENEMY");
     // Overlapping the querying sprite, but not in its collide list.
-    grid_sprite(5, 5, 10, 10, "friend");
+    make_grid_sprite(5, 5, 10, 10, "friend");
     add_region(RECT{-40, -30, -10, -10}, hash_name_text("wall"));
 
     expected[rotated] = {29, -6, 51, 16};
@@ -60,23 +60,6 @@ class CollisionFixture : public GameTest {
     expected[clipped] = {8, 68, 24, 84};
   }
 
-  static void place(Sprite* sprite, double x, double y, int32_t width, int32_t height, const char* id) {
-    sprite->id = crt::_strdup(id);
-    std::string lower = id;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    sprite->id_hash = hash_name_text(lower.c_str());
-    sprite->options |= kOptionInGrid;
-    sprite->x = x;
-    sprite->y = y;
-    sprite->width = width;
-    sprite->height = height;
-    sprite->screen_rect = compute_screen_rect(sprite, 0, 0);
-  }
-  static Sprite* grid_sprite(double x, double y, int32_t width, int32_t height, const char* id) {
-    Sprite* sprite = create_sprite();
-    place(sprite, x, y, width, height, id);
-    return sprite;
-  }
   // A static entry of the hash in every cell the region covers.
   void add_region(const RECT& rect, uint32_t hash) {
     region = rect;

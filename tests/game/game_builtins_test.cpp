@@ -22,11 +22,11 @@ class GameBuiltins : public BuiltinTest {
     game = GameState{};
     game.children_follow = 1;
     ASSERT_TRUE(grid_setup(32, 128, 128));
-    self = sprite(0, 0, 20, 20, "me");
+    self = make_grid_sprite(0, 0, 20, 20, "me");
     self->collide = crt::_strdup("rock,wall");
     parse_collide_string(self);
-    rock_a = sprite(30, 0, 10, 10, "rock");
-    rock_b = sprite(30, 15, 10, 10, "rock");
+    rock_a = make_grid_sprite(30, 0, 10, 10, "rock");
+    rock_b = make_grid_sprite(30, 15, 10, 10, "rock");
     // A region of "wall", entered in the one cell the tests query.
     auto* entry = static_cast<GridCellEntry*>(crt::calloc(1, sizeof(GridCellEntry)));
     *entry = GridCellEntry{nullptr, hash_name_text("wall"), -100, -100, -90, -90, 0, nullptr, nullptr};
@@ -36,18 +36,6 @@ class GameBuiltins : public BuiltinTest {
     destroy_all_sprites();
     grid_free();
     BuiltinTest::TearDown();
-  }
-  static Sprite* sprite(double x, double y, int32_t width, int32_t height, const char* id) {
-    Sprite* made = create_sprite();
-    made->id = crt::_strdup(id);
-    made->id_hash = hash_name_text(id);
-    made->options = kOptionInGrid;
-    made->x = x;
-    made->y = y;
-    made->width = width;
-    made->height = height;
-    made->screen_rect = compute_screen_rect(made, 0, 0);
-    return made;
   }
   double number_of(Variable* variable) { return variable->number; }
 

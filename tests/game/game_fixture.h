@@ -4,12 +4,39 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <string>
+
+#include "foundation/hashes.h"
+
 #include "game/collision_grid.h"
 #include "game/draw_list.h"
 #include "game/game_state.h"
 #include "game/layers.h"
 #include "game/sprite.h"
 #include "game/sprite_geometry.h"
+#include "platform/kernel/memory.h"
+
+// Gives the sprite its id (hashed in lower case as the id setter does), the grid option,
+// a place and a size, and computes its rectangles.
+inline void place_grid_sprite(Sprite* sprite, double x, double y, int32_t width, int32_t height, const char* id) {
+  sprite->id = crt::_strdup(id);
+  std::string lower = id;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  sprite->id_hash = hash_name_text(lower.c_str());
+  sprite->options |= kOptionInGrid;
+  sprite->x = x;
+  sprite->y = y;
+  sprite->width = width;
+  sprite->height = height;
+  sprite->screen_rect = compute_screen_rect(sprite, 0, 0);
+}
+
+inline Sprite* make_grid_sprite(double x, double y, int32_t width, int32_t height, const char* id) {
+  Sprite* sprite = create_sprite();
+  place_grid_sprite(sprite, x, y, width, height, id);
+  return sprite;
+}
 
 class GameTest : public ::testing::Test {
  protected:
