@@ -146,10 +146,11 @@ CollisionHit* query_cells(Sprite* sprite, const RECT& test, CellRange range, uin
         if (entry->id_hash == 0) {
           Sprite* other = entry->sprite;
           if (!other || other == sprite) continue;
-          // The rectangle first: it rules out most neighbours and lies on one cache line
-          // with the id, while the option word and the pause flag lie apart.
+          // The rectangle first, from the entry: it rules out most neighbours before
+          // the sprite record is read at all.
+          const RECT box{entry->left, entry->top, entry->right, entry->bottom};
           RECT common;
-          if (!rect_intersection(test, other->screen_collide_rect, &common)) continue;
+          if (!rect_intersection(test, box, &common)) continue;
           if ((other->options & kOptionNoHitTest) || other->paused) continue;
           if (!first_only && already_hit(hits, other)) continue;
           if (!collide_list_holds(sprite, other->id_hash)) continue;
@@ -157,7 +158,6 @@ CollisionHit* query_cells(Sprite* sprite, const RECT& test, CellRange range, uin
           if (pixel_exact && (other->options & kOptionPixelExact)) {
             if (!mask_contact(sprite, other, test, &x, &y)) continue;
           } else {
-            const RECT& box = other->screen_collide_rect;
             x = truncate_to_int((static_cast<double>(common.right) - common.left) * 0.5 +
                                 (static_cast<double>(common.left) - box.left));
             y = truncate_to_int((static_cast<double>(common.bottom) - common.top) * 0.5 +

@@ -96,17 +96,25 @@ GridCellEntry** grid_cell(int32_t column, int32_t row) {
 }
 
 void grid_add_sprite(Sprite* sprite, const CellRange& range) {
-  for_each_cell(range, [sprite](GridCellEntry** head) {
+  const RECT& box = sprite->screen_collide_rect;
+  auto fill = [sprite, &box](GridCellEntry* entry) {
+    entry->free = 0;
+    entry->sprite = sprite;
+    entry->left = box.left;
+    entry->top = box.top;
+    entry->right = box.right;
+    entry->bottom = box.bottom;
+  };
+  for_each_cell(range, [&fill](GridCellEntry** head) {
     for (GridCellEntry* entry = *head; entry; entry = entry->next) {
       if (entry->free) {
-        entry->free = 0;
-        entry->sprite = sprite;
+        fill(entry);
         return;
       }
     }
     auto* entry = static_cast<GridCellEntry*>(crt::calloc(1, sizeof(GridCellEntry)));
     if (!entry) return;
-    entry->sprite = sprite;
+    fill(entry);
     entry->next = *head;
     if (*head) (*head)->prev = entry;
     *head = entry;

@@ -13,7 +13,10 @@ struct Sprite;
 struct GridCellEntry {
   Sprite* sprite;    // null for a free or static entry
   uint32_t id_hash;  // key of a static entry
-  int32_t left, top, right, bottom;  // rectangle of a static entry
+  // The region of a static entry; in a sprite's entry the screen_collide_rect it was
+  // entered with, which stays its own: the geometry re-enters a sprite whenever that
+  // rectangle changes. Queries test it without reaching into the sprite record.
+  int32_t left, top, right, bottom;
   uint8_t free;      // 1: the entry may be reused
   GridCellEntry* next;
   GridCellEntry* prev;

@@ -132,8 +132,9 @@ TEST_F(CollisionGrid, SetupEntersLikeTheGeometryUpdate) {
   EXPECT_TRUE(sprite_in_grid(entered));
 }
 
-// After many moves every chain holds its used entries before its free ones, and every
-// sprite stands exactly once in each cell of its range and nowhere else.
+// After many moves every chain holds its used entries before its free ones, every sprite
+// stands exactly once in each cell of its range and nowhere else, and its entries carry
+// its present collision rectangle.
 TEST_F(CollisionGrid, ChainsStayConsistentUnderMoves) {
   std::vector<Sprite*> sprites;
   for (int32_t i = 0; i < 40; ++i) sprites.push_back(grid_sprite(i * 7 % 90, i * 13 % 90, 20, 20));
@@ -152,6 +153,12 @@ TEST_F(CollisionGrid, ChainsStayConsistentUnderMoves) {
       for (GridCellEntry* entry = *grid_cell(column, row); entry; entry = entry->next) {
         if (entry->free) seen_free = true;
         else EXPECT_FALSE(seen_free) << "used entry after a free one in " << column << "," << row;
+        // A sprite's entry carries the collision rectangle the queries test.
+        if (!entry->free && entry->sprite) {
+          const RECT& box = entry->sprite->screen_collide_rect;
+          EXPECT_TRUE(entry->left == box.left && entry->top == box.top && entry->right == box.right &&
+                      entry->bottom == box.bottom);
+        }
       }
       for (Sprite* sprite : sprites) {
         bool inside = sprite_in_grid(sprite) && column >= sprite->grid_range[0] && column <= sprite->grid_range[2] &&
