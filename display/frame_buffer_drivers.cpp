@@ -7,6 +7,7 @@
 #include "display/video_geometry.h"
 #include "display/window_system.h"
 #include "platform/kernel/fault_guard.h"
+#include "platform/kernel/memory.h"
 #include "platform/kernel/threads.h"
 
 namespace display {
@@ -280,7 +281,9 @@ bool LcdDriver::Initialize(HWND window, const DisplayParameters*, const VideoDes
     if (address & 0x20000000u) {
         auto* cleared = reinterpret_cast<uint8_t*>(address & ~uintptr_t(0x20000000u));
         // The same memory without the uncached bit: the cached view is faster to write.
-        if (std::memcmp(descriptor.address, cleared, size_t(descriptor.pitch) * size_t(descriptor.height)) == 0)
+        // Only a view that exists is compared (an address of this process may have the bit).
+        size_t bytes = size_t(descriptor.pitch) * size_t(descriptor.height);
+        if (!IsBadReadPtr(cleared, UINT_PTR(bytes)) && std::memcmp(descriptor.address, cleared, bytes) == 0)
             descriptor.address = cleared;
     }
     frame_.pixels = descriptor.address;

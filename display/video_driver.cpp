@@ -67,13 +67,17 @@ int32_t device_model() {
     char16_t oem[260] = {};
     if (!SystemParametersInfoW(SPI_GETOEMINFO, sizeof(oem), oem, 0)) return model_value;
     oem[259] = 0;
+    model_value = device_model_of(oem);
+    return model_value;
+}
+
+int32_t device_model_of(const char16_t* oem) {
     for (int32_t i = 0; i < 9; ++i) {
         if (!starts_with_folded(oem, model_names[i])) continue;
         // "MotoQ" alone: longer names (MotoQ9h...) are other phones.
-        model_value = (i + 1 == 8 && crt::wcslen(oem) > 5) ? 0 : i + 1;
-        break;
+        return (i + 1 == 8 && crt::wcslen(oem) > 5) ? 0 : i + 1;
     }
-    return model_value;
+    return 0;
 }
 
 int32_t processor_probe() {
@@ -197,7 +201,7 @@ bool GapiDriver::Detect(VideoDescriptor* detection) {
     int32_t model = device_model();
     if (model == 2 || model == 3) detection->swap_effect = 0;
     if (detection->address == nullptr) {
-        int32_t offset =
+        const volatile int32_t offset =
             frame_offset(orientation, p.cBPP, int32_t(p.cxWidth), int32_t(p.cyHeight), p.cbxPitch, p.cbyPitch);
         uint8_t* volatile found = nullptr;
         platform::FaultGuard guard;

@@ -69,6 +69,8 @@ void set_display_window(HWND window);
 // Device model from the OEM string: 1 iPAQ H3800, 2 P6C, 3 Typhoon, 4-7 Toshiba e310,
 // e330, e740, e750, 8 MotoQ, 9 SGH-i607; 0 for any other. Read once.
 int32_t device_model();
+// The same for a given OEM string.
+int32_t device_model_of(const char16_t* oem);
 // 1 StrongARM, 2 XScale, 0 other: the processor's ID register read in kernel mode. Read once.
 int32_t processor_probe();
 // Physical memory mapped into the program (null on failure); unmap_physical releases it.
