@@ -18,8 +18,29 @@
 
 namespace platform {
 
+namespace {
+
+uint32_t little32(const uint8_t* at) { return uint32_t(at[0] | at[1] << 8 | at[2] << 16) | uint32_t(at[3]) << 24; }
+
+// The decoder reads missing BMP rows as black; a file must hold every row it declares.
+bool bmp_holds_its_rows(const uint8_t* data, size_t size) {
+  if (size < 2 || data[0] != 'B' || data[1] != 'M') return true;
+  if (size < 34) return false;
+  uint32_t offset = little32(data + 10);
+  int32_t width = int32_t(little32(data + 18)), height = int32_t(little32(data + 22));
+  uint32_t bits = uint32_t(data[28] | data[29] << 8), compression = little32(data + 30);
+  if (compression != 0 && compression != 3) return true;  // compressed rows have no fixed size
+  if (width <= 0 || height == 0 || bits == 0 || bits > 32) return false;
+  uint64_t rows = height < 0 ? uint64_t(-int64_t(height)) : uint64_t(height);
+  uint64_t stride = (uint64_t(width) * bits + 31) / 32 * 4;
+  return uint64_t(offset) + stride * rows <= size;
+}
+
+}  // namespace
+
 bool decode_image(const uint8_t* data, size_t size, int largest_side, DecodedImage* image) {
   if (data == nullptr || size == 0 || size > 0x7FFFFFFF) return false;
+  if (!bmp_holds_its_rows(data, size)) return false;
   int width = 0, height = 0, channels = 0;
   if (!stbi_info_from_memory(data, int(size), &width, &height, &channels)) return false;
   if (width <= 0 || height <= 0 || width > largest_side || height > largest_side) return false;
