@@ -1,5 +1,7 @@
 // The two drivers that wrap another: rotation in 16x16 tiles, and the double-buffered
 // front of a slow frame buffer that writes only the words that changed.
+#include <emmintrin.h>
+
 #include <cstring>
 #include <new>
 
@@ -12,32 +14,66 @@ namespace {
 
 constexpr int32_t tile = 16;
 
+// Eight rows of eight 16-bit pixels turned into eight columns: out[k] holds element k
+// of every row.
+__attribute__((always_inline)) inline void transpose8(__m128i* v) {
+    __m128i b0 = _mm_unpacklo_epi16(v[0], v[1]), b1 = _mm_unpackhi_epi16(v[0], v[1]);
+    __m128i b2 = _mm_unpacklo_epi16(v[2], v[3]), b3 = _mm_unpackhi_epi16(v[2], v[3]);
+    __m128i b4 = _mm_unpacklo_epi16(v[4], v[5]), b5 = _mm_unpackhi_epi16(v[4], v[5]);
+    __m128i b6 = _mm_unpacklo_epi16(v[6], v[7]), b7 = _mm_unpackhi_epi16(v[6], v[7]);
+    __m128i c0 = _mm_unpacklo_epi32(b0, b2), c1 = _mm_unpackhi_epi32(b0, b2);
+    __m128i c2 = _mm_unpacklo_epi32(b1, b3), c3 = _mm_unpackhi_epi32(b1, b3);
+    __m128i c4 = _mm_unpacklo_epi32(b4, b6), c5 = _mm_unpackhi_epi32(b4, b6);
+    __m128i c6 = _mm_unpacklo_epi32(b5, b7), c7 = _mm_unpackhi_epi32(b5, b7);
+    v[0] = _mm_unpacklo_epi64(c0, c4), v[1] = _mm_unpackhi_epi64(c0, c4);
+    v[2] = _mm_unpacklo_epi64(c1, c5), v[3] = _mm_unpackhi_epi64(c1, c5);
+    v[4] = _mm_unpacklo_epi64(c2, c6), v[5] = _mm_unpackhi_epi64(c2, c6);
+    v[6] = _mm_unpacklo_epi64(c3, c7), v[7] = _mm_unpackhi_epi64(c3, c7);
+}
+
+// A 16x16 tile transposed: destination row r (at dst + r * dst_step) is the source's
+// column r, the source's row k lying at src + k * src_step. Negative steps mirror, which
+// makes the two quarter turns.
+__attribute__((always_inline)) inline void transpose_tile(uint8_t* dst, int32_t dst_step, const uint8_t* src, int32_t src_step) {
+    __m128i v[8];
+    for (int32_t row_block = 0; row_block < 2; ++row_block)
+        for (int32_t column_block = 0; column_block < 2; ++column_block) {
+            for (int32_t k = 0; k < 8; ++k)
+                v[k] = _mm_loadu_si128(
+                    reinterpret_cast<const __m128i*>(src + (8 * row_block + k) * src_step + 16 * column_block));
+            transpose8(v);
+            for (int32_t k = 0; k < 8; ++k)
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + (8 * column_block + k) * dst_step + 16 * row_block),
+                                 v[k]);
+        }
+}
+
 // One 16x16 tile of the inner frame from the back buffer. src points at the tile's
 // source block's top-left pixel; pitches in bytes.
-void tile_quarter(uint8_t* dst, uint32_t dst_pitch, const uint8_t* src, uint32_t src_pitch) {
+__attribute__((always_inline)) inline void tile_quarter(uint8_t* dst, uint32_t dst_pitch, const uint8_t* src, uint32_t src_pitch) {
     // dst (r, c) = src (row 15 - c, column r)
-    for (int32_t r = 0; r < tile; ++r) {
-        auto* out = reinterpret_cast<uint16_t*>(dst + r * dst_pitch);
-        const uint8_t* column = src + 2 * r + 15 * src_pitch;
-        for (int32_t c = 0; c < tile; ++c) out[c] = *reinterpret_cast<const uint16_t*>(column - c * src_pitch);
-    }
+    transpose_tile(dst, int32_t(dst_pitch), src + 15 * src_pitch, -int32_t(src_pitch));
 }
 
-void tile_other_quarter(uint8_t* dst, uint32_t dst_pitch, const uint8_t* src, uint32_t src_pitch) {
+__attribute__((always_inline)) inline void tile_other_quarter(uint8_t* dst, uint32_t dst_pitch, const uint8_t* src, uint32_t src_pitch) {
     // dst (r, c) = src (row c, column 15 - r)
-    for (int32_t r = 0; r < tile; ++r) {
-        auto* out = reinterpret_cast<uint16_t*>(dst + r * dst_pitch);
-        const uint8_t* column = src + 2 * (15 - r);
-        for (int32_t c = 0; c < tile; ++c) out[c] = *reinterpret_cast<const uint16_t*>(column + c * src_pitch);
-    }
+    transpose_tile(dst + 15 * dst_pitch, -int32_t(dst_pitch), src, int32_t(src_pitch));
 }
 
-void tile_half(uint8_t* dst, uint32_t dst_pitch, const uint8_t* src, uint32_t src_pitch) {
+inline __m128i reversed8(__m128i v) {
+    v = _mm_shufflelo_epi16(v, 0x1B);
+    v = _mm_shufflehi_epi16(v, 0x1B);
+    return _mm_shuffle_epi32(v, 0x4E);
+}
+
+__attribute__((always_inline)) inline void tile_half(uint8_t* dst, uint32_t dst_pitch, const uint8_t* src, uint32_t src_pitch) {
     // dst (r, c) = src (row 15 - r, column 15 - c)
     for (int32_t r = 0; r < tile; ++r) {
-        auto* out = reinterpret_cast<uint16_t*>(dst + r * dst_pitch);
-        auto* in = reinterpret_cast<const uint16_t*>(src + (15 - r) * src_pitch);
-        for (int32_t c = 0; c < tile; ++c) out[c] = in[15 - c];
+        const uint8_t* in = src + (15 - r) * src_pitch;
+        __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + r * dst_pitch), reversed8(high));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + r * dst_pitch + 16), reversed8(low));
     }
 }
 
