@@ -363,7 +363,24 @@ void BlendBlitter::blit_alpha_map(PixelBuffer* dst, Point dst_point, const Pixel
     alpha_rows(dst, dst_point, src, alpha, src_rect, [blend_level](uint32_t a) { return (a * blend_level) >> 8; });
 }
 
-void FilterBlitter::blit_alpha_map(PixelBuffer*, Point, const PixelBuffer*, const PixelBuffer*, const Rect&) {}
+// The filter decides the pixel (a tint, a light level), then the alpha map weighs it in:
+// a lit or tinted sprite with an alpha image must still show.
+void FilterBlitter::blit_alpha_map(PixelBuffer* dst, Point dst_point, const PixelBuffer* src,
+                                   const PixelBuffer* alpha, const Rect& src_rect) {
+    PixelFilter* pixel_filter = filter();
+    int32_t columns = src_rect.right - src_rect.left;
+    if (columns <= 0) return;
+    for (int32_t y = src_rect.top; y < src_rect.bottom; ++y) {
+        const uint16_t* from = src->at(src_rect.left, y);
+        const uint16_t* weights =
+            reinterpret_cast<const uint16_t*>(alpha->pixels + src->pitch * uint32_t(y)) + src_rect.left;
+        uint16_t* to = dst->at(dst_point.x, dst_point.y + (y - src_rect.top));
+        for (int32_t x = 0; x < columns; ++x) {
+            uint32_t weight = alpha_of(weights[x]);
+            if (weight != 0) to[x] = alpha_mix(pixel_filter->filter_pixel(from[x], to[x]), to[x], weight);
+        }
+    }
+}
 
 CopyBlitter* copy_blitter() {
     static CopyBlitter instance;
