@@ -12,6 +12,7 @@
 #include "foundation/value_stack.h"
 #include "game/game_drawing.h"
 #include "game/game_state.h"
+#include "game/glyph_fonts.h"
 #include "platform/kernel/memory.h"
 #include "platform/kernel/types.h"
 #include "vm/builtin_arguments.h"
@@ -152,6 +153,27 @@ bool ends_word_alone(char16_t c) { return c == u'\n' || c == u'\t' || c == u'\r'
 
 }  // namespace
 
+TextBoxClip clip_to_text_box(display::Canvas* canvas, int32_t left, int32_t top, int32_t right, int32_t bottom) {
+  TextBoxClip clip{canvas, {0, 0, 0, 0}};
+  if (canvas == nullptr) return clip;
+  clip.saved[0] = canvas->clip.left;
+  clip.saved[1] = canvas->clip.top;
+  clip.saved[2] = canvas->clip.right;
+  clip.saved[3] = canvas->clip.bottom;
+  display::Rect box{left, top, right, bottom};
+  if (box.empty()) {
+    // No box to clip to: the whole target, as the layout has no bottom limit then.
+    display::canvas_set_target(canvas, canvas->target);
+  } else {
+    display::canvas_set_clip(canvas, box);
+  }
+  return clip;
+}
+
+void restore_text_box_clip(const TextBoxClip& clip) {
+  if (clip.canvas) clip.canvas->clip = {clip.saved[0], clip.saved[1], clip.saved[2], clip.saved[3]};
+}
+
 // Lays text out in the box with optional word wrap; a bottom of -1 has no limit and -2
 // only measures. The row below the last line.
 int32_t layout_vga_text(const VgaFont* font, const char16_t* text, int32_t left, int32_t top, int32_t right,
@@ -159,12 +181,7 @@ int32_t layout_vga_text(const VgaFont* font, const char16_t* text, int32_t left,
   // Without any font the layout still measures in the default font's cells.
   int32_t glyph_width = font ? font->width : 8;
   int32_t glyph_height = font ? font->height : 16;
-  display::Canvas* canvas = game.draw_canvas;
-  display::Rect saved_clip{0, 0, 0, 0};
-  if (canvas) {
-    saved_clip = canvas->clip;
-    display::canvas_set_clip(canvas, {left, top, right, bottom});
-  }
+  TextBoxClip clip = clip_to_text_box(game.draw_canvas, left, top, right, bottom);
   int32_t x = left, y = top;
   std::u16string word;
   for (size_t index = 0; text[index] != 0; ++index) {
@@ -189,7 +206,7 @@ int32_t layout_vga_text(const VgaFont* font, const char16_t* text, int32_t left,
       x += 2 * glyph_width;
     }
   }
-  if (canvas) canvas->clip = saved_clip;
+  restore_text_box_clip(clip);
   return y + glyph_height;
 }
 
@@ -257,4 +274,5 @@ void register_game_drawing_builtins() {
   builtin_register("g_loadvgafontfrommem", builtin_g_loadvgafontfrommem);
   builtin_register("g_freevgafont", builtin_g_freevgafont);
   register_surface_builtins();
+  register_glyph_font_builtins();
 }

@@ -45,4 +45,13 @@ display::Surface* load_image_surface_from_memory(const uint8_t* begin, const uin
 // green and blue, within the game screen and the canvas's target.
 void flood_fill(display::Canvas* canvas, int32_t x, int32_t y, int32_t red, int32_t green, int32_t blue);
 
+// Clips the canvas to a text box; an empty box (a bottom of -1 or -2 makes one) leaves
+// the whole target drawable. Returns the clip to restore afterwards.
+struct TextBoxClip {
+  display::Canvas* canvas;
+  int32_t saved[4];
+};
+TextBoxClip clip_to_text_box(display::Canvas* canvas, int32_t left, int32_t top, int32_t right, int32_t bottom);
+void restore_text_box_clip(const TextBoxClip& clip);
+
 void register_game_drawing_builtins();

@@ -365,6 +365,7 @@ TEST_F(GameText, BoxLayoutWrapsWordsAndMeasures) {
   EXPECT_EQ(count_pixels(screen, 0xFFFF), 0);
   EXPECT_EQ(textoutex(handle(font), "one two three\nfour", {2, 3, 60, -1}, 0xFFFF, 1), measured);
   EXPECT_EQ(measured, 3 + 4 * 16);
+  EXPECT_GT(count_pixels(screen, 0xFFFF), 0);  // a box without a bottom still draws
 
   // A word wider than the box ends the layout; without wrap a line is one piece.
   run("g_clear", {0});
