@@ -180,14 +180,13 @@ BOOL full_screen_substitute(HWND, DWORD flags) {
     return 1;
 }
 
+// Looked up once; the library is freed at exit.
 FullScreenFn full_screen() {
-    static DynamicLibrary* shell = nullptr;
-    static FullScreenFn function = nullptr;
-    if (function == nullptr) {
-        shell = new (std::nothrow) DynamicLibrary(u"aygshell.dll");
-        if (shell != nullptr) function = reinterpret_cast<FullScreenFn>(shell->lookup("SHFullScreen"));
-        if (function == nullptr) function = full_screen_substitute;
-    }
+    static DynamicLibrary shell(u"aygshell.dll");
+    static FullScreenFn function = [] {
+        auto found = reinterpret_cast<FullScreenFn>(shell.lookup("SHFullScreen"));
+        return found != nullptr ? found : full_screen_substitute;
+    }();
     return function;
 }
 

@@ -2,6 +2,7 @@
 #include "platform/media/image_decoder.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #define STBI_NO_STDIO
@@ -36,15 +37,52 @@ bool bmp_holds_its_rows(const uint8_t* data, size_t size) {
   return uint64_t(offset) + stride * rows <= size;
 }
 
+// The bytes handed to the decoder through its reading callbacks: the decoder then never
+// moves a pointer of its own past the end (a chunk length of 2 GB would wrap it).
+struct MemoryReader {
+  const uint8_t* data;
+  size_t size;
+  size_t position;
+};
+
+int read_bytes(void* user, char* out, int wanted) {
+  auto* reader = static_cast<MemoryReader*>(user);
+  size_t left = reader->size - reader->position;
+  size_t count = wanted > 0 && size_t(wanted) < left ? size_t(wanted) : (wanted > 0 ? left : 0);
+  std::memcpy(out, reader->data + reader->position, count);
+  reader->position += count;
+  return int(count);
+}
+
+void skip_bytes(void* user, int count) {
+  auto* reader = static_cast<MemoryReader*>(user);
+  if (count < 0) {
+    size_t back = size_t(-int64_t(count));
+    reader->position = back > reader->position ? 0 : reader->position - back;
+  } else {
+    size_t left = reader->size - reader->position;
+    reader->position += size_t(count) < left ? size_t(count) : left;
+  }
+}
+
+int at_end(void* user) {
+  auto* reader = static_cast<MemoryReader*>(user);
+  return reader->position >= reader->size ? 1 : 0;
+}
+
+const stbi_io_callbacks memory_callbacks = {read_bytes, skip_bytes, at_end};
+
 }  // namespace
 
 bool decode_image(const uint8_t* data, size_t size, int largest_side, DecodedImage* image) {
   if (data == nullptr || size == 0 || size > 0x7FFFFFFF) return false;
   if (!bmp_holds_its_rows(data, size)) return false;
   int width = 0, height = 0, channels = 0;
-  if (!stbi_info_from_memory(data, int(size), &width, &height, &channels)) return false;
+  MemoryReader reader{data, size, 0};
+  if (!stbi_info_from_callbacks(&memory_callbacks, &reader, &width, &height, &channels)) return false;
   if (width <= 0 || height <= 0 || width > largest_side || height > largest_side) return false;
-  stbi_uc* pixels = stbi_load_from_memory(data, int(size), &width, &height, &channels, 4);
+  reader.position = 0;
+  stbi_uc* pixels = stbi_load_from_callbacks(&memory_callbacks, &reader, &width, &height, &channels, 4);
   if (pixels == nullptr) return false;
   if (width <= 0 || height <= 0 || width > largest_side || height > largest_side) {
     stbi_image_free(pixels);

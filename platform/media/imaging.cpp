@@ -47,19 +47,31 @@ uint8_t over(uint32_t source, uint32_t destination, uint32_t alpha) {
   return uint8_t((source * alpha + destination * (255 - alpha) + 127) / 255);
 }
 
-class DecodedImageObject final : public IImage {
+// The reference count every object of the component keeps; the last Release deletes it.
+template <class Interface>
+class Counted : public Interface {
+ public:
+  ULONG AddRef() override { return ++references_; }
+  ULONG Release() override {
+    ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+ protected:
+  virtual ~Counted() = default;
+
+ private:
+  std::atomic<ULONG> references_{1};
+};
+
+class DecodedImageObject final : public Counted<IImage> {
  public:
   explicit DecodedImageObject(DecodedImage&& image) : image_(std::move(image)) {}
 
   HRESULT QueryInterface(const void*, void** object) override {
     if (object) *object = nullptr;
     return E_NOTIMPL;
-  }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override {
-    ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
   }
   HRESULT GetPhysicalDimension(void*) override { return E_NOTIMPL; }
   HRESULT GetImageInfo(ImageInfo* info) override {
@@ -103,7 +115,7 @@ class DecodedImageObject final : public IImage {
   }
 
  private:
-  ~DecodedImageObject() = default;
+  ~DecodedImageObject() override = default;
 
   static void put(uint8_t* line, LONG x, WORD bit_count, const uint8_t* rgba) {
     uint32_t a = rgba[3];
@@ -123,7 +135,6 @@ class DecodedImageObject final : public IImage {
   }
 
   DecodedImage image_;
-  std::atomic<ULONG> references_{1};
 };
 
 HRESULT image_from_bytes(const uint8_t* data, size_t size, IImage** image) {
@@ -137,7 +148,7 @@ HRESULT image_from_bytes(const uint8_t* data, size_t size, IImage** image) {
   return S_OK;
 }
 
-class ImagingFactory final : public IImagingFactory {
+class ImagingFactory final : public Counted<IImagingFactory> {
  public:
   HRESULT QueryInterface(const void* iid, void** object) override {
     if (!object) return E_INVALIDARG;
@@ -148,12 +159,6 @@ class ImagingFactory final : public IImagingFactory {
     }
     *object = nullptr;
     return E_NOTIMPL;
-  }
-  ULONG AddRef() override { return ++references_; }
-  ULONG Release() override {
-    ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
   }
   HRESULT CreateImageFromStream(void*, IImage** image) override {
     if (image) *image = nullptr;
@@ -175,8 +180,7 @@ class ImagingFactory final : public IImagingFactory {
   }
 
  private:
-  ~ImagingFactory() = default;
-  std::atomic<ULONG> references_{1};
+  ~ImagingFactory() override = default;
 };
 
 // A decoded image as a top-down 24-bit DIB section.

@@ -12,6 +12,7 @@
 #include "platform/kernel/registry.h"
 #include "platform/kernel/threads.h"
 #include "tests/display/support/device_session.h"
+#include "tests/platform/temporary_root.h"
 
 using namespace display;
 using namespace display_test;
@@ -19,18 +20,11 @@ using namespace display_test;
 namespace {
 
 // A fresh device root (and so an empty registry) on the named device.
-class DeviceServices : public ::testing::Test {
+class DeviceServices : public TemporaryRoot {
  protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "zrk-display-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-        setenv("ZRK_ROOT", root_.c_str(), 1);
-    }
     void TearDown() override {
         use_device("pocketpc");
-        unsetenv("ZRK_ROOT");
-        std::filesystem::remove_all(root_);
+        TemporaryRoot::TearDown();
     }
 
     void add_button(const char16_t* name) {
@@ -47,7 +41,6 @@ class DeviceServices : public ::testing::Test {
         return map;
     }
 
-    std::string root_;
 };
 
 TEST_F(DeviceServices, ScreenRotationCountsAgainstDmdo) {

@@ -15,6 +15,7 @@
 #include "platform/kernel/handles.h"
 #include "platform/media/imaging.h"
 #include "platform/media/resources.h"
+#include "tests/platform/temporary_root.h"
 
 using namespace display;
 
@@ -26,23 +27,17 @@ std::vector<uint8_t> fixture(const char* name) {
 }
 
 // A device root with the program at \Program Files\Game\game.exe.
-class ImageFiles : public ::testing::Test {
+class ImageFiles : public TemporaryRoot {
  protected:
     void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "zrk-images-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-        setenv("ZRK_ROOT", root_.c_str(), 1);
+        TemporaryRoot::SetUp();
         setenv("ZRK_PROGRAM", "\\Program Files\\Game\\game.exe", 1);
-        std::filesystem::create_directories(root_ + "/Program Files/Game");
-        std::filesystem::create_directories(root_ + "/tmp");
-        handles_ = platform::handle_count();
+        std::filesystem::create_directories(host("Program Files/Game"));
+        std::filesystem::create_directories(host("tmp"));
     }
     void TearDown() override {
-        EXPECT_EQ(platform::handle_count(), handles_) << "a handle was left open";
         unsetenv("ZRK_PROGRAM");
-        unsetenv("ZRK_ROOT");
-        std::filesystem::remove_all(root_);
+        TemporaryRoot::TearDown();
     }
 
     Surface* surface_with_pattern(uint32_t width, uint32_t height) {
@@ -52,8 +47,6 @@ class ImageFiles : public ::testing::Test {
         return surface;
     }
 
-    std::string root_;
-    size_t handles_ = 0;
 };
 
 bool same_pixels(const Surface* a, const Surface* b) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <vector>
 
 #include "../library/builtin_fixture.h"
 #include "foundation/hashes.h"
@@ -130,6 +131,42 @@ TEST_F(GameBuiltins, GridBuiltinsRefuseEmptyCells) {
   for (double value : {0.0, 0.0, 65535.0, 1.0}) push(value);
   call("drawgrid");
   EXPECT_EQ(context->stack_top, nullptr);
+}
+
+// What the sprite procedure saw: the four numbers on top of the stack, and whether the
+// sprite was still in the sprite list.
+std::vector<double> event_numbers;
+bool event_sprite_listed = false;
+Sprite* event_sprite = nullptr;
+void op_record_event() {
+  ValueCell* cell = current_program->stack_top;
+  for (int32_t i = 0; i < 4 && cell; ++i, cell = cell->below) event_numbers.insert(event_numbers.begin(), cell->number);
+  event_sprite_listed = false;
+  for (Sprite* sprite = game.sprite_list_head; sprite; sprite = sprite->next) {
+    if (sprite == event_sprite) event_sprite_listed = true;
+  }
+}
+
+// Destroying a sprite with a procedure calls it once with (sprite, 2, 0, 0) before
+// anything is freed, and leaves the program's stack as it was.
+TEST_F(GameBuiltins, DestroyCallsTheSpriteProcedureFirst) {
+  Chain procedure;
+  InstructionNode* head = procedure.procedure("PROCONEVENT");
+  procedure.add(op_record_event);
+  procedure.add(op_end);
+  rock_a->proc = head;
+  event_numbers.clear();
+  event_sprite = rock_a;
+  ValueCell* top = context->stack_top;
+  double handle = platform::address_of(rock_a);
+  destroy_sprite(rock_a);
+  EXPECT_EQ(event_numbers, (std::vector<double>{handle, 2, 0, 0}));
+  EXPECT_TRUE(event_sprite_listed);
+  EXPECT_EQ(context->stack_top, top);
+  EXPECT_EQ(stop_flag, 0);
+  event_numbers.clear();
+  destroy_sprite(rock_b);  // no procedure: no call
+  EXPECT_TRUE(event_numbers.empty());
 }
 
 }  // namespace
