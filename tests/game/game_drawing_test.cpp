@@ -355,7 +355,7 @@ TEST_F(GameText, BoxLayoutWrapsWordsAndMeasures) {
   EXPECT_EQ(textoutex(handle(font), "abcd efgh ijkl", {0, 0, 80, 200}, 0xFFFF, 1), 32);
   int32_t drawn = count_pixels(screen, 0xFFFF);
   EXPECT_GT(drawn, 0);
-  for (int32_t y = 0; y < 32; ++y)
+  for (int32_t y = 0; y < kScreenHeight; ++y)
     for (int32_t x = 0; x < kScreenWidth; ++x)
       if (pixel(screen, x, y) == 0xFFFF && y >= 16) EXPECT_LT(x, 32) << "third word at " << x << "," << y;
 
