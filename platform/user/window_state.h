@@ -10,9 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/user/file_dialogs.h"
 #include "platform/user/window_manager.h"
 
 namespace platform::user {
+
+using platform::FileDialogKind;
 
 struct WindowClass {
   std::u16string name;
@@ -137,6 +140,9 @@ void present_screen();
 void queue_input(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 // The modal message box window (message_box_window.cpp).
 int windowed_message_box(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+
+// The windowed Open and Save As dialogs (file_dialog_window.cpp).
+BOOL windowed_file_dialog(FileDialogKind kind, OPENFILENAMEW* record);
 
 // The last stylus position on the screen, and the key states the device's input keeps.
 POINT cursor_position();
