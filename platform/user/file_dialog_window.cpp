@@ -187,25 +187,7 @@ BOOL windowed_file_dialog(FileDialogKind kind, OPENFILENAMEW* record) {
                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, owner, nullptr, nullptr, nullptr);
   if (!window) return give_file_choice(kind, record, u"");
   SetWindowLongW(window, GWL_USERDATA, LONG(reinterpret_cast<uintptr_t>(&dialog)));
-  bool disabled_owner = owner && IsWindowEnabled(owner);
-  if (disabled_owner) EnableWindow(owner, FALSE);
-  ShowWindow(window, SW_SHOW);
-  SetFocus(window);
-  MSG msg;
-  while (dialog.result == 0) {
-    BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-    if (got <= 0) {
-      if (got == 0) PostQuitMessage(int(msg.wParam));  // the loop outside must see it too
-      dialog.result = 2;
-      break;
-    }
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-  if (disabled_owner) EnableWindow(owner, TRUE);
-  SetWindowLongW(window, GWL_USERDATA, 0);
-  DestroyWindow(window);
-  if (owner && IsWindow(owner)) SetActiveWindow(owner);
+  if (!run_modal_window(window, owner, &dialog.result)) dialog.result = 2;
   return give_file_choice(kind, record, dialog.result == 1 ? dialog.folder + dialog.name : u"");
 }
 

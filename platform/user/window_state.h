@@ -138,6 +138,11 @@ void wait_for_desktop_input(int milliseconds);
 void present_screen();
 // Queues an input message for a window's thread (caller holds the lock).
 void queue_input(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+// Shows a window modally over owner (disabled meanwhile; null: none) and pumps messages
+// until *done is not 0, then destroys the window and activates owner again. False when a
+// WM_QUIT ended the loop first (it is posted again for the loop outside).
+bool run_modal_window(HWND window, HWND owner, const int* done);
+
 // The modal message box window (message_box_window.cpp).
 int windowed_message_box(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
