@@ -23,7 +23,7 @@
 #include "vm/debugger_link.h"
 #include "vm/machine.h"
 #include "vm/push_instructions.h"
-#include "vm/startup.h"
+#include "vm/runtime_globals.h"
 
 namespace {
 void* copy_returned_list(const void* list, ReferenceNode** references) {
