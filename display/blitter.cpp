@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <emmintrin.h>
+
 #include "display/rgb565.h"
 
 namespace display {
@@ -116,6 +118,14 @@ void circle_points(PixelBuffer* dst, Point centre, int32_t radius, uint16_t colo
         put(cx + x, cy - y);
         put(cx - x, cy - y);
     }
+}
+
+// One row of count pixels set to colour, sixteen bytes per store (SSE2 is on every target).
+void fill_row(uint16_t* to, int32_t count, uint16_t colour) {
+    const __m128i eight = _mm_set1_epi16(int16_t(colour));
+    int32_t x = 0;
+    for (; x + 8 <= count; x += 8) _mm_storeu_si128(reinterpret_cast<__m128i*>(to + x), eight);
+    for (; x < count; ++x) to[x] = colour;
 }
 
 template <class Writer>
@@ -249,23 +259,12 @@ void CopyBlitter::clear(PixelBuffer* dst, uint16_t colour) {
         std::memset(dst->pixels, low, size_t(dst->pitch) * dst->height);
         return;
     }
-    const uint32_t width = dst->width;
-    if (width % 8 == 0) {
-        // Eight pixels per step as four 32-bit words of two pixels each.
-        const uint32_t pair = uint32_t(colour) | (uint32_t(colour) << 16);
-        const uint32_t words[4] = {pair, pair, pair, pair};
-        for (uint32_t y = 0; y < dst->height; ++y) {
-            uint8_t* to = reinterpret_cast<uint8_t*>(dst->row(int32_t(y)));
-            for (uint32_t group = 0; group < width / 8; ++group, to += sizeof(words)) std::memcpy(to, words, sizeof(words));
-        }
-        return;
-    }
-    for (uint32_t y = 0; y < dst->height; ++y) std::fill_n(dst->row(int32_t(y)), width, colour);
+    for (uint32_t y = 0; y < dst->height; ++y) fill_row(dst->row(int32_t(y)), int32_t(dst->width), colour);
 }
 
 void CopyBlitter::fill_rect(PixelBuffer* dst, const Rect& rect, uint16_t colour) {
     if (rect.empty()) return;
-    for (int32_t y = rect.top; y < rect.bottom; ++y) std::fill_n(dst->at(rect.left, y), rect.right - rect.left, colour);
+    for (int32_t y = rect.top; y < rect.bottom; ++y) fill_row(dst->at(rect.left, y), rect.right - rect.left, colour);
 }
 
 void CopyBlitter::draw_hline(PixelBuffer* dst, Point start, int32_t length, uint16_t colour) {
