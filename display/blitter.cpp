@@ -229,9 +229,39 @@ void CopyBlitter::blit(PixelBuffer* dst, Point dst_point, const PixelBuffer* src
     }
 }
 
+namespace {
+
+// Whether the pixel memory of the two buffers shares any byte.
+bool share_memory(const PixelBuffer* a, const PixelBuffer* b) {
+    uintptr_t a_start = uintptr_t(a->pixels), b_start = uintptr_t(b->pixels);
+    uintptr_t a_end = a_start + size_t(a->pitch) * a->height, b_end = b_start + size_t(b->pitch) * b->height;
+    return a_start < b_end && b_start < a_end;
+}
+
+}  // namespace
+
 void CopyBlitter::blit_keyed(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect,
                              uint16_t key) {
-    blit_rows<true>(dst, dst_point, src, src_rect, key, StoreWriter{});
+    int32_t columns = src_rect.right - src_rect.left;
+    // Eight pixels at a time write back the target's own value where the source is the
+    // key; a blit within one buffer keeps the pixel order of the plain loop instead.
+    if (columns < 8 || share_memory(dst, src)) return blit_rows<true>(dst, dst_point, src, src_rect, key, StoreWriter{});
+    const __m128i keys = _mm_set1_epi16(int16_t(key));
+    for (int32_t y = src_rect.top; y < src_rect.bottom; ++y) {
+        const uint16_t* from = src->at(src_rect.left, y);
+        uint16_t* to = dst->at(dst_point.x, dst_point.y + (y - src_rect.top));
+        int32_t x = 0;
+        for (; x + 8 <= columns; x += 8) {
+            __m128i source = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + x));
+            __m128i target = _mm_loadu_si128(reinterpret_cast<const __m128i*>(to + x));
+            __m128i keyed = _mm_cmpeq_epi16(source, keys);
+            __m128i result = _mm_or_si128(_mm_and_si128(keyed, target), _mm_andnot_si128(keyed, source));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + x), result);
+        }
+        for (; x < columns; ++x) {
+            if (from[x] != key) to[x] = from[x];
+        }
+    }
 }
 
 void CopyBlitter::blit_transformed(PixelBuffer* dst, const Rect& dst_rect, const TransformMatrix& matrix,
