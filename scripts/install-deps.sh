@@ -15,6 +15,8 @@ PACKAGES=(
   libstb-dev fonts-dejavu-core
   binutils-arm-linux-gnueabihf
   python3 python3-crcmod
+  # Game tests: collision masks checked against a numpy brute force.
+  python3-numpy
   libtext-soundex-perl
   # Sound tests: independent decoders (sox, oggdec, libxmp) and real modules and Ogg
   # files shipped by Debian packages.
