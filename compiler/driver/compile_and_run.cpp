@@ -432,7 +432,8 @@ ProgramContext* drive(DriverRun& run, const char* text, uint8_t compile_only, ui
   context->first_instruction = first;
   run.code = nullptr;
   for (InstructionNode* node = first; node; node = node->next) {
-    context->code_size += 44 + (node->extension ? 40 : 0) + (node->text ? std::strlen(node->text) : 0);
+    // A folded constant's text is the number's 8 bytes, with no terminator.
+    context->code_size += 44 + (node->extension ? 40 : 0) + (node->text ? block_text_length(node->text) : 0);
   }
   if (image_run && image_run_name) {
     crt::free(context->name);

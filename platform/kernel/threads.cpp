@@ -74,12 +74,17 @@ void* thread_start(void* argument) {
 
 bool is_main_thread() { return getpid() == static_cast<pid_t>(gettid()); }
 
+// The main thread's thread-local storage goes before the static destructors that run at
+// exit, and those may still take locks: its record is kept to the end of the process.
+std::shared_ptr<ThreadObject>* main_thread_record = nullptr;
+
 }  // namespace
 
 ThreadObject& current_thread() {
   if (!current_pointer) {
     current_record = make_record();
     current_pointer = current_record.get();
+    if (!main_thread_record && is_main_thread()) main_thread_record = new std::shared_ptr<ThreadObject>(current_record);
   }
   return *current_pointer;
 }
