@@ -91,6 +91,9 @@ DWORD script_thread_entry(LPVOID parameter) {
   // was, and popping there would take one of the creator's values.
   const ValueCell* creator_top = program->stack_top;
   stack_push_number(program, static_cast<double>(start->argument));
+  // The thread's calls are its own: the frames of the thread that ran before it are on
+  // that thread's stack.
+  current_frame = nullptr;
   call_program = program;
   call_procedure = start->procedure;
   call_scope = nullptr;
