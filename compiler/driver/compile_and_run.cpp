@@ -480,6 +480,12 @@ uint8_t run_failed = 0;
 int32_t (*compiled_file_check)(const char* source_path, const char* compiled_path) = compiled_file_is_current;
 
 ProgramContext* compile_and_run_file(const char* file_name, const char* text, uint8_t compile_only, uint32_t mode) {
+  // A program that runs itself (or a ring of programs) would nest until the stack ends.
+  static int32_t nesting = 0;
+  if (nesting >= kMaxRunNesting) {
+    runtime_error("Programs run inside each other more than %d deep", kMaxRunNesting);
+    return nullptr;
+  }
   DriverRun run;
   run.caller = current_program;
   run.caller_scope = current_scope;
@@ -505,7 +511,6 @@ ProgramContext* compile_and_run_file(const char* file_name, const char* text, ui
   ProgramContext* result = nullptr;
   // Only the outermost compile (a program start-up runs, not an eval or run inside it)
   // decides whether the run failed to compile.
-  static int32_t nesting = 0;
   ++nesting;
   platform::FaultGuard guard;
   if (FAULT_GUARD_ENTER(guard)) {

@@ -91,6 +91,18 @@ ThreadObject& current_thread() {
 
 ThreadObject* current_thread_if_known() { return current_pointer; }
 
+uintptr_t thread_stack_lowest() {
+  pthread_attr_t attributes;
+  if (pthread_getattr_np(pthread_self(), &attributes) != 0) return 0;
+  void* lowest = nullptr;
+  size_t size = 0;
+  int result = pthread_attr_getstack(&attributes, &lowest, &size);
+  pthread_attr_destroy(&attributes);
+  // An unlimited main stack reports a size that says nothing of where it really ends.
+  if (result != 0 || size == 0 || size > kMaximumStackSize) return 0;
+  return reinterpret_cast<uintptr_t>(lowest);
+}
+
 void thread_park_point() {
   ThreadObject* self = current_pointer;
   if (!self || self->suspend_count.load() == 0) return;
