@@ -12,7 +12,7 @@
 
 #include "platform/kernel/utf.h"
 #include "platform/platform.h"
-#include "vm/startup.h"
+#include "app/startup.h"
 
 namespace {
 

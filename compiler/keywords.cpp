@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "compiler/opcodes.h"
+#include "foundation/opcodes.h"
 #include "foundation/hashes.h"
 
 uint32_t keyword_hashes[kKeywordCount];

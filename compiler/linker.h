@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "compiler/code_list.h"
+#include "foundation/code_list.h"
 
 struct InstructionNode;
 

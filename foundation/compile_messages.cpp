@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "compiler/code_list.h"
+#include "foundation/code_list.h"
 #include "foundation/conversion.h"
 #include "foundation/runtime_memory.h"
 #include "foundation/variable_store.h"

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "compiler/opcodes.h"
+#include "foundation/opcodes.h"
 #include "foundation/compile_messages.h"
 #include "foundation/file_helpers.h"
 #include "foundation/machine_state.h"

@@ -6,7 +6,6 @@
 #include <mutex>
 #include <vector>
 
-#include "compiler/driver/program_end.h"
 #include "foundation/conversion.h"
 #include "foundation/list_elements.h"
 #include "foundation/machine_state.h"
@@ -25,6 +24,7 @@
 
 void (*pump_pending_messages)() = nullptr;
 void (*post_application_end)(HANDLE window, ProgramContext* program) = nullptr;
+void (*application_instance_end)(ProgramContext* program) = nullptr;
 
 namespace {
 
@@ -73,7 +73,7 @@ bool program_is_running(const ProgramContext* program) {
 
 void end_application(ProgramContext* program) {
   if (!program_is_running(program)) {
-    app_instance_end(program);
+    if (application_instance_end) application_instance_end(program);
     return;
   }
   // Freeing it now would free the code the loop is executing: its calls end first.
@@ -95,8 +95,8 @@ bool application_end_if_deferred(ProgramContext* program) {
     if (found == deferred_ends.end()) return false;
     deferred_ends.erase(found);
   }
-  if (!program_is_loaded(program)) return false;
-  app_instance_end(program);
+  if (!program_is_loaded(program) || !application_instance_end) return false;
+  application_instance_end(program);
   return true;
 }
 

@@ -26,6 +26,9 @@ bool application_end_if_deferred(ProgramContext* program);
 // program with forms. While null, delay only waits and killapp ends at once.
 extern void (*pump_pending_messages)();
 extern void (*post_application_end)(HANDLE window, ProgramContext* program);
+// Filled by the compiler, which owns what a program is made of: releases everything the
+// program owns and takes it off the list of programs. While null, nothing is ended.
+extern void (*application_instance_end)(ProgramContext* program);
 
 void builtin_findapp();
 void builtin_killapp();

@@ -2,7 +2,9 @@
 // the declaration and binding of library functions.
 #include "vm/builtin_registry.h"
 
+#include <cctype>
 #include <cstring>
+#include <string>
 
 #include "foundation/compile_messages.h"
 #include "foundation/conversion.h"
@@ -86,6 +88,12 @@ int32_t builtin_register_arity(const char* name, BuiltinHandler handler, uint8_t
   builtin_registry.entries[index]->param_count = param_count;
   builtin_registry.entries[index]->returns_value = returns_value;
   return index;
+}
+
+uint32_t builtin_name_hash(const char* name) {
+  std::string upper(name);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return hash_name_text(upper.c_str());
 }
 
 int32_t find_builtin_by_hash(uint32_t name_hash) {

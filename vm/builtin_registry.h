@@ -50,6 +50,8 @@ int32_t builtin_register_arity(const char* name, BuiltinHandler handler, uint8_t
 
 // The first index whose entry has this hash, -1 when none.
 int32_t find_builtin_by_hash(uint32_t name_hash);
+// The hash the registry keys a name by: that of its upper-case form.
+uint32_t builtin_name_hash(const char* name);
 // The entry at index, or null for an index outside the table or an empty slot.
 BuiltinEntry* builtin_entry(int32_t index);
 // Frees the entry's texts and zeroes it; it keeps its slot.

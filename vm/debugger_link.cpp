@@ -6,11 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "compiler/asm/debug_frames.h"
-#include "compiler/debug/breakpoints.h"
-#include "compiler/driver/compile_and_run.h"
-#include "compiler/driver/expression_value.h"
-#include "compiler/driver/program_end.h"
+#include "vm/debug_frames.h"
+#include "vm/expression_value.h"
+#include "vm/breakpoints.h"
 #include "foundation/compile_messages.h"
 #include "foundation/conversion.h"
 #include "foundation/machine_state.h"
@@ -33,6 +31,8 @@ uint32_t step_mode = 0;
 uint32_t last_break_line = 0;
 uint32_t last_break_poll_time = 0;
 char* debug_file_name = nullptr;
+
+ExpressionValue (*expression_evaluator)(const std::string& expression) = nullptr;
 
 namespace {
 
@@ -290,7 +290,8 @@ int32_t guarded_view(const std::string& command, const char* argument, std::stri
 // when it did not compile.
 bool trace_row(std::string& rows, const char* expression) {
   if (!current_program) return false;
-  ExpressionValue value = evaluate_expression(expression);
+  if (!expression_evaluator) return false;
+  ExpressionValue value = expression_evaluator(expression);
   if (!value.ran || value.values == 0) return false;
   value_row(rows, expression, value.is_text ? value.text.c_str() : nullptr, value.number);
   return true;

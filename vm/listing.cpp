@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "compiler/opcodes.h"
+#include "foundation/opcodes.h"
 #include "foundation/conversion.h"
 #include "foundation/hashes.h"
 #include "foundation/numbers.h"

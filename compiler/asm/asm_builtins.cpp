@@ -8,8 +8,8 @@
 
 #include "compiler/asm/arm_bridge.h"
 #include "compiler/asm/assembler.h"
-#include "compiler/asm/debug_frames.h"
-#include "compiler/code_list.h"
+#include "vm/debug_frames.h"
+#include "foundation/code_list.h"
 #include "compiler/driver/compile_and_run.h"
 #include "foundation/compile_messages.h"
 #include "foundation/conversion.h"

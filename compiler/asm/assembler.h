@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "vm/debug_frames.h"
+
 struct CodeListNode;
 
 // Set while an assembly should write its listing to the log (the "#DEASM" directive);
@@ -44,7 +46,6 @@ uint8_t* assemble_script_text(const char* text, int32_t size);
 int32_t encode_rotated_immediate(uint32_t value);
 
 // Limits the assembler enforces with a compile error.
-constexpr int32_t kAssemblerMaxLocals = 128;          // locals of one section
 constexpr int32_t kAssemblerMaxParameters = 128;      // parameters of one function
 constexpr int32_t kAssemblerMaxConstants = 1024;      // distinct constants of one block
 constexpr int32_t kAssemblerMaxReferences = 16383;    // constant uses of one block

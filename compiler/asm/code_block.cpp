@@ -9,7 +9,7 @@
 #include "compiler/asm/assembler.h"
 #include "compiler/asm/assembler_state.h"
 #include "compiler/asm/source_reader.h"
-#include "compiler/code_list.h"
+#include "foundation/code_list.h"
 #include "compiler/constants.h"
 #include "foundation/compile_messages.h"
 #include "platform/kernel/memory.h"

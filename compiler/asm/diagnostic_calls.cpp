@@ -8,7 +8,7 @@
 #include "compiler/asm/assembler.h"
 #include "compiler/asm/assembler_state.h"
 #include "compiler/asm/runtime_routines.h"
-#include "compiler/code_list.h"
+#include "foundation/code_list.h"
 #include "foundation/file_helpers.h"
 #include "platform/kernel/memory.h"
 #include "platform/kernel/types.h"

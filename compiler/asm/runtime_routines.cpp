@@ -3,7 +3,7 @@
 #include "compiler/asm/runtime_routines.h"
 
 #include "compiler/asm/arm_bridge.h"
-#include "compiler/asm/debug_frames.h"
+#include "vm/debug_frames.h"
 
 #include <cmath>
 #include <cstdio>

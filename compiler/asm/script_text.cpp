@@ -6,7 +6,7 @@
 
 #include "compiler/asm/asm_builtins.h"
 #include "compiler/asm/assembler.h"
-#include "compiler/code_list.h"
+#include "foundation/code_list.h"
 #include "compiler/frontend/analyzer.h"
 #include "compiler/frontend/analyzer_state.h"
 #include "foundation/compile_messages.h"

@@ -10,7 +10,7 @@
 #include "compiler/asm/assembler.h"
 #include "compiler/asm/assembler_state.h"
 #include "compiler/asm/runtime_routines.h"
-#include "compiler/code_list.h"
+#include "foundation/code_list.h"
 #include "foundation/compile_messages.h"
 #include "foundation/conversion.h"
 #include "foundation/hashes.h"
@@ -18,7 +18,7 @@
 #include "foundation/program_context.h"
 #include "foundation/variable.h"
 #include "foundation/variables.h"
-#include "library/strings/text_interpolation.h"
+#include "compiler/driver/text_interpolation.h"
 #include "platform/kernel/memory.h"
 #include "vm/builtin_registry.h"
 

@@ -7,7 +7,7 @@
 #include "foundation/compile_messages.h"
 #include "foundation/hashes.h"
 #include "platform/kernel/memory.h"
-#include "vm/builtin_table.h"
+#include "vm/opcode_handler_table.h"
 
 namespace codegen {
 namespace {

@@ -19,7 +19,7 @@
 #include "foundation/program_context.h"
 #include "platform/kernel/memory.h"
 #include "vm/builtin_registry.h"
-#include "vm/builtin_table.h"
+#include "vm/opcode_handler_table.h"
 #include "vm/instruction_list.h"
 #include "vm/machine.h"
 

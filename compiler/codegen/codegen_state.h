@@ -7,7 +7,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "compiler/code_list.h"
+#include "foundation/code_list.h"
 #include "foundation/instruction_node.h"
 
 struct ProcedureRecord;

@@ -17,7 +17,7 @@
 #include "platform/kernel/memory.h"
 #include "platform/kernel/types.h"
 #include "vm/builtin_registry.h"
-#include "vm/builtin_table.h"
+#include "vm/opcode_handler_table.h"
 #include "vm/instruction_list.h"
 #include "vm/method_call.h"
 

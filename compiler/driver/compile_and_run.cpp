@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "compiler/code_list.h"
+#include "foundation/code_list.h"
 #include "compiler/codegen/code_generator.h"
 #include "compiler/driver/program_end.h"
 #include "compiler/frontend/analyzer.h"

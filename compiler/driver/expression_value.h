@@ -5,13 +5,8 @@
 
 #include <string>
 
-struct ExpressionValue {
-  bool ran = false;      // false when the expression did not compile or run
-  int32_t values = 0;    // how many values it handed over (1 for a plain expression)
-  bool is_text = false;  // the last value was a text (8-bit; UTF-16 is converted)
-  std::string text;      // its text, or the number's text
-  double number = 0;
-};
+#include "vm/expression_value.h"
+
 
 // Compiles and runs expression in the running program's scope. A bare expression is no
 // statement of the language, so it runs as the argument of a hidden built-in that copies

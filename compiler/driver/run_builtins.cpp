@@ -5,10 +5,11 @@
 #include <cstring>
 #include <string>
 
-#include "compiler/code_list.h"
+#include "foundation/code_list.h"
 #include "compiler/driver/compile_and_run.h"
 #include "compiler/driver/expression_value.h"
 #include "compiler/driver/program_end.h"
+#include "vm/applications.h"
 #include "foundation/compile_messages.h"
 #include "foundation/conversion.h"
 #include "foundation/file_helpers.h"
@@ -19,6 +20,7 @@
 #include "foundation/value_stack.h"
 #include "platform/platform.h"
 #include "vm/builtin_registry.h"
+#include "vm/debugger_link.h"
 
 namespace {
 
@@ -173,6 +175,9 @@ void compile_file_with_mode(const char* name, uint8_t makeexe) {
 }
 
 void register_run_builtins() {
+  // The machine ends programs and evaluates the debugger's expressions through these.
+  application_instance_end = app_instance_end;
+  expression_evaluator = evaluate_expression;
   builtin_register("runfile", builtin_runfile);
   builtin_register("runfileex", builtin_runfileex);
   builtin_register("run", builtin_run);

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "compiler/code_list.h"
+#include "foundation/code_list.h"
 #include "compiler/constants.h"
 #include "compiler/frontend/analyzer_state.h"
 #include "foundation/compile_messages.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "compiler/code_list.h"
+#include "foundation/code_list.h"
 #include "compiler/constants.h"
 #include "compiler/frontend/analyzer.h"
 #include "compiler/frontend/analyzer_state.h"

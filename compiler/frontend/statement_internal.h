@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "compiler/code_list.h"
+#include "foundation/code_list.h"
 #include "compiler/frontend/statement_compiler.h"
 
 // Writes an output word with the place of node (none when node is null).

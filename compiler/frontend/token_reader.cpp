@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "compiler/code_list.h"
+#include "foundation/code_list.h"
 #include "compiler/keywords.h"
 #include "foundation/compile_messages.h"
 #include "foundation/hashes.h"

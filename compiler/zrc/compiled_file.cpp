@@ -14,7 +14,7 @@
 #include "platform/kernel/files.h"
 #include "platform/kernel/handles.h"
 #include "platform/kernel/memory.h"
-#include "vm/builtin_table.h"
+#include "vm/opcode_handler_table.h"
 
 namespace zrc {
 

@@ -24,7 +24,7 @@
 #include "platform/kernel/wide_string.h"
 #include "vm/builtin_arguments.h"
 #include "vm/builtin_registry.h"
-#include "vm/startup.h"
+#include "vm/runtime_globals.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "foundation/program_context.h"
 #include "foundation/runtime_memory.h"
 #include "foundation/value_stack.h"
-#include "library/strings/text_interpolation.h"
+#include "compiler/driver/text_interpolation.h"
 #include "platform/platform.h"
 #include "vm/builtin_registry.h"
 #include "vm/control_flow.h"

@@ -9,7 +9,7 @@
 
 #include "asm_run_fixture.h"
 #include "compiler/asm/asm_builtins.h"
-#include "compiler/asm/debug_frames.h"
+#include "vm/debug_frames.h"
 #include "platform/kernel/fault_guard.h"
 #include "vm/debugger_values.h"
 #include "vm/profiler.h"

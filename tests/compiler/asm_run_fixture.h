@@ -9,7 +9,7 @@
 #include "../vm/machine_fixture.h"
 #include "compiler/asm/arm_bridge.h"
 #include "compiler/asm/assembler.h"
-#include "compiler/code_list.h"
+#include "foundation/code_list.h"
 #include "compiler/constants.h"
 #include "compiler/frontend/analyzer.h"
 #include "compiler/keywords.h"

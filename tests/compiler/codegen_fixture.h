@@ -23,7 +23,7 @@
 #include "foundation/variables.h"
 #include "platform/kernel/types.h"
 #include "vm/builtin_registry.h"
-#include "vm/builtin_table.h"
+#include "app/builtin_table.h"
 #include "vm/control_flow.h"
 #include "vm/instruction_list.h"
 #include "vm/listing.h"

@@ -21,7 +21,7 @@
 
 #include "compiler/codegen/code_generator.h"
 #include "compiler/linker.h"
-#include "compiler/opcodes.h"
+#include "foundation/opcodes.h"
 #include "compiler/zrc/compiled_file.h"
 #include "compiler/zrc/compiled_file_format.h"
 #include "foundation/compile_messages.h"
@@ -32,7 +32,7 @@
 #include "foundation/scrambler.h"
 #include "platform/platform.h"
 #include "vm/builtin_registry.h"
-#include "vm/builtin_table.h"
+#include "app/builtin_table.h"
 #include "vm/instruction_list.h"
 #include "vm/listing.h"
 #include "vm/machine.h"

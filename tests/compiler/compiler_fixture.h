@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "compiler/code_list.h"
+#include "foundation/code_list.h"
 #include "compiler/constants.h"
 #include "compiler/frontend/analyzer.h"
 #include "compiler/keywords.h"

@@ -26,7 +26,7 @@
 #include "foundation/variables.h"
 #include "parser_fixture.h"
 #include "platform/platform.h"
-#include "vm/builtin_table.h"
+#include "app/builtin_table.h"
 #include "vm/instruction_list.h"
 #include "vm/machine.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "compiler/opcodes.h"
+#include "foundation/opcodes.h"
 #include "compiler_fixture.h"
 #include "foundation/instruction_node.h"
 

@@ -12,14 +12,14 @@
 
 #include "../vm/flow_fixture.h"
 #include "compiler/codegen/optimiser.h"
-#include "compiler/opcodes.h"
+#include "foundation/opcodes.h"
 #include "foundation/compile_messages.h"
 #include "foundation/hashes.h"
 #include "platform/kernel/crt.h"
 #include "platform/kernel/memory.h"
 #include "platform/kernel/types.h"
 #include "vm/builtin_registry.h"
-#include "vm/builtin_table.h"
+#include "app/builtin_table.h"
 #include "vm/listing.h"
 
 namespace {

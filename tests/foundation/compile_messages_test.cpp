@@ -11,7 +11,7 @@
 #include <vector>
 #include <string>
 
-#include "compiler/code_list.h"
+#include "foundation/code_list.h"
 #include "foundation/compile_messages.h"
 #include "foundation/runtime_memory.h"
 #include "variable_fixture.h"

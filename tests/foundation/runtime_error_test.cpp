@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "compiler/opcodes.h"
+#include "foundation/opcodes.h"
 #include "foundation/compile_messages.h"
 #include "foundation/runtime_memory.h"
 #include "variable_fixture.h"

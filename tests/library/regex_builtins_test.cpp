@@ -11,7 +11,7 @@
 #include "platform/kernel/wide_string.h"
 #include "tests/vm/machine_fixture.h"
 #include "vm/builtin_registry.h"
-#include "vm/builtin_table.h"
+#include "app/builtin_table.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "library/core/system_builtins.h"
 #include "platform/platform.h"
 #include "vm/builtin_registry.h"
-#include "vm/builtin_table.h"
+#include "app/builtin_table.h"
 
 namespace {
 

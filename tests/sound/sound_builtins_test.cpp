@@ -21,7 +21,7 @@
 #include "sound/sound_builtins.h"
 #include "tests/vm/machine_fixture.h"
 #include "vm/builtin_registry.h"
-#include "vm/builtin_table.h"
+#include "app/builtin_table.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // steps, views of locals, globals and the program, breakpoints toggled and run to, and a
 // debugger that goes away ending the program's thread.
 #include "vm/builtin_registry.h"
-#include "vm/builtin_table.h"
+#include "app/builtin_table.h"
 #include "vm/debugger_link.h"
 
 #include <gtest/gtest.h>
@@ -17,8 +17,8 @@
 
 #include "compiler/asm/arm_bridge.h"
 #include "compiler/asm/assembler.h"
-#include "compiler/asm/debug_frames.h"
-#include "compiler/debug/breakpoints.h"
+#include "vm/debug_frames.h"
+#include "vm/breakpoints.h"
 #include "compiler/keywords.h"
 #include "foundation/runtime_error.h"
 #include "machine_fixture.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "compiler/opcodes.h"
+#include "foundation/opcodes.h"
 #include "machine_fixture.h"
 #include "platform/kernel/crt.h"
 #include "platform/kernel/memory.h"

@@ -1,6 +1,6 @@
 // The table of every built-in name in registration order, and the registration that
 // binds each name to its unit's handler or to a placeholder naming it.
-#include "vm/builtin_table.h"
+#include "app/builtin_table.h"
 
 #include <algorithm>
 #include <array>
@@ -61,7 +61,7 @@
 #include "vm/push_instructions.h"
 #include "vm/script_threads.h"
 #include "vm/stack_builtins.h"
-#include "vm/startup.h"
+#include "app/startup.h"
 
 namespace {
 
@@ -978,137 +978,6 @@ std::vector<UnitEntry> collect_unit_handlers() {
   return found;
 }
 
-// The registry keys names by the hash of their upper-case form.
-uint32_t upper_case_hash(const char* name) {
-  std::string upper(name);
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return hash_name_text(upper.c_str());
-}
-
-// Opcodes whose handler is a registered built-in's, looked up after registration.
-struct NamedOpcode {
-  uint32_t opcode;
-  const char* builtin_name;
-};
-constexpr NamedOpcode kNamedOpcodes[] = {
-    {23, "addr"},      {31, "runfile"},  {39, "__offset2"}, {40, "__offset2_1"}, {76, "__offset2_2"},
-    {77, "__addr2"},   {41, "__class4"}, {46, "__savesp2"}, {181, "__savesp"},   {182, "dropstack"},
-};
-
-BuiltinHandler registered_handler(const char* name) {
-  int32_t index = find_builtin_by_hash(upper_case_hash(name));
-  const BuiltinEntry* entry = index >= 0 ? builtin_entry(index) : nullptr;
-  return entry ? entry->handler : nullptr;
-}
-
-}  // namespace
-
-BuiltinHandler OpcodeHandlerTable[kOpcodeHandlerSlots];
-
-namespace {
-
-void fill_opcode_handler_table() {
-  using namespace flow;
-  std::fill(std::begin(OpcodeHandlerTable), std::end(OpcodeHandlerTable), nullptr);
-  const std::pair<uint32_t, BuiltinHandler> fixed[] = {
-      {1, vm_nop},
-      {84, vm_nop},
-      {2, op_endproc},
-      {3, op_branch},
-      {4, op_pushint},
-      {5, op_pushstr},
-      {6, op_pushvar},
-      {7, op_ngpushvar},
-      {20, op_pushprocaddr},
-      {8, op_initforeach},
-      {9, op_initfor},
-      {185, op_initwhile},
-      {186, op_endloop},
-      {10, op_parmspushvar},
-      {107, op_parmspushvarvar},
-      {12, op_branch_if_false},
-      {14, op_branch_if_false},
-      {18, op_branch_if_false},
-      {13, op_leave_try},
-      {86, op_leave_try},
-      {15, op_for},
-      {16, op_foreach},
-      {17, op_try},
-      {19, op_break},
-      {21, op_pullcase},
-      {22, op_pushcase},
-      {51, op_pushintcase},
-      {24, op_return},
-      {25, vm_call_procedure},
-      {26, op_selfcall},
-      {27, op_objrun},
-      {28, build_args_list},
-      {29, builtin_rangemode},
-      {30, builtin_explicitmode},
-      {33, op_assign2},
-      {58, op_assign3},
-      {59, op_assign4},
-      {64, op_assign5},
-      {35, op_increment2},
-      {60, op_increment3},
-      {37, op_increment4},
-      {36, op_decrement2},
-      {61, op_decrement3},
-      {38, op_decrement4},
-      {43, op_dropfctstack},
-      {44, op_dropallfctstack},
-      {47, op_pushintint},
-      {48, op_pushintstr},
-      {49, op_pushvarint},
-      {50, op_pushngvarint},
-      {52, op_pushintvar},
-      {53, op_pushstrvar},
-      {54, op_pushstrstr},
-      {56, op_pushvarstr},
-      {57, op_pushngvarstr},
-      {87, op_pushstrint},
-      {106, op_pushvarvar},
-      {108, op_ngpushvarvar},
-      {65, op_equal2},
-      {88, op_not_equal2},
-      {66, op_less2},
-      {67, op_greater2},
-      {68, op_less_equal2},
-      {69, op_greater_equal2},
-      {70, op_add2},
-      {71, op_add4},
-      {97, op_add5},
-      {98, op_add6},
-      {72, op_sub2},
-      {73, op_sub4},
-      {99, op_sub5},
-      {100, op_sub6},
-      {74, op_mul2},
-      {101, op_mul5},
-      {102, op_mul6},
-      {75, op_div2},
-      {103, op_div5},
-      {104, op_div6},
-      {78, op_add_assign2},
-      {79, op_sub_assign2},
-      {80, op_mul_assign2},
-      {81, op_or_assign2},
-      {82, op_xor_assign2},
-      {83, op_and_assign2},
-      {105, op_first_op},
-      {184, op_first_op},
-  };
-  for (const auto& [opcode, handler] : fixed) OpcodeHandlerTable[opcode] = handler;
-  // Methods are found among the procedure heads.
-  procedure_head_handler = OpcodeHandlerTable[1];
-  for (uint32_t opcode = kFirstExternalCallOpcode; opcode <= kLastExternalCallOpcode; ++opcode) {
-    OpcodeHandlerTable[opcode] = external_call_handler(opcode);
-  }
-  for (const NamedOpcode& named : kNamedOpcodes) {
-    OpcodeHandlerTable[named.opcode] = registered_handler(named.builtin_name);
-  }
-}
-
 }  // namespace
 
 const BuiltinTableRow& builtin_table_row(int32_t index) { return kRows[index]; }
@@ -1119,7 +988,7 @@ void register_all_builtins() {
   std::vector<UnitEntry> units = collect_unit_handlers();
   for (int32_t index = 0; index < kBuiltinTableSize; ++index) {
     const BuiltinTableRow& row = kRows[index];
-    uint32_t hash = upper_case_hash(row.name);
+    uint32_t hash = builtin_name_hash(row.name);
     BuiltinHandler handler = row.keyword ? nullptr : kPlaceholders[index];
     for (UnitEntry& unit : units) {
       if (unit.name_hash != hash) continue;
@@ -1143,7 +1012,7 @@ void register_all_builtins() {
     entry->variadic = unit.variadic;
     entry->save_sp = unit.save_sp;
   }
-  fill_opcode_handler_table();
+  opcode_handler_table_fill();
 }
 
 bool builtin_is_placeholder(BuiltinHandler handler) {

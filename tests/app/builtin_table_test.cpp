@@ -14,7 +14,7 @@
 #include "platform/platform.h"
 #include "vm/arithmetic.h"
 #include "vm/builtin_registry.h"
-#include "vm/builtin_table.h"
+#include "app/builtin_table.h"
 #include "vm/external_call.h"
 #include "vm/push_instructions.h"
 

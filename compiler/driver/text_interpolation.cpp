@@ -1,6 +1,6 @@
 // Text interpolation: braces found, each expression run in the caller's scope, the
 // value texts joined with the text around them.
-#include "library/strings/text_interpolation.h"
+#include "compiler/driver/text_interpolation.h"
 
 #include <cstring>
 #include <string>

@@ -1,6 +1,6 @@
 // The breakpoint table: toggled and cleared by the debugger's commands, read by the
 // line markers.
-#include "compiler/debug/breakpoints.h"
+#include "vm/breakpoints.h"
 
 #include <cstring>
 #include <string>

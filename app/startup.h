@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "vm/runtime_globals.h"
 
 struct ListElement;
 struct Variable;
@@ -26,12 +27,6 @@ struct StartupServices {
 };
 extern StartupServices startup_services;
 
-// The state start-up keeps for the rest of the run.
-extern HINSTANCE runtime_instance;
-extern int32_t runtime_show_command;
-extern void* wait_cursor;
-extern char number_decimal_character;  // '.'
-extern char number_group_character;    // ','
 // The record the memory figures hand to GlobalMemoryStatus (its length set to 32).
 extern MEMORYSTATUS runtime_memory_status;
 // The comma-separated name stack the compiler pushes names onto; freed at teardown.
@@ -56,18 +51,6 @@ struct CommandLine {
 CommandLine read_command_line(const char* line);
 // Frees the switch texts ("M-", "MD-", "I-") a command line set.
 void free_switch_texts();
-
-// Direct references to the predefined globals that other parts read and write without a
-// name lookup; null before start-up and after teardown.
-extern Variable* error_variable;       // ERROR%
-extern Variable* last_error_variable;  // LASTERROR%
-extern Variable* t_collide_variable;   // T_COLLIDE%: a zeroed 16-byte block
-extern Variable* s_collide_variable;   // S_COLLIDE%: a zeroed 16-byte block
-extern Variable* delta_variable;       // DELTA%
-extern Variable* delta_limit_variable; // DELTALIMIT%
-extern Variable* limit_pps_variable;   // LIMITPPS%
-extern Variable* bits_per_pixel_variable;  // BITSPERPIXEL%
-extern Variable* frequency_variable;   // FREQUENCY%
 
 // Creates PLATFORM%, HINSTANCE%, ... REXERROR% as '%' globals in their fixed order and
 // sets the direct references. arguments becomes the chain of ARGV% (ownership passes).

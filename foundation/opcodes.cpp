@@ -1,5 +1,5 @@
 // The opcode name table: each fixed opcode number with its printable name.
-#include "compiler/opcodes.h"
+#include "foundation/opcodes.h"
 
 #include <cstdio>
 

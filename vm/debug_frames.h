@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-#include "compiler/asm/assembler.h"
-
 struct ProgramContext;
+
+constexpr int32_t kAssemblerMaxLocals = 128;  // locals of one section
 
 // The registers and the current section's locals as they were before the statement that
 // is about to run. Written by every statement of code assembled in debugger mode.

@@ -1,5 +1,5 @@
 // The breakpoint table: toggles, one-shot entries, free slots reused, a full table.
-#include "compiler/debug/breakpoints.h"
+#include "vm/breakpoints.h"
 
 #include <gtest/gtest.h>
 

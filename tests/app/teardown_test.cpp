@@ -12,7 +12,7 @@
 #include "foundation/runtime_memory.h"
 #include "platform/platform.h"
 #include "vm/profiler.h"
-#include "vm/teardown.h"
+#include "app/teardown.h"
 
 namespace {
 

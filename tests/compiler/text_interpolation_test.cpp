@@ -16,11 +16,11 @@
 #include "foundation/value_ownership.h"
 #include "foundation/value_stack.h"
 #include "foundation/variable_store.h"
-#include "library/strings/text_interpolation.h"
+#include "compiler/driver/text_interpolation.h"
 #include "library/strings/text_kind_builtins.h"
 #include "platform/platform.h"
 #include "vm/builtin_registry.h"
-#include "vm/builtin_table.h"
+#include "app/builtin_table.h"
 
 namespace fs = std::filesystem;
 

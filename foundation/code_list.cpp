@@ -1,6 +1,6 @@
 // Word list nodes on the compiler pool: appending, walking, removing, and short titles
 // of sources given as text.
-#include "compiler/code_list.h"
+#include "foundation/code_list.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // The register block and the frame records of assembled code run under the debugger.
-#include "compiler/asm/debug_frames.h"
+#include "vm/debug_frames.h"
 
 #include <cstring>
 

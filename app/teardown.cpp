@@ -1,5 +1,5 @@
 // Runtime shutdown and teardown, with the profile and memory reports they write.
-#include "vm/teardown.h"
+#include "app/teardown.h"
 
 #include <cstdio>
 #include <string>
@@ -7,7 +7,7 @@
 #include "compiler/constants.h"
 #include "compiler/frontend/statement_compiler.h"
 #include "compiler/frontend/token_reader.h"
-#include "compiler/opcodes.h"
+#include "foundation/opcodes.h"
 #include "foundation/compile_messages.h"
 #include "foundation/conversion.h"
 #include "foundation/file_helpers.h"
@@ -21,7 +21,7 @@
 #include "vm/builtin_registry.h"
 #include "vm/debugger_values.h"
 #include "vm/profiler.h"
-#include "vm/startup.h"
+#include "app/startup.h"
 
 TeardownServices teardown_services = {};
 

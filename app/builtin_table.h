@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "foundation/instruction_node.h"
+#include "vm/opcode_handler_table.h"
 
 // How a built-in's arguments are counted by the compiler.
 enum BuiltinArity : uint8_t {
@@ -22,12 +23,6 @@ struct BuiltinTableRow {
 };
 
 constexpr int32_t kBuiltinTableSize = 828;
-
-// The handler of each opcode, filled by register_all_builtins: the code generator and the
-// compiled-file reader give a node of opcode n the entry n. Opcodes whose nodes carry their
-// own handler (built-in calls) or none (data nodes) have 0.
-constexpr int32_t kOpcodeHandlerSlots = 200;
-extern BuiltinHandler OpcodeHandlerTable[kOpcodeHandlerSlots];
 
 // The row at index (0 .. kBuiltinTableSize - 1); the registry index of each name.
 const BuiltinTableRow& builtin_table_row(int32_t index);

@@ -26,10 +26,10 @@
 #include "foundation/value_ownership.h"
 #include "foundation/variables.h"
 #include "platform/platform.h"
-#include "compiler/debug/breakpoints.h"
+#include "vm/breakpoints.h"
 #include "vm/debugger_link.h"
 #include "vm/debugger_values.h"
-#include "vm/startup.h"
+#include "app/startup.h"
 
 using namespace std::string_literals;
 

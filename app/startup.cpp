@@ -1,6 +1,6 @@
 // The runtime's main routine: command line and switches, predefined globals, debugger
 // breakpoints, start scripts, the appended program, and the exit status of the run.
-#include "vm/startup.h"
+#include "app/startup.h"
 
 #include <cstring>
 #include <string>
@@ -23,30 +23,15 @@
 #include "foundation/string_helpers.h"
 #include "foundation/variable_store.h"
 #include "foundation/variables.h"
-#include "compiler/debug/breakpoints.h"
+#include "vm/breakpoints.h"
 #include "vm/builtin_registry.h"
-#include "vm/builtin_table.h"
+#include "app/builtin_table.h"
 #include "vm/debugger_values.h"
-#include "vm/teardown.h"
+#include "app/teardown.h"
 
 StartupServices startup_services = {};
 
-HINSTANCE runtime_instance = nullptr;
-int32_t runtime_show_command = 0;
-void* wait_cursor = nullptr;
-char number_decimal_character = '.';
-char number_group_character = ',';
 char* name_stack_text = nullptr;
-
-Variable* error_variable = nullptr;
-Variable* last_error_variable = nullptr;
-Variable* t_collide_variable = nullptr;
-Variable* s_collide_variable = nullptr;
-Variable* delta_variable = nullptr;
-Variable* delta_limit_variable = nullptr;
-Variable* limit_pps_variable = nullptr;
-Variable* bits_per_pixel_variable = nullptr;
-Variable* frequency_variable = nullptr;
 
 namespace {
 

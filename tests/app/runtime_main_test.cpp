@@ -21,7 +21,7 @@
 #include "platform/platform.h"
 #include "vm/builtin_registry.h"
 #include "vm/debugger_values.h"
-#include "vm/startup.h"
+#include "app/startup.h"
 
 namespace {
 
