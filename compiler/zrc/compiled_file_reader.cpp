@@ -269,6 +269,9 @@ class ProgramLoader {
   bool add_instruction(const Record& record) {
     BuiltinHandler handler = nullptr;
     if (!opcode_handler(record, &handler)) return false;
+    // FOREACH and TRY keep the state of a run in their work field (freed with the node):
+    // a file can bring none.
+    if ((record.opcode == kOpForeach || record.opcode == kOpTry) && record.work != 0) return false;
     BuiltinHandler outer = nullptr;
     if (record.has(kHasOuterHandler)) {
       bool known = false;
@@ -440,9 +443,8 @@ class ProgramLoader {
   }
 
   // The machine trusts the list it runs, so records that each passed their own checks
-  // must also make a whole program: no procedure opens inside another, the list ends
-  // with a procedure's end (code outside procedures ends with one too), and FOREACH and
-  // TRY heads bring no state of a run.
+  // must also make a whole program: no procedure opens inside another, and the list ends
+  // with a procedure's end (code outside procedures ends with one too).
   bool structure_is_sound() const {
     bool in_procedure = false;
     const InstructionNode* last = nullptr;
@@ -456,10 +458,6 @@ class ProgramLoader {
           break;
         case kOpEndProc:
           in_procedure = false;
-          break;
-        case kOpForeach:
-        case kOpTry:
-          if (node->work != 0) return false;
           break;
         default:
           break;

@@ -159,6 +159,12 @@ class Fuzzer:
             args = [kind + ".zrk"]
         status, output = run_zrk(self.zrk, folder, args, self.seconds)
         failure = failure_of(status, output)
+        if failure == "hang" and kind in ("script", "zrc"):
+            # A mutated program may loop for ever; only a compile or load that does not
+            # end is a fault. Switch C compiles (or loads) without running.
+            status, compile_output = run_zrk(self.zrk, folder, args + ["C"], self.seconds)
+            failure = failure_of(status, compile_output)
+            output += b"\n-- compile only (switch C):\n" + compile_output
         if failure:
             os.makedirs(self.out, exist_ok=True)
             stem = os.path.join(self.out, "%s-%s-%d" % (kind, failure, index))
