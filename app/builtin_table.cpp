@@ -31,6 +31,7 @@
 #include "library/strings/string_builtins.h"
 #include "library/strings/string_editing_builtins.h"
 #include "library/strings/trim_pad_builtins.h"
+#include "game/game_builtins.h"
 #include "sound/sound_builtins.h"
 #include "vm/applications.h"
 #include "vm/arithmetic.h"
@@ -927,6 +928,7 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_stack_builtins();
   register_regex_builtins();
   register_sound_builtins();
+  register_game_builtins();
   register_push_handlers();
   register_procedure_call_handlers();
   register_assignment_handlers();

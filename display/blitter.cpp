@@ -188,9 +188,10 @@ void line(PixelBuffer* dst, Point a, Point b, uint16_t colour, Writer write) {
 }
 
 // The alpha map is addressed with the source's pitch: it is laid out like the source.
-template <class Weight>
+// pick gives the pixel mixed in for a source pixel over a destination pixel.
+template <class Weight, class Pick>
 void alpha_rows(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const PixelBuffer* alpha,
-                const Rect& src_rect, Weight weight_of) {
+                const Rect& src_rect, Weight weight_of, Pick pick) {
     int32_t columns = src_rect.right - src_rect.left;
     if (columns <= 0) return;
     for (int32_t y = src_rect.top; y < src_rect.bottom; ++y) {
@@ -200,10 +201,12 @@ void alpha_rows(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const
         uint16_t* to = dst->at(dst_point.x, dst_point.y + (y - src_rect.top));
         for (int32_t x = 0; x < columns; ++x) {
             uint32_t weight = weight_of(alpha_of(weights[x]));
-            if (weight != 0) to[x] = alpha_mix(from[x], to[x], weight);
+            if (weight != 0) to[x] = alpha_mix(pick(from[x], to[x]), to[x], weight);
         }
     }
 }
+
+inline uint16_t source_pixel(uint16_t source, uint16_t) { return source; }
 
 }  // namespace
 
@@ -284,7 +287,7 @@ void CopyBlitter::draw_vline(PixelBuffer* dst, Point start, int32_t length, uint
 
 void CopyBlitter::blit_alpha_map(PixelBuffer* dst, Point dst_point, const PixelBuffer* src,
                                  const PixelBuffer* alpha, const Rect& src_rect) {
-    alpha_rows(dst, dst_point, src, alpha, src_rect, [](uint32_t a) { return a; });
+    alpha_rows(dst, dst_point, src, alpha, src_rect, [](uint32_t a) { return a; }, source_pixel);
 }
 
 // ---- Blend and filter blitters ----
@@ -360,10 +363,18 @@ template class WritingBlitter<FilterWriter>;
 void BlendBlitter::blit_alpha_map(PixelBuffer* dst, Point dst_point, const PixelBuffer* src,
                                   const PixelBuffer* alpha, const Rect& src_rect) {
     const uint32_t blend_level = uint32_t(level());
-    alpha_rows(dst, dst_point, src, alpha, src_rect, [blend_level](uint32_t a) { return (a * blend_level) >> 8; });
+    alpha_rows(dst, dst_point, src, alpha, src_rect, [blend_level](uint32_t a) { return (a * blend_level) >> 8; },
+               source_pixel);
 }
 
-void FilterBlitter::blit_alpha_map(PixelBuffer*, Point, const PixelBuffer*, const PixelBuffer*, const Rect&) {}
+// The filter decides the pixel (a tint, a light level), then the alpha map weighs it in:
+// a lit or tinted sprite with an alpha image must still show.
+void FilterBlitter::blit_alpha_map(PixelBuffer* dst, Point dst_point, const PixelBuffer* src,
+                                   const PixelBuffer* alpha, const Rect& src_rect) {
+    PixelFilter* pixel_filter = filter();
+    alpha_rows(dst, dst_point, src, alpha, src_rect, [](uint32_t a) { return a; },
+               [pixel_filter](uint16_t source, uint16_t under) { return pixel_filter->filter_pixel(source, under); });
+}
 
 CopyBlitter* copy_blitter() {
     static CopyBlitter instance;

@@ -8,18 +8,9 @@
 
 #include "display/geometry.h"
 #include "display/pixel_buffer.h"
+#include "display/pixel_filter.h"
 
 namespace display {
-
-// A per-pixel effect: given the pixel being drawn and the one already there, the pixel to
-// store. The game engine's one global filter implements it.
-class PixelFilter {
- public:
-    virtual uint16_t filter_pixel(uint16_t pixel, uint16_t dst) = 0;
-
- protected:
-    ~PixelFilter() = default;
-};
 
 class Blitter {
  public:
@@ -140,7 +131,7 @@ class FilterBlitter final : public WritingBlitter<FilterWriter> {
     PixelFilter* filter() const { return reinterpret_cast<PixelFilter*>(uintptr_t(parameter_)); }
     void set_filter(PixelFilter* filter) { parameter_ = parameter_of(filter); }
 
-    // Draws nothing: an alpha weight has no meaning for a filter.
+    // Each pixel the alpha map does not hide is filtered, then mixed in at its weight a/32.
     void blit_alpha_map(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const PixelBuffer* alpha,
                         const Rect& src_rect) override;
 

@@ -41,8 +41,8 @@ class Display {
     virtual bool Swap(uint32_t flags) = 0;
 };
 
-// How Display::Create makes displays; the display library core installs its own. With
-// none installed, no display can be made.
+// How Display::Create makes displays: the display library's own unless replaced (tests);
+// null puts it back.
 using DisplayFactory = Display* (*)(HWND window, DisplayParameters* parameters);
 void set_display_factory(DisplayFactory factory);
 

@@ -15,6 +15,9 @@ PACKAGES=(
   libstb-dev fonts-dejavu-core
   binutils-arm-linux-gnueabihf
   python3 python3-crcmod
+  # Game and display tests: collision masks against a numpy brute force; an independent
+  # image decoder and array turns to check frames against.
+  python3-numpy python3-pil
   libtext-soundex-perl
   # Sound tests: independent decoders (sox, oggdec, libxmp) and real modules and Ogg
   # files shipped by Debian packages.

@@ -61,6 +61,7 @@ void ModulePlayer::set_position(int64_t position) {
     order_position = static_cast<uint32_t>(order);
     current_pattern = module_data[952 + order_position];
     row_offset = static_cast<uint32_t>(position - static_cast<int64_t>(order) * 64) * channels;
+    ending = false;
     if (owner != nullptr) owner->unlock();
 }
 
@@ -80,7 +81,7 @@ void ModulePlayer::begin(const MusicModule& module, uint8_t start_paused) {
     pattern_data = module_data + module_header_size;
     channels = module_channel_count(module_data, module.data_size);
     song_length = module_song_length(module_data);
-    pattern_count = module_pattern_count(module_data);
+    pattern_count = module_stored_pattern_count(module_data, module.data_size, channels);
 
     // Sample data follows the patterns; what lies past the end of the data is cut off.
     uint64_t offset = module_header_size + uint64_t{pattern_count} * channels * 256;
@@ -91,7 +92,7 @@ void ModulePlayer::begin(const MusicModule& module, uint8_t start_paused) {
         uint64_t available = offset < module.data_size ? module.data_size - offset : 0;
         uint64_t kept = length < available ? length : available;
         ModuleSampleEntry& entry = samples[i];
-        entry.volume = header[25];
+        entry.volume = header[25] > 64 ? 64 : header[25];   // damaged headers hold up to 255
         entry.finetune = kept == 0 ? 0 : header[24] & 0x0F;
         entry.data = kept == 0 ? nullptr : reinterpret_cast<const int8_t*>(module_data + offset);
         entry.length = kept << 16;
@@ -121,6 +122,7 @@ void ModulePlayer::begin(const MusicModule& module, uint8_t start_paused) {
     pending_order = no_jump;
     pending_row_offset = no_jump;
     pattern_delay = 0;
+    ending = false;
     set_pan(module.pan);
     for (ModuleChannel& c : channel) {
         c.sample_number = 0;
@@ -153,7 +155,13 @@ bool ModulePlayer::advance_frame() {
         }
         ++tick_counter;
         frame_counter = 0;
-        if (tick_counter != speed) run_tick_effects();
+        if (tick_counter != speed) {
+            run_tick_effects();
+        } else if (ending && pattern_delay == 0) {
+            // The last row has played all its ticks: the song ends where the next row would come.
+            stop();
+            return false;
+        }
         return true;
     }
     if (pattern_delay > 0) {
@@ -167,8 +175,9 @@ bool ModulePlayer::advance_frame() {
 }
 
 void ModulePlayer::read_row() {
-    // Order entries may name patterns the file does not hold (song length 0): such rows are empty.
-    const uint8_t* row = current_pattern < pattern_count
+    // Order entries may name patterns the file does not hold: such rows are empty, as is
+    // every row of a song of length 0.
+    const uint8_t* row = song_length != 0 && current_pattern < pattern_count
         ? pattern_data + (uint64_t{current_pattern} * channels * module_rows + row_offset) * 4
         : nullptr;
     for (uint32_t index = 0; index < channels; ++index) {
@@ -309,7 +318,9 @@ void ModulePlayer::read_row() {
 void ModulePlayer::move_on() {
     if (pending_order != no_jump) {
         if (pending_order >= song_length) {
-            stop();
+            ending = true;
+            pending_order = no_jump;
+            pending_row_offset = no_jump;
             return;
         }
         order_position = pending_order;
@@ -325,7 +336,7 @@ void ModulePlayer::move_on() {
         ++order_position;
         if (order_position >= song_length) {
             if (!loop) {
-                stop();
+                ending = true;
                 return;
             }
             order_position = restart_position;

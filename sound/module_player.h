@@ -107,6 +107,8 @@ public:
     // Guards against headers that name patterns the data does not hold.
     uint32_t song_length = 0;
     uint32_t pattern_count = 0;
+    // The song's last row is playing: the player stops once its ticks and delays are done.
+    bool ending = false;
 
 private:
     void read_row();

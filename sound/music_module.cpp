@@ -15,6 +15,20 @@ namespace sound {
 namespace {
 bool is_digit(uint8_t c) { return c >= '0' && c <= '9'; }
 uint32_t big_endian_word(const uint8_t* p) { return (uint32_t{p[0]} << 8) | p[1]; }
+
+uint32_t patterns_named(const uint8_t* data, uint32_t entries) {
+    uint32_t highest = 0;
+    for (uint32_t i = 0; i < entries; ++i)
+        if (data[952 + i] > highest) highest = data[952 + i];
+    return highest + 1;
+}
+
+uint64_t size_with_patterns(const uint8_t* data, uint32_t patterns, uint32_t channels) {
+    uint64_t size = module_header_size + uint64_t{patterns} * channels * 256;
+    for (uint32_t i = 0; i < module_sample_count; ++i)
+        size += uint64_t{big_endian_word(data + 20 + 30 * i + 22)} * 2;
+    return size;
+}
 }  // namespace
 
 uint32_t module_channel_count(const uint8_t* data, uint32_t size) {
@@ -32,19 +46,16 @@ uint32_t module_song_length(const uint8_t* data) {
     return length > module_order_entries ? module_order_entries : length;
 }
 
-uint32_t module_pattern_count(const uint8_t* data) {
-    uint32_t highest = 0;
-    uint32_t length = module_song_length(data);
-    for (uint32_t i = 0; i < length; ++i)
-        if (data[952 + i] > highest) highest = data[952 + i];
-    return highest + 1;
+uint32_t module_pattern_count(const uint8_t* data) { return patterns_named(data, module_song_length(data)); }
+
+uint32_t module_stored_pattern_count(const uint8_t* data, uint32_t size, uint32_t channels) {
+    uint32_t all = patterns_named(data, module_order_entries);
+    if (size_with_patterns(data, all, channels) <= size) return all;
+    return module_pattern_count(data);
 }
 
-uint64_t module_computed_size(const uint8_t* data, uint32_t channels) {
-    uint64_t size = module_header_size + uint64_t{module_pattern_count(data)} * channels * 256;
-    for (uint32_t i = 0; i < module_sample_count; ++i)
-        size += uint64_t{big_endian_word(data + 20 + 30 * i + 22)} * 2;
-    return size;
+uint64_t module_computed_size(const uint8_t* data, uint32_t size, uint32_t channels) {
+    return size_with_patterns(data, module_stored_pattern_count(data, size, channels), channels);
 }
 
 MusicModule::~MusicModule() { unload(); }
@@ -66,11 +77,11 @@ void MusicModule::set_frequency(uint32_t hertz) {
 int32_t MusicModule::take_block(uint8_t* block, uint32_t size, bool owned) {
     uint32_t channels = module_channel_count(block, size);
     if (channels == 0 ||
-        module_header_size + uint64_t{module_pattern_count(block)} * channels * 256 > size) {
+        module_header_size + uint64_t{module_stored_pattern_count(block, size, channels)} * channels * 256 > size) {
         if (owned) std::free(block);
         return sound_unknown_format;
     }
-    uint64_t computed = module_computed_size(block, channels);
+    uint64_t computed = module_computed_size(block, size, channels);
     module_data = block;
     data_size = computed < size ? static_cast<uint32_t>(computed) : size;
     owns_data = owned ? 1 : 0;
@@ -105,7 +116,7 @@ int32_t MusicModule::load_memory(const void* block, uint32_t size, uint32_t copy
     uint32_t channels = module_channel_count(bytes, size);
     if (channels == 0) return sound_unknown_format;
     if (!(copy & 1)) return take_block(const_cast<uint8_t*>(bytes), size, false);
-    uint64_t computed = module_computed_size(bytes, channels);
+    uint64_t computed = module_computed_size(bytes, size, channels);
     uint32_t wanted = computed < size ? static_cast<uint32_t>(computed) : size;
     auto* owned = static_cast<uint8_t*>(std::malloc(wanted));
     if (owned == nullptr) return sound_out_of_memory;

@@ -16,14 +16,19 @@ constexpr uint32_t module_rows = 64;
 // is not a module or the block is too short to hold the header.
 uint32_t module_channel_count(const uint8_t* data, uint32_t size);
 
-// Number of patterns stored: the highest pattern among the used order entries + 1.
+// Patterns the used order entries name: the highest + 1 (1 for a song of length 0).
 uint32_t module_pattern_count(const uint8_t* data);
+
+// Patterns a block of size bytes holds: counted over all 128 order entries (trackers store
+// patterns named only in unused slots) when the block is long enough for them and the
+// samples, else over the used entries.
+uint32_t module_stored_pattern_count(const uint8_t* data, uint32_t size, uint32_t channels);
 
 // Song length as the player uses it: byte 950, at most the 128 order entries.
 uint32_t module_song_length(const uint8_t* data);
 
-// Bytes the header says the module takes: header, patterns and sample data.
-uint64_t module_computed_size(const uint8_t* data, uint32_t channels);
+// Bytes the header says a block of size bytes takes: header, stored patterns and samples.
+uint64_t module_computed_size(const uint8_t* data, uint32_t size, uint32_t channels);
 
 class MusicModule {
 public:

@@ -93,6 +93,12 @@ bool needs_no_separator(char first_kind, const CodeListNode* first) {
   return false;
 }
 
+// What a ';' ends: the values and assignment targets of the statement.
+void end_statement_state() {
+  pending_outputs = 0;
+  target_count = 1;
+}
+
 // Frees the input words from first up to (not including) stop into the analyzer's pool.
 void free_statement_words(CodeListNode* first, CodeListNode* stop) {
   Pool* output_pool = compiler_pool;
@@ -217,9 +223,12 @@ CodeListNode* parse_word_list(const char* main_path, CodeListNode* node) {
         for (; pending_outputs > 0; --pending_outputs) emit_word(&output, "DROPSTACK", input ? input : nullptr);
         pending_outputs = 0;
       }
-    } else {
-      compile_statement(&source, &kind, &input, &output);
+    } else if (first_kind == 'p' || first_kind == 'm') {
+      compile_statement(&source, &kind, &input, &output);   // ++x% and --x%
     }
+    // Other words start no statement: the end test takes an empty statement's ';', and
+    // reports and skips a stray word once (the statement compiler would skip it too, and
+    // the end test then the next statement's first word).
 
     // The statement's end: a separator, or a word that starts a statement by itself.
     if (!case_label && input != nullptr && compile_error_count < kTokenReaderErrorStop) {
@@ -228,15 +237,17 @@ CodeListNode* parse_word_list(const char* main_path, CodeListNode* node) {
         read_token(source, &kind, &input);
       } else if (kind == ';' || kind == ',') {
         if (profile_mode) emit_profile_marker(main_path, first, &output);
-        if (kind == ';') {
-          pending_outputs = 0;
-          target_count = 1;
-        }
+        if (kind == ';') end_statement_state();
         declaration_mode = 0;
         read_token(source, &kind, &input);
-      } else if (!open_ended && !is_statement_boundary(kind, input)) {
+      } else if (input == first || (!open_ended && !is_statement_boundary(kind, input))) {
+        // A word that may follow a statement but starts none (a stray ':') is as wrong
+        // as any other: left in place it would begin the next statement again.
         compile_error(source, "Syntax error", input);
         if (read_token(source, &kind, &input) && kind == 'C') read_token(source, &kind, &input);
+        // The next statement starts afresh, as after a ';'.
+        end_statement_state();
+        declaration_mode = 0;
       } else {
         declaration_mode = 0;
       }

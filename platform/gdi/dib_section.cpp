@@ -1,6 +1,7 @@
 // DIB sections and memory device contexts: the pixel memory GDI shares with the display
 // layer, and the contexts a bitmap is selected into.
 #include "platform/gdi/dib_section.h"
+#include "platform/gdi/dib_pixels.h"
 
 #include <cstdlib>
 #include <mutex>
@@ -147,3 +148,29 @@ BOOL DeleteObject(HGDIOBJ object) {
   delete object;
   return TRUE;
 }
+
+namespace platform {
+
+bool bitmap_pixels(HGDIOBJ bitmap, DibPixels* out) {
+  std::lock_guard<std::mutex> hold(gdi_lock);
+  if (bitmap == nullptr || live_bitmaps.count(bitmap) == 0 || bitmap->bits == nullptr) return false;
+  out->bits = static_cast<uint8_t*>(bitmap->bits);
+  out->width = bitmap->width;
+  out->height = bitmap->height < 0 ? -bitmap->height : bitmap->height;
+  out->top_down = bitmap->height < 0;
+  out->bit_count = bitmap->bit_count;
+  out->pitch = ((uint32_t(bitmap->width) * bitmap->bit_count + 31) / 32) * 4;
+  return true;
+}
+
+bool dc_pixels(HDC dc, DibPixels* out) {
+  HGDIOBJ selected;
+  {
+    std::lock_guard<std::mutex> hold(gdi_lock);
+    if (dc == nullptr || live_contexts.count(dc) == 0) return false;
+    selected = dc->selected;
+  }
+  return bitmap_pixels(selected, out);
+}
+
+}  // namespace platform

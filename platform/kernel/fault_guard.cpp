@@ -142,7 +142,31 @@ void pass_on(int signal, const siginfo_t* info) {
   if (signal == SIGTRAP || info->si_code <= 0) raise(signal);
 }
 
+// Memory that simulates a device: the first touch of an armed range runs its handler,
+// which makes the range usable again, and the access is retried.
+constexpr int kTrapSlots = 4;
+struct TrapSlot {
+  std::atomic<uintptr_t> begin{0};
+  std::atomic<uintptr_t> end{0};
+  std::atomic<FaultTrapHandler> handler{nullptr};
+};
+TrapSlot trap_slots[kTrapSlots];
+
+bool run_trap(uintptr_t address) {
+  for (TrapSlot& slot : trap_slots) {
+    uintptr_t begin = slot.begin.load(std::memory_order_acquire);
+    if (begin == 0 || address < begin || address >= slot.end.load(std::memory_order_relaxed)) continue;
+    FaultTrapHandler handler = slot.handler.exchange(nullptr, std::memory_order_acq_rel);
+    size_t size = slot.end.load(std::memory_order_relaxed) - begin;
+    slot.begin.store(0, std::memory_order_release);
+    if (handler) handler(reinterpret_cast<void*>(begin), size);
+    return true;
+  }
+  return false;
+}
+
 void on_fault(int signal, siginfo_t* info, void* context) {
+  if (signal == SIGSEGV && info->si_code > 0 && run_trap(reinterpret_cast<uintptr_t>(info->si_addr))) return;
   FaultGuard* guard = current.innermost;
   if (!guard || info->si_code <= 0) {  // sent by kill or raise: not a fault of this code
     pass_on(signal, info);
@@ -184,11 +208,15 @@ void install_handlers() {
   for (int i = 0; i < kSignalCount; ++i) sigaction(kFaultSignals[i], &action, &previous_actions[i]);
 }
 
+void install_handlers_once() {
+  static std::once_flag handlers_installed;
+  std::call_once(handlers_installed, install_handlers);
+}
+
 // First guard of a thread: handlers (once per process), an alternate stack so that
 // running out of stack can still be reported, and the stack bounds for that test.
 void prepare_thread() {
-  static std::once_flag handlers_installed;
-  std::call_once(handlers_installed, install_handlers);
+  install_handlers_once();
 
   stack_t existing{};
   if (sigaltstack(nullptr, &existing) != 0 || (existing.ss_flags & SS_DISABLE) ||
@@ -218,6 +246,26 @@ void prepare_thread() {
 }
 
 }  // namespace
+
+bool fault_trap_arm(void* begin, size_t size, FaultTrapHandler handler) {
+  install_handlers_once();
+  for (TrapSlot& slot : trap_slots) {
+    if (slot.begin.load(std::memory_order_acquire) != 0) continue;
+    slot.end.store(reinterpret_cast<uintptr_t>(begin) + size, std::memory_order_relaxed);
+    slot.handler.store(handler, std::memory_order_relaxed);
+    slot.begin.store(reinterpret_cast<uintptr_t>(begin), std::memory_order_release);
+    return true;
+  }
+  return false;
+}
+
+void fault_trap_disarm(void* begin) {
+  for (TrapSlot& slot : trap_slots) {
+    if (slot.begin.load(std::memory_order_acquire) != reinterpret_cast<uintptr_t>(begin)) continue;
+    slot.handler.store(nullptr, std::memory_order_relaxed);
+    slot.begin.store(0, std::memory_order_release);
+  }
+}
 
 void fault_guard_push(FaultGuard* guard) {
   if (!current.ready) prepare_thread();

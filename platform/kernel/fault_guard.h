@@ -107,6 +107,15 @@ FaultGuard* fault_guard_innermost();
 // Number of alternate signal stacks the guard owns now (each ends with its thread).
 size_t fault_guard_alternate_stacks();
 
+// Simulated device memory: after fault_trap_arm, the first access of [begin, begin +
+// size) that faults (the caller protected the range) runs handler on the faulting
+// thread instead of a guard; the handler must make the range accessible (mprotect) and
+// may advance the clock; then the access is retried. One touch disarms the range. False
+// when every trap slot is taken.
+using FaultTrapHandler = void (*)(void* begin, size_t size);
+bool fault_trap_arm(void* begin, size_t size, FaultTrapHandler handler);
+void fault_trap_disarm(void* begin);
+
 // Runs body under a fresh guard: true when it returned normally, false after a
 // fault (guard then holds the code and addresses).
 template <typename Body>

@@ -34,6 +34,7 @@ struct Module {
   void* library = nullptr;      // dlopen handle of a library
   int uses = 0;                 // LoadLibraryW calls not yet freed (libraries only)
   std::map<std::string, void*> functions;  // built-in entries
+  bool (*present)() = nullptr;  // built-in: whether the device has it now (null: always)
 };
 
 struct Registry {
@@ -83,6 +84,12 @@ Module* find_builtin(Registry& registry, const std::string& key) {
     if (module->name == key) return module.get();
   }
   return nullptr;
+}
+
+// A built-in library the device has now (the profile decides for some).
+Module* find_present_builtin(Registry& registry, const std::string& key) {
+  Module* module = find_builtin(registry, key);
+  return module && (!module->present || module->present()) ? module : nullptr;
 }
 
 Module* add_builtin(Registry& registry, const std::string& key) {
@@ -273,6 +280,13 @@ void register_builtin_module_function(const char* module_name, const char* funct
   add_builtin(modules, builtin_key(module_name))->functions[function_name] = address;
 }
 
+void register_builtin_module_presence(const char* module_name, bool (*present)()) {
+  if (!module_name) return;
+  Registry& modules = registry();
+  std::lock_guard lock(modules.mutex);
+  add_builtin(modules, builtin_key(module_name))->present = present;
+}
+
 std::string module_load_error() { return load_error; }
 
 }  // namespace platform
@@ -292,7 +306,7 @@ HMODULE LoadLibraryW(LPCWSTR name) {
   {
     Registry& modules = registry();
     std::lock_guard lock(modules.mutex);
-    if (Module* builtin = find_builtin(modules, builtin_key(text))) return handle_of(builtin);
+    if (Module* builtin = find_present_builtin(modules, builtin_key(text))) return handle_of(builtin);
   }
   HMODULE module = load_library(text);
   if (!module) SetLastError(ERROR_MOD_NOT_FOUND);
@@ -342,7 +356,7 @@ HMODULE GetModuleHandleW(LPCWSTR name) {
   std::string program_file = file_part(utf8_from_utf16(program_path()));
   std::lock_guard lock(modules.mutex);
   if (!text.empty()) {
-    if (Module* builtin = find_builtin(modules, builtin_key(text))) return handle_of(builtin);
+    if (Module* builtin = find_present_builtin(modules, builtin_key(text))) return handle_of(builtin);
     for (const auto& variant : file_variants(file_part(text))) {
       for (auto& module : modules.libraries) {
         if (names_equal_ignoring_case(file_part(module->name), variant)) return handle_of(module.get());

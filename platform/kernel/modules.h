@@ -48,6 +48,10 @@ namespace platform {
 // function replaces the earlier one.
 void register_builtin_module_function(const char* module_name, const char* function_name, void* address);
 
+// Makes a system library answered by this layer exist only while present() says so
+// (a simulated vendor library that only some device profiles carry).
+void register_builtin_module_presence(const char* module_name, bool (*present)());
+
 // What the system said when the last LoadLibraryW of this thread found a file but
 // could not load it (empty when it found none).
 std::string module_load_error();

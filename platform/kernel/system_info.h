@@ -19,6 +19,9 @@ namespace platform {
 //   "pocketpc"  (default) QVGA Pocket PC 2003: 240x320, Windows CE 4.20, XScale PXA255
 //   "ipaq3800"  Compaq iPAQ H3800: 240x320, Windows CE 3.0, StrongARM SA-1110
 //   "vga"       VGA Windows Mobile 5 device: 480x640 at double density, Windows CE 5.1, XScale PXA270
+//   "gapi-o1", "gapi-o2", "gapi-dram", "gapi-fault", "gxinfo", "raw-o1", "raw-o2", "raw-o3",
+//   "imageon", "mediaq", "gdi": 240x320 devices that differ in their display hardware
+//               (platform/device/display_hardware.h says what each carries)
 // ZRK_SCREEN ("WIDTHxHEIGHT", e.g. "240x320") replaces the profile's screen size.
 struct DeviceProfile {
   const char* name;

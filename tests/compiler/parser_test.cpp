@@ -134,8 +134,8 @@ TEST_F(ParserTest, EveryCompileErrorNamesItsFileAndLine) {
     int line;
   };
   const Row rows[] = {
-      {"x% = 1;\n)", "Opening ( is missing", 2},
-      {"x% = 1;\n]", "Opening [ is missing", 2},
+      {"x% = 1;\nx% = );", "Opening ( is missing", 2},
+      {"x% = 1;\nx% = ];", "Opening [ is missing", 2},
       {"proc p(a%)\nend;\np(1, 2);", "Proc or Func \"P\" not found", 3},
       {"x% = 1;\nprint(1, 2);", "Invalid number of input parameters", 2},
       {"func f(a%)\nend;\nx% = f(1, 2);", "Invalid number of input parameters", 3},
@@ -224,6 +224,25 @@ TEST_F(ParserTest, DebugMarkersSurroundStatementsButNotCaseLabels) {
   EXPECT_EQ(words_of("proc p\nwhile (1)\nend;\n5: x% = 1;\nend;"),
             "__DEBUG <E9>   P(0,0) __ENDDECL __DEBUG FIRST_OP __STARTWHILE __DEBUG 1 WHILE END __DEBUG __STARTCASE 5 :1 "
             "__DEBUG <FB>X% 1 = END __DEBUG");
+}
+
+// An empty statement compiles nothing, after a statement, a block keyword or a label.
+TEST_F(ParserTest, EmptyStatementsAddNoWords) {
+  const struct { const char* with_empty; const char* without; } rows[] = {
+      {"x% = 1;;\ny% = 2;", "x% = 1;\ny% = 2;"},
+      {";\nx% = 1;", "x% = 1;"},
+      {"proc p\n;\nif (1);\n;;\nelse;\n;\nend;;\nend;", "proc p\nif (1)\nelse\nend;\nend;"},
+      {"case (x%);;\n1:;\ny% = 1;;\ndefault:;\n;\nend;", "case (x%)\n1:\ny% = 1;\ndefault:\nend;"},
+  };
+  for (const auto& row : rows) {
+    const std::string expected = words_of(row.without);
+    TearDown();
+    SetUp();
+    EXPECT_EQ(words_of(row.with_empty), expected) << row.with_empty;
+    EXPECT_EQ(compile_error_count, 0) << row.with_empty << "\n" << errors();
+    TearDown();
+    SetUp();
+  }
 }
 
 TEST_F(ParserTest, ProfilingWordsFollowEachSeparatedStatement) {

@@ -1,0 +1,98 @@
+// The pixel filter's effects, in the order they apply.
+#include "display/pixel_filter.h"
+
+namespace display {
+
+namespace {
+
+// Carried from pixel to pixel in drawing order.
+int32_t last_red = 0;
+int32_t last_green = 0;
+int32_t last_blue = 0;
+uint32_t alternate_toggle = 0;
+
+constexpr uint32_t spread_mask = 0x07E0F81Fu;
+
+// Green moved up to bits 21-26, red and blue in place: one multiply blends all three.
+inline uint32_t spread(uint32_t pixel) { return (pixel | pixel << 16) & spread_mask; }
+
+inline uint16_t tint(uint32_t pixel, uint32_t colour, int32_t level) {
+    uint32_t weight = uint32_t(level >> 3);
+    uint32_t base = spread(pixel);
+    uint32_t t = base + (((spread(colour) - base) * weight) >> 5);
+    uint32_t m = t & spread_mask;
+    return uint16_t(m | m >> 16);
+}
+
+// Single precision, each step rounded, as the device computes it.
+inline uint32_t inverted_channel(uint32_t c) {
+    const float k = [] {
+        uint32_t bits = 0x3B808081u;
+        float value;
+        __builtin_memcpy(&value, &bits, 4);
+        return value;
+    }();
+    volatile float product = float(c) * k;
+    volatile float rest = 1.0f - product;
+    volatile float scaled = rest * 255.0f;
+    return uint32_t(int32_t(scaled));
+}
+
+inline int32_t smoothed(int32_t channel, int32_t* last) {
+    *last = int32_t(channel * 0.4 + *last * 0.6);
+    return *last;
+}
+
+}  // namespace
+
+uint16_t PixelFilter::filter_pixel(uint16_t pixel, uint16_t dst) {
+    if (pixel == colour_key) return dst;
+    if (!enabled) return pixel;
+    uint16_t cur = pixel;
+    uint16_t result = dst;
+    if (tint1_colour != 0xFFFFFFFFu) cur = result = tint(cur, tint1_colour & 0xFFFF, tint1_level);
+    if (tint2_colour != 0xFFFFFFFFu) cur = result = tint(cur, tint2_colour & 0xFFFF, tint2_level);
+    if (greyscale) {
+        uint32_t a = (((cur >> 11) & 31) + ((cur >> 6) & 31) + (cur & 31)) / 3;
+        cur = result = uint16_t((a << 11) | (a << 6) | a);
+    }
+    if (invert) {
+        uint32_t r = inverted_channel((cur >> 11) & 31);
+        uint32_t g = inverted_channel((cur >> 5) & 63);
+        uint32_t b = inverted_channel(cur & 31);
+        cur = result = uint16_t(((r & 0xF8) << 8) | ((g & 0xFC) << 3) | (b >> 3));
+    }
+    if (smooth) {
+        int32_t r = smoothed((cur >> 11) & 31, &last_red);
+        int32_t g = smoothed((cur >> 5) & 63, &last_green);
+        int32_t b = smoothed(cur & 31, &last_blue);
+        result = uint16_t((r << 11) | (g << 5) | b);
+    }
+    if (alternate) {
+        if (alternate_toggle == 0) {
+            alternate_toggle = 1;
+            return dst;
+        }
+        alternate_toggle = 0;
+        return cur;
+    }
+    return result;
+}
+
+void pixel_filter_reset(PixelFilter* filter) {
+    filter->tint1_colour = filter->tint2_colour = 0xFFFFFFFFu;
+    filter->tint1_level = filter->tint2_level = 0;
+    filter->smooth = filter->invert = filter->greyscale = filter->alternate = 0;
+    filter->enabled = 0;
+    pixel_filter_reset_smoothing();
+}
+
+void pixel_filter_reset_smoothing() { last_red = last_green = last_blue = 0; }
+void pixel_filter_reset_alternate() { alternate_toggle = 0; }
+
+uint16_t colorref_to_rgb565(const uint32_t* colour) {
+    uint32_t r = *colour & 0xFF, g = (*colour >> 8) & 0xFF, b = (*colour >> 16) & 0xFF;
+    return uint16_t(((r & 0xF8) << 8) | ((g & 0xFC) << 3) | (b >> 3));
+}
+
+}  // namespace display

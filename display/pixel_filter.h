@@ -1,0 +1,37 @@
+// The pixel filter: the per-pixel colour effects of sprite drawing (two tints, greyscale,
+// invert, smoothing, alternate-pixel transparency, a colour key), applied by the filter
+// blitter to every pixel it writes. RGB565 throughout.
+#pragma once
+
+#include <cstdint>
+
+namespace display {
+
+class PixelFilter {
+ public:
+    // The pixel to store in place of dst when drawing pixel.
+    virtual uint16_t filter_pixel(uint16_t pixel, uint16_t dst);
+
+    uint32_t tint1_colour = 0;  // RGB565 in the low 16 bits; 0xFFFFFFFF: off
+    uint32_t tint2_colour = 0;  // the same; the renderer's light level tints toward black
+    int32_t tint1_level = 0;    // 0-255; weight level >> 3 out of 32
+    int32_t tint2_level = 0;
+    uint32_t smooth = 0;
+    uint32_t invert = 0;
+    uint32_t greyscale = 0;
+    uint32_t alternate = 0;     // every second pixel written keeps the destination
+    uint16_t colour_key = 0;    // source pixels of this value are transparent
+    uint8_t enabled = 0;        // 0: the source pixel passes unchanged
+};
+
+// Every effect off, the filter disabled and the smoothing state cleared (the game display
+// does this when it opens or changes resolution).
+void pixel_filter_reset(PixelFilter* filter);
+// The running averages of smoothing and the alternate-pixel toggle, shared by all calls.
+void pixel_filter_reset_smoothing();
+void pixel_filter_reset_alternate();
+
+// A COLORREF (0x00BBGGRR) as RGB565.
+uint16_t colorref_to_rgb565(const uint32_t* colour);
+
+}  // namespace display

@@ -1,0 +1,16 @@
+// The game library's globals.
+#include "game/game_state.h"
+
+#include "foundation/numbers.h"
+
+GameState game = [] {
+  GameState state{};
+  state.children_follow = 1;
+  return state;
+}();
+
+void update_view_rect() {
+  int32_t left = truncate_to_int(game.origin_x);
+  int32_t top = truncate_to_int(game.origin_y);
+  game.view_rect = {left, top, left + game.screen_width, top + game.screen_height};
+}

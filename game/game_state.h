@@ -1,0 +1,65 @@
+// The game library's one set of globals: the lists, the view, the collision grid and the
+// change flags that the frame code acts on lazily. The game display fills the rest.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/kernel/system_info.h"
+
+namespace display {
+struct Canvas;
+}
+struct Sprite;
+struct DrawListNode;
+struct LayerRecord;
+struct GridCellEntry;
+
+constexpr int32_t kSampleRingSize = 100;
+
+struct GameState {
+  // Canvases of the open game display; null while it is closed.
+  display::Canvas* window_canvas;
+  display::Canvas* draw_canvas;
+  int32_t screen_width, screen_height;
+
+  Sprite* sprite_list_head;
+  Sprite* sprite_list_tail;
+  DrawListNode* draw_list_head;
+  LayerRecord* layer_list;
+
+  Sprite* back_sprite;
+  Sprite* current_render_sprite;
+
+  double origin_x, origin_y;
+  RECT view_rect;
+  int32_t iso_display;
+
+  uint8_t geometry_dirty;
+  uint8_t draw_list_dirty;
+  uint8_t draw_order_dirty;
+  uint8_t sprite_list_dirty;
+
+  // The collision grid: columns x rows chain heads, row-major.
+  GridCellEntry** grid_cells;
+  int32_t grid_columns, grid_rows;
+  uint32_t grid_cell_size;
+  int32_t grid_offset_x, grid_offset_y;
+  int32_t grid_half_columns, grid_half_rows;
+
+  // Set only while build_frame_masks draws a frame.
+  Sprite* mask_build_sprite;
+  // 1 except while a parent positions its children.
+  uint8_t children_follow;
+  // The axis of the game loop's current movement step: 1 horizontal, else vertical.
+  int32_t move_axis;
+
+  int32_t fps_samples[kSampleRingSize];
+  int32_t fps_sample_count;
+  int32_t step_samples[kSampleRingSize];
+  int32_t step_sample_count;
+};
+
+extern GameState game;
+
+// (trunc origin_x, trunc origin_y) to that plus the screen size.
+void update_view_rect();

@@ -1,0 +1,172 @@
+// The collision grid: cells of sprites, leaving the grid, cleared cells, non-square
+// grids, refused sizes and the set-up that enters sprites.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "foundation/hashes.h"
+#include "game_fixture.h"
+#include "platform/kernel/memory.h"
+
+namespace {
+
+class CollisionGrid : public GameTest {
+ protected:
+  static Sprite* grid_sprite(double x, double y, int32_t width, int32_t height) {
+    return make_grid_sprite(x, y, width, height, "thing");
+  }
+  static int32_t entries_of(Sprite* sprite, int32_t column, int32_t row) {
+    int32_t count = 0;
+    for (GridCellEntry* entry = *grid_cell(column, row); entry; entry = entry->next) count += entry->sprite == sprite;
+    return count;
+  }
+  static void expect_range(const Sprite* sprite, int32_t c0, int32_t r0, int32_t c1, int32_t r1) {
+    EXPECT_EQ(sprite->grid_range[0], c0);
+    EXPECT_EQ(sprite->grid_range[1], r0);
+    EXPECT_EQ(sprite->grid_range[2], c1);
+    EXPECT_EQ(sprite->grid_range[3], r1);
+  }
+};
+
+TEST_F(CollisionGrid, SpriteAcrossTheOriginTakesTwoColumns) {
+  Sprite* sprite = grid_sprite(-10, 0, 20, 10);
+  expect_range(sprite, 63, 64, 64, 64);
+  EXPECT_EQ(entries_of(sprite, 63, 64), 1);
+  EXPECT_EQ(entries_of(sprite, 64, 64), 1);
+}
+
+TEST_F(CollisionGrid, LeavingTheGridTakesTheSpriteOut) {
+  Sprite* sprite = grid_sprite(0, 0, 10, 10);
+  sprite->x = 2040;  // the grid ends at 2048
+  sprite->screen_rect = compute_screen_rect(sprite, 0, 0);
+  EXPECT_FALSE(sprite_in_grid(sprite));
+  expect_range(sprite, 0, 0, -1, -1);
+  EXPECT_EQ(entries_of(sprite, 64, 64), 0);
+  // Left of the grid: the cell numbers go negative, not round to the far side.
+  sprite->x = -2050;
+  sprite->screen_rect = compute_screen_rect(sprite, 0, 0);
+  EXPECT_FALSE(sprite_in_grid(sprite));
+}
+
+TEST_F(CollisionGrid, HiddenOrWithoutTheOptionStaysOut) {
+  Sprite* sprite = grid_sprite(0, 0, 10, 10);
+  ASSERT_TRUE(sprite_in_grid(sprite));
+  sprite->visible = 0;
+  sprite->screen_rect = compute_screen_rect(sprite, 0, 0);
+  EXPECT_FALSE(sprite_in_grid(sprite));
+}
+
+TEST_F(CollisionGrid, ClearedCellsLeaveNothingToRemove) {
+  Sprite* sprite = grid_sprite(0, 0, 10, 10);
+  grid_free_cells(0, 0, 10, 10);
+  EXPECT_EQ(*grid_cell(64, 64), nullptr);
+  EXPECT_TRUE(sprite_in_grid(sprite));
+  grid_remove_sprite(sprite);
+  expect_range(sprite, 0, 0, -1, -1);
+}
+
+TEST_F(CollisionGrid, FreedEntriesAreReused) {
+  Sprite* a = grid_sprite(0, 0, 10, 10);
+  grid_remove_sprite(a);
+  Sprite* b = grid_sprite(0, 0, 10, 10);
+  int32_t entries = 0;
+  for (GridCellEntry* entry = *grid_cell(64, 64); entry; entry = entry->next) ++entries;
+  EXPECT_EQ(entries, 1);
+  EXPECT_EQ(entries_of(b, 64, 64), 1);
+}
+
+TEST_F(CollisionGrid, StaticEntryClearedByItsHash) {
+  GridCellEntry** cell = grid_cell(64, 64);
+  auto* entry = static_cast<GridCellEntry*>(crt::calloc(1, sizeof(GridCellEntry)));
+  entry->id_hash = 77;
+  *cell = entry;
+  grid_clear_id(0, 0, 0, 5, 5);
+  EXPECT_EQ(entry->free, 0);
+  grid_clear_id(77, 0, 0, 5, 5);
+  EXPECT_EQ(entry->free, 1);
+  EXPECT_EQ(entry->id_hash, 0u);
+}
+
+// A grid wider than tall: a cell's place is row x columns + column.
+TEST_F(CollisionGrid, NonSquareGridIndexesByColumns) {
+  ASSERT_TRUE(grid_setup(10, 8, 2));
+  Sprite* sprite = grid_sprite(25, -5, 4, 4);  // column 6, row 0
+  expect_range(sprite, 6, 0, 6, 0);
+  EXPECT_EQ(game.grid_cells[0 * 8 + 6]->sprite, sprite);
+  EXPECT_EQ(game.grid_offset_x, 40);
+  EXPECT_EQ(game.grid_offset_y, 10);
+}
+
+TEST_F(CollisionGrid, RefusesSizesThatDivideByZero) {
+  struct Case {
+    int32_t size, columns, rows;
+  } cases[] = {{0, 10, 10}, {32, 0, 10}, {32, 10, -1}, {-4, 10, 10}, {1 << 30, 64, 64}, {1, 1 << 20, 1 << 20}};
+  for (const Case& c : cases) {
+    EXPECT_FALSE(grid_setup(c.size, c.columns, c.rows)) << c.size << " " << c.columns << " " << c.rows;
+    EXPECT_EQ(game.grid_columns, 128);
+    EXPECT_EQ(game.grid_cell_size, 32u);
+  }
+}
+
+// The set-up enters the sprites the geometry update would enter, and forgets the ranges
+// of the grid it frees.
+TEST_F(CollisionGrid, SetupEntersLikeTheGeometryUpdate) {
+  Sprite* entered = grid_sprite(100, 100, 10, 10);
+  Sprite* plain = grid_sprite(100, 100, 10, 10);
+  plain->options &= ~kOptionInGrid;
+  Sprite* outside = grid_sprite(100, 100, 10, 10);
+  ASSERT_TRUE(grid_setup(16, 4, 4));  // world -32..32: only sprites near the origin fit
+  EXPECT_FALSE(sprite_in_grid(outside));
+  outside->x = outside->y = 0;
+  outside->screen_rect = compute_screen_rect(outside, 0, 0);
+  EXPECT_TRUE(sprite_in_grid(outside));
+  entered->x = entered->y = plain->x = plain->y = 1;
+  entered->screen_rect = compute_screen_rect(entered, 0, 0);
+  plain->screen_rect = compute_screen_rect(plain, 0, 0);
+  ASSERT_TRUE(grid_setup(16, 4, 4));
+  EXPECT_TRUE(sprite_in_grid(entered));
+  EXPECT_FALSE(sprite_in_grid(plain));
+  expect_range(entered, 2, 2, 2, 2);
+  // A geometry update that changes nothing keeps an entered sprite in.
+  entered->screen_rect = compute_screen_rect(entered, 0, 0);
+  EXPECT_TRUE(sprite_in_grid(entered));
+}
+
+// After many moves every chain holds its used entries before its free ones, every sprite
+// stands exactly once in each cell of its range and nowhere else, and its entries carry
+// its present collision rectangle.
+TEST_F(CollisionGrid, ChainsStayConsistentUnderMoves) {
+  std::vector<Sprite*> sprites;
+  for (int32_t i = 0; i < 40; ++i) sprites.push_back(grid_sprite(i * 7 % 90, i * 13 % 90, 20, 20));
+  uint32_t seed = 99;
+  for (int32_t step = 0; step < 400; ++step) {
+    seed = seed * 1664525u + 1013904223u;
+    Sprite* sprite = sprites[(seed >> 8) % sprites.size()];
+    sprite->x = static_cast<int32_t>((seed >> 12) % 120) - 10;
+    sprite->y = static_cast<int32_t>((seed >> 20) % 120) - 10;
+    sprite->visible = (seed >> 30) != 0;
+    sprite->screen_rect = compute_screen_rect(sprite, 0, 0);
+  }
+  for (int32_t row = 60; row < 70; ++row) {
+    for (int32_t column = 60; column < 70; ++column) {
+      bool seen_free = false;
+      for (GridCellEntry* entry = *grid_cell(column, row); entry; entry = entry->next) {
+        if (entry->free) seen_free = true;
+        else EXPECT_FALSE(seen_free) << "used entry after a free one in " << column << "," << row;
+        // A sprite's entry carries the collision rectangle the queries test.
+        if (!entry->free && entry->sprite) {
+          const RECT& box = entry->sprite->screen_collide_rect;
+          EXPECT_TRUE(entry->left == box.left && entry->top == box.top && entry->right == box.right &&
+                      entry->bottom == box.bottom);
+        }
+      }
+      for (Sprite* sprite : sprites) {
+        bool inside = sprite_in_grid(sprite) && column >= sprite->grid_range[0] && column <= sprite->grid_range[2] &&
+                      row >= sprite->grid_range[1] && row <= sprite->grid_range[3];
+        EXPECT_EQ(entries_of(sprite, column, row), inside ? 1 : 0) << column << "," << row;
+      }
+    }
+  }
+}
+
+}  // namespace
