@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Mutation fuzzing of zrk's inputs: scripts, compiled programs, codec streams, packages,
-WAV files and music modules. Each case is a seed input with a few random mutations, run through a zrk
+WAV files, music modules and images. Each case is a seed input with a few random mutations, run through a zrk
 built with the sanitizers (ZRK_SANITIZE=ON) under a time-out; a case that crashes, trips
 a sanitizer or hangs is kept as a reproducer with its log.
 
 Seeds are the project's own: the script tests and examples, the compiled files zrk writes
-for them, and codec streams, a package, a WAV file and a module that the harness scripts in
+for them, and codec streams, a package, a WAV file, a module and a BMP image that the harness scripts in
 harness/ make with zrk itself (<kind>_make.zrk; <kind>.zrk reads a case). The same seed number gives the same cases.
 
 Exit status: 0 when no case failed, 1 when some did (see the reproducer folder), 77 when
@@ -24,7 +24,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 HARNESS = os.path.join(HERE, "harness")
-KINDS = ("script", "zrc", "codec", "package", "wav", "module")
+KINDS = ("script", "zrc", "codec", "package", "wav", "module", "image")
 
 # Words that break scripts in interesting ways when dropped into them.
 SCRIPT_TOKENS = [
@@ -145,7 +145,7 @@ class Fuzzer:
                     with open(compiled, "rb") as f:
                         seeds["zrc"].append((f.read(), "case.zrc"))
         made = {"codec": ["codec0.bin", "codec1.bin", "codec2.bin"], "package": ["case.pkg"], "wav": ["case.wav"],
-                "module": ["case.mod"]}
+                "module": ["case.mod"], "image": ["case.bmp"]}
         for kind, names in made.items():
             if kind not in seeds:
                 continue
