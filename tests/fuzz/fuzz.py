@@ -154,6 +154,8 @@ class Fuzzer:
             run_zrk(self.zrk, folder, [kind + "_make.zrk"], self.seconds)
             for name in names:
                 path = os.path.join(folder, name)
+                if not os.path.exists(path):
+                    path = os.path.join(folder, "root", name)  # a device path's file
                 if os.path.exists(path):
                     with open(path, "rb") as f:
                         seeds[kind].append((f.read(), "case" + os.path.splitext(name)[1]))
@@ -161,7 +163,10 @@ class Fuzzer:
 
     def run_case(self, kind, index, data, name):
         folder = tempfile.mkdtemp(dir=self.work)
-        with open(os.path.join(folder, name), "wb") as f:
+        # Images are read by device path (see harness/image.zrk), from the device root.
+        place = os.path.join(folder, "root") if kind == "image" else folder
+        os.makedirs(place, exist_ok=True)
+        with open(os.path.join(place, name), "wb") as f:
             f.write(data)
         if kind in ("script", "zrc"):
             args = [name]
@@ -179,7 +184,7 @@ class Fuzzer:
         if failure:
             os.makedirs(self.out, exist_ok=True)
             stem = os.path.join(self.out, "%s-%s-%d" % (kind, failure, index))
-            shutil.copy(os.path.join(folder, name), stem + os.path.splitext(name)[1])
+            shutil.copy(os.path.join(place, name), stem + os.path.splitext(name)[1])
             with open(stem + ".log", "wb") as f:
                 f.write(b"zrk " + " ".join(args).encode() + b"\n" + output)
             self.failures.append(stem)
