@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "foundation/hashes.h"
+#include "foundation/live_handles.h"
 #include "foundation/value_stack.h"
 #include "platform/kernel/memory.h"
 
@@ -51,6 +52,7 @@ void program_context_release(ProgramContext* context) {
   program_list_unlink(context);
   if (context->run_mode == 0) {
     // Every cell, variable and form record of the program lives on its heap.
+    live_handles_forget_heap(context->heap);
     HeapDestroy(context->heap);
     context->heap = nullptr;
     context->stack_top = nullptr;

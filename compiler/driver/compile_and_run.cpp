@@ -433,7 +433,8 @@ ProgramContext* drive(DriverRun& run, const char* text, uint8_t compile_only, ui
   context->first_instruction = first;
   run.code = nullptr;
   for (InstructionNode* node = first; node; node = node->next) {
-    context->code_size += 44 + (node->extension ? 40 : 0) + (node->text ? std::strlen(node->text) : 0);
+    // A folded constant's text is the number's 8 bytes, with no terminator.
+    context->code_size += 44 + (node->extension ? 40 : 0) + (node->text ? block_text_length(node->text) : 0);
   }
   if (image_run && image_run_name) {
     crt::free(context->name);
@@ -483,6 +484,12 @@ uint8_t run_failed = 0;
 int32_t (*compiled_file_check)(const char* source_path, const char* compiled_path) = compiled_file_is_current;
 
 ProgramContext* compile_and_run_file(const char* file_name, const char* text, uint8_t compile_only, uint32_t mode) {
+  // A program that runs itself (or a ring of programs) would nest until the stack ends.
+  static int32_t nesting = 0;
+  if (nesting >= kMaxRunNesting) {
+    runtime_error("Programs run inside each other more than %d deep", kMaxRunNesting);
+    return nullptr;
+  }
   DriverRun run;
   run.caller = current_program;
   run.caller_scope = current_scope;
@@ -508,7 +515,6 @@ ProgramContext* compile_and_run_file(const char* file_name, const char* text, ui
   ProgramContext* result = nullptr;
   // Only the outermost compile (a program start-up runs, not an eval or run inside it)
   // decides whether the run failed to compile.
-  static int32_t nesting = 0;
   ++nesting;
   platform::FaultGuard guard;
   if (FAULT_GUARD_ENTER(guard)) {
