@@ -231,7 +231,7 @@ void define_program_globals(ProgramContext* context, const char* file_name) {
 // A WINMAIN program stays while it has its main form or returned non-zero.
 bool winmain_keeps_running(ProgramContext* context) {
   for (const FormRecord* form = context->forms; form; form = form->next) {
-    if (form->first_in_list) return true;
+    if (form->first_form) return true;
   }
   if (context->stack_top == nullptr) return false;
   ValueCell* result = stack_pop(context);
