@@ -33,6 +33,7 @@
 #include "library/strings/string_editing_builtins.h"
 #include "library/strings/trim_pad_builtins.h"
 #include "game/game_builtins.h"
+#include "game/game_drawing.h"
 #include "sound/sound_builtins.h"
 #include "vm/applications.h"
 #include "vm/arithmetic.h"
@@ -58,6 +59,7 @@
 #include "library/core/structure_builtins.h"
 #include "library/core/variable_builtins.h"
 #include "library/core/service_builtins.h"
+#include "library/com/com_builtins.h"
 #include "vm/procedure_call.h"
 #include "vm/profiler.h"
 #include "vm/push_instructions.h"
@@ -930,6 +932,7 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_regex_builtins();
   register_sound_builtins();
   register_game_builtins();
+  register_game_drawing_builtins();
   register_push_handlers();
   register_procedure_call_handlers();
   register_assignment_handlers();
@@ -971,6 +974,7 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_conversion_builtins();
   register_tokenizer_builtins();
   register_gui_builtins();
+  register_com_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
     const BuiltinEntry* entry = builtin_entry(index);

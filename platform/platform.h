@@ -35,3 +35,7 @@
 #include "platform/media/wave_out.h"
 #include "platform/media/resources.h"
 #include "platform/shell/close_apps.h"
+#include "platform/ole/ole_types.h"
+#include "platform/ole/com_runtime.h"
+#include "platform/ole/automation.h"
+#include "platform/ole/type_library.h"

@@ -20,6 +20,9 @@ PACKAGES=(
   # Game and display tests: collision masks against a numpy brute force; an independent
   # image decoder and array turns to check frames against.
   python3-numpy python3-pil
+  # Game drawing tests: flood fill against scipy's labelling; the 8x16 VGA font fixture
+  # is made from a console font of console-setup.
+  python3-scipy console-setup-linux
   libtext-soundex-perl
   # Sound tests: independent decoders (sox, oggdec, libxmp) and real modules and Ogg
   # files shipped by Debian packages.
