@@ -2,6 +2,7 @@
 // display layer and the game library use (RGB565 bit fields, 5-5-5, 24 and 32 bits).
 #include "platform/gdi/dib_section.h"
 
+#include "platform/gdi/dib_pixels.h"
 #include "platform/gdi/gdi_state.h"
 
 HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, UINT usage, void** bits, HANDLE section, DWORD offset) {
@@ -28,3 +29,25 @@ HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, UINT usage, void** bits, H
   if (bitmap) *bits = bitmap->bits;
   return bitmap;
 }
+
+namespace platform {
+
+bool bitmap_pixels(HGDIOBJ bitmap, DibPixels* out) {
+  std::lock_guard hold(gdi::gdi_lock());
+  if (!gdi::live_object(bitmap) || bitmap->stock || bitmap->type != OBJ_BITMAP || !bitmap->bits) return false;
+  out->bits = bitmap->bits;
+  out->width = bitmap->width;
+  out->height = bitmap->height < 0 ? -bitmap->height : bitmap->height;
+  out->top_down = bitmap->height < 0;
+  out->bit_count = bitmap->bit_count;
+  out->pitch = ((uint32_t(bitmap->width) * bitmap->bit_count + 31) / 32) * 4;
+  return true;
+}
+
+bool dc_pixels(HDC dc, DibPixels* out) {
+  std::lock_guard hold(gdi::gdi_lock());
+  if (!gdi::live_context(dc) || dc->kind != gdi::ContextKind::Memory) return false;
+  return bitmap_pixels(dc->state.bitmap, out);
+}
+
+}  // namespace platform

@@ -104,6 +104,30 @@ LRESULT box_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
 
 }  // namespace
 
+bool run_modal_window(HWND window, HWND owner, const int* done) {
+  bool disabled_owner = owner && IsWindowEnabled(owner);
+  if (disabled_owner) EnableWindow(owner, FALSE);
+  ShowWindow(window, SW_SHOW);
+  SetFocus(window);
+  bool finished = true;
+  MSG msg;
+  while (*done == 0) {
+    BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got <= 0) {
+      if (got == 0) PostQuitMessage(int(msg.wParam));
+      finished = false;
+      break;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  if (disabled_owner) EnableWindow(owner, TRUE);
+  SetWindowLongW(window, GWL_USERDATA, 0);
+  DestroyWindow(window);
+  if (owner && IsWindow(owner)) SetActiveWindow(owner);
+  return finished;
+}
+
 int windowed_message_box(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   static bool registered = [] {
     WNDCLASSW record{};
@@ -148,26 +172,7 @@ int windowed_message_box(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
                                 nullptr);
   if (!window) return 0;
   SetWindowLongW(window, GWL_USERDATA, LONG(reinterpret_cast<uintptr_t>(&box)));
-  bool disabled_owner = owner && IsWindowEnabled(owner);
-  if (disabled_owner) EnableWindow(owner, FALSE);
-  ShowWindow(window, SW_SHOW);
-  SetFocus(window);
-  MSG msg;
-  while (box.result == 0) {
-    BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-    if (got == 0) {
-      PostQuitMessage(int(msg.wParam));  // the loop outside must see it too
-      box.result = box.escape_id ? box.escape_id : ids.front();
-      break;
-    }
-    if (got < 0) break;
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-  if (disabled_owner) EnableWindow(owner, TRUE);
-  SetWindowLongW(window, GWL_USERDATA, 0);
-  DestroyWindow(window);
-  if (owner && IsWindow(owner)) SetActiveWindow(owner);
+  if (!run_modal_window(window, owner, &box.result)) box.result = box.escape_id ? box.escape_id : ids.front();
   return box.result ? box.result : ids.front();
 }
 

@@ -10,9 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/user/file_dialogs.h"
 #include "platform/user/window_manager.h"
 
 namespace platform::user {
+
+using platform::FileDialogKind;
 
 struct WindowClass {
   std::u16string name;
@@ -135,8 +138,16 @@ void wait_for_desktop_input(int milliseconds);
 void present_screen();
 // Queues an input message for a window's thread (caller holds the lock).
 void queue_input(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+// Shows a window modally over owner (disabled meanwhile; null: none) and pumps messages
+// until *done is not 0, then destroys the window and activates owner again. False when a
+// WM_QUIT ended the loop first (it is posted again for the loop outside).
+bool run_modal_window(HWND window, HWND owner, const int* done);
+
 // The modal message box window (message_box_window.cpp).
 int windowed_message_box(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+
+// The windowed Open and Save As dialogs (file_dialog_window.cpp).
+BOOL windowed_file_dialog(FileDialogKind kind, OPENFILENAMEW* record);
 
 // The last stylus position on the screen, and the key states the device's input keeps.
 POINT cursor_position();

@@ -8,6 +8,7 @@
 
 #include "platform/kernel/clock.h"
 #include "platform/kernel/time.h"
+#include "platform/shell/shell.h"
 #include "platform/user/user.h"
 
 namespace {
@@ -282,6 +283,44 @@ TEST_F(WindowManager, TextStylesAndFocus) {
   EXPECT_TRUE(IsWindowVisible(child));
   ShowWindow(form, SW_HIDE);
   EXPECT_FALSE(IsWindowVisible(child));
+}
+
+TEST_F(WindowManager, RectanglesCaptionsAndTheWorkArea) {
+  // A window made from AdjustWindowRectEx's rectangle has the client area asked for.
+  RECT wanted{0, 0, 150, 90};
+  DWORD style = WS_POPUP | WS_CAPTION | WS_VISIBLE;
+  ASSERT_TRUE(AdjustWindowRectEx(&wanted, style, FALSE, WS_EX_CLIENTEDGE));
+  HWND dialog = CreateWindowExW(WS_EX_CLIENTEDGE, u"TestWindow", u"Dialog", style, 20, 60, wanted.right - wanted.left,
+                                wanted.bottom - wanted.top, nullptr, nullptr, nullptr, nullptr);
+  RECT client;
+  GetClientRect(dialog, &client);
+  EXPECT_EQ(client.right, 150);
+  EXPECT_EQ(client.bottom, 90);
+  POINT origin{0, 0};
+  ClientToScreen(dialog, &origin);
+  EXPECT_EQ(origin.x, 20 - wanted.left);
+  EXPECT_EQ(origin.y, 60 - wanted.top);
+  // CW_USEDEFAULT gives a top-level window the screen below the task bar.
+  HWND form = CreateWindowExW(0, u"TestWindow", u"Form", WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                              CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
+  RECT rect;
+  GetWindowRect(form, &rect);
+  EXPECT_EQ(rect.left, 0);
+  EXPECT_EQ(rect.top, GetSystemMetrics(SM_CYCAPTION));
+  EXPECT_EQ(rect.right, GetSystemMetrics(SM_CXSCREEN));
+  EXPECT_EQ(rect.bottom, GetSystemMetrics(SM_CYSCREEN));
+  // The shell fits a program's main window between the task bar and its menu bar.
+  SHMENUBARINFO bar{sizeof bar, form, 0, 131, nullptr, 0, 0, nullptr, 0};
+  ASSERT_TRUE(SHCreateMenuBar(&bar));
+  EXPECT_EQ(GetParent(bar.hwndMB), form);
+  EXPECT_TRUE(SHHandleWMSettingChange(form, 0, 0, nullptr));
+  GetWindowRect(form, &rect);
+  EXPECT_EQ(rect.bottom, GetSystemMetrics(SM_CYSCREEN) - CommandBar_Height(bar.hwndMB));
+  // The window under a point is the topmost there; activating a window brings it up.
+  POINT inside{30, 70};
+  EXPECT_EQ(WindowFromPoint(inside), form);
+  SetActiveWindow(dialog);
+  EXPECT_EQ(WindowFromPoint(inside), dialog);
 }
 
 TEST_F(WindowManager, TheShellWindowsExist) {

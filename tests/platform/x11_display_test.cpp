@@ -120,6 +120,25 @@ TEST_F(X11Display, MessageBoxesAreModalWindows) {
   EXPECT_GT(fs::file_size(work_ / "box.bmp"), 0u);
 }
 
+TEST_F(X11Display, FileDialogsAreWindows) {
+  fs::path root = work_ / "root";
+  fs::create_directories(root / "sub");
+  std::ofstream(root / "a.txt") << "a";
+  std::ofstream(root / "b.zrk") << "b";  // not of the chosen filter
+  fs::path timeline = work_ / "files.timeline";
+  // The list starts below the name line (24 pixels) under the caption; rows are 18 high:
+  // [sub] first, then a.txt.
+  std::ofstream(timeline) << "200 tap 50 104\n300 ok\n"
+                          << "400 tap 50 86\n500 text \"x.zrk\"\n600 key enter\n"
+                          << "700 close\n";
+  std::string command = "DISPLAY=" + display_ + " ZRK_DISPLAY=x11 ZRK_CLOCK=virtual ZRK_ROOT=" + root.string() +
+                        " ZRK_INPUT=" + timeline.string() + " timeout 30 " ZRK_TEST_BINARY_DIR "/input_probe files >" +
+                        (work_ / "files.out").string() + " 2>&1";
+  int status = std::system(command.c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << read_all(work_ / "files.out");
+  EXPECT_EQ(read_all(work_ / "files.out"), "open 1 \\a.txt\nsave 1 \\sub\\x.zrk\nopen 0 \n");
+}
+
 // Finds the top-level window titled "ZRK", or 0.
 xcb_window_t find_device_window(xcb_connection_t* connection, xcb_window_t root) {
   xcb_query_tree_reply_t* tree = xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr);

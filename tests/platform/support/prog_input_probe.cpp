@@ -47,6 +47,22 @@ int main(int argc, char** argv) {
     std::printf("answer %d\n", MessageBoxW(nullptr, u"Go on?", u"Probe", MB_OKCANCEL));
     return 0;
   }
+  if (argc > 1 && std::string(argv[1]) == "files") {
+    // The Open and Save As dialogs in turn: each prints whether it chose and what.
+    for (int round = 0; round < 3; ++round) {
+      WCHAR path[MAX_PATH] = {};
+      OPENFILENAMEW record{};
+      record.lStructSize = sizeof record;
+      record.lpstrFilter = u"Text\0*.txt\0Programs\0*.zrk\0";
+      record.nFilterIndex = 1;
+      record.lpstrFile = path;
+      record.nMaxFile = MAX_PATH;
+      record.lpstrInitialDir = u"\\";
+      BOOL chosen = round == 1 ? GetSaveFileNameW(&record) : GetOpenFileNameW(&record);
+      std::printf("%s %d %s\n", round == 1 ? "save" : "open", chosen, platform::utf8_from_utf16(path).c_str());
+    }
+    return 0;
+  }
   WNDCLASSW record{};
   record.style = CS_DBLCLKS;
   record.lpfnWndProc = probe;
