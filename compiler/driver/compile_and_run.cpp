@@ -31,6 +31,7 @@
 #include "platform/platform.h"
 #include "vm/builtin_registry.h"
 #include "vm/instruction_list.h"
+#include "vm/applications.h"
 #include "vm/machine.h"
 
 namespace {
@@ -462,6 +463,9 @@ ProgramContext* drive(DriverRun& run, const char* text, uint8_t compile_only, ui
     call_procedure = entry;
     vm_call_procedure();
     if (runtime_errors_unhandled != unhandled) run_failed = 1;
+    // It ended itself while it ran (killapp or freeapp of its own handle, taken by a
+    // message pump): the end was carried out when the call returned.
+    if (!program_is_loaded(context)) return nullptr;
   }
 
   ProgramContext* result = context;

@@ -17,9 +17,9 @@ class MessagePumpTest : public ::testing::Test {
   void SetUp() override {
     application_instance_end = app_instance_end;
     quit_flag = 0;
+    // Dispatched, not only taken: a paint message taken without painting comes again.
     MSG drained{};
-    while (PeekMessageW(&drained, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    while (PeekMessageW(&drained, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&drained);
   }
   void TearDown() override {
     quit_flag = 0;
