@@ -7,6 +7,7 @@
 
 #include "display/video_geometry.h"
 #include "display/window_system.h"
+#include "platform/gdi/panel_screen.h"
 #include "platform/kernel/fault_guard.h"
 #include "platform/user/messages.h"
 #include "platform/user/window_manager.h"
@@ -336,6 +337,7 @@ bool DisplayDevice::Swap(uint32_t flags) {
         }
     }
     driver->EndDraw(flags);
+    if (on_panel) platform::show_display_panel();
     frame = nullptr;
     return true;
 }
@@ -388,6 +390,7 @@ VideoDriver* WindowDisplay::InitializeDriver(const DisplayParameters* requested)
         }
         if (ready) {
             display_log("Driver initialized!");
+            on_panel = id != driver_gdi;
             return candidate;
         }
         display_log(" Failed to initialize driver");
