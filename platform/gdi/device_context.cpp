@@ -135,6 +135,11 @@ bool resolve_target(HDC dc, Target* target) {
 using namespace platform::gdi;
 
 namespace platform {
+bool is_screen_context(HDC dc) {
+  std::lock_guard hold(gdi_lock());
+  return live_context(dc) && dc->kind == ContextKind::Screen;
+}
+
 size_t gdi_object_count() {
   std::lock_guard hold(gdi_lock());
   return live_context_count() + platform::gdi::live_object_count();

@@ -59,3 +59,8 @@ BOOL RestoreDC(HDC dc, int saved);
 // The logical origin: drawing at (0,0) lands at the given point of the device.
 BOOL SetViewportOrgEx(HDC dc, int x, int y, LPPOINT previous);
 BOOL GetViewportOrgEx(HDC dc, LPPOINT origin);
+
+namespace platform {
+// Whether dc is a context of the whole screen (from GetDC of no window).
+bool is_screen_context(HDC dc);
+}  // namespace platform
