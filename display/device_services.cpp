@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/gdi/device_context.h"
 #include "platform/gdi/display_escape.h"
 #include "platform/kernel/fault_guard.h"
 #include "platform/kernel/modules.h"
@@ -255,13 +256,11 @@ bool raw_frame_buffer_query(RawFrameBufferInfo* info) {
 }
 
 bool screen_caps(ScreenCaps* caps) {
-    // The screen's context exists as long as the device has a screen; its size and
-    // depth are those of the device profile.
     HDC screen = GetDC(nullptr);
     if (screen == nullptr) return false;
-    caps->width = GetSystemMetrics(SM_CXSCREEN);
-    caps->height = GetSystemMetrics(SM_CYSCREEN);
-    caps->bits_per_pixel = platform::device_profile().bits_per_pixel;
+    caps->width = GetDeviceCaps(screen, HORZRES);
+    caps->height = GetDeviceCaps(screen, VERTRES);
+    caps->bits_per_pixel = GetDeviceCaps(screen, BITSPIXEL);
     ReleaseDC(nullptr, screen);
     return true;
 }

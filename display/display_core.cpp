@@ -7,7 +7,10 @@
 
 #include "display/video_geometry.h"
 #include "display/window_system.h"
+#include "platform/gdi/panel_screen.h"
 #include "platform/kernel/fault_guard.h"
+#include "platform/user/messages.h"
+#include "platform/user/window_manager.h"
 #include "platform/kernel/system_info.h"
 
 namespace display {
@@ -16,15 +19,25 @@ namespace {
 
 // ---- The window system the runtime installs ----
 
-bool no_window(HWND) { return false; }
-WindowProcedure no_procedure(HWND, WindowProcedure) { return nullptr; }
-intptr_t call_nothing(WindowProcedure, HWND, uint32_t, uintptr_t, intptr_t) { return 0; }
-intptr_t default_nothing(HWND, uint32_t, uintptr_t, intptr_t) { return 0; }
-HWND find_nothing(const char16_t*) { return nullptr; }
-bool show_nothing(HWND, int32_t) { return false; }
+bool real_is_window(HWND window) { return IsWindow(window) != FALSE; }
+WindowProcedure real_replace_procedure(HWND window, WindowProcedure procedure) {
+    // Window procedures are 32-bit addresses on this device.
+    LONG previous = SetWindowLongW(window, GWL_WNDPROC, LONG(reinterpret_cast<uintptr_t>(procedure)));
+    return reinterpret_cast<WindowProcedure>(uintptr_t(uint32_t(previous)));
+}
+intptr_t real_call_procedure(WindowProcedure procedure, HWND window, uint32_t message, uintptr_t wparam,
+                             intptr_t lparam) {
+    return CallWindowProcW(procedure, window, message, wparam, lparam);
+}
+intptr_t real_default_procedure(HWND window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+    return DefWindowProcW(window, message, wparam, lparam);
+}
+HWND real_find_window(const char16_t* class_name) { return FindWindowW(class_name, nullptr); }
+bool real_show_window(HWND window, int32_t command) { return ShowWindow(window, command) != FALSE; }
 
-WindowSystem installed_window_system{no_window, no_procedure, call_nothing, default_nothing, find_nothing,
-                                     show_nothing};
+const WindowSystem platform_window_system{real_is_window,        real_replace_procedure, real_call_procedure,
+                                          real_default_procedure, real_find_window,       real_show_window};
+WindowSystem installed_window_system = platform_window_system;
 
 // ---- Detection ----
 
@@ -44,26 +57,12 @@ bool try_detect(VideoDetect& d, int32_t id, DetectFunction detect) {
     return true;
 }
 
-bool detect_gdi(VideoDescriptor* record) {
-    display_log("GDIDriver: Detect()");
-    ScreenCaps screen{};
-    if (!screen_caps(&screen)) {
-        display_log("GDIDriver: unable to get screen's DC");
-        return false;
-    }
-    record->width = screen.width;
-    record->height = screen.height;
-    record->bits_per_pixel = screen.bits_per_pixel;
-    display_log("GDIDriver: Found W:%d, H:%d, D:%d", screen.width, screen.height, screen.bits_per_pixel);
-    return true;
-}
-
 bool detect_strongarm(VideoDescriptor* record) { return StrongARMDriver::Detect(record); }
 bool detect_xscale(VideoDescriptor* record) { return XScaleDriver::Detect(record); }
 
 void detect_drivers(VideoDetect& d) {
     display_log("VideoDetect::DetectDrivers()");
-    try_detect(d, driver_gdi, detect_gdi);
+    try_detect(d, driver_gdi, GDIDriver::Detect);
     bool stopped = false;
     if (d.screen.bits_per_pixel == 16) {
         OSVERSIONINFOW version{};
@@ -209,6 +208,7 @@ class DisplayHandle final : public Display {
 }  // namespace
 
 void set_window_system(const WindowSystem& system) { installed_window_system = system; }
+void use_platform_window_system() { installed_window_system = platform_window_system; }
 const WindowSystem& window_system() { return installed_window_system; }
 
 const VideoDetect& video_detect() {
@@ -337,6 +337,7 @@ bool DisplayDevice::Swap(uint32_t flags) {
         }
     }
     driver->EndDraw(flags);
+    if (on_panel) platform::show_display_panel();
     frame = nullptr;
     return true;
 }
@@ -389,6 +390,7 @@ VideoDriver* WindowDisplay::InitializeDriver(const DisplayParameters* requested)
         }
         if (ready) {
             display_log("Driver initialized!");
+            on_panel = id != driver_gdi;
             return candidate;
         }
         display_log(" Failed to initialize driver");

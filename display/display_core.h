@@ -58,6 +58,8 @@ class DisplayDevice {
     DisplayParameters parameters{0, 0, 0, 1};
     VideoDriver* driver = nullptr;
     PixelBuffer* back_buffer = nullptr;
+    // The driver writes the panel itself (not through a window): the screen is shown it.
+    bool on_panel = false;
     PixelBuffer* frame = nullptr;
     Rect update_rect{0, 0, 0, 0};
     uint8_t full_rows = 0;

@@ -7,6 +7,7 @@
 
 #include "display/window_system.h"
 #include "display/video_geometry.h"
+#include "platform/gdi/gdi.h"
 #include "platform/kernel/fault_guard.h"
 #include "platform/kernel/memory.h"
 #include "platform/kernel/system_info.h"
@@ -173,8 +174,63 @@ VideoDriver* CreateDriver(int32_t id) {
             return wrapper;
         }
         case driver_vga: return new (std::nothrow) DriverVGA;
-        default: return nullptr;  // the GDI driver comes with the window system
+        case driver_gdi: return new (std::nothrow) GDIDriver;
+        default: return nullptr;
     }
+}
+
+// ---- GDI ----
+
+bool GDIDriver::Detect(VideoDescriptor* detection) {
+    display_log("GDIDriver: Detect()");
+    ScreenCaps screen{};
+    if (!screen_caps(&screen)) {
+        display_log("GDIDriver: unable to get screen's DC");
+        return false;
+    }
+    detection->width = screen.width;
+    detection->height = screen.height;
+    detection->bits_per_pixel = screen.bits_per_pixel;
+    display_log("GDIDriver: Found W:%d, H:%d, D:%d", screen.width, screen.height, screen.bits_per_pixel);
+    return true;
+}
+
+bool GDIDriver::Initialize(HWND window, const DisplayParameters* parameters, const VideoDescriptor* detection) {
+    if (back_buffer_ != nullptr || parameters == nullptr) return false;
+    // A size of 0 asks for the screen: the game display opens this way, and this driver
+    // must be able to open it when nothing else can.
+    int32_t width = parameters->width, height = parameters->height;
+    if (width <= 0 || height <= 0) {
+        if (detection == nullptr) return false;
+        width = detection->width;
+        height = detection->height;
+    }
+    if (width <= 0 || height <= 0) return false;
+    back_buffer_ = dib_buffer_create(uint32_t(width), uint32_t(height));
+    if (back_buffer_ == nullptr) return false;
+    window_ = window;
+    window_dc_ = GetDC(window);
+    descriptor = VideoDescriptor{int32_t(back_buffer_->width), int32_t(back_buffer_->height), 16,
+                                 int32_t(back_buffer_->pitch), 0, 2, nullptr};
+    update_ = Rect{0, 0, descriptor.width, descriptor.height};
+    return true;
+}
+
+GDIDriver::~GDIDriver() {
+    if (window_dc_ != nullptr) ReleaseDC(window_, window_dc_);
+    delete back_buffer_;
+}
+
+PixelBuffer* GDIDriver::BeginDraw() { return back_buffer_; }
+
+void GDIDriver::SetUpdateRect(const Rect& rect) {
+    update_ = Rect{rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
+}
+
+void GDIDriver::EndDraw(uint32_t) {
+    if (back_buffer_ == nullptr || !window_system().is_window(window_)) return;
+    BitBlt(window_dc_, update_.left, update_.top, update_.right, update_.bottom, back_buffer_->memory_dc, update_.left,
+           update_.top, SRCCOPY);
 }
 
 // ---- GAPI ----

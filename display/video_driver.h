@@ -77,6 +77,25 @@ int32_t processor_probe();
 uint8_t* map_physical(uint32_t address, uint32_t size, bool cached);
 void unmap_physical(uint8_t* address);
 
+// Draws into a DIB and copies the update rectangle to the window with BitBlt: needs no
+// knowledge of the hardware, so it is always there to fall back on.
+class GDIDriver final : public VideoDriver {
+ public:
+    ~GDIDriver() override;
+    static bool Detect(VideoDescriptor* detection);
+    bool Initialize(HWND window, const DisplayParameters* parameters, const VideoDescriptor* detection) override;
+    PixelBuffer* BeginDraw() override;
+    void EndDraw(uint32_t flags) override;
+    void SetUpdateRect(const Rect& rect) override;
+    void WaitSync() override {}
+
+ private:
+    HWND window_ = nullptr;
+    HDC window_dc_ = nullptr;
+    DibBuffer* back_buffer_ = nullptr;
+    Rect update_{0, 0, 0, 0};  // x, y, width, height
+};
+
 // The frame of a known frame-buffer address: a buffer that does not own its pixels.
 class FrameBufferDriver : public VideoDriver {
  public:

@@ -1,6 +1,6 @@
 // The few window-system calls the display library makes: whether a window exists,
-// replacing its window procedure, and showing the shell's task bar. The runtime's window
-// system installs them at start-up; until then no window exists for the display.
+// replacing its window procedure, and showing the shell's task bar. They are the
+// platform's window manager unless a test puts windows of its own in their place.
 #pragma once
 
 #include <cstdint>
@@ -25,10 +25,8 @@ struct WindowSystem {
 };
 
 void set_window_system(const WindowSystem& system);
+// Back to the platform's window manager.
+void use_platform_window_system();
 const WindowSystem& window_system();
-
-constexpr uint32_t WM_DESTROY = 0x0002;
-constexpr uint32_t WM_ACTIVATE = 0x0006;
-constexpr uint32_t WM_PAINT = 0x000F;
 
 }  // namespace display

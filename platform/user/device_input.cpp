@@ -256,6 +256,8 @@ void screen_changed() {
   mark_composition_dirty();
 }
 
+void screen_pixels_changed() { device().screen_dirty = true; }
+
 void deliver_due_input() {
   Device& state = opened_device();
   // Game loops peek all the time: the list is kept, not made each call; events are taken

@@ -86,6 +86,8 @@ RECT client_screen_rect(const Window* window);
 void invalidate(Window* window, const RECT* rect, bool erase);
 // Marks the screen for composition before the next present.
 void screen_changed();
+// Marks the screen for the next present only (its pixels were written directly).
+void screen_pixels_changed();
 // Wakes the threads waiting in GetMessageW (a window needs painting, a message came).
 void wake_queues();
 // Marks a window as one of the shell's own (never activated).

@@ -9,6 +9,10 @@
 
 #include "display/display_core.h"
 #include "display/window_system.h"
+#include "platform/gdi/gdi.h"
+#include "platform/gdi/screen.h"
+#include "platform/user/messages.h"
+#include "platform/user/window_manager.h"
 #include "platform/device/display_hardware.h"
 #include "platform/kernel/clock.h"
 
@@ -85,6 +89,32 @@ inline std::vector<uint16_t> panel_pixels(int32_t* width = nullptr, int32_t* hei
     if (width) *width = view.width;
     if (height) *height = view.height;
     return pixels;
+}
+
+// A borderless window of the platform's window manager over the whole screen of the
+// current device, with the shell's task bar hidden as a game does.
+inline HWND full_screen_window() {
+    static const bool registered = [] {
+        WNDCLASSW record{};
+        record.lpfnWndProc = DefWindowProcW;
+        record.lpszClassName = u"GameWindow";
+        return RegisterClassW(&record) != 0;
+    }();
+    (void)registered;
+    HDC screen = GetDC(nullptr);
+    int width = GetDeviceCaps(screen, HORZRES), height = GetDeviceCaps(screen, VERTRES);
+    ReleaseDC(nullptr, screen);
+    if (HWND bar = FindWindowW(u"HHTaskBar", nullptr)) ShowWindow(bar, SW_HIDE);
+    return CreateWindowExW(0, u"GameWindow", u"game", WS_POPUP | WS_VISIBLE, 0, 0, width, height, nullptr, nullptr,
+                           nullptr, nullptr);
+}
+
+// The device screen GDI draws on (the headless screen), row by row.
+inline std::vector<uint16_t> screen_pixels(int32_t* width = nullptr, int32_t* height = nullptr) {
+    platform::ScreenFrame screen = platform::screen_frame();
+    if (width) *width = screen.width;
+    if (height) *height = screen.height;
+    return std::vector<uint16_t>(screen.pixels, screen.pixels + size_t(screen.width) * screen.height);
 }
 
 // A deterministic picture: each pixel differs from its neighbours, so any turn, shift or

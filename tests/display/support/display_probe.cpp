@@ -1,7 +1,8 @@
 // Writes what the display library does, for the independent checks in check_display.py:
 //   frames DIR        for every device profile: DIR/PROFILE.ids (the drivers found, in
 //                     order) and, for each orientation it offers, the picture drawn and
-//                     the screen the panel then shows (PROFILE-oN-drawn.bin, -panel.bin)
+//                     the screen the panel then shows (PROFILE-oN-drawn.bin, -panel.bin);
+//                     on a device only GDI serves, the screen it drew on
 //   decode DIR FILE.. each image decoded to DIR/NAME.bin (a NAME.fail file when refused)
 //   save DIR          surfaces saved as DIR/NAME.bmp with their pixels in DIR/NAME.bin
 // A .bin file holds width and height (32-bit little-endian) then the RGB565 pixels.
@@ -36,9 +37,11 @@ std::vector<uint16_t> buffer_pixels(const PixelBuffer* buffer) {
 }
 
 int frames(const std::string& dir) {
-    install_fake_window_system();
+    use_platform_window_system();
     for (const std::string& profile : display_profiles()) {
         use_device(profile);
+        platform::destroy_all_windows();
+        HWND window = full_screen_window();
         const VideoDetect& found = video_detect();
         {
             std::ofstream ids(dir + "/" + profile + ".ids");
@@ -47,9 +50,8 @@ int frames(const std::string& dir) {
         }
         for (int32_t m = 0; m < found.mode_count; ++m) {
             int32_t orientation = found.modes[m].orientation;
-            FakeWindow window;
             DisplayParameters parameters{0, 0, orientation, 1};
-            Display* shown = Display::Create(handle_of(window), &parameters);
+            Display* shown = Display::Create(window, &parameters);
             if (shown == nullptr) continue;
             if (!shown->BeginScene()) {
                 delete shown;
@@ -62,7 +64,9 @@ int frames(const std::string& dir) {
             shown->Update(nullptr);
             shown->Swap(0);
             int32_t width = 0, height = 0;
-            std::vector<uint16_t> panel = panel_pixels(&width, &height);
+            // Only GDI found: the picture goes to the screen through the window.
+            std::vector<uint16_t> panel =
+                found.driver_count == 1 ? screen_pixels(&width, &height) : panel_pixels(&width, &height);
             std::string stem = dir + "/" + profile + "-o" + std::to_string(orientation);
             write_bin(stem + "-drawn.bin", back->width, back->height, drawn);
             write_bin(stem + "-panel.bin", uint32_t(width), uint32_t(height), panel);
