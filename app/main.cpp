@@ -8,6 +8,8 @@
 //   zrk "prog.zrk|D|P"     is the line "prog.zrk|D|P"
 // The exit status is 0 for a run that succeeded, 1 when it ended with an unhandled
 // run-time error or failed to compile, 2 when the named program does not exist.
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "gui/gui.h"
@@ -35,10 +37,20 @@ void install_gui() {
   teardown_services.remove_all_event_bindings = remove_all_event_bindings;
 }
 
+// The device ends the run from below (input exhausted, its window closed): the runtime is
+// torn down as at a normal end, so reports are written and sound stops, then the process
+// leaves with the device's status.
+[[noreturn]] void end_run_from_device(const char*, int exit_status) {
+  runtime_shutdown();
+  std::fflush(nullptr);
+  std::_Exit(exit_status);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   install_gui();
+  platform::set_run_end_handler(end_run_from_device);
   std::u16string line = platform::utf16_from_utf8(joined_command_line(argc, argv));
   return runtime_main(GetModuleHandleW(nullptr), nullptr, line.c_str(), 1);
 }
