@@ -3,6 +3,7 @@
 #include "display/image_files.h"
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/gdi/dib_pixels.h"
@@ -21,20 +22,11 @@ constexpr size_t longest_path = 260;
 // name, or the program's folder followed by name, then suffix; false when the program's
 // path has no folder or the whole would pass the path limit.
 bool resolve_path(const char16_t* name, const char16_t* suffix, char16_t* out) {
-    size_t name_length = crt::wcslen(name), suffix_length = crt::wcslen(suffix);
-    size_t folder_length = 0;
-    if (name[0] != u'\\') {
-        char16_t program[longest_path + 1] = {};
-        DWORD length = GetModuleFileNameW(nullptr, program, DWORD(longest_path));
-        if (length == 0 || length >= longest_path) return false;
-        const char16_t* cut = crt::wcsrchr(program, u'\\');
-        if (cut == nullptr) return false;
-        folder_length = size_t(cut - program) + 1;
-        std::memcpy(out, program, folder_length * sizeof(char16_t));
-    }
-    if (folder_length + name_length + suffix_length >= longest_path) return false;
-    std::memcpy(out + folder_length, name, name_length * sizeof(char16_t));
-    std::memcpy(out + folder_length + name_length, suffix, (suffix_length + 1) * sizeof(char16_t));
+    std::u16string path;
+    if (!platform::path_in_program_folder(name, path)) return false;
+    path += suffix;
+    if (path.size() >= longest_path) return false;
+    std::memcpy(out, path.c_str(), (path.size() + 1) * sizeof(char16_t));
     return true;
 }
 

@@ -54,6 +54,11 @@ void register_builtin_module_function(const char* module_name, const char* funct
 // (a simulated vendor library that only some device profiles carry).
 void register_builtin_module_presence(const char* module_name, bool (*present)());
 
+// A path beginning with "\" (a device path) or "/" (a host path) as given; any other
+// appended to the folder of the running program (GetModuleFileNameW of null, cut after
+// its last separator). False when that folder is unknown.
+bool path_in_program_folder(const char16_t* path, std::u16string& resolved);
+
 // What the system said when the last LoadLibraryW of this thread found a file but
 // could not load it (empty when it found none).
 std::string module_load_error();

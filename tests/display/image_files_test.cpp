@@ -172,3 +172,19 @@ TEST_F(ImageFiles, AlphaDrawsOverBlack) {
 }
 
 }  // namespace
+
+// A program outside the device root has a host path ("/.../game.exe"): relative names
+// are still taken from its folder.
+TEST_F(ImageFiles, RelativeNamesFollowAProgramWithAHostPath) {
+    std::string folder = root_ + "/host program";
+    std::filesystem::create_directories(folder);
+    setenv("ZRK_PROGRAM", (folder + "/game.exe").c_str(), 1);
+    Surface* surface = surface_with_pattern(3, 2);
+    EXPECT_EQ(surface_save_bmp(surface, u"pic"), 1);
+    EXPECT_TRUE(std::filesystem::exists(folder + "/pic.bmp"));
+    Surface* loaded = image_load_file(u"pic.bmp");
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_TRUE(same_pixels(surface, loaded));
+    surface_delete(loaded);
+    surface_delete(surface);
+}
