@@ -40,7 +40,8 @@ namespace {
 volatile char marker_buffer[kAppendedMarkerLength + 1];
 char marker_text[kAppendedMarkerLength + 1];
 
-// The executable file read at start-up, and where its appended program starts.
+// The part of the executable file that may hold an appended program, read at start-up,
+// and where in it that program's marker starts.
 char* module_path = nullptr;
 uint8_t* file_image = nullptr;
 uint32_t file_image_size = 0;
@@ -198,6 +199,88 @@ void report_missing_program(const char* name) {
   message_box(message.c_str(), "ZRK", MB_OK | MB_ICONHAND);
 }
 
+// Little-endian fields of an ELF header or table entry.
+uint32_t read_u16(const uint8_t* bytes, uint32_t at) { return bytes[at] | (bytes[at + 1] << 8); }
+uint32_t read_u32(const uint8_t* bytes, uint32_t at) {
+  return read_u16(bytes, at) | (read_u16(bytes, at + 2) << 16);
+}
+
+// A table of count entries of entry_size bytes at offset of the file, or null.
+uint8_t* read_table(const char* path, uint32_t offset, uint32_t count, uint32_t entry_size, uint32_t file_length) {
+  uint64_t bytes = static_cast<uint64_t>(count) * entry_size;
+  if (count == 0 || bytes > 0x100000 || offset + bytes > file_length) return nullptr;
+  int32_t read = 0;
+  char* table = read_file_to_buffer(path, &read, static_cast<int32_t>(offset), static_cast<int32_t>(bytes));
+  if (table && static_cast<uint64_t>(read) == bytes) return reinterpret_cast<uint8_t*>(table);
+  crt::free(table);
+  return nullptr;
+}
+
+}  // namespace
+
+uint32_t executable_image_end(const char* path, uint32_t file_length) {
+  if (file_length < 52) return 0;
+  int32_t read = 0;
+  auto* header = reinterpret_cast<uint8_t*>(read_file_to_buffer(path, &read, 0, 52));
+  if (!header || read != 52 || std::memcmp(header, "\x7f" "ELF", 4) != 0 || header[4] != 1 || header[5] != 1) {
+    crt::free(header);
+    return 0;
+  }
+  uint32_t program_offset = read_u32(header, 28), section_offset = read_u32(header, 32);
+  uint32_t program_size = read_u16(header, 42), program_count = read_u16(header, 44);
+  uint32_t section_size = read_u16(header, 46), section_count = read_u16(header, 48);
+  crt::free(header);
+  uint64_t end = 52;
+  auto reach = [&end](uint64_t offset, uint64_t size) {
+    if (offset + size > end) end = offset + size;
+  };
+  reach(program_offset, static_cast<uint64_t>(program_size) * program_count);
+  reach(section_offset, static_cast<uint64_t>(section_size) * section_count);
+  if (program_size >= 32) {
+    if (uint8_t* table = read_table(path, program_offset, program_count, program_size, file_length)) {
+      for (uint32_t index = 0; index < program_count; ++index) {
+        const uint8_t* entry = table + index * program_size;
+        reach(read_u32(entry, 4), read_u32(entry, 16));  // p_offset, p_filesz
+      }
+      crt::free(table);
+    } else {
+      return 0;
+    }
+  }
+  if (section_size >= 40) {
+    if (uint8_t* table = read_table(path, section_offset, section_count, section_size, file_length)) {
+      constexpr uint32_t kNoBits = 8;  // a section that takes no bytes of the file
+      for (uint32_t index = 0; index < section_count; ++index) {
+        const uint8_t* entry = table + index * section_size;
+        if (read_u32(entry, 4) != kNoBits) reach(read_u32(entry, 16), read_u32(entry, 20));  // sh_offset, sh_size
+      }
+      crt::free(table);
+    } else if (section_count) {
+      return 0;
+    }
+  }
+  return end <= file_length ? static_cast<uint32_t>(end) : 0;
+}
+
+namespace {
+
+// The part of the executable file where an appended program can be: everything after
+// the image's own bytes (the image never holds the marker), the whole file when the
+// image cannot be read. A plain executable gives an empty part without reading it.
+void read_appended_part(const char* path) {
+  uint32_t length = file_size(path);
+  uint32_t start = executable_image_end(path, length);
+  int32_t size = 0;
+  if (start == length) {
+    file_image = nullptr;
+    file_image_size = 0;
+    return;
+  }
+  file_image = reinterpret_cast<uint8_t*>(
+      read_file_to_buffer(path, &size, static_cast<int32_t>(start), static_cast<int32_t>(length - start)));
+  file_image_size = size > 0 ? static_cast<uint32_t>(size) : 0;
+}
+
 void free_file_image() {
   crt::free(file_image);
   file_image = nullptr;
@@ -346,9 +429,7 @@ int runtime_main(HINSTANCE instance, HINSTANCE, const char16_t* command_line, in
 
   appended_marker();
   module_path = program_file_name();
-  int32_t image_size = 0;
-  file_image = reinterpret_cast<uint8_t*>(read_file_to_buffer(module_path, &image_size, -1, -1));
-  file_image_size = image_size > 0 ? static_cast<uint32_t>(image_size) : 0;
+  read_appended_part(module_path);
   marker_offset = find_appended_marker(file_image, file_image_size);
 
   if (startup_services.com_initialize) startup_services.com_initialize();

@@ -39,6 +39,9 @@ constexpr int32_t kAppendedMarkerLength = 12;
 const char* appended_marker();
 // The offset of the first marker in image, -1 when there is none.
 int32_t find_appended_marker(const uint8_t* image, uint32_t size);
+// Where the bytes of the 32-bit ELF executable at path (file_length bytes long) end: an
+// appended program can only come after them. 0 when the file is not such an image.
+uint32_t executable_image_end(const char* path, uint32_t file_length);
 
 // What one command line asks for. Reading it sets the switch flags.
 struct CommandLine {

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <emmintrin.h>
+
 #include "display/rgb565.h"
 
 namespace display {
@@ -118,6 +120,14 @@ void circle_points(PixelBuffer* dst, Point centre, int32_t radius, uint16_t colo
     }
 }
 
+// One row of count pixels set to colour, sixteen bytes per store (SSE2 is on every target).
+void fill_row(uint16_t* to, int32_t count, uint16_t colour) {
+    const __m128i eight = _mm_set1_epi16(int16_t(colour));
+    int32_t x = 0;
+    for (; x + 8 <= count; x += 8) _mm_storeu_si128(reinterpret_cast<__m128i*>(to + x), eight);
+    for (; x < count; ++x) to[x] = colour;
+}
+
 template <class Writer>
 void fill_rows(PixelBuffer* dst, const Rect& rect, uint16_t colour, Writer write) {
     if (rect.empty()) return;
@@ -222,9 +232,39 @@ void CopyBlitter::blit(PixelBuffer* dst, Point dst_point, const PixelBuffer* src
     }
 }
 
+namespace {
+
+// Whether the pixel memory of the two buffers shares any byte.
+bool share_memory(const PixelBuffer* a, const PixelBuffer* b) {
+    uintptr_t a_start = uintptr_t(a->pixels), b_start = uintptr_t(b->pixels);
+    uintptr_t a_end = a_start + size_t(a->pitch) * a->height, b_end = b_start + size_t(b->pitch) * b->height;
+    return a_start < b_end && b_start < a_end;
+}
+
+}  // namespace
+
 void CopyBlitter::blit_keyed(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect,
                              uint16_t key) {
-    blit_rows<true>(dst, dst_point, src, src_rect, key, StoreWriter{});
+    int32_t columns = src_rect.right - src_rect.left;
+    // Eight pixels at a time write back the target's own value where the source is the
+    // key; a blit within one buffer keeps the pixel order of the plain loop instead.
+    if (columns < 8 || share_memory(dst, src)) return blit_rows<true>(dst, dst_point, src, src_rect, key, StoreWriter{});
+    const __m128i keys = _mm_set1_epi16(int16_t(key));
+    for (int32_t y = src_rect.top; y < src_rect.bottom; ++y) {
+        const uint16_t* from = src->at(src_rect.left, y);
+        uint16_t* to = dst->at(dst_point.x, dst_point.y + (y - src_rect.top));
+        int32_t x = 0;
+        for (; x + 8 <= columns; x += 8) {
+            __m128i source = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + x));
+            __m128i target = _mm_loadu_si128(reinterpret_cast<const __m128i*>(to + x));
+            __m128i keyed = _mm_cmpeq_epi16(source, keys);
+            __m128i result = _mm_or_si128(_mm_and_si128(keyed, target), _mm_andnot_si128(keyed, source));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + x), result);
+        }
+        for (; x < columns; ++x) {
+            if (from[x] != key) to[x] = from[x];
+        }
+    }
 }
 
 void CopyBlitter::blit_transformed(PixelBuffer* dst, const Rect& dst_rect, const TransformMatrix& matrix,
@@ -252,23 +292,12 @@ void CopyBlitter::clear(PixelBuffer* dst, uint16_t colour) {
         std::memset(dst->pixels, low, size_t(dst->pitch) * dst->height);
         return;
     }
-    const uint32_t width = dst->width;
-    if (width % 8 == 0) {
-        // Eight pixels per step as four 32-bit words of two pixels each.
-        const uint32_t pair = uint32_t(colour) | (uint32_t(colour) << 16);
-        const uint32_t words[4] = {pair, pair, pair, pair};
-        for (uint32_t y = 0; y < dst->height; ++y) {
-            uint8_t* to = reinterpret_cast<uint8_t*>(dst->row(int32_t(y)));
-            for (uint32_t group = 0; group < width / 8; ++group, to += sizeof(words)) std::memcpy(to, words, sizeof(words));
-        }
-        return;
-    }
-    for (uint32_t y = 0; y < dst->height; ++y) std::fill_n(dst->row(int32_t(y)), width, colour);
+    for (uint32_t y = 0; y < dst->height; ++y) fill_row(dst->row(int32_t(y)), int32_t(dst->width), colour);
 }
 
 void CopyBlitter::fill_rect(PixelBuffer* dst, const Rect& rect, uint16_t colour) {
     if (rect.empty()) return;
-    for (int32_t y = rect.top; y < rect.bottom; ++y) std::fill_n(dst->at(rect.left, y), rect.right - rect.left, colour);
+    for (int32_t y = rect.top; y < rect.bottom; ++y) fill_row(dst->at(rect.left, y), rect.right - rect.left, colour);
 }
 
 void CopyBlitter::draw_hline(PixelBuffer* dst, Point start, int32_t length, uint16_t colour) {

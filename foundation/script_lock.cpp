@@ -17,10 +17,17 @@ bool held_here() { return __atomic_load_n(&script_lock.owner_thread, __ATOMIC_RE
 
 }  // namespace
 
-void script_lock_enter() { EnterCriticalSection(&script_lock); }
+thread_local uint32_t script_lock_levels_here = 0;
+
+void script_lock_enter() {
+  EnterCriticalSection(&script_lock);
+  ++script_lock_levels_here;
+}
 
 void script_lock_leave() {
-  if (held_here()) LeaveCriticalSection(&script_lock);
+  if (!held_here()) return;
+  LeaveCriticalSection(&script_lock);
+  if (script_lock_levels_here > 0) --script_lock_levels_here;
 }
 
 uint32_t script_lock_levels() { return held_here() ? script_lock.recursion : 0; }
@@ -36,11 +43,13 @@ ScriptLockYield::ScriptLockYield() : levels_(script_lock_levels()), state_{} {
   state_.stop_flag = stop_flag;
   if (script_state_save_machine) script_state_save_machine(&state_);
   for (uint32_t level = 0; level < levels_; ++level) LeaveCriticalSection(&script_lock);
+  script_lock_levels_here = 0;
 }
 
 ScriptLockYield::~ScriptLockYield() {
   if (levels_ == 0) return;
   for (uint32_t level = 0; level < levels_; ++level) EnterCriticalSection(&script_lock);
+  script_lock_levels_here = levels_;
   current_program = state_.program;
   current_instruction = state_.instruction;
   current_procedure_name = state_.procedure_name;

@@ -47,11 +47,22 @@ class ScriptLockYield {
   ScriptThreadState state_;
 };
 
-// Holds one level of the lock for a scope; left on every way out (ExitThread included).
+// Levels the calling thread took through script_lock_enter and holds now.
+extern thread_local uint32_t script_lock_levels_here;
+
+// Holds the lock for a scope; left on every way out (ExitThread included). A thread that
+// holds it already (a call inside script code) takes no further level: it is that cheap.
 class ScriptLockHold {
  public:
-  ScriptLockHold() { script_lock_enter(); }
-  ~ScriptLockHold() { script_lock_leave(); }
+  ScriptLockHold() : taken_(script_lock_levels_here == 0) {
+    if (taken_) script_lock_enter();
+  }
+  ~ScriptLockHold() {
+    if (taken_) script_lock_leave();
+  }
   ScriptLockHold(const ScriptLockHold&) = delete;
   ScriptLockHold& operator=(const ScriptLockHold&) = delete;
+
+ private:
+  bool taken_;
 };

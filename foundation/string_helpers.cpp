@@ -216,6 +216,8 @@ double truncate_double(double value) {
 
 int64_t truncate_to_int64(double value) {
   double truncated = truncate_double(value);
+  // The SSE conversion where it reaches (the 64-bit one goes through the x87 unit).
+  if (std::fabs(truncated) < 2147483648.0) return static_cast<int32_t>(truncated);
   if (!(std::fabs(truncated) < 9223372036854775808.0)) return 0;
   return static_cast<int64_t>(truncated);
 }

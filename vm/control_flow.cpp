@@ -124,6 +124,12 @@ void leave_element(IterationState* state, ListElement* element) {
     if (cursor->element == element) return;
   }
   element->info->iteration = nullptr;
+  // A record made only to show the loop goes with it: a walked list keeps none per element.
+  static const ElementInfo kEmpty{};
+  if (std::memcmp(element->info, &kEmpty, sizeof kEmpty) == 0) {
+    crt::free(element->info);
+    element->info = nullptr;
+  }
 }
 
 void pop_cursor(IterationState* state, bool list_loop) {

@@ -22,6 +22,7 @@
 #include "foundation/packed_list.h"
 #include "vm/assignment.h"
 #include "vm/elementwise.h"
+#include "vm/push_instructions.h"
 
 namespace {
 
@@ -49,9 +50,14 @@ Variable* target_variable(const ValueCell* target) {
 }
 
 // The variable named by the running instruction, at the end of its alias chain unless
-// the one-shot switch keeps the variable itself.
+// the one-shot switch keeps the variable itself. Found through the instruction's cache,
+// as a push finds its variable.
 Variable* instruction_variable() {
-  Variable* variable = variable_by_name(current_instruction->text, 0);
+  InstructionNode* node = current_instruction;
+  if (!node->extension && current_program && current_program->pool) {
+    node->extension = static_cast<InstructionExtension*>(pool_alloc(current_program->pool, 0, sizeof(InstructionExtension)));
+  }
+  Variable* variable = node->text ? ::instruction_variable(node) : nullptr;
   if (alias_follow_suppressed) {
     alias_follow_suppressed = 0;
   } else {

@@ -72,6 +72,7 @@ struct CallFrame {
   ProgramContext* saved_program;
   const char* saved_procedure_name;
   Variable* scope;          // the procedure's local scope, null when it runs in its caller's
+  LocalScopeCacheEntry* scope_entry;  // scope's entry in the program's scope cache, when known
   Variable* saved_scope;
   Variable* saved_object;
   bool method_call;         // current_object was set for this call and comes back

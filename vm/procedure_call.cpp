@@ -23,6 +23,7 @@
 #include "vm/debugger_link.h"
 #include "vm/machine.h"
 #include "vm/push_instructions.h"
+#include "vm/runtime_globals.h"
 
 namespace {
 void* copy_returned_list(const void* list, ReferenceNode** references) {
@@ -53,26 +54,55 @@ bool owns_local_scopes(const ProgramContext* program) {
   return program->run_mode == 0 || program->run_mode == kRunModeKeep;
 }
 
-// The first free cached scope of the procedure, marked in use, else a new empty one.
-Variable* take_local_scope(ProgramContext* program, InstructionNode* procedure) {
+// Free entries move to the front of the cache when their call ends, so the next call of a
+// procedure finds its scope at once (recursion and alternating calls included).
+void move_to_front(ProgramContext* program, LocalScopeCacheEntry* entry) {
+  if (program->scope_cache == entry) return;
+  if (entry->previous) entry->previous->next = entry->next;
+  if (entry->next) entry->next->previous = entry->previous;
+  entry->previous = nullptr;
+  entry->next = program->scope_cache;
+  if (program->scope_cache) program->scope_cache->previous = entry;
+  program->scope_cache = entry;
+}
+
+// The first free cached scope of the procedure, marked in use (taken: its entry), else a
+// new empty one that joins the cache when its call ends (taken: null).
+Variable* take_local_scope(ProgramContext* program, InstructionNode* procedure, LocalScopeCacheEntry** taken) {
+  *taken = nullptr;
   for (LocalScopeCacheEntry* entry = program->scope_cache; entry; entry = entry->next) {
     if (entry->procedure == procedure && !entry->in_use && entry->scope) {
       entry->in_use = 1;
+      *taken = entry;
       return entry->scope;
     }
   }
   return variable_record_allocate(program, false);
 }
 
-// The scope is free again for the next call of the procedure.
-void return_local_scope(ProgramContext* program, InstructionNode* procedure, Variable* scope) {
-  for (LocalScopeCacheEntry* entry = program->scope_cache; entry; entry = entry->next) {
-    if (entry->procedure == procedure && entry->scope == scope) {
-      entry->in_use = 0;
-      return;
+Variable* take_local_scope(ProgramContext* program, InstructionNode* procedure) {
+  LocalScopeCacheEntry* taken = nullptr;
+  return take_local_scope(program, procedure, &taken);
+}
+
+// The scope is free again for the next call of the procedure; entry is its cache entry
+// when the caller knows it.
+void return_local_scope(ProgramContext* program, InstructionNode* procedure, Variable* scope,
+                        LocalScopeCacheEntry* entry) {
+  if (!entry) {
+    for (LocalScopeCacheEntry* candidate = program->scope_cache; candidate; candidate = candidate->next) {
+      if (candidate->procedure == procedure && candidate->scope == scope) {
+        entry = candidate;
+        break;
+      }
     }
   }
-  auto* entry = static_cast<LocalScopeCacheEntry*>(HeapAlloc(program->heap, HEAP_ZERO_MEMORY, sizeof(LocalScopeCacheEntry)));
+  if (entry) {
+    entry->in_use = 0;
+    move_to_front(program, entry);
+    return;
+  }
+  entry = static_cast<LocalScopeCacheEntry*>(HeapAlloc(program->heap, HEAP_ZERO_MEMORY, sizeof(LocalScopeCacheEntry)));
   if (!entry) return;  // the scope is simply not reused
   entry->scope = scope;
   entry->procedure = procedure;
@@ -91,7 +121,9 @@ Variable* find_percent_variable(uint32_t hash) {
 // The last error a script trapped stays readable in LASTERROR% inside called procedures.
 void carry_last_error() {
   static const uint32_t error_hash = variable_name_hash("ERROR%");
-  Variable* error = find_percent_variable(error_hash);
+  // The one start-up made, while it still holds that name; else the search.
+  Variable* error = error_variable;
+  if (!error || !error->name || error->hash != error_hash) error = find_percent_variable(error_hash);
   if (!error || !error->data || (error->flags & (kVariableObject | kVariablePackedList | kVariableList))) return;
   void* text = nullptr;
   double number = 0;
@@ -130,7 +162,7 @@ struct CallFrameRelease {
     // Values first: a local object's destructor may call the same procedure, which must
     // not be handed this scope while it is being emptied.
     if (scope && releases_scope && scope != program->globals) variable_list_release(program, scope, false);
-    if (scope && recycles_scope) return_local_scope(program, frame->procedure, scope);
+    if (scope && recycles_scope) return_local_scope(program, frame->procedure, scope, frame->scope_entry);
     current_instruction = frame->saved_instruction;
     current_program = frame->saved_program;
     current_procedure_name = frame->saved_procedure_name;
@@ -388,7 +420,7 @@ ProgramContext* run_framed_call() {
   bool own_scopes = owns_local_scopes(program);
   if (handed_scope) frame.scope = handed_scope;
   else if (!own_scopes) frame.scope = current_scope;
-  else frame.scope = take_local_scope(program, procedure);
+  else frame.scope = take_local_scope(program, procedure, &frame.scope_entry);
   bool borrowed = !handed_scope && !own_scopes;
   CallFrameRelease release{&frame, frame.scope && own_scopes, !borrowed};
 

@@ -9,6 +9,7 @@
 #include <csetjmp>
 #include <cstring>
 #include <mutex>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -16,8 +17,47 @@
 #include "foundation/runtime_error.h"
 #include "platform/kernel/fault_guard.h"
 #include "platform/kernel/memory.h"
+#include "platform/kernel/modules.h"
 
 namespace {
+
+// The emulator's library is loaded when the first engine is made: most runs assemble
+// nothing, and loading it with the executable cost more than the rest of start-up.
+struct UnicornLibrary {
+  decltype(&::uc_open) open;
+  decltype(&::uc_close) close;
+  decltype(&::uc_reg_read) reg_read;
+  decltype(&::uc_reg_write) reg_write;
+  decltype(&::uc_mem_map_ptr) mem_map_ptr;
+  decltype(&::uc_mem_unmap) mem_unmap;
+  decltype(&::uc_emu_start) emu_start;
+  decltype(&::uc_emu_stop) emu_stop;
+  decltype(&::uc_hook_add) hook_add;
+  decltype(&::uc_ctl) ctl;
+};
+
+// The library's entry points, or null when it cannot be loaded (no engine can be made).
+const UnicornLibrary* unicorn_library() {
+  static const UnicornLibrary* const loaded = []() -> const UnicornLibrary* {
+    static UnicornLibrary library{};
+    HMODULE module = LoadLibraryW(u"libunicorn.so.2");
+    if (!module) return nullptr;
+    auto entry = [module](auto& slot, const char* name) {
+      slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(GetProcAddress(module, name));
+      return slot != nullptr;
+    };
+    bool complete = entry(library.open, "uc_open") && entry(library.close, "uc_close") &&
+                    entry(library.reg_read, "uc_reg_read") && entry(library.reg_write, "uc_reg_write") &&
+                    entry(library.mem_map_ptr, "uc_mem_map_ptr") && entry(library.mem_unmap, "uc_mem_unmap") &&
+                    entry(library.emu_start, "uc_emu_start") && entry(library.emu_stop, "uc_emu_stop") &&
+                    entry(library.hook_add, "uc_hook_add") && entry(library.ctl, "uc_ctl");
+    return complete ? &library : nullptr;
+  }();
+  return loaded;
+}
+
+// Every engine exists only after the library was loaded.
+const UnicornLibrary& unicorn() { return *unicorn_library(); }
 
 constexpr uint32_t kPageSize = 4096;
 // One word per thunk; slot 0 is the return address that ends a run.
@@ -93,7 +133,7 @@ struct ThreadEngines {
     for (ArmEngine* engine : engines) {
       if (!engine) continue;
       if (!engine->broken) {
-        uc_close(engine->uc);
+        unicorn().close(engine->uc);
         VirtualFree(engine->stack, 0, MEM_RELEASE);
       }
       delete engine;
@@ -104,11 +144,11 @@ thread_local ThreadEngines thread_engines;
 
 uint32_t read_register(uc_engine* uc, int register_id) {
   uint32_t value = 0;
-  uc_reg_read(uc, register_id, &value);
+  unicorn().reg_read(uc, register_id, &value);
   return value;
 }
 
-void write_register(uc_engine* uc, int register_id, uint32_t value) { uc_reg_write(uc, register_id, &value); }
+void write_register(uc_engine* uc, int register_id, uint32_t value) { unicorn().reg_write(uc, register_id, &value); }
 
 void record_fault(ArmEngine* engine, DWORD code, uint32_t pc) {
   if (engine->faulted) return;
@@ -207,7 +247,7 @@ bool map_on_demand(uc_engine* uc, uc_mem_type type, uint64_t address, int, int64
   uint32_t page = static_cast<uint32_t>(address) & ~(kPageSize - 1);
   uint32_t protection = host_page_protection(page);
   if (protection != UC_PROT_NONE &&
-      uc_mem_map_ptr(uc, page, kPageSize, protection, platform::pointer_from<void>(page)) == UC_ERR_OK) {
+      unicorn().mem_map_ptr(uc, page, kPageSize, protection, platform::pointer_from<void>(page)) == UC_ERR_OK) {
     engine->mapped_pages.push_back(page);
     return true;  // the access is tried again; a kind the page refuses ends in a protection fault
   }
@@ -225,7 +265,7 @@ void on_interrupt(uc_engine* uc, uint32_t number, void* user) {
   auto* engine = static_cast<ArmEngine*>(user);
   record_fault(engine, number == kBreakpoint ? EXCEPTION_BREAKPOINT : EXCEPTION_ILLEGAL_INSTRUCTION,
                read_register(uc, UC_ARM_REG_PC));
-  uc_emu_stop(uc);
+  unicorn().emu_stop(uc);
 }
 
 // Runs the host function of the thunk the code branched to, then returns to lr.
@@ -233,13 +273,13 @@ void on_thunk(uc_engine* uc, uint64_t address, uint32_t, void* user) {
   auto* engine = static_cast<ArmEngine*>(user);
   uint32_t slot = (static_cast<uint32_t>(address) - thunk_base()) / 4;
   if (slot == 0 || slot >= kThunkSlots) {
-    uc_emu_stop(uc);
+    unicorn().emu_stop(uc);
     return;
   }
   ThunkEntry entry = thunk_entries[slot];
   if (!entry.function) {
     record_fault(engine, EXCEPTION_ACCESS_VIOLATION, static_cast<uint32_t>(address));
-    uc_emu_stop(uc);
+    unicorn().emu_stop(uc);
     return;
   }
   uint32_t registers[4];
@@ -253,7 +293,7 @@ void on_thunk(uc_engine* uc, uint64_t address, uint32_t, void* user) {
     platform::fault_guard_leave(&guard);
   } else {
     engine->host_faulted = true;
-    uc_emu_stop(uc);
+    unicorn().emu_stop(uc);
     return;
   }
   write_register(uc, UC_ARM_REG_R0, registers[0]);
@@ -262,7 +302,7 @@ void on_thunk(uc_engine* uc, uint64_t address, uint32_t, void* user) {
 }
 
 void release_engine(ArmEngine* engine) {
-  if (engine->uc) uc_close(engine->uc);
+  if (engine->uc) unicorn().close(engine->uc);
   if (engine->stack) VirtualFree(engine->stack, 0, MEM_RELEASE);
   delete engine;
 }
@@ -270,8 +310,9 @@ void release_engine(ArmEngine* engine) {
 ArmEngine* create_engine() {
   uint8_t* thunks = thunk_area();
   if (!thunks) return nullptr;
+  if (!unicorn_library()) return nullptr;
   auto* engine = new ArmEngine();
-  if (uc_open(UC_ARCH_ARM, UC_MODE_ARM, &engine->uc) != UC_ERR_OK) {
+  if (unicorn().open(UC_ARCH_ARM, UC_MODE_ARM, &engine->uc) != UC_ERR_OK) {
     engine->uc = nullptr;
     release_engine(engine);
     return nullptr;
@@ -281,15 +322,15 @@ ArmEngine* create_engine() {
   DWORD old_protect = 0;
   uint32_t base = thunk_base();
   uc_hook hook;
-  bool ready = uc_ctl_set_cpu_model(uc, UC_CPU_ARM_926) == UC_ERR_OK && engine->stack &&
+  bool ready = unicorn().ctl(uc, UC_CTL_WRITE(UC_CTL_CPU_MODEL, 1), UC_CPU_ARM_926) == UC_ERR_OK && engine->stack &&
                VirtualProtect(engine->stack, kStackGuardBytes, PAGE_NOACCESS, &old_protect) &&
-               uc_hook_add(uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&on_thunk), engine, base,
+               unicorn().hook_add(uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(&on_thunk), engine, base,
                            base + kThunkSlots * 4 - 1) == UC_ERR_OK &&
-               uc_hook_add(uc, &hook, UC_HOOK_MEM_UNMAPPED, reinterpret_cast<void*>(&map_on_demand), engine, 1,
+               unicorn().hook_add(uc, &hook, UC_HOOK_MEM_UNMAPPED, reinterpret_cast<void*>(&map_on_demand), engine, 1,
                            0) == UC_ERR_OK &&
-               uc_hook_add(uc, &hook, UC_HOOK_MEM_PROT, reinterpret_cast<void*>(&refuse_access), engine, 1, 0) ==
+               unicorn().hook_add(uc, &hook, UC_HOOK_MEM_PROT, reinterpret_cast<void*>(&refuse_access), engine, 1, 0) ==
                    UC_ERR_OK &&
-               uc_hook_add(uc, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(&on_interrupt), engine, 1, 0) ==
+               unicorn().hook_add(uc, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(&on_interrupt), engine, 1, 0) ==
                    UC_ERR_OK;
   if (!ready) {
     release_engine(engine);
@@ -303,9 +344,9 @@ ArmEngine* create_engine() {
 // Drops the engine's mapped pages and translated code, so freed or rewritten memory is
 // looked at afresh.
 void forget_host_memory(ArmEngine* engine) {
-  for (uint32_t page : engine->mapped_pages) uc_mem_unmap(engine->uc, page, kPageSize);
+  for (uint32_t page : engine->mapped_pages) unicorn().mem_unmap(engine->uc, page, kPageSize);
   engine->mapped_pages.clear();
-  uc_ctl_flush_tlb(engine->uc);
+  unicorn().ctl(engine->uc, UC_CTL_WRITE(UC_CTL_TB_FLUSH, 0));
 }
 
 ArmEngine* engine_for_depth(int32_t depth) {
@@ -426,7 +467,7 @@ ArmResult run_arm_code(uint32_t address, uint32_t r0, uint32_t r1, uint32_t r2, 
   platform::FaultGuard guard;
   volatile uc_err error = UC_ERR_OK;
   if (FAULT_GUARD_ENTER(guard)) {
-    error = uc_emu_start(uc, address & ~1u, exit_address, 0, 0);
+    error = unicorn().emu_start(uc, address & ~1u, exit_address, 0, 0);
     platform::fault_guard_leave(&guard);
   } else {
     // The host faulted inside the emulator itself (a page it had mapped went away).

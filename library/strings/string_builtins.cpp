@@ -56,12 +56,26 @@ void builtin_wstr() {
 
 void builtin_length() { stack_push_number(current_program, cell_length(stack_pop(current_program))); }
 
+// The text's length when it ends before limit, else limit.
+uint32_t cell_length_within(const ValueCell* cell, uint32_t limit) {
+  return is_wide(cell) ? length_within(static_cast<const char16_t*>(cell->text), limit)
+                       : length_within(cell_text(cell), limit);
+}
+
 void builtin_mid() {
   int32_t count = pop_integer();
   int32_t start = pop_integer();
   ValueCell* cell = stack_pop(current_program);
-  int32_t length = cell_length(cell);
   if (start < 0) start = 0;
+  // A piece that lies within the text needs the text measured only up to its end.
+  int32_t length;
+  if (count >= 0) {
+    uint32_t end = static_cast<uint32_t>(start) + static_cast<uint32_t>(count);
+    uint32_t measured = cell_length_within(cell, end);
+    length = measured < end ? static_cast<int32_t>(measured) : INT32_MAX;
+  } else {
+    length = cell_length(cell);
+  }
   if (count == -1) count = length - start;
   // Unsigned, as the end test always was: a count below -1 whose magnitude passes start
   // reaches to the end, a smaller one gives an empty text.
@@ -105,8 +119,22 @@ int32_t find_last(const Char* text, int32_t length, const Char* sought, int32_t 
   return -1;
 }
 
+// The first search in 8-bit text reads the text only up to the match (or start when the
+// text is shorter): same positions as find_first.
+int32_t search_first_narrow(const char* text, const char* sought, int32_t start) {
+  if (start < 0) start = 0;
+  if (length_within(text, static_cast<uint32_t>(start)) < static_cast<uint32_t>(start)) return -1;
+  const char* from = text + start;
+  if (!*sought) return start + static_cast<int32_t>(std::strlen(from));
+  const char* found = std::strstr(from, sought);
+  return found ? static_cast<int32_t>(found - text) : -1;
+}
+
 template <typename Char>
 int32_t search_text(const Char* text, const Char* sought, Search search, int32_t start) {
+  if constexpr (sizeof(Char) == 1) {
+    if (search == Search::first) return search_first_narrow(text, sought, start);
+  }
   int32_t length = length_of(text);
   int32_t sought_length = length_of(sought);
   switch (search) {

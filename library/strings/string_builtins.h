@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 // Registers str, wstr, length, mid, dup, pos, rpos, cpos and npos.
 void register_string_builtins();
@@ -15,9 +16,26 @@ int text_changes_in_wide_round_trip(const void* block);
 // The number of characters of a zero-ended 8-bit or UTF-16 text (0 for null).
 template <typename Char>
 int32_t length_of(const Char* text) {
-  int32_t length = 0;
-  if (text) {
+  if (!text) return 0;
+  if constexpr (sizeof(Char) == 1) {
+    return static_cast<int32_t>(std::strlen(reinterpret_cast<const char*>(text)));
+  } else {
+    int32_t length = 0;
     while (text[length]) ++length;
+    return length;
   }
-  return length;
+}
+
+// The length of a zero-ended text when it is below limit, else limit: a text is measured
+// only as far as the caller needs it.
+template <typename Char>
+uint32_t length_within(const Char* text, uint32_t limit) {
+  if (!text) return 0;
+  if constexpr (sizeof(Char) == 1) {
+    return static_cast<uint32_t>(strnlen(reinterpret_cast<const char*>(text), limit));
+  } else {
+    uint32_t length = 0;
+    while (length < limit && text[length]) ++length;
+    return length;
+  }
 }

@@ -207,6 +207,22 @@ TEST(AppendedMarker, FirstMarkerInTheImage) {
   EXPECT_EQ(find_appended_marker(nullptr, 100), -1);
 }
 
+TEST(AppendedMarker, SearchStartsWhereTheExecutableEnds) {
+  // This test program is an ELF executable like zrk: its image ends where the file does,
+  // and bytes appended to a copy lie after that end.
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
+  const uint32_t length = static_cast<uint32_t>(std::filesystem::file_size(self));
+  EXPECT_EQ(executable_image_end(self.c_str(), length), length);
+  const std::filesystem::path copy = std::filesystem::temp_directory_path() / "zrk_image_end_test";
+  std::filesystem::copy_file(self, copy, std::filesystem::copy_options::overwrite_existing);
+  std::ofstream(copy, std::ios::binary | std::ios::app) << marker() << "appended program";
+  EXPECT_EQ(executable_image_end(copy.c_str(), static_cast<uint32_t>(std::filesystem::file_size(copy))), length);
+  // Not an executable: the whole file is searched.
+  std::ofstream(copy, std::ios::binary | std::ios::trunc) << "plain text, long enough to hold an ELF header....";
+  EXPECT_EQ(executable_image_end(copy.c_str(), static_cast<uint32_t>(std::filesystem::file_size(copy))), 0u);
+  std::filesystem::remove(copy);
+}
+
 TEST(Breakpoints, PairsFromTheDebuggersText) {
   struct Case {
     const char* text;

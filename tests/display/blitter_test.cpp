@@ -350,6 +350,33 @@ TEST(CopyBlitter, ClearFillsRowPaddingOnlyForByteRepeatingColours) {
     }
 }
 
+TEST(CopyBlitter, WideKeyedBlitsWriteExactlyTheUnkeyedPixels) {
+    // Rows wide enough for the eight-pixel steps, with a tail, and key pixels scattered
+    // through them; guard bytes in the padding must stay.
+    for (int32_t width : {8, 16, 21}) {
+        SCOPED_TRACE("width " + std::to_string(width));
+        Image src(uint32_t(width), 3, 4);
+        for (int y = 0; y < 3; ++y)
+            for (int x = (y + 1) % 3; x < width; x += 3) src.at(x, y) = key;
+        Image dst(uint32_t(width) + 3, 5, 5);
+        Image want(uint32_t(width) + 3, 5, 5);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < width; ++x)
+                if (src.at(x, y) != key) want.at(x + 2, y + 1) = src.at(x, y);
+        copy_blitter()->blit_keyed(dst.get(), Point{2, 1}, src.get(), Rect{0, 0, width, 3}, key);
+        EXPECT_EQ(first_difference(dst.bytes(), want.bytes(), dst.get()->pitch), "");
+    }
+    // Within one buffer the pixels go one by one, left to right, as they always did: a
+    // pixel written earlier in the row is read again as source.
+    Image image(20, 2, 6);
+    Image want(20, 2, 6);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 1; x < 20; ++x)
+            if (want.at(x - 1, y) != key) want.at(x, y) = want.at(x - 1, y);
+    copy_blitter()->blit_keyed(image.get(), Point{1, 0}, image.get(), Rect{0, 0, 19, 2}, key);
+    EXPECT_EQ(first_difference(image.bytes(), want.bytes(), image.get()->pitch), "");
+}
+
 TEST(CopyBlitter, BlitOntoItselfReadsTheOriginalPixels) {
     Image image(7, 3, 9);
     Image snapshot(7, 3, 9);

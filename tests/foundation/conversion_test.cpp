@@ -224,6 +224,12 @@ TEST(TruncateToInt, KeepsTheLow32BitsOfThe64BitValue) {
       {-3.9, -3},
       {-0.5, 0},
       {2147483647.0, 2147483647},
+      {2147483647.9, 2147483647},  // the edges of the 32-bit range
+      {2147483648.0, INT32_MIN},
+      {-2147483648.0, INT32_MIN},
+      {-2147483648.7, INT32_MIN},
+      {-2147483649.0, INT32_MAX},
+      {4294967295.5, -1},
       {3000000000.0, static_cast<int32_t>(3000000000u)},  // an address above 2^31
       {4294967296.0 + 5, 5},
       {-1, -1},

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <strings.h>
 #include <vector>
 
 #include "foundation/list_elements.h"
@@ -75,6 +76,9 @@ TEST(ListSort, Orders) {
       {{"2", "2", "1"}, 1, 0, "1 2 2"},
       {{"5"}, 1, 0, "5"},
       {{"s:\xe9", "s:z"}, 1, 1, "z \xe9"},               // bytes compare unsigned
+      {{"3", "nan", "1", "nan", "2"}, 1, 0, "1 2 3 nan nan"},  // a NaN is passed over, never passed
+      {{"nan", "2", "1"}, 1, 0, "nan 1 2"},
+      {{"1", "nan", "2", "0"}, 0, 0, "2 1 nan 0"},
   };
   for (const Row& row : rows) {
     ListElement* first = chain_of(row.values);
@@ -100,6 +104,46 @@ TEST(ListSort, StableForEqualNumbers) {
   for (ListElement* element = first; element; element = element->next) tags.push_back(element->type_code);
   EXPECT_EQ(tags, (std::vector<int32_t>{-1, -3, -5, -2, -4}));
   list_element_chain_free(first, true);
+}
+
+TEST(ListSort, LargeChainsComeOutOrderedAndStable) {
+  // Pseudo-random numbers and texts with many equal values (texts equal but for case);
+  // the type code tags each value with its original position.
+  std::vector<std::string> values;
+  uint32_t seed = 12345;
+  for (int index = 0; index < 20000; ++index) {
+    seed = seed * 1103515245u + 12345u;
+    uint32_t pick = (seed >> 8) % 300;
+    if (pick % 3 == 0) values.push_back(std::to_string(pick));
+    else values.push_back(std::string("s:") + (pick % 2 ? "k" : "K") + std::to_string(pick % 40));
+  }
+  for (int32_t ascending : {1, 0}) {
+    for (int32_t case_sensitive : {1, 0}) {
+      ListElement* first = chain_of(values);
+      int32_t tag = 0;
+      for (ListElement* element = first; element; element = element->next) element->type_code = tag++;
+      list_element_chain_sort(first, ascending, case_sensitive);
+      int32_t count = 0;
+      for (ListElement* element = first; element->next; element = element->next, ++count) {
+        ListElement* next = element->next;
+        bool text = element->data != nullptr;
+        bool next_text = next->data != nullptr;
+        ASSERT_TRUE(!text || next_text) << "numbers before texts at " << count;
+        int c = 0;
+        if (text && next_text) {
+          c = case_sensitive ? std::strcmp(static_cast<char*>(element->data), static_cast<char*>(next->data))
+                             : strcasecmp(static_cast<char*>(element->data), static_cast<char*>(next->data));
+        } else if (!text && !next_text) {
+          c = element->number < next->number ? -1 : element->number > next->number ? 1 : 0;
+        }
+        if (text != next_text) continue;
+        ASSERT_TRUE(ascending ? c <= 0 : c >= 0) << "order at " << count << ", ascending " << ascending;
+        if (c == 0) ASSERT_LT(element->type_code, next->type_code) << "stability at " << count;
+      }
+      EXPECT_EQ(count + 1, 20000);
+      list_element_chain_free(first, true);
+    }
+  }
 }
 
 TEST(ListSort, NotANumberNeitherHangsNorLosesValues) {

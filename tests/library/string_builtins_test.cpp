@@ -82,6 +82,9 @@ TEST_F(StringBuiltinsTest, MidAndDupGiveTextOfTheArgumentsKind) {
   auto n = number_argument;
   const Case cases[] = {
       {"mid", {t("abcdef"), n(2), n(3)}, "cde"},
+      {"mid", {t("abc"), n(0), n(3)}, "abc"},   // a piece reaching exactly the end
+      {"mid", {t("abc"), n(2), n(1)}, "c"},
+      {"mid", {t("abc"), n(2), n(2)}, "c"},
       {"mid", {t("abc"), n(-4), n(2)}, "ab"},
       {"mid", {t("abc"), n(1), n(-1)}, "bc"},
       {"mid", {t("abc"), n(1), n(100)}, "bc"},

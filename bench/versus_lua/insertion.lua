@@ -1,5 +1,5 @@
--- Insertion sort of 3,000 pseudo-random integers held in a table.
-local count = 3000
+-- Insertion sort of 12,000 pseudo-random integers held in a table.
+local count = 12000
 local items = {}
 local seed = 12345
 for i = 0, count - 1 do
