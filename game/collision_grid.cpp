@@ -1,5 +1,5 @@
 // The collision grid: cell ranges of world rectangles, entering and removing sprites,
-// and the cells' entry chains (entries are reused, and freed only with their cells).
+// and the cells' entry chains (entries are reused, and released only with their cells).
 #include "game/collision_grid.h"
 
 #include <algorithm>
@@ -33,11 +33,12 @@ constexpr uint8_t kReservedSlot = 2;     // free byte of a reserved slot not yet
 constexpr size_t kFirstBlockEntries = 256;
 constexpr size_t kLargestBlockEntries = 65536;
 
+// A block's entries follow its header.
 struct EntryBlock {
   EntryBlock* next;
+  GridCellEntry* first;
   GridCellEntry* end;
   GridCellEntry* unused;  // first slot never handed out
-  GridCellEntry entries[1];
 };
 
 struct EntryPool {
@@ -49,7 +50,7 @@ EntryPool pool;
 
 EntryBlock* block_of(const GridCellEntry* entry) {
   for (EntryBlock* block = pool.blocks; block; block = block->next) {
-    if (entry >= block->entries && entry < block->end) return block;
+    if (entry >= block->first && entry < block->end) return block;
   }
   return nullptr;
 }
@@ -72,12 +73,12 @@ GridCellEntry* new_entry(GridCellEntry* head) {
   EntryBlock* block = pool.blocks;
   if (!block || block->end - block->unused < kSlotsPerCell) {
     size_t count = pool.next_block_entries;
-    block = static_cast<EntryBlock*>(
-        crt::calloc(1, sizeof(EntryBlock) + (count - 1) * sizeof(GridCellEntry)));
+    block = static_cast<EntryBlock*>(crt::calloc(1, sizeof(EntryBlock) + count * sizeof(GridCellEntry)));
     if (!block) return nullptr;
     block->next = pool.blocks;
-    block->end = block->entries + count;
-    block->unused = block->entries;
+    block->first = reinterpret_cast<GridCellEntry*>(block + 1);
+    block->end = block->first + count;
+    block->unused = block->first;
     pool.blocks = block;
     pool.next_block_entries = std::min(count * 2, kLargestBlockEntries);
   }
