@@ -10,9 +10,11 @@
 // run-time error or failed to compile, 2 when the named program does not exist.
 #include <string>
 
+#include "gui/gui.h"
 #include "platform/kernel/utf.h"
 #include "platform/platform.h"
 #include "app/startup.h"
+#include "app/teardown.h"
 
 namespace {
 
@@ -25,9 +27,18 @@ std::string joined_command_line(int argc, char** argv) {
   return line;
 }
 
+// The GUI library is reached from below through hooks; start-up and teardown call it here.
+void install_gui() {
+  install_gui_services();
+  startup_services.run_message_loop = run_message_loop;
+  startup_services.cache_screen_dpi = cache_screen_dpi;
+  teardown_services.remove_all_event_bindings = remove_all_event_bindings;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  install_gui();
   std::u16string line = platform::utf16_from_utf8(joined_command_line(argc, argv));
   return runtime_main(GetModuleHandleW(nullptr), nullptr, line.c_str(), 1);
 }

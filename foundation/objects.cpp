@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "foundation/live_handles.h"
 #include "foundation/machine_state.h"
 #include "foundation/numbers.h"
 #include "foundation/program_context.h"
@@ -110,6 +111,10 @@ Variable* object_record(const Variable* variable) {
   return platform::pointer_from<Variable>(static_cast<uint32_t>(truncate_to_int(variable->number)));
 }
 
+bool object_record_is_live(const Variable* record) {
+  return live_handle_is(LiveHandleKind::ObjectRecord, record);
+}
+
 Variable* object_record_new(ProgramContext* context, const char* class_name) {
   Variable* record = context ? variable_record_allocate(context, false) : nullptr;
   char* name = record ? copy_name(class_name, false) : nullptr;
@@ -120,6 +125,7 @@ Variable* object_record_new(ProgramContext* context, const char* class_name) {
   record->name = name;
   record->flags = kVariableOwnsData;
   record->scope = record;
+  live_handle_add(LiveHandleKind::ObjectRecord, record, context->heap);
   return record;
 }
 
@@ -158,8 +164,9 @@ void object_construct(Variable* destination, Variable* source, int32_t mode, boo
 void object_destroy(ProgramContext* context, Variable* variable) {
   if (!variable) return;
   Variable* record = object_record(variable);
-  // A released record has lost its name: its object was destroyed already.
-  if (record && record->name) {
+  // A released record has lost its name: its object was destroyed already. A number
+  // that names no object record is not followed.
+  if (object_record_is_live(record) && record->name) {
     run_method(context, find_method(context, variable->data, kDestructor), record);
     variable_list_release(context, record, true);
   }
@@ -175,7 +182,7 @@ void object_destroy(ProgramContext* context, Variable* variable) {
 }
 
 void object_run_destructor(ProgramContext* context, Variable* record) {
-  if (!record || !record->name) return;
+  if (!object_record_is_live(record) || !record->name) return;
   if (InstructionNode* code = find_method(context, record->name, kDestructor)) {
     if (Variable* self = current_scope ? create_variable(current_scope, "___SELF$", true) : nullptr) {
       self->data = copy_name(record->name, true);

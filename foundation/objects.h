@@ -17,6 +17,9 @@ extern InstructionNode* (*class_method_lookup)(ProgramContext* context, const ch
 
 // The object record a variable's handle names; null for handle 0.
 Variable* object_record(const Variable* variable);
+// True when record is an object record some program made and still holds: a number
+// that merely claims to be an object is not.
+bool object_record_is_live(const Variable* record);
 
 // A new empty object record of the class on the context's heap: its name a copy of
 // class_name, owning its members. Null when memory runs out.

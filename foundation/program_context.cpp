@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "foundation/hashes.h"
+#include "foundation/live_handles.h"
 #include "foundation/value_stack.h"
 #include "platform/kernel/memory.h"
 
@@ -51,6 +52,7 @@ void program_context_release(ProgramContext* context) {
   program_list_unlink(context);
   if (context->run_mode == 0) {
     // Every cell, variable and form record of the program lives on its heap.
+    live_handles_forget_heap(context->heap);
     HeapDestroy(context->heap);
     context->heap = nullptr;
     context->stack_top = nullptr;
@@ -64,16 +66,16 @@ void program_context_release(ProgramContext* context) {
 
 // ---- Forms ----
 
-FormRecord* context_add_form(ProgramContext* context, HANDLE id, uint32_t first_word, uint32_t second_word,
-                             uint32_t third_word) {
+FormRecord* context_add_form(ProgramContext* context, HANDLE id, uint32_t class_block, uint32_t menu_bar,
+                             uint32_t procedure) {
   auto* form = static_cast<FormRecord*>(HeapAlloc(context->heap, HEAP_ZERO_MEMORY, sizeof(FormRecord)));
   if (!form) return nullptr;
   form->window = id;
-  form->first_word = first_word;
-  form->second_word = second_word;
-  form->third_word = third_word;
+  form->class_block = platform::pointer_from<void>(class_block);
+  form->menu_bar = platform::pointer_from<void>(menu_bar);
+  form->procedure = platform::pointer_from<InstructionNode>(procedure);
   if (!context->forms) {
-    form->first_in_list = 1;
+    form->first_form = 1;
     context->forms = form;
   } else {
     FormRecord* last = context->forms;
@@ -99,8 +101,8 @@ void remove_form_record(HANDLE id) {
     FormRecord* previous = nullptr;
     for (FormRecord* form = context->forms; form; previous = form, form = form->next) {
       if (form->window != id) continue;
-      crt::free(form->buffer);
-      if (form->gdi_object && delete_gdi_object) delete_gdi_object(form->gdi_object);
+      crt::free(form->activation_record);
+      if (form->font && delete_gdi_object) delete_gdi_object(form->font);
       if (previous) previous->next = form->next;
       else context->forms = form->next;
       HeapFree(context->heap, 0, form);

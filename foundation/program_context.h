@@ -47,20 +47,31 @@ struct LocalScopeCacheEntry {
   LocalScopeCacheEntry* previous;
 };
 
-// One form or dialog of a program, on the program's heap.
+// One form, dialog or control window of a program, on the program's heap (zeroed).
 struct FormRecord {
-  HANDLE window;        // the form's id
-  uint32_t first_word;  // the two words given when the form is added
-  uint32_t second_word;
-  void* buffer;         // owned, crt::free
-  void* gdi_object;     // deleted through delete_gdi_object
-  void* accelerators;   // kept by the GUI library
-  uint32_t keep_open;   // non-zero: the end of the program leaves the form
-  uint32_t gui_words[4];
-  uint32_t third_word;  // the third word given when the form is added
-  uint8_t first_in_list;
+  HANDLE window;
+  void* class_block;            // the WNDCLASSW given to RegisterClassW (crt::malloc'd); 0 for controls
+  HANDLE menu_bar;              // the shell's menu bar window, 0 when none
+  uint32_t* activation_record;  // the shell's 12-byte activation record, made on demand (crt::free)
+  void* font;                   // deleted through delete_gdi_object
+  uint32_t keep_open;           // non-zero: the end of the program leaves the form
+  void* accelerators;           // accelerator table, 0 when none
+  InstructionNode* procedure;   // the window's script procedure, 0 when none
+  InstructionNode* parked_procedure;  // holds the procedure while an error box is open
+  void* previous_window_proc;   // a subclassed control's previous window procedure
+  char* class_name;             // 8-bit copy (crt::malloc'd)
+  double user_number;           // the user value: a number, a text and a data word
+  char* user_text;
+  uint32_t user_data;
+  uint8_t first_form;           // the record was the first of its program's list
+  uint8_t no_setting_change;    // the shell's setting-change handling is skipped
+  uint8_t shown_modally;
+  uint8_t spare;
+  uint32_t text_colour;         // COLORREF, 0 = none
+  uint32_t back_colour;         // COLORREF, 0 = none
   FormRecord* next;
 };
+static_assert(sizeof(FormRecord) == 76, "a form record is 76 bytes");
 
 // A registered window class, shared by all programs.
 struct WindowClassEntry {
@@ -125,13 +136,15 @@ void program_list_unlink(ProgramContext* context);
 // are the compiler's to free before.
 void program_context_release(ProgramContext* context);
 
-// Adds a zeroed form record at the end of the context's forms; null when out of memory.
-FormRecord* context_add_form(ProgramContext* context, HANDLE id, uint32_t first_word, uint32_t second_word,
-                             uint32_t third_word);
+// Adds a zeroed form record at the end of the context's forms with its class block, menu
+// bar and procedure words; first_form is set when the list was empty. Null when out of
+// memory.
+FormRecord* context_add_form(ProgramContext* context, HANDLE id, uint32_t class_block, uint32_t menu_bar,
+                             uint32_t procedure);
 // The form with this id in any program (and its program in *owner when given); null if none.
 FormRecord* find_form_record(HANDLE id, ProgramContext** owner = nullptr);
-// Frees the form's buffer, deletes its GDI object, unlinks and frees it; an unknown id
-// does nothing.
+// Frees the form's activation record, deletes its font, unlinks and frees it; an unknown
+// id does nothing.
 void remove_form_record(HANDLE id);
 
 // Window classes, found by the hash of their name.

@@ -249,18 +249,33 @@ void untrack_allocation(const void* pointer) {
 
 // ---- Block sizes, variable data, member lists ----
 
-uint32_t alloc_block_size(const void* pointer) {
-  if (!pointer) return 0;
+bool alloc_block_known(const void* pointer, uint32_t* size) {
+  *size = 0;
+  if (!pointer) return false;
   platform::FaultGuard guard;
-  volatile size_t size = 0;
+  volatile size_t block_size = 0;
   if (FAULT_GUARD_ENTER(guard)) {
-    size = crt::_msize(const_cast<void*>(pointer));
+    block_size = crt::_msize(const_cast<void*>(pointer));
     platform::fault_guard_leave(&guard);
   } else {
     runtime_fault(guard);
-    return 0;
+    return false;
   }
-  return size == static_cast<size_t>(-1) ? 0 : static_cast<uint32_t>(size);
+  if (block_size == static_cast<size_t>(-1)) return false;
+  *size = static_cast<uint32_t>(block_size);
+  return true;
+}
+
+uint32_t block_text_length(const char* text) {
+  uint32_t size = 0;
+  if (alloc_block_known(text, &size)) return static_cast<uint32_t>(strnlen(text, size));
+  return static_cast<uint32_t>(std::strlen(text));
+}
+
+uint32_t alloc_block_size(const void* pointer) {
+  uint32_t size = 0;
+  alloc_block_known(pointer, &size);
+  return size;
 }
 
 void variable_free_data(ProgramContext* context, Variable* variable) {

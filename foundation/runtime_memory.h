@@ -119,6 +119,11 @@ void untrack_allocation(const void* pointer);
 // The size a crt::malloc block was asked with: the length of every heap text and data
 // block of the runtime. 0 for null, for a pointer that is no such block and after a fault.
 uint32_t alloc_block_size(const void* pointer);
+// True when pointer is such a block, its size (0 for a zero-sized block) in *size.
+bool alloc_block_known(const void* pointer, uint32_t* size);
+// The length of an 8-bit text, ending at the end of its block when it is such a block
+// (a block that holds a number's bytes, or is filled to its end, has no terminator).
+uint32_t block_text_length(const char* text);
 // Frees the data block of a variable that owns it or holds an object (untracking it
 // while tracking is on) and clears the data pointer.
 void variable_free_data(ProgramContext* context, Variable* variable);

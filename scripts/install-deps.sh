@@ -11,6 +11,8 @@ PACKAGES=(
   libffi-dev:i386
   libunicorn-dev:i386
   libxcb1-dev:i386 libxcb-shm0-dev:i386
+  # The x11 display tests run under a virtual X server they start themselves.
+  xvfb
   libasound2-dev:i386
   libstb-dev fonts-dejavu-core
   binutils-arm-linux-gnueabihf

@@ -189,8 +189,14 @@ char* text_repeat(const char* text, int32_t count) {
 char* text_join(const char* first, const char* second) {
   size_t first_length = std::strlen(first);
   size_t second_length = std::strlen(second);
-  char* result = static_cast<char*>(crt::malloc(first_length + second_length + 1));
-  if (!result) return nullptr;
+  // Two halves of the address space do not add up to a size: that request fails too.
+  char* result = first_length < SIZE_MAX / 2 && second_length < SIZE_MAX / 2
+                     ? static_cast<char*>(crt::malloc(first_length + second_length + 1))
+                     : nullptr;
+  if (!result) {
+    runtime_error("Out of memory");
+    return nullptr;
+  }
   std::memcpy(result, first, first_length);
   std::memcpy(result + first_length, second, second_length + 1);
   return result;
@@ -347,10 +353,14 @@ void op_percent() {
   const WCHAR* second = cell_wide_text(right);
   size_t first_length = crt::wcslen(first);
   size_t second_length = crt::wcslen(second);
-  WCHAR* result = static_cast<WCHAR*>(crt::calloc(first_length + second_length + 1, sizeof(WCHAR)));
+  WCHAR* result = first_length < SIZE_MAX / 4 && second_length < SIZE_MAX / 4
+                      ? static_cast<WCHAR*>(crt::calloc(first_length + second_length + 1, sizeof(WCHAR)))
+                      : nullptr;
   if (result) {
     if (first_length) std::memcpy(result, first, first_length * sizeof(WCHAR));
     if (second_length) std::memcpy(result + first_length, second, second_length * sizeof(WCHAR));
+  } else {
+    runtime_error("Out of memory");
   }
   push_owned_result(result, kCellWideText);
 }

@@ -1,6 +1,7 @@
 // Assignment: "=" with its store dispatch over the kinds of value and target, the fused
 // assignments, multiple assignment "M=", "__set_push" and "validint".
 #include "vm/assignment.h"
+#include "vm/push_instructions.h"
 
 #include "foundation/packed_list.h"
 
@@ -216,25 +217,8 @@ void dispatch(ValueCell* target, ValueCell* value, bool plain_fused) {
 Variable* instruction_variable() {
   InstructionNode* node = current_instruction;
   if (!node || !node->text) return nullptr;
-  InstructionExtension* extension = node->extension;
-  Variable* variable = nullptr;
-  if (extension && extension->cached_variable && extension->cached_scope) {
-    uint32_t scope = extension->cached_scope;
-    if (scope == platform::address_of(current_scope) ||
-        (current_program && scope == platform::address_of(current_program->globals)) ||
-        scope == platform::address_of(percent_variables) ||
-        (current_object && scope == platform::address_of(current_object))) {
-      variable = extension->cached_variable;
-    }
-  }
-  if (!variable) {
-    variable = find_variable(node->text, node->text_hash);
-    if (!variable) variable = get_variable(current_scope, node->text);
-    if (variable && extension) {
-      extension->cached_variable = variable;
-      extension->cached_scope = platform::address_of(current_object ? current_object : variable->scope);
-    }
-  }
+  // The push cache, which also checks that the cached record still carries the name.
+  Variable* variable = instruction_variable(node);
   if (!alias_follow_suppressed) return follow_alias(variable);
   alias_follow_suppressed = 0;
   return variable;

@@ -6,6 +6,7 @@
 #include "foundation/runtime_error.h"
 #include "foundation/script_lock.h"
 #include "platform/kernel/fault_guard.h"
+#include "vm/script_threads.h"
 #include "vm/fault_text.h"
 
 // stop_flag, try_depth and current_procedure_name live with the rest of the machine
@@ -31,6 +32,11 @@ uint32_t emit_scope_key = 0;
     script_state_restore_machine = [](const ScriptThreadState* state) {
       current_frame = static_cast<CallFrame*>(state->machine[0]);
       try_handler_entry = static_cast<InstructionNode*>(state->machine[1]);
+      // A thread whose program ended while it waited ends every call of that program.
+      if (script_thread_end_requested()) {
+        exiting_program = state->program;
+        stop_flag = 1;
+      }
     },
     true);
 

@@ -41,6 +41,34 @@ InstructionNode* successor(InstructionNode* node, int count) {
   return node;
 }
 
+// Calls stop this far above the end of the thread's stack, which leaves room for the
+// error report and the unwinding of every call.
+constexpr uintptr_t kStackReserve = 256 * 1024;
+
+// The lowest stack address a call may start at on this thread; 0 until first asked, 1
+// when the stack's end is unknown (no bound).
+thread_local uintptr_t call_stack_floor = 0;
+
+[[gnu::noinline]] uintptr_t find_call_stack_floor() {
+  uintptr_t lowest = platform::thread_stack_lowest();
+  call_stack_floor = lowest ? lowest + kStackReserve : 1;
+  return call_stack_floor;
+}
+
+// Runaway recursion ends the program's calls with an error naming the procedure, before
+// the stack ends (a stack fault would be caught with locks held).
+[[gnu::noinline]] void report_runaway_recursion(ProgramContext* program, const InstructionNode* procedure) {
+  const char* name = procedure->text && std::strlen(procedure->text) >= 4 ? procedure->text + 4 : "";
+  runtime_error("Stack overflow: too many nested calls of %s", name);
+  exiting_program = program;
+  stop_flag = 1;
+}
+
+bool call_stack_exhausted() {
+  uintptr_t floor = call_stack_floor ? call_stack_floor : find_call_stack_floor();
+  return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < floor;
+}
+
 // True when no call below frame runs in frame's program.
 bool outermost_call_of_program(const CallFrame* frame) {
   for (const CallFrame* caller = frame->caller; caller; caller = caller->caller) {
@@ -395,6 +423,13 @@ ProgramContext* run_framed_call() {
     call_object = nullptr;
     entry_skip = 0;
     runtime_error("Call of a missing procedure");
+    return nullptr;
+  }
+
+  if (call_stack_exhausted()) {
+    call_object = nullptr;
+    entry_skip = 0;
+    report_runaway_recursion(program, procedure);
     return nullptr;
   }
 

@@ -23,8 +23,12 @@ void builtin_createthread();
 // Whether node heads one of the program's procedures.
 bool is_program_procedure(const ProgramContext* program, const InstructionNode* node);
 
-// Closes the handles of the threads the program created: called when the program ends.
+// Stops the threads the program created and closes their handles: called when the
+// program ends, before its code goes. A thread still blocked after a few seconds is left.
 void close_program_threads(ProgramContext* program);
+
+// True on a script thread whose program has ended: it must run no more script code.
+bool script_thread_end_requested();
 
 // The thread routine: runs the procedure and ends with its result as the exit code.
 DWORD script_thread_entry(LPVOID parameter);

@@ -31,6 +31,7 @@
 #include "platform/platform.h"
 #include "vm/builtin_registry.h"
 #include "vm/instruction_list.h"
+#include "vm/applications.h"
 #include "vm/machine.h"
 
 namespace {
@@ -231,7 +232,7 @@ void define_program_globals(ProgramContext* context, const char* file_name) {
 // A WINMAIN program stays while it has its main form or returned non-zero.
 bool winmain_keeps_running(ProgramContext* context) {
   for (const FormRecord* form = context->forms; form; form = form->next) {
-    if (form->first_in_list) return true;
+    if (form->first_form) return true;
   }
   if (context->stack_top == nullptr) return false;
   ValueCell* result = stack_pop(context);
@@ -432,7 +433,8 @@ ProgramContext* drive(DriverRun& run, const char* text, uint8_t compile_only, ui
   context->first_instruction = first;
   run.code = nullptr;
   for (InstructionNode* node = first; node; node = node->next) {
-    context->code_size += 44 + (node->extension ? 40 : 0) + (node->text ? std::strlen(node->text) : 0);
+    // A folded constant's text is the number's 8 bytes, with no terminator.
+    context->code_size += 44 + (node->extension ? 40 : 0) + (node->text ? block_text_length(node->text) : 0);
   }
   if (image_run && image_run_name) {
     crt::free(context->name);
@@ -462,6 +464,9 @@ ProgramContext* drive(DriverRun& run, const char* text, uint8_t compile_only, ui
     call_procedure = entry;
     vm_call_procedure();
     if (runtime_errors_unhandled != unhandled) run_failed = 1;
+    // It ended itself while it ran (killapp or freeapp of its own handle, taken by a
+    // message pump): the end was carried out when the call returned.
+    if (!program_is_loaded(context)) return nullptr;
   }
 
   ProgramContext* result = context;
@@ -479,6 +484,12 @@ uint8_t run_failed = 0;
 int32_t (*compiled_file_check)(const char* source_path, const char* compiled_path) = compiled_file_is_current;
 
 ProgramContext* compile_and_run_file(const char* file_name, const char* text, uint8_t compile_only, uint32_t mode) {
+  // A program that runs itself (or a ring of programs) would nest until the stack ends.
+  static int32_t nesting = 0;
+  if (nesting >= kMaxRunNesting) {
+    runtime_error("Programs run inside each other more than %d deep", kMaxRunNesting);
+    return nullptr;
+  }
   DriverRun run;
   run.caller = current_program;
   run.caller_scope = current_scope;
@@ -504,7 +515,6 @@ ProgramContext* compile_and_run_file(const char* file_name, const char* text, ui
   ProgramContext* result = nullptr;
   // Only the outermost compile (a program start-up runs, not an eval or run inside it)
   // decides whether the run failed to compile.
-  static int32_t nesting = 0;
   ++nesting;
   platform::FaultGuard guard;
   if (FAULT_GUARD_ENTER(guard)) {

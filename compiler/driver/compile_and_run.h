@@ -12,6 +12,10 @@ constexpr uint32_t kRunInCallerScope = static_cast<uint32_t>(-1);
 constexpr uint32_t kRunCallerGlobalsAsLocal = static_cast<uint32_t>(-2);
 constexpr uint32_t kRunFreshLocalScope = static_cast<uint32_t>(-3);
 constexpr uint32_t kRunNewProgramKept = static_cast<uint32_t>(-4);
+
+// How many compile-and-runs (run, eval, a program's start-up) may be under way inside
+// each other; one more is a run-time error.
+constexpr int32_t kMaxRunNesting = 64;
 // Any other mode is the address of the scope head to run in.
 
 // Compiles (or loads) and runs. file_name null: text is the source, or, while an image run

@@ -4,10 +4,15 @@
 
 #include "compiler/frontend/statement_internal.h"
 #include "compiler/frontend/token_reader.h"
+#include "foundation/compile_messages.h"
 
 namespace {
 
-bool ends_list(char kind, char closing) { return kind == closing || kind == ';' || kind == '\n'; }
+// A list also ends when the reader gives no more words (too many errors): its word
+// stays where it is and a loop over items would not advance.
+bool ends_list(char kind, char closing) {
+  return kind == closing || kind == ';' || kind == '\n' || compile_error_count >= kTokenReaderErrorStop;
+}
 
 // Compiles one expression; a word that no expression can use is reported and skipped,
 // so that every loop over items advances.

@@ -1,14 +1,17 @@
 // The compile status window: phase texts and progress while a program compiles, passed on
-// to the loader program's UPDATE procedure. Headless here: the window is a record of what
-// it would show, and nothing is drawn.
+// to the loader program's UPDATE procedure: a small topmost window in the lower right
+// corner with the phase text and a progress bar that advances in tenths.
 #pragma once
 
 #include <cstdint>
+
+#include "platform/platform.h"
 
 struct ProgramContext;
 
 // What the window shows and how often it was invalidated.
 struct StatusDisplay {
+  HWND window;              // null when none
   uint8_t open;             // the window exists (opened while the display is enabled)
   uint8_t visible;
   char16_t* text;           // the phase text, owned; null before the first one
@@ -26,11 +29,22 @@ const StatusDisplay& status_display();
 // UPDATE(2, 0, 0, 0) when the window closes, which also ends it.
 extern ProgramContext* loader_program;
 
+// What the window needs of the GUI library, which lies above the compiler; filled at
+// start-up. While null the window has the system font and lets no message through.
+struct StatusWindowServices {
+  HFONT (*create_default_font)(HWND window);
+  // Takes at most one pending window message and dispatches it.
+  void (*let_one_message_through)();
+};
+extern StatusWindowServices status_window_services;
+
 void status_window_open();
 // text may be null (progress only); position of total.
 void status_update(const char* text, int32_t position, int32_t total);
 // Closes the window, then tells the loader program and ends it.
 void status_window_close();
+// The window procedure: paints the text and the bar.
+LRESULT status_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 // Calls the loader program's UPDATE with kind, text (null: the number 0) and two numbers;
 // nothing when there is no loader or it has no UPDATE.

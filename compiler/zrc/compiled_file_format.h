@@ -37,8 +37,11 @@ constexpr uint16_t kKnownFlags = kHasNumber | kHasText | kHasSecondText | kHasHa
 // Opcodes the file gives a meaning of their own.
 constexpr uint32_t kOpData = 0;  // the leading node and the followers of data records
 constexpr uint32_t kOpStartProc = 1;
+constexpr uint32_t kOpEndProc = 2;
 constexpr uint32_t kOpBranch = 3;
 constexpr uint32_t kOpConditionalBranch = 14;
+constexpr uint32_t kOpForeach = 16;
+constexpr uint32_t kOpTry = 17;
 constexpr uint32_t kOpPushProcAddr = 20;
 constexpr uint32_t kOpCall = 25;
 constexpr uint32_t kOpSelfCall = 26;

@@ -144,7 +144,7 @@ class ProgramLoader {
       }
       status_update(nullptr, static_cast<int32_t>(reader.offset()), total);
     }
-    if (pending_followers_ > 0 || pending_class_ || !resolve()) {
+    if (pending_followers_ > 0 || pending_class_ || !resolve() || !structure_is_sound()) {
       discard();
       return false;
     }
@@ -269,6 +269,9 @@ class ProgramLoader {
   bool add_instruction(const Record& record) {
     BuiltinHandler handler = nullptr;
     if (!opcode_handler(record, &handler)) return false;
+    // FOREACH and TRY keep the state of a run in their work field (freed with the node):
+    // a file can bring none.
+    if ((record.opcode == kOpForeach || record.opcode == kOpTry) && record.work != 0) return false;
     BuiltinHandler outer = nullptr;
     if (record.has(kHasOuterHandler)) {
       bool known = false;
@@ -439,17 +442,43 @@ class ProgramLoader {
     return true;
   }
 
+  // The machine trusts the list it runs, so records that each passed their own checks
+  // must also make a whole program: no procedure opens inside another, and the list ends
+  // with a procedure's end (code outside procedures ends with one too).
+  bool structure_is_sound() const {
+    bool in_procedure = false;
+    const InstructionNode* last = nullptr;
+    for (const InstructionNode* node = first_; node; node = node->next) {
+      last = node;
+      switch (node->opcode) {
+        case kOpStartProc:
+        case kOpStartProcUndefined:
+          if (in_procedure) return false;
+          in_procedure = true;
+          break;
+        case kOpEndProc:
+          in_procedure = false;
+          break;
+        default:
+          break;
+      }
+    }
+    return !in_procedure && last && last->opcode == kOpEndProc;
+  }
+
   // Takes back what a damaged image made: nodes, new procedure records, class links.
   void discard() {
     while (tail_) free_instruction_node(pool_, &tail_, tail_, 0);
     first_ = nullptr;
+    // Starts go back before the records made here are freed: a forward declaration of
+    // this file may have had its start set too.
+    for (auto it = changed_starts_.rbegin(); it != changed_starts_.rend(); ++it) it->first->start = it->second;
     for (int32_t index = *procedure_count_ - 1; index >= first_count_; --index) {
       crt::free(procedures_[index]->name);
       crt::free(procedures_[index]);
       procedures_[index] = nullptr;
     }
     *procedure_count_ = first_count_;
-    for (auto it = changed_starts_.rbegin(); it != changed_starts_.rend(); ++it) it->first->start = it->second;
     for (; classes_added_ > 0; --classes_added_) {
       NameNode* node = program_->classes;
       program_->classes = node->next;

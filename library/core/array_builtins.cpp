@@ -80,7 +80,8 @@ void clear_for_shape(Variable* variable, bool keep_members) {
 }
 
 void report_no_memory(const Variable* variable, uint64_t bytes) {
-  runtime_error("Not enough memory for [%s] (%u bytes)", name_of(variable), static_cast<uint32_t>(bytes));
+  // The request itself, not its low 32 bits: a count past memory names its true size.
+  runtime_error("Not enough memory for [%s] (%I64u bytes)", name_of(variable), static_cast<unsigned long long>(bytes));
 }
 
 // Structure arrays: each member (and each member of a nested member) is given the

@@ -12,6 +12,7 @@
 #include "foundation/machine_state.h"
 #include "foundation/numbers.h"
 #include "foundation/objects.h"
+#include "foundation/runtime_error.h"
 #include "foundation/runtime_memory.h"
 #include "foundation/value_ownership.h"
 #include "foundation/value_stack.h"
@@ -104,13 +105,21 @@ void builtin_new() {
 void builtin_wnew() {
   int32_t characters = pop_integer();
   uint32_t count = characters < 0 ? 0u - static_cast<uint32_t>(characters) : static_cast<uint32_t>(characters);
-  make_variable_block(count, 2, characters * 2, kVariableWideText);
+  // A count whose byte size leaves the type code's range is more than memory can hold.
+  const int64_t bytes = int64_t{characters} * 2;
+  if (bytes > INT32_MAX || bytes < -INT32_MAX) count = 0x80000000u;
+  make_variable_block(count, 2, static_cast<int32_t>(bytes), kVariableWideText);
 }
 
 void builtin_resize() {
   int32_t type_code = pop_integer();
   Variable* variable = pop_variable_argument();
   if (!variable) return;
+  // An object's data is its class name, which the object's end frees.
+  if (variable->flags & kVariableObject) {
+    runtime_error("resize: the variable holds an object");
+    return;
+  }
   uint32_t new_size = type_size(type_code);
   if ((variable->flags & kVariableOwnsData) && variable->data) {
     uint32_t old_size = variable->type_code != 0 ? type_size(variable->type_code) : alloc_block_size(variable->data);
@@ -218,14 +227,15 @@ void builtin_memcpy() {
 
 void builtin_memsize() { stack_push_uint(alloc_block_size(platform::pointer_from(pop_address()))); }
 
-// The bytes of a text before its terminator (two a character for UTF-16).
+// The bytes of a text before its terminator (two a character for UTF-16); a heap block
+// (a zero-sized one, or one filled to its end) ends the text at its size.
 uint32_t text_length(const void* text, bool wide) {
-  if (wide) {
-    uint32_t units = 0;
-    for (const auto* unit = static_cast<const char16_t*>(text); *unit; ++unit) ++units;
-    return units * 2;
-  }
-  return static_cast<uint32_t>(std::strlen(static_cast<const char*>(text)));
+  if (!wide) return block_text_length(static_cast<const char*>(text));
+  uint32_t limit = 0;
+  if (!alloc_block_known(text, &limit)) limit = UINT32_MAX;
+  uint32_t units = 0;
+  for (const auto* unit = static_cast<const char16_t*>(text); (units + 1) * 2 <= limit && *unit; ++unit) ++units;
+  return units * 2;
 }
 
 void builtin_sizeof() {

@@ -9,6 +9,7 @@
 #include "compiler/driver/compile_and_run.h"
 #include "foundation/codecs.h"
 #include "foundation/conversion.h"
+#include "foundation/live_handles.h"
 #include "foundation/machine_state.h"
 #include "foundation/runtime_error.h"
 #include "foundation/runtime_memory.h"
@@ -56,9 +57,14 @@ void builtin_compress() {
     stack_push_number(current_program, kCodecFailed);
     return;
   }
-  // A heap block bounds the output by its size; any other destination is trusted to
-  // take the longest stream the codec can write.
-  if (uint32_t known = alloc_block_size(call.destination)) capacity = known;
+  // A heap block bounds the output by its size, a zero-sized one too; any other
+  // destination is trusted to take the longest stream the codec can write.
+  if (!call.destination) {
+    runtime_error("compress: the destination is not a memory block");
+    stack_push_number(current_program, kCodecFailed);
+    return;
+  }
+  if (uint32_t known = 0; alloc_block_known(call.destination, &known)) capacity = known;
   if (capacity > INT32_MAX) capacity = INT32_MAX;
   int32_t written = kCodecFailed;
   switch (call.method) {
@@ -103,14 +109,27 @@ void builtin_uncompress() {
 
 // ---- Script memory pools ----
 
-Pool* pop_pool() { return platform::pointer_from<Pool>(pop_address()); }
+// The pool a number names, or null when mmcreate made no such pool or it was destroyed.
+Pool* pop_pool() {
+  Pool* pool = platform::pointer_from<Pool>(pop_address());
+  return live_handle_is(LiveHandleKind::MemoryPool, pool) ? pool : nullptr;
+}
 
 void builtin_mmcreate() {
   auto block_size = static_cast<uint32_t>(pop_integer());
-  stack_push_uint(platform::address_of(pool_create(block_size)));
+  Pool* pool = pool_create(block_size);
+  live_handle_add(LiveHandleKind::MemoryPool, pool, nullptr);
+  stack_push_uint(platform::address_of(pool));
 }
 
-void builtin_mmdestroy() { pool_destroy(pop_pool()); }
+void builtin_mmdestroy() {
+  Pool* pool = platform::pointer_from<Pool>(pop_address());
+  if (!live_handle_remove(LiveHandleKind::MemoryPool, pool)) {
+    runtime_error("mmdestroy: the argument is not a memory pool");
+    return;
+  }
+  pool_destroy(pool);
+}
 
 void builtin_mmalloc() {
   auto size = static_cast<uint32_t>(pop_integer());

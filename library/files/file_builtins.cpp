@@ -1,6 +1,7 @@
-// The file built-ins. A stream handle is the address of a C library stream; streams this
-// unit closed are remembered, so a handle used again after fclose (or 0 from a failed
-// fopen) gives the failure results instead of touching freed memory.
+// The file built-ins. A stream handle is the address of a C library stream; only streams
+// this unit opened and has not closed are used, so a handle used again after fclose, 0
+// from a failed fopen or any other number gives the failure results instead of handing
+// the C library what is not a stream.
 #include "library/files/file_builtins.h"
 
 #include <algorithm>
@@ -27,13 +28,12 @@
 
 namespace {
 
-// Addresses of streams fclose closed here; an address leaves the set when fopen hands
-// it out again.
-std::unordered_set<uint32_t> closed_streams;
+// Addresses of the streams fopen opened here and fclose has not closed.
+std::unordered_set<uint32_t> open_streams;
 
 FILE* pop_stream() {
   auto address = static_cast<uint32_t>(pop_integer());
-  if (address == 0 || closed_streams.count(address)) return nullptr;
+  if (address == 0 || !open_streams.count(address)) return nullptr;
   return platform::pointer_from<FILE>(address);
 }
 
@@ -145,15 +145,14 @@ void builtin_fopen() {
   std::string path = pop_narrow_text();
   FILE* stream = crt::fopen(path.c_str(), mode.c_str());
   uint32_t address = platform::address_of(stream);
-  if (stream) closed_streams.erase(address);
+  if (stream) open_streams.insert(address);
   stack_push_uint(address);
 }
 
 void builtin_fclose() {
   uint32_t address = static_cast<uint32_t>(pop_integer());
-  if (address == 0 || closed_streams.count(address)) return;
+  if (address == 0 || !open_streams.erase(address)) return;
   std::fclose(platform::pointer_from<FILE>(address));
-  closed_streams.insert(address);
 }
 
 uint32_t magnitude(int32_t value) { return value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value); }

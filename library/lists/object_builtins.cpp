@@ -9,6 +9,7 @@
 
 #include "foundation/conversion.h"
 #include "foundation/hashes.h"
+#include "foundation/live_handles.h"
 #include "foundation/machine_state.h"
 #include "foundation/numbers.h"
 #include "foundation/objects.h"
@@ -95,7 +96,8 @@ void create_object(Variable* variable, const std::string& class_name) {
     variable->flags &= ~kVariableOwnsData;
   }
   variable->data = nullptr;
-  variable->flags &= ~kVariableObject;
+  // The class name is 8-bit text, whatever the variable held before.
+  variable->flags &= ~(kVariableObject | kVariableWideText);
 
   Variable* record = object_record_new(context, class_name.c_str());
   if (!record) {
@@ -119,7 +121,7 @@ void bind_reference(Variable* variable, const std::string& class_name, uint32_t 
                static_cast<int32_t>(class_name.size() + 1));
   variable->class_hash = hash_name_text(class_name.c_str());
   variable->number = static_cast<double>(address);
-  variable->flags = (variable->flags | kVariableObject) & ~kVariableOwnsData;
+  variable->flags = (variable->flags | kVariableObject) & ~(kVariableOwnsData | kVariableWideText);
   store_back(variable);
 }
 
@@ -247,7 +249,7 @@ void builtin_class_retype_temporary() { type_temporary(true); }
 void builtin_class() {
   const uint32_t address = pop_address();
   const Variable* record = platform::pointer_from<Variable>(address);
-  push_name_or_zero(record ? record->name : nullptr);
+  push_name_or_zero(object_record_is_live(record) ? record->name : nullptr);
 }
 
 void builtin_freeobject() {
@@ -272,6 +274,10 @@ void builtin_freeobject() {
       object_destroy(context, target.variable);
       variable_release(context, target.variable, true, false);
     } else if (Variable* record = platform::pointer_from<Variable>(target.address)) {
+      if (!object_record_is_live(record)) {
+        runtime_error("freeobject: the argument is not an object");
+        return;
+      }
       object_run_destructor(context, record);
     }
   }
@@ -311,6 +317,7 @@ void builtin_ispointer() {
 
 void builtin_alloceval() {
   Variable* head = variable_record_allocate(current_program, false);
+  live_handle_add(LiveHandleKind::EvaluationScope, head, current_program->heap);
   stack_push_number(current_program, static_cast<double>(platform::address_of(head)));
 }
 
@@ -319,6 +326,10 @@ void builtin_freeeval() {
   // The scope is the record alloceval gave, whatever variable carried its address.
   Variable* head = platform::pointer_from<Variable>(pop_address());
   if (!head) return;
+  if (!live_handle_remove(LiveHandleKind::EvaluationScope, head)) {
+    runtime_error("freeeval: the argument is not an evaluation scope");
+    return;
+  }
   variable_list_release(context, head, true);
   variable_list_free(context, head);
 }

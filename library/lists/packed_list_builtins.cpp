@@ -6,6 +6,7 @@
 #include "foundation/numbers.h"
 #include "foundation/packed_list.h"
 #include "foundation/program_context.h"
+#include "foundation/runtime_memory.h"
 #include "foundation/runtime_error.h"
 #include "foundation/value_ownership.h"
 #include "foundation/value_stack.h"
@@ -47,9 +48,17 @@ void builtin_mcount() {
 void builtin_mtype() {
   ValueCell* cell = stack_pop(current_program);
   uint32_t address = cell->data;
+  // The data word is an item the runtime pointed at. A variable's data or a number is
+  // read only where a whole item can stand: not in a block too small for one (a short
+  // text), not in memory that cannot be read (a made-up number).
+  bool checked = address == 0;
   if (!address && cell->variable) address = platform::address_of(cell->variable->data);
   if (!address) address = static_cast<uint32_t>(truncate_to_int(cell->number));
   const auto* item = platform::pointer_from<const PackedItem>(address);
+  uint32_t size = 0;
+  if (checked && item && (alloc_block_known(item, &size) ? size < sizeof(PackedItem) : IsBadReadPtr(item, sizeof(PackedItem)))) {
+    item = nullptr;
+  }
   int32_t kind = 0;
   if (item) {
     platform::FaultGuard guard;

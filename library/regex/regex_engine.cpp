@@ -372,6 +372,30 @@ const WCHAR* match_node(RegexProgram& program, int32_t index, const WCHAR* posit
   }
 }
 
+// Nodes that match exactly one unit or nothing, whatever lies around them.
+bool matches_one_unit(int32_t op) {
+  return op < kRegexRepetition || op == kRegexAnyCharacter || op == kRegexSet || op == kRegexNegatedSet ||
+         op == kRegexNamedClass;
+}
+
+// Where the next search attempt may start after the attempt at position failed. When the
+// pattern opens with an unbounded repetition of a one-unit node, that repetition never
+// gives back and matching depends on nothing before it (no back references), so every
+// start inside its run would end the run at the same place and fail the same way: the
+// search goes on where the run ended. Otherwise the next unit.
+const WCHAR* next_search_start(RegexProgram& program, const WCHAR* position) {
+  const int32_t first = program.nodes[program.root].child;
+  if (first < 0) return position + 1;
+  const RegexNode& node = program.nodes[first];
+  if (node.op != kRegexRepetition || (static_cast<uint32_t>(node.arg) & 0xFFFF) != kRegexNoLimit ||
+      !matches_one_unit(program.nodes[node.child].op)) {
+    return position + 1;
+  }
+  const WCHAR* run_end = position;
+  while (run_end < program.subject_end && match_node(program, node.child, run_end)) ++run_end;
+  return run_end > position + 1 ? run_end : position + 1;
+}
+
 void set_subject(RegexProgram& program, const WCHAR* text) {
   if (!text) text = u"";
   program.subject_start = text;
@@ -430,7 +454,7 @@ int regex_search(RegexProgram* program, const WCHAR* text, const WCHAR** start, 
       if (end) *end = after;
       return 1;
     }
-    ++position;
+    position = next_search_start(*program, position);
   } while (position < program->subject_end);
   return 0;
 }

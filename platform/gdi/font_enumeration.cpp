@@ -18,15 +18,7 @@ constexpr FontFamily kFamilies[] = {
     {u"DejaVu Serif", VARIABLE_PITCH | FF_ROMAN},
 };
 
-// Case-insensitive comparison of ASCII face names.
-bool same_name(const WCHAR* left, const WCHAR* right) {
-  for (;; ++left, ++right) {
-    WCHAR a = (*left >= u'a' && *left <= u'z') ? static_cast<WCHAR>(*left - 32) : *left;
-    WCHAR b = (*right >= u'a' && *right <= u'z') ? static_cast<WCHAR>(*right - 32) : *right;
-    if (a != b) return false;
-    if (!a) return true;
-  }
-}
+bool same_name(const WCHAR* left, const WCHAR* right) { return crt::_wcsicmp(left, right) == 0; }
 
 void describe(const FontFamily& family, bool bold, bool italic, LOGFONTW* font, NEWTEXTMETRICW* metrics) {
   std::memset(font, 0, sizeof *font);

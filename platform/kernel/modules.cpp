@@ -242,8 +242,11 @@ HMODULE load_library(const std::string& name) {
   return nullptr;
 }
 
-// A name pointer below 64 KiB is an ordinal, which no module here exports.
+// A name pointer below 64 KiB is an ordinal; the system libraries of this layer keep
+// theirs under "#N", libraries on disk export none.
 bool is_ordinal(const void* name) { return reinterpret_cast<uintptr_t>(name) < 0x10000; }
+
+std::string ordinal_key(const void* name) { return "#" + std::to_string(reinterpret_cast<uintptr_t>(name)); }
 
 void* find_function(HMODULE handle, const char* name) {
   Registry& modules = registry();
@@ -314,18 +317,20 @@ HMODULE LoadLibraryW(LPCWSTR name) {
 }
 
 void* GetProcAddress(HMODULE module, LPCSTR name) {
-  if (is_ordinal(name)) {
+  if (!name) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
   }
+  if (is_ordinal(name)) return find_function(module, ordinal_key(name).c_str());
   return find_function(module, name);
 }
 
 void* GetProcAddressW(HMODULE module, LPCWSTR name) {
-  if (is_ordinal(name)) {
+  if (!name) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
   }
+  if (is_ordinal(name)) return find_function(module, ordinal_key(name).c_str());
   return find_function(module, utf8_from_utf16(name).c_str());
 }
 

@@ -18,7 +18,9 @@
 HMODULE LoadLibraryW(LPCWSTR name);
 
 // The address of a function of a module, or null with ERROR_PROC_NOT_FOUND (names are
-// case-sensitive; ordinals are not supported). A null module means the program's own.
+// case-sensitive). A name below 64 KiB is an ordinal: the system libraries this layer
+// answers for know the ordinals of their functions, libraries on disk none. A null
+// module means the program's own.
 void* GetProcAddress(HMODULE module, LPCSTR name);
 void* GetProcAddressW(HMODULE module, LPCWSTR name);
 
@@ -45,7 +47,7 @@ namespace platform {
 // Adds a function to a system library answered by this layer, creating the library
 // when it is new (so an area can add a whole simulated DLL). Names of libraries match
 // without regard to case and with or without ".dll"; a later entry of the same
-// function replaces the earlier one.
+// function replaces the earlier one. An ordinal is registered as the name "#N".
 void register_builtin_module_function(const char* module_name, const char* function_name, void* address);
 
 // Makes a system library answered by this layer exist only while present() says so

@@ -74,17 +74,34 @@ void* thread_start(void* argument) {
 
 bool is_main_thread() { return getpid() == static_cast<pid_t>(gettid()); }
 
+// The main thread's thread-local storage goes before the static destructors that run at
+// exit, and those may still take locks: its record is kept to the end of the process.
+std::shared_ptr<ThreadObject>* main_thread_record = nullptr;
+
 }  // namespace
 
 ThreadObject& current_thread() {
   if (!current_pointer) {
     current_record = make_record();
     current_pointer = current_record.get();
+    if (!main_thread_record && is_main_thread()) main_thread_record = new std::shared_ptr<ThreadObject>(current_record);
   }
   return *current_pointer;
 }
 
 ThreadObject* current_thread_if_known() { return current_pointer; }
+
+uintptr_t thread_stack_lowest() {
+  pthread_attr_t attributes;
+  if (pthread_getattr_np(pthread_self(), &attributes) != 0) return 0;
+  void* lowest = nullptr;
+  size_t size = 0;
+  int result = pthread_attr_getstack(&attributes, &lowest, &size);
+  pthread_attr_destroy(&attributes);
+  // An unlimited main stack reports a size that says nothing of where it really ends.
+  if (result != 0 || size == 0 || size > kMaximumStackSize) return 0;
+  return reinterpret_cast<uintptr_t>(lowest);
+}
 
 void thread_park_point() {
   ThreadObject* self = current_pointer;

@@ -39,6 +39,10 @@ namespace platform {
 // Parks the calling thread while it is suspended; returns at once otherwise (a cheap check).
 void thread_park_point();
 
+// The lowest address of the calling thread's stack, or 0 when it cannot be told (an
+// unlimited main stack): code that nests without bound stops before it gets there.
+uintptr_t thread_stack_lowest();
+
 }  // namespace platform
 
 // Starts routine(parameter) on a new thread and returns its handle (null on failure). The

@@ -8,6 +8,7 @@
 #include "platform/kernel/config.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/utf.h"
+#include "platform/user/window_state.h"
 
 namespace platform {
 namespace {
@@ -41,7 +42,10 @@ void set_file_dialog_handler(FileDialogHandler handler) { installed_handler.stor
 void set_file_dialog_error(DWORD error) { last_dialog_error = error; }
 
 BOOL headless_file_dialog(FileDialogKind kind, OPENFILENAMEW* record) {
-  std::u16string path = utf16_from_utf8(setting("ZRK_FILE_DIALOG_ANSWER"));
+  return give_file_choice(kind, record, utf16_from_utf8(setting("ZRK_FILE_DIALOG_ANSWER")));
+}
+
+BOOL give_file_choice(FileDialogKind kind, OPENFILENAMEW* record, std::u16string path) {
   if (path.empty()) return cancelled();
   if (file_part_start(path) == 0 && record->lpstrInitialDir && record->lpstrInitialDir[0]) {
     std::u16string folder = record->lpstrInitialDir;
@@ -86,7 +90,10 @@ BOOL show_dialog(platform::FileDialogKind kind, OPENFILENAMEW* record) {
     return FALSE;
   }
   platform::FileDialogHandler handler = platform::installed_handler.load();
-  return handler ? handler(kind, record) : platform::headless_file_dialog(kind, record);
+  if (handler) return handler(kind, record);
+  // A real dialog when someone looks at the screen; headless runs take the environment's answer.
+  if (platform::user::input_is_interactive()) return platform::user::windowed_file_dialog(kind, record);
+  return platform::headless_file_dialog(kind, record);
 }
 
 }  // namespace

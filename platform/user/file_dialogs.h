@@ -1,6 +1,8 @@
-// The Open and Save As dialogs. Without a display they are answered from the
-// environment, so runs are scriptable; the windowed form plugs in later.
+// The Open and Save As dialogs: windows on the x11 display; headless they are answered
+// from the environment, so runs are scriptable.
 #pragma once
+
+#include <string>
 
 #include "platform/kernel/types.h"
 #include "platform/user/message_box.h"
@@ -68,5 +70,8 @@ void set_file_dialog_error(DWORD error);
 // A record of another size fails with CDERR_STRUCTSIZE; a path longer than nMaxFile - 1
 // units with FNERR_BUFFERTOOSMALL (the units needed in the first unit of lpstrFile).
 BOOL headless_file_dialog(FileDialogKind kind, OPENFILENAMEW* record);
+// What both forms do with the path the user chose (empty: cancelled): checks it as the
+// headless form describes and fills the record.
+BOOL give_file_choice(FileDialogKind kind, OPENFILENAMEW* record, std::u16string path);
 
 }  // namespace platform

@@ -14,6 +14,7 @@
 
 #include "platform/kernel/config.h"
 #include "platform/kernel/utf.h"
+#include "platform/user/window_state.h"
 
 namespace platform {
 namespace {
@@ -114,5 +115,8 @@ int headless_message_box(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
 
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   platform::MessageBoxHandler handler = platform::installed_handler.load();
-  return handler ? handler(owner, text, caption, type) : platform::headless_message_box(owner, text, caption, type);
+  if (handler) return handler(owner, text, caption, type);
+  // A box is a real window when someone looks at the screen; headless runs log it.
+  if (platform::user::input_is_interactive()) return platform::user::windowed_message_box(owner, text, caption, type);
+  return platform::headless_message_box(owner, text, caption, type);
 }

@@ -1,5 +1,5 @@
-// Message boxes. Without a display a box is written as one line to a log and answered
-// from the environment, so runs are scriptable; the windowed form plugs in later.
+// Message boxes. On a desktop display a box is a modal window; headless, a box is written
+// as one line to a log and answered from the environment, so runs are scriptable.
 #pragma once
 
 #include "platform/kernel/types.h"
@@ -46,7 +46,9 @@ constexpr int IDYES = 6;
 constexpr int IDNO = 7;
 
 // Shows a box and returns the button that closed it. Text and caption may be null
-// (the caption is then "Error"). Safe to call from any thread.
+// (the caption is then "Error"). Safe to call from any thread. An installed handler
+// answers first; else the x11 display shows a modal box window (ENTER: the default
+// button, ESC or close: Cancel, or OK when alone), and headless the box is logged.
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
 namespace platform {

@@ -622,6 +622,31 @@ TEST_F(DamagedFileTest, CorruptedFieldsAreRefused) {
       {"second text on a node without one", [](Image* image) { image->records[2].second = "x"; }},
       {"number block given as text",
        [](Image* image) { image->records.insert(image->records.begin() + 2, Record(47).with_text("ab")); }},
+      // Records that each pass, in an order no compiler writes.
+      {"instruction list ending without its procedure end", [](Image* image) { image->records.pop_back(); }},
+      {"procedure head inside a procedure",
+       [](Image* image) {
+         image->records.insert(image->records.begin() + 2, Record(1).with_text(procedure_word(0xE9, ' ', 0, "INNER")));
+       }},
+      {"FOREACH with a work field",
+       [](Image* image) {
+         Record foreach_head(16);
+         foreach_head.work = 3;
+         image->records.insert(image->records.begin() + 2, foreach_head);
+       }},
+      {"TRY with a work field",
+       [](Image* image) {
+         Record try_head(17);
+         try_head.work = 1;
+         image->records.insert(image->records.begin() + 2, try_head);
+       }},
+      // Taking back a file whose forward declaration got its start must not touch the
+      // declaration's record after freeing it.
+      {"record after a forward-declared procedure's definition",
+       [](Image* image) {
+         image->records.insert(image->records.begin() + 1, Record(184).with_text(procedure_word(0xEB, ' ', 0, "HELPER")));
+         image->records.push_back(Record(250));
+       }},
   };
   for (const Case& test_case : cases) {
     Image image = small_program();

@@ -25,6 +25,7 @@
 #include "foundation/variable_store.h"
 #include "foundation/variables.h"
 #include "parser_fixture.h"
+#include "platform/gdi/screen.h"
 #include "platform/platform.h"
 #include "app/builtin_table.h"
 #include "vm/instruction_list.h"
@@ -552,6 +553,49 @@ TEST_F(StatusWindowTest, OnlyNewTextsAndHigherStepsRepaint) {
   status_window_close();
   EXPECT_FALSE(display.open);
   EXPECT_EQ(display.text, nullptr);
+}
+
+// The screen pixel under a client point of the window.
+uint16_t screen_pixel(HWND window, int x, int y) {
+  POINT point{x, y};
+  ClientToScreen(window, &point);
+  platform::ScreenFrame frame = platform::screen_frame();
+  if (point.x < 0 || point.y < 0 || point.x >= frame.width || point.y >= frame.height) return 0;
+  return frame.pixels[point.y * frame.width + point.x];
+}
+
+TEST_F(StatusWindowTest, TheWindowAppearsInTheCornerWithItsBarAndGoes) {
+  run_switches.status_window = 1;
+  run_switches.quiet_mode = 0;
+  status_window_open();
+  HWND window = FindWindowW(u"StatusWindowClass", u"ZRK");
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(window, status_display().window);
+  EXPECT_FALSE(IsWindowVisible(window)) << "the first report shows it";
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  EXPECT_EQ(rect.left, GetSystemMetrics(SM_CXSCREEN) - 154);
+  EXPECT_EQ(rect.top, GetSystemMetrics(SM_CYSCREEN) - 34);
+  EXPECT_EQ(rect.right - rect.left, 150);
+
+  constexpr uint16_t kLightBlue = 0x841F;  // 0xFF8080 in RGB565
+  constexpr uint16_t kOrange = 0xFC00;     // 0x0080FF
+  status_update("Parsing (a.zrk)...", 0, 10);
+  EXPECT_TRUE(IsWindowVisible(window));
+  UpdateWindow(window);
+  RECT client{};
+  GetClientRect(window, &client);
+  int bar_y = client.top + 20;
+  EXPECT_EQ(screen_pixel(window, client.left + 10, bar_y), kLightBlue) << "an empty bar";
+  status_update(nullptr, 10, 10);
+  UpdateWindow(window);
+  EXPECT_EQ(screen_pixel(window, client.left + 10, bar_y), kOrange) << "a full bar";
+
+  status_window_close();
+  EXPECT_EQ(FindWindowW(u"StatusWindowClass", nullptr), nullptr);
+  EXPECT_FALSE(IsWindow(window));
+  status_window_open();
+  EXPECT_NE(FindWindowW(u"StatusWindowClass", nullptr), nullptr) << "the class registers again";
 }
 
 TEST_F(StatusWindowTest, TheLoaderHearsEveryPhaseInOrderEvenWithoutTheWindow) {

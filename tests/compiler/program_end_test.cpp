@@ -112,8 +112,8 @@ class ProgramEndTest : public ::testing::Test {
     shape->parent_name = crt::_strdup("BASE");
 
     for (uintptr_t window : {0x5001u, 0x5002u}) {
-      FormRecord* form = context_add_form(program, reinterpret_cast<HANDLE>(window), 1, 2, 3);
-      form->buffer = crt::malloc(64);
+      FormRecord* form = context_add_form(program, reinterpret_cast<HANDLE>(window), 0, 0, 0);
+      form->activation_record = static_cast<uint32_t*>(crt::malloc(12));
     }
     return program;
   }

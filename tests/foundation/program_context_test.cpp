@@ -90,12 +90,12 @@ TEST_F(Forms, AddFindRemove) {
   ProgramContext* other = create_program_context();
   FormRecord* c = context_add_form(other, id(0x300), 7, 8, 9);
   ASSERT_TRUE(a && b && c);
-  EXPECT_EQ(a->first_in_list, 1);
-  EXPECT_EQ(b->first_in_list, 0);
+  EXPECT_EQ(a->first_form, 1);
+  EXPECT_EQ(b->first_form, 0);
   EXPECT_EQ(a->next, b);
-  EXPECT_EQ(b->first_word, 4u);
-  EXPECT_EQ(b->second_word, 5u);
-  EXPECT_EQ(b->third_word, 6u);
+  EXPECT_EQ(platform::address_of(b->class_block), 4u);
+  EXPECT_EQ(platform::address_of(b->menu_bar), 5u);
+  EXPECT_EQ(platform::address_of(b->procedure), 6u);
 
   ProgramContext* owner = nullptr;
   EXPECT_EQ(find_form_record(id(0x300), &owner), c);
@@ -105,8 +105,8 @@ TEST_F(Forms, AddFindRemove) {
   static int deleted = 0;
   delete_gdi_object = [](void* object) { deleted += *static_cast<int*>(object); };
   static int gdi = 5;
-  a->gdi_object = &gdi;
-  a->buffer = crt::malloc(32);
+  a->font = &gdi;
+  a->activation_record = static_cast<uint32_t*>(crt::malloc(12));
   remove_form_record(id(0x100));
   EXPECT_EQ(context->forms, b) << "removing the first moves the head to the second";
   EXPECT_EQ(deleted, 5);

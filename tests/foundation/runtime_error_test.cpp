@@ -30,7 +30,7 @@ struct FakeGuiRecord {
 FakeGuiRecord gui_records[4];
 
 void visit_fake_gui(FormRecord* form, void (*visit)(void** procedure, void** parked)) {
-  FakeGuiRecord& record = gui_records[form->first_word];
+  FakeGuiRecord& record = gui_records[platform::address_of(form->class_block)];
   visit(&record.form_procedure, &record.form_parked);
   visit(&record.control_procedure, &record.control_parked);
 }

@@ -9,6 +9,8 @@
 #include <iterator>
 #include <string>
 
+#include "platform/shell/shell.h"
+#include "platform/user/user.h"
 #include "platform/kernel/modules.h"
 #include "platform/kernel/threads.h"
 #include "platform/kernel/utf.h"
@@ -163,7 +165,7 @@ TEST_F(Modules, LookupFailures) {
   } cases[] = {
       {"missing function", module, "module_probe_subtract", ERROR_PROC_NOT_FOUND},
       {"names are case-sensitive", module, "MODULE_PROBE_ADD", ERROR_PROC_NOT_FOUND},
-      {"ordinal", module, platform::pointer_from<const char>(5), ERROR_PROC_NOT_FOUND},
+      {"ordinal of a library on disk", module, platform::pointer_from<const char>(5), ERROR_PROC_NOT_FOUND},
       {"null name", module, nullptr, ERROR_PROC_NOT_FOUND},
       {"not a module", not_a_module, "module_probe_add", ERROR_INVALID_HANDLE},
   };
@@ -223,6 +225,14 @@ TEST_F(Modules, SystemLibrariesAreAnsweredByThePlatform) {
   EXPECT_EQ(GetLastError(), 77u);
   EXPECT_EQ(GetProcAddress(LoadLibraryW(u"aygshell.dll"), "GetLastError"), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
+  // The shell's functions by the ordinals programs call them by.
+  HMODULE shell = LoadLibraryW(u"aygshell.dll");
+  EXPECT_EQ(GetProcAddress(shell, platform::pointer_from<const char>(34)), reinterpret_cast<void*>(&SHCreateMenuBar));
+  EXPECT_EQ(GetProcAddress(shell, platform::pointer_from<const char>(65)), reinterpret_cast<void*>(&SHFullScreen));
+  EXPECT_EQ(GetProcAddress(LoadLibraryW(u"commctrl"), platform::pointer_from<const char>(4)),
+            reinterpret_cast<void*>(&CommandBar_Show));
+  EXPECT_EQ(GetProcAddress(shell, platform::pointer_from<const char>(3)), nullptr);
+  EXPECT_EQ(GetProcAddressW(core, u"CreateWindowExW"), reinterpret_cast<void*>(&CreateWindowExW));
   EXPECT_EQ(file_name_of(core), u"\\Windows\\coredll.dll");
   EXPECT_TRUE(FreeLibrary(core));
   EXPECT_EQ(GetProcAddress(core, "GetLastError"), reinterpret_cast<void*>(&GetLastError)) << "never unloaded";

@@ -1,0 +1,194 @@
+// Fonts: the DejaVu faces loaded once, the mapping of requested faces onto them, metrics,
+// and glyphs rasterised by stb_truetype and kept per font.
+#define STB_TRUETYPE_IMPLEMENTATION
+#define STBTT_STATIC
+#include <stb/stb_truetype.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "platform/gdi/gdi_state.h"
+#include "platform/kernel/config.h"
+#include "platform/kernel/wide_string.h"
+
+namespace platform::gdi {
+namespace {
+
+struct Face {
+  const char* file;
+  const char16_t* family;
+  std::vector<unsigned char> bytes;
+  stbtt_fontinfo info{};
+  bool loaded = false;
+  bool tried = false;
+};
+
+enum FaceIndex { kSans, kSansBold, kMono, kMonoBold, kSerif, kSerifBold, kFaceCount };
+
+Face* faces() {
+  static Face* table = new Face[kFaceCount]{
+      {"DejaVuSans.ttf", u"DejaVu Sans", {}, {}, false, false},
+      {"DejaVuSans-Bold.ttf", u"DejaVu Sans", {}, {}, false, false},
+      {"DejaVuSansMono.ttf", u"DejaVu Sans Mono", {}, {}, false, false},
+      {"DejaVuSansMono-Bold.ttf", u"DejaVu Sans Mono", {}, {}, false, false},
+      {"DejaVuSerif.ttf", u"DejaVu Serif", {}, {}, false, false},
+      {"DejaVuSerif-Bold.ttf", u"DejaVu Serif", {}, {}, false, false},
+  };
+  return table;
+}
+
+// The folder of the DejaVu files: ZRK_FONTS, else where fonts-dejavu-core puts them.
+std::string font_folder() { return setting("ZRK_FONTS", "/usr/share/fonts/truetype/dejavu"); }
+
+bool load(Face& face) {
+  if (face.tried) return face.loaded;
+  face.tried = true;
+  std::string path = font_folder() + "/" + face.file;
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return false;
+  std::vector<unsigned char> bytes;
+  unsigned char chunk[65536];
+  size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+  std::fclose(file);
+  face.bytes = std::move(bytes);
+  int offset = stbtt_GetFontOffsetForIndex(face.bytes.data(), 0);
+  face.loaded = offset >= 0 && stbtt_InitFont(&face.info, face.bytes.data(), offset) != 0;
+  return face.loaded;
+}
+
+bool same_text(const WCHAR* name, const char16_t* wanted) { return crt::_wcsicmp(name, wanted) == 0; }
+
+FaceIndex family_of(const LOGFONTW& request) {
+  const WCHAR* name = request.lfFaceName;
+  for (const char16_t* mono : {u"DejaVu Sans Mono", u"Courier New", u"Courier", u"Lucida Console"}) {
+    if (same_text(name, mono)) return kMono;
+  }
+  for (const char16_t* serif : {u"DejaVu Serif", u"Times New Roman", u"Times", u"Georgia"}) {
+    if (same_text(name, serif)) return kSerif;
+  }
+  if (name[0] == 0) {
+    if ((request.lfPitchAndFamily & 0x3) == FIXED_PITCH || (request.lfPitchAndFamily & 0xF0) == FF_MODERN) return kMono;
+    if ((request.lfPitchAndFamily & 0xF0) == FF_ROMAN) return kSerif;
+  }
+  return kSans;
+}
+
+Glyph render(const Font& font, char16_t character) {
+  Glyph glyph;
+  const auto* info = static_cast<const stbtt_fontinfo*>(font.face);
+  int index = stbtt_FindGlyphIndex(info, character);
+  if (index == 0 && character >= 0x20) index = stbtt_FindGlyphIndex(info, u'?');
+  int advance = 0, bearing = 0;
+  stbtt_GetGlyphHMetrics(info, index, &advance, &bearing);
+  glyph.advance = int(std::lround(advance * font.scale));
+  if (character < 0x20) {
+    glyph.advance = 0;
+    return glyph;
+  }
+  int x0, y0, x1, y1;
+  stbtt_GetGlyphBitmapBox(info, index, font.scale, font.scale, &x0, &y0, &x1, &y1);
+  int width = x1 - x0, height = y1 - y0;
+  if (width <= 0 || height <= 0) return glyph;
+  std::vector<uint8_t> coverage(size_t(width) * height);
+  stbtt_MakeGlyphBitmap(info, coverage.data(), width, height, width, font.scale, font.scale, index);
+  // Oblique faces are the upright ones slanted: each row shifts by a fifth of its height.
+  int slant = font.italic ? std::max(0, -y0) / 5 : 0;
+  glyph.width = width + slant;
+  glyph.height = height;
+  glyph.left = x0;
+  glyph.top = y0;
+  glyph.coverage.assign(size_t(glyph.width) * height, 0);
+  for (int row = 0; row < height; ++row) {
+    int shift = font.italic ? std::max(0, -(y0 + row)) / 5 : 0;
+    std::memcpy(&glyph.coverage[size_t(row) * glyph.width + shift], &coverage[size_t(row) * width], size_t(width));
+  }
+  return glyph;
+}
+
+}  // namespace
+
+const Glyph& Font::glyph(char16_t character) {
+  if (character < 256) {
+    if (ascii.empty()) ascii.resize(256);
+    auto& slot = ascii[character];
+    if (!slot) slot = std::make_unique<Glyph>(render(*this, character));
+    return *slot;
+  }
+  for (auto& entry : others) {
+    if (entry.first == character) return *entry.second;
+  }
+  others.emplace_back(character, std::make_unique<Glyph>(render(*this, character)));
+  return *others.back().second;
+}
+
+std::shared_ptr<Font> make_font(const LOGFONTW& request) {
+  std::lock_guard hold(gdi_lock());
+  FaceIndex family = family_of(request);
+  bool bold = request.lfWeight >= FW_SEMIBOLD;
+  int index = family + (bold ? 1 : 0);
+  Face* table = faces();
+  if (!load(table[index])) index = family;
+  if (!load(table[index])) index = kSans;
+  if (!load(table[index])) return nullptr;
+  Face& face = table[index];
+  auto font = std::make_shared<Font>();
+  font->face = &face.info;
+  font->family = face.family;
+  font->bold = bold;
+  font->italic = request.lfItalic != 0;
+  font->underline = request.lfUnderline != 0;
+  font->strike_out = request.lfStrikeOut != 0;
+  font->weight = request.lfWeight == 0 ? FW_NORMAL : request.lfWeight;
+  font->pitch_and_family = BYTE((family == kMono ? FIXED_PITCH | FF_MODERN : VARIABLE_PITCH) |
+                                (family == kSerif ? FF_ROMAN : family == kSans ? FF_SWISS : 0));
+  LONG height = request.lfHeight == 0 ? -12 : request.lfHeight;
+  // Negative: the em is that many pixels; positive: ascent plus descent is.
+  font->scale = height < 0 ? stbtt_ScaleForMappingEmToPixels(&face.info, float(-height))
+                           : stbtt_ScaleForPixelHeight(&face.info, float(height));
+  int ascent, descent, gap;
+  stbtt_GetFontVMetrics(&face.info, &ascent, &descent, &gap);
+  font->ascent = int(std::ceil(ascent * font->scale));
+  font->descent = int(std::ceil(-descent * font->scale));
+  int em = int(std::lround(font->scale / stbtt_ScaleForMappingEmToPixels(&face.info, 1.0f)));
+  font->internal_leading = std::max(0, font->ascent + font->descent - em);
+  font->external_leading = int(std::lround(gap * font->scale));
+  font->average_width = font->advance(u'x');
+  font->maximum_width = std::max(font->advance(u'W'), font->advance(u'M'));
+  return font;
+}
+
+Font& context_font(HDC dc) {
+  HGDIOBJ selected = dc->state.font;
+  if (selected && selected->font) return *selected->font;
+  return *default_font()->font;
+}
+
+}  // namespace platform::gdi
+
+using namespace platform::gdi;
+
+HFONT CreateFontIndirectW(const LOGFONTW* request) {
+  if (!request) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  auto font = make_font(*request);
+  if (!font) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return nullptr;
+  }
+  auto* object = new (std::nothrow) HGDIOBJ__;
+  if (!object) return nullptr;
+  object->type = OBJ_FONT;
+  object->logfont = *request;
+  object->font = std::move(font);
+  std::lock_guard hold(gdi_lock());
+  return register_object(object);
+}
