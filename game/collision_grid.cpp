@@ -1,5 +1,5 @@
 // The collision grid: cell ranges of world rectangles, entering and removing sprites,
-// and the cells' entry chains (entries are reused, and freed only with their cells).
+// and the cells' entry chains (entries are reused, and released only with their cells).
 #include "game/collision_grid.h"
 
 #include <algorithm>
@@ -23,11 +23,95 @@ int32_t cell_of(int32_t world, int32_t offset) {
   return static_cast<int32_t>(std::clamp<int64_t>(cell, INT32_MIN, INT32_MAX));
 }
 
+// The grid's entries come from blocks it owns, so that a cell's entries lie side by side
+// instead of wherever the heap put them: a cell's first entry reserves the few slots after
+// it for the cell's next ones, and queries then walk chains in adjacent memory. Entries
+// freed with their cells wait in a list for reuse. Chains may also hold entries made
+// elsewhere with crt::calloc; those are released with crt::free.
+constexpr int32_t kSlotsPerCell = 4;     // slots a cell's first entry reserves
+constexpr uint8_t kReservedSlot = 2;     // free byte of a reserved slot not yet in a chain
+constexpr size_t kFirstBlockEntries = 256;
+constexpr size_t kLargestBlockEntries = 65536;
+
+// A block's entries follow its header.
+struct EntryBlock {
+  EntryBlock* next;
+  GridCellEntry* first;
+  GridCellEntry* end;
+  GridCellEntry* unused;  // first slot never handed out
+};
+
+struct EntryPool {
+  EntryBlock* blocks;  // newest first
+  GridCellEntry* reusable;
+  size_t next_block_entries = kFirstBlockEntries;
+};
+EntryPool pool;
+
+EntryBlock* block_of(const GridCellEntry* entry) {
+  for (EntryBlock* block = pool.blocks; block; block = block->next) {
+    if (entry >= block->first && entry < block->end) return block;
+  }
+  return nullptr;
+}
+
+GridCellEntry* new_entry(GridCellEntry* head) {
+  // The slot after the cell's newest entry, when that one reserved it.
+  if (head) {
+    EntryBlock* block = block_of(head);
+    if (block && head + 1 < block->unused && head[1].free == kReservedSlot) {
+      GridCellEntry* entry = head + 1;
+      *entry = GridCellEntry{};
+      return entry;
+    }
+  }
+  if (GridCellEntry* entry = pool.reusable) {
+    pool.reusable = entry->next;
+    *entry = GridCellEntry{};
+    return entry;
+  }
+  EntryBlock* block = pool.blocks;
+  if (!block || block->end - block->unused < kSlotsPerCell) {
+    size_t count = pool.next_block_entries;
+    block = static_cast<EntryBlock*>(crt::calloc(1, sizeof(EntryBlock) + count * sizeof(GridCellEntry)));
+    if (!block) return nullptr;
+    block->next = pool.blocks;
+    block->first = reinterpret_cast<GridCellEntry*>(block + 1);
+    block->end = block->first + count;
+    block->unused = block->first;
+    pool.blocks = block;
+    pool.next_block_entries = std::min(count * 2, kLargestBlockEntries);
+  }
+  GridCellEntry* entry = block->unused;
+  block->unused += kSlotsPerCell;
+  for (GridCellEntry* slot = entry + 1; slot < block->unused; ++slot) slot->free = kReservedSlot;
+  return entry;
+}
+
+void release_to_pool(GridCellEntry* entry) {
+  if (!block_of(entry)) {
+    crt::free(entry);
+    return;
+  }
+  *entry = GridCellEntry{};
+  entry->free = 1;
+  entry->next = pool.reusable;
+  pool.reusable = entry;
+}
+
+void free_pool() {
+  while (EntryBlock* block = pool.blocks) {
+    pool.blocks = block->next;
+    crt::free(block);
+  }
+  pool = EntryPool{};
+}
+
 void free_chain(GridCellEntry** head) {
   GridCellEntry* entry = *head;
   while (entry) {
     GridCellEntry* next = entry->next;
-    crt::free(entry);
+    release_to_pool(entry);
     entry = next;
   }
   *head = nullptr;
@@ -112,7 +196,7 @@ void grid_add_sprite(Sprite* sprite, const CellRange& range) {
         return;
       }
     }
-    auto* entry = static_cast<GridCellEntry*>(crt::calloc(1, sizeof(GridCellEntry)));
+    GridCellEntry* entry = new_entry(*head);
     if (!entry) return;
     fill(entry);
     entry->next = *head;
@@ -171,6 +255,7 @@ void grid_free() {
     for (size_t i = 0; i < count; ++i) free_chain(&game.grid_cells[i]);
     crt::free(game.grid_cells);
   }
+  free_pool();
   game.grid_cells = nullptr;
   game.grid_columns = game.grid_rows = 0;
   // No sprite stands in a grid that is gone.

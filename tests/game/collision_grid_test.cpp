@@ -169,4 +169,45 @@ TEST_F(CollisionGrid, ChainsStayConsistentUnderMoves) {
   }
 }
 
+// Entries come from blocks the grid owns: many sprites, crowded cells and cleared cells
+// reuse and outgrow the first block, and grid_free releases the blocks and any entry
+// made elsewhere (the sanitizer build reports what is lost or freed twice).
+TEST_F(CollisionGrid, EntriesOutgrowTheirFirstBlockAndAreReused) {
+  std::vector<Sprite*> sprites;
+  for (int32_t i = 0; i < 400; ++i) sprites.push_back(grid_sprite((i % 40) * 32 - 640, (i / 40) * 32 - 320, 10, 10));
+  for (int32_t i = 0; i < 7; ++i) sprites.push_back(grid_sprite(i, i, 10, 10));  // seven in one cell
+  auto check = [&sprites](const char* when) {
+    for (Sprite* sprite : sprites) {
+      for (int32_t row = 50; row <= 70; ++row) {
+        for (int32_t column = 40; column <= 90; ++column) {
+          bool inside = sprite_in_grid(sprite) && column >= sprite->grid_range[0] &&
+                        column <= sprite->grid_range[2] && row >= sprite->grid_range[1] && row <= sprite->grid_range[3];
+          ASSERT_EQ(entries_of(sprite, column, row), inside ? 1 : 0) << when << " " << column << "," << row;
+        }
+      }
+    }
+  };
+  check("entered");
+  for (size_t i = 0; i < sprites.size(); i += 2) grid_remove_sprite(sprites[i]);
+  check("half removed");
+  // A static entry made elsewhere shares a cleared cell with pool entries.
+  auto* wall = static_cast<GridCellEntry*>(crt::calloc(1, sizeof(GridCellEntry)));
+  wall->id_hash = 5;
+  wall->next = *grid_cell(64, 64);
+  *grid_cell(64, 64) = wall;
+  grid_free_cells(-640, -320, 640, 0);
+  for (Sprite* sprite : sprites) grid_remove_sprite(sprite);
+  for (Sprite* sprite : sprites) {
+    sprite->x += 3;
+    sprite->screen_rect = compute_screen_rect(sprite, 0, 0);
+    ASSERT_TRUE(sprite_in_grid(sprite));
+  }
+  check("entered again");
+  auto* late = static_cast<GridCellEntry*>(crt::calloc(1, sizeof(GridCellEntry)));
+  late->next = *grid_cell(0, 0);
+  *grid_cell(0, 0) = late;
+  grid_free();
+  EXPECT_EQ(game.grid_cells, nullptr);
+}
+
 }  // namespace
