@@ -17,7 +17,31 @@ DrawListNode* node_list_last(DrawListNode* node) {
 
 namespace {
 
-DrawListNode* new_node() { return static_cast<DrawListNode*>(crt::calloc(1, sizeof(DrawListNode))); }
+// Collision queries build and drop a hit list per sprite and frame: freed nodes are kept
+// for reuse (up to a bound) instead of going back to the allocator each time. Game code
+// runs under the script lock, so one list serves every thread.
+constexpr int32_t kKeptNodesLimit = 4096;
+DrawListNode* kept_nodes = nullptr;
+int32_t kept_node_count = 0;
+
+DrawListNode* new_node() {
+  DrawListNode* node = kept_nodes;
+  if (!node) return static_cast<DrawListNode*>(crt::calloc(1, sizeof(DrawListNode)));
+  kept_nodes = node->next;
+  --kept_node_count;
+  *node = DrawListNode{};
+  return node;
+}
+
+void release_node(DrawListNode* node) {
+  if (kept_node_count >= kKeptNodesLimit) {
+    crt::free(node);
+    return;
+  }
+  node->next = kept_nodes;
+  kept_nodes = node;
+  ++kept_node_count;
+}
 
 }  // namespace
 
@@ -55,7 +79,7 @@ void node_list_remove(DrawListNode** head, DrawListNode* node) {
   if (node->prev) node->prev->next = node->next;
   if (node->next) node->next->prev = node->prev;
   if (*head == node) *head = node->next;
-  crt::free(node);
+  release_node(node);
 }
 
 void node_list_remove_sprite(DrawListNode** head, Sprite* sprite) {
@@ -71,7 +95,7 @@ void node_list_free(DrawListNode** head) {
   DrawListNode* node = *head;
   while (node) {
     DrawListNode* next = node->next;
-    crt::free(node);
+    release_node(node);
     node = next;
   }
   *head = nullptr;
