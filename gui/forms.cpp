@@ -34,12 +34,6 @@ constexpr int kMenuBarHeight = 26;
 
 HWND game_window() { return form_game_hooks.game_window ? form_game_hooks.game_window() : nullptr; }
 
-// The record's owner program, or null.
-ProgramContext* owner_of(HWND window) {
-  ProgramContext* owner = nullptr;
-  return find_form_record(window, &owner) ? owner : nullptr;
-}
-
 WNDCLASSW* make_class_block(const char* class_name, WNDPROC procedure, HCURSOR cursor) {
   auto* block = static_cast<WNDCLASSW*>(crt::calloc(1, sizeof(WNDCLASSW)));
   if (!block) return nullptr;
