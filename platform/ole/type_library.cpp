@@ -324,7 +324,7 @@ BSTR new_text(const std::u16string& text) {
   return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
 }
 
-// Fills a TYPEDESC chain from nodes (as many as the spec's chain is long).
+// Fills a TYPEDESC chain from nodes (one node for each link of the TypeSpec's chain).
 void fill_type(const TypeSpec& spec, TYPEDESC* nodes, TYPEDESC* target) {
   if (spec.chain.empty()) {
     target->vt = VT_EMPTY;
