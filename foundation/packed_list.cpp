@@ -66,8 +66,12 @@ void free_item_content(PackedItem* item, ReferenceNode** references) {
     drop_block(references, packed_item_block(item));
   } else if (item->kind == kPackedList) {
     PackedItem* nested = packed_item_list(item);
+    // A copy registers a nested list after its contents, so its node lies ahead of
+    // theirs: taking it off first keeps every search near the list's head (freeing a
+    // deeply nested list stays linear instead of quadratic).
+    bool owned = !references || reference_list_forget_block(references, nested);
     if (nested) packed_list_free_items(nested, references);
-    drop_block(references, nested);
+    if (owned) free_block(nested);
   }
 }
 

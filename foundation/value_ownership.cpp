@@ -223,14 +223,17 @@ bool cell_add_reference(ValueCell* cell, void* block, void* slot, int32_t slot_t
   return reference_list_add(&cell->references, block, slot, slot_type);
 }
 
-void reference_list_drop_block(ReferenceNode** list, void* block, bool free_anyway) {
+bool reference_list_forget_block(ReferenceNode** list, void* block) {
   for (ReferenceNode* node = *list; node; node = node->next) {
     if (node->block != block) continue;
     crt::free(unlink_node(list, node));
-    free_block(block);
-    return;
+    return true;
   }
-  if (free_anyway) free_block(block);
+  return false;
+}
+
+void reference_list_drop_block(ReferenceNode** list, void* block, bool free_anyway) {
+  if (reference_list_forget_block(list, block) || free_anyway) free_block(block);
 }
 
 void reference_drop_block(Variable* variable, void* block, void* slot, bool free_anyway) {

@@ -36,6 +36,8 @@ bool cell_add_reference(ValueCell* cell, void* block, void* slot, int32_t slot_t
 // Removes the node of block and frees the block; with free_anyway and no node, frees
 // block all the same. A block no node holds is otherwise left alone.
 void reference_list_drop_block(ReferenceNode** list, void* block, bool free_anyway);
+// Takes block's node off the list without freeing the block; false when it has none.
+bool reference_list_forget_block(ReferenceNode** list, void* block);
 void reference_drop_block(Variable* variable, void* block, void* slot, bool free_anyway);
 // The same, matching the node by the slot that holds the block.
 void reference_drop_slot(Variable* variable, void* slot, bool free_anyway);
