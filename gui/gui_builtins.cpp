@@ -39,19 +39,6 @@ void remove_program_events(ProgramContext* program) {
   forget_class_procedures_of(program);
 }
 
-// Painting functions scripts declare from coredll.dll to draw their own forms; the
-// platform does not answer them for declared calls yet.
-void export_painting_functions() {
-  const std::pair<const char*, void*> functions[] = {
-      {"BeginPaint", reinterpret_cast<void*>(&BeginPaint)},
-      {"EndPaint", reinterpret_cast<void*>(&EndPaint)},
-      {"DrawTextW", reinterpret_cast<void*>(&DrawTextW)},
-      {"Rectangle", reinterpret_cast<void*>(&Rectangle)},
-      {"InvalidateRect", reinterpret_cast<void*>(&InvalidateRect)},
-  };
-  for (const auto& [name, address] : functions) platform::register_builtin_module_function("coredll", name, address);
-}
-
 void visit_form_procedure(FormRecord* form, void (*visit)(void** procedure, void** parked)) {
   visit(reinterpret_cast<void**>(&form->procedure), reinterpret_cast<void**>(&form->parked_procedure));
 }
@@ -98,5 +85,4 @@ void install_gui_services() {
   delete_gdi_object = [](void* object) { DeleteObject(static_cast<HGDIOBJ>(object)); };
   status_window_services.create_default_font = create_default_font;
   status_window_services.let_one_message_through = builtin_handlemessage;
-  export_painting_functions();
 }
