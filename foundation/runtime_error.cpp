@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstring>
+#include <new>
 #include <mutex>
 #include <string>
 
@@ -174,11 +175,9 @@ char* runtime_error_report(const char* message) {
   return crt::_strdup(report_of(current_place(), message ? message : "").c_str());
 }
 
-void runtime_error(const char* message, bool is_warning) {
-  if (message == nullptr) message = "";
-  std::strncpy(last_text, message, sizeof last_text - 1);
-  ++error_count;
+namespace {
 
+void report_runtime_error(const char* message, bool is_warning) {
   Place place = current_place();
   std::string report = report_of(place, message);
   if (try_depth > 0) {
@@ -192,7 +191,39 @@ void runtime_error(const char* message, bool is_warning) {
   if (!is_warning) stop_flag = 1;
 }
 
-void runtime_error_format(bool is_warning, const char* format, ...) {
+// With memory too short for the report, the message goes out alone: the reporter is
+// reached from the run loop and guarded code, where an exception must not pass.
+void report_without_memory(const char* message, bool is_warning) {
+  if (try_depth > 0) {
+    set_error_variable_text(message, static_cast<uint32_t>(std::strlen(message) + 1));
+    return;
+  }
+  if (!is_warning) ++runtime_errors_unhandled;
+  if (error_box_enabled) {
+    int answer;
+    {
+      ScriptLockYield box_open;
+      answer = message_box(message, "ZRK Runtime Error", MB_OKCANCEL | MB_ICONHAND);
+    }
+    if (answer == IDCANCEL) end_run();
+  }
+  if (!is_warning) stop_flag = 1;
+}
+
+}  // namespace
+
+void runtime_error(const char* message, bool is_warning) {
+  if (message == nullptr) message = "";
+  std::strncpy(last_text, message, sizeof last_text - 1);
+  ++error_count;
+  try {
+    report_runtime_error(message, is_warning);
+  } catch (const std::bad_alloc&) {
+    report_without_memory(message, is_warning);
+  }
+}
+
+void runtime_error_format(bool is_warning, const char* format, ...) try {
   // The device's formatting (%I64d and the rest); the buffer grows until the text fits.
   std::string text(256, '\0');
   for (;;) {
@@ -212,6 +243,8 @@ void runtime_error_format(bool is_warning, const char* format, ...) {
     text.resize(text.size() * 2);
   }
   runtime_error(text.c_str(), is_warning);
+} catch (const std::bad_alloc&) {
+  runtime_error("Out of memory", is_warning);
 }
 
 void runtime_fault(const platform::FaultGuard& guard) {

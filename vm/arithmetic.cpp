@@ -134,6 +134,14 @@ void div_slow(const ValueCell* left, const ValueCell* right) {
   push_number(operand_value(left) / operand_value(right));
 }
 
+// Adds a part's length to a join's total; true when the total no longer fits a request
+// (a quarter of the address space leaves room for wide characters and the end mark).
+bool add_length(size_t* total, size_t length) {
+  if (length >= SIZE_MAX / 4 - *total) return true;
+  *total += length;
+  return false;
+}
+
 }  // namespace
 
 // ---- Text operations ----
@@ -306,11 +314,13 @@ void op_concat() {
   if (!wide) {
     const char* texts[kConcatSlots];
     size_t total = 0;
+    bool too_long = false;
     for (int32_t index = 0; index < count; ++index) {
       texts[index] = operand_text(arguments[index]);
-      total += std::strlen(texts[index]);
+      too_long = add_length(&total, std::strlen(texts[index])) || too_long;
     }
-    char* result = static_cast<char*>(crt::calloc(total + 1, 1));
+    char* result = too_long ? nullptr : static_cast<char*>(crt::calloc(total + 1, 1));
+    if (!result) runtime_error("Out of memory");
     if (result) {
       char* at = result;
       for (int32_t index = count - 1; index >= 0; --index) {
@@ -324,11 +334,13 @@ void op_concat() {
   }
   const WCHAR* texts[kConcatSlots];
   size_t total = 0;
+  bool too_long = false;
   for (int32_t index = 0; index < count; ++index) {
     texts[index] = cell_wide_text(arguments[index]);
-    total += crt::wcslen(texts[index]);
+    too_long = add_length(&total, crt::wcslen(texts[index])) || too_long;
   }
-  WCHAR* result = static_cast<WCHAR*>(crt::calloc(total + 1, sizeof(WCHAR)));
+  WCHAR* result = too_long ? nullptr : static_cast<WCHAR*>(crt::calloc(total + 1, sizeof(WCHAR)));
+  if (!result) runtime_error("Out of memory");
   if (result) {
     WCHAR* at = result;
     for (int32_t index = count - 1; index >= 0; --index) {

@@ -66,6 +66,13 @@ constexpr int kDeclarationFollowers = 6;
 constexpr uint32_t kOuterHandlerCodes[] = {kOpSaveSp, kOpSaveSp2, kOpConditionalBranch, kOpBranch, kOpDropStack};
 // The opcodes whose handlers keep the address of an owned second text in the operand.
 constexpr uint32_t kSecondTextOpcodes[] = {53, 54, 106, 107, 108, 56, 57, 59};
+// The opcodes whose handlers find a variable by the name in the text, and those that find
+// one by the name in the second text.
+constexpr uint32_t kVariableNameOpcodes[] = {6,  7,  10, 33, 35, 36, 37, 38, 49, 50, 52,  53,  58,  60,  61, 78,
+                                             79, 80, 81, 82, 83, 97, 98, 99, 100, 101, 102, 103, 104, 106, 107, 108};
+constexpr uint32_t kSecondVariableNameOpcodes[] = {56, 57, 106, 107, 108};
+// The drops after a call, whose number is how many results they drop (at least one).
+constexpr uint32_t kDropCountOpcodes[] = {43, 44};
 
 // ProcedureWord header: kind, mark, parameter count + 0x20, keep byte.
 constexpr uint32_t kProcedureWordHeader = 4;

@@ -26,6 +26,7 @@
 #include "vm/instruction_list.h"
 #include "vm/machine.h"
 #include "vm/method_call.h"
+#include "vm/push_instructions.h"
 
 namespace {
 
@@ -340,6 +341,8 @@ class ProgramLoader {
       return false;
     }
 
+    if (!operands_fit(node)) return false;
+
     if (record.has(kHasIdentity)) {
       if (!extension_of(node)) return false;
       identities_[record.identity] = node;
@@ -357,6 +360,25 @@ class ProgramLoader {
       call_nodes_.push_back(node);
     } else if (record.has(kHasLink)) {
       links_.emplace_back(node, record.link);
+    }
+    return true;
+  }
+
+  // The handlers take these operands on trust: a variable is named by a text (a number in
+  // its place names nothing), and a drop after a call states how many results it drops.
+  static bool operands_fit(const InstructionNode* node) {
+    for (uint32_t opcode : kVariableNameOpcodes) {
+      if (node_runs_opcode(node, opcode) && (!node->text || !*node->text)) return false;
+    }
+    for (uint32_t opcode : kSecondVariableNameOpcodes) {
+      if (!node_runs_opcode(node, opcode)) continue;
+      const char* second = node->operand != 0.0 ? instruction_second_text(node) : nullptr;
+      if (!second || !*second) return false;
+    }
+    for (uint32_t opcode : kDropCountOpcodes) {
+      double count = node->operand;
+      bool whole = count >= 1.0 && count <= 2147483647.0 && count == static_cast<double>(static_cast<int32_t>(count));
+      if (node_runs_opcode(node, opcode) && !whole) return false;
     }
     return true;
   }

@@ -640,6 +640,26 @@ TEST_F(DamagedFileTest, CorruptedFieldsAreRefused) {
          try_head.work = 1;
          image->records.insert(image->records.begin() + 2, try_head);
        }},
+      // Operands the handlers use as they stand: a variable's name, a drop's count.
+      {"variable push naming its variable by a number",
+       [](Image* image) { image->records.insert(image->records.begin() + 2, Record(6).with_number(3)); }},
+      {"variable push with an empty name",
+       [](Image* image) { image->records.insert(image->records.begin() + 2, Record(6).with_text("")); }},
+      {"assignment naming its variable by a number",
+       [](Image* image) { image->records.insert(image->records.begin() + 3, Record(33).with_number(1)); }},
+      {"variable push wrapped in a stack mark saver, without its name",
+       [](Image* image) {
+         Record push(6);
+         push.number = 2;
+         push.outer = 181;
+         image->records.insert(image->records.begin() + 2, push);
+       }},
+      {"push of two variables without the second name",
+       [](Image* image) { image->records.insert(image->records.begin() + 2, Record(106).with_text("A%")); }},
+      {"drop after a call without its count", [](Image* image) { image->records[2] = Record(43); }},
+      {"drop of all results without its count",
+       [](Image* image) { image->records.insert(image->records.begin() + 3, Record(44)); }},
+      {"drop count that is no whole number", [](Image* image) { image->records[2] = Record(44).with_number(0.5); }},
       // Taking back a file whose forward declaration got its start must not touch the
       // declaration's record after freeing it.
       {"record after a forward-declared procedure's definition",
@@ -652,6 +672,22 @@ TEST_F(DamagedFileTest, CorruptedFieldsAreRefused) {
     Image image = small_program();
     test_case.damage(&image);
     EXPECT_EQ(read_bytes(packed(image.bytes())), nullptr) << test_case.name;
+  }
+}
+
+// The same operands, well formed, load: the refusals above are for the damage alone.
+TEST_F(DamagedFileTest, NamedVariablesAndCountedDropsAreTaken) {
+  const std::vector<Record> inserted[] = {
+      {Record(6).with_text("A%")},
+      {Record(4).with_number(1), Record(33).with_text("A%")},
+      {Record(106).with_text("A%").with_second("B%")},
+      {Record(43).with_number(1)},
+      {Record(44).with_number(2)},
+  };
+  for (const std::vector<Record>& records : inserted) {
+    Image image = small_program();
+    image.records.insert(image.records.begin() + 2, records.begin(), records.end());
+    EXPECT_NE(read_bytes(packed(image.bytes())), nullptr) << "opcode " << static_cast<int>(records.back().opcode);
   }
 }
 
