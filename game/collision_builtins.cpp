@@ -18,16 +18,6 @@ namespace {
 
 Sprite* pop_sprite() { return platform::pointer_from<Sprite>(pop_address()); }
 
-// The four integers of a rectangle argument, popped last first.
-RECT pop_rect() {
-  RECT rect;
-  rect.bottom = pop_integer();
-  rect.right = pop_integer();
-  rect.top = pop_integer();
-  rect.left = pop_integer();
-  return rect;
-}
-
 double hit_value(const CollisionHit* hit) { return hit->sprite ? platform::address_of(hit->sprite) : -1.0; }
 
 // Pushes the first hit's sprite (-1 for a region, 0 for none) and stores its first two

@@ -39,27 +39,15 @@ void builtin_g_clear() {
   if (game.draw_canvas) display::canvas_clear(game.draw_canvas, colour);
 }
 
-struct Box {
-  int32_t left, top, right, bottom;
-};
-Box pop_box() {
-  Box box;
-  box.bottom = pop_integer();
-  box.right = pop_integer();
-  box.top = pop_integer();
-  box.left = pop_integer();
-  return box;
-}
-
 void builtin_g_fillrect() {
   uint16_t colour = pop_colour();
-  Box box = pop_box();
+  RECT box = pop_rect();
   if (game.draw_canvas) display::canvas_fill_rect(game.draw_canvas, box.left, box.top, box.right, box.bottom, colour);
 }
 
 void builtin_g_drawrect() {
   uint16_t colour = pop_colour();
-  Box box = pop_box();
+  RECT box = pop_rect();
   display::Canvas* canvas = game.draw_canvas;
   if (!canvas) return;
   // A bottom below the target still gets its edge, on the target's last row.
@@ -71,7 +59,7 @@ void builtin_g_drawrect() {
 
 void builtin_g_line() {
   uint16_t colour = pop_colour();
-  Box box = pop_box();
+  RECT box = pop_rect();
   if (game.draw_canvas) display::canvas_draw_line(game.draw_canvas, box.left, box.top, box.right, box.bottom, colour);
 }
 
@@ -107,7 +95,7 @@ void builtin_g_floodfill() {
 }
 
 void builtin_g_setclipping() {
-  Box box = pop_box();
+  RECT box = pop_rect();
   if (game.draw_canvas) display::canvas_set_clip(game.draw_canvas, {box.left, box.top, box.right, box.bottom});
 }
 
@@ -215,7 +203,7 @@ namespace {
 void builtin_g_textoutex() {
   int32_t wrap = pop_integer();
   uint16_t colour = pop_colour();
-  Box box = pop_box();
+  RECT box = pop_rect();
   char16_t* text = pop_wide_text();
   const VgaFont* font = pop_text_font();
   push_result(layout_vga_text(font, text, box.left, box.top, box.right, box.bottom, colour, wrap));

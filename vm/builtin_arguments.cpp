@@ -27,6 +27,15 @@ double pop_number() { return cell_number(stack_pop(current_program)); }
 
 int32_t pop_integer() { return truncate_to_int(pop_number()); }
 
+RECT pop_rect() {
+  RECT rect;
+  rect.bottom = pop_integer();
+  rect.right = pop_integer();
+  rect.top = pop_integer();
+  rect.left = pop_integer();
+  return rect;
+}
+
 uint32_t pop_address() { return static_cast<uint32_t>(stack_pop_int(current_program)); }
 
 Variable* cell_variable(const ValueCell* cell) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/kernel/system_info.h"
+
 struct ValueCell;
 struct Variable;
 
@@ -18,6 +20,8 @@ double cell_number(const ValueCell* cell);
 double pop_number();
 // An integer argument: the number truncated toward zero to 32 bits.
 int32_t pop_integer();
+// A rectangle given as four integer arguments (left, top, right, bottom), popped last first.
+RECT pop_rect();
 // An address or handle argument: the number when non-zero, else the cell's data word,
 // else the address of its text.
 uint32_t pop_address();
