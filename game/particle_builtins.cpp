@@ -1,5 +1,7 @@
 // The particle built-ins: creating, processing, drawing, counting, listing and clearing
 // particles, their property getters and setters, and the game loop's particle switches.
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "foundation/numbers.h"
@@ -7,7 +9,7 @@
 #include "foundation/runtime_error.h"
 #include "foundation/string_helpers.h"
 #include "foundation/value_stack.h"
-#include "game/handle_list.h"
+#include "game/number_list.h"
 #include "game/particles.h"
 #include "platform/kernel/crt.h"
 #include "platform/kernel/types.h"
@@ -29,28 +31,19 @@ Particle* pop_particle() {
   return nullptr;
 }
 
-template <typename Value>
-using ParticleField = Value Particle::*;
-
-// A getter pushes the field (0 for a refused handle); a setter stores its argument.
-template <ParticleField<double> Field>
-void get_real() {
+// A getter pushes the field (0 for a refused handle); a setter stores its argument, as
+// an integer for an integer field.
+template <auto Field>
+void get_field() {
   Particle* particle = pop_particle();
   push_result(particle ? particle->*Field : 0);
 }
-template <ParticleField<double> Field>
-void set_real() {
-  double value = pop_number();
-  if (Particle* particle = pop_particle()) particle->*Field = value;
-}
-template <ParticleField<int32_t> Field>
-void get_integer() {
-  Particle* particle = pop_particle();
-  push_result(particle ? particle->*Field : 0);
-}
-template <ParticleField<int32_t> Field>
-void set_integer() {
-  int32_t value = pop_integer();
+template <auto Field>
+void set_field() {
+  using Value = std::remove_reference_t<decltype(std::declval<Particle&>().*Field)>;
+  Value value;
+  if constexpr (std::is_same_v<Value, double>) value = pop_number();
+  else value = pop_integer();
   if (Particle* particle = pop_particle()) particle->*Field = value;
 }
 
@@ -112,12 +105,12 @@ void builtin_countparticles() { push_result(particles_count(pop_system())); }
 void builtin_particles() {
   uint32_t system = pop_system();
   Variable* list = pop_variable();
-  std::vector<uint32_t> handles;
+  std::vector<double> handles;
   for (Particle* particle = particle_list; particle; particle = particle->next) {
     if (particle->deleted == kParticleFreePending) continue;
     if (system == 0 || particle->system == system) handles.push_back(platform::address_of(particle));
   }
-  push_result(fill_handle_list(list, handles));
+  push_result(fill_number_list(list, handles));
 }
 
 void builtin_setparticle() {
@@ -187,30 +180,30 @@ void register_particle_builtins() {
       {"setparticle", builtin_setparticle},
       {"setparticlecollide", builtin_setparticlecollide},
       {"delparticle", builtin_delparticle},
-      {"particlex", get_real<&Particle::x>},
-      {"setparticlex", set_real<&Particle::x>},
-      {"particley", get_real<&Particle::y>},
-      {"setparticley", set_real<&Particle::y>},
-      {"particlevelx", get_real<&Particle::vel_x>},
-      {"setparticlevelx", set_real<&Particle::vel_x>},
-      {"particlevely", get_real<&Particle::vel_y>},
-      {"setparticlevely", set_real<&Particle::vel_y>},
-      {"particleaccx", get_real<&Particle::accel_x>},
-      {"setparticleaccx", set_real<&Particle::accel_x>},
-      {"particleaccy", get_real<&Particle::accel_y>},
-      {"setparticleaccy", set_real<&Particle::accel_y>},
-      {"particlecycle", get_integer<&Particle::cycle>},
-      {"setparticlecycle", set_integer<&Particle::cycle>},
-      {"particlemaxcycle", get_integer<&Particle::max_cycle>},
-      {"setparticlemaxcycle", set_integer<&Particle::max_cycle>},
-      {"particleindex", get_integer<&Particle::frame>},
-      {"setparticleindex", set_integer<&Particle::frame>},
-      {"particleloop", get_integer<&Particle::loop>},
-      {"setparticleloop", set_integer<&Particle::loop>},
-      {"particlealpha", get_integer<&Particle::alpha>},
-      {"setparticlealpha", set_integer<&Particle::alpha>},
-      {"particleangle", get_integer<&Particle::angle>},
-      {"setparticleangle", set_integer<&Particle::angle>},
+      {"particlex", get_field<&Particle::x>},
+      {"setparticlex", set_field<&Particle::x>},
+      {"particley", get_field<&Particle::y>},
+      {"setparticley", set_field<&Particle::y>},
+      {"particlevelx", get_field<&Particle::vel_x>},
+      {"setparticlevelx", set_field<&Particle::vel_x>},
+      {"particlevely", get_field<&Particle::vel_y>},
+      {"setparticlevely", set_field<&Particle::vel_y>},
+      {"particleaccx", get_field<&Particle::accel_x>},
+      {"setparticleaccx", set_field<&Particle::accel_x>},
+      {"particleaccy", get_field<&Particle::accel_y>},
+      {"setparticleaccy", set_field<&Particle::accel_y>},
+      {"particlecycle", get_field<&Particle::cycle>},
+      {"setparticlecycle", set_field<&Particle::cycle>},
+      {"particlemaxcycle", get_field<&Particle::max_cycle>},
+      {"setparticlemaxcycle", set_field<&Particle::max_cycle>},
+      {"particleindex", get_field<&Particle::frame>},
+      {"setparticleindex", set_field<&Particle::frame>},
+      {"particleloop", get_field<&Particle::loop>},
+      {"setparticleloop", set_field<&Particle::loop>},
+      {"particlealpha", get_field<&Particle::alpha>},
+      {"setparticlealpha", set_field<&Particle::alpha>},
+      {"particleangle", get_field<&Particle::angle>},
+      {"setparticleangle", set_field<&Particle::angle>},
       {"particlesprite", builtin_particlesprite},
       {"setparticlesprite", builtin_setparticlesprite},
       {"particleoptions", builtin_particleoptions},

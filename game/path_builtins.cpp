@@ -5,7 +5,7 @@
 #include "foundation/program_context.h"
 #include "foundation/runtime_error.h"
 #include "foundation/value_stack.h"
-#include "game/handle_list.h"
+#include "game/number_list.h"
 #include "game/paths.h"
 #include "platform/kernel/types.h"
 #include "vm/builtin_arguments.h"
@@ -70,17 +70,16 @@ void builtin_setpath() {
   drop_path_route(path);
 }
 
-void builtin_delpath() {
-  if (PathRecord* path = pop_path("delpath")) delete_path(path);
-}
+// A handle of no listed path deletes nothing.
+void builtin_delpath() { delete_path(platform::pointer_from<PathRecord>(pop_address())); }
 
 void builtin_clearpaths() { clear_paths(); }
 
 void builtin_paths() {
   Variable* list = pop_variable();
-  std::vector<uint32_t> handles;
+  std::vector<double> handles;
   for (PathRecord* path = path_list; path; path = path->next) handles.push_back(platform::address_of(path));
-  push_result(fill_handle_list(list, handles));
+  push_result(fill_number_list(list, handles));
 }
 
 void builtin_renderpaths() { render_paths(); }

@@ -242,15 +242,11 @@ int32_t run_path_search(PathRecord* path) {
 PathRecord* path_create(Sprite* sprite, int32_t goal_x, int32_t goal_y, int32_t step, const char* directions) {
   auto* path = static_cast<PathRecord*>(crt::calloc(1, sizeof(PathRecord)));
   if (!path) return nullptr;
-  path->directions = crt::_strdup(directions ? directions : "");
-  if (!path->directions) {
+  if (!path_set(path, goal_x, goal_y, step, directions)) {
     crt::free(path);
     return nullptr;
   }
   path->sprite = sprite;
-  path->goal_x = goal_x;
-  path->goal_y = goal_y;
-  path->step = step;
   PathRecord** link = &path_list;
   while (*link) link = &(*link)->next;
   *link = path;

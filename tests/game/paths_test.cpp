@@ -255,13 +255,14 @@ TEST_F(Paths, BadStepsAndHandlesAreRefused) {
   call("setpath");
   EXPECT_EQ(path_list->step, 8);
   run("delpath", {12345});
+  EXPECT_EQ(runtime_error_count(), errors + 4) << "deleting what is not a path does nothing";
   push(12345);
   push(0);
   push(0);
   push(8);
   push_text(" e ");
   call("setpath");
-  EXPECT_EQ(runtime_error_count(), errors + 6);
+  EXPECT_EQ(runtime_error_count(), errors + 5);
   EXPECT_NE(path_list, nullptr);
 }
 

@@ -1,5 +1,5 @@
-// Filling a script list variable with record handles.
-#include "game/handle_list.h"
+// Filling a script list variable with numbers.
+#include "game/number_list.h"
 
 #include "foundation/list_elements.h"
 #include "foundation/program_context.h"
@@ -7,19 +7,19 @@
 #include "foundation/variable_store.h"
 #include "foundation/variables.h"
 
-int32_t fill_handle_list(Variable* variable, const std::vector<uint32_t>& handles) {
+int32_t fill_number_list(Variable* variable, const std::vector<double>& numbers) {
   if (!variable) return 0;
   variable_clear_value(current_program, variable, false, false);
   variable->flags |= kVariableList;
   ListElement* first = nullptr;
   ListElement* last = nullptr;
   int32_t count = 0;
-  for (uint32_t handle : handles) {
+  for (double number : numbers) {
     ListElement* element = list_element_append(last);
     if (!element) break;
     if (!first) first = element;
     last = element;
-    element->number = handle;
+    element->number = number;
     element->checksum = list_element_checksum(element);
     ++count;
   }
