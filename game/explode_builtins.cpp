@@ -27,12 +27,6 @@ SpriteRendererHooks sprite_renderer_hooks = {};
 
 namespace {
 
-// Makes the variable an empty list.
-void clear_to_list(Variable* list) {
-  variable_clear_value(current_program, list, false, false);
-  list->flags |= kVariableList;
-}
-
 // The surface of one piece: its part of source, copied over the key colour through
 // canvas (whose blend level applies) and back to its previous target.
 display::Surface* cut_piece(display::Canvas* canvas, const display::Surface* source, int32_t left, int32_t top,
@@ -77,12 +71,12 @@ void builtin_explode() {
   int32_t rows = pop_integer();
   int32_t columns = pop_integer();
   Sprite* source_sprite = pop_live_sprite();
-  if (list) clear_to_list(list);
+  HandleListBuilder pieces(list);
   const display::Surface* source = source_sprite ? source_sprite->surface : nullptr;
   // A count of 0 would divide by zero; pieces less than a pixel wide hold no picture.
   if (!source || !source->buffer || columns < 1 || rows < 1 || source->buffer->width / uint32_t(columns) == 0 ||
       source->buffer->height / uint32_t(rows) == 0) {
-    stack_push_number(current_program, 0);
+    stack_push_number(current_program, pieces.finish());
     return;
   }
   uint32_t piece_width = source->buffer->width / uint32_t(columns);
@@ -94,38 +88,25 @@ void builtin_explode() {
     display::canvas_init(&own_canvas, nullptr);
     canvas = &own_canvas;
   }
-  ListElement* first = nullptr;
-  ListElement* last = nullptr;
-  int32_t made = 0;
-  for (int32_t column = 0; column < columns; ++column) {
-    for (int32_t row = 0; row < rows; ++row) {
+  // Out of memory stops the cutting: the pieces made so far stay and are counted.
+  bool cutting = true;
+  for (int32_t column = 0; column < columns && cutting; ++column) {
+    for (int32_t row = 0; row < rows && cutting; ++row) {
       int32_t left = column * int32_t(piece_width), top = row * int32_t(piece_height);
       display::Surface* piece = cut_piece(canvas, source, left, top, piece_width, piece_height);
       Sprite* sprite = piece ? piece_sprite(piece, source_sprite->x + left, source_sprite->y + top) : nullptr;
       if (!sprite) {
-        // Out of memory: the pieces made so far stay and are counted.
         if (piece) display::surface_delete(piece);
-        column = columns;
-        break;
+        cutting = false;
+      } else if (!pieces.add(platform::address_of(sprite))) {
+        cutting = false;
       }
-      ++made;
-      if (!list) continue;
-      ListElement* element = list_element_append(last);
-      if (!element) continue;
-      if (!first) first = element;
-      last = element;
-      element->number = platform::address_of(sprite);
-      element->checksum = list_element_checksum(element);
     }
-  }
-  if (list) {
-    list->cursor = first;
-    if (first) variable_load_from_element(list);
   }
   game.geometry_dirty = 1;
   game.draw_list_dirty = 1;
   game.draw_order_dirty = 1;
-  stack_push_number(current_program, made);
+  stack_push_number(current_program, pieces.finish());
 }
 
 void builtin_setlayer() {

@@ -6,14 +6,10 @@
 #include <cstring>
 
 #include "display/device_services.h"
-#include "foundation/list_elements.h"
 #include "foundation/numbers.h"
 #include "foundation/program_context.h"
 #include "foundation/runtime_memory.h"
 #include "foundation/value_stack.h"
-#include "foundation/variable.h"
-#include "foundation/variable_store.h"
-#include "foundation/variables.h"
 #include "foundation/hashes.h"
 #include "game/draw_list.h"
 #include "game/game_behaviour_builtins.h"
@@ -403,27 +399,11 @@ void builtin_setspriteparent() {
 void builtin_spritechildren() {
   Variable* list = pop_variable();
   Sprite* sprite = pop_live_sprite();
-  int32_t count = 0;
-  if (list) {
-    variable_clear_value(current_program, list, false, false);
-    list->flags |= kVariableList;
-    ListElement* first = nullptr;
-    ListElement* last = nullptr;
-    for (DrawListNode* node = sprite ? sprite->children : nullptr; node; node = node->next) {
-      ListElement* element = list_element_append(last);
-      if (!element) break;
-      if (!first) first = element;
-      last = element;
-      element->number = platform::address_of(node->sprite);
-      element->checksum = list_element_checksum(element);
-      ++count;
-    }
-    list->cursor = first;
-    if (first) variable_load_from_element(list);
-  } else if (sprite) {
-    for (DrawListNode* node = sprite->children; node; node = node->next) ++count;
+  HandleListBuilder children(list);
+  for (DrawListNode* node = sprite ? sprite->children : nullptr; node; node = node->next) {
+    if (!children.add(platform::address_of(node->sprite))) break;
   }
-  push_result(count);
+  push_result(children.finish());
 }
 
 void builtin_clearspritechildren() {

@@ -2,7 +2,11 @@
 // sprite property built-ins.
 #include "game/sprite_handles.h"
 
+#include "foundation/list_elements.h"
 #include "foundation/program_context.h"
+#include "foundation/variable.h"
+#include "foundation/variable_store.h"
+#include "foundation/variables.h"
 #include "game/collision_grid.h"
 #include "game/game_state.h"
 #include "game/sprite.h"
@@ -50,4 +54,31 @@ void sprite_grid_reregister(Sprite* sprite) {
   if (sprite->visible && (sprite->options & kOptionInGrid) && (sprite->id || sprite->collide)) {
     grid_enter_sprite(sprite);
   }
+}
+
+HandleListBuilder::HandleListBuilder(Variable* list) : list_(list) {
+  if (!list_) return;
+  variable_clear_value(current_program, list_, false, false);
+  list_->flags |= kVariableList;
+}
+
+bool HandleListBuilder::add(double number) {
+  if (list_) {
+    ListElement* element = list_element_append(last_);
+    if (!element) return false;
+    if (!first_) first_ = element;
+    last_ = element;
+    element->number = number;
+    element->checksum = list_element_checksum(element);
+  }
+  ++count_;
+  return true;
+}
+
+int32_t HandleListBuilder::finish() {
+  if (list_) {
+    list_->cursor = first_;
+    if (first_) variable_load_from_element(list_);
+  }
+  return count_;
 }

@@ -7,11 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "../library/builtin_fixture.h"
 #include "display/surface.h"
-#include "game/game_builtins.h"
 #include "game/sprite_timers.h"
-#include "game_fixture.h"
+#include "game_builtin_fixture.h"
 
 namespace {
 
@@ -70,17 +68,10 @@ const BuiltinShape kShapes[] = {
     {"g_drawlist", 2, false, false},
 };
 
-class BehaviourBadInput : public BuiltinTest {
+class BehaviourBadInput : public GameBuiltinTest {
  protected:
-  BehaviourBadInput() : BuiltinTest(register_game_builtins) {}
   void SetUp() override {
-    BuiltinTest::SetUp();
-    game = GameState{};
-    game.children_follow = 1;
-    game.screen_width = 240;
-    game.screen_height = 320;
-    update_view_rect();
-    ASSERT_TRUE(grid_setup(32, 128, 128));
+    GameBuiltinTest::SetUp();
     // A live sprite with children and timers, so that no call on a bad handle reaches it.
     bystander = create_sprite();
     Sprite* child = create_sprite();
@@ -92,11 +83,8 @@ class BehaviourBadInput : public BuiltinTest {
     surface = display::surface_new(4, 4);
   }
   void TearDown() override {
-    destroy_all_sprites();
-    grid_free();
-    free_layer_list();
+    GameBuiltinTest::TearDown();
     display::surface_delete(surface);
-    BuiltinTest::TearDown();
   }
   int depth() const {
     int count = 0;

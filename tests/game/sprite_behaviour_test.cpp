@@ -7,39 +7,24 @@
 #include <string>
 #include <vector>
 
-#include "../library/builtin_fixture.h"
 #include "display/device_services.h"
 #include "display/surface.h"
 #include "foundation/hashes.h"
 #include "foundation/list_elements.h"
 #include "foundation/variable.h"
-#include "game/game_builtins.h"
 #include "game/game_math.h"
 #include "game/sprite_handles.h"
-#include "game_fixture.h"
+#include "game_builtin_fixture.h"
 
 namespace {
 
-class SpriteBehaviour : public BuiltinTest {
+class SpriteBehaviour : public GameBuiltinTest {
  protected:
-  SpriteBehaviour() : BuiltinTest(register_game_builtins) {}
   void SetUp() override {
-    BuiltinTest::SetUp();
-    game = GameState{};
-    game.children_follow = 1;
-    game.screen_width = 240;
-    game.screen_height = 320;
-    update_view_rect();
-    ASSERT_TRUE(grid_setup(32, 128, 128));
+    GameBuiltinTest::SetUp();
     sprite = create_sprite();
     ASSERT_NE(sprite, nullptr);
     sprite->frame_count = 4;
-  }
-  void TearDown() override {
-    destroy_all_sprites();
-    grid_free();
-    free_layer_list();
-    BuiltinTest::TearDown();
   }
   double handle(const Sprite* which) const { return platform::address_of(which); }
   // Calls a built-in on the sprite with the further numbers.

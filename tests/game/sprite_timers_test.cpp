@@ -5,10 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "../library/builtin_fixture.h"
-#include "game/game_builtins.h"
 #include "game/sprite_timers.h"
-#include "game_fixture.h"
+#include "game_builtin_fixture.h"
 
 namespace {
 
@@ -16,13 +14,10 @@ namespace {
 std::vector<std::pair<uint32_t, int32_t>> fired;
 void record_firing(Sprite*, uint32_t id, int32_t argument) { fired.emplace_back(id, argument); }
 
-class SpriteTimers : public BuiltinTest {
+class SpriteTimers : public GameBuiltinTest {
  protected:
-  SpriteTimers() : BuiltinTest(register_game_builtins) {}
   void SetUp() override {
-    BuiltinTest::SetUp();
-    game = GameState{};
-    game.children_follow = 1;
+    GameBuiltinTest::SetUp();
     sprite = create_sprite();
     ASSERT_NE(sprite, nullptr);
     // Any non-null procedure: the pass only asks whether there is one.
@@ -31,8 +26,7 @@ class SpriteTimers : public BuiltinTest {
   }
   void TearDown() override {
     sprite->proc = nullptr;
-    destroy_all_sprites();
-    BuiltinTest::TearDown();
+    GameBuiltinTest::TearDown();
   }
   void set_timer(double id, double interval, double argument) {
     push(platform::address_of(sprite));

@@ -5,36 +5,17 @@
 #include <cstring>
 #include <vector>
 
-#include "../library/builtin_fixture.h"
 #include "display/canvas.h"
 #include "display/surface.h"
 #include "foundation/list_elements.h"
 #include "foundation/variable.h"
-#include "game/game_builtins.h"
 #include "game/sprite_handles.h"
-#include "game_fixture.h"
+#include "game_builtin_fixture.h"
 
 namespace {
 
-class WorldBuiltins : public BuiltinTest {
+class WorldBuiltins : public GameBuiltinTest {
  protected:
-  WorldBuiltins() : BuiltinTest(register_game_builtins) {}
-  void SetUp() override {
-    BuiltinTest::SetUp();
-    game = GameState{};
-    game.children_follow = 1;
-    game.screen_width = 240;
-    game.screen_height = 320;
-    update_view_rect();
-    ASSERT_TRUE(grid_setup(32, 128, 128));
-  }
-  void TearDown() override {
-    destroy_all_sprites();
-    grid_free();
-    free_layer_list();
-    game.draw_canvas = nullptr;
-    BuiltinTest::TearDown();
-  }
   void call_with(const char* name, std::initializer_list<double> values) {
     for (double value : values) push(value);
     call(name);
