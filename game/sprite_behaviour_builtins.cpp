@@ -195,6 +195,21 @@ void builtin_spritecollide() {
   push_sprite_text(sprite ? sprite->collide : nullptr);
 }
 
+// Marks every sprite whose id hashes as the argument does, or every sprite for an empty
+// one. The argument is hashed as given while ids are stored in small letters, so an
+// argument with capitals marks nothing. A number stands for its text.
+void builtin_delsprites() {
+  const char* id = pop_narrow_text();
+  uint32_t hash = hash_name_text(id);
+  int32_t count = 0;
+  for (Sprite* sprite = game.sprite_list_head; sprite; sprite = sprite->next) {
+    if (*id && sprite->id_hash != hash) continue;
+    sprite->deleted = 1;
+    ++count;
+  }
+  push_result(count);
+}
+
 void builtin_spriterect() {
   Sprite* sprite = pop_live_sprite();
   if (!sprite) {
@@ -427,6 +442,7 @@ void register_sprite_behaviour_builtins() {
   builtin_register("spriteid", builtin_spriteid);
   builtin_register("setspritecollide", builtin_setspritecollide);
   builtin_register("spritecollide", builtin_spritecollide);
+  builtin_register("delsprites", builtin_delsprites);
   builtin_register("spriterect", builtin_spriterect);
   builtin_register("setspriteindex", builtin_setspriteindex);
   builtin_register("spriteindex", get_integer_field<&Sprite::frame_index>);

@@ -3,7 +3,9 @@
 // collide strings, layers, parents and children.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -300,6 +302,41 @@ TEST_F(SpriteBehaviour, IdAndCollideAreStoredInSmallLetters) {
   EXPECT_TRUE(collide_list_holds(sprite, hash_name_text("tree")));
   call_on(sprite, "spritecollide");
   EXPECT_EQ(pop_text(), "tree");
+}
+
+// The argument, a text or a number, is hashed as given; ids are stored in small letters.
+TEST_F(SpriteBehaviour, DelspritesMarksByIdOrEverySprite) {
+  Sprite* rock = create_sprite();
+  Sprite* seven = create_sprite();
+  for (auto [which, id] : {std::pair{rock, "Rock"}, std::pair{seven, "7"}}) {
+    push(handle(which));
+    push_text(id);
+    call("setspriteid");
+  }
+  struct Case {
+    bool text;
+    const char* argument;
+    double number;
+    int marked;
+    std::vector<Sprite*> deleted;
+  };
+  const Case cases[] = {
+      {true, "Rock", 0, 0, {}},
+      {true, "rock", 0, 1, {rock}},
+      {false, nullptr, 7, 1, {seven}},
+      {true, "", 0, 3, {sprite, rock, seven}},
+  };
+  for (const Case& row : cases) {
+    for (Sprite* each = game.sprite_list_head; each; each = each->next) each->deleted = 0;
+    if (row.text) push_text(row.argument);
+    else push(row.number);
+    call("delsprites");
+    EXPECT_EQ(pop_number(), row.marked) << (row.text ? row.argument : "number");
+    for (Sprite* each = game.sprite_list_head; each; each = each->next) {
+      bool expected = std::find(row.deleted.begin(), row.deleted.end(), each) != row.deleted.end();
+      EXPECT_EQ(each->deleted, expected ? 1 : 0) << (row.text ? row.argument : "number");
+    }
+  }
 }
 
 TEST_F(SpriteBehaviour, SpriteRectIsAFreshRectangle) {
