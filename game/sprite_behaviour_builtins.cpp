@@ -8,6 +8,7 @@
 #include "display/device_services.h"
 #include "foundation/numbers.h"
 #include "foundation/program_context.h"
+#include "foundation/runtime_error.h"
 #include "foundation/runtime_memory.h"
 #include "foundation/value_stack.h"
 #include "foundation/hashes.h"
@@ -156,11 +157,14 @@ void builtin_setspriteproc() {
   uint32_t number = pop_address();
   Sprite* sprite = pop_live_sprite();
   if (!sprite) return;
-  auto* procedure = platform::pointer_from<InstructionNode>(number);
+  // The game loop runs the procedure in the sprite's program: anything else is refused
+  // with an error.
   ProgramContext* program = sprite->owner ? sprite->owner : current_program;
-  // The game loop runs the procedure: anything but a procedure of the program would run
-  // arbitrary memory as code.
-  if (procedure && !is_program_procedure(program, procedure)) return;
+  auto* procedure = platform::pointer_from<InstructionNode>(number);
+  if (procedure && !is_program_procedure(program, procedure)) {
+    runtime_error("setspriteproc: the handler is not a procedure of this program");
+    return;
+  }
   sprite->proc = procedure;
 }
 
@@ -193,21 +197,6 @@ void builtin_setspritecollide() {
 void builtin_spritecollide() {
   Sprite* sprite = pop_live_sprite();
   push_sprite_text(sprite ? sprite->collide : nullptr);
-}
-
-// Marks every sprite whose id hashes as the argument does, or every sprite for an empty
-// one. The argument is hashed as given while ids are stored in small letters, so an
-// argument with capitals marks nothing. A number stands for its text.
-void builtin_delsprites() {
-  const char* id = pop_narrow_text();
-  uint32_t hash = hash_name_text(id);
-  int32_t count = 0;
-  for (Sprite* sprite = game.sprite_list_head; sprite; sprite = sprite->next) {
-    if (*id && sprite->id_hash != hash) continue;
-    sprite->deleted = 1;
-    ++count;
-  }
-  push_result(count);
 }
 
 void builtin_spriterect() {
@@ -442,7 +431,6 @@ void register_sprite_behaviour_builtins() {
   builtin_register("spriteid", builtin_spriteid);
   builtin_register("setspritecollide", builtin_setspritecollide);
   builtin_register("spritecollide", builtin_spritecollide);
-  builtin_register("delsprites", builtin_delsprites);
   builtin_register("spriterect", builtin_spriterect);
   builtin_register("setspriteindex", builtin_setspriteindex);
   builtin_register("spriteindex", get_integer_field<&Sprite::frame_index>);

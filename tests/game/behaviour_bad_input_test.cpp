@@ -52,7 +52,7 @@ const BuiltinShape kShapes[] = {
     {"setspritelifetime", 2, false, true},  {"spritelifetime", 1, true, true},
     {"setspritetimer", 4, false, true},     {"killspritetimer", 2, false, true},
     {"pausespritetimer", 3, false, true},   {"spritetimer", 2, true, true},
-    {"explode", 4, true, true},             {"delsprites", 1, true, false},             {"setbacksprite", 1, false, true},
+    {"explode", 4, true, true},             {"setbacksprite", 1, false, true},
     {"setoriginx", 1, false, false},        {"setoriginy", 1, false, false},
     {"originx", 0, true, false},            {"originy", 0, true, false},
     {"setmapcolor", 1, false, false},       {"mapcolor", 0, true, false},

@@ -3,9 +3,7 @@
 // collide strings, layers, parents and children.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
-#include <utility>
 #include <string>
 #include <vector>
 
@@ -13,6 +11,7 @@
 #include "display/surface.h"
 #include "foundation/hashes.h"
 #include "foundation/list_elements.h"
+#include "foundation/runtime_error.h"
 #include "foundation/variable.h"
 #include "game/game_math.h"
 #include "game/sprite_handles.h"
@@ -304,41 +303,6 @@ TEST_F(SpriteBehaviour, IdAndCollideAreStoredInSmallLetters) {
   EXPECT_EQ(pop_text(), "tree");
 }
 
-// The argument, a text or a number, is hashed as given; ids are stored in small letters.
-TEST_F(SpriteBehaviour, DelspritesMarksByIdOrEverySprite) {
-  Sprite* rock = create_sprite();
-  Sprite* seven = create_sprite();
-  for (auto [which, id] : {std::pair{rock, "Rock"}, std::pair{seven, "7"}}) {
-    push(handle(which));
-    push_text(id);
-    call("setspriteid");
-  }
-  struct Case {
-    bool text;
-    const char* argument;
-    double number;
-    int marked;
-    std::vector<Sprite*> deleted;
-  };
-  const Case cases[] = {
-      {true, "Rock", 0, 0, {}},
-      {true, "rock", 0, 1, {rock}},
-      {false, nullptr, 7, 1, {seven}},
-      {true, "", 0, 3, {sprite, rock, seven}},
-  };
-  for (const Case& row : cases) {
-    for (Sprite* each = game.sprite_list_head; each; each = each->next) each->deleted = 0;
-    if (row.text) push_text(row.argument);
-    else push(row.number);
-    call("delsprites");
-    EXPECT_EQ(pop_number(), row.marked) << (row.text ? row.argument : "number");
-    for (Sprite* each = game.sprite_list_head; each; each = each->next) {
-      bool expected = std::find(row.deleted.begin(), row.deleted.end(), each) != row.deleted.end();
-      EXPECT_EQ(each->deleted, expected ? 1 : 0) << (row.text ? row.argument : "number");
-    }
-  }
-}
-
 TEST_F(SpriteBehaviour, SpriteRectIsAFreshRectangle) {
   sprite->x = 10.75;
   sprite->y = -4.5;
@@ -447,8 +411,10 @@ TEST_F(SpriteBehaviour, ParentsAndChildren) {
 }
 
 TEST_F(SpriteBehaviour, ProcedureMustBeOneOfTheProgram) {
+  unsigned errors = runtime_error_count();
   call_on(sprite, "setspriteproc", {handle(sprite)});
   EXPECT_EQ(sprite->proc, nullptr) << "a number that is no procedure is refused";
+  EXPECT_EQ(runtime_error_count(), errors + 1) << "with an error";
   call_on(sprite, "setspriteproc", {0});
   EXPECT_EQ(get(sprite, "spriteproc"), 0);
 }
