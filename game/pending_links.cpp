@@ -8,4 +8,8 @@ void free_sprite_particles(Sprite*) {}
 
 void free_sprite_paths(Sprite*) {}
 
-bool render_frame_for_mask(Sprite*, const void*, uint16_t*, int32_t, int32_t, int32_t) { return false; }
+void free_all_paths() {}
+
+void clear_all_particles() {}
+
+void draw_all_particles() {}
