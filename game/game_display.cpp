@@ -190,7 +190,8 @@ void builtin_g_changeresolution() {
   int32_t orientation = pop_integer();
   int32_t height = pop_integer();
   int32_t width = pop_integer();
-  if (game.game_window == nullptr) return;
+  // Nothing to change before g_init.
+  if (game.game_window == nullptr && game.window_canvas == nullptr) return;
   change_game_resolution(game.game_window, width, height, orientation);
   set_variable_by_name("BUFFER%", nullptr, platform::address_of(game_drawing.back_buffer), nullptr, 0);
 }
@@ -242,8 +243,8 @@ int32_t open_game_display(HWND window, InstructionNode* game_procedure, int32_t 
   ShowWindow(window, SW_SHOW);
   SetForegroundWindow(window);
 
-  game_display_open = 1;
   if (!make_canvases(window, orientation)) return 0;
+  game_display_open = 1;
   reset_game_state(game_procedure);
   grid_setup(32, 128, 128);
   reset_view();

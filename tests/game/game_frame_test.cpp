@@ -9,6 +9,8 @@
 #include "game/game_display.h"
 #include "game/game_math.h"
 #include "game/game_state.h"
+#include "game/sprite.h"
+#include "vm/game_hooks.h"
 
 namespace {
 
@@ -130,6 +132,95 @@ TEST_F(GameFrame, OrientationTurnsPointsAndDirectionKeys) {
     for (int i = 0; i < 5; ++i) EXPECT_EQ(rotate_direction_key(keys[i]), c.keys[i]) << c.mode << " key " << i;
   }
   game.window_canvas = nullptr;
+}
+
+// A display over a memory frame, counting the frames it shows.
+class MemoryDisplay : public display::Display {
+ public:
+  explicit MemoryDisplay(const display::DisplayParameters& asked) : parameters(asked) {
+    frame = display::pixel_buffer_create(240, 320);
+    parameters.width = 240;
+    parameters.height = 320;
+  }
+  ~MemoryDisplay() override { delete frame; }
+  bool BeginScene() override { return open = true; }
+  display::PixelBuffer* GetBackBuffer() override { return open ? frame : nullptr; }
+  display::DisplayParameters GetParameters() override { return parameters; }
+  void Update(const display::Rect*) override {}
+  bool Swap(uint32_t) override {
+    if (!open) return false;
+    open = false;
+    ++shown;
+    return true;
+  }
+  static inline int32_t shown = 0;
+  display::DisplayParameters parameters;
+  display::PixelBuffer* frame = nullptr;
+  bool open = false;
+};
+
+class GameDisplayLife : public GameFrame {
+ protected:
+  void SetUp() override {
+    GameFrame::SetUp();
+    display::set_display_factory([](HWND, display::DisplayParameters* asked) -> display::Display* {
+      return new MemoryDisplay(*asked);
+    });
+    MemoryDisplay::shown = 0;
+  }
+  void TearDown() override {
+    shut_game_display();
+    display::set_display_factory(nullptr);
+    GameFrame::TearDown();
+  }
+  void init(int32_t orientation) {
+    for (double argument : {0.0, 0.0, 240.0, 320.0, double(orientation), 5.0, 60.0, 0.0}) push(argument);
+    call("g_init");
+  }
+};
+
+TEST_F(GameDisplayLife, OpeningTurnsTheScreenAndLeavesTheBackBufferDrawable) {
+  init(1);
+  EXPECT_EQ(game_display_open, 1);
+  EXPECT_EQ(game.screen_width, 320);
+  EXPECT_EQ(game.screen_height, 240);
+  EXPECT_EQ(MemoryDisplay::shown, 1);  // the first, cleared frame
+  ASSERT_NE(game.draw_canvas, nullptr);
+  ASSERT_NE(game.draw_canvas->target, nullptr);
+  EXPECT_NE(game.draw_canvas->target->buffer, nullptr);
+  EXPECT_EQ(game.border.right, 320);
+  EXPECT_EQ(game.frame_period_ticks, game.perf_ticks_per_ms * 1000 / 60);
+}
+
+TEST_F(GameDisplayLife, OpeningAgainShutsTheOpenDisplayFirst) {
+  init(0);
+  Sprite* old = create_sprite();
+  ASSERT_NE(old, nullptr);
+  game.paint_proc = reinterpret_cast<InstructionNode*>(16);
+  init(0);
+  EXPECT_EQ(game.sprite_list_head, nullptr);
+  EXPECT_EQ(game.paint_proc, nullptr);
+  EXPECT_EQ(MemoryDisplay::shown, 3);  // first frame, last frame of the old display, first frame
+  shut_game_display();
+  EXPECT_EQ(game_display_open, 0);
+  EXPECT_EQ(game.window_canvas, nullptr);
+  EXPECT_EQ(game.draw_canvas, nullptr);
+  EXPECT_EQ(game.game_window, nullptr);
+}
+
+TEST_F(GameDisplayLife, ResolutionMinusOneKeepsSizeAndOrientation) {
+  init(1);
+  struct Case {
+    int32_t width, height, orientation;
+    int32_t screen_width, screen_height;
+  } cases[] = {{-1, -1, -1, 320, 240}, {-1, -1, -1, 320, 240}, {-1, -1, 0, 240, 320}, {200, -1, 3, 320, 200},
+               {-1, 100, -1, 100, 200}};
+  for (const Case& c : cases) {
+    for (int32_t argument : {c.width, c.height, c.orientation, 0}) push(argument);
+    call("g_changeresolution");
+    EXPECT_EQ(game.screen_width, c.screen_width) << c.width << "," << c.height << "," << c.orientation;
+    EXPECT_EQ(game.screen_height, c.screen_height) << c.width << "," << c.height << "," << c.orientation;
+  }
 }
 
 }  // namespace
