@@ -180,6 +180,26 @@ void draw_transformed(Canvas* canvas, const SurfaceDrawing& d, Rect source, bool
   display::surface_delete(alpha_copy);
 }
 
+// A drawing of the sprite's picture with its own appearance; callers change what differs.
+SurfaceDrawing sprite_drawing(const Sprite* sprite) {
+  SurfaceDrawing d;
+  d.surface = sprite->surface;
+  d.width = sprite->width;
+  d.height = sprite->height;
+  d.frame = sprite->frame_index;
+  d.frame_rects = sprite->frame_rects;
+  d.angle = sprite->angle;
+  d.alpha = sprite->alpha;
+  d.tint = sprite->tint;
+  d.tint_level = sprite->tint_level;
+  d.offset_x = sprite->offset_x;
+  d.offset_y = sprite->offset_y;
+  d.clip = sprite->clip;
+  d.options = sprite->options;
+  d.alpha_surface = sprite->alpha_surface;
+  return d;
+}
+
 // The sprite's position on screen: scrolled by the view origin unless its (or its
 // parent's) fixed bits say otherwise, or by its own scroll factors.
 void screen_position(const Sprite* sprite, int32_t* x, int32_t* y) {
@@ -265,23 +285,14 @@ void render_sprite_at(Sprite* sprite, Surface* target, int32_t x, int32_t y, int
   if (clipped) display::canvas_set_clip(canvas, to_rect(sprite->parent->screen_rect));
 
   if (sprite->surface) {
-    SurfaceDrawing d;
-    d.surface = sprite->surface;
+    SurfaceDrawing d = sprite_drawing(sprite);
     d.target = target;
-    d.width = sprite->width;
-    d.height = sprite->height;
     d.frame = frame;
-    d.frame_rects = sprite->frame_rects;
     d.angle = angle;
     d.alpha = alpha;
-    d.tint = sprite->tint;
-    d.tint_level = sprite->tint_level;
     d.light = game.map_light ? 255 - sprite->light_level : -1;
     d.offset_x = offset_x;
     d.offset_y = offset_y;
-    d.clip = sprite->clip;
-    d.options = sprite->options;
-    d.alpha_surface = sprite->alpha_surface;
     if (sprite->tile_x || sprite->tile_y) {
       bool iso = sprite->options & kOptionIsoTiles;
       for (int32_t i = 0; i < sprite->tile_x; ++i) {
@@ -368,22 +379,10 @@ void draw_back_sprite() {
       }
       int32_t bx = truncate_to_int(game.origin_x / w) * w - truncate_to_int(game.origin_x);
       int32_t by = truncate_to_int(game.origin_y / h) * h - truncate_to_int(game.origin_y);
-      SurfaceDrawing d;
-      d.surface = back->surface;
+      SurfaceDrawing d = sprite_drawing(back);
       d.target = game.back_surface;
-      d.width = back->width;
-      d.height = back->height;
-      d.frame = back->frame_index;
-      d.frame_rects = back->frame_rects;
-      d.angle = back->angle;
-      d.alpha = back->alpha;
-      d.tint = back->tint;
-      d.tint_level = back->tint_level;
       d.light = 0;
-      d.offset_x = back->offset_x;
-      d.offset_y = back->offset_y;
-      d.options = back->options;
-      d.alpha_surface = back->alpha_surface;
+      d.clip = RECT{0, 0, 0, 0};
       for (int32_t i = -2; i < columns; ++i) {
         for (int32_t j = -1; j <= rows; ++j) {
           int32_t dx = (i + 1) * w, dy = j * h;
@@ -449,21 +448,13 @@ bool render_frame_for_mask(Sprite* sprite, const void* source, uint16_t* pixels,
   Canvas* saved_canvas = game.draw_canvas;
   if (saved_canvas == nullptr) game.draw_canvas = &own_canvas;
 
-  SurfaceDrawing d;
+  SurfaceDrawing d = sprite_drawing(sprite);
   d.surface = const_cast<Surface*>(static_cast<const Surface*>(source));
   d.target = &scratch;
   d.width = width;
   d.height = height;
   d.frame = frame;
-  d.frame_rects = sprite->frame_rects;
-  d.angle = sprite->angle;
-  d.alpha = sprite->alpha;
-  d.tint = sprite->tint;
-  d.tint_level = sprite->tint_level;
-  d.offset_x = sprite->offset_x;
-  d.offset_y = sprite->offset_y;
-  d.clip = sprite->clip;
-  d.options = sprite->options;
+  d.alpha_surface = nullptr;
   render_surface(d);
 
   game.draw_canvas = saved_canvas;
