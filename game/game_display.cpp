@@ -76,6 +76,7 @@ void set_number(Variable* variable, double value) {
 // Steps 4-6 of opening, shared with a change of resolution: the window canvas, the key
 // map, the first frame and the draw canvas on its back buffer.
 bool make_canvases(HWND window, int32_t orientation) {
+  destroy_draw_canvas();
   for (uint16_t& key : game.key_map) key = 0;
   display::DisplayParameters parameters{0, 0, orientation, 1};
   display::Canvas* canvas = display::canvas_create_for_window(window, &parameters);

@@ -336,8 +336,8 @@ void render_listed_sprite(Sprite* sprite) {
     render_sprite_at(sprite, nullptr, x, y, sprite->frame_index, sprite->alpha, ox, oy, sprite->angle);
     return;
   }
-  // A plain sprite without a picture has nothing to blit.
-  if (sprite->surface == nullptr) return;
+  // A plain sprite without a picture (or beyond its frame table) has nothing to blit.
+  if (sprite->surface == nullptr || sprite->frame_index < 0 || sprite->frame_index >= kSpriteFrameSlots) return;
   Rect source = to_rect(sprite->frame_rects[sprite->frame_index]);
   blit_piece(canvas, x, y, sprite->surface, sprite->alpha_surface, source);
 }

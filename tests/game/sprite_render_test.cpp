@@ -304,6 +304,20 @@ TEST_F(SpriteRender, RectangleOutsideEverySpriteDrawsNothing) {
   EXPECT_EQ(pixel(10, 10), numbered(0, 0));
 }
 
+TEST_F(SpriteRender, FramesOutsideTheTableDrawNothing) {
+  Surface* image = picture(4, 4);
+  Sprite* sprite = listed_sprite(image, 10, 10, 4, 4);
+  for (int32_t frame : {-1, kSpriteFrameSlots, 1 << 30}) {
+    for (uint8_t full : {0, 1}) {
+      sprite->frame_index = frame;
+      sprite->full_render = full;
+      render_sprites();
+      render_sprite_at(sprite, nullptr, 0, 0, frame, -1, 0, 0, 0);
+      expect_screen([](int32_t, int32_t) { return uint16_t(0); }, "out of the table");
+    }
+  }
+}
+
 TEST_F(SpriteRender, LightFallsOffWithCityBlockDistance) {
   Surface* image = picture(2, 2);
   Sprite* lamp = listed_sprite(image, 0, 0, 2, 2);
