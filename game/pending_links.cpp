@@ -11,4 +11,8 @@ void free_sprite_particles(Sprite* sprite) { particles_free_for_sprite(sprite); 
 
 void free_sprite_paths(Sprite* sprite) { delete_paths_of_sprite(sprite); }
 
-bool render_frame_for_mask(Sprite*, const void*, uint16_t*, int32_t, int32_t, int32_t) { return false; }
+void free_all_paths() {}
+
+void clear_all_particles() {}
+
+void draw_all_particles() {}
