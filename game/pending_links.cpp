@@ -9,3 +9,5 @@ void free_sprite_particles(Sprite*) {}
 void free_sprite_paths(Sprite*) {}
 
 bool render_frame_for_mask(Sprite*, const void*, uint16_t*, int32_t, int32_t, int32_t) { return false; }
+
+bool draw_sprite_transformed(Sprite*, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, double) { return false; }
