@@ -66,6 +66,16 @@ void drop_alpha_surface(Sprite* sprite) {
   if (owned) release_sprite_surface(old);
 }
 
+// A new sprite; null, with the error reported and 0 pushed, when memory runs out.
+Sprite* create_script_sprite() {
+  Sprite* sprite = create_sprite();
+  if (!sprite) {
+    runtime_error("Out of memory", false);
+    push_sprite_result(0);
+  }
+  return sprite;
+}
+
 // Gives a new sprite its loaded picture, frames and procedure, sends the creation event
 // and pushes the sprite (0 when the picture did not load). file_name null: from memory.
 void attach_picture(Sprite* sprite, const char* file_name, int32_t mask, int32_t frames, int32_t anim_speed,
@@ -105,12 +115,8 @@ void builtin_loadsprite() {
   int32_t frames = pop_integer();
   int32_t mask = pop_integer();
   const char* file_name = pop_narrow_text();
-  Sprite* sprite = create_sprite();
-  if (!sprite) {
-    runtime_error("Out of memory", false);
-    push_sprite_result(0);
-    return;
-  }
+  Sprite* sprite = create_script_sprite();
+  if (!sprite) return;
   sprite->surface = load_image_surface(file_name);
   sprite->owns_surface = 1;
   attach_picture(sprite, file_name, mask, frames, anim_speed, procedure);
@@ -129,12 +135,8 @@ void builtin_loadspritefrommem() {
   int32_t mask = pop_integer();
   int32_t size = pop_integer();
   uint32_t address = pop_address();
-  Sprite* sprite = create_sprite();
-  if (!sprite) {
-    runtime_error("Out of memory", false);
-    push_sprite_result(0);
-    return;
-  }
+  Sprite* sprite = create_script_sprite();
+  if (!sprite) return;
   sprite->surface = load_from_memory(address, size);
   sprite->owns_surface = 1;
   attach_picture(sprite, nullptr, mask, frames, anim_speed, procedure);
@@ -142,12 +144,8 @@ void builtin_loadspritefrommem() {
 
 void builtin_newsprite() {
   InstructionNode* procedure = pop_sprite_procedure("newsprite");
-  Sprite* sprite = create_sprite();
-  if (!sprite) {
-    runtime_error("Out of memory", false);
-    push_sprite_result(0);
-    return;
-  }
+  Sprite* sprite = create_script_sprite();
+  if (!sprite) return;
   sprite->width = 1;
   sprite->height = 1;
   sprite->proc = procedure;

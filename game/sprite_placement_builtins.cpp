@@ -2,6 +2,7 @@
 // and run the update steps that keep the sprite's rectangles, masks, grid cells and
 // renderer choice in step; the getters give the field back.
 #include <cmath>
+#include <type_traits>
 
 #include "display/surface.h"
 #include "foundation/numbers.h"
@@ -165,6 +166,18 @@ int32_t wrap_offset(int32_t offset, int32_t extent) {
   return int32_t(value);
 }
 
+// Stores a field that decides between the plain blit and the renderer, then decides.
+template <typename Value, Value Sprite::*Field>
+void set_looks_field() {
+  Value value;
+  if constexpr (std::is_same_v<Value, double>) value = pop_number();
+  else value = pop_integer();
+  Sprite* sprite = pop_sprite();
+  if (!sprite) return;
+  sprite->*Field = value;
+  update_full_render(sprite);
+}
+
 // The steps after a change of how much of the picture is drawn.
 void reshape(Sprite* sprite) {
   sprite->screen_rect = compute_screen_rect(sprite, 0, 0);
@@ -183,14 +196,6 @@ void builtin_setspriteangle() {
 void builtin_spriteangle() {
   Sprite* sprite = pop_sprite();
   push_sprite_result(sprite ? wrap_sprite_angle(sprite->angle) : 0.0);
-}
-
-void builtin_setspritealpha() {
-  int32_t alpha = pop_integer();
-  Sprite* sprite = pop_sprite();
-  if (!sprite) return;
-  sprite->alpha = alpha;
-  update_full_render(sprite);
 }
 
 void builtin_setspritewidth() {
@@ -280,14 +285,6 @@ void builtin_setspritelightradius() {
   game.geometry_dirty = 1;
 }
 
-void builtin_setspritecolor() {
-  int32_t colour = pop_integer();
-  Sprite* sprite = pop_sprite();
-  if (!sprite) return;
-  sprite->color = colour;
-  update_full_render(sprite);
-}
-
 void builtin_setspritecolormask() {
   int32_t key = pop_integer();
   Sprite* sprite = pop_sprite();
@@ -318,34 +315,27 @@ void builtin_setspritetiley() {
   if (Sprite* sprite = pop_sprite()) set_tiles(sprite, count, &Sprite::tile_y, &Sprite::tile_x);
 }
 
+// The image scrolls along one axis at a time: setting one offset clears the other.
+void set_image_offset(Sprite* sprite, int32_t offset, int32_t extent, int32_t Sprite::*axis,
+                      int32_t Sprite::*other) {
+  sprite->*axis = wrap_offset(offset, extent);
+  sprite->*other = 0;
+  refresh_sprite_masks(sprite);
+  update_full_render(sprite);
+}
+
 void builtin_setspriteoffsetx() {
   int32_t offset = pop_integer();
   Sprite* sprite = pop_sprite();
-  if (!sprite) return;
-  sprite->offset_x = wrap_offset(offset, sprite->width);
-  sprite->offset_y = 0;
-  refresh_sprite_masks(sprite);
-  update_full_render(sprite);
+  if (sprite) set_image_offset(sprite, offset, sprite->width, &Sprite::offset_x, &Sprite::offset_y);
 }
 
 void builtin_setspriteoffsety() {
   int32_t offset = pop_integer();
   Sprite* sprite = pop_sprite();
-  if (!sprite) return;
-  sprite->offset_y = wrap_offset(offset, sprite->height);
-  sprite->offset_x = 0;
-  refresh_sprite_masks(sprite);
-  update_full_render(sprite);
+  if (sprite) set_image_offset(sprite, offset, sprite->height, &Sprite::offset_y, &Sprite::offset_x);
 }
 
-template <double Sprite::*Field>
-void set_auto_offset() {
-  double factor = pop_number();
-  Sprite* sprite = pop_sprite();
-  if (!sprite) return;
-  sprite->*Field = factor;
-  update_full_render(sprite);
-}
 
 }  // namespace
 
@@ -364,7 +354,7 @@ void register_sprite_placement_builtins() {
   builtin_register("spritevisible", builtin_spritevisible);
   builtin_register("setspriteangle", builtin_setspriteangle);
   builtin_register("spriteangle", builtin_spriteangle);
-  builtin_register("setspritealpha", builtin_setspritealpha);
+  builtin_register("setspritealpha", set_looks_field<int32_t, &Sprite::alpha>);
   builtin_register("spritealpha", get_integer_field<&Sprite::alpha>);
   builtin_register("setspritewidth", builtin_setspritewidth);
   builtin_register("setspriteheight", builtin_setspriteheight);
@@ -381,7 +371,7 @@ void register_sprite_placement_builtins() {
   builtin_register("spritelight", get_integer_field<&Sprite::light>);
   builtin_register("setspritelightradius", builtin_setspritelightradius);
   builtin_register("spritelightradius", get_integer_field<&Sprite::light_radius>);
-  builtin_register("setspritecolor", builtin_setspritecolor);
+  builtin_register("setspritecolor", set_looks_field<int32_t, &Sprite::color>);
   builtin_register("spritecolor", get_integer_field<&Sprite::color>);
   builtin_register("setspritecolormask", builtin_setspritecolormask);
   builtin_register("spritecolormask", builtin_spritecolormask);
@@ -393,8 +383,8 @@ void register_sprite_placement_builtins() {
   builtin_register("setspriteoffsety", builtin_setspriteoffsety);
   builtin_register("spriteoffsetx", get_integer_field<&Sprite::offset_x>);
   builtin_register("spriteoffsety", get_integer_field<&Sprite::offset_y>);
-  builtin_register("setspriteautooffsetx", set_auto_offset<&Sprite::auto_offset_x>);
-  builtin_register("setspriteautooffsety", set_auto_offset<&Sprite::auto_offset_y>);
+  builtin_register("setspriteautooffsetx", set_looks_field<double, &Sprite::auto_offset_x>);
+  builtin_register("setspriteautooffsety", set_looks_field<double, &Sprite::auto_offset_y>);
   builtin_register("spriteautooffsetx", get_real_field<&Sprite::auto_offset_x>);
   builtin_register("spriteautooffsety", get_real_field<&Sprite::auto_offset_y>);
   builtin_register("setspritealtindex", set_integer_field<&Sprite::alt_index>);

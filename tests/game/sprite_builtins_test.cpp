@@ -221,26 +221,17 @@ TEST_F(SpriteBuiltins, AFailedReplacementReleasesThePictureOnce) {
   auto* clone = platform::pointer_from<Sprite>(uint32_t(call_on("clonesprite", sprite, {}, true)));
   // A picture the sprite owns and shares, then one only it holds: each is released (or
   // handed on) once, never again when the failed load destroys the sprite.
-  push(platform::address_of(sprite));
-  push_text("no such picture.bmp");
-  push(-1);
-  push(1);
-  push(0);
-  push(0);
-  call("replacesprite");
-  EXPECT_EQ(pop_number(), 0);
-  EXPECT_EQ(sprite_from_handle(platform::address_of(sprite)), nullptr);
+  auto replace_from_missing_file = [&](Sprite* target) {
+    push(platform::address_of(target));
+    push_text("no such picture.bmp");
+    for (double argument : {-1, 1, 0, 0}) push(argument);
+    call("replacesprite");
+    EXPECT_EQ(pop_number(), 0);
+    EXPECT_EQ(sprite_from_handle(platform::address_of(target)), nullptr);
+  };
+  replace_from_missing_file(sprite);
   EXPECT_EQ(clone->owns_surface, 1);
-  Sprite* lone = make_picture_sprite();
-  push(platform::address_of(lone));
-  push_text("no such picture.bmp");
-  push(-1);
-  push(1);
-  push(0);
-  push(0);
-  call("replacesprite");
-  EXPECT_EQ(pop_number(), 0);
-  EXPECT_EQ(sprite_from_handle(platform::address_of(lone)), nullptr);
+  replace_from_missing_file(make_picture_sprite());
 }
 
 TEST_F(SpriteBuiltins, AScriptSurfaceIsNeverReleasedByTheSprite) {
