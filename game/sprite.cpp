@@ -2,7 +2,9 @@
 // everything they own and every reference to them.
 #include "game/sprite.h"
 
+#include <algorithm>
 #include <unordered_set>
+#include <vector>
 
 #include "display/canvas.h"
 
@@ -28,6 +30,18 @@ std::unordered_set<const Sprite*>& live_sprites() {
   // Never destroyed: sprites may still be destroyed during process exit.
   static auto* sprites = new std::unordered_set<const Sprite*>();
   return *sprites;
+}
+
+// Sprites whose destruction has begun. Their destroy event may destroy sprites again
+// (clearsprites, flushsprites): those calls pass them by instead of starting over.
+std::vector<const Sprite*>& sprites_being_destroyed() {
+  static auto* sprites = new std::vector<const Sprite*>();
+  return *sprites;
+}
+
+bool being_destroyed(const Sprite* sprite) {
+  const std::vector<const Sprite*>& destroying = sprites_being_destroyed();
+  return std::find(destroying.begin(), destroying.end(), sprite) != destroying.end();
 }
 
 }  // namespace
@@ -140,6 +154,9 @@ void release_sprite_surface(display::Surface* surface) {
 
 void destroy_sprite(Sprite* sprite) {
   if (!sprite) return;
+  if (being_destroyed(sprite)) return;
+  std::vector<const Sprite*>& destroying = sprites_being_destroyed();
+  destroying.push_back(sprite);
   forget_sprite(sprite);
   send_sprite_event(sprite, 2, 0, 0);
   unlink_sprite(sprite);
@@ -166,16 +183,19 @@ void destroy_sprite(Sprite* sprite) {
   if (sprite_in_grid(sprite)) grid_remove_sprite(sprite);
   node_list_remove_sprite(&game.draw_list_head, sprite);
   live_sprites().erase(sprite);
+  std::erase(destroying, sprite);
   crt::free(sprite);
   game.sprite_list_dirty = 1;
 }
 
 void destroy_all_sprites() {
-  Sprite* sprite = game.sprite_list_tail;
-  while (sprite) {
-    Sprite* prev = sprite->prev;
+  // The tail is taken again after each destroy: a destroy event may have destroyed the
+  // sprite before it.
+  for (;;) {
+    Sprite* sprite = game.sprite_list_tail;
+    while (sprite && being_destroyed(sprite)) sprite = sprite->prev;
+    if (!sprite) break;
     destroy_sprite(sprite);
-    sprite = prev;
   }
   game.sprite_list_head = game.sprite_list_tail = nullptr;
   node_list_free(&game.draw_list_head);
