@@ -2,6 +2,7 @@
 #include "game/game_builtins.h"
 
 #include "game/collision_builtins.h"
+#include "game/game_behaviour_builtins.h"
 #include "game/game_math.h"
 #include "game/geometry_builtins.h"
 #include "game/sprite_builtins.h"
@@ -15,4 +16,5 @@ void register_game_builtins() {
   register_sprite_creation_builtins();
   register_sprite_placement_builtins();
   register_sprite_query_builtins();
+  register_game_behaviour_builtins();
 }

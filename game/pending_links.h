@@ -18,7 +18,3 @@ void free_sprite_paths(Sprite* sprite);
 // RGB565, already cleared to the key) from source; false when no renderer is present.
 bool render_frame_for_mask(Sprite* sprite, const void* source, uint16_t* pixels, int32_t width, int32_t height,
                            int32_t frame);
-// Draws the sprite at screen position (x, y) with the transforming renderer; false when
-// no renderer is present (the caller then blits the plain frame).
-bool draw_sprite_transformed(Sprite* sprite, int32_t x, int32_t y, int32_t frame, int32_t alpha, int32_t offset_x,
-                             int32_t offset_y, double angle);

@@ -5,12 +5,9 @@
 #include "foundation/program_context.h"
 #include "foundation/runtime_error.h"
 #include "foundation/value_stack.h"
-#include "game/sprite.h"
 #include "platform/kernel/types.h"
 #include "vm/builtin_arguments.h"
 #include "vm/script_threads.h"
-
-Sprite* pop_sprite() { return sprite_from_handle(pop_address()); }
 
 InstructionNode* pop_sprite_procedure(const char* builtin_name) {
   uint32_t number = pop_address();

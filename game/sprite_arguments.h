@@ -1,15 +1,12 @@
-// How the sprite built-ins take their arguments: sprite handles checked against the live
-// sprites, procedures checked against the program, ids as text.
+// How the sprite built-ins take their arguments: procedures checked against the program,
+// ids as text.
 #pragma once
 
 #include <cstdint>
 
 struct InstructionNode;
-struct Sprite;
 struct ValueCell;
 
-// Pops a sprite handle: the live sprite, or null for any other number.
-Sprite* pop_sprite();
 // Pops a procedure argument: null for 0; a number that is not one of the running program's
 // procedures is reported as an error naming the built-in and gives null.
 InstructionNode* pop_sprite_procedure(const char* builtin_name);

@@ -12,14 +12,15 @@
 #include "foundation/value_stack.h"
 #include "game/collision_grid.h"
 #include "game/draw_list.h"
+#include "game/game_behaviour_builtins.h"
 #include "game/game_drawing.h"
 #include "game/game_math.h"
 #include "game/game_state.h"
-#include "game/pending_links.h"
 #include "game/sprite.h"
 #include "game/sprite_arguments.h"
 #include "game/sprite_builtins.h"
 #include "game/sprite_geometry.h"
+#include "game/sprite_handles.h"
 #include "game/sprite_updates.h"
 #include "platform/kernel/memory.h"
 #include "platform/kernel/types.h"
@@ -105,7 +106,7 @@ void attach_picture(Sprite* sprite, const char* file_name, int32_t mask, int32_t
   }
   mark_lists_dirty();
   sprite->screen_rect = compute_screen_rect(sprite, 0, 0);
-  update_full_render(sprite);
+  sprite_full_render_test(sprite);
   push_sprite_result(handle);
 }
 
@@ -156,7 +157,7 @@ void builtin_newsprite() {
     return;
   }
   push_sprite_result(handle);
-  update_full_render(sprite);
+  sprite_full_render_test(sprite);
   mark_lists_dirty();
   sprite->screen_rect = compute_screen_rect(sprite, 0, 0);
 }
@@ -175,7 +176,7 @@ void copy_timers(Sprite* clone, const Sprite* source) {
 }
 
 void builtin_clonesprite() {
-  Sprite* source = pop_sprite();
+  Sprite* source = pop_live_sprite();
   Sprite* clone = source ? create_sprite() : nullptr;
   if (!clone) {
     push_sprite_result(0);
@@ -264,7 +265,7 @@ void builtin_replacesprite() {
   int32_t frames = pop_integer();
   int32_t mask = pop_integer();
   const char* file_name = pop_narrow_text();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite) {
     push_sprite_result(0);
     return;
@@ -287,14 +288,14 @@ void builtin_replacesprite() {
   mark_lists_dirty();
   sprite->screen_rect = compute_screen_rect(sprite, 0, 0);
   push_sprite_result(platform::address_of(sprite));
-  update_full_render(sprite);
+  sprite_full_render_test(sprite);
 }
 
 void builtin_setspritesurface() {
   int32_t anim_speed = pop_integer();
   int32_t frames = pop_integer();
   auto* surface = platform::pointer_from<Surface>(pop_address());
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite) return;
   // Given its own picture again, the sprite keeps what it had.
   if (surface != sprite->surface) drop_surface(sprite);
@@ -307,62 +308,62 @@ void builtin_setspritesurface() {
     cut_frame_strip(sprite, count);
     sprite->first_frame = 0;
     sprite->last_frame = count - 1;
-    refresh_sprite_masks(sprite);
+    sprite_refresh_masks(sprite);
   }
   if (game.iso_display) game.draw_list_dirty = 1;
   sprite->screen_rect = compute_screen_rect(sprite, 0, 0);
-  update_full_render(sprite);
+  sprite_full_render_test(sprite);
 }
 
 void builtin_loadspritealpha() {
   const char* file_name = pop_narrow_text();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite) return;
   drop_alpha_surface(sprite);
   sprite->alpha_surface = load_image_surface(file_name);
   sprite->owns_alpha_surface = 1;
-  refresh_sprite_masks(sprite);
+  sprite_refresh_masks(sprite);
 }
 
 void builtin_loadspritealphafrommem() {
   int32_t size = pop_integer();
   uint32_t address = pop_address();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite) return;
   drop_alpha_surface(sprite);
   sprite->alpha_surface = load_from_memory(address, size);
   sprite->owns_alpha_surface = 1;
-  refresh_sprite_masks(sprite);
+  sprite_refresh_masks(sprite);
 }
 
 void builtin_setspritealphasurface() {
   auto* surface = platform::pointer_from<Surface>(pop_address());
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite) return;
   if (surface != sprite->alpha_surface) drop_alpha_surface(sprite);
   sprite->alpha_surface = surface;
   sprite->owns_alpha_surface = 0;
-  refresh_sprite_masks(sprite);
+  sprite_refresh_masks(sprite);
 }
 
 void builtin_spritesurface() {
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   push_sprite_result(sprite ? platform::address_of(sprite->surface) : 0);
 }
 
 void builtin_spritealphasurface() {
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   push_sprite_result(sprite ? platform::address_of(sprite->alpha_surface) : 0);
 }
 
 void builtin_spriteframecount() {
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   push_sprite_result(sprite ? sprite->frame_count : 0);
 }
 
 void builtin_setspriteframecount() {
   int32_t count = pop_integer();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite) return;
   // The frame table holds 512 frames, and a count of 0 would divide the strip by 0.
   sprite->frame_count = clamp_frame_count(count);
@@ -385,12 +386,12 @@ int32_t default_frame_width(const Sprite* sprite) {
 }
 
 void builtin_spritedefaultwidth() {
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   push_sprite_result(sprite ? default_frame_width(sprite) : 0);
 }
 
 void builtin_spritedefaultheight() {
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   uint32_t width = 0, height = 0;
   if (sprite) strip_size(sprite, &width, &height);
   push_sprite_result(height);
@@ -398,23 +399,23 @@ void builtin_spritedefaultheight() {
 
 void builtin_scalesprite() {
   int32_t factor = pop_integer();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite || !sprite->surface) return;
   uint32_t width, height;
   strip_size(sprite, &width, &height);
   sprite->height = int32_t(height) * factor;
   sprite->width = default_frame_width(sprite) * factor;
   sprite->screen_rect = compute_screen_rect(sprite, 0, 0);
-  refresh_sprite_masks(sprite);
-  update_full_render(sprite);
+  sprite_refresh_masks(sprite);
+  sprite_full_render_test(sprite);
 }
 
 void builtin_calcpixelcheck() {
-  if (Sprite* sprite = pop_sprite()) refresh_sprite_masks(sprite);
+  if (Sprite* sprite = pop_live_sprite()) sprite_refresh_masks(sprite);
 }
 
 void builtin_delsprite() {
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite) return;
   sprite->deleted = 1;
   if (sprite_in_grid(sprite)) grid_remove_sprite(sprite);
@@ -452,7 +453,7 @@ void builtin_flushsprites() {
 
 void builtin_setspritemap() {
   int32_t map = pop_integer();
-  if (Sprite* sprite = pop_sprite()) sprite->map = map;
+  if (Sprite* sprite = pop_live_sprite()) sprite->map = map;
 }
 
 void builtin_delmapsprites() {
@@ -472,7 +473,7 @@ int32_t render_offset(double auto_factor, double origin, int32_t offset) {
 }
 
 void builtin_rendersprite() {
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite) return;
   game.current_render_sprite = sprite;
   int32_t x = truncate_to_int(sprite->x);
@@ -490,12 +491,14 @@ void builtin_rendersprite() {
   if (sprite->full_render && !(sprite->options & kOptionPlainBlit)) {
     int32_t offset_x = render_offset(sprite->auto_offset_x, game.origin_x, sprite->offset_x);
     int32_t offset_y = render_offset(sprite->auto_offset_y, game.origin_y, sprite->offset_y);
-    if (draw_sprite_transformed(sprite, x, y, sprite->frame_index, sprite->alpha, offset_x, offset_y,
-                                sprite->angle)) {
+    if (sprite_renderer_hooks.render_sprite_at) {
+      sprite_renderer_hooks.render_sprite_at(sprite, nullptr, x, y, sprite->frame_index, sprite->alpha, offset_x,
+                                             offset_y, sprite->angle);
       return;
     }
   }
-  // Without a picture there is nothing to blit; a frame outside the table has no rectangle.
+  // Without the renderer the plain frame stands in. Without a picture there is nothing
+  // to blit; a frame outside the table has no rectangle.
   if (!sprite->surface || sprite->frame_index < 0 || sprite->frame_index >= kSpriteFrameSlots) return;
   const RECT& frame = sprite->frame_rects[sprite->frame_index];
   display::Rect source{frame.left, frame.top, frame.right, frame.bottom};

@@ -14,6 +14,7 @@
 #include "game/sprite_arguments.h"
 #include "game/sprite_builtins.h"
 #include "game/sprite_geometry.h"
+#include "game/sprite_handles.h"
 #include "game/sprite_updates.h"
 #include "platform/kernel/types.h"
 #include "vm/builtin_arguments.h"
@@ -25,26 +26,26 @@ namespace {
 
 template <int32_t Sprite::*Field>
 void get_integer_field() {
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   push_sprite_result(sprite ? sprite->*Field : 0);
 }
 
 template <double Sprite::*Field>
 void get_real_field() {
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   push_sprite_result(sprite ? sprite->*Field : 0.0);
 }
 
 template <int32_t Sprite::*Field>
 void set_integer_field() {
   int32_t value = pop_integer();
-  if (Sprite* sprite = pop_sprite()) sprite->*Field = value;
+  if (Sprite* sprite = pop_live_sprite()) sprite->*Field = value;
 }
 
 template <double Sprite::*Field>
 void set_real_field() {
   double value = pop_number();
-  if (Sprite* sprite = pop_sprite()) sprite->*Field = value;
+  if (Sprite* sprite = pop_live_sprite()) sprite->*Field = value;
 }
 
 // ---- Position and visibility ----
@@ -58,78 +59,78 @@ void place_at(Sprite* sprite, double x, double y) {
 }
 
 void builtin_issprite() {
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   push_sprite_result(sprite && !sprite->deleted ? 1 : 0);
 }
 
 void builtin_movesprite() {
   double y = pop_number();
   double x = pop_number();
-  if (Sprite* sprite = pop_sprite()) place_at(sprite, x, y);
+  if (Sprite* sprite = pop_live_sprite()) place_at(sprite, x, y);
 }
 
 void builtin_relmovesprite() {
   double dy = pop_number();
   double dx = pop_number();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (sprite && sprite->parent) place_at(sprite, sprite->parent->x + dx, sprite->parent->y + dy);
 }
 
 void builtin_offsetsprite() {
   double dy = pop_number();
   double dx = pop_number();
-  if (Sprite* sprite = pop_sprite()) place_at(sprite, sprite->x + dx, sprite->y + dy);
+  if (Sprite* sprite = pop_live_sprite()) place_at(sprite, sprite->x + dx, sprite->y + dy);
 }
 
 void builtin_setspritex() {
   double x = pop_number();
-  if (Sprite* sprite = pop_sprite()) place_at(sprite, x, sprite->y);
+  if (Sprite* sprite = pop_live_sprite()) place_at(sprite, x, sprite->y);
 }
 
 void builtin_setspritey() {
   double y = pop_number();
-  if (Sprite* sprite = pop_sprite()) place_at(sprite, sprite->x, y);
+  if (Sprite* sprite = pop_live_sprite()) place_at(sprite, sprite->x, y);
 }
 
 void builtin_spritex() {
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   push_sprite_result(sprite ? truncate_to_int(sprite->x) : 0);
 }
 
 void builtin_spritey() {
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   push_sprite_result(sprite ? truncate_to_int(sprite->y) : 0);
 }
 
 void builtin_spritepos() {
   Variable* y_variable = pop_variable();
   Variable* x_variable = pop_variable();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite) return;
   if (x_variable) set_variable(x_variable, nullptr, sprite->x, nullptr, 0);
   if (y_variable) set_variable(y_variable, nullptr, sprite->y, nullptr, 0);
 }
 
 void builtin_adjustspriterect() {
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite) return;
   sprite->screen_rect = compute_screen_rect(sprite, 0, 0);
-  update_full_render(sprite);
+  sprite_full_render_test(sprite);
   note_sprite_view_change(sprite);
 }
 
 void builtin_showsprite() {
   int32_t visible = pop_integer();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite) return;
   int32_t old = sprite->visible;
   sprite->visible = visible;
-  reenter_sprite_in_grid(sprite);
+  sprite_grid_reregister(sprite);
   // Direct children only; theirs keep their own visibility.
   for (Sprite* child = game.sprite_list_head; child; child = child->next) {
     if (child->parent != sprite) continue;
     child->visible = visible;
-    reenter_sprite_in_grid(child);
+    sprite_grid_reregister(child);
   }
   if (visible != old) {
     game.geometry_dirty = 1;
@@ -138,7 +139,7 @@ void builtin_showsprite() {
 }
 
 void builtin_spritevisible() {
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   push_sprite_result(sprite ? sprite->visible : 0);
 }
 
@@ -172,35 +173,35 @@ void set_looks_field() {
   Value value;
   if constexpr (std::is_same_v<Value, double>) value = pop_number();
   else value = pop_integer();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite) return;
   sprite->*Field = value;
-  update_full_render(sprite);
+  sprite_full_render_test(sprite);
 }
 
 // The steps after a change of how much of the picture is drawn.
 void reshape(Sprite* sprite) {
   sprite->screen_rect = compute_screen_rect(sprite, 0, 0);
-  refresh_sprite_masks(sprite);
-  update_full_render(sprite);
+  sprite_refresh_masks(sprite);
+  sprite_full_render_test(sprite);
 }
 
 void builtin_setspriteangle() {
   double angle = pop_number();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite || angle == sprite->angle) return;
   sprite->angle = wrap_sprite_angle(angle);
   reshape(sprite);
 }
 
 void builtin_spriteangle() {
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   push_sprite_result(sprite ? wrap_sprite_angle(sprite->angle) : 0.0);
 }
 
 void builtin_setspritewidth() {
   int32_t width = pop_integer();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite || width == sprite->width) return;
   sprite->width = width;
   reshape(sprite);
@@ -208,7 +209,7 @@ void builtin_setspritewidth() {
 
 void builtin_setspriteheight() {
   int32_t height = pop_integer();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite || height == sprite->height) return;
   sprite->height = height;
   reshape(sprite);
@@ -216,7 +217,7 @@ void builtin_setspriteheight() {
 
 void builtin_setspriterect() {
   auto* rect = platform::pointer_from<const RECT>(pop_address());
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite || !rect) return;
   int32_t width = rect->right - rect->left, height = rect->bottom - rect->top;
   if (sprite->x == rect->left && sprite->y == rect->top && sprite->width == width && sprite->height == height) return;
@@ -224,15 +225,15 @@ void builtin_setspriterect() {
   sprite->y = rect->top;
   sprite->width = width;
   sprite->height = height;
-  refresh_sprite_masks(sprite);
+  sprite_refresh_masks(sprite);
   sprite->screen_rect = compute_screen_rect(sprite, 0, 0);
   note_sprite_view_change(sprite);
-  update_full_render(sprite);
+  sprite_full_render_test(sprite);
 }
 
 void builtin_setspritecolliderect() {
   RECT rect = pop_rect();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite || rects_equal(rect, sprite->collide_rect)) return;
   sprite->collide_rect = rect;
   update_sprite_placement(sprite);
@@ -240,7 +241,7 @@ void builtin_setspritecolliderect() {
 
 void builtin_setspriteclip() {
   RECT rect = pop_rect();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite || rects_equal(rect, sprite->clip)) return;
   sprite->clip = rect;
   reshape(sprite);
@@ -248,7 +249,7 @@ void builtin_setspriteclip() {
 
 void builtin_setspriteisoheight() {
   int32_t height = pop_integer();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite || height == sprite->iso_height) return;
   sprite->iso_height = height;
   if (game.iso_display) game.draw_list_dirty = 1;
@@ -257,7 +258,7 @@ void builtin_setspriteisoheight() {
 
 void builtin_setspriteorder() {
   int32_t order = pop_integer();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite) return;
   bool changed = order != sprite->order;
   sprite->order = order;
@@ -270,16 +271,16 @@ void builtin_setspriteorder() {
 
 void builtin_setspritelight() {
   int32_t light = pop_integer();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite) return;
   sprite->light = light;
   game.geometry_dirty = 1;
-  update_full_render(sprite);
+  sprite_full_render_test(sprite);
 }
 
 void builtin_setspritelightradius() {
   int32_t radius = pop_integer();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite) return;
   sprite->light_radius = radius;
   game.geometry_dirty = 1;
@@ -287,14 +288,15 @@ void builtin_setspritelightradius() {
 
 void builtin_setspritecolormask() {
   int32_t key = pop_integer();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   // The key belongs to the picture; a sprite without one has nothing to key.
   if (sprite && sprite->surface) sprite->surface->colour_key = key;
 }
 
 void builtin_spritecolormask() {
-  Sprite* sprite = pop_sprite();
-  push_sprite_result(sprite && sprite->surface ? sprite->surface->colour_key : display::no_colour_key);
+  Sprite* sprite = pop_live_sprite();
+  if (!sprite) push_sprite_result(0);
+  else push_sprite_result(sprite->surface ? sprite->surface->colour_key : display::no_colour_key);
 }
 
 // Tiling one axis tiles the other once at least.
@@ -307,12 +309,12 @@ void set_tiles(Sprite* sprite, int32_t count, int32_t Sprite::*axis, int32_t Spr
 
 void builtin_setspritetilex() {
   int32_t count = pop_integer();
-  if (Sprite* sprite = pop_sprite()) set_tiles(sprite, count, &Sprite::tile_x, &Sprite::tile_y);
+  if (Sprite* sprite = pop_live_sprite()) set_tiles(sprite, count, &Sprite::tile_x, &Sprite::tile_y);
 }
 
 void builtin_setspritetiley() {
   int32_t count = pop_integer();
-  if (Sprite* sprite = pop_sprite()) set_tiles(sprite, count, &Sprite::tile_y, &Sprite::tile_x);
+  if (Sprite* sprite = pop_live_sprite()) set_tiles(sprite, count, &Sprite::tile_y, &Sprite::tile_x);
 }
 
 // The image scrolls along one axis at a time: setting one offset clears the other.
@@ -320,19 +322,19 @@ void set_image_offset(Sprite* sprite, int32_t offset, int32_t extent, int32_t Sp
                       int32_t Sprite::*other) {
   sprite->*axis = wrap_offset(offset, extent);
   sprite->*other = 0;
-  refresh_sprite_masks(sprite);
-  update_full_render(sprite);
+  sprite_refresh_masks(sprite);
+  sprite_full_render_test(sprite);
 }
 
 void builtin_setspriteoffsetx() {
   int32_t offset = pop_integer();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (sprite) set_image_offset(sprite, offset, sprite->width, &Sprite::offset_x, &Sprite::offset_y);
 }
 
 void builtin_setspriteoffsety() {
   int32_t offset = pop_integer();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (sprite) set_image_offset(sprite, offset, sprite->height, &Sprite::offset_y, &Sprite::offset_x);
 }
 

@@ -15,6 +15,7 @@
 #include "game/sprite.h"
 #include "game/sprite_arguments.h"
 #include "game/sprite_builtins.h"
+#include "game/sprite_handles.h"
 #include "game/sprite_updates.h"
 #include "platform/kernel/types.h"
 #include "vm/builtin_arguments.h"
@@ -44,20 +45,14 @@ void fill_sprite_list(Variable* list, ListElement* current) {
 
 void builtin_sprites() {
   const char* id = cell_id_text(stack_pop(current_program));
-  Variable* list = pop_variable();
+  HandleListBuilder list(pop_variable());
   // Ids are compared by hash alone.
   uint32_t hash = id ? hash_name_text(id) : 0;
-  ListElement* first = nullptr;
-  ListElement* last = nullptr;
   for (Sprite* sprite = game.sprite_list_head; sprite; sprite = sprite->next) {
     if (sprite->deleted || (id && sprite->id_hash != hash)) continue;
-    ListElement* element = list_element_append(last);
-    if (!element) break;
-    element->number = platform::address_of(sprite);
-    if (!first) first = element;
-    last = element;
+    if (!list.add(platform::address_of(sprite))) break;
   }
-  fill_sprite_list(list, first);
+  push_sprite_result(list.finish());
 }
 
 void builtin_spriteat() {
@@ -92,24 +87,24 @@ void builtin_clearsprites() { destroy_all_sprites(); }
 
 void builtin_setspritetint() {
   int32_t colour = pop_integer();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite) return;
   sprite->tint = colour;
-  update_full_render(sprite);
+  sprite_full_render_test(sprite);
 }
 
 void builtin_spritetint() {
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   push_sprite_result(sprite ? sprite->tint : 0);
 }
 
 void builtin_setspritetintlevel() {
   int32_t level = pop_integer();
-  if (Sprite* sprite = pop_sprite()) sprite->tint_level = level;
+  if (Sprite* sprite = pop_live_sprite()) sprite->tint_level = level;
 }
 
 void builtin_spritetintlevel() {
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   push_sprite_result(sprite ? sprite->tint_level : 0);
 }
 
@@ -117,7 +112,7 @@ void builtin_setspritedata() {
   ValueCell* cell = stack_pop(current_program);
   int32_t value = cell_to_int(cell);
   Variable* owner = cell->variable;
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   if (!sprite) return;
   sprite->data = value;
   // The sprite now refers to the variable's data: the variable must not free it.
@@ -125,14 +120,14 @@ void builtin_setspritedata() {
 }
 
 void builtin_spritedata() {
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   push_sprite_result(sprite ? sprite->data : 0);
 }
 
 void builtin_errorsprite() { push_sprite_result(platform::address_of(game.current_render_sprite)); }
 
 void builtin_spriteinview() {
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   push_sprite_result(sprite && sprite_in_view(sprite) ? 1 : 0);
 }
 

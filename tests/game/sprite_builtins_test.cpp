@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "../library/builtin_fixture.h"
 #include "display/canvas.h"
 #include "display/surface.h"
 #include "foundation/hashes.h"
@@ -14,31 +13,15 @@
 #include "foundation/variable.h"
 #include "game/collision_mask.h"
 #include "game/draw_list.h"
-#include "game/game_builtins.h"
+#include "game/sprite_handles.h"
 #include "game/sprite_updates.h"
-#include "game_fixture.h"
+#include "game_builtin_fixture.h"
 #include "platform/kernel/memory.h"
 
 namespace {
 
-class SpriteBuiltins : public BuiltinTest {
+class SpriteBuiltins : public GameBuiltinTest {
  protected:
-  SpriteBuiltins() : BuiltinTest(register_game_builtins) {}
-  void SetUp() override {
-    BuiltinTest::SetUp();
-    game = GameState{};
-    game.children_follow = 1;
-    game.screen_width = 240;
-    game.screen_height = 320;
-    update_view_rect();
-    ASSERT_TRUE(grid_setup(32, 128, 128));
-  }
-  void TearDown() override {
-    destroy_all_sprites();
-    grid_free();
-    BuiltinTest::TearDown();
-  }
-
   // A sprite owning a 32 x 16 one-frame picture at (10, 10), listed for drawing, with
   // every change flag clear.
   Sprite* make_picture_sprite() {
@@ -48,7 +31,7 @@ class SpriteBuiltins : public BuiltinTest {
     cut_frame_strip(sprite, 1);
     sprite->x = sprite->y = 10;
     sprite->screen_rect = compute_screen_rect(sprite, 0, 0);
-    update_full_render(sprite);
+    sprite_full_render_test(sprite);
     update_draw_list();
     clear_flags();
     sprite->moved_flag = 0;
@@ -367,7 +350,7 @@ TEST_F(SpriteBuiltins, RenderSpriteBlitsTheCurrentFrameAtItsScreenPlace) {
   display::canvas_fill_rect(painter, 0, 0, 16, 16, 1);
   display::canvas_fill_rect(painter, 16, 0, 32, 16, 2);
   cut_frame_strip(sprite, 2);
-  update_full_render(sprite);
+  sprite_full_render_test(sprite);
   sprite->frame_index = 1;
   game.origin_x = 4;
   struct Row {
