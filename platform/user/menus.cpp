@@ -172,25 +172,27 @@ BOOL ModifyMenuW(HMENU menu, UINT position, UINT flags, UINT_PTR item_value, LPC
   return TRUE;
 }
 
-DWORD EnableMenuItem(HMENU menu, UINT item, UINT enable) {
+namespace {
+
+// Sets the state bits of mask to those of value for the item (MF_BYPOSITION in flags)
+// and gives the bits before, or 0xFFFFFFFF when the item does not exist.
+DWORD set_item_state(HMENU menu, UINT position, UINT flags, UINT mask) {
   std::lock_guard hold(window_lock());
   ItemPlace place;
-  if (!find_item(menu, item, enable & MF_BYPOSITION, &place)) return 0xFFFFFFFF;
+  if (!find_item(menu, position, flags & MF_BYPOSITION, &place)) return 0xFFFFFFFF;
   UINT& state = place.menu->items[place.index].state;
-  DWORD before = state & (MF_GRAYED | MF_DISABLED);
-  state = (state & ~(MF_GRAYED | MF_DISABLED)) | (enable & (MF_GRAYED | MF_DISABLED));
+  DWORD before = state & mask;
+  state = (state & ~mask) | (flags & mask);
   return before;
 }
 
-DWORD CheckMenuItem(HMENU menu, UINT item, UINT check) {
-  std::lock_guard hold(window_lock());
-  ItemPlace place;
-  if (!find_item(menu, item, check & MF_BYPOSITION, &place)) return 0xFFFFFFFF;
-  UINT& state = place.menu->items[place.index].state;
-  DWORD before = state & MF_CHECKED;
-  state = (state & ~MF_CHECKED) | (check & MF_CHECKED);
-  return before;
+}  // namespace
+
+DWORD EnableMenuItem(HMENU menu, UINT item, UINT enable) {
+  return set_item_state(menu, item, enable, MF_GRAYED | MF_DISABLED);
 }
+
+DWORD CheckMenuItem(HMENU menu, UINT item, UINT check) { return set_item_state(menu, item, check, MF_CHECKED); }
 
 BOOL GetMenuItemInfoW(HMENU menu, UINT item_position, BOOL by_position, MENUITEMINFOW* info) {
   std::lock_guard hold(window_lock());

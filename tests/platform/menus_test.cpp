@@ -13,6 +13,7 @@
 #include "platform/shell/shell.h"
 #include "platform/user/menus.h"
 #include "platform/user/user.h"
+#include "message_drain.h"
 
 namespace {
 
@@ -115,15 +116,7 @@ class Menus : public ::testing::Test {
     PostMessageW(owner, WM_KEYDOWN, virtual_key, 1);
     PostMessageW(owner, WM_KEYUP, virtual_key, LPARAM(0xC0000001u));
   }
-  static int drain() {
-    MSG msg;
-    int count = 0;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      DispatchMessageW(&msg);
-      ++count;
-    }
-    return count;
-  }
+  static int drain() { return drain_messages(); }
 
   static constexpr int kLeft = 20;
   static constexpr int kTop = 40;
