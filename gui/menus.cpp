@@ -2,6 +2,7 @@
 // toolbar messages), items and sub-menus, captions, and createacceltable.
 #include "gui/menus.h"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,6 @@
 #include "foundation/program_context.h"
 #include "foundation/runtime_error.h"
 #include "foundation/value_stack.h"
-#include "foundation/variable_store.h"
 #include "gui/script_calls.h"
 #include "gui/shell_calls.h"
 #include "library/lists/list_cursor.h"
@@ -85,21 +85,23 @@ constexpr BYTE kShiftFlag = 4;
 ACCEL key_spec_entry(ListElement* element) {
   ACCEL entry{};
   std::string lowered;
-  if (element->data && (element->flags & kVariableWideText)) {
-    auto* text = static_cast<char16_t*>(element->data);
+  // Blocks, structures, packed lists and objects are no text: their number stands.
+  const bool text = element->data && !(element->flags & (kVariablePackedList | kVariableStructure | kVariableObject));
+  if (text && (element->flags & kVariableWideText)) {
+    auto* units = static_cast<char16_t*>(element->data);
     size_t length = 0;
-    while (text[length]) ++length;
-    if (length) entry.key = WORD(text[length - 1]);
+    while (units[length]) ++length;
+    if (length) entry.key = WORD(units[length - 1]);
     for (size_t i = 0; i < length; ++i) {
-      if (text[i] >= u'A' && text[i] <= u'Z') text[i] = char16_t(text[i] + 32);
-      lowered.push_back(text[i] < 0x80 ? char(text[i]) : '?');
+      if (units[i] >= u'A' && units[i] <= u'Z') units[i] = char16_t(units[i] + 32);
+      lowered.push_back(units[i] < 0x80 ? char(units[i]) : '?');
     }
-  } else if (element->data) {
-    auto* text = static_cast<char*>(element->data);
-    size_t length = std::char_traits<char>::length(text);
-    if (length) entry.key = WORD(int16_t(int8_t(text[length - 1])));
-    crt::_strlwr(text);
-    lowered = text;
+  } else if (text) {
+    auto* bytes = static_cast<char*>(element->data);
+    size_t length = std::char_traits<char>::length(bytes);
+    if (length) entry.key = WORD(int16_t(int8_t(bytes[length - 1])));
+    crt::_strlwr(bytes);
+    lowered = bytes;
   } else {
     char* number = number_to_text(element->number);
     size_t length = std::char_traits<char>::length(number);
@@ -153,7 +155,7 @@ void builtin_newmenuitem() {
   const char* text = pop_narrow_text();
   uint32_t before = static_cast<uint32_t>(pop_integer());
   int32_t menu_value = pop_integer();
-  UINT flags = std::char_traits<char>::compare(text, "-", 2) == 0 ? MF_SEPARATOR : MF_STRING;
+  UINT flags = std::strcmp(text, "-") == 0 ? MF_SEPARATOR : MF_STRING;
   place_item(menu_from_number(menu_value), before, flags, UINT_PTR(uint32_t(id)), text);
   stack_push_number(current_program, menu_value);
 }
@@ -194,8 +196,6 @@ void builtin_createacceltable() {
   if (!find_form_record(window)) return;
   std::vector<ACCEL> entries;
   if (list && (list->flags & kVariableList) && list->cursor) {
-    // The element under the cursor may hold a value stored through the variable only.
-    variable_store_to_element(list);
     ACCEL entry{};
     bool have_key = false;
     for (ListElement* element = list_element_first(list->cursor); element; element = element->next) {
