@@ -331,6 +331,27 @@ TEST_F(MenuBar, StringsBitmapsAndButtonsAreCounted) {
   DeleteObject(strip);
 }
 
+TEST_F(MenuBar, AnImageButtonShowsItsImageOfTheStrip) {
+  // A strip of three 16x16 images: blue, red, blue.
+  std::vector<uint16_t> bits(48 * 16, 0x001F);
+  for (int row = 0; row < 16; ++row) {
+    for (int column = 16; column < 32; ++column) bits[size_t(row * 48 + column)] = 0xF800;
+  }
+  HBITMAP strip = CreateBitmap(48, 16, 1, 16, bits.data());
+  TBADDBITMAP own{nullptr, reinterpret_cast<UINT_PTR>(strip)};
+  ASSERT_EQ(SendMessageW(bar, TB_ADDBITMAP, 0, reinterpret_cast<LPARAM>(&own)), 0);
+  TBBUTTON button{1, 300, TBSTATE_ENABLED, 0x90, {0, 0}, 0, -1};
+  SendMessageW(bar, TB_ADDBUTTONSW, 1, reinterpret_cast<LPARAM>(&button));
+  drain();
+  // The first button starts 4 pixels in and its image 6 further, centred in the bar.
+  HDC dc = GetDC(bar);
+  EXPECT_EQ(GetPixel(dc, 10 + 8, 13), RGB(255, 0, 0));
+  EXPECT_EQ(GetPixel(dc, 10 + 17, 13), GetPixel(dc, 2, 13)) << "one image wide: the bar shows beside it";
+  ReleaseDC(bar, dc);
+  DestroyWindow(bar);
+  DeleteObject(strip);
+}
+
 TEST_F(MenuBar, AButtonTapSendsItsCommandAndADropDownOpensItsMenu) {
   make_file_menu();
   const WCHAR strings[] = u"Tools\0File\0";
