@@ -67,6 +67,10 @@ struct GameState {
   int64_t step_elapsed_ms;
   double time_step;
   uint8_t loop_running;
+  uint32_t loop_start_ms;
+  // Velocity gravity added to the sprite in this logic step; below it a sprite is too
+  // slow to bounce.
+  double step_gravity;
 
   Sprite* sprite_list_head;
   Sprite* sprite_list_tail;
