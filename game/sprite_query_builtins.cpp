@@ -12,6 +12,7 @@
 #include "game/collision.h"
 #include "game/draw_list.h"
 #include "game/game_state.h"
+#include "game/number_list.h"
 #include "game/sprite.h"
 #include "game/sprite_arguments.h"
 #include "game/sprite_builtins.h"
