@@ -504,6 +504,7 @@ void run_game_loop() { run_engine(true); }
 void run_game_loop2() { run_engine(false); }
 
 void register_game_loop_builtins() {
+  install_sprite_mouse_events();
   builtin_register("g_mainloop", builtin_g_mainloop);
   builtin_register("g_mainloop2", builtin_g_mainloop2);
 }

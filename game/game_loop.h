@@ -35,4 +35,8 @@ int32_t sprite_event(Sprite* sprite, int32_t message, uint32_t value1, uint32_t 
 void run_game_loop();
 void run_game_loop2();
 
+// Stylus messages at the game window go to the sprite under the pointer (installed by
+// register_game_loop_builtins).
+void install_sprite_mouse_events();
+
 void register_game_loop_builtins();
