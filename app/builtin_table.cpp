@@ -15,6 +15,7 @@
 #include "compiler/driver/run_builtins.h"
 #include "compiler/keywords.h"
 #include "foundation/hashes.h"
+#include "gui/controls.h"
 #include "gui/gui.h"
 #include "library/core/system_builtins.h"
 #include "library/files/printf_builtins.h"
@@ -974,6 +975,7 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_conversion_builtins();
   register_tokenizer_builtins();
   register_gui_builtins();
+  register_control_builtins();
   register_com_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
