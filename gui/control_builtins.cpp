@@ -16,15 +16,6 @@
 #include "vm/builtin_registry.h"
 #include "vm/runtime_globals.h"
 
-void builtin_newcontrol();
-void builtin_newfont();
-void builtin_setfont();
-void builtin_getfont();
-void builtin_setuserdata();
-void builtin_getuserdata();
-void builtin_setwndproc();
-void builtin_inherited();
-
 namespace {
 
 HWND pop_window() { return window_from_number(pop_integer()); }

@@ -13,3 +13,13 @@ void register_control_builtins();
 // what they leave (result 1) goes to the class's own procedure. WM_DESTROY always reaches
 // the class, and from then on the class's procedure takes the window's messages itself.
 LRESULT control_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+
+// The built-ins on a window's record (the rest live in control_builtins.cpp).
+void builtin_newcontrol();
+void builtin_newfont();
+void builtin_setfont();
+void builtin_getfont();
+void builtin_setuserdata();
+void builtin_getuserdata();
+void builtin_setwndproc();
+void builtin_inherited();
