@@ -1,0 +1,40 @@
+// Sprite handles as scripts pass them, and the shared steps that keep a sprite's derived
+// state in line after a built-in changed one of its fields.
+#pragma once
+
+#include <cstdint>
+
+struct Sprite;
+struct Variable;
+struct ListElement;
+
+// Fills a list variable with numbers (sprite handles and the like): the variable is
+// cleared and made a list at once; finish makes the first element current.
+class HandleListBuilder {
+ public:
+  // A null list only counts.
+  explicit HandleListBuilder(Variable* list);
+  // Appends an element holding the number; false when out of memory (nothing added).
+  bool add(double number);
+  // Loads the first element into the variable; the number of elements added.
+  int32_t finish();
+
+ private:
+  Variable* list_;
+  ListElement* first_ = nullptr;
+  ListElement* last_ = nullptr;
+  int32_t count_ = 0;
+};
+
+// The live sprite at that address, or null for 0 and for any number that is no sprite of
+// the list (a destroyed sprite, another kind of handle): scripts hand in any number.
+Sprite* live_sprite(uint32_t handle);
+// Pops a sprite handle argument and gives live_sprite of it.
+Sprite* pop_live_sprite();
+
+// Chooses between the plain blit (full_render 0) and the transforming renderer (1).
+void sprite_full_render_test(Sprite* sprite);
+// Frees the per-frame collision masks and rebuilds them when an option asks for masks.
+void sprite_refresh_masks(Sprite* sprite);
+// Takes the sprite out of the collision grid and enters it again when it belongs there.
+void sprite_grid_reregister(Sprite* sprite);
