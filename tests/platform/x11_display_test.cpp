@@ -166,6 +166,18 @@ xcb_atom_t intern(xcb_connection_t* connection, const char* name) {
   return atom;
 }
 
+// Asks the window to close, as a window manager's close button does.
+void ask_to_close(xcb_connection_t* connection, xcb_window_t window) {
+  xcb_client_message_event_t close_request{};
+  close_request.response_type = XCB_CLIENT_MESSAGE;
+  close_request.format = 32;
+  close_request.window = window;
+  close_request.type = intern(connection, "WM_PROTOCOLS");
+  close_request.data.data32[0] = intern(connection, "WM_DELETE_WINDOW");
+  xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&close_request));
+  xcb_flush(connection);
+}
+
 TEST_F(X11Display, ClosingTheWindowEndsTheRunCleanly) {
   // No timeline: the program waits for its user, who closes the window.
   std::string command = "DISPLAY=" + display_ + " ZRK_DISPLAY=x11 timeout 30 " + kDemo + " 2>" + (work_ / "close.log").string();
@@ -183,14 +195,7 @@ TEST_F(X11Display, ClosingTheWindowEndsTheRunCleanly) {
     runner.join();  // the program ends by its time-out
     FAIL() << "the device window did not appear: " << read_all(work_ / "close.log");
   }
-  xcb_client_message_event_t close_request{};
-  close_request.response_type = XCB_CLIENT_MESSAGE;
-  close_request.format = 32;
-  close_request.window = window;
-  close_request.type = intern(connection, "WM_PROTOCOLS");
-  close_request.data.data32[0] = intern(connection, "WM_DELETE_WINDOW");
-  xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&close_request));
-  xcb_flush(connection);
+  ask_to_close(connection, window);
   runner.join();
   xcb_disconnect(connection);
   ASSERT_TRUE(WIFEXITED(status));
@@ -259,14 +264,7 @@ TEST_F(X11Display, AControlDrawsAndTakesAClickOfThePointer) {
   xcb_flush(connection);
   EXPECT_TRUE(eventually([&] { return read_all(output).find("clicked 1") != std::string::npos; })) << read_all(output);
   EXPECT_TRUE(eventually([&] { return black_pixels(connection, window, 22, 50, 11, 11) > 0; })) << "the check is drawn";
-  xcb_client_message_event_t close_request{};
-  close_request.response_type = XCB_CLIENT_MESSAGE;
-  close_request.format = 32;
-  close_request.window = window;
-  close_request.type = intern(connection, "WM_PROTOCOLS");
-  close_request.data.data32[0] = intern(connection, "WM_DELETE_WINDOW");
-  xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&close_request));
-  xcb_flush(connection);
+  ask_to_close(connection, window);
   runner.join();
   xcb_disconnect(connection);
   ASSERT_TRUE(WIFEXITED(status));

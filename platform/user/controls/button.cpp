@@ -97,8 +97,7 @@ void paint_button(HWND window) {
   ControlPaint paint(window, push ? WM_CTLCOLORBTN : WM_CTLCOLORSTATIC);
   ButtonState* state = state_of<ButtonState>(window);
   if (!paint.dc || !state) return;
-  std::u16string text(size_t(GetWindowTextLengthW(window)) + 1, u'\0');
-  text.resize(size_t(GetWindowTextW(window, text.data(), int(text.size()))));
+  std::u16string text = text_of(window);
   HDC dc = paint.dc;
   RECT client = paint.client;
   HBRUSH frame = GetSysColorBrush(COLOR_WINDOWFRAME);
@@ -157,12 +156,8 @@ LRESULT button_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam
   }
   if (!state) return DefWindowProcW(window, message, wparam, lparam);
   switch (message) {
-    case WM_DESTROY:
-      set_state(window, nullptr);
-      delete state;
-      return 0;
+    case WM_DESTROY: return end_state(window, state);
     case WM_PAINT: paint_button(window); return 0;
-    case WM_ERASEBKGND: return 1;
     case BM_GETCHECK: return is_check(style_kind(window)) || is_radio(style_kind(window)) ? LRESULT(state->check) : 0;
     case BM_SETCHECK: {
       DWORD kind = style_kind(window);
@@ -211,12 +206,7 @@ LRESULT button_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam
       state->tracking = false;
       set_pressed(window, state, false);
       return 0;
-    case WM_SETFOCUS:
-    case WM_KILLFOCUS:
-    case WM_ENABLE:
-      InvalidateRect(window, nullptr, FALSE);
-      return 0;
-    default: return DefWindowProcW(window, message, wparam, lparam);
+    default: return answer_common_message(window, message, wparam, lparam);
   }
 }
 

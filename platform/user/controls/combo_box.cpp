@@ -162,12 +162,8 @@ LRESULT combo_box_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lpa
     return result;
   }
   switch (message) {
-    case WM_DESTROY:
-      set_state(window, nullptr);
-      delete state;
-      return 0;
+    case WM_DESTROY: return end_state(window, state);
     case WM_PAINT: paint_combo(window); return 0;
-    case WM_ERASEBKGND: return 1;
     case WM_SETFONT:
       DefWindowProcW(window, message, wparam, lparam);
       fit(window, *state);
@@ -202,11 +198,7 @@ LRESULT combo_box_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lpa
       if (message == WM_KILLFOCUS || reinterpret_cast<HWND>(lparam) != window) close_list(window, *state);
       InvalidateRect(window, nullptr, FALSE);
       return 0;
-    case WM_SETFOCUS:
-    case WM_ENABLE:
-      InvalidateRect(window, nullptr, FALSE);
-      return 0;
-    default: return DefWindowProcW(window, message, wparam, lparam);
+    default: return answer_common_message(window, message, wparam, lparam);
   }
 }
 

@@ -13,6 +13,24 @@ void set_state(HWND window, void* state) {
   SetWindowLongW(window, 0, LONG(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(state))));
 }
 
+std::u16string text_of(HWND window) {
+  std::u16string text(size_t(std::max(0, GetWindowTextLengthW(window))) + 1, u'\0');
+  text.resize(size_t(GetWindowTextW(window, text.data(), int(text.size()))));
+  return text;
+}
+
+LRESULT answer_common_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_ERASEBKGND: return 1;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+    case WM_ENABLE:
+      InvalidateRect(window, nullptr, FALSE);
+      return 0;
+    default: return DefWindowProcW(window, message, wparam, lparam);
+  }
+}
+
 void register_system_class(const char16_t* name, WNDPROC procedure) {
   WNDCLASSW record{};
   record.style = CS_PARENTDC;

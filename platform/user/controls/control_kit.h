@@ -22,6 +22,18 @@ State* state_of(HWND window) {
   return reinterpret_cast<State*>(static_cast<uintptr_t>(static_cast<uint32_t>(GetWindowLongW(window, 0))));
 }
 void set_state(HWND window, void* state);
+// WM_DESTROY: the state record goes with the window.
+template <typename State>
+LRESULT end_state(HWND window, State* state) {
+  set_state(window, nullptr);
+  delete state;
+  return 0;
+}
+
+// What every control does with the messages its class leaves: no background erasing (it
+// fills its own), a repaint when the focus or the enabled state changes, the default
+// procedure for the rest.
+LRESULT answer_common_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 // Registers a system class: no class background (controls fill their own), one extra
 // word for the state record. The name is kept by the registry.
@@ -30,6 +42,9 @@ void register_system_class(const char16_t* name, WNDPROC procedure);
 // WM_COMMAND (MAKEWPARAM(id, code), control) to the control's parent. Anything may
 // happen meanwhile, the control's end too: callers look their state up again after it.
 void notify_parent(HWND control, WORD code);
+
+// The window's text (its caption, for buttons and statics).
+std::u16string text_of(HWND window);
 
 // The low four bits of a style.
 inline DWORD style_kind(HWND window) { return DWORD(GetWindowLongW(window, GWL_STYLE)) & 0xF; }

@@ -307,12 +307,8 @@ LRESULT edit_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) 
   if (!state) return DefWindowProcW(window, message, wparam, lparam);
   bool changed = false;
   switch (message) {
-    case WM_DESTROY:
-      set_state(window, nullptr);
-      delete state;
-      return 0;
+    case WM_DESTROY: return end_state(window, state);
     case WM_PAINT: paint_edit(window); return 0;
-    case WM_ERASEBKGND: return 1;
     case WM_SETTEXT: {
       const auto* text = reinterpret_cast<const char16_t*>(lparam);
       state->text = text ? text : u"";
@@ -393,12 +389,7 @@ LRESULT edit_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) 
       if (GetCapture() == window) ReleaseCapture();
       return 0;
     case WM_CAPTURECHANGED: state->selecting = false; return 0;
-    case WM_SETFOCUS:
-    case WM_KILLFOCUS:
-    case WM_ENABLE:
-      InvalidateRect(window, nullptr, FALSE);
-      return 0;
-    default: return DefWindowProcW(window, message, wparam, lparam);
+    default: return answer_common_message(window, message, wparam, lparam);
   }
 }
 

@@ -60,10 +60,7 @@ LRESULT list_box_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lpar
     return result;
   }
   switch (message) {
-    case WM_DESTROY:
-      set_state(window, nullptr);
-      delete state;
-      return 0;
+    case WM_DESTROY: return end_state(window, state);
     case WM_PAINT: {
       ControlPaint paint(window, WM_CTLCOLORLISTBOX);
       state = state_of<ListBoxState>(window);
@@ -72,7 +69,6 @@ LRESULT list_box_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lpar
       }
       return 0;
     }
-    case WM_ERASEBKGND: return 1;
     case LB_GETTOPINDEX: return state->list.top;
     case LB_SETTOPINDEX:
       if (int(wparam) < 0 || size_t(wparam) >= state->list.items.size()) return LB_ERR;
@@ -110,12 +106,7 @@ LRESULT list_box_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lpar
       }
       return 0;
     }
-    case WM_SETFOCUS:
-    case WM_KILLFOCUS:
-    case WM_ENABLE:
-      InvalidateRect(window, nullptr, FALSE);
-      return 0;
-    default: return DefWindowProcW(window, message, wparam, lparam);
+    default: return answer_common_message(window, message, wparam, lparam);
   }
 }
 

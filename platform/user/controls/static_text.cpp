@@ -8,18 +8,13 @@ LRESULT static_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam
     case WM_PAINT: {
       ControlPaint paint(window, WM_CTLCOLORSTATIC);
       if (!paint.dc) return 0;
-      std::u16string text(size_t(GetWindowTextLengthW(window)) + 1, u'\0');
-      text.resize(size_t(GetWindowTextW(window, text.data(), int(text.size()))));
+      std::u16string text = text_of(window);
       DWORD kind = style_kind(window);
       UINT format = DT_WORDBREAK | DT_NOPREFIX | (kind == SS_CENTER ? DT_CENTER : kind == SS_RIGHT ? DT_RIGHT : DT_LEFT);
       DrawTextW(paint.dc, text.c_str(), int(text.size()), &paint.client, format);
       return 0;
     }
-    case WM_ERASEBKGND: return 1;
-    case WM_ENABLE:
-      InvalidateRect(window, nullptr, TRUE);
-      return 0;
-    default: return DefWindowProcW(window, message, wparam, lparam);
+    default: return answer_common_message(window, message, wparam, lparam);
   }
 }
 
