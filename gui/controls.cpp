@@ -21,6 +21,11 @@ WNDPROC previous_procedure(const FormRecord* form) {
 
 void push_window(HWND window) { stack_push_number(current_program, window_number(window)); }
 
+// GDI handles go to scripts as windows do: signed, as a declared function returns them.
+void push_gdi_handle(HGDIOBJ object) {
+  stack_push_number(current_program, static_cast<int32_t>(platform::address_of(object)));
+}
+
 }  // namespace
 
 LRESULT control_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -106,7 +111,7 @@ void builtin_newfont() {
   for (size_t at = 0; face && face[at] && at + 1 < LF_FACESIZE; ++at) description.lfFaceName[at] = face[at];
   HDC dc = GetDC(window);
   if (dc) ReleaseDC(window, dc);
-  stack_push_number(current_program, platform::address_of(CreateFontIndirectW(&description)));
+  push_gdi_handle(CreateFontIndirectW(&description));
 }
 
 // setfont(window, font): the record's own default font is deleted; a font the script set
@@ -125,7 +130,7 @@ void builtin_setfont() {
 
 void builtin_getfont() {
   FormRecord* form = find_form_record(window_from_number(pop_integer()));
-  stack_push_number(current_program, form ? platform::address_of(form->font) : 0);
+  push_gdi_handle(form ? static_cast<HGDIOBJ>(form->font) : nullptr);
 }
 
 // setuserdata(window, value): the record keeps the number, its own copy of the text and,
