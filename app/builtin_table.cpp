@@ -17,6 +17,7 @@
 #include "foundation/hashes.h"
 #include "gui/controls.h"
 #include "gui/gui.h"
+#include "gui/menus.h"
 #include "library/core/system_builtins.h"
 #include "library/files/printf_builtins.h"
 #include "library/strings/checksum_builtins.h"
@@ -980,6 +981,7 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_tokenizer_builtins();
   register_gui_builtins();
   register_control_builtins();
+  register_menu_builtins();
   register_com_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {

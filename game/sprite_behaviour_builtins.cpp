@@ -19,6 +19,7 @@
 #include "game/layers.h"
 #include "game/sprite.h"
 #include "game/sprite_geometry.h"
+#include "game/number_list.h"
 #include "game/sprite_handles.h"
 #include "platform/kernel/memory.h"
 #include "platform/kernel/types.h"

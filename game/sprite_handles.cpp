@@ -56,29 +56,3 @@ void sprite_grid_reregister(Sprite* sprite) {
   }
 }
 
-HandleListBuilder::HandleListBuilder(Variable* list) : list_(list) {
-  if (!list_) return;
-  variable_clear_value(current_program, list_, false, false);
-  list_->flags |= kVariableList;
-}
-
-bool HandleListBuilder::add(double number) {
-  if (list_) {
-    ListElement* element = list_element_append(last_);
-    if (!element) return false;
-    if (!first_) first_ = element;
-    last_ = element;
-    element->number = number;
-    element->checksum = list_element_checksum(element);
-  }
-  ++count_;
-  return true;
-}
-
-int32_t HandleListBuilder::finish() {
-  if (list_) {
-    list_->cursor = first_;
-    if (first_) variable_load_from_element(list_);
-  }
-  return count_;
-}

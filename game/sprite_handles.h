@@ -6,25 +6,6 @@
 
 struct Sprite;
 struct Variable;
-struct ListElement;
-
-// Fills a list variable with numbers (sprite handles and the like): the variable is
-// cleared and made a list at once; finish makes the first element current.
-class HandleListBuilder {
- public:
-  // A null list only counts.
-  explicit HandleListBuilder(Variable* list);
-  // Appends an element holding the number; false when out of memory (nothing added).
-  bool add(double number);
-  // Loads the first element into the variable; the number of elements added.
-  int32_t finish();
-
- private:
-  Variable* list_;
-  ListElement* first_ = nullptr;
-  ListElement* last_ = nullptr;
-  int32_t count_ = 0;
-};
 
 // The live sprite at that address, or null for 0 and for any number that is no sprite of
 // the list (a destroyed sprite, another kind of handle): scripts hand in any number.

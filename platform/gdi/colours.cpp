@@ -56,8 +56,9 @@ HBRUSH GetSysColorBrush(int index) {
     for (int i = 0; i < kColourCount; ++i) {
       made[i] = new HGDIOBJ__;
       made[i]->type = OBJ_BRUSH;
+      made[i]->stock = true;
       made[i]->colour = kSystemColours[i];
-      platform::gdi::mark_stock_object(made[i]);
+      platform::gdi::register_stock_object(made[i]);
     }
     return made;
   }();

@@ -17,16 +17,11 @@ std::unordered_set<HGDIOBJ>& live_objects() {
   return *objects;
 }
 
-// The objects made once for the run; never freed.
-std::unordered_set<HGDIOBJ>& stock_objects() {
-  static auto* objects = new std::unordered_set<HGDIOBJ>;
-  return *objects;
-}
-
 HGDIOBJ make_stock(DWORD type) {
   auto* object = new HGDIOBJ__;
   object->type = type;
-  mark_stock_object(object);
+  object->stock = true;
+  register_stock_object(object);
   return object;
 }
 
@@ -95,15 +90,20 @@ HGDIOBJ add_object(HGDIOBJ object) {
 
 std::recursive_mutex& gdi_lock() { return platform::user::window_lock(); }
 
-// Only the sets are read: a deleted object's memory is gone.
-bool live_object(HGDIOBJ object) {
-  return object != nullptr && (live_objects().count(object) != 0 || stock_objects().count(object) != 0);
+// Stock objects live for the whole run; a handle is only looked at once it is known, so
+// a number that names no object is refused rather than read.
+std::unordered_set<HGDIOBJ>& stock_objects() {
+  static auto* objects = new std::unordered_set<HGDIOBJ>;
+  return *objects;
 }
 
-void mark_stock_object(HGDIOBJ object) {
+void register_stock_object(HGDIOBJ object) {
   std::lock_guard hold(gdi_lock());
-  object->stock = true;
   stock_objects().insert(object);
+}
+
+bool live_object(HGDIOBJ object) {
+  return object != nullptr && (live_objects().count(object) != 0 || stock_objects().count(object) != 0);
 }
 
 HGDIOBJ placeholder_bitmap() { return stock().placeholder; }
