@@ -9,6 +9,7 @@
 #include "foundation/runtime_memory.h"
 #include "foundation/value_stack.h"
 #include "library/com/ole_container_site.h"
+#include "library/com/reference_count.h"
 #include "library/com/variant_conversion.h"
 #include "platform/kernel/memory.h"
 #include "platform/user/messages.h"
@@ -126,15 +127,12 @@ HRESULT ComEventSink::QueryInterface(REFIID iid, void** object) {
   return E_NOINTERFACE;
 }
 
-ULONG ComEventSink::AddRef() { return __atomic_add_fetch(&reference_count, 1, __ATOMIC_SEQ_CST); }
+ULONG ComEventSink::AddRef() { return add_reference(&reference_count); }
 
 ULONG ComEventSink::Release() {
-  if (__atomic_load_n(&reference_count, __ATOMIC_SEQ_CST) < 1) return 0;
-  ULONG left = __atomic_sub_fetch(&reference_count, 1, __ATOMIC_SEQ_CST);
-  if (left == 0) {
-    delete this;
-    return 0;
-  }
+  bool last = false;
+  ULONG left = drop_reference(&reference_count, &last);
+  if (last) delete this;
   return left;
 }
 

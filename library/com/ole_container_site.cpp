@@ -2,6 +2,7 @@
 // interfaces, ambient properties and in-place activation state.
 #include "library/com/ole_container_site.h"
 
+#include "library/com/reference_count.h"
 #include "platform/gdi/colours.h"
 #include "platform/user/window_manager.h"
 
@@ -74,15 +75,12 @@ HRESULT OleContainerSite::QueryInterface(REFIID iid, void** object) {
   return S_OK;
 }
 
-ULONG OleContainerSite::AddRef() { return __atomic_add_fetch(&reference_count, 1, __ATOMIC_SEQ_CST); }
+ULONG OleContainerSite::AddRef() { return add_reference(&reference_count); }
 
 ULONG OleContainerSite::Release() {
-  if (__atomic_load_n(&reference_count, __ATOMIC_SEQ_CST) < 1) return 0;
-  ULONG left = __atomic_sub_fetch(&reference_count, 1, __ATOMIC_SEQ_CST);
-  if (left == 0) {
-    delete this;
-    return 0;
-  }
+  bool last = false;
+  ULONG left = drop_reference(&reference_count, &last);
+  if (last) delete this;
   return left;
 }
 

@@ -19,6 +19,7 @@
 #include "platform/user/painting.h"
 #include "platform/user/window_manager.h"
 #include "tests/library/com/control_types.h"
+#include "tests/library/com/server_support.h"
 
 using namespace control_test;
 
@@ -27,14 +28,10 @@ namespace {
 int live_objects = 0;
 
 void log_line(const char* format, ...) {
-  FILE* log = std::fopen("comcontrol.log", "a");
-  if (!log) return;
   va_list arguments;
   va_start(arguments, format);
-  std::vfprintf(log, format, arguments);
+  com_test::append_log_line("comcontrol.log", format, arguments);
   va_end(arguments);
-  std::fputc('\n', log);
-  std::fclose(log);
 }
 
 std::string rect_text(LPCRECT rect) {
@@ -611,31 +608,16 @@ HRESULT TestControl::Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS*
   return S_OK;
 }
 
-class Factory final : public IClassFactory {
+class Factory final : public com_test::StaticClassFactory {
  public:
   Factory(const char* kind, DWORD status) : kind_(kind), status_(status) {}
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-      *object = static_cast<IClassFactory*>(this);
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return 2; }
-  ULONG Release() override { return 1; }
-  HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
+
+ protected:
+  IUnknown* make() override {
     auto* control = new TestControl(kind_, status_);
     control->AddRef();
-    HRESULT result = control->QueryInterface(iid, object);
-    control->Release();
-    return result;
+    return static_cast<IOleObject*>(control);
   }
-  HRESULT LockServer(BOOL) override { return S_OK; }
 
  private:
   const char* kind_;
@@ -658,16 +640,6 @@ const ControlClass kClasses[] = {
     {&kInvisibleControlClass, u"ZrkTest.InvisibleControl", &invisible_factory},
 };
 
-LONG set_default(const std::u16string& path, const std::u16string& value) {
-  HKEY key = nullptr;
-  LONG status = RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
-  if (status != ERROR_SUCCESS) return status;
-  status = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>((value.size() + 1) * sizeof(WCHAR)));
-  RegCloseKey(key);
-  return status;
-}
-
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) HRESULT DllGetClassObject(REFCLSID clsid, REFIID iid,
@@ -686,11 +658,11 @@ extern "C" __attribute__((visibility("default"))) HRESULT DllRegisterServer() {
     WCHAR clsid[40];
     StringFromGUID2(*entry.clsid, clsid, 40);
     std::u16string key = std::u16string(u"CLSID\\") + clsid;
-    ok = ok && set_default(key, entry.progid) == ERROR_SUCCESS &&
-         set_default(key + u"\\InprocServer32", u"comtestcontrol.dll") == ERROR_SUCCESS &&
-         set_default(key + u"\\ProgID", entry.progid) == ERROR_SUCCESS &&
-         set_default(key + u"\\Control", u"") == ERROR_SUCCESS &&
-         set_default(std::u16string(entry.progid) + u"\\CLSID", clsid) == ERROR_SUCCESS;
+    ok = ok && com_test::set_class_key(key, entry.progid) == ERROR_SUCCESS &&
+         com_test::set_class_key(key + u"\\InprocServer32", u"comtestcontrol.dll") == ERROR_SUCCESS &&
+         com_test::set_class_key(key + u"\\ProgID", entry.progid) == ERROR_SUCCESS &&
+         com_test::set_class_key(key + u"\\Control", u"") == ERROR_SUCCESS &&
+         com_test::set_class_key(std::u16string(entry.progid) + u"\\CLSID", clsid) == ERROR_SUCCESS;
   }
   return ok ? S_OK : E_FAIL;
 }
