@@ -4,6 +4,7 @@
 #include "library/com/activex_builtins.h"
 
 #include <unordered_map>
+#include <vector>
 
 #include "foundation/program_context.h"
 #include "foundation/runtime_error.h"
@@ -44,12 +45,41 @@ std::unordered_map<const OleContainerSite*, HostedControl*> hosted_controls;
 std::unordered_map<HWND, HostedControl*> watchers;
 std::unordered_map<const void*, HostedControl*> records;
 
+// Wrappers of controls freed while an event procedure ran: the built-in that made the
+// control fire may still be using them. Their programs own them until the next ActiveX
+// built-in destroys them (or the program ends).
+struct PendingWrapper {
+  ComDispatchObject* wrapper;
+  ProgramContext* program;
+};
+std::vector<PendingWrapper> pending_wrappers;
+
+void destroy_pending_wrappers() {
+  if (event_procedure_running()) return;
+  for (const PendingWrapper& pending : pending_wrappers) {
+    if (pending.program) context_disown_pointer(pending.program, pending.wrapper);
+    dispatch_wrapper_destroy(pending.wrapper);
+  }
+  pending_wrappers.clear();
+}
+
+void destroy_site_wrapper(ComDispatchObject* wrapper, ProgramContext* program) {
+  forget_script_wrapper(wrapper);
+  if (!event_procedure_running()) {
+    dispatch_wrapper_destroy(wrapper);
+    return;
+  }
+  if (!program || !context_own_allocation(program, wrapper, kProgramLifetime, kOwnedComObject)) program = nullptr;
+  pending_wrappers.push_back({wrapper, program});
+}
+
 HostedControl* hosted_control(uint32_t handle) {
   auto found = hosted_controls.find(platform::pointer_from<OleContainerSite>(handle));
   return found == hosted_controls.end() ? nullptr : found->second;
 }
 
 OleContainerSite* pop_site() {
+  destroy_pending_wrappers();
   HostedControl* control = hosted_control(pop_address());
   return control ? control->site : nullptr;
 }
@@ -63,6 +93,7 @@ void push_address(const void* pointer) { stack_push_number(current_program, plat
 void free_control(HostedControl* control, bool leave_apartment) {
   OleContainerSite* site = control->site;
   if (!site) return;
+  ProgramContext* program = site->program;
   control->site = nullptr;
   hosted_controls.erase(site);
   site->program = nullptr;
@@ -85,8 +116,7 @@ void free_control(HostedControl* control, bool leave_apartment) {
   }
   for (ComDispatchObject** wrapper : {&site->control_wrapper, &site->event_wrapper}) {
     if (!*wrapper) continue;
-    forget_script_wrapper(*wrapper);
-    dispatch_wrapper_destroy(*wrapper);
+    destroy_site_wrapper(*wrapper, program);
     *wrapper = nullptr;
   }
   if (ComEventSink* sink = control->sink) {
@@ -306,6 +336,7 @@ void site_set_position(OleContainerSite* site, int32_t x, int32_t y, int32_t wid
 }
 
 void builtin_ActiveX() {
+  destroy_pending_wrappers();
   clear_com_error();
   uint32_t procedure = event_procedure(pop_address());
   int32_t height = pop_integer();
@@ -338,6 +369,7 @@ void builtin_ActiveX() {
 }
 
 void builtin_FreeActiveX() {
+  destroy_pending_wrappers();
   std::vector<ValueCell*> cells;
   if (take_marked_arguments(cells)) {
     for (ValueCell* cell : cells) {
@@ -393,6 +425,8 @@ void builtin_ActiveXDraw() {
 }
 
 bool activex_release_owned(void* pointer) {
+  // A wrapper left pending goes as every wrapper its program owns.
+  std::erase_if(pending_wrappers, [pointer](const PendingWrapper& pending) { return pending.wrapper == pointer; });
   auto found = records.find(pointer);
   if (found == records.end()) return false;
   // The program is ending: its record goes with it, and the apartment is left by the

@@ -18,6 +18,9 @@
 
 namespace {
 
+// Event procedures running now, nested ones counted too.
+int32_t running_events = 0;
+
 // An argument as an integer, read through a reference when it is one. False for a type
 // that holds no number or a null reference.
 bool argument_integer(const VARIANT& value, int32_t* out) {
@@ -113,6 +116,8 @@ void translate_event(const OleContainerSite* site, DISPID member, const DISPPARA
   call->second = params->cArgs;
 }
 
+bool event_procedure_running() { return running_events > 0; }
+
 ComEventSink::ComEventSink(OleContainerSite* owner, const IID& interface_id)
     : site(owner), event_interface(interface_id) {}
 
@@ -162,7 +167,9 @@ HRESULT ComEventSink::Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS
 
   call_program = program;
   call_procedure = platform::pointer_from<InstructionNode>(site->event_procedure);
+  ++running_events;
   vm_call_procedure();
+  --running_events;
 
   int32_t result = 0;
   // A procedure that returned nothing leaves the stack as it found it.

@@ -37,6 +37,10 @@ struct ComEventSink : IDispatch {
   virtual ~ComEventSink() = default;
 };
 
+// Whether an event procedure is running: the built-in call that made the control fire
+// may still be using the control's wrappers.
+bool event_procedure_running();
+
 // The five values an event hands the script procedure: the control window, the event
 // (a window message for the stock mouse and key events, else the dispatch id), two
 // values that depend on it, and the site. A stock event whose arguments are missing or
