@@ -29,7 +29,6 @@ uint32_t one_shot_saved = 0;
 const char* link_source = nullptr;
 int32_t progress = 0;
 int32_t progress_total = 0;
-const char* status_text = "";
 
 void clear_usages() {
   for (int32_t index = 0; index < usage_count; ++index) {
@@ -49,7 +48,7 @@ void reset_pass_state() {
 
 void advance_progress() {
   ++progress;
-  if (status_window_update != nullptr) status_window_update(status_text, progress, progress_total);
+  if (status_window_update != nullptr) status_window_update(nullptr, progress, progress_total);
 }
 
 uint8_t kind_of(const CodeListNode* word) { return static_cast<uint8_t>(word->text[0]); }
@@ -76,7 +75,10 @@ int32_t find_referenced_record(ProcedureRecord** table, int32_t count, const cha
 // A new record for a start or forward word; -1 after a compile error when the table is full.
 int32_t new_record(ProcedureRecord** table, int32_t* count, const CodeListNode* word) {
   if (*count >= kLinkProcedureSlots) {
-    report_compile_message(link_source, "Too many procedures to link", word, -1, false);
+    // The word's text starts with its kind bytes; the message names the procedure only.
+    CodeListNode named = *word;
+    named.text = word->text + 4;
+    report_compile_message(link_source, "Too many procedures to link", &named, -1, false);
     return -1;
   }
   auto* record = static_cast<ProcedureRecord*>(crt::calloc(1, sizeof(ProcedureRecord)));
@@ -308,7 +310,7 @@ CodeListNode* link_word_list(const char* file_name, CodeListNode* words) {
     progress_total = code_list_position(handle);
     progress = 0;
     std::string status = "Link pass " + std::to_string(pass) + " (" + file_part(file_name) + ")...";
-    status_text = status.c_str();
+    if (status_window_update != nullptr) status_window_update(status.c_str(), 0, progress_total);
     ProcedureRecord* table[kLinkProcedureSlots];
     int32_t count = 0;
     record_pass(first, table, &count, true);
@@ -317,7 +319,6 @@ CodeListNode* link_word_list(const char* file_name, CodeListNode* words) {
     bool removed = false;
     if (limit >= 1) removal_pass(first, table, count, &handle, &removed);
     free_record_array(reinterpret_cast<void**>(table), &count);
-    status_text = "";
     if (handle == nullptr || limit == 0 || pass + 1 > limit || !removed) break;
   }
 

@@ -106,13 +106,16 @@ Variable* create_variable(Variable* scope, const char* name, bool reuse) {
       return found;
     }
   }
+  // One walk finds a freed record to reuse or, failing that, the list's end to append at.
   Variable* variable = nullptr;
+  Variable* last = scope;
   if (scope) {
     for (Variable* record = scope->next; record; record = record->next) {
       if (!record->name) {
         variable = record;
         break;
       }
+      last = record;
     }
   }
   char* upper = upper_copy(name);
@@ -129,7 +132,9 @@ Variable* create_variable(Variable* scope, const char* name, bool reuse) {
     }
     variable->name = upper;
     if (scope) {
-      append_to_list(scope, variable);
+      last->next = variable;
+      variable->prev = last;
+      variable->next = nullptr;
     } else if (percent) {
       if (!percent_variables) percent_variables = variable;
     } else if (!current_scope) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "foundation/script_lock.h"
 #include "foundation/conversion.h"
 #include "foundation/hashes.h"
 #include "foundation/machine_state.h"
@@ -498,6 +499,9 @@ ProgramContext* run_framed_call() {
 }  // namespace
 
 void vm_call_procedure() {
+  // The frame is set up and taken down under the script lock as well: the machine's
+  // registers are shared, and another script thread may take the lock between calls.
+  ScriptLockHold script_lock_held;
   // An end the program asked for while it ran (freeapp of itself) waits for the frame's release.
   if (ProgramContext* ended = run_framed_call()) application_end_if_deferred(ended);
 }

@@ -402,8 +402,11 @@ InstructionNode* generate_code(const char* file_name, ProgramContext* program, C
   const int32_t word_count = code_list_position(last_word);
   const std::string status = std::string("Compiling (") + file_part(file_name) + ")...";
   const bool show_status = image_run_size == 0 && status_window_update != nullptr;
+  // The text is shown once; each word only advances the bar, which repaints just when
+  // it grows a step (a text repaints the whole window).
+  if (show_status) status_window_update(status.c_str(), 0, word_count);
   for (int32_t position = 1; word; ++position) {
-    if (show_status) status_window_update(status.c_str(), position, word_count);
+    if (show_status) status_window_update(nullptr, position, word_count);
     state->word = word;
     if (!state->stopped && word->text) handle_word(*state, word);
     word = code_list_remove(word);

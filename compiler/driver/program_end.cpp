@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "foundation/script_lock.h"
 #include "foundation/compile_messages.h"
 #include "foundation/machine_state.h"
 #include "foundation/program_context.h"
@@ -102,6 +103,8 @@ void log_end(const ProgramContext* program, DWORD start_ticks, DWORD end_ticks) 
 
 void app_instance_end(ProgramContext* program) {
   if (!program || program->run_mode == kRunModeKeep) return;
+  // Its threads may be running: they stop at the lock until the end lets them see it.
+  ScriptLockHold script_lock_held;
   Variable* saved_scope = current_scope;
   DWORD now = GetTickCount();
 

@@ -196,6 +196,11 @@ int32_t find_procedure_index(const char* signature, ProcedureEntry** table, int3
   for (int32_t index = count - 1; index >= 0; --index) {
     ProcedureEntry* entry = table[index];
     if (entry == nullptr || entry->signature == nullptr) continue;
+    // Every way of matching compares at least the entry's name with the start of the
+    // searched text; checking that first keeps a search of a large table cheap.
+    size_t name_length = std::strcspn(entry->signature, "(,");
+    if (entry->signature[name_length] == ',' && name_length > 0) --name_length;
+    if (name_length > searched_length || std::memcmp(entry->signature, signature, name_length) != 0) continue;
     const char* entry_open = std::strchr(entry->signature, '(');
     const char* entry_comma = std::strchr(entry->signature, ',');
     std::string comparison;

@@ -805,3 +805,38 @@ TEST_F(DriverTest, OnlyFaultsOutsideTryCountAsUnhandled) {
 }
 
 }  // namespace
+
+// The status window shows each phase's text once and moves its bar by tenths: a long
+// program must not repaint the whole window per word (that made compiling 100,000 lines
+// take over a minute).
+TEST_F(DriverTest, CompilingALongProgramRepaintsTheStatusWindowPerPhaseOnly) {
+  if (!code_generator_ready()) GTEST_SKIP() << "the code generator gives no instructions yet";
+  std::string text = "proc main\n";
+  for (int line = 0; line < 3000; ++line) text += "  x% = x% + " + std::to_string(line) + ";\n";
+  text += "end;\n";
+  fs::path source = write_source("long.zrk", text);
+  run_switches.status_window = 1;
+  run_switches.quiet_mode = 0;
+  run_file(source, kRunNewProgram, 1);
+  const StatusDisplay& display = status_display();
+  EXPECT_GE(display.full_repaints, 3u) << "parsing, compiling and linking each show their text";
+  EXPECT_LE(display.full_repaints, 8u);
+  EXPECT_LE(display.bar_repaints, 8u * 11u);
+  EXPECT_EQ(compile_error_count, 0);
+}
+
+// Past the procedure table's 4,096 slots the linker names the first procedure left out
+// by its name, without the word's kind bytes.
+TEST_F(DriverTest, TooManyProceduresNamesTheFirstOneLeftOut) {
+  if (!code_generator_ready()) GTEST_SKIP() << "the code generator gives no instructions yet";
+  std::string text;
+  for (int index = 0; index < 4100; ++index) text += "proc p" + std::to_string(index) + "\nend;\n";
+  text += "proc main\nend;\n";
+  fs::path source = write_source("many.zrk", text);
+  run_file(source, kRunNewProgram, 1);
+  const std::string log = error_log();
+  const std::string expected = "Too many procedures to link at 'P4096(0,0)'";
+  size_t at = log.find(expected);
+  ASSERT_NE(at, std::string::npos) << log.substr(0, 400);
+  EXPECT_EQ(log.find("Too many procedures to link"), at) << "the first message names P4096";
+}
