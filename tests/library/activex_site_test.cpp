@@ -213,6 +213,76 @@ TEST_F(SiteTest, ControlSiteRecordsTheLockAndActivationFollowsTheNotifications) 
   in_place->Release();
 }
 
+// A document view that records what the site asks of it.
+struct DocumentView final : IOleDocumentView {
+  ULONG references = 1;
+  IOleInPlaceSite* site = nullptr;
+  BOOL activated = FALSE;
+  HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+  ULONG AddRef() override { return ++references; }
+  ULONG Release() override { return --references; }
+  HRESULT SetInPlaceSite(IOleInPlaceSite* given) override {
+    site = given;
+    return S_OK;
+  }
+  HRESULT GetInPlaceSite(IOleInPlaceSite**) override { return E_NOTIMPL; }
+  HRESULT GetDocument(IUnknown**) override { return E_NOTIMPL; }
+  HRESULT SetRect(LPRECT) override { return S_OK; }
+  HRESULT GetRect(LPRECT) override { return E_NOTIMPL; }
+  HRESULT SetRectComplex(LPRECT, LPRECT, LPRECT, LPRECT) override { return E_NOTIMPL; }
+  HRESULT Show(BOOL) override { return S_OK; }
+  HRESULT UIActivate(BOOL activate) override {
+    activated = activate;
+    return S_OK;
+  }
+  HRESULT Open() override { return E_NOTIMPL; }
+  HRESULT CloseView(DWORD) override { return S_OK; }
+  HRESULT SaveViewState(IStream*) override { return E_NOTIMPL; }
+  HRESULT ApplyViewState(IStream*) override { return E_NOTIMPL; }
+  HRESULT Clone(IOleInPlaceSite*, IOleDocumentView**) override { return E_NOTIMPL; }
+};
+
+TEST_F(SiteTest, DocumentSiteActivatesTheViewItIsGivenAndHoldsIt) {
+  auto* document_site = query<IOleDocumentSite>(IID_IOleDocumentSite);
+  // Without a view the document is asked for one: no OLE object, no document.
+  EXPECT_EQ(document_site->ActivateMe(nullptr), E_FAIL);
+  DocumentView view;
+  EXPECT_EQ(document_site->ActivateMe(&view), S_OK);
+  EXPECT_EQ(view.site, static_cast<IOleInPlaceSite*>(static_cast<IOleInPlaceSiteEx*>(site)));
+  EXPECT_EQ(view.activated, TRUE);
+  EXPECT_EQ(view.references, 2u);
+  document_site->Release();
+  site->release_control();
+  EXPECT_EQ(view.references, 1u);
+  EXPECT_EQ(site->reference_count, 1u);
+}
+
+TEST_F(SiteTest, ContainerAndCommandTargetAnswerWithoutDoingAnything) {
+  auto* client = query<IOleClientSite>(IID_IOleClientSite);
+  IOleContainer* container = nullptr;
+  ASSERT_EQ(client->GetContainer(&container), S_OK);
+  EXPECT_EQ(static_cast<void*>(container), static_cast<void*>(static_cast<IOleItemContainer*>(site)));
+  container->Release();
+  EXPECT_EQ(client->GetContainer(nullptr), E_INVALIDARG);
+  EXPECT_EQ(client->RequestNewObjectLayout(), E_NOTIMPL);
+  auto* items = query<IOleItemContainer>(IID_IOleItemContainer);
+  void* object = reinterpret_cast<void*>(1);
+  WCHAR name[] = u"item";
+  EXPECT_EQ(items->GetObject(name, 0, nullptr, IID_IUnknown, &object), MK_E_NOOBJECT);
+  EXPECT_EQ(object, nullptr);
+  EXPECT_EQ(items->GetObject(nullptr, 0, nullptr, IID_IUnknown, &object), E_INVALIDARG);
+  auto* commands = query<IOleCommandTarget>(IID_IOleCommandTarget);
+  OLECMD list[2] = {{1, 3}, {2, 7}};
+  EXPECT_EQ(commands->QueryStatus(nullptr, 2, list, nullptr), S_OK);
+  EXPECT_EQ(list[0].cmdf + list[1].cmdf, 0u);
+  EXPECT_EQ(commands->QueryStatus(nullptr, 1, nullptr, nullptr), E_INVALIDARG);
+  EXPECT_EQ(commands->Exec(nullptr, 1, 0, nullptr, nullptr), OLECMDERR_E_NOTSUPPORTED);
+  for (IUnknown* held : {static_cast<IUnknown*>(client), static_cast<IUnknown*>(items), static_cast<IUnknown*>(commands)}) {
+    held->Release();
+  }
+  EXPECT_EQ(site->reference_count, 1u);
+}
+
 TEST(ActiveXSize, PixelsBecomeHimetricAtTheScreenResolution) {
   SIZE size = pixels_to_himetric({100, 50});
   EXPECT_EQ(size.cx, 2645);
