@@ -93,8 +93,7 @@ bool translate_key(DISPID member, const DISPPARAMS* params, EventCall* call) {
 
 void translate_event(const OleContainerSite* site, DISPID member, const DISPPARAMS* params, EventCall* call,
                      double** arguments) {
-  *call = {static_cast<int32_t>(platform::address_of(site->control_window)), member, 0, 0,
-           static_cast<int32_t>(platform::address_of(site))};
+  *call = {platform::address_of(site->control_window), member, 0, 0, platform::address_of(site)};
   *arguments = nullptr;
   static const DISPPARAMS kNone = {nullptr, nullptr, 0, 0};
   if (!params) params = &kNone;

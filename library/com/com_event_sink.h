@@ -45,12 +45,13 @@ bool event_procedure_running();
 // (a window message for the stock mouse and key events, else the dispatch id), two
 // values that depend on it, and the site. A stock event whose arguments are missing or
 // of the wrong kind is passed on as a plain event.
+// Window and site go as the unsigned numbers the ActiveX built-ins give for them.
 struct EventCall {
-  int32_t window;
+  uint32_t window;
   int32_t event;
   double first;
   double second;
-  int32_t site;
+  uint32_t site;
 };
 // Fills call from the event. For a plain event with arguments, *arguments receives a
 // new crt::malloc block of params->cArgs doubles (the event's last argument first) for

@@ -338,11 +338,11 @@ TEST(EventTranslation, StockEventsBecomeWindowMessages) {
     EventCall call{};
     double* block = nullptr;
     translate_event(site, c.event, &params, &call, &block);
-    EXPECT_EQ(call.window, 0x1234) << c.event << " " << c.message;
+    EXPECT_EQ(call.window, 0x1234u) << c.event << " " << c.message;
     EXPECT_EQ(call.event, c.message) << c.event << " " << c.message;
     EXPECT_EQ(call.first, c.first) << c.event << " " << c.message;
     EXPECT_EQ(call.second, c.second) << c.event << " " << c.message;
-    EXPECT_EQ(call.site, static_cast<int32_t>(reinterpret_cast<uintptr_t>(site)));
+    EXPECT_EQ(call.site, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(site)));
     EXPECT_EQ(block != nullptr, call.event == DISPID_MOUSEDOWN);
     crt::free(block);
   }
