@@ -16,6 +16,7 @@
 #include "compiler/keywords.h"
 #include "foundation/hashes.h"
 #include "gui/gui.h"
+#include "gui/menus.h"
 #include "library/core/system_builtins.h"
 #include "library/files/printf_builtins.h"
 #include "library/strings/checksum_builtins.h"
@@ -34,6 +35,8 @@
 #include "library/strings/trim_pad_builtins.h"
 #include "game/game_builtins.h"
 #include "game/game_drawing.h"
+#include "game/particles.h"
+#include "game/paths.h"
 #include "sound/sound_builtins.h"
 #include "vm/applications.h"
 #include "vm/arithmetic.h"
@@ -934,6 +937,8 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_sound_builtins();
   register_game_builtins();
   register_game_drawing_builtins();
+  register_particle_builtins();
+  register_path_builtins();
   register_push_handlers();
   register_procedure_call_handlers();
   register_assignment_handlers();
@@ -975,6 +980,7 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_conversion_builtins();
   register_tokenizer_builtins();
   register_gui_builtins();
+  register_menu_builtins();
   register_com_builtins();
   register_activex_builtins();
   std::vector<UnitEntry> found;

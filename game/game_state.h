@@ -57,6 +57,24 @@ struct GameState {
   int32_t fps_sample_count;
   int32_t step_samples[kSampleRingSize];
   int32_t step_sample_count;
+
+  // World settings the scripts set and the frame code reads.
+  uint16_t map_light;  // non-zero makes every sprite fully rendered
+  int32_t map_color;   // the colour a frame clears the screen with
+  int32_t back_sprite_dirty;
+  double gravity, friction;
+  RECT border;
+  int32_t game_collide;
+  int32_t particles_auto_process = 1;
+  int32_t particles_auto_draw = 1;
+  // Periods of the main loop's game timer, gravity and velocity phases (ms; -1: every
+  // logic step), and when the game timer last fired.
+  int32_t game_timer_ms = -1;
+  int64_t gravity_period_ms = 5;
+  int64_t move_period_ms = 5;
+  uint64_t game_timer_last_ms;
+  // The hardware key map for the display's orientation.
+  uint16_t key_map[16];
 };
 
 extern GameState game;
