@@ -63,6 +63,7 @@
 #include "library/core/structure_builtins.h"
 #include "library/core/variable_builtins.h"
 #include "library/core/service_builtins.h"
+#include "library/com/activex_builtins.h"
 #include "library/com/com_builtins.h"
 #include "vm/procedure_call.h"
 #include "vm/profiler.h"
@@ -983,6 +984,7 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_control_builtins();
   register_menu_builtins();
   register_com_builtins();
+  register_activex_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
     const BuiltinEntry* entry = builtin_entry(index);
