@@ -35,6 +35,8 @@
 #include "game/game_builtins.h"
 #include "game/game_display.h"
 #include "game/game_drawing.h"
+#include "game/particles.h"
+#include "game/paths.h"
 #include "sound/sound_builtins.h"
 #include "vm/applications.h"
 #include "vm/arithmetic.h"
@@ -935,6 +937,8 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_game_builtins();
   register_game_drawing_builtins();
   register_game_display_builtins();
+  register_particle_builtins();
+  register_path_builtins();
   register_push_handlers();
   register_procedure_call_handlers();
   register_assignment_handlers();

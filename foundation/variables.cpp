@@ -14,13 +14,13 @@
 #include "platform/kernel/crt.h"
 #include "platform/kernel/memory.h"
 
-namespace {
-
 bool has_type_character(const char* name) {
   if (!name || !*name) return false;
   char last = name[std::strlen(name) - 1];
   return last == '%' || last == '$';
 }
+
+namespace {
 
 char last_character(const char* name) { return name[std::strlen(name) - 1]; }
 

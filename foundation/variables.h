@@ -9,6 +9,9 @@
 // hash_name of the name as upper-cased (ASCII only), without copying it.
 uint32_t variable_name_hash(const char* name);
 
+// True for a name ending in a variable's type character ('%' or '$').
+bool has_type_character(const char* name);
+
 // A variable of that name in the list starting at scope: a record with the same hash
 // (cleared) when reuse is set, else a freed record or a new one appended at the end.
 // Null for a name without a final '%' or '$', or (after a run-time error) without memory.

@@ -2,13 +2,15 @@
 // list of sprite handles (-1 for a region).
 #include "game/collision_builtins.h"
 
-#include "foundation/list_elements.h"
+#include <vector>
+
 #include "foundation/program_context.h"
 #include "foundation/value_stack.h"
 #include "foundation/variable.h"
 #include "foundation/variable_store.h"
 #include "foundation/variables.h"
 #include "game/collision.h"
+#include "game/number_list.h"
 #include "platform/kernel/system_info.h"
 #include "platform/kernel/types.h"
 #include "vm/builtin_arguments.h"
@@ -33,27 +35,10 @@ void finish_first_hit(CollisionHit* hits, Variable* x_variable, Variable* y_vari
 // Makes the variable a list of the hits' values, its first element current, and pushes
 // the number of hits.
 void finish_hit_list(CollisionHit* hits, Variable* list) {
-  int32_t count = 0;
-  if (list) {
-    variable_clear_value(current_program, list, false, false);
-    list->flags |= kVariableList;
-    ListElement* first = nullptr;
-    ListElement* last = nullptr;
-    for (CollisionHit* hit = hits; hit; hit = hit->next) {
-      ListElement* element = list_element_append(last);
-      if (!element) break;
-      if (!first) first = element;
-      last = element;
-      element->number = hit_value(hit);
-      element->checksum = list_element_checksum(element);
-      ++count;
-    }
-    list->cursor = first;
-    if (first) variable_load_from_element(list);
-  } else {
-    for (CollisionHit* hit = hits; hit; hit = hit->next) ++count;
-  }
+  std::vector<double> values;
+  for (CollisionHit* hit = hits; hit; hit = hit->next) values.push_back(hit_value(hit));
   node_list_free(&hits);
+  int32_t count = list ? fill_number_list(list, values) : static_cast<int32_t>(values.size());
   stack_push_number(current_program, count);
 }
 

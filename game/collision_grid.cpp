@@ -179,11 +179,15 @@ GridCellEntry** grid_cell(int32_t column, int32_t row) {
                           static_cast<size_t>(column)];
 }
 
-void grid_add_sprite(Sprite* sprite, const CellRange& range) {
-  const RECT& box = sprite->screen_collide_rect;
-  auto fill = [sprite, &box](GridCellEntry* entry) {
+namespace {
+
+// In each cell of the range: the chain's first free entry, else a new one at its head,
+// takes the sprite (or none), the id hash and the rectangle.
+void fill_cells(const CellRange& range, Sprite* sprite, uint32_t id_hash, const RECT& box) {
+  auto fill = [sprite, id_hash, &box](GridCellEntry* entry) {
     entry->free = 0;
     entry->sprite = sprite;
+    entry->id_hash = id_hash;
     entry->left = box.left;
     entry->top = box.top;
     entry->right = box.right;
@@ -203,6 +207,19 @@ void grid_add_sprite(Sprite* sprite, const CellRange& range) {
     if (*head) (*head)->prev = entry;
     *head = entry;
   });
+}
+
+}  // namespace
+
+void grid_add_static(uint32_t id_hash, const RECT& rect) {
+  if (id_hash == 0) return;
+  CellRange range = grid_cells_of(rect);
+  if (!grid_range_inside(range)) return;
+  fill_cells(range, nullptr, id_hash, rect);
+}
+
+void grid_add_sprite(Sprite* sprite, const CellRange& range) {
+  fill_cells(range, sprite, 0, sprite->screen_collide_rect);
   sprite->grid_range[0] = range.first_column;
   sprite->grid_range[1] = range.first_row;
   sprite->grid_range[2] = range.last_column;

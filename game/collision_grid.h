@@ -51,6 +51,9 @@ void grid_add_sprite(Sprite* sprite, const CellRange& range);
 bool grid_enter_sprite(Sprite* sprite);
 // Frees the sprite's entries for reuse and marks it outside the grid.
 void grid_remove_sprite(Sprite* sprite);
+// A static entry of the hash (0: none is made) in every cell of the world rectangle, when
+// the rectangle lies wholly inside the grid; free entries are reused first.
+void grid_add_static(uint32_t id_hash, const RECT& rect);
 // In each cell of the world rectangle, frees the first static entry of the hash.
 void grid_clear_id(uint32_t id_hash, int32_t left, int32_t top, int32_t right, int32_t bottom);
 // Frees every entry of the cells of the world rectangle.

@@ -2,6 +2,7 @@
 #include "game/game_builtins.h"
 
 #include "game/collision_builtins.h"
+#include "game/game_behaviour_builtins.h"
 #include "game/game_math.h"
 #include "game/geometry_builtins.h"
 
@@ -11,4 +12,5 @@ void register_game_builtins() {
   build_cosine_table_degrees();
   register_geometry_builtins();
   register_collision_builtins();
+  register_game_behaviour_builtins();
 }

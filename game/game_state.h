@@ -33,14 +33,8 @@ struct GameState {
   ProgramContext* game_program;
   InstructionNode* game_proc;
   InstructionNode* paint_proc;
-  uint16_t key_map[16];
   // The tiled background, rendered once and copied each frame until it is dirty.
   display::Surface* back_surface;
-  int32_t back_sprite_dirty;
-  // The world border; BORDER$ uses this rectangle as its data.
-  RECT border;
-  uint16_t map_light;
-  int32_t map_color;
   int32_t game_state, saved_game_state;
   uint8_t main_loop_mode;
   int32_t autodraw_mode;
@@ -63,15 +57,11 @@ struct GameState {
   uint32_t frame_times[16];
   // The result of the last event call; 1 at start-up.
   int32_t event_result;
-  int32_t particles_auto_draw;
 
   // ---- Main-loop timing the display opens with ----
-  int32_t game_timer_ms;
-  uint32_t game_timer_last_ms;
   int32_t pps;
   int32_t loop_duration_ms;
   int64_t extra_frame_wait_ticks;
-  int32_t gravity_period_ms, move_period_ms;
   uint32_t gravity_last_ms, move_last_ms;
   int64_t last_step_ticks, last_frame_ticks;
   int64_t step_elapsed_ms;
@@ -113,6 +103,24 @@ struct GameState {
   int32_t fps_sample_count;
   int32_t step_samples[kSampleRingSize];
   int32_t step_sample_count;
+
+  // World settings the scripts set and the frame code reads.
+  uint16_t map_light;  // non-zero makes every sprite fully rendered
+  int32_t map_color;   // the colour a frame clears the screen with
+  int32_t back_sprite_dirty;
+  double gravity, friction;
+  RECT border;
+  int32_t game_collide;
+  int32_t particles_auto_process = 1;
+  int32_t particles_auto_draw = 1;
+  // Periods of the main loop's game timer, gravity and velocity phases (ms; -1: every
+  // logic step), and when the game timer last fired.
+  int32_t game_timer_ms = -1;
+  int64_t gravity_period_ms = 5;
+  int64_t move_period_ms = 5;
+  uint64_t game_timer_last_ms;
+  // The hardware key map for the display's orientation.
+  uint16_t key_map[16];
 };
 
 extern GameState game;

@@ -2,14 +2,11 @@
 // nothing was drawn) until its part fills it.
 #include "game/pending_links.h"
 
+#include "game/particles.h"
+#include "game/paths.h"
+
 void forget_sprite_in_windows(Sprite*) {}
 
-void free_sprite_particles(Sprite*) {}
+void free_sprite_particles(Sprite* sprite) { particles_free_for_sprite(sprite); }
 
-void free_sprite_paths(Sprite*) {}
-
-void free_all_paths() {}
-
-void clear_all_particles() {}
-
-void draw_all_particles() {}
+void free_sprite_paths(Sprite* sprite) { delete_paths_of_sprite(sprite); }

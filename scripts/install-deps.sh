@@ -23,6 +23,8 @@ PACKAGES=(
   # Game drawing tests: flood fill against scipy's labelling; the 8x16 VGA font fixture
   # is made from a console font of console-setup.
   python3-scipy console-setup-linux
+  # Game path tests: reachability of a path goal confirmed on networkx's grid graph.
+  python3-networkx
   libtext-soundex-perl
   # Sound tests: independent decoders (sox, oggdec, libxmp) and real modules and Ogg
   # files shipped by Debian packages.

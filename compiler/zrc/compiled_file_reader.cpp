@@ -19,6 +19,7 @@
 #include "foundation/numbers.h"
 #include "foundation/program_context.h"
 #include "foundation/string_helpers.h"
+#include "foundation/variables.h"
 #include "platform/kernel/memory.h"
 #include "platform/kernel/types.h"
 #include "vm/builtin_registry.h"
@@ -364,16 +365,18 @@ class ProgramLoader {
     return true;
   }
 
-  // The handlers take these operands on trust: a variable is named by a text (a number in
-  // its place names nothing), and a drop after a call states how many results it drops.
+  // The handlers take these operands on trust: a variable is named by a text ending in its
+  // type character (a number or any other text in its place names nothing, and the handler
+  // would leave the value stack out of step), and a drop after a call states how many
+  // results it drops.
   static bool operands_fit(const InstructionNode* node) {
     for (uint32_t opcode : kVariableNameOpcodes) {
-      if (node_runs_opcode(node, opcode) && (!node->text || !*node->text)) return false;
+      if (node_runs_opcode(node, opcode) && !has_type_character(node->text)) return false;
     }
     for (uint32_t opcode : kSecondVariableNameOpcodes) {
       if (!node_runs_opcode(node, opcode)) continue;
       const char* second = node->operand != 0.0 ? instruction_second_text(node) : nullptr;
-      if (!second || !*second) return false;
+      if (!has_type_character(second)) return false;
     }
     for (uint32_t opcode : kDropCountOpcodes) {
       double count = node->operand;

@@ -654,6 +654,11 @@ TEST_F(DamagedFileTest, CorruptedFieldsAreRefused) {
          push.outer = 181;
          image->records.insert(image->records.begin() + 2, push);
        }},
+      // A string push turned into a decrement keeps its text: " " names no variable.
+      {"decrement naming a text without a type character",
+       [](Image* image) { image->records.insert(image->records.begin() + 2, Record(36).with_text(" ")); }},
+      {"push of two variables whose second name has no type character",
+       [](Image* image) { image->records.insert(image->records.begin() + 2, Record(106).with_text("A%").with_second("B")); }},
       {"push of two variables without the second name",
        [](Image* image) { image->records.insert(image->records.begin() + 2, Record(106).with_text("A%")); }},
       {"drop after a call without its count", [](Image* image) { image->records[2] = Record(43); }},

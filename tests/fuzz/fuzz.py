@@ -94,7 +94,7 @@ def run_zrk(zrk, folder, args, seconds):
 # The raw memory built-ins (peek, poke, getint, memcpy ...) fault on a wild address by
 # design; the normal build's fault guard turns that into a run-time error.
 RAW_MEMORY_FRAME = re.compile(
-    rb"#0 \S+ in (builtin_(peek|poke|get\w+|set\w+|mem\w+)|read_at|write_at)\S* \S*memory_builtins\.cpp")
+    rb"#0 \S+ in (builtin_(peek|poke|get\w+|set\w+|mem\w+)|read_at|write_at)(<[^>]*>)?\S* \S*memory_builtins\.cpp")
 
 
 def failure_of(status, output):
