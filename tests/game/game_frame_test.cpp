@@ -9,6 +9,7 @@
 #include "game/game_display.h"
 #include "game/game_math.h"
 #include "game/game_state.h"
+#include "game/particles.h"
 #include "game/sprite.h"
 #include "vm/game_hooks.h"
 
@@ -23,6 +24,8 @@ class GameFrame : public BuiltinTest {
   }
   void TearDown() override {
     game = GameState{};
+    // Registering filled the particles' renderer: later tests expect their own.
+    particle_frame_renderer = draw_sprite_frame_plain;
     BuiltinTest::TearDown();
   }
   double result(const char* name) {

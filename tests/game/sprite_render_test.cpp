@@ -13,6 +13,7 @@
 #include "game/game_drawing.h"
 #include "game/game_display.h"
 #include "game/game_state.h"
+#include "game/particles.h"
 #include "game/pending_links.h"
 #include "game/sprite.h"
 #include "game/sprite_geometry.h"
@@ -59,6 +60,8 @@ class SpriteRender : public BuiltinTest {
     display::surface_delete(screen);
     game = GameState{};
     game_drawing = {nullptr, nullptr};
+    // Registering filled the particles' renderer: later tests expect their own.
+    particle_frame_renderer = draw_sprite_frame_plain;
     BuiltinTest::TearDown();
   }
 
