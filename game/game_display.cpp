@@ -16,6 +16,7 @@
 #include "foundation/variable_store.h"
 #include "game/collision_grid.h"
 #include "game/draw_list.h"
+#include "game/game_behaviour_builtins.h"
 #include "game/game_drawing.h"
 #include "game/frame_builtins.h"
 #include "game/game_state.h"
@@ -368,6 +369,8 @@ void register_game_display_builtins() {
   builtin_register("g_shut", builtin_g_shut);
   game_display_shutdown = close_game_display;
   particle_frame_renderer = render_particle_frame;
+  sprite_renderer_hooks.light_pass = light_pass;
+  sprite_renderer_hooks.render_sprite_at = render_sprite_at;
   runtime_error_services.game_display_open = display_is_open;
   runtime_error_services.shut_game_display = shut_game_display;
   program_end_hooks.owns_game_display = program_owns_game_display;
