@@ -35,6 +35,7 @@
 #include "library/strings/string_editing_builtins.h"
 #include "library/strings/trim_pad_builtins.h"
 #include "game/game_builtins.h"
+#include "game/game_display.h"
 #include "game/game_drawing.h"
 #include "game/particles.h"
 #include "game/paths.h"
@@ -938,6 +939,7 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_sound_builtins();
   register_game_builtins();
   register_game_drawing_builtins();
+  register_game_display_builtins();
   register_particle_builtins();
   register_path_builtins();
   register_push_handlers();

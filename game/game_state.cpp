@@ -6,6 +6,8 @@
 GameState game = [] {
   GameState state{};
   state.children_follow = 1;
+  state.fps_colour = 0xFFFF;
+  state.event_result = 1;
   return state;
 }();
 

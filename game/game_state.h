@@ -4,11 +4,16 @@
 
 #include <cstdint>
 
+#include "display/pixel_filter.h"
 #include "platform/kernel/system_info.h"
 
 namespace display {
 struct Canvas;
+struct Surface;
 }
+struct HWND__;
+struct InstructionNode;
+struct ProgramContext;
 struct Sprite;
 struct DrawListNode;
 struct LayerRecord;
@@ -21,6 +26,47 @@ struct GameState {
   display::Canvas* window_canvas;
   display::Canvas* draw_canvas;
   int32_t screen_width, screen_height;
+
+  // ---- The game display: set by g_init, cleared by its shutdown ----
+  HWND__* game_window;
+  // The program whose form list holds the game window; it receives the game events.
+  ProgramContext* game_program;
+  InstructionNode* game_proc;
+  InstructionNode* paint_proc;
+  // The tiled background, rendered once and copied each frame until it is dirty.
+  display::Surface* back_surface;
+  int32_t game_state, saved_game_state;
+  uint8_t main_loop_mode;
+  int32_t autodraw_mode;
+  uint8_t auto_draw, paint_event;
+  int32_t input_wait_ms;
+  // The one filter of sprite effects.
+  display::PixelFilter pixel_filter;
+  int64_t perf_ticks_per_ms;
+  int64_t step_period_ticks;
+  int64_t frame_period_ticks;
+
+  // ---- Frames and the frame rate ----
+  uint8_t show_fps;
+  int32_t fps;
+  uint16_t fps_colour;
+  char16_t fps_text[64];
+  uint64_t fps_text_ms;
+  uint64_t last_fps_frame_ms;
+  int32_t frame_counter;
+  uint32_t frame_times[16];
+  // The result of the last event call; 1 at start-up.
+  int32_t event_result;
+
+  // ---- Main-loop timing the display opens with ----
+  int32_t pps;
+  int32_t loop_duration_ms;
+  int64_t extra_frame_wait_ticks;
+  uint32_t gravity_last_ms, move_last_ms;
+  int64_t last_step_ticks, last_frame_ticks;
+  int64_t step_elapsed_ms;
+  double time_step;
+  uint8_t loop_running;
 
   Sprite* sprite_list_head;
   Sprite* sprite_list_tail;

@@ -45,3 +45,10 @@ void layout_glyph_text(GlyphFont* font, display::Canvas* canvas, int32_t left, i
 int32_t measure_glyph_text(const GlyphFont* font, const char16_t* text);
 
 void register_glyph_font_builtins();
+
+// Renders the face at the point size (style bits: 1 bold, 2 italic, 4 underline, 8
+// strike-out) in colour on key (both COLORREF) into the font's strip and glyph table, one
+// cell for each code below the glyph count.
+void render_glyph_font(GlyphFont* font, const char16_t* face, int32_t point_size, uint32_t colour, int32_t style,
+                       uint32_t key);
+void register_glyph_font_loading_builtins();

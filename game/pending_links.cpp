@@ -10,5 +10,3 @@ void forget_sprite_in_windows(Sprite*) {}
 void free_sprite_particles(Sprite* sprite) { particles_free_for_sprite(sprite); }
 
 void free_sprite_paths(Sprite* sprite) { delete_paths_of_sprite(sprite); }
-
-bool render_frame_for_mask(Sprite*, const void*, uint16_t*, int32_t, int32_t, int32_t) { return false; }

@@ -10,6 +10,7 @@
 #include "foundation/runtime_memory.h"
 #include "foundation/runtime_error.h"
 #include "foundation/value_stack.h"
+#include "game/game_display.h"
 #include "game/game_drawing.h"
 #include "game/game_state.h"
 #include "game/sprite.h"
@@ -181,10 +182,8 @@ void builtin_setrendertarget() {
   if (screen) display::canvas_begin_scene(game.window_canvas);
   Surface* previous = display::canvas_set_target(canvas, surface);
   push_result(platform::address_of(previous));
-  if (screen) {
-    display::Rect whole{0, 0, game.screen_width, game.screen_height};
-    display::canvas_present(game.window_canvas, &whole);
-  }
+  // Presenting opens the next frame: the back buffer stays drawable.
+  if (screen) present_game_screen(nullptr);
 }
 
 // ---- Pixel and device-context access ----

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/gdi/gdi_state.h"
+#include "platform/gdi/text.h"
 #include "platform/kernel/config.h"
 #include "platform/kernel/wide_string.h"
 
@@ -109,6 +110,9 @@ Glyph render(const Font& font, char16_t character) {
     int shift = font.italic ? std::max(0, -(y0 + row)) / 5 : 0;
     std::memcpy(&glyph.coverage[size_t(row) * glyph.width + shift], &coverage[size_t(row) * width], size_t(width));
   }
+  if (font.solid_edges) {
+    for (uint8_t& value : glyph.coverage) value = value >= 128 ? 255 : 0;
+  }
   return glyph;
 }
 
@@ -145,6 +149,7 @@ std::shared_ptr<Font> make_font(const LOGFONTW& request) {
   font->italic = request.lfItalic != 0;
   font->underline = request.lfUnderline != 0;
   font->strike_out = request.lfStrikeOut != 0;
+  font->solid_edges = request.lfQuality == NONANTIALIASED_QUALITY;
   font->weight = request.lfWeight == 0 ? FW_NORMAL : request.lfWeight;
   font->pitch_and_family = BYTE((family == kMono ? FIXED_PITCH | FF_MODERN : VARIABLE_PITCH) |
                                 (family == kSerif ? FF_ROMAN : family == kSans ? FF_SWISS : 0));

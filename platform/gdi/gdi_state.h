@@ -146,6 +146,8 @@ struct Font {
   bool italic = false;
   bool underline = false;
   bool strike_out = false;
+  // NONANTIALIASED_QUALITY: every glyph pixel is fully drawn or left alone.
+  bool solid_edges = false;
   int ascent = 0;
   int descent = 0;
   int internal_leading = 0;

@@ -10,6 +10,7 @@ constexpr LONG FW_LIGHT = 300;
 constexpr LONG FW_MEDIUM = 500;
 constexpr LONG FW_SEMIBOLD = 600;
 constexpr BYTE DEFAULT_CHARSET = 1;
+constexpr BYTE NONANTIALIASED_QUALITY = 3;
 constexpr BYTE ANTIALIASED_QUALITY = 4;
 constexpr BYTE CLEARTYPE_QUALITY = 5;
 constexpr BYTE DEFAULT_PITCH = 0;
@@ -20,7 +21,8 @@ constexpr BYTE FF_DONTCARE = 0;
 // family: "DejaVu Sans Mono" and the fixed-pitch faces ("Courier New", "Courier", or a
 // FIXED_PITCH/FF_MODERN request) give DejaVu Sans Mono, the serif faces ("Times New
 // Roman", FF_ROMAN) DejaVu Serif, anything else DejaVu Sans; weight 600 and above is bold,
-// lfItalic oblique. Null for a null record or when out of memory.
+// lfItalic oblique; NONANTIALIASED_QUALITY draws glyphs without partly covered pixels.
+// Null for a null record or when out of memory.
 HFONT CreateFontIndirectW(const LOGFONTW* font);
 
 // Background modes.

@@ -165,6 +165,32 @@ TEST(GdiText, MeasuringAgreesWithDrawing) {
   DeleteObject(made);
 }
 
+// Without antialiasing every pixel is either the text colour or untouched; with it the
+// same text has edge pixels in between.
+TEST(GdiText, NonAntialiasedQualityDrawsSolidPixels) {
+  for (BYTE quality : {BYTE(NONANTIALIASED_QUALITY), BYTE(0)}) {
+    Canvas canvas(60, 20);
+    LOGFONTW record{};
+    record.lfHeight = -13;
+    record.lfQuality = quality;
+    HFONT made = CreateFontIndirectW(&record);
+    SelectObject(canvas.dc, made);
+    SetTextColor(canvas.dc, RGB(0, 0, 255));
+    SetBkMode(canvas.dc, TRANSPARENT);
+    ExtTextOutW(canvas.dc, 1, 1, 0, nullptr, u"Sage", 4, nullptr);
+    int text = 0, between = 0;
+    for (int i = 0; i < 60 * 20; ++i) {
+      if (canvas.pixels[i] == 0x001F) ++text;
+      else if (canvas.pixels[i] != 0xFFFF) ++between;
+    }
+    EXPECT_GT(text + between, 20) << int(quality);
+    if (quality == NONANTIALIASED_QUALITY) EXPECT_EQ(between, 0);
+    else EXPECT_GT(between, 0);
+    SelectObject(canvas.dc, GetStockObject(SYSTEM_FONT));
+    DeleteObject(made);
+  }
+}
+
 TEST(GdiDrawing, ShapesAndCopies) {
   Canvas canvas(120, 80);
   HPEN pen = CreatePen(PS_SOLID, 1, RGB(0, 0, 255));
