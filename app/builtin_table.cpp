@@ -16,6 +16,7 @@
 #include "compiler/keywords.h"
 #include "foundation/hashes.h"
 #include "gui/gui.h"
+#include "gui/menus.h"
 #include "library/core/system_builtins.h"
 #include "library/files/printf_builtins.h"
 #include "library/strings/checksum_builtins.h"
@@ -978,6 +979,7 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_conversion_builtins();
   register_tokenizer_builtins();
   register_gui_builtins();
+  register_menu_builtins();
   register_com_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {

@@ -2,12 +2,19 @@
 // everything they own and every reference to them.
 #include "game/sprite.h"
 
+#include <algorithm>
+#include <unordered_set>
+#include <vector>
+
+#include "display/canvas.h"
+
 #include "display/surface.h"
 #include "foundation/machine_state.h"
 #include "foundation/program_context.h"
 #include "foundation/value_stack.h"
 #include "game/collision_grid.h"
 #include "game/draw_list.h"
+#include "game/game_drawing.h"
 #include "game/game_math.h"
 #include "game/game_state.h"
 #include "game/pending_links.h"
@@ -16,9 +23,44 @@
 #include "platform/kernel/types.h"
 #include "vm/machine.h"
 
+namespace {
+
+// Every live sprite, so a handle from a script is checked before it is followed.
+std::unordered_set<const Sprite*>& live_sprites() {
+  // Never destroyed: sprites may still be destroyed during process exit.
+  static auto* sprites = new std::unordered_set<const Sprite*>();
+  return *sprites;
+}
+
+// Sprites whose destruction has begun. Their destroy event may destroy sprites again
+// (clearsprites, flushsprites): those calls pass them by instead of starting over.
+std::vector<const Sprite*>& sprites_being_destroyed() {
+  static auto* sprites = new std::vector<const Sprite*>();
+  return *sprites;
+}
+
+bool being_destroyed(const Sprite* sprite) {
+  const std::vector<const Sprite*>& destroying = sprites_being_destroyed();
+  return std::find(destroying.begin(), destroying.end(), sprite) != destroying.end();
+}
+
+}  // namespace
+
+Sprite* sprite_from_handle(uint32_t handle) {
+  auto* sprite = platform::pointer_from<Sprite>(handle);
+  if (!sprite || !live_sprites().contains(sprite)) return nullptr;
+  return sprite;
+}
+
 Sprite* create_sprite() {
   auto* sprite = static_cast<Sprite*>(crt::calloc(1, sizeof(Sprite)));
   if (!sprite) return nullptr;
+  try {
+    live_sprites().insert(sprite);
+  } catch (const std::bad_alloc&) {
+    crt::free(sprite);
+    return nullptr;
+  }
   sprite->visible = 1;
   sprite->alpha = -1;
   sprite->tint = -1;
@@ -43,11 +85,8 @@ Sprite* create_sprite() {
   return sprite;
 }
 
-namespace {
-
-// Sends a sprite event to the sprite's procedure in its owner program; the result is
-// dropped and the owner's stack is left as it was.
-void call_sprite_procedure(Sprite* sprite, double message, double value1, double value2) {
+// The owner's stack is left as it was.
+void send_sprite_event(Sprite* sprite, double message, double value1, double value2) {
   ProgramContext* program = sprite->owner;
   if (!sprite->proc || !program) return;
   ProgramContext* caller = current_program;
@@ -66,6 +105,8 @@ void call_sprite_procedure(Sprite* sprite, double message, double value1, double
   program->stack_top = top;
   current_program = caller;
 }
+
+namespace {
 
 // Nothing may keep pointing at a sprite once it is freed: its children and clones, its
 // node in its parent's children, and the game's globals.
@@ -90,21 +131,42 @@ void unlink_sprite(Sprite* sprite) {
   sprite->next = sprite->prev = nullptr;
 }
 
-void release_surface(display::Surface* surface) {
-  if (surface) display::surface_delete(surface);
-}
-
 }  // namespace
+
+void release_sprite_surface(display::Surface* surface) {
+  if (!surface) return;
+  for (Sprite* other = game.sprite_list_head; other; other = other->next) {
+    if (other->surface == surface) {
+      other->owns_surface = 1;
+      return;
+    }
+    if (other->alpha_surface == surface) {
+      other->owns_alpha_surface = 1;
+      return;
+    }
+  }
+  // The game must not go on drawing into a freed picture.
+  if (game.draw_canvas && game.draw_canvas->target == surface) {
+    display::canvas_set_target(game.draw_canvas, game_drawing.back_buffer);
+  }
+  display::surface_delete(surface);
+}
 
 void destroy_sprite(Sprite* sprite) {
   if (!sprite) return;
+  if (being_destroyed(sprite)) return;
+  std::vector<const Sprite*>& destroying = sprites_being_destroyed();
+  destroying.push_back(sprite);
   forget_sprite(sprite);
-  call_sprite_procedure(sprite, 2, 0, 0);
+  send_sprite_event(sprite, 2, 0, 0);
   unlink_sprite(sprite);
   node_list_free(&sprite->last_contacts);
-  if ((sprite->options & kOptionOwnsSurface) || sprite->owns_surface) release_surface(sprite->surface);
-  if ((sprite->options & kOptionOwnsAlphaSurface) || sprite->owns_alpha_surface) {
-    release_surface(sprite->alpha_surface);
+  bool owns_surface = (sprite->options & kOptionOwnsSurface) || sprite->owns_surface;
+  bool owns_alpha = (sprite->options & kOptionOwnsAlphaSurface) || sprite->owns_alpha_surface;
+  if (owns_surface) release_sprite_surface(sprite->surface);
+  // One picture held twice is released once.
+  if (owns_alpha && !(owns_surface && sprite->alpha_surface == sprite->surface)) {
+    release_sprite_surface(sprite->alpha_surface);
   }
   sprite->surface = sprite->alpha_surface = nullptr;
   free_frame_masks(sprite);
@@ -120,16 +182,20 @@ void destroy_sprite(Sprite* sprite) {
   free_sprite_paths(sprite);
   if (sprite_in_grid(sprite)) grid_remove_sprite(sprite);
   node_list_remove_sprite(&game.draw_list_head, sprite);
+  live_sprites().erase(sprite);
+  std::erase(destroying, sprite);
   crt::free(sprite);
   game.sprite_list_dirty = 1;
 }
 
 void destroy_all_sprites() {
-  Sprite* sprite = game.sprite_list_tail;
-  while (sprite) {
-    Sprite* prev = sprite->prev;
+  // The tail is taken again after each destroy: a destroy event may have destroyed the
+  // sprite before it.
+  for (;;) {
+    Sprite* sprite = game.sprite_list_tail;
+    while (sprite && being_destroyed(sprite)) sprite = sprite->prev;
+    if (!sprite) break;
     destroy_sprite(sprite);
-    sprite = prev;
   }
   game.sprite_list_head = game.sprite_list_tail = nullptr;
   node_list_free(&game.draw_list_head);

@@ -132,6 +132,16 @@ inline bool sprite_in_grid(const Sprite* sprite) {
   return !(sprite->grid_range[2] == -1 && sprite->grid_range[3] == -1);
 }
 
+// The live sprite whose address the handle is, or null for any other number (0, a
+// destroyed sprite, a handle of another kind). Sprites marked deleted are still live.
+Sprite* sprite_from_handle(uint32_t handle);
+// Calls the sprite's procedure with (sprite, message, value1, value2) in its owner
+// program; the result is dropped. Nothing without a procedure or owner.
+void send_sprite_event(Sprite* sprite, double message, double value1, double value2);
+// Releases a picture a sprite owned and no longer holds. When another sprite still draws
+// it (a clone), that sprite owns it from now on and it stays.
+void release_sprite_surface(display::Surface* surface);
+
 // Allocates a sprite with its defaults (owner: the running program) and links it at the
 // tail of the sprite list. Null when out of memory.
 Sprite* create_sprite();

@@ -22,13 +22,7 @@ constexpr uint64_t kFullRenderOptions =
 
 }  // namespace
 
-Sprite* live_sprite(uint32_t handle) {
-  if (handle == 0) return nullptr;
-  for (Sprite* sprite = game.sprite_list_head; sprite; sprite = sprite->next) {
-    if (platform::address_of(sprite) == handle) return sprite;
-  }
-  return nullptr;
-}
+Sprite* live_sprite(uint32_t handle) { return sprite_from_handle(handle); }
 
 Sprite* pop_live_sprite() { return live_sprite(pop_address()); }
 

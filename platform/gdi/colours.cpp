@@ -58,6 +58,7 @@ HBRUSH GetSysColorBrush(int index) {
       made[i]->type = OBJ_BRUSH;
       made[i]->stock = true;
       made[i]->colour = kSystemColours[i];
+      platform::gdi::register_stock_object(made[i]);
     }
     return made;
   }();

@@ -91,6 +91,8 @@ struct Target {
 // Whether a context is live (caller holds the lock).
 bool live_context(HDC dc);
 bool live_object(HGDIOBJ object);
+// Makes a stock object known to live_object.
+void register_stock_object(HGDIOBJ object);
 // Resolves a live context to its target (caller holds the lock); false when the context
 // is unknown or its window gone.
 bool resolve_target(HDC dc, Target* target);

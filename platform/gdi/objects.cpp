@@ -21,6 +21,7 @@ HGDIOBJ make_stock(DWORD type) {
   auto* object = new HGDIOBJ__;
   object->type = type;
   object->stock = true;
+  register_stock_object(object);
   return object;
 }
 
@@ -89,8 +90,20 @@ HGDIOBJ add_object(HGDIOBJ object) {
 
 std::recursive_mutex& gdi_lock() { return platform::user::window_lock(); }
 
+// Stock objects live for the whole run; a handle is only looked at once it is known, so
+// a number that names no object is refused rather than read.
+std::unordered_set<HGDIOBJ>& stock_objects() {
+  static auto* objects = new std::unordered_set<HGDIOBJ>;
+  return *objects;
+}
+
+void register_stock_object(HGDIOBJ object) {
+  std::lock_guard hold(gdi_lock());
+  stock_objects().insert(object);
+}
+
 bool live_object(HGDIOBJ object) {
-  return object != nullptr && (object->stock || live_objects().count(object) != 0);
+  return object != nullptr && (live_objects().count(object) != 0 || stock_objects().count(object) != 0);
 }
 
 HGDIOBJ placeholder_bitmap() { return stock().placeholder; }

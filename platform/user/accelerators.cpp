@@ -21,6 +21,22 @@ std::unordered_set<HACCEL>& live_tables() {
 
 bool down(int key) { return GetKeyState(key) < 0; }
 
+WORD fold_case(WORD character) { return character >= 'a' && character <= 'z' ? WORD(character - 32) : character; }
+
+// A character entry alone matches exactly that character (the character carries SHIFT).
+// One with FCONTROL or FALT is a key combination: the letter typed in either case, or the
+// control character it makes, while exactly the entry's CONTROL, ALT and SHIFT are down.
+bool character_matches(const ACCEL& entry, WORD character) {
+  if (!(entry.fVirt & (FCONTROL | FALT))) return entry.key == character;
+  if (bool(entry.fVirt & FSHIFT) != down(0x10) || bool(entry.fVirt & FCONTROL) != down(0x11) ||
+      bool(entry.fVirt & FALT) != down(0x12)) {
+    return false;
+  }
+  WORD key = fold_case(entry.key);
+  if (fold_case(character) == key) return true;
+  return (entry.fVirt & FCONTROL) && key >= '@' && key <= '_' && character == WORD(key - '@');
+}
+
 }  // namespace
 
 HACCEL CreateAcceleratorTableW(const ACCEL* entries, int count) {
@@ -58,9 +74,8 @@ int TranslateAcceleratorW(HWND window, HACCEL table, LPMSG msg) {
             bool(entry.fVirt & FALT) != down(0x12)) {
           continue;
         }
-      } else {
-        // A character entry: the typed character carries its modifiers already.
-        if (!character || entry.key != WORD(msg->wParam)) continue;
+      } else if (!character || !character_matches(entry, WORD(msg->wParam))) {
+        continue;
       }
       command = entry.cmd;
       found = true;

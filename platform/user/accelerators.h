@@ -27,4 +27,7 @@ BOOL DestroyAcceleratorTable(HACCEL table);
 // CONTROL and ALT states equal the entry's FSHIFT, FCONTROL and FALT. An entry without
 // FVIRTKEY is a character: it matches a WM_CHAR/WM_SYSCHAR of exactly that character
 // (case counts), whatever modifiers are down, since the character already carries them.
+// A character entry with FCONTROL or FALT is a key combination ("Ctrl+S"): it matches
+// its letter typed in either case (or the control character, for CONTROL) while the
+// SHIFT, CONTROL and ALT states equal the entry's.
 int TranslateAcceleratorW(HWND window, HACCEL table, LPMSG msg);

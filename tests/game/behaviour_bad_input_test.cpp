@@ -1,4 +1,4 @@
-// Every behaviour, timer, world and many-sprite built-in given what is no sprite: 0, -1,
+// Every sprite, timer, world and many-sprite built-in given what is no sprite: 0, -1,
 // a destroyed sprite, the handle of another kind of record, a text. None may crash or
 // touch memory that is no sprite; getters read 0 (texts ""), and the stack keeps its
 // balance.
@@ -66,6 +66,48 @@ const BuiltinShape kShapes[] = {
     {"delgridcells", 5, false, false},      {"setlayer", 11, false, false},
     {"getkeylist", 1, false, false},        {"processsprites", 2, false, false},
     {"g_drawlist", 2, false, false},
+    // Creation, pictures, placement, appearance, queries and tint.
+    {"clonesprite", 1, true, true},  {"replacesprite", 6, true, true},
+    {"setspritesurface", 4, false, true},  {"loadspritealpha", 2, false, true},
+    {"loadspritealphafrommem", 3, false, true},  {"setspritealphasurface", 2, false, true},
+    {"spritesurface", 1, true, true},  {"spritealphasurface", 1, true, true},
+    {"spriteframecount", 1, true, true},  {"setspriteframecount", 2, false, true},
+    {"spritedefaultwidth", 1, true, true},  {"spritedefaultheight", 1, true, true},
+    {"scalesprite", 2, false, true},  {"calcpixelcheck", 1, false, true},
+    {"delsprite", 1, false, true},  {"setspritemap", 2, false, true},
+    {"rendersprite", 1, false, true},  {"issprite", 1, true, true},
+    {"movesprite", 3, false, true},  {"relmovesprite", 3, false, true},
+    {"offsetsprite", 3, false, true},  {"setspritex", 2, false, true},
+    {"setspritey", 2, false, true},  {"spritex", 1, true, true},
+    {"spritey", 1, true, true},  {"spritepos", 3, false, true},
+    {"adjustspriterect", 1, false, true},  {"showsprite", 2, false, true},
+    {"spritevisible", 1, true, true},  {"setspriteangle", 2, false, true},
+    {"spriteangle", 1, true, true},  {"setspritealpha", 2, false, true},
+    {"spritealpha", 1, true, true},  {"setspritewidth", 2, false, true},
+    {"setspriteheight", 2, false, true},  {"spritewidth", 1, true, true},
+    {"spriteheight", 1, true, true},  {"setspriterect", 2, false, true},
+    {"setspritecolliderect", 5, false, true},  {"setspriteclip", 5, false, true},
+    {"setspriteisoheight", 2, false, true},  {"spriteisoheight", 1, true, true},
+    {"setspriteorder", 2, false, true},  {"spriteorder", 1, true, true},
+    {"setspritelight", 2, false, true},  {"spritelight", 1, true, true},
+    {"setspritelightradius", 2, false, true},  {"spritelightradius", 1, true, true},
+    {"setspritecolor", 2, false, true},  {"spritecolor", 1, true, true},
+    {"setspritecolormask", 2, false, true},  {"spritecolormask", 1, true, true},
+    {"setspritetilex", 2, false, true},  {"setspritetiley", 2, false, true},
+    {"spritetilex", 1, true, true},  {"spritetiley", 1, true, true},
+    {"setspriteoffsetx", 2, false, true},  {"setspriteoffsety", 2, false, true},
+    {"spriteoffsetx", 1, true, true},  {"spriteoffsety", 1, true, true},
+    {"setspriteautooffsetx", 2, false, true},  {"setspriteautooffsety", 2, false, true},
+    {"spriteautooffsetx", 1, true, true},  {"spriteautooffsety", 1, true, true},
+    {"setspritealtindex", 2, false, true},  {"spritealtindex", 1, true, true},
+    {"setspritealtalpha", 2, false, true},  {"spritealtalpha", 1, true, true},
+    {"setspritealtradius", 2, false, true},  {"spritealtradius", 1, true, true},
+    {"setspriteautoscrollx", 2, false, true},  {"spriteautoscrollx", 1, true, true},
+    {"setspriteautoscrolly", 2, false, true},  {"spriteautoscrolly", 1, true, true},
+    {"setspritetint", 2, false, true},  {"spritetint", 1, true, true},
+    {"setspritetintlevel", 2, false, true},  {"spritetintlevel", 1, true, true},
+    {"setspritedata", 2, false, true},  {"spritedata", 1, true, true},
+    {"spriteinview", 1, true, true},
 };
 
 class BehaviourBadInput : public GameBuiltinTest {
@@ -138,6 +180,11 @@ TEST_F(BehaviourBadInput, NoSpriteGivesTheEmptyResultAndChangesNothing) {
   EXPECT_EQ(bystander->vel_x, before.vel_x);
   EXPECT_EQ(bystander->options, before.options);
   EXPECT_EQ(bystander->parent, nullptr);
+  EXPECT_EQ(bystander->x, before.x);
+  EXPECT_EQ(bystander->width, before.width);
+  EXPECT_EQ(bystander->tint, before.tint);
+  EXPECT_EQ(bystander->data, before.data);
+  EXPECT_EQ(bystander->deleted, 0);
 }
 
 // A sprite marked for deletion is still a record until it is destroyed: the setters and

@@ -10,6 +10,7 @@
 #include "platform/kernel/time.h"
 #include "platform/shell/shell.h"
 #include "platform/user/user.h"
+#include "message_drain.h"
 
 namespace {
 
@@ -47,16 +48,7 @@ class WindowManager : public ::testing::Test {
     return CreateWindowExW(0, u"TestWindow", u"test", style, 10, 40, 100, 80, parent,
                            reinterpret_cast<HMENU>(static_cast<uintptr_t>(id)), nullptr, nullptr);
   }
-  // Takes every message now in the queue and dispatches it.
-  static int drain() {
-    MSG msg;
-    int count = 0;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      DispatchMessageW(&msg);
-      ++count;
-    }
-    return count;
-  }
+  static int drain() { return drain_messages(); }
 };
 
 TEST_F(WindowManager, HandlesAreNeverReused) {
