@@ -115,9 +115,10 @@ void RowFilter::run(const uint16_t* pixels, uint16_t* dst, int32_t count, bool k
             store8(dst + x, select8(keep, target, filter8(settings_, source, target)));
         }
     }
+    PixelFilter* const filter = filter_;
     for (; x < count; ++x) {
         if (keyed && pixels[x] == key) continue;
-        dst[x] = filter_->filter_pixel(pixels[x], dst[x]);
+        dst[x] = filter->filter_pixel(pixels[x], dst[x]);
     }
 }
 

@@ -59,12 +59,14 @@ WIDE int32_t blend_row(uint16_t* to, const uint16_t* from, int32_t count, int32_
     return x;
 }
 
+// At level 256 the weight is the alpha value itself.
+template <bool whole_level>
 WIDE int32_t alpha_row(uint16_t* to, const uint16_t* from, const uint16_t* weights, int32_t count, uint32_t level) {
     const __m256i five_bits = lanes(0x1F), level_lanes = lanes(int32_t(level));
     int32_t x = 0;
     for (; x + 16 <= count; x += 16) {
-        __m256i alphas = _mm256_and_si256(_mm256_srli_epi16(load16(weights + x), 6), five_bits);
-        __m256i weight = _mm256_srli_epi16(_mm256_mullo_epi16(alphas, level_lanes), 8);
+        __m256i weight = _mm256_and_si256(_mm256_srli_epi16(load16(weights + x), 6), five_bits);
+        if (!whole_level) weight = _mm256_srli_epi16(_mm256_mullo_epi16(weight, level_lanes), 8);
         store16(to + x, alpha_mix16(load16(from + x), load16(to + x), weight));
     }
     return x;
@@ -110,7 +112,9 @@ int32_t blend_row_wide(uint16_t* to, const uint16_t* from, int32_t count, int32_
 }
 
 int32_t alpha_row_wide(uint16_t* to, const uint16_t* from, const uint16_t* weights, int32_t count, uint32_t level) {
-    return have_wide_lanes() ? alpha_row(to, from, weights, count, level) : 0;
+    if (!have_wide_lanes()) return 0;
+    if (level == 256) return alpha_row<true>(to, from, weights, count, level);
+    return alpha_row<false>(to, from, weights, count, level);
 }
 
 int32_t tint_row_wide(uint16_t* to, const uint16_t* from, int32_t count, const TintSettings& settings, bool keyed,
