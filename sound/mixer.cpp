@@ -29,8 +29,10 @@ inline void add_channel_run(ModuleChannel& c, const ModuleSampleEntry& s, int32_
     const uint64_t limit = s.loop_length != 0 ? s.loop_start + s.loop_length : s.length;
     const uint32_t step = c.step;
     const bool silent = left_weight == 0 && right_weight == 0;
-    // The fraction may grow by at most this before it would wrap.
-    const uint32_t most_frames = step == 0 ? count : (0xFFFFFFFFu - 0xFFFFu) / step;
+    // The fraction may grow by at most this before it would wrap; one frame always goes
+    // (its sample is read before the step is added).
+    uint32_t most_frames = step == 0 ? count : (0xFFFFFFFFu - 0xFFFFu) / step;
+    if (most_frames == 0) most_frames = 1;
     uint32_t done = 0;
     while (done < count) {
         c.position = wrap_into_loop(c.position, s.loop_start, s.loop_length);
