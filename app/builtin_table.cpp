@@ -15,6 +15,7 @@
 #include "compiler/driver/run_builtins.h"
 #include "compiler/keywords.h"
 #include "foundation/hashes.h"
+#include "gui/controls.h"
 #include "gui/gui.h"
 #include "gui/menus.h"
 #include "library/core/system_builtins.h"
@@ -979,6 +980,7 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_conversion_builtins();
   register_tokenizer_builtins();
   register_gui_builtins();
+  register_control_builtins();
   register_menu_builtins();
   register_com_builtins();
   std::vector<UnitEntry> found;

@@ -172,6 +172,22 @@ void context_disown_pointer(ProgramContext* context, const void* pointer) {
   }
 }
 
+bool context_newest_allocation_is(const ProgramContext* context, const void* pointer) {
+  const OwnedAllocation* node = context->owned;
+  return pointer && node && node->pointer == pointer && node->kind == kOwnedMemory;
+}
+
+void context_replace_newest_allocation(ProgramContext* context, void* replacement) {
+  if (context->owned) context->owned->pointer = replacement;
+}
+
+void context_take_newest_allocation(ProgramContext* context) {
+  OwnedAllocation* node = context->owned;
+  if (!node) return;
+  unlink_owned(context, node);
+  crt::free(node);
+}
+
 // ---- Interned names ----
 
 namespace {

@@ -74,6 +74,12 @@ void context_release_depth(ProgramContext* context, uint32_t depth);
 void context_release_owned(ProgramContext* context);
 // Removes every record of pointer without touching the memory: the caller now owns it.
 void context_disown_pointer(ProgramContext* context, const void* pointer);
+// True when pointer is the memory block registered last (the front of the list).
+bool context_newest_allocation_is(const ProgramContext* context, const void* pointer);
+// The newest record names replacement instead (a block that was reallocated).
+void context_replace_newest_allocation(ProgramContext* context, void* replacement);
+// Removes the newest record without touching its memory: the caller now owns it.
+void context_take_newest_allocation(ProgramContext* context);
 
 // ---- Interned lower-case names ----
 

@@ -12,6 +12,9 @@ constexpr uint32_t kCellWideText = 0x2;        // `text` is UTF-16
 constexpr uint32_t kCellList = 0x10;           // array, packed list or data block
 constexpr uint32_t kCellListElement = 0x20;    // with 0x10, in list elements only
 constexpr uint32_t kCellElementOffset = 0x10000000;  // an element of `variable`, written back before binding
+// `text` is an exact-size join result that no other cell or variable holds: the newest
+// owned block of the program, which a further join may grow and a store may take over.
+constexpr uint32_t kCellSoleText = 0x20000000;
 
 struct ValueCell {
   double number;              // 0.0 for a text or pointer only

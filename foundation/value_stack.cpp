@@ -137,7 +137,13 @@ void stack_free_all(ProgramContext* context) {
 
 bool stack_save_mark(ProgramContext* context) {
   if (context->mark_count < 0 || context->mark_count >= kStackMarkSlots) {
-    runtime_error_format(false, "Too many nested argument lists (more than %d)", kStackMarkSlots);
+    // Open argument lists pile up with nested function calls: name the likely recursion.
+    if (context->call_depth > 1 && current_procedure_name && *current_procedure_name) {
+      runtime_error_format(false, "Too many nested argument lists (more than %d): calls of %s nest too deeply",
+                           kStackMarkSlots, current_procedure_name);
+    } else {
+      runtime_error_format(false, "Too many nested argument lists (more than %d)", kStackMarkSlots);
+    }
     return false;
   }
   context->stack_marks[context->mark_count++] = context->stack_top;

@@ -157,6 +157,21 @@ void set_variable(Variable* variable, void* text, double number, void* typed_add
   }
 }
 
+bool variable_adopt_text(Variable* variable, void* block, double number) {
+  constexpr uint32_t kNotPlain =
+      kVariableStructure | kVariablePackedList | kVariableList | kVariableObject | kVariableAdopted;
+  if (!variable || !block || variable->read_only || variable->setter || variable->type_code || variable->owner ||
+      variable->element_count || (variable->flags & kNotPlain) || block == variable->data) {
+    return false;
+  }
+  if (variable->flags & kVariableOwnsData) variable_release(current_program, variable, true, true);
+  variable->data = block;
+  variable->number = number;
+  variable->flags |= kVariableOwnsData;
+  track_variable_block(block);
+  return true;
+}
+
 Variable* set_variable_by_name(const char* name, void* text, double number, void* typed_address, int32_t size) {
   Variable* variable = find_variable(name);
   if (!variable) {

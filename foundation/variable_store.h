@@ -15,6 +15,11 @@ void set_variable(Variable* variable, void* text, double number, void* typed_add
 // nothing stored) for a name without a type character.
 Variable* set_variable_by_name(const char* name, void* text, double number, void* typed_address, int32_t size);
 
+// A plain variable (no setter, type, list, structure, object or array) takes block, an
+// exact-size text nothing else holds, as its value without a copy. False, taking
+// nothing, for any other variable: the caller keeps the block.
+bool variable_adopt_text(Variable* variable, void* block, double number);
+
 // Reads the value: *text the text or block (null for a number), *number the number.
 void get_variable_value(Variable* variable, void** text, double* number, void* typed_address);
 // get_variable_value of the visible variable of that name; a missing one is declared and

@@ -10,6 +10,11 @@ if [ "${ZRK_SANITIZE:-OFF}" = "ON" ]; then
   build="$here/build-sanitize"
   args+=(-DZRK_SANITIZE=ON)
 fi
+if [ "${ZRK_SANITIZE:-OFF}" != "ON" ]; then
+  # The build users get: -O3 with link-time optimisation (a tree made before is switched).
+  args+=(-DCMAKE_BUILD_TYPE=Release)
+  if ! grep -qs '^CMAKE_BUILD_TYPE:STRING=Release$' "$build/CMakeCache.txt"; then rm -f "$build/build.ninja"; fi
+fi
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$here" -B "$build" -G Ninja "${args[@]}" >/dev/null
 fi

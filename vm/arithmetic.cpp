@@ -142,6 +142,49 @@ bool add_length(size_t* total, size_t length) {
   return false;
 }
 
+// A join result held by its cell alone, marked so that a further join grows it in place
+// and a store takes it over without copying.
+void push_sole_text(char* text) {
+  push_text(text);
+  ValueCell* cell = current_program->stack_top;
+  if (text && cell && cell->text == text) cell->flags |= kCellSoleText;
+}
+
+// "a % b % c" grows the first join's block instead of copying it once per operand: true
+// when left was such a block, now holding right too and pushed as the result.
+bool append_to_sole_text(ProgramContext* context, ValueCell* left, const ValueCell* right) {
+  if (!(left->flags & kCellSoleText) || left->flags & (kCellWideText | kCellList) || left->references ||
+      right->text == left->text || !context_newest_allocation_is(context, left->text)) {
+    return false;
+  }
+  uint32_t size = alloc_block_size(left->text);
+  if (!size) return false;
+  // The right number's text is formatted without registering it: the newest record must
+  // stay left's block.
+  char* number_text = right->text ? nullptr : number_to_text(right->number);
+  const char* tail = right->text ? static_cast<const char*>(right->text) : number_text;
+  size_t left_length = size - 1;
+  size_t tail_length = tail ? std::strlen(tail) : 0;
+  char* grown = nullptr;
+  if (tail && tail_length < SIZE_MAX / 4 - size) grown = static_cast<char*>(crt::realloc(left->text, size + tail_length));
+  if (grown) {
+    std::memcpy(grown + left_length, tail, tail_length + 1);
+    context_replace_newest_allocation(context, grown);
+    ValueCell* cell = stack_push_cell(context, false);
+    if (cell) {
+      cell->number = 0;
+      cell->text = grown;
+      cell->variable = nullptr;
+      cell->data = 0;
+      cell->flags = kCellSoleText;
+      cell->variant_type = 0;
+      cell->references = nullptr;
+    }
+  }
+  crt::free(number_text);
+  return grown != nullptr;
+}
+
 }  // namespace
 
 // ---- Text operations ----
@@ -358,7 +401,8 @@ void op_percent() {
   ValueCell* left = stack_pop(context);
   bool wide = (left->text && (left->flags & kCellWideText)) || (right->text && (right->flags & kCellWideText));
   if (!wide) {
-    push_text(text_join(operand_text(left), operand_text(right)));
+    if (append_to_sole_text(context, left, right)) return;
+    push_sole_text(text_join(operand_text(left), operand_text(right)));
     return;
   }
   const WCHAR* first = cell_wide_text(left);

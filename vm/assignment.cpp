@@ -140,6 +140,33 @@ void store_packed_list(Variable* variable, void* list) {
   if (ownership_services.store_packed_list) ownership_services.store_packed_list(variable, list);
 }
 
+// A join result that nothing else holds becomes the plain variable's value as it is.
+bool take_sole_text(Variable* variable, ValueCell* value, void* typed) {
+  ProgramContext* context = current_program;
+  if (!(value->flags & kCellSoleText) || typed || value->references || !context ||
+      !context_newest_allocation_is(context, value->text)) {
+    return false;
+  }
+  if (!variable_adopt_text(variable, value->text, value->number)) return false;
+  context_take_newest_allocation(context);
+  return true;
+}
+
+// A number into a variable that holds nothing but a number: what the dispatch would do
+// comes down to writing the number (the counting loops' case).
+inline bool plain_number_store(const Variable* variable, const ValueCell* value) {
+  constexpr uint32_t kNotPlain = kVariableOwnsData | kVariableObject | kVariableList | kVariablePackedList |
+                                 kVariableStructure | kVariableAdopted;
+  if (value->text || value->flags || value->data || value->references) return false;
+  if (const Variable* source = value->variable) {
+    if (source->element_count || (source->flags & (kVariableStructure | kVariableObject | kVariablePackedList))) {
+      return false;
+    }
+  }
+  return !(variable->flags & kNotPlain) && !variable->data && !variable->setter && !variable->type_code &&
+         !variable->owner && !variable->element_count && !variable->read_only;
+}
+
 // The store dispatch; plain_fused is the plain target of "=2", which tests the source's
 // kinds in its own order and never marks an array as receiving an object.
 void dispatch(ValueCell* target, ValueCell* value, bool plain_fused) {
@@ -195,7 +222,7 @@ void dispatch(ValueCell* target, ValueCell* value, bool plain_fused) {
       free_chain(value);
     } else if (target->data && (variable->flags & kVariablePackedList)) {
       if (packed_item_store.set_value) packed_item_store.set_value(typed, value->text, value->number, &variable->references);
-    } else {
+    } else if (!take_sole_text(variable, value, typed)) {
       set_variable(variable, value->text, value->number, typed, size);
       if (value->references) {
         copy_references_to_variable(value->references, value->text, variable);
@@ -250,6 +277,12 @@ void op_assign2() {
   ValueCell* value = stack_pop(current_program);
   Variable* variable = instruction_variable();
   if (!variable) return;
+  if (current_instruction->operand == 0 && plain_number_store(variable, value)) {
+    variable->number = value->number;
+    variable->flags &= ~kVariableWideText;
+    push_assigned_value(variable);
+    return;
+  }
   ValueCell target{};
   target.variable = variable;
   bool by_reference = current_instruction->operand != 0;

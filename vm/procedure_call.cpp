@@ -321,6 +321,17 @@ Variable* first_parameter(InstructionNode* node) {
   }
   Variable* cached = extension->cached_variable;
   if (parameter_cache_valid(cached, extension->cached_scope) && cached->hash == node->text_hash) return cached;
+  // Another scope of the same procedure (recursion): the instruction's hash finds the
+  // parameter there without hashing the name again.
+  if (node->text_hash) {
+    for (Variable* record = current_scope; record; record = record->next) {
+      if (record->name && record->hash == node->text_hash) {
+        extension->cached_variable = record;
+        extension->cached_scope = platform::address_of(record->scope);
+        return record;
+      }
+    }
+  }
   return resolve_parameter(node->text, &extension->cached_variable, &extension->cached_scope);
 }
 
@@ -471,7 +482,8 @@ ProgramContext* run_framed_call() {
     call_object = nullptr;
   }
 
-  current_procedure_name = procedure->text && std::strlen(procedure->text) >= 4 ? procedure->text + 4 : "";
+  const char* text = procedure->text;
+  current_procedure_name = text && text[0] && text[1] && text[2] && text[3] ? text + 4 : "";
 
   InstructionNode* first = successor(procedure, entry_skip == 1 ? 5 : entry_skip == 2 ? 3 : 1);
   entry_skip = 0;

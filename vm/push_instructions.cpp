@@ -55,6 +55,17 @@ Variable* first_variable(InstructionNode* node) {
     uint32_t scope = 0;
     return resolve_cached_variable(node->text, 0, &scratch, &scope);
   }
+  // A scope the cache did not see (a recursive call's): the instruction's hash finds the
+  // variable without hashing the name again; a miss (no such variable yet, or a name
+  // whose hash differs from the instruction's) takes the full path.
+  if (node->text_hash) {
+    Variable* found = find_variable(node->text, node->text_hash);
+    if (found && found->hash == node->text_hash) {
+      extension->cached_variable = found;
+      extension->cached_scope = platform::address_of(current_object ? current_object : found->scope);
+      return found;
+    }
+  }
   return resolve_cached_variable(node->text, 0, &extension->cached_variable, &extension->cached_scope);
 }
 
