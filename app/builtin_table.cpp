@@ -15,6 +15,7 @@
 #include "compiler/driver/run_builtins.h"
 #include "compiler/keywords.h"
 #include "foundation/hashes.h"
+#include "gui/controls.h"
 #include "gui/gui.h"
 #include "gui/menus.h"
 #include "library/core/system_builtins.h"
@@ -64,6 +65,7 @@
 #include "library/core/structure_builtins.h"
 #include "library/core/variable_builtins.h"
 #include "library/core/service_builtins.h"
+#include "library/com/activex_builtins.h"
 #include "library/com/com_builtins.h"
 #include "vm/procedure_call.h"
 #include "vm/profiler.h"
@@ -938,9 +940,9 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_sound_builtins();
   register_game_builtins();
   register_game_drawing_builtins();
+  register_game_display_builtins();
   register_particle_builtins();
   register_path_builtins();
-  register_game_display_builtins();
   register_game_loop_builtins();
   register_push_handlers();
   register_procedure_call_handlers();
@@ -983,8 +985,10 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_conversion_builtins();
   register_tokenizer_builtins();
   register_gui_builtins();
+  register_control_builtins();
   register_menu_builtins();
   register_com_builtins();
+  register_activex_builtins();
   std::vector<UnitEntry> found;
   for (int32_t index = 0; index < builtin_registry.count; ++index) {
     const BuiltinEntry* entry = builtin_entry(index);

@@ -6,10 +6,13 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #include <emmintrin.h>
 
 #include "display/rgb565.h"
+#include "display/rgb565_lanes.h"
+#include "display/wide_rows.h"
 
 namespace display {
 
@@ -37,20 +40,75 @@ struct StoreWriter {
     void operator()(uint16_t* target, uint32_t value) const { *target = uint16_t(value); }
 };
 
+// Whether the pixel memory of the two buffers shares any byte: a blit within one buffer
+// keeps the pixel order of the plain loops, so it takes them.
+bool share_memory(const PixelBuffer* a, const PixelBuffer* b) {
+    uintptr_t a_start = uintptr_t(a->pixels), b_start = uintptr_t(b->pixels);
+    uintptr_t a_end = a_start + size_t(a->pitch) * a->height, b_end = b_start + size_t(b->pitch) * b->height;
+    return a_start < b_end && b_start < a_end;
+}
+
+// One row of count values from one place to another that do not overlap.
+inline void copy_row(uint16_t* to, const uint16_t* from, int32_t count) {
+    int32_t x = 0;
+    for (; x + 32 <= count; x += 32) {
+        __m128i a = load8(from + x), b = load8(from + x + 8), c = load8(from + x + 16), d = load8(from + x + 24);
+        store8(to + x, a);
+        store8(to + x + 8, b);
+        store8(to + x + 16, c);
+        store8(to + x + 24, d);
+    }
+    for (; x + 8 <= count; x += 8) store8(to + x, load8(from + x));
+    for (; x < count; ++x) to[x] = from[x];
+}
+
+// Calls row(to, from, y, columns) for each row of src_rect and its place in dst.
+template <class Row>
+void each_row(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect, Row row) {
+    int32_t columns = src_rect.right - src_rect.left;
+    if (columns <= 0 || src_rect.bottom <= src_rect.top) return;
+    uint8_t* to = reinterpret_cast<uint8_t*>(dst->at(dst_point.x, dst_point.y));
+    const uint8_t* from = reinterpret_cast<const uint8_t*>(src->at(src_rect.left, src_rect.top));
+    // Locals, not fields: without strict aliasing every pixel store could change a field.
+    const uint32_t dst_pitch = dst->pitch, src_pitch = src->pitch;
+    for (int32_t y = src_rect.top; y < src_rect.bottom; ++y, to += dst_pitch, from += src_pitch)
+        row(reinterpret_cast<uint16_t*>(to), reinterpret_cast<const uint16_t*>(from), y, columns);
+}
+
+// Pixels x .. columns - 1 of a row, one at a time.
+template <bool keyed, class Writer>
+inline void write_pixels(uint16_t* to, const uint16_t* from, int32_t x, int32_t columns, uint16_t key, Writer write) {
+    for (; x < columns; ++x) {
+        uint32_t value = from[x];
+        if (keyed && value == key) continue;
+        write(to + x, value);
+    }
+}
+
 template <bool keyed, class Writer>
 void blit_rows(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect, uint16_t key,
                Writer write) {
-    int32_t columns = src_rect.right - src_rect.left;
-    if (columns <= 0) return;
-    for (int32_t y = src_rect.top; y < src_rect.bottom; ++y) {
-        const uint16_t* from = src->at(src_rect.left, y);
-        uint16_t* to = dst->at(dst_point.x, dst_point.y + (y - src_rect.top));
-        for (int32_t x = 0; x < columns; ++x) {
-            uint32_t value = from[x];
-            if (keyed && value == key) continue;
-            write(to + x, value);
+    each_row(dst, dst_point, src, src_rect, [&](uint16_t* to, const uint16_t* from, int32_t, int32_t columns) {
+        write_pixels<keyed>(to, from, 0, columns, key, write);
+    });
+}
+
+// Blend blits: level_mix sixteen or eight pixels at a time; keyed pixels keep the destination.
+template <bool keyed>
+void blend_rows(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect, uint16_t key,
+                int32_t level) {
+    const LevelFactors factors(level);
+    const __m128i keys = _mm_set1_epi16(int16_t(key));
+    each_row(dst, dst_point, src, src_rect, [&](uint16_t* to, const uint16_t* from, int32_t, int32_t columns) {
+        int32_t x = blend_row_wide(to, from, columns, level, keyed, key);
+        for (; x + 8 <= columns; x += 8) {
+            __m128i source = load8(from + x), target = load8(to + x);
+            __m128i mixed = level_mix8(source, target, factors);
+            if (keyed) mixed = select8(_mm_cmpeq_epi16(source, keys), target, mixed);
+            store8(to + x, mixed);
         }
-    }
+        write_pixels<keyed>(to, from, x, columns, key, BlendWriter{level});
+    });
 }
 
 // Sums run in unsigned 32-bit arithmetic: they wrap exactly as the 16.16 fixed-point
@@ -197,74 +255,87 @@ void line(PixelBuffer* dst, Point a, Point b, uint16_t colour, Writer write) {
     if (major & 1) put(end_b);
 }
 
-// The alpha map is addressed with the source's pitch: it is laid out like the source.
-// pick gives the pixel mixed in for a source pixel over a destination pixel.
-template <class Weight, class Pick>
-void alpha_rows(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const PixelBuffer* alpha,
-                const Rect& src_rect, Weight weight_of, Pick pick) {
-    int32_t columns = src_rect.right - src_rect.left;
-    if (columns <= 0) return;
-    for (int32_t y = src_rect.top; y < src_rect.bottom; ++y) {
-        const uint16_t* from = src->at(src_rect.left, y);
-        const uint16_t* weights =
-            reinterpret_cast<const uint16_t*>(alpha->pixels + src->pitch * uint32_t(y)) + src_rect.left;
-        uint16_t* to = dst->at(dst_point.x, dst_point.y + (y - src_rect.top));
-        for (int32_t x = 0; x < columns; ++x) {
-            uint32_t weight = weight_of(alpha_of(weights[x]));
-            if (weight != 0) to[x] = alpha_mix(pick(from[x], to[x]), to[x], weight);
-        }
-    }
+// Filter blits, a row at a time.
+template <bool keyed>
+void filter_rows(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect, uint16_t key,
+                 PixelFilter* filter) {
+    const RowFilter rows(filter);
+    each_row(dst, dst_point, src, src_rect, [&](uint16_t* to, const uint16_t* from, int32_t, int32_t columns) {
+        rows.run(from, to, columns, keyed, key);
+    });
 }
 
 inline uint16_t source_pixel(uint16_t source, uint16_t) { return source; }
+
+// The alpha map is addressed with the source's pitch: it is laid out like the source.
+inline const uint16_t* alpha_row(const PixelBuffer* alpha, const PixelBuffer* src, const Rect& src_rect, int32_t y) {
+    return reinterpret_cast<const uint16_t*>(alpha->pixels + src->pitch * uint32_t(y)) + src_rect.left;
+}
+
+// Pixels x .. columns - 1 of an alpha-map row; pick gives the pixel mixed in for a
+// source pixel over a destination pixel.
+template <class Weight, class Pick>
+inline void alpha_pixels(uint16_t* to, const uint16_t* from, const uint16_t* weights, int32_t x, int32_t columns,
+                         Weight weight_of, Pick pick) {
+    for (; x < columns; ++x) {
+        uint32_t weight = weight_of(alpha_of(weights[x]));
+        if (weight != 0) to[x] = alpha_mix(pick(from[x], to[x]), to[x], weight);
+    }
+}
+
+template <class Weight, class Pick>
+void alpha_rows(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const PixelBuffer* alpha,
+                const Rect& src_rect, Weight weight_of, Pick pick) {
+    each_row(dst, dst_point, src, src_rect, [&](uint16_t* to, const uint16_t* from, int32_t y, int32_t columns) {
+        alpha_pixels(to, from, alpha_row(alpha, src, src_rect, y), 0, columns, weight_of, pick);
+    });
+}
+
+// Alpha-map blits whose mixed-in pixel is the source's own, sixteen or eight pixels at a
+// time: weight (a * level) >> 8 for the alpha value a, level 0-256 (256: a itself).
+void alpha_rows_lanes(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const PixelBuffer* alpha,
+                      const Rect& src_rect, uint32_t level) {
+    const __m128i five_bits = _mm_set1_epi16(0x1F), level_lanes = _mm_set1_epi16(int16_t(level));
+    auto weight_of = [level](uint32_t a) { return (a * level) >> 8; };
+    each_row(dst, dst_point, src, src_rect, [&](uint16_t* to, const uint16_t* from, int32_t y, int32_t columns) {
+        const uint16_t* weights = alpha_row(alpha, src, src_rect, y);
+        int32_t x = alpha_row_wide(to, from, weights, columns, level);
+        for (; x + 8 <= columns; x += 8) {
+            __m128i alphas = _mm_and_si128(_mm_srli_epi16(load8(weights + x), 6), five_bits);
+            __m128i weight = _mm_srli_epi16(_mm_mullo_epi16(alphas, level_lanes), 8);
+            store8(to + x, alpha_mix8(load8(from + x), load8(to + x), weight));
+        }
+        alpha_pixels(to, from, weights, x, columns, weight_of, source_pixel);
+    });
+}
 
 }  // namespace
 
 // ---- CopyBlitter ----
 
 void CopyBlitter::blit(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect) {
-    int32_t columns = src_rect.right - src_rect.left;
-    if (columns <= 0) return;
-    size_t bytes = size_t(columns) * 2;
-    for (int32_t y = src_rect.top; y < src_rect.bottom; ++y) {
-        // memmove: a surface may be blitted onto itself.
-        std::memmove(dst->at(dst_point.x, dst_point.y + (y - src_rect.top)), src->at(src_rect.left, y), bytes);
-    }
+    // memmove within one buffer: a surface may be blitted onto itself.
+    const bool overlapping = share_memory(dst, src);
+    each_row(dst, dst_point, src, src_rect, [overlapping](uint16_t* to, const uint16_t* from, int32_t, int32_t columns) {
+        if (overlapping) std::memmove(to, from, size_t(columns) * 2);
+        else copy_row(to, from, columns);
+    });
 }
-
-namespace {
-
-// Whether the pixel memory of the two buffers shares any byte.
-bool share_memory(const PixelBuffer* a, const PixelBuffer* b) {
-    uintptr_t a_start = uintptr_t(a->pixels), b_start = uintptr_t(b->pixels);
-    uintptr_t a_end = a_start + size_t(a->pitch) * a->height, b_end = b_start + size_t(b->pitch) * b->height;
-    return a_start < b_end && b_start < a_end;
-}
-
-}  // namespace
 
 void CopyBlitter::blit_keyed(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect,
                              uint16_t key) {
-    int32_t columns = src_rect.right - src_rect.left;
     // Eight pixels at a time write back the target's own value where the source is the
     // key; a blit within one buffer keeps the pixel order of the plain loop instead.
-    if (columns < 8 || share_memory(dst, src)) return blit_rows<true>(dst, dst_point, src, src_rect, key, StoreWriter{});
+    if (share_memory(dst, src)) return blit_rows<true>(dst, dst_point, src, src_rect, key, StoreWriter{});
     const __m128i keys = _mm_set1_epi16(int16_t(key));
-    for (int32_t y = src_rect.top; y < src_rect.bottom; ++y) {
-        const uint16_t* from = src->at(src_rect.left, y);
-        uint16_t* to = dst->at(dst_point.x, dst_point.y + (y - src_rect.top));
+    each_row(dst, dst_point, src, src_rect, [&](uint16_t* to, const uint16_t* from, int32_t, int32_t columns) {
         int32_t x = 0;
         for (; x + 8 <= columns; x += 8) {
-            __m128i source = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + x));
-            __m128i target = _mm_loadu_si128(reinterpret_cast<const __m128i*>(to + x));
-            __m128i keyed = _mm_cmpeq_epi16(source, keys);
-            __m128i result = _mm_or_si128(_mm_and_si128(keyed, target), _mm_andnot_si128(keyed, source));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + x), result);
+            __m128i source = load8(from + x);
+            store8(to + x, select8(_mm_cmpeq_epi16(source, keys), load8(to + x), source));
         }
-        for (; x < columns; ++x) {
-            if (from[x] != key) to[x] = from[x];
-        }
-    }
+        write_pixels<true>(to, from, x, columns, key, StoreWriter{});
+    });
 }
 
 void CopyBlitter::blit_transformed(PixelBuffer* dst, const Rect& dst_rect, const TransformMatrix& matrix,
@@ -316,19 +387,37 @@ void CopyBlitter::draw_vline(PixelBuffer* dst, Point start, int32_t length, uint
 
 void CopyBlitter::blit_alpha_map(PixelBuffer* dst, Point dst_point, const PixelBuffer* src,
                                  const PixelBuffer* alpha, const Rect& src_rect) {
-    alpha_rows(dst, dst_point, src, alpha, src_rect, [](uint32_t a) { return a; }, source_pixel);
+    if (share_memory(dst, src) || share_memory(dst, alpha))
+        return alpha_rows(dst, dst_point, src, alpha, src_rect, [](uint32_t a) { return a; }, source_pixel);
+    alpha_rows_lanes(dst, dst_point, src, alpha, src_rect, 256);
 }
 
 // ---- Blend and filter blitters ----
 
+// Blend blits take the eight-pixel mix where its lanes hold the level's products; filter
+// blits hand whole rows to the filter. Within one buffer both go pixel by pixel.
 template <class Writer>
 void WritingBlitter<Writer>::blit(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect) {
+    if constexpr (std::is_same_v<Writer, BlendWriter>) {
+        int32_t level = int32_t(parameter_);
+        if (level_fits_lanes(level) && !share_memory(dst, src))
+            return blend_rows<false>(dst, dst_point, src, src_rect, 0, level);
+    } else if (!share_memory(dst, src)) {
+        return filter_rows<false>(dst, dst_point, src, src_rect, 0, Writer::of(parameter_).filter);
+    }
     blit_rows<false>(dst, dst_point, src, src_rect, 0, Writer::of(parameter_));
 }
 
 template <class Writer>
 void WritingBlitter<Writer>::blit_keyed(PixelBuffer* dst, Point dst_point, const PixelBuffer* src,
                                         const Rect& src_rect, uint16_t key) {
+    if constexpr (std::is_same_v<Writer, BlendWriter>) {
+        int32_t level = int32_t(parameter_);
+        if (level_fits_lanes(level) && !share_memory(dst, src))
+            return blend_rows<true>(dst, dst_point, src, src_rect, key, level);
+    } else if (!share_memory(dst, src)) {
+        return filter_rows<true>(dst, dst_point, src, src_rect, key, Writer::of(parameter_).filter);
+    }
     blit_rows<true>(dst, dst_point, src, src_rect, key, Writer::of(parameter_));
 }
 
@@ -392,8 +481,11 @@ template class WritingBlitter<FilterWriter>;
 void BlendBlitter::blit_alpha_map(PixelBuffer* dst, Point dst_point, const PixelBuffer* src,
                                   const PixelBuffer* alpha, const Rect& src_rect) {
     const uint32_t blend_level = uint32_t(level());
-    alpha_rows(dst, dst_point, src, alpha, src_rect, [blend_level](uint32_t a) { return (a * blend_level) >> 8; },
-               source_pixel);
+    auto weight_of = [blend_level](uint32_t a) { return (a * blend_level) >> 8; };
+    // Up to 256 the weights stay within 0-31, as the eight-pixel mix needs.
+    if (blend_level > 256 || share_memory(dst, src) || share_memory(dst, alpha))
+        return alpha_rows(dst, dst_point, src, alpha, src_rect, weight_of, source_pixel);
+    alpha_rows_lanes(dst, dst_point, src, alpha, src_rect, blend_level);
 }
 
 // The filter decides the pixel (a tint, a light level), then the alpha map weighs it in:

@@ -1,6 +1,11 @@
 // The pixel filter's effects, in the order they apply.
 #include "display/pixel_filter.h"
 
+#include <typeinfo>
+
+#include "display/rgb565_lanes.h"
+#include "display/wide_rows.h"
+
 namespace display {
 
 namespace {
@@ -43,7 +48,79 @@ inline int32_t smoothed(int32_t channel, int32_t* last) {
     return *last;
 }
 
+// A tint is alpha_mix toward its colour; the eight-pixel mix takes weights 0-31.
+inline bool tint_fits_lanes(uint32_t colour, int32_t level) {
+    return colour == 0xFFFFFFFFu || (level >= 0 && level <= 255);
+}
+
+// Whether each pixel's result depends on that pixel and its destination alone, through
+// effects the eight-pixel path knows.
+bool filters_eight_at_a_time(const PixelFilter& filter) {
+    if (typeid(filter) != typeid(PixelFilter)) return false;
+    if (!filter.enabled) return true;
+    return !filter.smooth && !filter.alternate && !filter.invert &&
+           tint_fits_lanes(filter.tint1_colour, filter.tint1_level) &&
+           tint_fits_lanes(filter.tint2_colour, filter.tint2_level);
+}
+
+// The settings of a filter that filters_eight_at_a_time.
+TintSettings tint_settings(const PixelFilter& f) {
+    return {f.enabled != 0,
+            f.tint1_colour != 0xFFFFFFFFu,
+            f.tint2_colour != 0xFFFFFFFFu,
+            f.greyscale != 0,
+            uint16_t(f.tint1_colour),
+            uint16_t(f.tint2_colour),
+            uint16_t(f.tint1_level >> 3),
+            uint16_t(f.tint2_level >> 3),
+            f.colour_key};
+}
+
+// filter_pixel of eight pixels that are not the colour key.
+inline __m128i filter8(const TintSettings& s, __m128i pixels, __m128i dst) {
+    if (!s.enabled) return pixels;
+    __m128i result = dst;
+    if (s.tint1) pixels = result = alpha_mix8(_mm_set1_epi16(int16_t(s.tint1_colour)), pixels,
+                                              _mm_set1_epi16(int16_t(s.tint1_weight)));
+    if (s.tint2) pixels = result = alpha_mix8(_mm_set1_epi16(int16_t(s.tint2_colour)), pixels,
+                                              _mm_set1_epi16(int16_t(s.tint2_weight)));
+    if (s.greyscale) {
+        const __m128i five_bits = _mm_set1_epi16(31);
+        __m128i sum = _mm_add_epi16(
+            _mm_add_epi16(_mm_srli_epi16(pixels, 11), _mm_and_si128(_mm_srli_epi16(pixels, 6), five_bits)),
+            _mm_and_si128(pixels, five_bits));
+        // sum / 3 for sums up to 93.
+        __m128i a = _mm_srli_epi16(_mm_mullo_epi16(sum, _mm_set1_epi16(171)), 9);
+        result = _mm_or_si128(_mm_or_si128(_mm_slli_epi16(a, 11), _mm_slli_epi16(a, 6)), a);
+    }
+    return result;
+}
+
 }  // namespace
+
+RowFilter::RowFilter(PixelFilter* filter)
+    : filter_(filter), lanes_(filters_eight_at_a_time(*filter)), settings_(tint_settings(*filter)) {}
+
+void RowFilter::run(const uint16_t* pixels, uint16_t* dst, int32_t count, bool keyed, uint16_t key) const {
+    int32_t x = 0;
+    if (lanes_) {
+        x = tint_row_wide(dst, pixels, count, settings_, keyed, key);
+        const __m128i colour_keys = _mm_set1_epi16(int16_t(settings_.colour_key));
+        const __m128i keys = _mm_set1_epi16(int16_t(key));
+        for (; x + 8 <= count; x += 8) {
+            __m128i source = load8(pixels + x), target = load8(dst + x);
+            // Keyed pixels, and those of the filter's own key, keep the destination.
+            __m128i keep = _mm_cmpeq_epi16(source, colour_keys);
+            if (keyed) keep = _mm_or_si128(keep, _mm_cmpeq_epi16(source, keys));
+            store8(dst + x, select8(keep, target, filter8(settings_, source, target)));
+        }
+    }
+    PixelFilter* const filter = filter_;
+    for (; x < count; ++x) {
+        if (keyed && pixels[x] == key) continue;
+        dst[x] = filter->filter_pixel(pixels[x], dst[x]);
+    }
+}
 
 uint16_t PixelFilter::filter_pixel(uint16_t pixel, uint16_t dst) {
     if (pixel == colour_key) return dst;

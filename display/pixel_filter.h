@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "display/wide_rows.h"
+
 namespace display {
 
 class PixelFilter {
@@ -22,6 +24,21 @@ class PixelFilter {
     uint32_t alternate = 0;     // every second pixel written keeps the destination
     uint16_t colour_key = 0;    // source pixels of this value are transparent
     uint8_t enabled = 0;        // 0: the source pixel passes unchanged
+};
+
+// A filter readied for whole rows: run writes filter_pixel(pixels[i], dst[i]) to dst[i]
+// for i = 0 .. count - 1 in order, skipping pixels equal to key when keyed. A filter of
+// this very class whose effects keep no running state (no smoothing, alternate or
+// invert) goes many pixels at a time. Its settings are read once, when it is made.
+class RowFilter {
+ public:
+    explicit RowFilter(PixelFilter* filter);
+    void run(const uint16_t* pixels, uint16_t* dst, int32_t count, bool keyed, uint16_t key) const;
+
+ private:
+    PixelFilter* filter_;
+    bool lanes_;
+    TintSettings settings_;
 };
 
 // Every effect off, the filter disabled and the smoothing state cleared (the game display

@@ -102,7 +102,8 @@ void remove_form_record(HANDLE id) {
     for (FormRecord* form = context->forms; form; previous = form, form = form->next) {
       if (form->window != id) continue;
       crt::free(form->activation_record);
-      if (form->font && delete_gdi_object) delete_gdi_object(form->font);
+      crt::free(form->user_text);
+      if (form->font && !form->font_from_script && delete_gdi_object) delete_gdi_object(form->font);
       if (previous) previous->next = form->next;
       else context->forms = form->next;
       HeapFree(context->heap, 0, form);

@@ -61,12 +61,12 @@ struct FormRecord {
   void* previous_window_proc;   // a subclassed control's previous window procedure
   char* class_name;             // 8-bit copy (crt::malloc'd)
   double user_number;           // the user value: a number, a text and a data word
-  char* user_text;
+  char* user_text;              // the record's own copy (crt::malloc'd)
   uint32_t user_data;
   uint8_t first_form;           // the record was the first of its program's list
   uint8_t no_setting_change;    // the shell's setting-change handling is skipped
   uint8_t shown_modally;
-  uint8_t spare;
+  uint8_t font_from_script;     // the font is one the script set (setfont): never deleted here
   uint32_t text_colour;         // COLORREF, 0 = none
   uint32_t back_colour;         // COLORREF, 0 = none
   FormRecord* next;
@@ -143,8 +143,8 @@ FormRecord* context_add_form(ProgramContext* context, HANDLE id, uint32_t class_
                              uint32_t procedure);
 // The form with this id in any program (and its program in *owner when given); null if none.
 FormRecord* find_form_record(HANDLE id, ProgramContext** owner = nullptr);
-// Frees the form's activation record, deletes its font, unlinks and frees it; an unknown
-// id does nothing.
+// Frees the form's activation record and user text, deletes its own font (not one the
+// script set), unlinks and frees it; an unknown id does nothing.
 void remove_form_record(HANDLE id);
 
 // Window classes, found by the hash of their name.

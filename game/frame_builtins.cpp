@@ -11,7 +11,7 @@
 #include "game/game_drawing.h"
 #include "game/game_math.h"
 #include "game/game_state.h"
-#include "game/pending_links.h"
+#include "game/particles.h"
 #include "game/sprite_geometry.h"
 #include "game/sprite_render.h"
 #include "gui/event_bindings.h"
@@ -136,7 +136,7 @@ void draw_game_frame() {
     display::canvas_clear(game.draw_canvas, uint16_t(game.map_color));
     if (game.back_sprite) draw_back_sprite();
     render_sprites();
-    if (game.particles_auto_draw) draw_all_particles();
+    if (particle_list && particles_auto_draw) particles_draw(0);
   }
   if (game.paint_event) paint_step();
   if (!game.show_fps) {

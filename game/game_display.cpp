@@ -16,12 +16,14 @@
 #include "foundation/variable_store.h"
 #include "game/collision_grid.h"
 #include "game/draw_list.h"
+#include "game/game_behaviour_builtins.h"
 #include "game/game_drawing.h"
 #include "game/frame_builtins.h"
 #include "game/game_state.h"
 #include "game/glyph_fonts.h"
 #include "game/layers.h"
-#include "game/pending_links.h"
+#include "game/particles.h"
+#include "game/paths.h"
 #include "game/sprite.h"
 #include "game/sprite_render.h"
 #include "gui/screen.h"
@@ -153,6 +155,19 @@ void free_default_font() {
   game_drawing.vga_font = nullptr;
 }
 
+// The game procedure with the game window as target; 1 (not handled) without one.
+int32_t call_game_procedure(int32_t message, uint32_t value1, uint32_t value2) {
+  if (game.game_proc == nullptr) return 1;
+  ProgramContext* program = game.game_program ? game.game_program : current_program;
+  return run_script_procedure(program, game.game_proc, window_number(game.game_window), message, int32_t(value1),
+                              int32_t(value2));
+}
+
+// Particles are drawn by the sprite renderer: turned, blended and lit like sprites.
+void render_particle_frame(Sprite* sprite, int32_t x, int32_t y, int32_t frame, int32_t alpha, double angle) {
+  render_sprite_at(sprite, nullptr, x, y, frame, alpha, 0, 0, angle);
+}
+
 // ---- Built-ins ----
 
 void builtin_g_init() {
@@ -168,7 +183,7 @@ void builtin_g_init() {
 
   // A display still open goes first, with everything it held.
   shut_game_display();
-  free_all_paths();
+  clear_paths();
   open_game_display(window, procedure, width, height, orientation);
 
   set_number(limit_pps_variable, steps_limit);
@@ -199,7 +214,7 @@ void builtin_g_changeresolution() {
 
 void builtin_g_shut() {
   pop_integer();  // not used
-  free_all_paths();
+  clear_paths();
   close_game_display();
 }
 
@@ -246,6 +261,7 @@ int32_t open_game_display(HWND window, InstructionNode* game_procedure, int32_t 
 
   if (!make_canvases(window, orientation)) return 0;
   game_display_open = 1;
+  game_links = GameLinks{&game.friction, &game.gravity, &game.time_step, &game.game_window, call_game_procedure};
   reset_game_state(game_procedure);
   grid_setup(32, 128, 128);
   reset_view();
@@ -281,7 +297,8 @@ void close_game_display() {
   free_layer_list();
   grid_free();
   node_list_free(&game.draw_list_head);
-  clear_all_particles();
+  particles_clear(0);
+  reset_game_links();
 
   game.game_proc = game.paint_proc = nullptr;
   game.main_loop_mode = 0;
@@ -351,6 +368,9 @@ void register_game_display_builtins() {
   builtin_register("g_changeresolution", builtin_g_changeresolution);
   builtin_register("g_shut", builtin_g_shut);
   game_display_shutdown = close_game_display;
+  particle_frame_renderer = render_particle_frame;
+  sprite_renderer_hooks.light_pass = light_pass;
+  sprite_renderer_hooks.render_sprite_at = render_sprite_at;
   runtime_error_services.game_display_open = display_is_open;
   runtime_error_services.shut_game_display = shut_game_display;
   program_end_hooks.owns_game_display = program_owns_game_display;

@@ -8,7 +8,6 @@ GameState game = [] {
   state.children_follow = 1;
   state.fps_colour = 0xFFFF;
   state.event_result = 1;
-  state.particles_auto_draw = 1;
   return state;
 }();
 

@@ -10,11 +10,3 @@ void forget_sprite_in_windows(Sprite*) {}
 void free_sprite_particles(Sprite* sprite) { particles_free_for_sprite(sprite); }
 
 void free_sprite_paths(Sprite* sprite) { delete_paths_of_sprite(sprite); }
-
-void free_all_paths() { clear_paths(); }
-
-void clear_all_particles() { particles_clear(0); }
-
-void draw_all_particles() {
-  if (particles_auto_draw) particles_draw(0);
-}

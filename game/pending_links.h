@@ -18,9 +18,3 @@ void free_sprite_paths(Sprite* sprite);
 // RGB565, already cleared to the key) from source; false when no renderer is present.
 bool render_frame_for_mask(Sprite* sprite, const void* source, uint16_t* pixels, int32_t width, int32_t height,
                            int32_t frame);
-// Frees every path record (g_init and g_shut start without paths).
-void free_all_paths();
-// Clears every particle (the game display's shutdown).
-void clear_all_particles();
-// Draws every particle (the frame's automatic drawing).
-void draw_all_particles();

@@ -27,11 +27,6 @@ void builtin_renderspritesex() {
   render_sprites_in(area);
 }
 
-void builtin_rendersprite() {
-  Sprite* sprite = pop_sprite();
-  if (sprite) render_listed_sprite(sprite);
-}
-
 void builtin_drawbacksprite() { draw_back_sprite(); }
 
 void builtin_drawsprite() {
@@ -110,7 +105,6 @@ void builtin_drawsurfaceex() {
 void register_sprite_render_builtins() {
   builtin_register("rendersprites", builtin_rendersprites);
   builtin_register("renderspritesex", builtin_renderspritesex);
-  builtin_register("rendersprite", builtin_rendersprite);
   builtin_register("drawbacksprite", builtin_drawbacksprite);
   builtin_register("drawsprite", builtin_drawsprite);
   builtin_register("drawsurface", builtin_drawsurface);

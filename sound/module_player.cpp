@@ -174,6 +174,15 @@ bool ModulePlayer::advance_frame() {
     return !stopped;
 }
 
+uint32_t ModulePlayer::advance_frames(uint32_t wanted) {
+    if (wanted == 0 || !advance_frame()) return 0;
+    // Until the frame that ends this tick, frames only count.
+    uint32_t quiet = tick_counter != speed && frame_counter < samples_per_tick ? samples_per_tick - frame_counter : 0;
+    uint32_t extra = quiet < wanted - 1 ? quiet : wanted - 1;
+    frame_counter += extra;
+    return 1 + extra;
+}
+
 void ModulePlayer::read_row() {
     // Order entries may name patterns the file does not hold: such rows are empty, as is
     // every row of a song of length 0.

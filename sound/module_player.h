@@ -81,6 +81,10 @@ public:
     // Advances one output frame of tick and row timing; false when the player is (or
     // now became) stopped.
     bool advance_frame();
+    // Advances as advance_frame does for up to wanted frames, stopping before the next
+    // frame that would change the channels (a tick or a row). Returns the frames advanced,
+    // over which the channels play unchanged; 0 when the player is (or now became) stopped.
+    uint32_t advance_frames(uint32_t wanted);
 
     // Recomputes the output frames per tick from the mix rate, frequency and tick rate.
     void compute_samples_per_tick();

@@ -16,6 +16,7 @@
 #include "foundation/value_stack.h"
 #include "foundation/variable_store.h"
 #include "foundation/variables.h"
+#include "library/com/activex_builtins.h"
 #include "library/com/dispatch_object.h"
 #include "compiler/frontend/type_library_import.h"
 #include "library/com/variant_conversion.h"
@@ -47,12 +48,17 @@ ComDispatchObject* cell_wrapper(const ValueCell* cell) {
   return script_wrapper(static_cast<uint32_t>(cell_to_int(cell)));
 }
 
+// Programs own their wrappers and their ActiveX controls through the same release.
 void forget_and_free(void* wrapper) {
+  if (activex_destroy_owned(wrapper)) return;
   forget_script_wrapper(static_cast<ComDispatchObject*>(wrapper));
   std::free(wrapper);
 }
 
-void release_hook(void* wrapper) { release_dispatch_wrapper(static_cast<ComDispatchObject*>(wrapper)); }
+void release_hook(void* wrapper) {
+  if (activex_release_owned(wrapper)) return;
+  release_dispatch_wrapper(static_cast<ComDispatchObject*>(wrapper));
+}
 
 // The member name of a cell as a lower-case-able UTF-16 copy.
 struct MemberName {
@@ -207,7 +213,8 @@ void builtin_FreeCOMObject() {
   if (!take_marked_arguments(cells)) return;
   for (ValueCell* cell : cells) {
     ComDispatchObject* wrapper = cell_wrapper(cell);
-    if (!wrapper) continue;
+    // The wrappers of an ActiveX control go with the control (FreeActiveX).
+    if (!wrapper || wrapper->owner_site) continue;
     context_disown_pointer(current_program, wrapper);
     forget_script_wrapper(wrapper);
     dispatch_wrapper_destroy(wrapper);

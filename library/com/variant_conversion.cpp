@@ -234,7 +234,7 @@ ComDispatchObject* adopt_dispatch_for_script(IDispatch* dispatch) {
 
 void give_wrapper_to_script(ComDispatchObject* wrapper) {
   own_by_program(wrapper, kOwnedComObject);
-  live_wrappers.insert(wrapper);
+  know_script_wrapper(wrapper);
 }
 
 ComDispatchObject* script_wrapper(uint32_t handle) {
@@ -243,6 +243,8 @@ ComDispatchObject* script_wrapper(uint32_t handle) {
 }
 
 void forget_script_wrapper(const ComDispatchObject* wrapper) { live_wrappers.erase(wrapper); }
+
+void know_script_wrapper(ComDispatchObject* wrapper) { live_wrappers.insert(wrapper); }
 
 void push_call_result(VARIANT* result) {
   switch (result->vt) {

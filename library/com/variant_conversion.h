@@ -48,6 +48,8 @@ ComDispatchObject* adopt_dispatch_for_script(IDispatch* dispatch);
 void give_wrapper_to_script(ComDispatchObject* wrapper);
 ComDispatchObject* script_wrapper(uint32_t handle);
 void forget_script_wrapper(const ComDispatchObject* wrapper);
+// Makes a wrapper that something else owns (an ActiveX site) a live handle for scripts.
+void know_script_wrapper(ComDispatchObject* wrapper);
 
 // Publishes a wrapper's last result and exception text in COMERROR% and COMERRORDESC%;
 // with no wrapper COMERROR% keeps its number and the description is emptied.

@@ -2,12 +2,14 @@
 // identifier and the device profile.
 #include "platform/device/hal_io_control.h"
 
+#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <fstream>
 #include <string>
 
 #include "platform/kernel/system_info.h"
+#include "platform/user/messages.h"
 
 namespace {
 
@@ -93,6 +95,8 @@ BOOL processor_information(LPVOID output, DWORD output_size, LPDWORD returned) {
   return TRUE;
 }
 
+std::atomic<bool> clean_reboot{false};
+
 }  // namespace
 
 BOOL KernelIoControl(DWORD code, LPVOID input, DWORD input_size, LPVOID output, DWORD output_size, LPDWORD returned) {
@@ -102,6 +106,13 @@ BOOL KernelIoControl(DWORD code, LPVOID input, DWORD input_size, LPVOID output, 
   switch (code) {
     case IOCTL_HAL_GET_DEVICEID: return device_id(output, output_size, returned);
     case IOCTL_PROCESSOR_INFORMATION: return processor_information(output, output_size, returned);
+    case IOCTL_HAL_REBOOT: platform::end_run(clean_reboot ? "zrk: the device restarts clean" : "zrk: the device restarts", 0);
   }
   return fail(ERROR_NOT_SUPPORTED);
 }
+
+void SetCleanRebootFlag() { clean_reboot = true; }
+
+namespace platform {
+bool clean_reboot_requested() { return clean_reboot; }
+}  // namespace platform

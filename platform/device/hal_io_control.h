@@ -6,6 +6,7 @@
 
 constexpr DWORD IOCTL_HAL_GET_DEVICEID = 0x01010054;
 constexpr DWORD IOCTL_PROCESSOR_INFORMATION = 0x01010064;
+constexpr DWORD IOCTL_HAL_REBOOT = 0x0101003C;
 
 // The device identifier: this header, then the preset and the platform identifier
 // bytes at the offsets it names.
@@ -41,6 +42,14 @@ static_assert(sizeof(PROCESSOR_INFO) == 576, "processor information layout");
 // ERROR_NOT_SUPPORTED when the host has none; with ERROR_INSUFFICIENT_BUFFER (only
 // dwSize written, when 4 bytes fit) when output is too small.
 // IOCTL_PROCESSOR_INFORMATION: the PROCESSOR_INFO of the device profile's processor.
+// IOCTL_HAL_REBOOT: the device restarts, which ends the run (platform::end_run, status 0).
 // Other codes fail with ERROR_NOT_SUPPORTED. *returned (may be null) gets the bytes
 // written.
 BOOL KernelIoControl(DWORD code, LPVOID input, DWORD input_size, LPVOID output, DWORD output_size, LPDWORD returned);
+
+// Asks the next restart to start with a clean object store; the flag is kept for
+// clean_reboot_requested (this device keeps no object store of its own to wipe).
+void SetCleanRebootFlag();
+namespace platform {
+bool clean_reboot_requested();
+}  // namespace platform

@@ -523,3 +523,23 @@ BOOL DrawEdge(HDC dc, LPRECT rect, UINT edge, UINT flags) {
   }
   return TRUE;
 }
+
+BOOL DrawFocusRect(HDC dc, LPCRECT rect) {
+  if (!rect) return FALSE;
+  if (IsRectEmpty(rect)) return TRUE;
+  // One dot of each side, the dots of the whole frame alternating along its perimeter.
+  auto invert = [dc](int x, int y) {
+    COLORREF colour = GetPixel(dc, x, y);
+    if (colour != CLR_INVALID) SetPixel(dc, x, y, colour ^ 0xFFFFFF);
+  };
+  int right = rect->right - 1, bottom = rect->bottom - 1;
+  for (int x = rect->left; x <= right; x += 2) {
+    invert(x, rect->top);
+    if (bottom != rect->top) invert(x, bottom);
+  }
+  for (int y = rect->top + 2; y < bottom; y += 2) {
+    invert(rect->left, y);
+    if (right != rect->left) invert(right, y);
+  }
+  return TRUE;
+}

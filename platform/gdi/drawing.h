@@ -53,3 +53,6 @@ constexpr UINT EDGE_RAISED = BDR_RAISEDOUTER | BDR_RAISEDINNER;
 constexpr UINT EDGE_SUNKEN = BDR_SUNKENOUTER | BDR_SUNKENINNER;
 constexpr UINT BF_RECT = 0xF;
 BOOL DrawEdge(HDC dc, LPRECT rect, UINT edge, UINT flags);
+// Draws the dotted focus frame along the inside of rect by inverting every other pixel,
+// so a second call removes it.
+BOOL DrawFocusRect(HDC dc, LPCRECT rect);

@@ -1,6 +1,7 @@
 // The window system's functions in the system libraries this layer answers for, so a
 // script that declares one gets ours: coredll by name, aygshell and commctrl also by the
 // ordinals programs call them by.
+#include "platform/device/hal_io_control.h"
 #include "platform/kernel/modules.h"
 #include "platform/shell/shell.h"
 #include "platform/user/user.h"
@@ -64,6 +65,9 @@ struct Entries {
         {"TranslateAcceleratorW", entry(&TranslateAcceleratorW)},
         {"LoadIconW", entry(&LoadIconW)},                 {"LoadCursorW", entry(&LoadCursorW)},
         {"SetCursor", entry(&SetCursor)},
+        {"GetClassNameW", entry(&GetClassNameW)},         {"GetDlgItem", entry(&GetDlgItem)},
+        {"GetDlgCtrlID", entry(&GetDlgCtrlID)},           {"KernelIoControl", entry(&KernelIoControl)},
+        {"SetCleanRebootFlag", entry(&SetCleanRebootFlag)},
     };
     for (const auto& function : core) register_builtin_module_function("coredll.dll", function.name, function.address);
     const struct {

@@ -1,4 +1,4 @@
-// The whole window system: windows, messages, painting, input, accelerators, icons,
+// The whole window system: windows, messages, painting, input, controls, accelerators, icons,
 // message boxes, file dialogs and the clipboard.
 #pragma once
 
@@ -6,6 +6,7 @@
 #include "platform/kernel/system_info.h"
 #include "platform/user/accelerators.h"
 #include "platform/user/clipboard.h"
+#include "platform/user/controls/controls.h"
 #include "platform/user/file_dialogs.h"
 #include "platform/user/icons.h"
 #include "platform/user/input.h"

@@ -9,6 +9,8 @@
 #include "game/game_display.h"
 #include "game/game_math.h"
 #include "game/game_state.h"
+#include "game/game_behaviour_builtins.h"
+#include "game/particles.h"
 #include "game/sprite.h"
 #include "vm/game_hooks.h"
 
@@ -23,6 +25,9 @@ class GameFrame : public BuiltinTest {
   }
   void TearDown() override {
     game = GameState{};
+    // Registering filled the renderer's hooks: later tests expect them as they were.
+    particle_frame_renderer = draw_sprite_frame_plain;
+    sprite_renderer_hooks = SpriteRendererHooks{};
     BuiltinTest::TearDown();
   }
   double result(const char* name) {

@@ -13,6 +13,8 @@
 #include "game/game_drawing.h"
 #include "game/game_display.h"
 #include "game/game_state.h"
+#include "game/game_behaviour_builtins.h"
+#include "game/particles.h"
 #include "game/pending_links.h"
 #include "game/sprite.h"
 #include "game/sprite_geometry.h"
@@ -59,6 +61,9 @@ class SpriteRender : public BuiltinTest {
     display::surface_delete(screen);
     game = GameState{};
     game_drawing = {nullptr, nullptr};
+    // Registering filled the renderer's hooks: later tests expect them as they were.
+    particle_frame_renderer = draw_sprite_frame_plain;
+    sprite_renderer_hooks = SpriteRendererHooks{};
     BuiltinTest::TearDown();
   }
 

@@ -2,6 +2,8 @@
 // stb_truetype). Set ZRK_UPDATE_GOLDEN=1 to write the images again after a deliberate
 // change, then look at them before committing.
 #include <gtest/gtest.h>
+
+#include <vector>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -238,6 +240,29 @@ TEST(GdiObjects, SelectionAndDeletion) {
   EXPECT_EQ(GetSysColor(COLOR_BTNFACE | SYS_COLOR_INDEX_FLAG), GetSysColor(COLOR_BTNFACE));
   EXPECT_NE(GetSysColorBrush(COLOR_WINDOW), nullptr);
   EXPECT_EQ(GetSysColorBrush(999), nullptr);
+}
+
+// A deleted object's handle names nothing, even when its memory is used again; stock
+// objects and system brushes stay whatever is asked of them.
+TEST(GdiObjects, DeletedHandlesNameNothing) {
+  LOGFONTW description{};
+  description.lfHeight = -10;
+  std::vector<HGDIOBJ> gone;
+  for (int i = 0; i < 50; ++i) {
+    HGDIOBJ font = CreateFontIndirectW(&description);
+    ASSERT_EQ(GetObjectType(font), OBJ_FONT);
+    EXPECT_TRUE(DeleteObject(font));
+    gone.push_back(font);
+    std::vector<char> reuse(256, char(0x5A));  // memory the freed object may give up
+  }
+  for (HGDIOBJ font : gone) {
+    EXPECT_EQ(GetObjectType(font), 0u);
+    EXPECT_FALSE(DeleteObject(font));
+  }
+  for (HGDIOBJ stock : {GetStockObject(WHITE_BRUSH), GetStockObject(SYSTEM_FONT), static_cast<HGDIOBJ>(GetSysColorBrush(COLOR_HIGHLIGHT))}) {
+    EXPECT_TRUE(DeleteObject(stock));
+    EXPECT_NE(GetObjectType(stock), 0u);
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The x11 display under a virtual X server that the fixture starts itself: the desktop
-// window shows exactly what the headless screen holds, and closing it ends the run.
+// window shows exactly what the headless screen holds, a control draws into it and takes
+// a click of the X pointer, and closing it ends the run.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -165,6 +166,18 @@ xcb_atom_t intern(xcb_connection_t* connection, const char* name) {
   return atom;
 }
 
+// Asks the window to close, as a window manager's close button does.
+void ask_to_close(xcb_connection_t* connection, xcb_window_t window) {
+  xcb_client_message_event_t close_request{};
+  close_request.response_type = XCB_CLIENT_MESSAGE;
+  close_request.format = 32;
+  close_request.window = window;
+  close_request.type = intern(connection, "WM_PROTOCOLS");
+  close_request.data.data32[0] = intern(connection, "WM_DELETE_WINDOW");
+  xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&close_request));
+  xcb_flush(connection);
+}
+
 TEST_F(X11Display, ClosingTheWindowEndsTheRunCleanly) {
   // No timeline: the program waits for its user, who closes the window.
   std::string command = "DISPLAY=" + display_ + " ZRK_DISPLAY=x11 timeout 30 " + kDemo + " 2>" + (work_ / "close.log").string();
@@ -182,19 +195,80 @@ TEST_F(X11Display, ClosingTheWindowEndsTheRunCleanly) {
     runner.join();  // the program ends by its time-out
     FAIL() << "the device window did not appear: " << read_all(work_ / "close.log");
   }
-  xcb_client_message_event_t close_request{};
-  close_request.response_type = XCB_CLIENT_MESSAGE;
-  close_request.format = 32;
-  close_request.window = window;
-  close_request.type = intern(connection, "WM_PROTOCOLS");
-  close_request.data.data32[0] = intern(connection, "WM_DELETE_WINDOW");
-  xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&close_request));
-  xcb_flush(connection);
+  ask_to_close(connection, window);
   runner.join();
   xcb_disconnect(connection);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_NE(read_all(work_ / "close.log").find("zrk: the device window was closed"), std::string::npos);
+}
+
+// The black pixels of a block of the device window (as the X server holds it), or -1.
+int black_pixels(xcb_connection_t* connection, xcb_window_t window, int x, int y, int width, int height) {
+  xcb_get_image_reply_t* image = xcb_get_image_reply(
+      connection,
+      xcb_get_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, window, int16_t(x), int16_t(y), uint16_t(width),
+                    uint16_t(height), ~0u),
+      nullptr);
+  if (!image) return -1;
+  const uint8_t* data = xcb_get_image_data(image);
+  int length = xcb_get_image_data_length(image);
+  int black = 0;
+  for (int at = 0; at + 3 < length; at += 4) black += (data[at] | data[at + 1] | data[at + 2]) == 0 ? 1 : 0;
+  std::free(image);
+  return black;
+}
+
+// Waits up to 5 s for a condition.
+template <typename Condition>
+bool eventually(Condition condition) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+TEST_F(X11Display, AControlDrawsAndTakesAClickOfThePointer) {
+  fs::path output = work_ / "probe.out";
+  std::string command = "DISPLAY=" + display_ + " ZRK_DISPLAY=x11 timeout 30 " ZRK_TEST_BINARY_DIR "/control_probe >" +
+                        output.string() + " 2>&1";
+  xcb_connection_t* connection = xcb_connect(display_.c_str(), nullptr);
+  ASSERT_FALSE(xcb_connection_has_error(connection));
+  int status = -1;
+  std::thread runner([&] { status = std::system(command.c_str()); });
+  xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+  xcb_window_t window = 0;
+  eventually([&] { return (window = find_device_window(connection, root)) != 0; });
+  if (!window) {
+    runner.join();
+    FAIL() << "the device window did not appear: " << read_all(output);
+  }
+  // The check box's square lies at the screen's (21, 49), 13 pixels wide; its inside is
+  // empty until the box is checked.
+  EXPECT_TRUE(eventually([&] { return black_pixels(connection, window, 21, 49, 13, 13) >= 40; }))
+      << "the box's frame is drawn";
+  EXPECT_EQ(black_pixels(connection, window, 22, 50, 11, 11), 0);
+  for (uint8_t type : {uint8_t(XCB_BUTTON_PRESS), uint8_t(XCB_BUTTON_RELEASE)}) {
+    xcb_button_press_event_t press{};
+    press.response_type = type;
+    press.detail = 1;
+    press.root = root;
+    press.event = window;
+    press.event_x = 60;
+    press.event_y = 55;
+    press.same_screen = 1;
+    uint32_t mask = type == XCB_BUTTON_PRESS ? XCB_EVENT_MASK_BUTTON_PRESS : XCB_EVENT_MASK_BUTTON_RELEASE;
+    xcb_send_event(connection, 0, window, mask, reinterpret_cast<const char*>(&press));
+  }
+  xcb_flush(connection);
+  EXPECT_TRUE(eventually([&] { return read_all(output).find("clicked 1") != std::string::npos; })) << read_all(output);
+  EXPECT_TRUE(eventually([&] { return black_pixels(connection, window, 22, 50, 11, 11) > 0; })) << "the check is drawn";
+  ask_to_close(connection, window);
+  runner.join();
+  xcb_disconnect(connection);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "platform/ole/com_object.h"
 #include "platform/ole/com_runtime.h"
 #include "platform/ole/type_library.h"
+#include "tests/library/com/server_support.h"
 #include "tests/library/com/server_types.h"
 
 using namespace com_test;
@@ -21,14 +22,10 @@ using namespace com_test;
 namespace {
 
 void log_line(const char* format, ...) {
-  FILE* log = std::fopen("comserver.log", "a");
-  if (!log) return;
   va_list arguments;
   va_start(arguments, format);
-  std::vfprintf(log, format, arguments);
+  append_log_line("comserver.log", format, arguments);
   va_end(arguments);
-  std::fputc('\n', log);
-  std::fclose(log);
 }
 
 ITypeLib* shared_library() {
@@ -366,42 +363,12 @@ HRESULT Calculator::Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* 
   }
 }
 
-class Factory final : public IClassFactory {
- public:
-  HRESULT QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-      *object = static_cast<IClassFactory*>(this);
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return 2; }
-  ULONG Release() override { return 1; }
-  HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    auto* calculator = new Calculator();
-    HRESULT result = calculator->QueryInterface(iid, object);
-    calculator->Release();
-    return result;
-  }
-  HRESULT LockServer(BOOL) override { return S_OK; }
+class Factory final : public StaticClassFactory {
+ protected:
+  IUnknown* make() override { return new Calculator(); }
 };
 
 Factory factory;
-
-LONG set_default(const std::u16string& path, const std::u16string& value) {
-  HKEY key = nullptr;
-  LONG status = RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
-  if (status != ERROR_SUCCESS) return status;
-  status = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>((value.size() + 1) * sizeof(WCHAR)));
-  RegCloseKey(key);
-  return status;
-}
 
 }  // namespace
 
@@ -417,9 +384,9 @@ extern "C" __attribute__((visibility("default"))) HRESULT DllRegisterServer() {
   WCHAR clsid[40];
   StringFromGUID2(kCalculatorClass, clsid, 40);
   std::u16string key = std::u16string(u"CLSID\\") + clsid;
-  bool ok = set_default(key, u"Calculator") == ERROR_SUCCESS &&
-            set_default(key + u"\\InprocServer32", u"comtestserver.dll") == ERROR_SUCCESS &&
-            set_default(key + u"\\ProgID", u"ZrkTest.Calculator") == ERROR_SUCCESS &&
-            set_default(u"ZrkTest.Calculator\\CLSID", clsid) == ERROR_SUCCESS;
+  bool ok = set_class_key(key, u"Calculator") == ERROR_SUCCESS &&
+            set_class_key(key + u"\\InprocServer32", u"comtestserver.dll") == ERROR_SUCCESS &&
+            set_class_key(key + u"\\ProgID", u"ZrkTest.Calculator") == ERROR_SUCCESS &&
+            set_class_key(u"ZrkTest.Calculator\\CLSID", clsid) == ERROR_SUCCESS;
   return ok ? S_OK : E_FAIL;
 }
