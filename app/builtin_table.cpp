@@ -37,6 +37,7 @@
 #include "game/game_builtins.h"
 #include "game/game_display.h"
 #include "game/game_drawing.h"
+#include "game/game_loop.h"
 #include "game/particles.h"
 #include "game/paths.h"
 #include "sound/sound_builtins.h"
@@ -942,6 +943,7 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_game_display_builtins();
   register_particle_builtins();
   register_path_builtins();
+  register_game_loop_builtins();
   register_push_handlers();
   register_procedure_call_handlers();
   register_assignment_handlers();

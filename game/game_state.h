@@ -67,6 +67,10 @@ struct GameState {
   int64_t step_elapsed_ms;
   double time_step;
   uint8_t loop_running;
+  uint32_t loop_start_ms;
+  // Velocity gravity added to the sprite in this logic step; below it a sprite is too
+  // slow to bounce.
+  double step_gravity;
 
   Sprite* sprite_list_head;
   Sprite* sprite_list_tail;
@@ -109,6 +113,7 @@ struct GameState {
   int32_t map_color;   // the colour a frame clears the screen with
   int32_t back_sprite_dirty;
   double gravity, friction;
+  // The world border; BORDER$ uses this rectangle as its data.
   RECT border;
   int32_t game_collide;
   int32_t particles_auto_process = 1;

@@ -2,6 +2,8 @@
 // everything they own and every reference to them.
 #include "game/sprite.h"
 
+#include "game/game_loop.h"
+
 #include <algorithm>
 #include <unordered_set>
 #include <vector>
@@ -124,6 +126,7 @@ void forget_sprite(Sprite* sprite) {
 }
 
 void unlink_sprite(Sprite* sprite) {
+  sprite_walks_forget(sprite);
   if (sprite->prev) sprite->prev->next = sprite->next;
   else if (game.sprite_list_head == sprite) game.sprite_list_head = sprite->next;
   if (sprite->next) sprite->next->prev = sprite->prev;
