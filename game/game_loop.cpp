@@ -378,7 +378,7 @@ void logic_step(StepTiming& timing, int64_t now, uint32_t now_ms, bool full) {
     game.extra_frame_wait_ticks = extra < 0 ? 0 : extra;
   }
   game.last_step_ticks = now;
-  if (full && particle_list && particles_auto_process && game.particles_auto_process) {
+  if (full && particle_list && particles_auto_process) {
     link_particles();
     particles_process(0);
     if (!game.game_window) return;

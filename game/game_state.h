@@ -116,8 +116,6 @@ struct GameState {
   // The world border; BORDER$ uses this rectangle as its data.
   RECT border;
   int32_t game_collide;
-  int32_t particles_auto_process = 1;
-  int32_t particles_auto_draw = 1;
   // Periods of the main loop's game timer, gravity and velocity phases (ms; -1: every
   // logic step), and when the game timer last fired.
   int32_t game_timer_ms = -1;

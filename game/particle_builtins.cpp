@@ -158,13 +158,6 @@ void builtin_setparticleoptions() {
   if (Particle* particle = pop_particle()) particle->options = static_cast<uint64_t>(options);
 }
 
-void builtin_gameparticles() {
-  int32_t draw = pop_integer();
-  int32_t process = pop_integer();
-  particles_auto_process = process;
-  particles_auto_draw = draw;
-}
-
 void register_particle_builtins() {
   struct Row {
     const char* name;
@@ -208,7 +201,6 @@ void register_particle_builtins() {
       {"setparticlesprite", builtin_setparticlesprite},
       {"particleoptions", builtin_particleoptions},
       {"setparticleoptions", builtin_setparticleoptions},
-      {"gameparticles", builtin_gameparticles},
   };
   for (const Row& row : rows) builtin_register(row.name, row.handler);
 }

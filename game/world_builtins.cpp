@@ -13,6 +13,7 @@
 #include "game/collision_grid.h"
 #include "game/game_behaviour_builtins.h"
 #include "game/game_state.h"
+#include "game/particles.h"
 #include "game/sprite.h"
 #include "game/sprite_handles.h"
 #include "platform/kernel/memory.h"
@@ -90,8 +91,8 @@ void builtin_gamecollide() { game.game_collide = pop_integer(); }
 void builtin_gameparticles() {
   int32_t draw = pop_integer();
   int32_t process = pop_integer();
-  game.particles_auto_process = process;
-  game.particles_auto_draw = draw;
+  particles_auto_process = process;
+  particles_auto_draw = draw;
 }
 
 void builtin_setaispeed() {

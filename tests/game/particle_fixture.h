@@ -10,6 +10,7 @@
 #include "display/canvas.h"
 #include "display/surface.h"
 #include "game/game_state.h"
+#include "game/game_behaviour_builtins.h"
 #include "game/particles.h"
 #include "game/paths.h"
 #include "game/sprite.h"
@@ -41,6 +42,7 @@ class ParticleTest : public BuiltinTest {
   static void register_all() {
     register_particle_builtins();
     register_path_builtins();
+    register_world_builtins();  // gameparticles
   }
 
   void SetUp() override {

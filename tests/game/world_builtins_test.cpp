@@ -9,6 +9,7 @@
 #include "display/surface.h"
 #include "foundation/list_elements.h"
 #include "foundation/variable.h"
+#include "game/particles.h"
 #include "game/sprite_handles.h"
 #include "game_builtin_fixture.h"
 
@@ -83,10 +84,10 @@ TEST_F(WorldBuiltins, PlainSettings) {
   EXPECT_EQ(game.draw_list_dirty, 1);
   call_with("gamecollide", {1});
   EXPECT_EQ(game.game_collide, 1);
-  EXPECT_EQ(game.particles_auto_process, 1);
+  EXPECT_EQ(particles_auto_process, 1);
   call_with("gameparticles", {0, 1});
-  EXPECT_EQ(game.particles_auto_process, 0);
-  EXPECT_EQ(game.particles_auto_draw, 1);
+  EXPECT_EQ(particles_auto_process, 0);
+  EXPECT_EQ(particles_auto_draw, 1);
 
   EXPECT_EQ(game.game_timer_ms, -1);
   EXPECT_EQ(game.move_period_ms, 5);
