@@ -10,16 +10,13 @@
 #include <memory>
 
 #include "display/display_layer.h"
+#include "bench/bench_clock.h"
 
 using namespace display;
 
 namespace {
 
-double cpu_seconds() {
-    timespec now;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
+using bench::cpu_seconds;
 
 void fill(PixelBuffer* buffer, uint32_t seed) {
     for (uint32_t y = 0; y < buffer->height; ++y)

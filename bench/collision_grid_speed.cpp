@@ -17,22 +17,15 @@
 #include "game/sprite.h"
 #include "game/sprite_geometry.h"
 #include "platform/kernel/memory.h"
+#include "bench/bench_clock.h"
 
 namespace {
 
+using bench::median;
+const auto now_ms = bench::wall_ms;
+
 constexpr int32_t kSprites = 1000;
 constexpr int32_t kWorld = 1600;  // sprites move inside (-800, -800)..(800, 800)
-
-double now_ms() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return double(now.tv_sec) * 1e3 + double(now.tv_nsec) * 1e-6;
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
 
 void move_all(std::vector<Sprite*>& sprites) {
   for (Sprite* sprite : sprites) {

@@ -13,18 +13,15 @@
 
 #ifdef ZRK_HAVE_LIBXMP
 #include <xmp.h>
+#include "bench/bench_clock.h"
 #endif
 
 namespace {
 
+using bench::cpu_seconds;
+
 constexpr uint32_t rate = 44100;
 constexpr uint32_t buffer_bytes = 3528;   // 20 ms of 16-bit stereo
-
-double cpu_seconds() {
-    timespec now;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
 
 // Our mixer, straight into one buffer over and over (no device, as the output thread would).
 double our_speed(std::vector<uint8_t>& bytes, uint32_t buffers) {

@@ -13,22 +13,15 @@
 
 #include "display/display_core.h"
 #include "tests/display/support/device_session.h"
+#include "bench/bench_clock.h"
 
 using namespace display;
 using namespace display_test;
 
 namespace {
 
-double now_seconds() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using bench::median;
+const auto now_seconds = bench::wall_seconds;
 
 volatile uint8_t sink;
 

@@ -17,22 +17,15 @@
 #include "game/sprite.h"
 #include "game/sprite_geometry.h"
 #include "game/sprite_render.h"
+#include "bench/bench_clock.h"
 
 namespace {
 
+using bench::median;
+const auto now_ms = bench::wall_ms;
+
 constexpr int32_t kWidth = 240, kHeight = 320;
 constexpr int32_t kSprites = 500, kSide = 32;
-
-double now_ms() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return double(now.tv_sec) * 1e3 + double(now.tv_nsec) * 1e-6;
-}
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
 
 display::Surface* filled(uint32_t seed, bool weights) {
   display::Surface* surface = display::surface_new(kSide, kSide);
