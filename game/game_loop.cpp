@@ -219,13 +219,11 @@ bool animate(SpriteWalk& walk, Sprite* sprite, uint32_t now) {
 }
 
 bool run_timers(SpriteWalk& walk, Sprite* sprite, uint32_t now) {
-  for (int32_t slot = 0; slot < sprite->timer_count && slot < kSpriteTimerSlots; ++slot) {
-    SpriteTimer* timer = sprite->timers[slot];
-    if (!timer || timer->paused != 0 || now - timer->start < timer->interval) continue;
-    timer->start = now;
-    sprite_event(sprite, kTimerMessage, timer->id, uint32_t(timer->argument));
-    if (gone(walk, sprite)) return false;
-  }
+  bool stays = run_sprite_timers(sprite, now, [&](uint32_t id, int32_t argument) {
+    sprite_event(sprite, kTimerMessage, id, uint32_t(argument));
+    return !gone(walk, sprite);
+  });
+  if (!stays) return false;
   game.event_result = 1;
   return true;
 }

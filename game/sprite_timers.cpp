@@ -58,15 +58,6 @@ SpriteTimer* find_sprite_timer(Sprite* sprite, uint32_t id) {
   return slot < 0 ? nullptr : sprite->timers[slot];
 }
 
-void run_sprite_timers(Sprite* sprite, uint32_t now, SpriteTimerDelivery deliver) {
-  for (int32_t slot = 0; slot < sprite->timer_count && slot < kSpriteTimerSlots; ++slot) {
-    SpriteTimer* timer = sprite->timers[slot];
-    if (!timer || timer->paused != 0 || now - timer->start < timer->interval) continue;
-    timer->start = now;
-    if (sprite->proc && deliver) deliver(sprite, timer->id, timer->argument);
-  }
-}
-
 namespace {
 
 void builtin_setspritetimer() {

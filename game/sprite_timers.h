@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-struct Sprite;
+#include "game/sprite.h"
 
 struct SpriteTimer {
   uint32_t id;
@@ -25,9 +25,18 @@ void kill_sprite_timer(Sprite* sprite, uint32_t id);
 SpriteTimer* find_sprite_timer(Sprite* sprite, uint32_t id);
 
 // One pass of the game loop over the sprite's timers, in slot order: each running timer
-// whose interval has passed since its start restarts at now and, when the sprite has a
-// procedure, is delivered (sprite event 1027 with its id and argument).
-using SpriteTimerDelivery = void (*)(Sprite* sprite, uint32_t id, int32_t argument);
-void run_sprite_timers(Sprite* sprite, uint32_t now, SpriteTimerDelivery deliver);
+// whose interval has passed since its start restarts at now and is handed to
+// deliver(id, argument). deliver returns false when the sprite is gone (an event may
+// destroy it); the pass then stops and gives false.
+template <typename Deliver>
+bool run_sprite_timers(Sprite* sprite, uint32_t now, Deliver&& deliver) {
+  for (int32_t slot = 0; slot < sprite->timer_count && slot < kSpriteTimerSlots; ++slot) {
+    SpriteTimer* timer = sprite->timers[slot];
+    if (!timer || timer->paused != 0 || now - timer->start < timer->interval) continue;
+    timer->start = now;
+    if (!deliver(timer->id, timer->argument)) return false;
+  }
+  return true;
+}
 
 void register_sprite_timer_builtins();
