@@ -4,6 +4,9 @@
 
 #include <immintrin.h>
 
+#include <array>
+#include <utility>
+
 #define WIDE __attribute__((target("avx2")))
 
 namespace display {
@@ -45,81 +48,113 @@ WIDE inline __m256i select16(__m256i choose, __m256i colour, __m256i other) {
     return _mm256_blendv_epi8(other, colour, choose);
 }
 
+// Calls block(to, from, weights, x) for every sixteen pixels at the start of the rows
+// and returns how many columns that covers.
+template <class Block>
+WIDE inline int32_t each_wide_block(const BlitRows& r, Block block) {
+    const int32_t wide = r.columns & ~15;
+    if (wide == 0) return 0;
+    // Locals, not fields: a pixel store could otherwise change a field as far as the compiler knows.
+    uint8_t* to = r.to;
+    const uint8_t *from = r.from, *weights = r.weights;
+    const uint32_t to_pitch = r.to_pitch, from_pitch = r.from_pitch;
+    for (int32_t y = r.rows; y > 0; --y, to += to_pitch, from += from_pitch, weights += weights ? from_pitch : 0)
+        for (int32_t x = 0; x < wide; x += 16)
+            block(reinterpret_cast<uint16_t*>(to), reinterpret_cast<const uint16_t*>(from),
+                  reinterpret_cast<const uint16_t*>(weights), x);
+    return wide;
+}
+
 template <bool keyed>
-WIDE int32_t blend_row(uint16_t* to, const uint16_t* from, int32_t count, int32_t level, uint16_t key) {
+WIDE int32_t blend_rows(const BlitRows& r, int32_t level, uint16_t key) {
     const __m256i red = lanes((level >> 3) * 64), blue = lanes(level >> 3), green = lanes((level >> 2) * 512);
     const __m256i keys = lanes(key);
-    int32_t x = 0;
-    for (; x + 16 <= count; x += 16) {
+    return each_wide_block(r, [&](uint16_t* to, const uint16_t* from, const uint16_t*, int32_t x) WIDE {
         __m256i source = load16(from + x), target = load16(to + x);
         __m256i mixed = mix16<1>(source, target, red, blue, green);
         if (keyed) mixed = select16(_mm256_cmpeq_epi16(source, keys), target, mixed);
         store16(to + x, mixed);
-    }
-    return x;
+    });
 }
 
 // At level 256 the weight is the alpha value itself.
 template <bool whole_level>
-WIDE int32_t alpha_row(uint16_t* to, const uint16_t* from, const uint16_t* weights, int32_t count, uint32_t level) {
+WIDE int32_t alpha_rows(const BlitRows& r, uint32_t level) {
     const __m256i five_bits = lanes(0x1F), level_lanes = lanes(int32_t(level));
-    int32_t x = 0;
-    for (; x + 16 <= count; x += 16) {
+    return each_wide_block(r, [&](uint16_t* to, const uint16_t* from, const uint16_t* weights, int32_t x) WIDE {
         __m256i weight = _mm256_and_si256(_mm256_srli_epi16(load16(weights + x), 6), five_bits);
         if (!whole_level) weight = _mm256_srli_epi16(_mm256_mullo_epi16(weight, level_lanes), 8);
         store16(to + x, alpha_mix16(load16(from + x), load16(to + x), weight));
-    }
-    return x;
+    });
 }
 
-WIDE int32_t tint_row(uint16_t* to, const uint16_t* from, int32_t count, const TintSettings& s, bool keyed,
-                      uint16_t key) {
-    const __m256i colour_keys = lanes(s.colour_key), keys = lanes(key);
-    const __m256i tint1_colour = lanes(s.tint1_colour), tint1_weight = lanes(s.tint1_weight);
-    const __m256i tint2_colour = lanes(s.tint2_colour), tint2_weight = lanes(s.tint2_weight);
-    const __m256i five_bits = lanes(31), third = lanes(171);
-    // Locals: a pixel store could otherwise change the settings as far as the compiler knows.
-    const bool enabled = s.enabled, tint1 = s.tint1, tint2 = s.tint2, greyscale = s.greyscale;
-    int32_t x = 0;
-    for (; x + 16 <= count; x += 16) {
-        __m256i source = load16(from + x), target = load16(to + x);
-        __m256i pixels = source, result = source;
-        if (enabled) {
-            result = target;
-            if (tint1) pixels = result = alpha_mix16(tint1_colour, pixels, tint1_weight);
-            if (tint2) pixels = result = alpha_mix16(tint2_colour, pixels, tint2_weight);
-            if (greyscale) {
-                __m256i sum = _mm256_add_epi16(
-                    _mm256_add_epi16(_mm256_srli_epi16(pixels, 11),
-                                     _mm256_and_si256(_mm256_srli_epi16(pixels, 6), five_bits)),
-                    _mm256_and_si256(pixels, five_bits));
-                __m256i a = _mm256_srli_epi16(_mm256_mullo_epi16(sum, third), 9);
-                result = _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(a, 11), _mm256_slli_epi16(a, 6)), a);
-            }
-        }
-        __m256i keep = _mm256_cmpeq_epi16(source, colour_keys);
-        if (keyed) keep = _mm256_or_si256(keep, _mm256_cmpeq_epi16(source, keys));
-        store16(to + x, select16(keep, target, result));
-    }
-    return x;
+// tint8 of rgb565_lanes.h, sixteen lanes wide.
+WIDE inline __m256i tint16(__m256i p, const TintFactors& t) {
+    __m256i red = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_srli_epi16(p, 11), lanes(t.red_keep)), lanes(t.red_add));
+    red = _mm256_and_si256(red, lanes(0xF800));
+    __m256i green = _mm256_and_si256(_mm256_srli_epi16(p, 5), lanes(63));
+    green = _mm256_and_si256(_mm256_add_epi16(_mm256_mullo_epi16(green, lanes(t.keep)), lanes(t.green_add)),
+                             lanes(0x07E0));
+    __m256i blue = _mm256_and_si256(p, lanes(31));
+    blue = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(blue, lanes(t.keep)), lanes(t.blue_add)), 5);
+    return _mm256_or_si256(_mm256_or_si256(red, green), blue);
 }
+
+// greyscale8 of rgb565_lanes.h, sixteen lanes wide.
+WIDE inline __m256i greyscale16(__m256i p) {
+    const __m256i five_bits = lanes(31);
+    __m256i sum = _mm256_add_epi16(
+        _mm256_add_epi16(_mm256_srli_epi16(p, 11), _mm256_and_si256(_mm256_srli_epi16(p, 6), five_bits)),
+        _mm256_and_si256(p, five_bits));
+    __m256i a = _mm256_srli_epi16(_mm256_mullo_epi16(sum, lanes(171)), 9);
+    return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(a, 11), _mm256_slli_epi16(a, 6)), a);
+}
+
+// One kernel per shape of the settings and keying, so no setting is tested per pixel.
+template <int shape, bool keyed>
+WIDE int32_t tint_rows(const BlitRows& r, const TintSettings& s, uint16_t key) {
+    constexpr int tints = shape == 0 ? 0 : (shape - 1) / 2;
+    constexpr bool greyscale = shape != 0 && (shape - 1) % 2 == 1;
+    // Copies: a pixel store could otherwise change the settings as far as the compiler knows.
+    const TintFactors first = s.tints[0], second = s.tints[1];
+    const __m256i colour_keys = lanes(s.colour_key), keys = lanes(key);
+    return each_wide_block(r, [&](uint16_t* to, const uint16_t* from, const uint16_t*, int32_t x) WIDE {
+        __m256i source = load16(from + x), target = load16(to + x);
+        __m256i result = shape == 1 ? target : source;
+        if constexpr (tints >= 1) result = tint16(result, first);
+        if constexpr (tints >= 2) result = tint16(result, second);
+        if constexpr (greyscale) result = greyscale16(result);
+        __m256i keep = _mm256_cmpeq_epi16(source, colour_keys);
+        if constexpr (keyed) keep = _mm256_or_si256(keep, _mm256_cmpeq_epi16(source, keys));
+        store16(to + x, select16(keep, target, result));
+    });
+}
+
+using TintRows = int32_t (*)(const BlitRows&, const TintSettings&, uint16_t);
+
+template <size_t... shape>
+constexpr auto tint_kernels(std::index_sequence<shape...>) {
+    return std::array<std::array<TintRows, sizeof...(shape)>, 2>{
+        {{tint_rows<int(shape), false>...}, {tint_rows<int(shape), true>...}}};
+}
+constexpr auto tint_kernel_table = tint_kernels(std::make_index_sequence<tint_shapes>());
 
 }  // namespace
 
-int32_t blend_row_wide(uint16_t* to, const uint16_t* from, int32_t count, int32_t level, bool keyed, uint16_t key) {
+int32_t blend_rows_wide(const BlitRows& rows, int32_t level, bool keyed, uint16_t key) {
     if (!have_wide_lanes()) return 0;
-    return keyed ? blend_row<true>(to, from, count, level, key) : blend_row<false>(to, from, count, level, key);
+    return keyed ? blend_rows<true>(rows, level, key) : blend_rows<false>(rows, level, key);
 }
 
-int32_t alpha_row_wide(uint16_t* to, const uint16_t* from, const uint16_t* weights, int32_t count, uint32_t level) {
+int32_t alpha_rows_wide(const BlitRows& rows, uint32_t level) {
     if (!have_wide_lanes()) return 0;
-    if (level == 256) return alpha_row<true>(to, from, weights, count, level);
-    return alpha_row<false>(to, from, weights, count, level);
+    if (level == 256) return alpha_rows<true>(rows, level);
+    return alpha_rows<false>(rows, level);
 }
 
-int32_t tint_row_wide(uint16_t* to, const uint16_t* from, int32_t count, const TintSettings& settings, bool keyed,
-                      uint16_t key) {
-    return have_wide_lanes() ? tint_row(to, from, count, settings, keyed, key) : 0;
+int32_t tint_rows_wide(const BlitRows& rows, const TintSettings& settings, bool keyed, uint16_t key) {
+    if (!have_wide_lanes()) return 0;
+    return tint_kernel_table[keyed][size_t(settings.shape)](rows, settings, key);
 }
 
 }  // namespace display
