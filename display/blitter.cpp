@@ -287,7 +287,7 @@ void line(PixelBuffer* dst, Point a, Point b, uint16_t colour, Writer write) {
 template <bool keyed>
 void filter_rows(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect, uint16_t key,
                  PixelFilter* filter) {
-    RowFilter(filter).run(rows_of(dst, dst_point, src, src_rect), keyed, key);
+    RowFilter(filter).run(rows_of(dst, dst_point, src, src_rect), keyed ? tint_keyed : tint_plain, key);
 }
 
 inline uint16_t source_pixel(uint16_t source, uint16_t) { return source; }
@@ -515,6 +515,8 @@ void BlendBlitter::blit_alpha_map(PixelBuffer* dst, Point dst_point, const Pixel
 void FilterBlitter::blit_alpha_map(PixelBuffer* dst, Point dst_point, const PixelBuffer* src,
                                    const PixelBuffer* alpha, const Rect& src_rect) {
     PixelFilter* pixel_filter = filter();
+    if (!share_memory(dst, src) && !share_memory(dst, alpha))
+        return RowFilter(pixel_filter).run(rows_of(dst, dst_point, src, src_rect, alpha), tint_weighted, 0);
     alpha_rows(dst, dst_point, src, alpha, src_rect, [](uint32_t a) { return a; },
                [pixel_filter](uint16_t source, uint16_t under) { return pixel_filter->filter_pixel(source, under); });
 }

@@ -5,6 +5,7 @@
 #include <typeinfo>
 #include <utility>
 
+#include "display/rgb565.h"
 #include "display/rgb565_lanes.h"
 #include "display/wide_rows.h"
 
@@ -82,19 +83,21 @@ TintSettings tint_settings(const PixelFilter& f) {
 
 // The pixels of the leading multiple of eight columns of every row, for one shape of
 // the settings (see TintSettings) and keying; returns how many columns that covers.
-template <int shape, bool keyed>
+template <int shape, int use>
 int32_t tint_rows(const BlitRows& r, const TintSettings& s, uint16_t key) {
     constexpr int tints = shape == 0 ? 0 : (shape - 1) / 2;
     constexpr bool greyscale = shape != 0 && (shape - 1) % 2 == 1;
     const int32_t eights = r.columns & ~7;
     const TintLanes first(s.tints[0]), second(s.tints[1]);
     const __m128i colour_keys = _mm_set1_epi16(int16_t(s.colour_key)), keys = _mm_set1_epi16(int16_t(key));
+    const __m128i five_bits = _mm_set1_epi16(0x1F);
     uint8_t* to_row = r.to;
-    const uint8_t* from_row = r.from;
+    const uint8_t *from_row = r.from, *weights_row = r.weights;
     const uint32_t to_pitch = r.to_pitch, from_pitch = r.from_pitch;
     for (int32_t y = r.rows; eights > 0 && y > 0; --y, to_row += to_pitch, from_row += from_pitch) {
         uint16_t* to = reinterpret_cast<uint16_t*>(to_row);
         const uint16_t* from = reinterpret_cast<const uint16_t*>(from_row);
+        const uint16_t* weights = reinterpret_cast<const uint16_t*>(weights_row);
         for (int32_t x = 0; x < eights; x += 8) {
             __m128i source = load8(from + x), target = load8(to + x);
             __m128i result = shape == 1 ? target : source;
@@ -103,9 +106,13 @@ int32_t tint_rows(const BlitRows& r, const TintSettings& s, uint16_t key) {
             if constexpr (greyscale) result = greyscale8(result);
             // Keyed pixels, and those of the filter's own key, keep the destination.
             __m128i keep = _mm_cmpeq_epi16(source, colour_keys);
-            if constexpr (keyed) keep = _mm_or_si128(keep, _mm_cmpeq_epi16(source, keys));
-            store8(to + x, select8(keep, target, result));
+            if constexpr (use == tint_keyed) keep = _mm_or_si128(keep, _mm_cmpeq_epi16(source, keys));
+            result = select8(keep, target, result);
+            if constexpr (use == tint_weighted)
+                result = alpha_mix8(result, target, _mm_and_si128(_mm_srli_epi16(load8(weights + x), 6), five_bits));
+            store8(to + x, result);
         }
+        if constexpr (use == tint_weighted) weights_row += from_pitch;
     }
     return eights;
 }
@@ -114,8 +121,9 @@ using TintRows = int32_t (*)(const BlitRows&, const TintSettings&, uint16_t);
 
 template <size_t... shape>
 constexpr auto tint_kernels(std::index_sequence<shape...>) {
-    return std::array<std::array<TintRows, sizeof...(shape)>, 2>{
-        {{tint_rows<int(shape), false>...}, {tint_rows<int(shape), true>...}}};
+    return std::array<std::array<TintRows, sizeof...(shape)>, tint_uses>{
+        {{tint_rows<int(shape), tint_plain>...}, {tint_rows<int(shape), tint_keyed>...},
+         {tint_rows<int(shape), tint_weighted>...}}};
 }
 constexpr auto tint_kernel_table = tint_kernels(std::make_index_sequence<tint_shapes>());
 
@@ -128,23 +136,33 @@ RowFilter::RowFilter(PixelFilter* filter)
              filter->tint2_colour != 0xFFFFFFFFu || filter->greyscale),
       settings_(tint_settings(*filter)) {}
 
-void RowFilter::run(const BlitRows& rows, bool keyed, uint16_t key) const {
+void RowFilter::run(const BlitRows& rows, TintUse use, uint16_t key) const {
     if (!draws_ || rows.rows <= 0 || rows.columns <= 0) return;
     int32_t done = 0;
     if (lanes_) {
-        done = tint_rows_wide(rows, settings_, keyed, key);
-        done += tint_kernel_table[keyed][size_t(settings_.shape)](rows.from_column(done), settings_, key);
+        done = tint_rows_wide(rows, settings_, use, key);
+        done += tint_kernel_table[use][size_t(settings_.shape)](rows.from_column(done), settings_, key);
     }
-    // The rest of each row, and every pixel of a filter with running state, in order.
+    // The rest of each row, and every pixel of a filter with running state, in order. A
+    // pixel the alpha map hides is not filtered at all.
     PixelFilter* const filter = filter_;
     const BlitRows rest = rows.from_column(done);
     uint8_t* to_row = rest.to;
-    const uint8_t* from_row = rest.from;
+    const uint8_t *from_row = rest.from, *weights_row = rest.weights;
     for (int32_t y = 0; y < rest.rows; ++y, to_row += rest.to_pitch, from_row += rest.from_pitch) {
         uint16_t* dst = reinterpret_cast<uint16_t*>(to_row);
         const uint16_t* pixels = reinterpret_cast<const uint16_t*>(from_row);
+        if (use == tint_weighted) {
+            const uint16_t* weights = reinterpret_cast<const uint16_t*>(weights_row);
+            for (int32_t x = 0; x < rest.columns; ++x) {
+                uint32_t weight = alpha_of(weights[x]);
+                if (weight != 0) dst[x] = alpha_mix(filter->filter_pixel(pixels[x], dst[x]), dst[x], weight);
+            }
+            weights_row += rest.from_pitch;
+            continue;
+        }
         for (int32_t x = 0; x < rest.columns; ++x) {
-            if (keyed && pixels[x] == key) continue;
+            if (use == tint_keyed && pixels[x] == key) continue;
             dst[x] = filter->filter_pixel(pixels[x], dst[x]);
         }
     }

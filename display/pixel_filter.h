@@ -27,14 +27,15 @@ class PixelFilter {
 };
 
 // A filter readied for the rows of a blit: run writes filter_pixel(source, destination)
-// over every pixel of the rows, row by row in order, skipping source pixels equal to key
-// when keyed. A filter of this very class whose effects keep no running state (no
-// smoothing, alternate or invert) goes many pixels at a time, through a kernel made for
-// its combination of effects. Its settings are read once, when it is made.
+// over every pixel of the rows, row by row in order, as use says (with tint_weighted,
+// alpha_mix'ed in by the alpha map of the rows; pixels it hides are not filtered). A
+// filter of this very class whose effects keep no running state (no smoothing, alternate
+// or invert) goes many pixels at a time, through a kernel made for its combination of
+// effects. Its settings are read once, when it is made.
 class RowFilter {
  public:
     explicit RowFilter(PixelFilter* filter);
-    void run(const BlitRows& rows, bool keyed, uint16_t key) const;
+    void run(const BlitRows& rows, TintUse use, uint16_t key) const;
 
  private:
     PixelFilter* filter_;

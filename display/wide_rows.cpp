@@ -110,23 +110,26 @@ WIDE inline __m256i greyscale16(__m256i p) {
     return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(a, 11), _mm256_slli_epi16(a, 6)), a);
 }
 
-// One kernel per shape of the settings and keying, so no setting is tested per pixel.
-template <int shape, bool keyed>
+// One kernel per shape of the settings and use (TintUse), so no setting is tested per pixel.
+template <int shape, int use>
 WIDE int32_t tint_rows(const BlitRows& r, const TintSettings& s, uint16_t key) {
     constexpr int tints = shape == 0 ? 0 : (shape - 1) / 2;
     constexpr bool greyscale = shape != 0 && (shape - 1) % 2 == 1;
     // Copies: a pixel store could otherwise change the settings as far as the compiler knows.
     const TintFactors first = s.tints[0], second = s.tints[1];
-    const __m256i colour_keys = lanes(s.colour_key), keys = lanes(key);
-    return each_wide_block(r, [&](uint16_t* to, const uint16_t* from, const uint16_t*, int32_t x) WIDE {
+    const __m256i colour_keys = lanes(s.colour_key), keys = lanes(key), five_bits = lanes(0x1F);
+    return each_wide_block(r, [&](uint16_t* to, const uint16_t* from, const uint16_t* weights, int32_t x) WIDE {
         __m256i source = load16(from + x), target = load16(to + x);
         __m256i result = shape == 1 ? target : source;
         if constexpr (tints >= 1) result = tint16(result, first);
         if constexpr (tints >= 2) result = tint16(result, second);
         if constexpr (greyscale) result = greyscale16(result);
         __m256i keep = _mm256_cmpeq_epi16(source, colour_keys);
-        if constexpr (keyed) keep = _mm256_or_si256(keep, _mm256_cmpeq_epi16(source, keys));
-        store16(to + x, select16(keep, target, result));
+        if constexpr (use == tint_keyed) keep = _mm256_or_si256(keep, _mm256_cmpeq_epi16(source, keys));
+        result = select16(keep, target, result);
+        if constexpr (use == tint_weighted)
+            result = alpha_mix16(result, target, _mm256_and_si256(_mm256_srli_epi16(load16(weights + x), 6), five_bits));
+        store16(to + x, result);
     });
 }
 
@@ -134,8 +137,9 @@ using TintRows = int32_t (*)(const BlitRows&, const TintSettings&, uint16_t);
 
 template <size_t... shape>
 constexpr auto tint_kernels(std::index_sequence<shape...>) {
-    return std::array<std::array<TintRows, sizeof...(shape)>, 2>{
-        {{tint_rows<int(shape), false>...}, {tint_rows<int(shape), true>...}}};
+    return std::array<std::array<TintRows, sizeof...(shape)>, tint_uses>{
+        {{tint_rows<int(shape), tint_plain>...}, {tint_rows<int(shape), tint_keyed>...},
+         {tint_rows<int(shape), tint_weighted>...}}};
 }
 constexpr auto tint_kernel_table = tint_kernels(std::make_index_sequence<tint_shapes>());
 
@@ -152,9 +156,9 @@ int32_t alpha_rows_wide(const BlitRows& rows, uint32_t level) {
     return alpha_rows<false>(rows, level);
 }
 
-int32_t tint_rows_wide(const BlitRows& rows, const TintSettings& settings, bool keyed, uint16_t key) {
+int32_t tint_rows_wide(const BlitRows& rows, const TintSettings& settings, TintUse use, uint16_t key) {
     if (!have_wide_lanes()) return 0;
-    return tint_kernel_table[keyed][size_t(settings.shape)](rows, settings, key);
+    return tint_kernel_table[use][size_t(settings.shape)](rows, settings, key);
 }
 
 }  // namespace display

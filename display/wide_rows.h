@@ -60,8 +60,11 @@ struct TintSettings {
 };
 constexpr int32_t tint_shapes = 7;
 
-// The filter's pixels over the rows; pixels equal to its colour key, or to key with
-// keyed, keep the destination.
-int32_t tint_rows_wide(const BlitRows& rows, const TintSettings& settings, bool keyed, uint16_t key);
+// How the filter's pixels are written: as they are, skipping source pixels equal to a
+// key, or mixed in at the weight a/32 of each pixel's alpha value a (0 leaves it).
+enum TintUse { tint_plain, tint_keyed, tint_weighted, tint_uses };
+
+// The filter's pixels over the rows; pixels equal to its colour key keep the destination.
+int32_t tint_rows_wide(const BlitRows& rows, const TintSettings& settings, TintUse use, uint16_t key);
 
 }  // namespace display
