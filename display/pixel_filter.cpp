@@ -1,9 +1,7 @@
 // The pixel filter's effects, in the order they apply.
 #include "display/pixel_filter.h"
 
-#include <array>
 #include <typeinfo>
-#include <utility>
 
 #include "display/rgb565.h"
 #include "display/rgb565_lanes.h"
@@ -117,15 +115,11 @@ int32_t tint_rows(const BlitRows& r, const TintSettings& s, uint16_t key) {
     return eights;
 }
 
-using TintRows = int32_t (*)(const BlitRows&, const TintSettings&, uint16_t);
-
-template <size_t... shape>
-constexpr auto tint_kernels(std::index_sequence<shape...>) {
-    return std::array<std::array<TintRows, sizeof...(shape)>, tint_uses>{
-        {{tint_rows<int(shape), tint_plain>...}, {tint_rows<int(shape), tint_keyed>...},
-         {tint_rows<int(shape), tint_weighted>...}}};
-}
-constexpr auto tint_kernel_table = tint_kernels(std::make_index_sequence<tint_shapes>());
+template <int shape, int use>
+struct TintKernel {
+    static constexpr TintRows run = tint_rows<shape, use>;
+};
+constexpr auto tint_kernel_table = tint_kernels<TintKernel>(std::make_index_sequence<tint_shapes>());
 
 }  // namespace
 

@@ -4,8 +4,6 @@
 
 #include <immintrin.h>
 
-#include <array>
-#include <utility>
 
 #define WIDE __attribute__((target("avx2")))
 
@@ -156,15 +154,11 @@ WIDE int32_t tint_rows(const BlitRows& r, const TintSettings& s, uint16_t key) {
     });
 }
 
-using TintRows = int32_t (*)(const BlitRows&, const TintSettings&, uint16_t);
-
-template <size_t... shape>
-constexpr auto tint_kernels(std::index_sequence<shape...>) {
-    return std::array<std::array<TintRows, sizeof...(shape)>, tint_uses>{
-        {{tint_rows<int(shape), tint_plain>...}, {tint_rows<int(shape), tint_keyed>...},
-         {tint_rows<int(shape), tint_weighted>...}}};
-}
-constexpr auto tint_kernel_table = tint_kernels(std::make_index_sequence<tint_shapes>());
+template <int shape, int use>
+struct TintKernel {
+    static constexpr TintRows run = tint_rows<shape, use>;
+};
+constexpr auto tint_kernel_table = tint_kernels<TintKernel>(std::make_index_sequence<tint_shapes>());
 
 }  // namespace
 

@@ -4,7 +4,10 @@
 // and returns how many columns it wrote: 0 without AVX2, so the caller's own loops finish.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <utility>
 
 namespace display {
 
@@ -66,5 +69,16 @@ enum TintUse { tint_plain, tint_keyed, tint_weighted, tint_uses };
 
 // The filter's pixels over the rows; pixels equal to its colour key keep the destination.
 int32_t tint_rows_wide(const BlitRows& rows, const TintSettings& settings, TintUse use, uint16_t key);
+
+// A kernel of the filter's pixels for one shape and use; returns the columns it wrote.
+using TintRows = int32_t (*)(const BlitRows& rows, const TintSettings& settings, uint16_t key);
+
+// The table [use][shape] of Kernel<shape, use>::run over every shape and use.
+template <template <int, int> class Kernel, size_t... shape>
+constexpr auto tint_kernels(std::index_sequence<shape...>) {
+    return std::array<std::array<TintRows, sizeof...(shape)>, tint_uses>{
+        {{Kernel<int(shape), tint_plain>::run...}, {Kernel<int(shape), tint_keyed>::run...},
+         {Kernel<int(shape), tint_weighted>::run...}}};
+}
 
 }  // namespace display
