@@ -22,9 +22,8 @@ struct BlitRows {
 
     // The same rows from column first on.
     BlitRows from_column(int32_t first) const {
-        return {to + 2 * first, from + 2 * first, weights ? weights + 2 * first : nullptr,
-                to_pitch,       from_pitch,       rows,
-                columns - first};
+        return {to + 2 * first, from + 2 * first, weights ? weights + 2 * first : nullptr, to_pitch, from_pitch,
+                rows, columns - first};
     }
 };
 
@@ -36,8 +35,8 @@ int32_t blend_rows_wide(const BlitRows& rows, int32_t level, bool keyed, uint16_
 int32_t alpha_rows_wide(const BlitRows& rows, uint32_t level);
 
 // A tint toward a colour at weight w (0-31) as products per field: each field becomes
-// (field * (32 - w) + the colour's field * w) >> 5, which is alpha_mix(colour, pixel, w):
-// field + floor((colour field - field) * w / 32) with the field's 32 / 32 taken out.
+// (field * (32 - w) + the colour's field * w) >> 5, which equals alpha_mix(colour,
+// pixel, w), field + floor((colour's field - field) * w / 32), without a negative term.
 struct TintFactors {
     uint16_t red_keep;   // (32 - w) << 6: red's sum lands on bits 11-15 of its lane
     uint16_t keep;       // 32 - w
