@@ -181,32 +181,29 @@ GridCellEntry** grid_cell(int32_t column, int32_t row) {
 
 namespace {
 
-// In each cell of the range: the chain's first free entry, else a new one at its head,
-// takes the sprite (or none), the id hash and the rectangle.
-void fill_cells(const CellRange& range, Sprite* sprite, uint32_t id_hash, const RECT& box) {
-  auto fill = [sprite, id_hash, &box](GridCellEntry* entry) {
-    entry->free = 0;
-    entry->sprite = sprite;
-    entry->id_hash = id_hash;
-    entry->left = box.left;
-    entry->top = box.top;
-    entry->right = box.right;
-    entry->bottom = box.bottom;
-  };
-  for_each_cell(range, [&fill](GridCellEntry** head) {
-    for (GridCellEntry* entry = *head; entry; entry = entry->next) {
-      if (entry->free) {
-        fill(entry);
-        return;
-      }
-    }
-    GridCellEntry* entry = new_entry(*head);
+// In one cell: the chain's first free entry, else a new one at its head, takes the sprite
+// (or none), the id hash and the rectangle.
+void fill_cell(GridCellEntry** head, Sprite* sprite, uint32_t id_hash, const RECT& box) {
+  GridCellEntry* entry = *head;
+  while (entry && !entry->free) entry = entry->next;
+  if (!entry) {
+    entry = new_entry(*head);
     if (!entry) return;
-    fill(entry);
     entry->next = *head;
     if (*head) (*head)->prev = entry;
     *head = entry;
-  });
+  }
+  entry->free = 0;
+  entry->sprite = sprite;
+  entry->id_hash = id_hash;
+  entry->left = box.left;
+  entry->top = box.top;
+  entry->right = box.right;
+  entry->bottom = box.bottom;
+}
+
+void fill_cells(const CellRange& range, Sprite* sprite, uint32_t id_hash, const RECT& box) {
+  for_each_cell(range, [sprite, id_hash, &box](GridCellEntry** head) { fill_cell(head, sprite, id_hash, box); });
 }
 
 }  // namespace
@@ -246,6 +243,46 @@ void grid_remove_sprite(Sprite* sprite) {
     }
   });
   mark_outside(sprite);
+}
+
+bool grid_move_sprite(Sprite* sprite) {
+  CellRange range = grid_cells_of(sprite->screen_collide_rect);
+  if (range.empty() || !grid_range_inside(range) || range.first_column != sprite->grid_range[0] ||
+      range.first_row != sprite->grid_range[1] || range.last_column != sprite->grid_range[2] ||
+      range.last_row != sprite->grid_range[3]) {
+    return false;
+  }
+  const RECT& box = sprite->screen_collide_rect;
+  for_each_cell(range, [sprite, &box](GridCellEntry** head) {
+    // Removing would move the chain's last used entry into the sprite's place and free
+    // its own; entering would then take that first free entry.
+    GridCellEntry* own = nullptr;
+    GridCellEntry* last_used = nullptr;
+    for (GridCellEntry* entry = *head; entry && !entry->free; entry = entry->next) {
+      if (!own && entry->sprite == sprite) own = entry;
+      last_used = entry;
+    }
+    if (!own) {
+      // A cleared cell: the sprite is entered afresh.
+      fill_cell(head, sprite, 0, box);
+      return;
+    }
+    if (own != last_used) {
+      own->sprite = last_used->sprite;
+      own->id_hash = last_used->id_hash;
+      own->left = last_used->left;
+      own->top = last_used->top;
+      own->right = last_used->right;
+      own->bottom = last_used->bottom;
+    }
+    last_used->sprite = sprite;
+    last_used->id_hash = 0;
+    last_used->left = box.left;
+    last_used->top = box.top;
+    last_used->right = box.right;
+    last_used->bottom = box.bottom;
+  });
+  return true;
 }
 
 void grid_clear_id(uint32_t id_hash, int32_t left, int32_t top, int32_t right, int32_t bottom) {
