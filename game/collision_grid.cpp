@@ -117,20 +117,27 @@ void free_chain(GridCellEntry** head) {
   *head = nullptr;
 }
 
+// What an entry holds: its sprite (or none), its static key and its rectangle.
+void hold(GridCellEntry* entry, Sprite* sprite, uint32_t id_hash, const RECT& box) {
+  entry->sprite = sprite;
+  entry->id_hash = id_hash;
+  entry->left = box.left;
+  entry->top = box.top;
+  entry->right = box.right;
+  entry->bottom = box.bottom;
+}
+
+void take_over(GridCellEntry* entry, const GridCellEntry& from) {
+  hold(entry, from.sprite, from.id_hash, RECT{from.left, from.top, from.right, from.bottom});
+}
+
 // Frees an entry while keeping every free entry behind every used one: the last used
 // entry of the chain moves into its place and that one becomes free. Walks then stop at
 // the first free entry instead of passing the ones a busy cell has piled up.
 void release_entry(GridCellEntry* entry) {
   GridCellEntry* last_used = entry;
   while (last_used->next && !last_used->next->free) last_used = last_used->next;
-  if (last_used != entry) {
-    entry->sprite = last_used->sprite;
-    entry->id_hash = last_used->id_hash;
-    entry->left = last_used->left;
-    entry->top = last_used->top;
-    entry->right = last_used->right;
-    entry->bottom = last_used->bottom;
-  }
+  if (last_used != entry) take_over(entry, *last_used);
   last_used->free = 1;
   last_used->sprite = nullptr;
   last_used->id_hash = 0;
@@ -194,12 +201,7 @@ void fill_cell(GridCellEntry** head, Sprite* sprite, uint32_t id_hash, const REC
     *head = entry;
   }
   entry->free = 0;
-  entry->sprite = sprite;
-  entry->id_hash = id_hash;
-  entry->left = box.left;
-  entry->top = box.top;
-  entry->right = box.right;
-  entry->bottom = box.bottom;
+  hold(entry, sprite, id_hash, box);
 }
 
 void fill_cells(const CellRange& range, Sprite* sprite, uint32_t id_hash, const RECT& box) {
@@ -267,20 +269,8 @@ bool grid_move_sprite(Sprite* sprite) {
       fill_cell(head, sprite, 0, box);
       return;
     }
-    if (own != last_used) {
-      own->sprite = last_used->sprite;
-      own->id_hash = last_used->id_hash;
-      own->left = last_used->left;
-      own->top = last_used->top;
-      own->right = last_used->right;
-      own->bottom = last_used->bottom;
-    }
-    last_used->sprite = sprite;
-    last_used->id_hash = 0;
-    last_used->left = box.left;
-    last_used->top = box.top;
-    last_used->right = box.right;
-    last_used->bottom = box.bottom;
+    if (own != last_used) take_over(own, *last_used);
+    hold(last_used, sprite, 0, box);
   });
   return true;
 }
