@@ -159,8 +159,8 @@ void free_default_font() {
 int32_t call_game_procedure(int32_t message, uint32_t value1, uint32_t value2) {
   if (game.game_proc == nullptr) return 1;
   ProgramContext* program = game.game_program ? game.game_program : current_program;
-  return run_script_procedure(program, game.game_proc, window_number(game.game_window), message, int32_t(value1),
-                              int32_t(value2));
+  return run_script_procedure(program, game.game_proc, double(platform::address_of(game.game_window)), message, double(value1),
+                              double(value2));
 }
 
 // Particles are drawn by the sprite renderer: turned, blended and lit like sprites.

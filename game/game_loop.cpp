@@ -53,6 +53,9 @@ SpriteWalk* innermost_walk = nullptr;
 
 uint32_t handle_of(const void* pointer) { return platform::address_of(pointer); }
 
+// An event value as the 32 bits of a window message's parameter.
+uint32_t message_word(double value) { return uint32_t(int64_t(value)); }
+
 // ---- The event trace (ZRK_EVENT_TRACE) ----
 
 std::FILE* trace_file() {
@@ -65,7 +68,8 @@ std::FILE* trace_file() {
 
 // Sprites are named by their creation number, the game window as "game": addresses differ
 // from run to run.
-void trace_value(std::FILE* file, uint32_t value) {
+void trace_value(std::FILE* file, double number) {
+  uint32_t value = message_word(number);
   if (value != 0 && value == handle_of(game.game_window)) {
     std::fputs(" game", file);
   } else if (Sprite* sprite = value != 0 ? sprite_from_handle(value) : nullptr) {
@@ -75,7 +79,7 @@ void trace_value(std::FILE* file, uint32_t value) {
   }
 }
 
-void trace_event(uint32_t target, int32_t message, uint32_t value1, uint32_t value2, int32_t result) {
+void trace_event(uint32_t target, int32_t message, double value1, double value2, int32_t result) {
   std::FILE* file = trace_file();
   if (!file) return;
   std::fprintf(file, "%u", display::timer_now_ms());
@@ -93,14 +97,15 @@ bool program_may_run(ProgramContext* program) {
 }
 
 int32_t deliver_event(ProgramContext* program, InstructionNode* procedure, uint32_t target, int32_t message,
-                      uint32_t value1, uint32_t value2) {
+                      double value1, double value2) {
   int32_t result = game.event_result;
   if (procedure && program_may_run(program)) {
-    result = run_script_procedure(program, procedure, int32_t(target), message, int32_t(value1), int32_t(value2));
+    result = run_script_procedure(program, procedure, double(target), message, value1, value2);
   }
   game.event_result = result;
   if (event_bindings && result != 0) {
-    result = dispatch_window_event(window_from_number(int32_t(target)), uint32_t(message), value1, value2);
+    result = dispatch_window_event(window_from_number(int32_t(target)), uint32_t(message), message_word(value1),
+                                   message_word(value2));
     game.event_result = result;
   }
   trace_event(target, message, value1, value2, result);
@@ -110,8 +115,8 @@ int32_t deliver_event(ProgramContext* program, InstructionNode* procedure, uint3
 // The particles' call of the game procedure (they offer the bindings themselves).
 int32_t particle_game_procedure(int32_t message, uint32_t value1, uint32_t value2) {
   uint32_t target = handle_of(game.game_window);
-  int32_t result = run_script_procedure(game.game_program, game.game_proc, int32_t(target), message,
-                                        int32_t(value1), int32_t(value2));
+  int32_t result = run_script_procedure(game.game_program, game.game_proc, double(target), message, double(value1),
+                                        double(value2));
   trace_event(target, message, value1, value2, result);
   return result;
 }
@@ -220,7 +225,7 @@ bool animate(SpriteWalk& walk, Sprite* sprite, uint32_t now) {
 
 bool run_timers(SpriteWalk& walk, Sprite* sprite, uint32_t now) {
   bool stays = run_sprite_timers(sprite, now, [&](uint32_t id, int32_t argument) {
-    sprite_event(sprite, kTimerMessage, id, uint32_t(argument));
+    sprite_event(sprite, kTimerMessage, id, argument);
     return !gone(walk, sprite);
   });
   if (!stays) return false;
@@ -329,7 +334,7 @@ void process_sprite(SpriteWalk& walk, Sprite* sprite, const StepClock& clock, bo
     if (full && clock.gravity_due && sprite->mass != 0) apply_gravity(sprite);
     if (full && clock.move_due && (sprite->vel_x != 0 || sprite->vel_y != 0)) move(sprite, px, py);
     if (sprite->options & kOptionAi) {
-      sprite_event(sprite, kTickMessage, uint32_t(truncate_to_int(sprite->x)), uint32_t(truncate_to_int(sprite->y)));
+      sprite_event(sprite, kTickMessage, truncate_to_int(sprite->x), truncate_to_int(sprite->y));
       if (gone(walk, sprite)) return;
     }
     bool moved = truncate_to_int(sprite->x) != px || truncate_to_int(sprite->y) != py;
@@ -489,11 +494,11 @@ void sprite_walks_forget(Sprite* sprite) {
   }
 }
 
-int32_t game_event(int32_t message, uint32_t value1, uint32_t value2) {
+int32_t game_event(int32_t message, double value1, double value2) {
   return deliver_event(game.game_program, game.game_proc, handle_of(game.game_window), message, value1, value2);
 }
 
-int32_t sprite_event(Sprite* sprite, int32_t message, uint32_t value1, uint32_t value2) {
+int32_t sprite_event(Sprite* sprite, int32_t message, double value1, double value2) {
   return deliver_event(sprite->owner, sprite->proc, handle_of(sprite), message, value1, value2);
 }
 

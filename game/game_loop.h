@@ -26,8 +26,10 @@ void sprite_walks_forget(Sprite* sprite);
 // procedure (target the sprite). The result goes on to the event bindings when it is not
 // 0; the final result is stored in game.event_result and returned. Without a procedure
 // the current event_result stands in for its result.
-int32_t game_event(int32_t message, uint32_t value1, uint32_t value2);
-int32_t sprite_event(Sprite* sprite, int32_t message, uint32_t value1, uint32_t value2);
+// The values are numbers: a handle goes as its unsigned address (as the built-ins give it),
+// a coordinate or a script's own value signed.
+int32_t game_event(int32_t message, double value1, double value2);
+int32_t sprite_event(Sprite* sprite, int32_t message, double value1, double value2);
 
 // The full engine and the light one (no particles, paths, animation, motion or
 // collisions). Each returns when loop_duration_ms has passed, when the game window is

@@ -24,15 +24,13 @@ void sprite_mouse_event(HWND, uint32_t message, LPARAM lparam) {
   Sprite* found = find_sprite_at_point(x, y, 1);
   uint32_t found_handle = platform::address_of(found);
   if (found && found->proc) {
-    sprite_event(found, int32_t(message), uint32_t(x - truncate_to_int(found->x)),
-                 uint32_t(y - truncate_to_int(found->y)));
+    sprite_event(found, int32_t(message), x - truncate_to_int(found->x), y - truncate_to_int(found->y));
   }
   // The event may have destroyed either sprite.
   found = found ? sprite_from_handle(found_handle) : nullptr;
   Sprite* left = hover_sprite ? sprite_from_handle(platform::address_of(hover_sprite)) : nullptr;
   if (left && left != found && left->proc) {
-    sprite_event(left, kPointerLeftMessage, uint32_t(x - truncate_to_int(left->x)),
-                 uint32_t(y - truncate_to_int(left->y)));
+    sprite_event(left, kPointerLeftMessage, x - truncate_to_int(left->x), y - truncate_to_int(left->y));
   }
   found = found ? sprite_from_handle(found_handle) : nullptr;
   hover_sprite = found && !found->deleted ? found : nullptr;

@@ -9,8 +9,8 @@
 
 int32_t last_window_result = 1;
 
-int32_t run_script_procedure(ProgramContext* program, InstructionNode* procedure, int32_t target, int32_t message,
-                             int32_t first, int32_t second) {
+int32_t run_script_procedure(ProgramContext* program, InstructionNode* procedure, double target, int32_t message,
+                             double first, double second) {
   // The machine binds the four values straight into a cached scope when it can.
   return call_script_handler(program, procedure, target, message, first, second);
 }

@@ -22,8 +22,9 @@ int32_t call_window_script(HWND window, uint32_t message, WPARAM wparam, LPARAM 
 int32_t notify_window_created(HWND window);
 
 // Runs procedure in program with the four numbers and gives its integer result.
-int32_t run_script_procedure(ProgramContext* program, InstructionNode* procedure, int32_t target, int32_t message,
-                             int32_t first, int32_t second);
+// Handles among them come as unsigned numbers, like the built-ins give them.
+int32_t run_script_procedure(ProgramContext* program, InstructionNode* procedure, double target, int32_t message,
+                             double first, double second);
 
 // Handles travel through scripts as numbers holding their address.
 inline int32_t window_number(HWND window) { return static_cast<int32_t>(platform::address_of(window)); }

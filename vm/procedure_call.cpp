@@ -361,7 +361,7 @@ void pop_into(Variable* parameter) {
 // Puts the four arguments straight into the parameters the binding instructions after
 // STARTPROC resolved in scope during the last event call. False when the procedure does
 // not have that shape or its caches belong to another scope.
-bool bind_event_arguments(InstructionNode* procedure, Variable* scope, const int32_t (&arguments)[4]) {
+bool bind_event_arguments(InstructionNode* procedure, Variable* scope, const double (&arguments)[4]) {
   InstructionExtension* extension = procedure->extension;
   if (!extension || extension->cached_variable != scope) return false;
   uint32_t key = platform::address_of(scope);
@@ -397,7 +397,7 @@ bool bind_event_arguments(InstructionNode* procedure, Variable* scope, const int
   for (int index = 0; index < 4; ++index) {
     Variable* target = targets[index];
     if (target->flags || target->data || target->alias) variable_clear_value(current_program, target, false, false);
-    target->number = static_cast<double>(arguments[3 - index]);
+    target->number = arguments[3 - index];
   }
   entry_skip = skip;
   return true;
@@ -614,20 +614,20 @@ void op_dropallfctstack() {
 
 // ---- Events ----
 
-int32_t call_script_handler(ProgramContext* program, InstructionNode* procedure, int32_t a1, int32_t a2, int32_t a3,
-                            int32_t a4) {
+int32_t call_script_handler(ProgramContext* program, InstructionNode* procedure, double a1, double a2, double a3,
+                            double a4) {
   if (!program || !procedure) return 0;
   Variable* scope = take_local_scope(program, procedure);
   if (!scope) return 0;
   ValueCell* top_before = program->stack_top;
-  const int32_t arguments[4] = {a1, a2, a3, a4};
+  const double arguments[4] = {a1, a2, a3, a4};
   if (!bind_event_arguments(procedure, scope, arguments)) {
     if (!procedure->extension) {
       Pool* pool = program->pool ? program->pool : emit_pool;
       if (pool) procedure->extension = static_cast<InstructionExtension*>(pool_alloc(pool, 0, sizeof(InstructionExtension)));
     }
     if (procedure->extension) procedure->extension->cached_variable = scope;
-    for (int32_t argument : arguments) stack_push_number(program, static_cast<double>(argument));
+    for (double argument : arguments) stack_push_number(program, argument);
   }
   call_program = program;
   call_procedure = procedure;

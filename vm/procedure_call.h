@@ -51,11 +51,13 @@ void op_dropfctstack();
 // operand's count of cells when at least that many are above its mark, else none.
 void op_dropallfctstack();
 
-// Runs an event procedure of program with four integer arguments and returns its result
+// Runs an event procedure of program with four number arguments and returns its result
 // as an integer (0 when it returns nothing). A procedure whose last event scope is still
 // free gets the arguments straight into its cached parameters, without the value stack.
-int32_t call_script_handler(ProgramContext* program, InstructionNode* procedure, int32_t a1, int32_t a2, int32_t a3,
-                            int32_t a4);
+// Numbers, not integers: a handle above 2^31 must reach the script as the same unsigned
+// number the built-ins give for it.
+int32_t call_script_handler(ProgramContext* program, InstructionNode* procedure, double a1, double a2, double a3,
+                            double a4);
 
 // Releases the program's cached local scopes with their variables (names included) and
 // empties the cache; the end of a program runs it before the program's heap goes.

@@ -21,6 +21,11 @@ void show_display_panel() {
   for (int y = 0; y < height; ++y) {
     auto* row = reinterpret_cast<uint16_t*>(screen.bits + ptrdiff_t(y) * screen.stride);
     const uint8_t* from = view.origin + ptrdiff_t(y) * view.y_stride;
+    // A panel stored row by row (the common case) is copied a row at a time.
+    if (view.x_stride == 2) {
+      std::memcpy(row, from, size_t(width) * 2);
+      continue;
+    }
     for (int x = 0; x < width; ++x, from += view.x_stride) std::memcpy(&row[x], from, 2);
   }
   user::screen_pixels_changed();

@@ -71,6 +71,15 @@ void op_make_local_object() {
   local->data = crt::_strdup("SHAPE");
 }
 
+// The four event parameters as the handler sees them.
+void op_record_event_values() {
+  std::string seen;
+  for (const char* name : {"A$", "B$", "C$", "D$"}) {
+    seen += (seen.empty() ? "" : " ") + std::to_string(static_cast<long long>(find_variable(name)->number));
+  }
+  seen_values.push_back(seen);
+}
+
 void op_record_last_error() { seen_values.push_back(value_of(find_variable("LASTERROR%"))); }
 
 void* owned_inside = nullptr;
@@ -416,6 +425,22 @@ TEST_F(ProcedureCalls, EventsBindTheirArgumentsAndThenUseTheFastPath) {
     *d_slot = spy;
     EXPECT_EQ(call_script_handler(context, head, 2, 2, 2, 2), 2222) << fused;
     EXPECT_EQ(head->extension->cached_variable, scope);
+  }
+}
+
+// A handle above 2^31 (a heap mapped high) reaches the handler as the unsigned number the
+// built-ins give for it, on the stack path and on the fast path alike.
+TEST_F(ProcedureCalls, EventArgumentsKeepHandlesAbove2To31Unsigned) {
+  Chain chain;
+  InstructionNode* head = chain.procedure("....EVENT");
+  for (const char* name : {"D$", "C$", "B$", "A$"}) with_cache(chain.add(op_parmspushvar, 0, name));
+  chain.add(op_record_event_values);
+  chain.add(op_return);
+  const double handle = 4032823568.0;
+  for (int round = 0; round < 2; ++round) {
+    seen_values.clear();
+    call_script_handler(context, head, handle, 1025, -7, handle);
+    EXPECT_EQ(seen_values, (std::vector<std::string>{"4032823568 1025 -7 4032823568"})) << "round " << round;
   }
 }
 
