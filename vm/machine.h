@@ -81,6 +81,7 @@ struct CallFrame {
   bool releases_scope;      // scope's values are this call's to release
   bool stepping_over;       // the debugger's step over resumes when the call ends
   int32_t call_depth_at_entry;  // the program's call_depth before the call raised it
+  uint32_t nesting;             // calls in the chain up to this one (1 for the outermost)
   const char* procedure_name;   // current_procedure_name while the call runs
   Variable* object;             // current_object while the call runs
 };

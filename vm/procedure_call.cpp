@@ -66,7 +66,12 @@ thread_local uintptr_t call_stack_floor = 0;
   stop_flag = 1;
 }
 
+// Calls nest at most this deep, whatever room the stack has left: ending a chain of calls
+// at once (EXIT, runaway recursion) takes time that grows with the square of its depth.
+constexpr uint32_t kMaxNestedCalls = 5500;
+
 bool call_stack_exhausted() {
+  if (current_frame && current_frame->nesting >= kMaxNestedCalls) return true;
   uintptr_t floor = call_stack_floor ? call_stack_floor : find_call_stack_floor();
   return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < floor;
 }
@@ -479,6 +484,7 @@ ProgramContext* run_framed_call() {
   frame->program = program;
   frame->procedure = procedure;
   frame->caller = current_frame;
+  frame->nesting = current_frame ? current_frame->nesting + 1 : 1;
   frame->try_depth_at_entry = try_depth;
   frame->saved_instruction = current_instruction;
   frame->saved_program = current_program;
