@@ -565,7 +565,7 @@ void vm_release_call(CallFrame* frame) {
   current_frame = frame->caller;
   // Loops that RETURN or EXIT left never reached their ENDLOOP: their levels go too.
   do {
-    context_release_depth(program, static_cast<uint32_t>(program->call_depth));
+    if (program->owned) context_release_depth(program, static_cast<uint32_t>(program->call_depth));
     --program->call_depth;
   } while (program->call_depth > frame->call_depth_at_entry);
   give_back_frame(frame);
