@@ -363,6 +363,15 @@ Variable* variable_release(ProgramContext* context, Variable* variable, bool kee
 
 void variable_list_release(ProgramContext* context, Variable* scope, bool deep) {
   if (!scope) return;
+  Variable* first = scope->next;
+  if (!deep) {
+    // Plain numbers (most locals) lose their values without a guard: nothing to free.
+    while (first && !first->flags && !first->data) {
+      variable_clear_value(context, first, false, false);
+      first = first->next;
+    }
+    if (!first) return;
+  }
   platform::FaultGuard guard;
   if (FAULT_GUARD_ENTER(guard)) {
     if (deep) {
@@ -380,7 +389,7 @@ void variable_list_release(ProgramContext* context, Variable* scope, bool deep) 
         if (variable == scope) break;
       }
     } else {
-      for (Variable* variable = scope->next; variable; variable = variable->next)
+      for (Variable* variable = first; variable; variable = variable->next)
         variable_clear_value(context, variable, false, false);
     }
     platform::fault_guard_leave(&guard);

@@ -12,6 +12,7 @@
 // stop_flag, try_depth and current_procedure_name live with the rest of the machine
 // state in foundation/machine_state.cpp: the variable layer and the reporter read them.
 CallFrame* current_frame = nullptr;
+thread_local uint32_t guarded_loops_here = 0;
 
 TryEntry TryStack[kTrySlots];
 InstructionNode* try_handler_entry = nullptr;
@@ -57,47 +58,98 @@ InstructionNode* unwind_resume = nullptr;
   } while (!stop_flag);
 }
 
-// Leaves the guard when the stack unwinds past the loop (ExitThread of a script thread);
-// on the normal and the fault paths the guard is already left.
-struct GuardRelease {
-  platform::FaultGuard* guard;
-  ~GuardRelease() {
-    if (platform::fault_guard_innermost() == guard) platform::fault_guard_leave(guard);
-  }
-};
-
 // Where the loop goes on after the innermost TRY caught a fault, or null (no TRY, or an
 // EXCEPT target without successor, which would fault again at once).
 InstructionNode* resume_point(const TryEntry& entry) {
   return entry.except_target ? entry.except_target->next : nullptr;
 }
 
-// After a fault caught in the loop of frame: true with current_instruction set when the
-// loop goes on; false with the stop flag set when it ends.
-bool recover_from_fault(platform::FaultGuard& guard, CallFrame* frame) {
-  EXCEPTION_POINTERS pointers = guard.pointers();
-  vm_fault_filter(guard.code, &pointers);
-  if (try_depth > 0 && try_depth <= kTrySlots) {
-    const TryEntry entry = TryStack[try_depth - 1];
-    InstructionNode* resume = resume_point(entry);
-    // The handler part starts now: its own faults go to the next TRY out, not back to it.
-    if (resume) {
-      vm_try_pop();
-      try_handler_entry = resume;
-    }
-    if (resume && entry.frame == frame) {
-      current_instruction = resume;
+// What a loop with a guard sets up on entry: the call it runs for and the running state
+// its faults restore.
+struct LoopState {
+  CallFrame* frame;
+  ProgramContext* program;
+  const char* procedure_name;
+  Variable* scope;
+  Variable* object;
+};
+
+// The running state of call while its own loop runs.
+void restore_running_state(const LoopState& host, CallFrame* call) {
+  if (call == host.frame || !call) {
+    current_frame = host.frame;
+    current_program = host.program;
+    current_procedure_name = host.procedure_name;
+    current_scope = host.scope;
+    current_object = host.object;
+    return;
+  }
+  current_frame = call;
+  current_program = call->program;
+  current_procedure_name = call->procedure_name;
+  current_scope = call->scope;
+  current_object = call->object;
+}
+
+// The loop of current_frame has stopped. True, with current_instruction set, when the
+// host's loop goes on: a TRY of the stopped call caught a fault of a call it made, or a
+// call whose native frames a fault skipped ended and its caller goes on after the CALL.
+// False when the host's own call is over.
+bool continues_after_stop(CallFrame* host) {
+  for (;;) {
+    CallFrame* running = current_frame;
+    if (unwind_pending && unwind_frame == running) {
+      unwind_pending = false;
+      stop_flag = 0;
+      current_instruction = unwind_resume;
       return true;
     }
-    if (resume) {
-      // The TRY is a caller's: end the calls up to its owner, which then resumes.
+    if (running == host || !running) return false;
+    vm_end_call(running);
+    current_instruction = current_instruction->next;
+    if (!stop_flag) return true;
+  }
+}
+
+// Leaves the guard when the stack unwinds past the loop (ExitThread of a script thread),
+// and ends the calls the loop ran for their skipped frames; on the normal and the fault
+// paths the guard is already left and the host's call is the running one.
+struct LoopRelease {
+  platform::FaultGuard* guard;
+  CallFrame* host;
+  ~LoopRelease() {
+    if (platform::fault_guard_innermost() == guard) platform::fault_guard_leave(guard);
+    while (current_frame && current_frame != host) vm_release_call(current_frame);
+  }
+};
+
+struct LoopCount {
+  LoopCount() { ++guarded_loops_here; }
+  ~LoopCount() { --guarded_loops_here; }
+  LoopCount(const LoopCount&) = delete;
+  LoopCount& operator=(const LoopCount&) = delete;
+};
+
+// After a fault caught by the host's guard, while current_frame is the call that
+// faulted: reported, the state of that call's loop restored, and the stop flag raised so
+// that continues_after_stop ends the calls up to the TRY's owner, which resumes (with no
+// TRY, the faulting call ends and its caller goes on).
+void recover_from_fault(platform::FaultGuard& guard, const LoopState& host) {
+  EXCEPTION_POINTERS pointers = guard.pointers();
+  vm_fault_filter(guard.code, &pointers);
+  restore_running_state(host, current_frame);
+  if (try_depth > 0 && try_depth <= kTrySlots) {
+    const TryEntry entry = TryStack[try_depth - 1];
+    // The handler part starts now: its own faults go to the next TRY out, not back to it.
+    if (InstructionNode* resume = resume_point(entry)) {
+      vm_try_pop();
+      try_handler_entry = resume;
       unwind_pending = true;
       unwind_frame = entry.frame;
       unwind_resume = resume;
     }
   }
   stop_flag = 1;
-  return false;
 }
 
 }  // namespace
@@ -125,34 +177,39 @@ void vm_try_pop() {
 void vm_run_loop(InstructionNode* first) {
   // Script code runs only under the script lock (uncontended with one thread).
   ScriptLockHold script_lock_held;
-  // What a fault inside a nested call may leave unrestored: that call's frame is gone.
+  const LoopState host{current_frame, current_program, current_procedure_name, current_scope, current_object};
+  current_instruction = first;
+  stop_flag = 0;
+  LoopCount counted;
+  volatile bool after_fault = false;
+  LoopRelease release{nullptr, host.frame};
+  for (;;) {
+    platform::FaultGuard guard;
+    release.guard = &guard;
+    if (FAULT_GUARD_ENTER(guard)) {
+      if (!after_fault || continues_after_stop(host.frame)) {
+        do run_instructions();
+        while (continues_after_stop(host.frame));
+      }
+      platform::fault_guard_leave(&guard);
+      return;
+    }
+    recover_from_fault(guard, host);
+    after_fault = true;
+  }
+}
+
+void vm_run_nested_loop(InstructionNode* first) {
   CallFrame* const frame = current_frame;
-  ProgramContext* const program = current_program;
-  const char* const procedure_name = current_procedure_name;
-  Variable* const scope = current_scope;
-  Variable* const object = current_object;
   current_instruction = first;
   stop_flag = 0;
   for (;;) {
-    platform::FaultGuard guard;
-    GuardRelease release{&guard};
-    if (FAULT_GUARD_ENTER(guard)) {
-      run_instructions();
-      platform::fault_guard_leave(&guard);
-      if (!unwind_pending || unwind_frame != frame) return;
-      // A called procedure faulted inside one of this call's TRY blocks.
-      unwind_pending = false;
-      stop_flag = 0;
-      current_instruction = unwind_resume;
-    } else {
-      bool resumes = recover_from_fault(guard, frame);
-      current_frame = frame;
-      current_program = program;
-      current_procedure_name = procedure_name;
-      current_scope = scope;
-      current_object = object;
-      if (!resumes) return;
-    }
+    run_instructions();
+    if (!unwind_pending || unwind_frame != frame) return;
+    // A called procedure faulted inside one of this call's TRY blocks.
+    unwind_pending = false;
+    stop_flag = 0;
+    current_instruction = unwind_resume;
   }
 }
 

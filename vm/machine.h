@@ -60,8 +60,9 @@ extern uint32_t emit_scope_key;
 
 // ---- Calls and the loop ----
 
-// One running procedure call: what it changed and gives back on return. Lives on the
-// native stack of vm_call_procedure.
+// One running procedure call: what it changed and gives back on return. Frames live off
+// the native stack (vm/procedure_call.cpp keeps spare ones): a fault caught by an
+// enclosing loop leaves the frames of the calls it skipped to be ended by hand.
 struct CallFrame {
   uint32_t serial;  // grows with every call: a later call has a larger one
   ProgramContext* program;
@@ -76,14 +77,29 @@ struct CallFrame {
   Variable* saved_scope;
   Variable* saved_object;
   bool method_call;         // current_object was set for this call and comes back
+  bool recycles_scope;      // scope goes back to the program's scope cache at the end
+  bool releases_scope;      // scope's values are this call's to release
+  bool stepping_over;       // the debugger's step over resumes when the call ends
   int32_t call_depth_at_entry;  // the program's call_depth before the call raised it
+  uint32_t nesting;             // calls in the chain up to this one (1 for the outermost)
+  const char* procedure_name;   // current_procedure_name while the call runs
+  Variable* object;             // current_object while the call runs
 };
 
 // Runs the chain from first until the stop flag is raised, under the fault trap: a
-// fault is reported, then the innermost TRY of this call resumes at its EXCEPT part; a
-// TRY of a calling procedure ends the calls in between first; with no TRY the loop
-// ends as if the procedure had returned.
+// fault is reported, then the innermost TRY resumes at its EXCEPT part, ending the calls
+// between the fault and the TRY's owner first; with no TRY the call that faulted ends as
+// if it had returned and its caller goes on. Calls this loop's guard covers that lost
+// their native frames to the fault run on in this loop until they end.
 void vm_run_loop(InstructionNode* first);
+
+// Runs the chain of a call made by a CALL instruction of a running loop, without a guard
+// of its own: the enclosing loop's guard catches its faults.
+void vm_run_nested_loop(InstructionNode* first);
+
+// Guarded loops running on the calling thread: while there is one, calls made by CALL
+// instructions need no guard of their own.
+extern thread_local uint32_t guarded_loops_here;
 
 // True while a fault caught by a TRY of a calling procedure ends the calls in between:
 // their stop flag must survive their return.
@@ -93,3 +109,12 @@ bool vm_unwind_pending();
 // executed) in call_program to its end, saving and restoring the running state around
 // the loop. Also the handler of the CALL instruction (vm/procedure_call.cpp).
 void vm_call_procedure();
+
+// Ends the innermost call, frame, after its loop stopped, as the call's own end does:
+// the stop flag stays raised for EXIT and unwinding, the running state comes back
+// (current_instruction is the instruction that made the call) and the frame is free
+// again (vm/procedure_call.cpp).
+void vm_end_call(CallFrame* frame);
+// Only gives back what frame holds and restores the running state (no stop-flag or
+// program-end work): for a thread ending in the middle of calls.
+void vm_release_call(CallFrame* frame);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <new>
 
 #include "foundation/script_lock.h"
 #include "foundation/conversion.h"
@@ -65,7 +66,12 @@ thread_local uintptr_t call_stack_floor = 0;
   stop_flag = 1;
 }
 
+// Calls nest at most this deep, whatever room the stack has left: ending a chain of calls
+// at once (EXIT, runaway recursion) takes time that grows with the square of its depth.
+constexpr uint32_t kMaxNestedCalls = 5500;
+
 bool call_stack_exhausted() {
+  if (current_frame && current_frame->nesting >= kMaxNestedCalls) return true;
   uintptr_t floor = call_stack_floor ? call_stack_floor : find_call_stack_floor();
   return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < floor;
 }
@@ -177,32 +183,28 @@ void bind_self(Variable* scope, Variable* object) {
   if (Variable* name = create_variable(scope, "OBJECTNAME$", true)) name->data = const_cast<char*>(class_name);
 }
 
-// Ends a call on every way out (the unwinding of ExitThread included): TRY blocks it left
-// open stop catching faults, its locals lose their values and the scope is free again,
-// the running state comes back and what was owned at its depth is released.
+// Spare frames, kept for the next calls (taken and given back under the script lock).
+CallFrame* spare_frames = nullptr;
+
+CallFrame* take_frame() {
+  CallFrame* frame = spare_frames;
+  if (!frame) return new (std::nothrow) CallFrame{};
+  spare_frames = frame->caller;
+  *frame = CallFrame{};
+  return frame;
+}
+
+void give_back_frame(CallFrame* frame) {
+  frame->caller = spare_frames;
+  spare_frames = frame;
+}
+
+// Ends a call when the native stack unwinds past it (ExitThread); a call that returns
+// disarms it and ends through vm_end_call.
 struct CallFrameRelease {
   CallFrame* frame;
-  bool recycles_scope;
-  bool releases_scope;
   ~CallFrameRelease() {
-    if (try_depth > frame->try_depth_at_entry) try_depth = frame->try_depth_at_entry;
-    ProgramContext* program = frame->program;
-    Variable* scope = frame->scope;
-    // Values first: a local object's destructor may call the same procedure, which must
-    // not be handed this scope while it is being emptied.
-    if (scope && releases_scope && scope != program->globals) variable_list_release(program, scope, false);
-    if (scope && recycles_scope) return_local_scope(program, frame->procedure, scope, frame->scope_entry);
-    current_instruction = frame->saved_instruction;
-    current_program = frame->saved_program;
-    current_procedure_name = frame->saved_procedure_name;
-    current_scope = frame->saved_scope;
-    if (frame->method_call) current_object = frame->saved_object;
-    current_frame = frame->caller;
-    // Loops that RETURN or EXIT left never reached their ENDLOOP: their levels go too.
-    do {
-      context_release_depth(program, static_cast<uint32_t>(program->call_depth));
-      --program->call_depth;
-    } while (program->call_depth > frame->call_depth_at_entry);
+    if (frame) vm_release_call(frame);
   }
 };
 
@@ -416,6 +418,27 @@ bool leave_argument_level(ProgramContext* program, ValueCell** mark) {
 
 namespace {
 
+// After the call's loop stopped: ENDPROC, RETURN, an error or a fault end this call only;
+// EXIT ends every call of its program, and a fault unwinding to a caller's TRY ends the
+// calls up to that caller. The program whose last running call it was when that call
+// ended it.
+ProgramContext* end_call(CallFrame* frame) {
+  if (frame->stepping_over) step_mode = 1;
+  ProgramContext* program = frame->program;
+  bool exiting = exiting_program == program;
+  ProgramContext* ended = nullptr;
+  if (exiting && outermost_call_of_program(frame)) {
+    // The program's last running call is over: its caller (another program's event)
+    // goes on, and later faults of a new program at this address are reported again.
+    exiting_program = nullptr;
+    exiting = false;
+    ended = program;
+  }
+  if (!exiting && !vm_unwind_pending()) stop_flag = 0;
+  vm_release_call(frame);
+  return ended;
+}
+
 // The framed call; the program whose last running call it was when that call ended it.
 ProgramContext* run_framed_call() {
   ProgramContext* program = call_program;
@@ -423,9 +446,11 @@ ProgramContext* run_framed_call() {
   call_procedure = nullptr;
   Variable* handed_scope = call_scope;
   if (handed_scope) call_scope = nullptr;
+  bool nested = false;
   if (!procedure) {
     // The CALL instruction runs: its link is the procedure, in the running program. A
     // call from script code spoils the scope the event fast path prepared.
+    nested = guarded_loops_here && current_instruction && current_instruction->handler == vm_call_procedure;
     InstructionExtension* extension = current_instruction ? current_instruction->extension : nullptr;
     procedure = extension ? extension->link : nullptr;
     program = current_program;
@@ -447,68 +472,71 @@ ProgramContext* run_framed_call() {
 
   carry_last_error();
 
-  CallFrame frame{};
+  CallFrame* frame = take_frame();
+  if (!frame) {
+    call_object = nullptr;
+    entry_skip = 0;
+    runtime_error("Out of memory");
+    return nullptr;
+  }
   static uint32_t call_serial = 0;
-  frame.serial = ++call_serial;
-  frame.program = program;
-  frame.procedure = procedure;
-  frame.caller = current_frame;
-  frame.try_depth_at_entry = try_depth;
-  frame.saved_instruction = current_instruction;
-  frame.saved_program = current_program;
-  frame.saved_procedure_name = current_procedure_name;
-  frame.saved_scope = current_scope;
-  frame.saved_object = current_object;
-  frame.method_call = call_object != nullptr;
-  frame.call_depth_at_entry = program->call_depth;
+  frame->serial = ++call_serial;
+  frame->program = program;
+  frame->procedure = procedure;
+  frame->caller = current_frame;
+  frame->nesting = current_frame ? current_frame->nesting + 1 : 1;
+  frame->try_depth_at_entry = try_depth;
+  frame->saved_instruction = current_instruction;
+  frame->saved_program = current_program;
+  frame->saved_procedure_name = current_procedure_name;
+  frame->saved_scope = current_scope;
+  frame->saved_object = current_object;
+  frame->method_call = call_object != nullptr;
+  frame->call_depth_at_entry = program->call_depth;
 
   // A procedure of a program that keeps no local scopes runs in its caller's scope,
   // whose values are the caller's to release.
   bool own_scopes = owns_local_scopes(program);
-  if (handed_scope) frame.scope = handed_scope;
-  else if (!own_scopes) frame.scope = current_scope;
-  else frame.scope = take_local_scope(program, procedure, &frame.scope_entry);
-  bool borrowed = !handed_scope && !own_scopes;
-  CallFrameRelease release{&frame, frame.scope && own_scopes, !borrowed};
+  if (handed_scope) frame->scope = handed_scope;
+  else if (!own_scopes) frame->scope = current_scope;
+  else frame->scope = take_local_scope(program, procedure, &frame->scope_entry);
+  frame->recycles_scope = frame->scope && own_scopes;
+  frame->releases_scope = handed_scope || own_scopes;
+  CallFrameRelease release{frame};
 
-  current_frame = &frame;
-  current_scope = frame.scope;
+  current_frame = frame;
+  current_scope = frame->scope;
   current_program = program;
   ++program->call_depth;
 
-  if (Variable* object = call_object) {
-    bind_self(frame.scope, object);
+  Variable* object = call_object;
+  if (object) {
+    bind_self(frame->scope, object);
     current_object = object;
     call_object = nullptr;
   }
+  frame->object = current_object;
 
   const char* text = procedure->text;
   current_procedure_name = text && text[0] && text[1] && text[2] && text[3] ? text + 4 : "";
+  frame->procedure_name = current_procedure_name;
 
   InstructionNode* first = successor(procedure, entry_skip == 1 ? 5 : entry_skip == 2 ? 3 : 1);
   entry_skip = 0;
   // Stepping over a line runs the calls it makes without stopping inside them.
-  const bool stepping_over = step_mode == 1;
-  if (stepping_over) step_mode = 0;
-  if (first) vm_run_loop(first);
-  if (stepping_over) step_mode = 1;
-
-  // ENDPROC, RETURN, an error or a fault end this call only; EXIT ends every call of its
-  // program, and a fault unwinding to a caller's TRY ends the calls up to that caller.
-  bool exiting = exiting_program == program;
-  ProgramContext* ended = nullptr;
-  if (exiting && outermost_call_of_program(&frame)) {
-    // The program's last running call is over: its caller (another program's event)
-    // goes on, and later faults of a new program at this address are reported again.
-    exiting_program = nullptr;
-    exiting = false;
-    ended = program;
+  frame->stepping_over = step_mode == 1;
+  if (frame->stepping_over) step_mode = 0;
+  if (first) {
+    // A CALL instruction of a running loop: that loop's guard covers the call.
+    if (nested && !object && !handed_scope) vm_run_nested_loop(first);
+    else vm_run_loop(first);
   }
-  if (!exiting && !vm_unwind_pending()) stop_flag = 0;
-  return ended;
+  release.frame = nullptr;
+  return end_call(frame);
 }
 
 }  // namespace
+
 
 void vm_call_procedure() {
   // The frame is set up and taken down under the script lock as well: the machine's
@@ -516,6 +544,35 @@ void vm_call_procedure() {
   ScriptLockHold script_lock_held;
   // An end the program asked for while it ran (freeapp of itself) waits for the frame's release.
   if (ProgramContext* ended = run_framed_call()) application_end_if_deferred(ended);
+}
+
+// TRY blocks the call left open stop catching faults, its locals lose their values and the
+// scope is free again, the running state comes back and what was owned at its depth is
+// released.
+void vm_release_call(CallFrame* frame) {
+  if (try_depth > frame->try_depth_at_entry) try_depth = frame->try_depth_at_entry;
+  ProgramContext* program = frame->program;
+  Variable* scope = frame->scope;
+  // Values first: a local object's destructor may call the same procedure, which must
+  // not be handed this scope while it is being emptied.
+  if (scope && frame->releases_scope && scope != program->globals) variable_list_release(program, scope, false);
+  if (scope && frame->recycles_scope) return_local_scope(program, frame->procedure, scope, frame->scope_entry);
+  current_instruction = frame->saved_instruction;
+  current_program = frame->saved_program;
+  current_procedure_name = frame->saved_procedure_name;
+  current_scope = frame->saved_scope;
+  if (frame->method_call) current_object = frame->saved_object;
+  current_frame = frame->caller;
+  // Loops that RETURN or EXIT left never reached their ENDLOOP: their levels go too.
+  do {
+    if (program->owned) context_release_depth(program, static_cast<uint32_t>(program->call_depth));
+    --program->call_depth;
+  } while (program->call_depth > frame->call_depth_at_entry);
+  give_back_frame(frame);
+}
+
+void vm_end_call(CallFrame* frame) {
+  if (ProgramContext* ended = end_call(frame)) application_end_if_deferred(ended);
 }
 
 // ---- Ending a procedure ----

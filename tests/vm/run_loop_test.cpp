@@ -10,6 +10,7 @@
 #include "platform/kernel/crt.h"
 #include "platform/kernel/memory.h"
 #include "vm/fault_text.h"
+#include "vm/procedure_call.h"
 
 // Handlers that fault at a known instruction, so the reported address can be checked.
 extern "C" {
@@ -192,6 +193,85 @@ TEST_F(RunLoop, FaultInACalleeUnwindsToTheCallersTry) {
   EXPECT_EQ(stop_flag, 0);
   EXPECT_EQ(context->call_depth, 0);
   EXPECT_EQ(current_frame, nullptr);
+}
+
+// Calls made by CALL instructions run under the guard of the outermost loop: a fault two
+// calls deep must still end only the calls it should, and the calls it skipped must go
+// on (or end) as if each had its own loop, faults while they go on included.
+TEST_F(RunLoop, FaultTwoCallsDeepEndsTheRightCallsAndTheSkippedCallsGoOn) {
+  enum TryOwner { kNone, kMiddle, kTop };
+  struct Case {
+    const char* name;
+    TryOwner owner;
+    bool leaf_faults;
+    std::vector<int> expected;
+    unsigned errors;
+  };
+  const Case cases[] = {
+      {"no TRY", kNone, false, {1, 3, 7, 9, 8, 4}, 1},
+      {"no TRY, the going-on caller's call faults too", kNone, true, {1, 3, 7, 8, 4}, 2},
+      {"TRY in the middle call", kMiddle, false, {1, 6, 7, 9, 8, 4}, 0},
+      {"TRY in the middle call, its handler's call faults", kMiddle, true, {1, 6, 7, 8, 4}, 1},
+      {"TRY in the top call", kTop, false, {1, 5}, 0},
+  };
+  for (const Case& row : cases) {
+    trace.clear();
+    Chain leaf;
+    InstructionNode* leaf_head = leaf.procedure("PROCLEAF");
+    leaf.add(op_trace, 7);
+    if (row.leaf_faults) leaf.add(fault_divide_handler);
+    leaf.add(op_trace, 9);
+    leaf.add(op_end);
+    Chain inner;
+    InstructionNode* inner_head = inner.procedure("PROCINNER");
+    inner.add(op_trace, 1);
+    inner.add(fault_write_handler);
+    inner.add(op_trace, 2);
+    inner.add(op_end);
+    Chain middle;
+    InstructionNode* middle_head = middle.procedure("PROCMIDDLE");
+    InstructionNode* middle_try = row.owner == kMiddle ? middle.add(op_try) : nullptr;
+    middle.add(vm_call_procedure, 0, nullptr, inner_head);
+    middle.add(op_trace, 3);
+    middle.add(vm_call_procedure, 0, nullptr, leaf_head);
+    middle.add(op_trace, 8);
+    middle.add(op_end);
+    if (middle_try) {
+      Chain::jump_to(middle_try, middle.add(op_nothing));
+      middle.add(op_trace, 6);
+      middle.add(vm_call_procedure, 0, nullptr, leaf_head);
+      middle.add(op_trace, 8);
+      middle.add(op_end);
+    }
+    Chain top;
+    InstructionNode* top_head = top.procedure("PROCTOP");
+    InstructionNode* top_try = row.owner == kTop ? top.add(op_try) : nullptr;
+    top.add(vm_call_procedure, 0, nullptr, middle_head);
+    top.add(op_trace, 4);
+    top.add(op_end);
+    if (top_try) {
+      Chain::jump_to(top_try, top.add(op_nothing));
+      top.add(op_trace, 5);
+      top.add(op_end);
+    }
+
+    unsigned errors = runtime_error_count();
+    current_procedure_name = "OUTSIDE";
+    call(context, top_head);
+    EXPECT_EQ(trace, row.expected) << row.name;
+    EXPECT_EQ(runtime_error_count(), errors + row.errors) << row.name;
+    EXPECT_EQ(stop_flag, 0) << row.name;
+    EXPECT_EQ(try_depth, 0) << row.name;
+    EXPECT_EQ(context->call_depth, 0) << row.name;
+    EXPECT_EQ(current_frame, nullptr) << row.name;
+    EXPECT_STREQ(current_procedure_name, "OUTSIDE") << row.name;
+    int scopes = 0;
+    for (LocalScopeCacheEntry* entry = context->scope_cache; entry; entry = entry->next, ++scopes) {
+      EXPECT_EQ(entry->in_use, 0) << row.name << ": every ended call gave its scope back";
+    }
+    EXPECT_EQ(scopes, row.owner == kTop ? 3 : 4) << row.name;
+    release_local_scopes(context);
+  }
 }
 
 TEST_F(RunLoop, TryLeftOpenByAReturningCallDoesNotCatchTheCallersFault) {
