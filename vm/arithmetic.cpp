@@ -53,7 +53,7 @@ int32_t operand_count(const ValueCell* cell) { return truncate_to_int(operand_va
 
 bool is_list(const ValueCell* cell) { return (cell->flags & kCellList) && cell->text; }
 
-void push_number(double number) { stack_push_number(current_program, number); }
+[[gnu::always_inline]] inline void push_number(double number) { stack_push_number(current_program, number); }
 void push_text(char* text) { push_owned_result(text, 0); }
 
 // The value of the fused instruction's variable, as the variable push would show it.
