@@ -14,7 +14,7 @@ using BuiltinHandler = void (*)();
 struct InstructionExtension {
   InstructionNode* link;          // jump target, EXCEPT target, called procedure, loop exit
   char* name_operand;             // interned lower-case second name
-  uint32_t flags;
+  uint32_t flags;                 // a push of two variables: the hash of the second name
   uint16_t kind;
   uint32_t scope_key;
   uint8_t method_flag;

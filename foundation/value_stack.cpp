@@ -57,21 +57,14 @@ void stack_push_double_words(uint32_t low, uint32_t high) {
   stack_push_number(current_program, value);
 }
 
-ValueCell* stack_pop(ProgramContext* context) {
-  ValueCell* cell = context->stack_top;
-  if (!cell) {
-    // Handlers trust the compiler to have pushed their operands; a broken program
-    // gets an error and a harmless empty value instead of a crash.
-    static ValueCell empty;
-    empty = ValueCell{};
-    runtime_error("Value stack is empty", false);
-    return &empty;
-  }
-  context->stack_top = cell->below;
-  return cell;
+ValueCell* stack_pop_empty() {
+  // Handlers trust the compiler to have pushed their operands; a broken program gets an
+  // error and a harmless empty value instead of a crash.
+  static ValueCell empty;
+  empty = ValueCell{};
+  runtime_error("Value stack is empty", false);
+  return &empty;
 }
-
-int32_t stack_pop_int(ProgramContext* context) { return cell_to_int(stack_pop(context)); }
 
 int32_t stack_pop_owned_pointer(ProgramContext* context) {
   int32_t value = stack_pop_int(context);
@@ -135,19 +128,15 @@ void stack_free_all(ProgramContext* context) {
   context->mark_count = 0;
 }
 
-bool stack_save_mark(ProgramContext* context) {
-  if (context->mark_count < 0 || context->mark_count >= kStackMarkSlots) {
-    // Open argument lists pile up with nested function calls: name the likely recursion.
-    if (context->call_depth > 1 && current_procedure_name && *current_procedure_name) {
-      runtime_error_format(false, "Too many nested argument lists (more than %d): calls of %s nest too deeply",
-                           kStackMarkSlots, current_procedure_name);
-    } else {
-      runtime_error_format(false, "Too many nested argument lists (more than %d)", kStackMarkSlots);
-    }
-    return false;
+bool stack_save_mark_refused(ProgramContext* context) {
+  // Open argument lists pile up with nested function calls: name the likely recursion.
+  if (context->call_depth > 1 && current_procedure_name && *current_procedure_name) {
+    runtime_error_format(false, "Too many nested argument lists (more than %d): calls of %s nest too deeply",
+                         kStackMarkSlots, current_procedure_name);
+  } else {
+    runtime_error_format(false, "Too many nested argument lists (more than %d)", kStackMarkSlots);
   }
-  context->stack_marks[context->mark_count++] = context->stack_top;
-  return true;
+  return false;
 }
 
 bool stack_take_mark(ProgramContext* context, ValueCell** mark) {
@@ -178,7 +167,7 @@ int32_t stack_pop_to_mark(ProgramContext* context) {
 
 // ---- Variables on the stack ----
 
-void stack_push_variable_value(Variable* variable) {
+void stack_push_variable_value_slow(Variable* variable) {
   ProgramContext* context = current_program;
   if (!context) return;
   if (!alias_follow_suppressed) variable = follow_alias(variable);

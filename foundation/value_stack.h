@@ -4,9 +4,11 @@
 
 #include <cstdint>
 
+#include "foundation/machine_state.h"
 #include "foundation/program_context.h"
 #include "foundation/numbers.h"
 #include "foundation/value_cell.h"
+#include "foundation/variable.h"
 #include "platform/kernel/types.h"
 
 // A zeroed cell from the context's heap, linked above the top (the top does not move).
@@ -15,7 +17,7 @@ ValueCell* stack_alloc_cell(ProgramContext* context);
 
 // Makes the spare cell above the top (or a new one) the top. A reused cell keeps every
 // field; clear_flags clears its flags only. Null when memory runs out.
-inline ValueCell* stack_push_cell(ProgramContext* context, bool clear_flags) {
+[[gnu::always_inline]] inline ValueCell* stack_push_cell(ProgramContext* context, bool clear_flags) {
   ValueCell* top = context->stack_top;
   ValueCell* cell = top ? top->above : nullptr;
   if (cell) {
@@ -30,7 +32,7 @@ inline ValueCell* stack_push_cell(ProgramContext* context, bool clear_flags) {
 
 // Pushes a number: text, variable, data, flags, variant type and references become 0,
 // so nothing of a reused cell's last value shows through.
-inline void stack_push_number(ProgramContext* context, double number) {
+[[gnu::always_inline]] inline void stack_push_number(ProgramContext* context, double number) {
   ValueCell* cell = stack_push_cell(context, false);
   if (!cell) return;
   cell->number = number;
@@ -51,9 +53,17 @@ void stack_push_double(double value);
 // The same for a double handed over as two words (low word first), as machine code passes it.
 void stack_push_double_words(uint32_t low, uint32_t high);
 
+// The empty-stack case of stack_pop: a run-time error and a zeroed cell.
+[[gnu::cold]] ValueCell* stack_pop_empty();
+
 // Pops the top cell: it stays valid until the next push. An empty stack is reported as a
 // run-time error and gives a zeroed cell.
-ValueCell* stack_pop(ProgramContext* context);
+[[gnu::always_inline]] inline ValueCell* stack_pop(ProgramContext* context) {
+  ValueCell* cell = context->stack_top;
+  if (!cell) [[unlikely]] return stack_pop_empty();
+  context->stack_top = cell->below;
+  return cell;
+}
 
 // The integer a cell stands for: its number truncated when non-zero, else its data word
 // when non-zero, else the address of its text.
@@ -64,7 +74,7 @@ inline int32_t cell_to_int(const ValueCell* cell) {
 }
 
 // Pops one cell of the context and gives its integer.
-int32_t stack_pop_int(ProgramContext* context);
+inline int32_t stack_pop_int(ProgramContext* context) { return cell_to_int(stack_pop(context)); }
 // Pops an integer and takes it off the program's owned allocations: the caller now owns
 // the memory it names.
 int32_t stack_pop_owned_pointer(ProgramContext* context);
@@ -82,9 +92,18 @@ WCHAR* cell_wide_copy(const ValueCell* cell);
 // stack is then empty and holds no marks.
 void stack_free_all(ProgramContext* context);
 
+// stack_save_mark when no slot is left: the run-time error, false.
+[[gnu::cold]] bool stack_save_mark_refused(ProgramContext* context);
+
 // Saves the top as a stack mark before the arguments of a variadic call. More than
 // kStackMarkSlots nested marks are refused with a run-time error (false).
-bool stack_save_mark(ProgramContext* context);
+inline bool stack_save_mark(ProgramContext* context) {
+  const int32_t count = context->mark_count;
+  if (count < 0 || count >= kStackMarkSlots) [[unlikely]] return stack_save_mark_refused(context);
+  context->stack_marks[count] = context->stack_top;
+  context->mark_count = count + 1;
+  return true;
+}
 // Takes the innermost mark: the top before the first argument was pushed. False, after a
 // run-time error, when no mark is saved.
 bool stack_take_mark(ProgramContext* context, ValueCell** mark);
@@ -92,11 +111,36 @@ bool stack_take_mark(ProgramContext* context, ValueCell** mark);
 // after a run-time error (no mark, or the mark is not below the top).
 int32_t stack_pop_to_mark(ProgramContext* context);
 
-// Pushes the value of the named variable (declared in the current scope when missing),
-// following its alias chain unless the one-shot alias_follow_suppressed is set.
+// True for a variable whose value is its number and data as they stand: no alias, type,
+// getter, owned references, list, structure or owner to consult.
+inline bool variable_reads_plain(const Variable* variable) {
+  return !variable->alias && !variable->type_code && !variable->getter && !variable->references &&
+         !(variable->flags & (kVariableList | kVariableStructure)) && !variable->owner;
+}
+
+// stack_push_variable_value for every variable that is not plain (and for null).
+void stack_push_variable_value_slow(Variable* variable);
+
 // Pushes the value of variable (or of the end of its alias chain, unless the one-shot
 // alias_follow_suppressed is set, which it clears) with the variable in the cell.
-void stack_push_variable_value(Variable* variable);
+inline void stack_push_variable_value(Variable* variable) {
+  ProgramContext* context = current_program;
+  if (!variable || !context || !variable_reads_plain(variable)) return stack_push_variable_value_slow(variable);
+  alias_follow_suppressed = 0;
+  ValueCell* cell = stack_push_cell(context, false);
+  if (!cell) [[unlikely]] return;
+  cell->number = variable->number;
+  cell->text = variable->data;
+  cell->variable = variable;
+  cell->data = 0;
+  uint32_t flags = (variable->flags & kVariablePackedList) ? kCellList : 0;
+  if (variable->flags & kVariableWideText) flags |= kCellWideText;
+  cell->flags = flags;
+  cell->variant_type = 0;
+  cell->references = nullptr;
+}
+// Pushes the value of the named variable (declared in the current scope when missing),
+// following its alias chain unless the one-shot alias_follow_suppressed is set.
 void stack_push_variable(const char* name);
 
 // The variadic-procedure entry: every argument above the innermost mark becomes an

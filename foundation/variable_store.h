@@ -11,6 +11,16 @@
 // copy, -1 to adopt the pointer. typed_address, when given, is the slot to write with the
 // variable's type code. A read-only variable is left alone; a setter decides the value.
 void set_variable(Variable* variable, void* text, double number, void* typed_address, int32_t size);
+// True for a variable that set_variable would give a number (with no text and no typed
+// address) by writing its number field alone: no setter, type, data, list, structure,
+// object, array or owner, and not read-only. The run loop's counters take this path.
+inline bool variable_takes_plain_number(const Variable* variable) {
+  constexpr uint32_t kNotPlain = kVariableOwnsData | kVariableObject | kVariableList | kVariablePackedList |
+                                 kVariableStructure | kVariableAdopted;
+  return !(variable->flags & kNotPlain) && !variable->data && !variable->setter && !variable->type_code &&
+         !variable->owner && !variable->element_count && !variable->read_only;
+}
+
 // set_variable on the visible variable of that name, declared when missing. Null (and
 // nothing stored) for a name without a type character.
 Variable* set_variable_by_name(const char* name, void* text, double number, void* typed_address, int32_t size);

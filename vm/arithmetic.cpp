@@ -53,7 +53,7 @@ int32_t operand_count(const ValueCell* cell) { return truncate_to_int(operand_va
 
 bool is_list(const ValueCell* cell) { return (cell->flags & kCellList) && cell->text; }
 
-void push_number(double number) { stack_push_number(current_program, number); }
+[[gnu::always_inline]] inline void push_number(double number) { stack_push_number(current_program, number); }
 void push_text(char* text) { push_owned_result(text, 0); }
 
 // The value of the fused instruction's variable, as the variable push would show it.
@@ -279,47 +279,72 @@ void push_split_pieces(const char* text, int32_t pieces) {
 
 // ---- Generic handlers ----
 
+namespace {
+
+// A number result written into the cell of the deepest operand: the cell that popping the
+// operands and pushing the result would give, without the round trip through the top.
+[[gnu::always_inline]] inline void number_in_place(ProgramContext* context, ValueCell* cell, double number) {
+  cell->number = number;
+  cell->text = nullptr;
+  cell->variable = nullptr;
+  cell->data = 0;
+  cell->flags = 0;
+  cell->variant_type = 0;
+  cell->references = nullptr;
+  context->stack_top = cell;
+}
+
+// The two operand cells of a binary operator when both are numbers, else null.
+[[gnu::always_inline]] inline ValueCell* number_pair(ProgramContext* context, double* left, double* right) {
+  ValueCell* top = context->stack_top;
+  ValueCell* below = top ? top->below : nullptr;
+  if (!below || top->text || below->text) return nullptr;
+  *left = below->number;
+  *right = top->number;
+  return below;
+}
+
+// The operand cell of a fused operator when it is a number, else null.
+[[gnu::always_inline]] inline ValueCell* number_top(ProgramContext* context) {
+  ValueCell* top = context->stack_top;
+  return top && !top->text ? top : nullptr;
+}
+
+}  // namespace
+
 void op_add() {
   ProgramContext* context = current_program;
+  double x, y;
+  if (ValueCell* cell = number_pair(context, &x, &y)) return number_in_place(context, cell, x + y);
   ValueCell* right = stack_pop(context);
   ValueCell* left = stack_pop(context);
-  if (!left->text && !right->text) {
-    stack_push_number(context, left->number + right->number);
-    return;
-  }
   add_slow(left, right);
 }
 
 void op_sub() {
   ProgramContext* context = current_program;
+  double x, y;
+  if (ValueCell* cell = number_pair(context, &x, &y)) return number_in_place(context, cell, x - y);
   ValueCell* right = stack_pop(context);
   ValueCell* left = stack_pop(context);
-  if (!left->text && !right->text) {
-    stack_push_number(context, left->number - right->number);
-    return;
-  }
   sub_slow(left, right);
 }
 
 void op_mul() {
   ProgramContext* context = current_program;
+  double x, y;
+  if (ValueCell* cell = number_pair(context, &x, &y)) return number_in_place(context, cell, x * y);
   ValueCell* right = stack_pop(context);
   ValueCell* left = stack_pop(context);
-  if (!left->text && !right->text) {
-    stack_push_number(context, left->number * right->number);
-    return;
-  }
   mul_slow(left, right);
 }
 
 void op_div() {
   ProgramContext* context = current_program;
+  double x, y;
+  if (ValueCell* cell = number_pair(context, &x, &y)) return number_in_place(context, cell, x / y);
   ValueCell* right = stack_pop(context);
   ValueCell* left = stack_pop(context);
-  if (!left->text && !right->text) {
-    stack_push_number(context, left->number / right->number);
-    return;
-  }
   div_slow(left, right);
 }
 
@@ -424,8 +449,10 @@ void op_percent() {
 // ---- Fused forms ----
 
 void op_add2() {
-  ValueCell* left = stack_pop(current_program);
+  ProgramContext* context = current_program;
   double constant = instruction_number();
+  if (ValueCell* cell = number_top(context)) return number_in_place(context, cell, cell->number + constant);
+  ValueCell* left = stack_pop(context);
   if (!left->text) {
     push_number(left->number + constant);
   } else if (is_list(left)) {
@@ -466,8 +493,10 @@ void op_add6() {
 }
 
 void op_sub2() {
-  ValueCell* left = stack_pop(current_program);
+  ProgramContext* context = current_program;
   double constant = instruction_number();
+  if (ValueCell* cell = number_top(context)) return number_in_place(context, cell, cell->number - constant);
+  ValueCell* left = stack_pop(context);
   if (!left->text) push_number(left->number - constant);
   else if (is_list(left)) elementwise_push_scalar('-', left, constant);
   else push_text(text_cut(operand_text(left), truncate_to_int(constant)));
@@ -495,8 +524,10 @@ void op_sub6() {
 }
 
 void op_mul2() {
-  ValueCell* left = stack_pop(current_program);
+  ProgramContext* context = current_program;
   double constant = instruction_number();
+  if (ValueCell* cell = number_top(context)) return number_in_place(context, cell, cell->number * constant);
+  ValueCell* left = stack_pop(context);
   if (!left->text) push_number(left->number * constant);
   else if (is_list(left)) elementwise_push_scalar('*', left, constant);
   else push_text(text_repeat(operand_text(left), truncate_to_int(constant)));
@@ -519,8 +550,10 @@ void op_mul6() {
 }
 
 void op_div2() {
-  ValueCell* left = stack_pop(current_program);
+  ProgramContext* context = current_program;
   double constant = instruction_number();
+  if (ValueCell* cell = number_top(context)) return number_in_place(context, cell, cell->number / constant);
+  ValueCell* left = stack_pop(context);
   if (!left->text) push_number(left->number / constant);
   else if (is_list(left)) elementwise_push_scalar('/', left, constant);
   else push_split_pieces(operand_text(left), truncate_to_int(constant));

@@ -155,16 +155,13 @@ bool take_sole_text(Variable* variable, ValueCell* value, void* typed) {
 // A number into a variable that holds nothing but a number: what the dispatch would do
 // comes down to writing the number (the counting loops' case).
 inline bool plain_number_store(const Variable* variable, const ValueCell* value) {
-  constexpr uint32_t kNotPlain = kVariableOwnsData | kVariableObject | kVariableList | kVariablePackedList |
-                                 kVariableStructure | kVariableAdopted;
   if (value->text || value->flags || value->data || value->references) return false;
   if (const Variable* source = value->variable) {
     if (source->element_count || (source->flags & (kVariableStructure | kVariableObject | kVariablePackedList))) {
       return false;
     }
   }
-  return !(variable->flags & kNotPlain) && !variable->data && !variable->setter && !variable->type_code &&
-         !variable->owner && !variable->element_count && !variable->read_only;
+  return variable_takes_plain_number(variable);
 }
 
 // The store dispatch; plain_fused is the plain target of "=2", which tests the source's

@@ -62,7 +62,7 @@ inline bool holds_ordered(Relation relation, int order) {
   return false;
 }
 
-inline void push_truth(bool truth) { stack_push_number(current_program, truth ? 1.0 : 0.0); }
+[[gnu::always_inline]] inline void push_truth(bool truth) { stack_push_number(current_program, truth ? 1.0 : 0.0); }
 
 // Number of a cell: its number, or its text read as a number (0 when not numeric).
 inline double cell_value(const ValueCell* cell) {
@@ -241,13 +241,14 @@ void op_int_div() {
 }
 
 void op_mod() {
-  ValueCell* right = stack_pop(current_program);
-  ValueCell* left = stack_pop(current_program);
-  int32_t divisor = truncate_to_int(cell_value(right));
-  int32_t dividend = truncate_to_int(cell_value(left));
+  ProgramContext* context = current_program;
+  ValueCell* right = stack_pop(context);
+  ValueCell* left = stack_pop(context);
+  int32_t divisor = truncate_to_int(right->text ? cell_value(right) : right->number);
+  int32_t dividend = truncate_to_int(left->text ? cell_value(left) : left->number);
   // -1 divides everything evenly; asking the processor would trap on the lowest integer.
   int32_t remainder = (divisor == 0 || divisor == -1) ? 0 : dividend % divisor;
-  stack_push_number(current_program, static_cast<double>(remainder));
+  stack_push_number(context, static_cast<double>(remainder));
 }
 
 void register_comparison_handlers() {

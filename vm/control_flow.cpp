@@ -93,6 +93,25 @@ int32_t take_operands(ValueCell** cells, int32_t capacity) {
   return count;
 }
 
+// A later pass of FOR over a counter that holds a plain number, with number bounds: the
+// step is the store of the number, as set_variable would make it. False (nothing done)
+// for every other loop.
+inline bool step_plain_counter(ValueCell* const* cells, int32_t count) {
+  const bool has_step = count == 4;
+  ValueCell* counter = cells[has_step ? 3 : 2];
+  Variable* variable = counter->variable;
+  if (!variable || counter->text || counter->data || !variable_takes_plain_number(variable)) return false;
+  const ValueCell* limit_cell = cells[has_step ? 1 : 0];
+  const ValueCell* start_cell = cells[has_step ? 2 : 1];
+  if (limit_cell->text || start_cell->text || (has_step && cells[0]->text)) return false;
+  const double limit = limit_cell->number;
+  const double step = has_step ? cells[0]->number : (limit < start_cell->number ? -1 : 1);
+  const double value = counter->number + step;
+  variable->number = value;
+  if (step > 0 ? value > limit : value < limit) jump_to_link();
+  return true;
+}
+
 // ---- FOREACH loop states ----
 
 // The record a FOREACH instruction's work word holds: the elements a list loop stands on
@@ -497,6 +516,7 @@ void op_for() {
   int32_t count = take_operands(cells, 4);
   bool first_pass = loop_start_take();
   if (count < 3) return jump_to_link();
+  if (!first_pass && step_plain_counter(cells, count)) return;
   bool has_step = count == 4;
   int32_t at = 0;
   double step = has_step ? cell_number(cells[at++]) : 0;

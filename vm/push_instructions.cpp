@@ -43,12 +43,9 @@ inline void push_text(void* text) {
 
 inline void push_number(double number) { stack_push_number(current_program, number); }
 
-// The variable of the instruction's text through the first cache pair.
-Variable* first_variable(InstructionNode* node) {
+// first_variable when the first cache pair does not hold.
+[[gnu::noinline]] Variable* first_variable_miss(InstructionNode* node) {
   InstructionExtension* extension = node->extension;
-  if (extension && cache_valid(extension->cached_variable, extension->cached_scope, node->text_hash)) {
-    return extension->cached_variable;
-  }
   if (!extension) {
     // The compiler gives every variable push an extension; without one nothing is cached.
     Variable* scratch = nullptr;
@@ -69,22 +66,38 @@ Variable* first_variable(InstructionNode* node) {
   return resolve_cached_variable(node->text, 0, &extension->cached_variable, &extension->cached_scope);
 }
 
-// The variable of the owned second text through the second cache pair. Its hash is not
-// kept, so a hit compares the record's name with the text instead.
-Variable* second_variable(InstructionNode* node) {
+// The variable of the instruction's text through the first cache pair.
+inline Variable* first_variable(InstructionNode* node) {
+  InstructionExtension* extension = node->extension;
+  if (extension && cache_valid(extension->cached_variable, extension->cached_scope, node->text_hash)) {
+    return extension->cached_variable;
+  }
+  return first_variable_miss(node);
+}
+
+// second_variable when the second cache pair does not hold.
+[[gnu::noinline]] Variable* second_variable_miss(InstructionNode* node) {
   const char* name = instruction_second_text(node);
   InstructionExtension* extension = node->extension;
-  if (extension) {
-    Variable* cached = extension->cached_variable2;
-    if (cached && cached->name && name && std::strcmp(cached->name, name) == 0 &&
-        cache_valid(cached, extension->cached_scope2, cached->hash)) {
-      return cached;
-    }
-    return resolve_cached_variable(name, 0, &extension->cached_variable2, &extension->cached_scope2);
+  if (!extension) {
+    Variable* scratch = nullptr;
+    uint32_t scope = 0;
+    return resolve_cached_variable(name, 0, &scratch, &scope);
   }
-  Variable* scratch = nullptr;
-  uint32_t scope = 0;
-  return resolve_cached_variable(name, 0, &scratch, &scope);
+  Variable* variable = resolve_cached_variable(name, 0, &extension->cached_variable2, &extension->cached_scope2);
+  extension->flags = name ? variable_name_hash(name) : 0;
+  return variable;
+}
+
+// The variable of the owned second text through the second cache pair. The extension's
+// flags word, which nothing else uses on a push, keeps the second name's hash.
+inline Variable* second_variable(InstructionNode* node) {
+  InstructionExtension* extension = node->extension;
+  if (extension && extension->flags &&
+      cache_valid(extension->cached_variable2, extension->cached_scope2, extension->flags)) {
+    return extension->cached_variable2;
+  }
+  return second_variable_miss(node);
 }
 
 // The pushes of a variable reference, with or without the alias walk.

@@ -349,8 +349,14 @@ uint64_t pop_double_bits() {
 void builtin_hi() { stack_push_uint(static_cast<uint32_t>(pop_double_bits() >> 32)); }
 void builtin_lo() { stack_push_uint(static_cast<uint32_t>(pop_double_bits())); }
 
+// The value argument of a typed write; a number needs no conversion call.
+int32_t pop_value_integer() {
+  const ValueCell* cell = stack_pop(current_program);
+  return truncate_to_int(cell->text ? cell_number(cell) : cell->number);
+}
+
 void builtin_setint() {
-  int32_t value = pop_integer();
+  int32_t value = pop_value_integer();
   write_at<int32_t>(pop_address(), value);
 }
 void builtin_getint() { stack_push_number(current_program, read_at<int32_t>(pop_address())); }
@@ -360,7 +366,7 @@ void builtin_setbyte() {
 }
 void builtin_getbyte() { stack_push_number(current_program, read_at<uint8_t>(pop_address())); }
 void builtin_setshort() {
-  int32_t value = pop_integer();
+  int32_t value = pop_value_integer();
   write_at<int16_t>(pop_address(), static_cast<int16_t>(value));
 }
 void builtin_getshort() { stack_push_number(current_program, read_at<int16_t>(pop_address())); }

@@ -9,6 +9,8 @@
 #include "context_fixture.h"
 #include "foundation/runtime_error.h"
 #include "foundation/value_stack.h"
+#include "foundation/variable_store.h"
+#include "foundation/variables.h"
 #include "platform/kernel/memory.h"
 
 namespace {
@@ -116,6 +118,66 @@ TEST_F(ValueStack, NumberPushesClearWhatTheLastValueLeft) {
   stack_push_value(text, 0, nullptr, 0);
   EXPECT_EQ(reused->variant_type, 0);
   EXPECT_EQ(reused->references, nullptr) << "no stale chain for an assignment to take over";
+}
+
+TEST_F(ValueStack, VariablePushesShowTheValueOfEveryKindOfVariable) {
+  static char text[] = "text";
+  static char16_t wide[] = u"wide";
+  static char packed[] = "packed";
+  double slot = -42.5;
+  struct Row {
+    const char* name;
+    double number;
+    void* data;
+    uint32_t flags;
+    int32_t type_code;
+    bool aliased;     // the variable is an alias of a plain one holding 7
+    double expected_number;
+    void* expected_text;
+    uint32_t expected_flags;
+  };
+  const Row rows[] = {
+      {"plain number", 3.5, nullptr, 0, 0, false, 3.5, nullptr, 0},
+      {"plain text", 0, text, 0, 0, false, 0, text, 0},
+      {"wide text", 0, wide, kVariableWideText, 0, false, 0, wide, kCellWideText},
+      {"packed list", 0, packed, kVariablePackedList, 0, false, 0, packed, kCellList},
+      {"typed slot", 0, &slot, 0, -8, false, -42.5, nullptr, 0},
+      {"alias", 1, nullptr, 0, 0, true, 7, nullptr, 0},
+  };
+  ReferenceNode references{};
+  stack_push_double(0);  // the bottom, so that the cell above it is reused
+  for (const Row& row : rows) {
+    Variable* target = variable_record_allocate(context, false);
+    Variable* variable = variable_record_allocate(context, false);
+    target->number = 7;
+    variable->number = row.number;
+    variable->data = row.data;
+    variable->flags = row.flags;
+    variable->type_code = row.type_code;
+    if (row.aliased) variable->alias = target;
+    // A reused cell full of what the last value left.
+    stack_push_value(text, 9, target, 0x1234);
+    ValueCell* reused = context->stack_top;
+    reused->flags = kCellWideText | kCellByReference;
+    reused->variant_type = 8;
+    reused->references = &references;
+    stack_pop(context);
+
+    stack_push_variable_value(variable);
+    ASSERT_EQ(context->stack_top, reused) << row.name;
+    EXPECT_EQ(reused->number, row.expected_number) << row.name;
+    EXPECT_EQ(reused->text, row.expected_text) << row.name;
+    EXPECT_EQ(reused->variable, row.aliased ? target : variable) << row.name;
+    EXPECT_EQ(reused->data, 0u) << row.name;
+    EXPECT_EQ(reused->flags, row.expected_flags) << row.name;
+    EXPECT_EQ(reused->variant_type, 0) << row.name;
+    EXPECT_EQ(reused->references, nullptr) << row.name;
+    stack_pop(context);
+    variable->data = nullptr;
+    variable->alias = nullptr;
+    variable_record_free(context, variable);
+    variable_record_free(context, target);
+  }
 }
 
 TEST_F(ValueStack, PushCellKeepsFlagsUnlessCleared) {

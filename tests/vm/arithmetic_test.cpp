@@ -189,6 +189,42 @@ TEST_F(Arithmetic, VariableFormsCacheTheirVariableAndFollowItsAlias) {
   EXPECT_EQ(alias_follow_suppressed, 0);
 }
 
+TEST_F(Arithmetic, ANumberResultKeepsNothingOfItsOperandsCells) {
+  // Operands pushed from variables (with a handle, a by-reference mark and a chain on the
+  // deeper cell): the result is a bare number, whichever handler makes it.
+  Variable* left = variable_holding("L%", "6");
+  Variable* right = variable_holding("R%", "3");
+  ReferenceNode chain{};
+  const struct {
+    const char* name;
+    BuiltinHandler handler;
+    bool binary;
+    double expected;
+  } rows[] = {
+      {"+", op_add, true, 9}, {"-", op_sub, true, 3}, {"*", op_mul, true, 18}, {"/", op_div, true, 2},
+      {"+2", op_add2, false, 9}, {"-2", op_sub2, false, 3}, {"*2", op_mul2, false, 18}, {"/2", op_div2, false, 2},
+  };
+  for (const auto& row : rows) {
+    stack_push_variable_value(left);
+    ValueCell* deeper = context->stack_top;
+    deeper->data = 0x1234;
+    deeper->flags = kCellByReference;
+    deeper->variant_type = 3;
+    deeper->references = &chain;
+    if (row.binary) stack_push_variable_value(right);
+    run(row.handler, 3);
+    ValueCell* result = context->stack_top;
+    EXPECT_EQ(result->number, row.expected) << row.name;
+    EXPECT_EQ(result->text, nullptr) << row.name;
+    EXPECT_EQ(result->variable, nullptr) << row.name << ": the result is no longer the variable";
+    EXPECT_EQ(result->data, 0u) << row.name;
+    EXPECT_EQ(result->flags, 0u) << row.name;
+    EXPECT_EQ(result->variant_type, 0) << row.name;
+    EXPECT_EQ(result->references, nullptr) << row.name;
+    stack_pop(context);
+  }
+}
+
 TEST_F(Arithmetic, ConcatJoinsItsArgumentsInOrder) {
   struct Row {
     std::vector<const char*> arguments;
