@@ -47,7 +47,7 @@ double rate(uint64_t pixels_per_run, int runs, const std::function<void()>& run,
 void measure(const char* name, uint64_t pixels_per_run, int runs, const std::function<void()>& run,
              const PixelBuffer* screen, double yardstick) {
     double mpixels = rate(pixels_per_run, runs, run, screen);
-    std::printf("%-28s %9.1f Mpixel/s %6.3fx\n", name, mpixels, mpixels / yardstick);
+    std::printf("%-32s %9.1f Mpixel/s %6.3fx\n", name, mpixels, mpixels / yardstick);
 }
 
 }  // namespace
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     const double memcpy_sprites = rate(sprite_pixels, runs, sprites([&](Point at) {
         for (int32_t y = 0; y < 64; ++y) std::memcpy(screen->at(at.x, at.y + y), sprite->at(0, y), 64 * 2);
     }), screen.get());
-    std::printf("%-28s %9.1f Mpixel/s\n%-28s %9.1f Mpixel/s\n%-28s %9.1f Mpixel/s\n", "memset whole screen",
+    std::printf("%-32s %9.1f Mpixel/s\n%-32s %9.1f Mpixel/s\n%-32s %9.1f Mpixel/s\n", "memset whole screen",
                 memset_whole, "memset 200x300", memset_rect, "memcpy sprite rows", memcpy_sprites);
 
     measure("copy clear", 240 * 320, runs, [&] { copy.clear(screen.get(), 0x1234); }, screen.get(), memset_whole);
@@ -117,6 +117,9 @@ int main(int argc, char** argv) {
             screen.get(), memcpy_sprites);
     measure("blend blit_alpha_map", sprite_pixels, runs,
             sprites([&](Point at) { blend.blit_alpha_map(screen.get(), at, sprite.get(), alpha.get(), whole_sprite); }),
+            screen.get(), memcpy_sprites);
+    measure("filter blit_alpha_map, one tint", sprite_pixels, runs,
+            sprites([&](Point at) { tinted.blit_alpha_map(screen.get(), at, sprite.get(), alpha.get(), whole_sprite); }),
             screen.get(), memcpy_sprites);
     // A sprite stretched 3x over most of the screen.
     const TransformMatrix stretch{(64 << 10) / 192, 0, 0, (64 << 10) / 192, 0, 0};

@@ -62,17 +62,43 @@ inline void copy_row(uint16_t* to, const uint16_t* from, int32_t count) {
     for (; x < count; ++x) to[x] = from[x];
 }
 
-// Calls row(to, from, y, columns) for each row of src_rect and its place in dst.
+// The rows src_rect of src covers and their places in dst; with alpha, its rows too.
+BlitRows rows_of(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect,
+                 const PixelBuffer* alpha = nullptr) {
+    const int32_t columns = src_rect.right - src_rect.left, rows = src_rect.bottom - src_rect.top;
+    if (columns <= 0 || rows <= 0) return BlitRows{nullptr, nullptr, nullptr, 0, 0, 0, 0};
+    // An alpha map is laid out like the source: it is addressed with the source's pitch.
+    const uint8_t* weights =
+        alpha ? alpha->pixels + src->pitch * uint32_t(src_rect.top) + 2 * uint32_t(src_rect.left) : nullptr;
+    return {reinterpret_cast<uint8_t*>(dst->at(dst_point.x, dst_point.y)),
+            reinterpret_cast<const uint8_t*>(src->at(src_rect.left, src_rect.top)),
+            weights,
+            dst->pitch,
+            src->pitch,
+            rows,
+            columns};
+}
+
+// Calls row(to, from, weights, columns) for each row of r in order (weights is null
+// without an alpha map).
+template <class Row>
+void each_row(const BlitRows& r, Row row) {
+    // Locals, not fields: without strict aliasing every pixel store could change a field.
+    uint8_t* to = r.to;
+    const uint8_t *from = r.from, *weights = r.weights;
+    const uint32_t to_pitch = r.to_pitch, from_pitch = r.from_pitch;
+    const int32_t columns = r.columns;
+    if (columns <= 0) return;
+    for (int32_t y = r.rows; y > 0; --y, to += to_pitch, from += from_pitch, weights += weights ? from_pitch : 0)
+        row(reinterpret_cast<uint16_t*>(to), reinterpret_cast<const uint16_t*>(from),
+            reinterpret_cast<const uint16_t*>(weights), columns);
+}
+
+// Calls row(to, from, columns) for each row of src_rect and its place in dst.
 template <class Row>
 void each_row(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect, Row row) {
-    int32_t columns = src_rect.right - src_rect.left;
-    if (columns <= 0 || src_rect.bottom <= src_rect.top) return;
-    uint8_t* to = reinterpret_cast<uint8_t*>(dst->at(dst_point.x, dst_point.y));
-    const uint8_t* from = reinterpret_cast<const uint8_t*>(src->at(src_rect.left, src_rect.top));
-    // Locals, not fields: without strict aliasing every pixel store could change a field.
-    const uint32_t dst_pitch = dst->pitch, src_pitch = src->pitch;
-    for (int32_t y = src_rect.top; y < src_rect.bottom; ++y, to += dst_pitch, from += src_pitch)
-        row(reinterpret_cast<uint16_t*>(to), reinterpret_cast<const uint16_t*>(from), y, columns);
+    each_row(rows_of(dst, dst_point, src, src_rect),
+             [&](uint16_t* to, const uint16_t* from, const uint16_t*, int32_t columns) { row(to, from, columns); });
 }
 
 // Pixels x .. columns - 1 of a row, one at a time.
@@ -88,7 +114,7 @@ inline void write_pixels(uint16_t* to, const uint16_t* from, int32_t x, int32_t 
 template <bool keyed, class Writer>
 void blit_rows(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect, uint16_t key,
                Writer write) {
-    each_row(dst, dst_point, src, src_rect, [&](uint16_t* to, const uint16_t* from, int32_t, int32_t columns) {
+    each_row(dst, dst_point, src, src_rect, [&](uint16_t* to, const uint16_t* from, int32_t columns) {
         write_pixels<keyed>(to, from, 0, columns, key, write);
     });
 }
@@ -99,8 +125,10 @@ void blend_rows(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const
                 int32_t level) {
     const LevelFactors factors(level);
     const __m128i keys = _mm_set1_epi16(int16_t(key));
-    each_row(dst, dst_point, src, src_rect, [&](uint16_t* to, const uint16_t* from, int32_t, int32_t columns) {
-        int32_t x = blend_row_wide(to, from, columns, level, keyed, key);
+    const BlitRows rows = rows_of(dst, dst_point, src, src_rect);
+    const int32_t wide = blend_rows_wide(rows, level, keyed, key);
+    each_row(rows.from_column(wide), [&](uint16_t* to, const uint16_t* from, const uint16_t*, int32_t columns) {
+        int32_t x = 0;
         for (; x + 8 <= columns; x += 8) {
             __m128i source = load8(from + x), target = load8(to + x);
             __m128i mixed = level_mix8(source, target, factors);
@@ -255,22 +283,14 @@ void line(PixelBuffer* dst, Point a, Point b, uint16_t colour, Writer write) {
     if (major & 1) put(end_b);
 }
 
-// Filter blits, a row at a time.
+// Filter blits, all rows at once.
 template <bool keyed>
 void filter_rows(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect, uint16_t key,
                  PixelFilter* filter) {
-    const RowFilter rows(filter);
-    each_row(dst, dst_point, src, src_rect, [&](uint16_t* to, const uint16_t* from, int32_t, int32_t columns) {
-        rows.run(from, to, columns, keyed, key);
-    });
+    RowFilter(filter).run(rows_of(dst, dst_point, src, src_rect), keyed ? tint_keyed : tint_plain, key);
 }
 
 inline uint16_t source_pixel(uint16_t source, uint16_t) { return source; }
-
-// The alpha map is addressed with the source's pitch: it is laid out like the source.
-inline const uint16_t* alpha_row(const PixelBuffer* alpha, const PixelBuffer* src, const Rect& src_rect, int32_t y) {
-    return reinterpret_cast<const uint16_t*>(alpha->pixels + src->pitch * uint32_t(y)) + src_rect.left;
-}
 
 // Pixels x .. columns - 1 of an alpha-map row; pick gives the pixel mixed in for a
 // source pixel over a destination pixel.
@@ -286,9 +306,10 @@ inline void alpha_pixels(uint16_t* to, const uint16_t* from, const uint16_t* wei
 template <class Weight, class Pick>
 void alpha_rows(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const PixelBuffer* alpha,
                 const Rect& src_rect, Weight weight_of, Pick pick) {
-    each_row(dst, dst_point, src, src_rect, [&](uint16_t* to, const uint16_t* from, int32_t y, int32_t columns) {
-        alpha_pixels(to, from, alpha_row(alpha, src, src_rect, y), 0, columns, weight_of, pick);
-    });
+    each_row(rows_of(dst, dst_point, src, src_rect, alpha),
+             [&](uint16_t* to, const uint16_t* from, const uint16_t* weights, int32_t columns) {
+                 alpha_pixels(to, from, weights, 0, columns, weight_of, pick);
+             });
 }
 
 // Alpha-map blits whose mixed-in pixel is the source's own, sixteen or eight pixels at a
@@ -297,9 +318,10 @@ void alpha_rows_lanes(PixelBuffer* dst, Point dst_point, const PixelBuffer* src,
                       const Rect& src_rect, uint32_t level) {
     const __m128i five_bits = _mm_set1_epi16(0x1F), level_lanes = _mm_set1_epi16(int16_t(level));
     auto weight_of = [level](uint32_t a) { return (a * level) >> 8; };
-    each_row(dst, dst_point, src, src_rect, [&](uint16_t* to, const uint16_t* from, int32_t y, int32_t columns) {
-        const uint16_t* weights = alpha_row(alpha, src, src_rect, y);
-        int32_t x = alpha_row_wide(to, from, weights, columns, level);
+    const BlitRows rows = rows_of(dst, dst_point, src, src_rect, alpha);
+    const int32_t wide = alpha_rows_wide(rows, level);
+    each_row(rows.from_column(wide), [&](uint16_t* to, const uint16_t* from, const uint16_t* weights, int32_t columns) {
+        int32_t x = 0;
         for (; x + 8 <= columns; x += 8) {
             __m128i alphas = _mm_and_si128(_mm_srli_epi16(load8(weights + x), 6), five_bits);
             __m128i weight = _mm_srli_epi16(_mm_mullo_epi16(alphas, level_lanes), 8);
@@ -316,7 +338,7 @@ void alpha_rows_lanes(PixelBuffer* dst, Point dst_point, const PixelBuffer* src,
 void CopyBlitter::blit(PixelBuffer* dst, Point dst_point, const PixelBuffer* src, const Rect& src_rect) {
     // memmove within one buffer: a surface may be blitted onto itself.
     const bool overlapping = share_memory(dst, src);
-    each_row(dst, dst_point, src, src_rect, [overlapping](uint16_t* to, const uint16_t* from, int32_t, int32_t columns) {
+    each_row(dst, dst_point, src, src_rect, [overlapping](uint16_t* to, const uint16_t* from, int32_t columns) {
         if (overlapping) std::memmove(to, from, size_t(columns) * 2);
         else copy_row(to, from, columns);
     });
@@ -328,7 +350,7 @@ void CopyBlitter::blit_keyed(PixelBuffer* dst, Point dst_point, const PixelBuffe
     // key; a blit within one buffer keeps the pixel order of the plain loop instead.
     if (share_memory(dst, src)) return blit_rows<true>(dst, dst_point, src, src_rect, key, StoreWriter{});
     const __m128i keys = _mm_set1_epi16(int16_t(key));
-    each_row(dst, dst_point, src, src_rect, [&](uint16_t* to, const uint16_t* from, int32_t, int32_t columns) {
+    each_row(dst, dst_point, src, src_rect, [&](uint16_t* to, const uint16_t* from, int32_t columns) {
         int32_t x = 0;
         for (; x + 8 <= columns; x += 8) {
             __m128i source = load8(from + x);
@@ -493,6 +515,8 @@ void BlendBlitter::blit_alpha_map(PixelBuffer* dst, Point dst_point, const Pixel
 void FilterBlitter::blit_alpha_map(PixelBuffer* dst, Point dst_point, const PixelBuffer* src,
                                    const PixelBuffer* alpha, const Rect& src_rect) {
     PixelFilter* pixel_filter = filter();
+    if (!share_memory(dst, src) && !share_memory(dst, alpha))
+        return RowFilter(pixel_filter).run(rows_of(dst, dst_point, src, src_rect, alpha), tint_weighted, 0);
     alpha_rows(dst, dst_point, src, alpha, src_rect, [](uint32_t a) { return a; },
                [pixel_filter](uint16_t source, uint16_t under) { return pixel_filter->filter_pixel(source, under); });
 }

@@ -3,6 +3,7 @@
 
 #include <typeinfo>
 
+#include "display/rgb565.h"
 #include "display/rgb565_lanes.h"
 #include "display/wide_rows.h"
 
@@ -63,62 +64,101 @@ bool filters_eight_at_a_time(const PixelFilter& filter) {
            tint_fits_lanes(filter.tint2_colour, filter.tint2_level);
 }
 
-// The settings of a filter that filters_eight_at_a_time.
+// The settings of a filter that filters_eight_at_a_time. A tint that is off passes its
+// place to the next.
 TintSettings tint_settings(const PixelFilter& f) {
-    return {f.enabled != 0,
-            f.tint1_colour != 0xFFFFFFFFu,
-            f.tint2_colour != 0xFFFFFFFFu,
-            f.greyscale != 0,
-            uint16_t(f.tint1_colour),
-            uint16_t(f.tint2_colour),
-            uint16_t(f.tint1_level >> 3),
-            uint16_t(f.tint2_level >> 3),
-            f.colour_key};
+    TintSettings settings{};
+    settings.colour_key = f.colour_key;
+    if (!f.enabled) return settings;
+    int32_t tints = 0;
+    if (f.tint1_colour != 0xFFFFFFFFu)
+        settings.tints[tints++] = TintFactors::of(uint16_t(f.tint1_colour), uint32_t(f.tint1_level >> 3));
+    if (f.tint2_colour != 0xFFFFFFFFu)
+        settings.tints[tints++] = TintFactors::of(uint16_t(f.tint2_colour), uint32_t(f.tint2_level >> 3));
+    settings.shape = 1 + 2 * tints + (f.greyscale ? 1 : 0);
+    return settings;
 }
 
-// filter_pixel of eight pixels that are not the colour key.
-inline __m128i filter8(const TintSettings& s, __m128i pixels, __m128i dst) {
-    if (!s.enabled) return pixels;
-    __m128i result = dst;
-    if (s.tint1) pixels = result = alpha_mix8(_mm_set1_epi16(int16_t(s.tint1_colour)), pixels,
-                                              _mm_set1_epi16(int16_t(s.tint1_weight)));
-    if (s.tint2) pixels = result = alpha_mix8(_mm_set1_epi16(int16_t(s.tint2_colour)), pixels,
-                                              _mm_set1_epi16(int16_t(s.tint2_weight)));
-    if (s.greyscale) {
-        const __m128i five_bits = _mm_set1_epi16(31);
-        __m128i sum = _mm_add_epi16(
-            _mm_add_epi16(_mm_srli_epi16(pixels, 11), _mm_and_si128(_mm_srli_epi16(pixels, 6), five_bits)),
-            _mm_and_si128(pixels, five_bits));
-        // sum / 3 for sums up to 93.
-        __m128i a = _mm_srli_epi16(_mm_mullo_epi16(sum, _mm_set1_epi16(171)), 9);
-        result = _mm_or_si128(_mm_or_si128(_mm_slli_epi16(a, 11), _mm_slli_epi16(a, 6)), a);
+// The pixels of the leading multiple of eight columns of every row, for one shape of
+// the settings (see TintSettings) and keying; returns how many columns that covers.
+template <int shape, int use>
+int32_t tint_rows(const BlitRows& r, const TintSettings& s, uint16_t key) {
+    constexpr int tints = shape == 0 ? 0 : (shape - 1) / 2;
+    constexpr bool greyscale = shape != 0 && (shape - 1) % 2 == 1;
+    const int32_t eights = r.columns & ~7;
+    const TintLanes first(s.tints[0]), second(s.tints[1]);
+    const __m128i colour_keys = _mm_set1_epi16(int16_t(s.colour_key)), keys = _mm_set1_epi16(int16_t(key));
+    const __m128i five_bits = _mm_set1_epi16(0x1F);
+    uint8_t* to_row = r.to;
+    const uint8_t *from_row = r.from, *weights_row = r.weights;
+    const uint32_t to_pitch = r.to_pitch, from_pitch = r.from_pitch;
+    for (int32_t y = r.rows; eights > 0 && y > 0; --y, to_row += to_pitch, from_row += from_pitch) {
+        uint16_t* to = reinterpret_cast<uint16_t*>(to_row);
+        const uint16_t* from = reinterpret_cast<const uint16_t*>(from_row);
+        const uint16_t* weights = reinterpret_cast<const uint16_t*>(weights_row);
+        for (int32_t x = 0; x < eights; x += 8) {
+            __m128i source = load8(from + x), target = load8(to + x);
+            __m128i result = shape == 1 ? target : source;
+            if constexpr (tints >= 1) result = tint8(result, first);
+            if constexpr (tints >= 2) result = tint8(result, second);
+            if constexpr (greyscale) result = greyscale8(result);
+            // Keyed pixels, and those of the filter's own key, keep the destination.
+            __m128i keep = _mm_cmpeq_epi16(source, colour_keys);
+            if constexpr (use == tint_keyed) keep = _mm_or_si128(keep, _mm_cmpeq_epi16(source, keys));
+            result = select8(keep, target, result);
+            if constexpr (use == tint_weighted)
+                result = alpha_mix8(result, target, _mm_and_si128(_mm_srli_epi16(load8(weights + x), 6), five_bits));
+            store8(to + x, result);
+        }
+        if constexpr (use == tint_weighted) weights_row += from_pitch;
     }
-    return result;
+    return eights;
 }
+
+template <int shape, int use>
+struct TintKernel {
+    static constexpr TintRows run = tint_rows<shape, use>;
+};
+constexpr auto tint_kernel_table = tint_kernels<TintKernel>(std::make_index_sequence<tint_shapes>());
 
 }  // namespace
 
 RowFilter::RowFilter(PixelFilter* filter)
-    : filter_(filter), lanes_(filters_eight_at_a_time(*filter)), settings_(tint_settings(*filter)) {}
+    : filter_(filter),
+      lanes_(filters_eight_at_a_time(*filter)),
+      draws_(!lanes_ || !filter->enabled || filter->tint1_colour != 0xFFFFFFFFu ||
+             filter->tint2_colour != 0xFFFFFFFFu || filter->greyscale),
+      settings_(tint_settings(*filter)) {}
 
-void RowFilter::run(const uint16_t* pixels, uint16_t* dst, int32_t count, bool keyed, uint16_t key) const {
-    int32_t x = 0;
+void RowFilter::run(const BlitRows& rows, TintUse use, uint16_t key) const {
+    if (!draws_ || rows.rows <= 0 || rows.columns <= 0) return;
+    int32_t done = 0;
     if (lanes_) {
-        x = tint_row_wide(dst, pixels, count, settings_, keyed, key);
-        const __m128i colour_keys = _mm_set1_epi16(int16_t(settings_.colour_key));
-        const __m128i keys = _mm_set1_epi16(int16_t(key));
-        for (; x + 8 <= count; x += 8) {
-            __m128i source = load8(pixels + x), target = load8(dst + x);
-            // Keyed pixels, and those of the filter's own key, keep the destination.
-            __m128i keep = _mm_cmpeq_epi16(source, colour_keys);
-            if (keyed) keep = _mm_or_si128(keep, _mm_cmpeq_epi16(source, keys));
-            store8(dst + x, select8(keep, target, filter8(settings_, source, target)));
-        }
+        done = tint_rows_wide(rows, settings_, use, key);
+        done += tint_kernel_table[use][size_t(settings_.shape)](rows.from_column(done), settings_, key);
     }
+    // The rest of each row, and every pixel of a filter with running state, in order. A
+    // pixel the alpha map hides is not filtered at all.
     PixelFilter* const filter = filter_;
-    for (; x < count; ++x) {
-        if (keyed && pixels[x] == key) continue;
-        dst[x] = filter->filter_pixel(pixels[x], dst[x]);
+    const BlitRows rest = rows.from_column(done);
+    uint8_t* to_row = rest.to;
+    const uint8_t *from_row = rest.from, *weights_row = rest.weights;
+    for (int32_t y = 0; y < rest.rows; ++y, to_row += rest.to_pitch, from_row += rest.from_pitch) {
+        uint16_t* dst = reinterpret_cast<uint16_t*>(to_row);
+        const uint16_t* pixels = reinterpret_cast<const uint16_t*>(from_row);
+        if (use == tint_weighted) {
+            const uint16_t* weights = reinterpret_cast<const uint16_t*>(weights_row);
+            for (int32_t x = 0; x < rest.columns; ++x) {
+                uint32_t weight = alpha_of(weights[x]);
+                if (weight != 0) dst[x] = alpha_mix(filter->filter_pixel(pixels[x], dst[x]), dst[x], weight);
+            }
+            weights_row += rest.from_pitch;
+            continue;
+        }
+        for (int32_t x = 0; x < rest.columns; ++x) {
+            if (use == tint_keyed && pixels[x] == key) continue;
+            dst[x] = filter->filter_pixel(pixels[x], dst[x]);
+        }
     }
 }
 

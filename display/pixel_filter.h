@@ -26,18 +26,21 @@ class PixelFilter {
     uint8_t enabled = 0;        // 0: the source pixel passes unchanged
 };
 
-// A filter readied for whole rows: run writes filter_pixel(pixels[i], dst[i]) to dst[i]
-// for i = 0 .. count - 1 in order, skipping pixels equal to key when keyed. A filter of
-// this very class whose effects keep no running state (no smoothing, alternate or
-// invert) goes many pixels at a time. Its settings are read once, when it is made.
+// A filter readied for the rows of a blit: run writes filter_pixel(source, destination)
+// over every pixel of the rows, row by row in order, as use says (with tint_weighted,
+// alpha_mix'ed in by the alpha map of the rows; pixels it hides are not filtered). A
+// filter of this very class whose effects keep no running state (no smoothing, alternate
+// or invert) goes many pixels at a time, through a kernel made for its combination of
+// effects. Its settings are read once, when it is made.
 class RowFilter {
  public:
     explicit RowFilter(PixelFilter* filter);
-    void run(const uint16_t* pixels, uint16_t* dst, int32_t count, bool keyed, uint16_t key) const;
+    void run(const BlitRows& rows, TintUse use, uint16_t key) const;
 
  private:
     PixelFilter* filter_;
     bool lanes_;
+    bool draws_;  // false: every pixel keeps its destination (enabled without an effect)
     TintSettings settings_;
 };
 

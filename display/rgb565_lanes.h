@@ -6,6 +6,8 @@
 
 #include <emmintrin.h>
 
+#include "display/wide_rows.h"
+
 namespace display {
 
 inline __m128i load8(const uint16_t* from) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)); }
@@ -60,6 +62,39 @@ inline __m128i alpha_mix8(__m128i s, __m128i d, __m128i weights) {
 // The pixels of eight values: the colour in each lane where choose is set, else other.
 inline __m128i select8(__m128i choose, __m128i colour, __m128i other) {
     return _mm_or_si128(_mm_and_si128(choose, colour), _mm_andnot_si128(choose, other));
+}
+
+// The factors of a tint in lanes, made once per blit.
+struct TintLanes {
+    __m128i red_keep, keep, red_add, green_add, blue_add;
+    explicit TintLanes(const TintFactors& f)
+        : red_keep(_mm_set1_epi16(int16_t(f.red_keep))),
+          keep(_mm_set1_epi16(int16_t(f.keep))),
+          red_add(_mm_set1_epi16(int16_t(f.red_add))),
+          green_add(_mm_set1_epi16(int16_t(f.green_add))),
+          blue_add(_mm_set1_epi16(int16_t(f.blue_add))) {}
+};
+
+// alpha_mix(colour, pixel, w) of eight pixels by a tint's factors. No sum leaves its
+// lane: red's is at most 31 * 32 << 6, green's 63 * 32, blue's 31 * 32.
+inline __m128i tint8(__m128i p, const TintLanes& t) {
+    __m128i red = _mm_add_epi16(_mm_mullo_epi16(_mm_srli_epi16(p, 11), t.red_keep), t.red_add);
+    red = _mm_and_si128(red, _mm_set1_epi16(int16_t(0xF800)));
+    __m128i green = _mm_and_si128(_mm_srli_epi16(p, 5), _mm_set1_epi16(63));
+    green = _mm_and_si128(_mm_add_epi16(_mm_mullo_epi16(green, t.keep), t.green_add), _mm_set1_epi16(0x07E0));
+    __m128i blue = _mm_and_si128(p, _mm_set1_epi16(31));
+    blue = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(blue, t.keep), t.blue_add), 5);
+    return _mm_or_si128(_mm_or_si128(red, green), blue);
+}
+
+// The grey of eight pixels: a third of red, green's upper five bits and blue, in all three.
+inline __m128i greyscale8(__m128i p) {
+    const __m128i five_bits = _mm_set1_epi16(31);
+    __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_srli_epi16(p, 11), _mm_and_si128(_mm_srli_epi16(p, 6), five_bits)),
+                                _mm_and_si128(p, five_bits));
+    // sum / 3 for sums up to 93.
+    __m128i a = _mm_srli_epi16(_mm_mullo_epi16(sum, _mm_set1_epi16(171)), 9);
+    return _mm_or_si128(_mm_or_si128(_mm_slli_epi16(a, 11), _mm_slli_epi16(a, 6)), a);
 }
 
 }  // namespace display

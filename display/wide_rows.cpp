@@ -4,6 +4,7 @@
 
 #include <immintrin.h>
 
+
 #define WIDE __attribute__((target("avx2")))
 
 namespace display {
@@ -19,24 +20,39 @@ WIDE inline __m256i load16(const uint16_t* from) { return _mm256_loadu_si256(rei
 WIDE inline void store16(uint16_t* to, __m256i value) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), value); }
 WIDE inline __m256i lanes(int32_t value) { return _mm256_set1_epi16(int16_t(value)); }
 
+// A pixel as its fields, green and blue in place and alone in their lanes; red's lanes
+// hold red in bits 11-15 and may hold anything below.
+struct Fields16 {
+    __m256i red, green, blue;
+};
+
+WIDE inline Fields16 fields16(__m256i p) {
+    return {p, _mm256_and_si256(p, lanes(0x07E0)), _mm256_and_si256(p, lanes(0x001F))};
+}
+
+WIDE inline __m256i pixels16(const Fields16& f) {
+    return _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(f.red, lanes(0xF800)), f.green), f.blue);
+}
+
 // mix8 of rgb565_lanes.h, sixteen lanes wide.
 template <int green_shift>
-WIDE inline __m256i mix16(__m256i v, __m256i d, __m256i red_factor, __m256i blue_factor, __m256i green_factor) {
+WIDE inline __m256i mix16(const Fields16& v, __m256i d, __m256i red_factor, __m256i blue_factor,
+                          __m256i green_factor) {
     const __m256i red_mask = lanes(0xF800), green_mask = lanes(0x07E0), blue_mask = lanes(0x001F);
-    __m256i red = _mm256_mullo_epi16(_mm256_sub_epi16(_mm256_srli_epi16(v, 11), _mm256_srli_epi16(d, 11)), red_factor);
+    __m256i red =
+        _mm256_mullo_epi16(_mm256_sub_epi16(_mm256_srli_epi16(v.red, 11), _mm256_srli_epi16(d, 11)), red_factor);
     red = _mm256_and_si256(_mm256_add_epi16(_mm256_and_si256(d, red_mask), red), red_mask);
     __m256i d_blue = _mm256_and_si256(d, blue_mask);
-    __m256i blue = _mm256_srai_epi16(
-        _mm256_mullo_epi16(_mm256_sub_epi16(_mm256_and_si256(v, blue_mask), d_blue), blue_factor), 5);
+    __m256i blue = _mm256_srai_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(v.blue, d_blue), blue_factor), 5);
     blue = _mm256_add_epi16(d_blue, blue);
     __m256i d_green = _mm256_and_si256(d, green_mask);
-    __m256i green = _mm256_mulhi_epi16(
-        _mm256_slli_epi16(_mm256_sub_epi16(_mm256_and_si256(v, green_mask), d_green), green_shift), green_factor);
+    __m256i green =
+        _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_sub_epi16(v.green, d_green), green_shift), green_factor);
     green = _mm256_and_si256(_mm256_add_epi16(d_green, green), green_mask);
     return _mm256_or_si256(_mm256_or_si256(red, blue), green);
 }
 
-WIDE inline __m256i alpha_mix16(__m256i s, __m256i d, __m256i weights) {
+WIDE inline __m256i alpha_mix16(const Fields16& s, __m256i d, __m256i weights) {
     return mix16<4>(s, d, _mm256_slli_epi16(weights, 6), weights, _mm256_slli_epi16(weights, 7));
 }
 
@@ -45,81 +61,121 @@ WIDE inline __m256i select16(__m256i choose, __m256i colour, __m256i other) {
     return _mm256_blendv_epi8(other, colour, choose);
 }
 
+// Calls block(to, from, weights, x) for every sixteen pixels at the start of the rows
+// and returns how many columns that covers.
+template <class Block>
+WIDE inline int32_t each_wide_block(const BlitRows& r, Block block) {
+    const int32_t wide = r.columns & ~15;
+    if (wide == 0) return 0;
+    // Locals, not fields: a pixel store could otherwise change a field as far as the compiler knows.
+    uint8_t* to = r.to;
+    const uint8_t *from = r.from, *weights = r.weights;
+    const uint32_t to_pitch = r.to_pitch, from_pitch = r.from_pitch;
+    for (int32_t y = r.rows; y > 0; --y, to += to_pitch, from += from_pitch, weights += weights ? from_pitch : 0)
+        for (int32_t x = 0; x < wide; x += 16)
+            block(reinterpret_cast<uint16_t*>(to), reinterpret_cast<const uint16_t*>(from),
+                  reinterpret_cast<const uint16_t*>(weights), x);
+    return wide;
+}
+
 template <bool keyed>
-WIDE int32_t blend_row(uint16_t* to, const uint16_t* from, int32_t count, int32_t level, uint16_t key) {
+WIDE int32_t blend_rows(const BlitRows& r, int32_t level, uint16_t key) {
     const __m256i red = lanes((level >> 3) * 64), blue = lanes(level >> 3), green = lanes((level >> 2) * 512);
     const __m256i keys = lanes(key);
-    int32_t x = 0;
-    for (; x + 16 <= count; x += 16) {
+    return each_wide_block(r, [&](uint16_t* to, const uint16_t* from, const uint16_t*, int32_t x) WIDE {
         __m256i source = load16(from + x), target = load16(to + x);
-        __m256i mixed = mix16<1>(source, target, red, blue, green);
+        __m256i mixed = mix16<1>(fields16(source), target, red, blue, green);
         if (keyed) mixed = select16(_mm256_cmpeq_epi16(source, keys), target, mixed);
         store16(to + x, mixed);
-    }
-    return x;
+    });
 }
 
 // At level 256 the weight is the alpha value itself.
 template <bool whole_level>
-WIDE int32_t alpha_row(uint16_t* to, const uint16_t* from, const uint16_t* weights, int32_t count, uint32_t level) {
+WIDE int32_t alpha_rows(const BlitRows& r, uint32_t level) {
     const __m256i five_bits = lanes(0x1F), level_lanes = lanes(int32_t(level));
-    int32_t x = 0;
-    for (; x + 16 <= count; x += 16) {
+    return each_wide_block(r, [&](uint16_t* to, const uint16_t* from, const uint16_t* weights, int32_t x) WIDE {
         __m256i weight = _mm256_and_si256(_mm256_srli_epi16(load16(weights + x), 6), five_bits);
         if (!whole_level) weight = _mm256_srli_epi16(_mm256_mullo_epi16(weight, level_lanes), 8);
-        store16(to + x, alpha_mix16(load16(from + x), load16(to + x), weight));
-    }
-    return x;
+        store16(to + x, alpha_mix16(fields16(load16(from + x)), load16(to + x), weight));
+    });
 }
 
-WIDE int32_t tint_row(uint16_t* to, const uint16_t* from, int32_t count, const TintSettings& s, bool keyed,
-                      uint16_t key) {
-    const __m256i colour_keys = lanes(s.colour_key), keys = lanes(key);
-    const __m256i tint1_colour = lanes(s.tint1_colour), tint1_weight = lanes(s.tint1_weight);
-    const __m256i tint2_colour = lanes(s.tint2_colour), tint2_weight = lanes(s.tint2_weight);
-    const __m256i five_bits = lanes(31), third = lanes(171);
-    // Locals: a pixel store could otherwise change the settings as far as the compiler knows.
-    const bool enabled = s.enabled, tint1 = s.tint1, tint2 = s.tint2, greyscale = s.greyscale;
-    int32_t x = 0;
-    for (; x + 16 <= count; x += 16) {
+// tint8 of rgb565_lanes.h, sixteen lanes wide, field by field.
+WIDE inline Fields16 tint16(const Fields16& p, const TintFactors& t) {
+    __m256i red = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_srli_epi16(p.red, 11), lanes(t.red_keep)), lanes(t.red_add));
+    __m256i green = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_srli_epi16(p.green, 5), lanes(t.keep)), lanes(t.green_add));
+    __m256i blue = _mm256_add_epi16(_mm256_mullo_epi16(p.blue, lanes(t.keep)), lanes(t.blue_add));
+    return {red, _mm256_and_si256(green, lanes(0x07E0)), _mm256_srli_epi16(blue, 5)};
+}
+
+// greyscale8 of rgb565_lanes.h, sixteen lanes wide, field by field.
+WIDE inline Fields16 greyscale16(const Fields16& p) {
+    __m256i sum = _mm256_add_epi16(_mm256_add_epi16(_mm256_srli_epi16(p.red, 11), _mm256_srli_epi16(p.green, 6)), p.blue);
+    __m256i a = _mm256_srli_epi16(_mm256_mullo_epi16(sum, lanes(171)), 9);
+    return {_mm256_slli_epi16(a, 11), _mm256_slli_epi16(a, 6), a};
+}
+
+// One kernel per shape of the settings and use (TintUse), so no setting is tested per pixel.
+template <int shape, int use>
+WIDE int32_t tint_rows(const BlitRows& r, const TintSettings& s, uint16_t key) {
+    constexpr int tints = shape == 0 ? 0 : (shape - 1) / 2;
+    constexpr bool greyscale = shape != 0 && (shape - 1) % 2 == 1;
+    // Copies: a pixel store could otherwise change the settings as far as the compiler knows.
+    const TintFactors first = s.tints[0], second = s.tints[1];
+    const __m256i colour_keys = lanes(s.colour_key), keys = lanes(key), five_bits = lanes(0x1F);
+    return each_wide_block(r, [&](uint16_t* to, const uint16_t* from, const uint16_t* weights, int32_t x) WIDE {
         __m256i source = load16(from + x), target = load16(to + x);
-        __m256i pixels = source, result = source;
-        if (enabled) {
-            result = target;
-            if (tint1) pixels = result = alpha_mix16(tint1_colour, pixels, tint1_weight);
-            if (tint2) pixels = result = alpha_mix16(tint2_colour, pixels, tint2_weight);
-            if (greyscale) {
-                __m256i sum = _mm256_add_epi16(
-                    _mm256_add_epi16(_mm256_srli_epi16(pixels, 11),
-                                     _mm256_and_si256(_mm256_srli_epi16(pixels, 6), five_bits)),
-                    _mm256_and_si256(pixels, five_bits));
-                __m256i a = _mm256_srli_epi16(_mm256_mullo_epi16(sum, third), 9);
-                result = _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(a, 11), _mm256_slli_epi16(a, 6)), a);
+        __m256i keep = _mm256_cmpeq_epi16(source, colour_keys);
+        if constexpr (use == tint_keyed) keep = _mm256_or_si256(keep, _mm256_cmpeq_epi16(source, keys));
+        if constexpr (shape <= 1) {
+            __m256i result = shape == 0 ? source : target;
+            if constexpr (use == tint_weighted) {
+                __m256i weight = _mm256_and_si256(_mm256_srli_epi16(load16(weights + x), 6), five_bits);
+                result = alpha_mix16(fields16(select16(keep, target, result)), target, weight);
+            } else {
+                result = select16(keep, target, result);
+            }
+            store16(to + x, result);
+        } else {
+            Fields16 result = fields16(source);
+            if constexpr (tints >= 1) result = tint16(result, first);
+            if constexpr (tints >= 2) result = tint16(result, second);
+            if constexpr (greyscale) result = greyscale16(result);
+            if constexpr (use == tint_weighted) {
+                // Pixels of the colour key weigh nothing: they keep the destination.
+                __m256i weight = _mm256_andnot_si256(
+                    keep, _mm256_and_si256(_mm256_srli_epi16(load16(weights + x), 6), five_bits));
+                store16(to + x, alpha_mix16(result, target, weight));
+            } else {
+                store16(to + x, select16(keep, target, pixels16(result)));
             }
         }
-        __m256i keep = _mm256_cmpeq_epi16(source, colour_keys);
-        if (keyed) keep = _mm256_or_si256(keep, _mm256_cmpeq_epi16(source, keys));
-        store16(to + x, select16(keep, target, result));
-    }
-    return x;
+    });
 }
+
+template <int shape, int use>
+struct TintKernel {
+    static constexpr TintRows run = tint_rows<shape, use>;
+};
+constexpr auto tint_kernel_table = tint_kernels<TintKernel>(std::make_index_sequence<tint_shapes>());
 
 }  // namespace
 
-int32_t blend_row_wide(uint16_t* to, const uint16_t* from, int32_t count, int32_t level, bool keyed, uint16_t key) {
+int32_t blend_rows_wide(const BlitRows& rows, int32_t level, bool keyed, uint16_t key) {
     if (!have_wide_lanes()) return 0;
-    return keyed ? blend_row<true>(to, from, count, level, key) : blend_row<false>(to, from, count, level, key);
+    return keyed ? blend_rows<true>(rows, level, key) : blend_rows<false>(rows, level, key);
 }
 
-int32_t alpha_row_wide(uint16_t* to, const uint16_t* from, const uint16_t* weights, int32_t count, uint32_t level) {
+int32_t alpha_rows_wide(const BlitRows& rows, uint32_t level) {
     if (!have_wide_lanes()) return 0;
-    if (level == 256) return alpha_row<true>(to, from, weights, count, level);
-    return alpha_row<false>(to, from, weights, count, level);
+    if (level == 256) return alpha_rows<true>(rows, level);
+    return alpha_rows<false>(rows, level);
 }
 
-int32_t tint_row_wide(uint16_t* to, const uint16_t* from, int32_t count, const TintSettings& settings, bool keyed,
-                      uint16_t key) {
-    return have_wide_lanes() ? tint_row(to, from, count, settings, keyed, key) : 0;
+int32_t tint_rows_wide(const BlitRows& rows, const TintSettings& settings, TintUse use, uint16_t key) {
+    if (!have_wide_lanes()) return 0;
+    return tint_kernel_table[use][size_t(settings.shape)](rows, settings, key);
 }
 
 }  // namespace display

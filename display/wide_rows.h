@@ -1,32 +1,83 @@
-// Rows of the blend, alpha-map and tint kernels sixteen pixels at a time with AVX2, on
-// processors that have it. Each writes the leading multiple of sixteen pixels of a row
-// exactly as the eight-pixel kernels of rgb565_lanes.h would, and returns how many it
-// wrote: 0 without AVX2, so the caller's own loops finish the row.
+// The blend, alpha-map and tint kernels sixteen pixels at a time with AVX2, on processors
+// that have it, over every row of a blit at once. Each writes the leading multiple of
+// sixteen pixels of every row exactly as the eight-pixel kernels of rgb565_lanes.h would,
+// and returns how many columns it wrote: 0 without AVX2, so the caller's own loops finish.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <utility>
 
 namespace display {
 
+// The pixels a blit writes: rows rows of columns pixels, each row pitch bytes after the
+// one before. The alpha map's rows (weights) lie from_pitch apart, as the source's do.
+struct BlitRows {
+    uint8_t* to;
+    const uint8_t* from;
+    const uint8_t* weights;
+    uint32_t to_pitch, from_pitch;
+    int32_t rows, columns;
+
+    // The same rows from column first on.
+    BlitRows from_column(int32_t first) const {
+        return {to + 2 * first, from + 2 * first, weights ? weights + 2 * first : nullptr, to_pitch, from_pitch,
+                rows, columns - first};
+    }
+};
+
 // level_mix at a level 0-255; with keyed, source pixels equal to key are left alone.
-int32_t blend_row_wide(uint16_t* to, const uint16_t* from, int32_t count, int32_t level, bool keyed, uint16_t key);
+int32_t blend_rows_wide(const BlitRows& rows, int32_t level, bool keyed, uint16_t key);
 
 // alpha_mix weighted (a * level) >> 8 by the alpha value a of each pixel of weights,
 // level 0-256 (256: the alpha value itself).
-int32_t alpha_row_wide(uint16_t* to, const uint16_t* from, const uint16_t* weights, int32_t count, uint32_t level);
+int32_t alpha_rows_wide(const BlitRows& rows, uint32_t level);
 
-// A pixel filter without running state, as plain settings (tints as alpha_mix weights 0-31).
-struct TintSettings {
-    bool enabled;
-    bool tint1, tint2, greyscale;
-    uint16_t tint1_colour, tint2_colour;
-    uint16_t tint1_weight, tint2_weight;
-    uint16_t colour_key;
+// A tint toward a colour at weight w (0-31) as products per field: each field becomes
+// (field * (32 - w) + the colour's field * w) >> 5, which equals alpha_mix(colour,
+// pixel, w), field + floor((colour's field - field) * w / 32), without a negative term.
+struct TintFactors {
+    uint16_t red_keep;   // (32 - w) << 6: red's sum lands on bits 11-15 of its lane
+    uint16_t keep;       // 32 - w
+    uint16_t red_add;    // (the colour's red * w) << 6
+    uint16_t green_add;  // the colour's green * w
+    uint16_t blue_add;   // the colour's blue * w
+
+    static TintFactors of(uint16_t colour, uint32_t weight) {
+        const uint32_t keep = 32 - weight;
+        return {uint16_t(keep << 6), uint16_t(keep), uint16_t(((colour >> 11) * weight) << 6),
+                uint16_t(((colour >> 5) & 63) * weight), uint16_t((colour & 31) * weight)};
+    }
 };
 
-// The filter's pixels over the row; pixels equal to its colour key, or to key with
-// keyed, keep the destination.
-int32_t tint_row_wide(uint16_t* to, const uint16_t* from, int32_t count, const TintSettings& settings, bool keyed,
-                      uint16_t key);
+// A pixel filter without running state, as the kernels take it: the effects that apply,
+// in order, to every pixel not equal to the colour key.
+struct TintSettings {
+    // 0: the source pixel as it is (a disabled filter); else 1 + 2 * tints + greyscale
+    // with tints 0-2, where 1 (no effect) keeps every destination pixel.
+    int32_t shape;
+    TintFactors tints[2];
+    uint16_t colour_key;
+};
+constexpr int32_t tint_shapes = 7;
+
+// How the filter's pixels are written: as they are, skipping source pixels equal to a
+// key, or mixed in at the weight a/32 of each pixel's alpha value a (0 leaves it).
+enum TintUse { tint_plain, tint_keyed, tint_weighted, tint_uses };
+
+// The filter's pixels over the rows; pixels equal to its colour key keep the destination.
+int32_t tint_rows_wide(const BlitRows& rows, const TintSettings& settings, TintUse use, uint16_t key);
+
+// A kernel of the filter's pixels for one shape and use; returns the columns it wrote.
+using TintRows = int32_t (*)(const BlitRows& rows, const TintSettings& settings, uint16_t key);
+
+// The table [use][shape] of Kernel<shape, use>::run over every shape and use.
+template <template <int, int> class Kernel, size_t... shape>
+constexpr auto tint_kernels(std::index_sequence<shape...>) {
+    return std::array<std::array<TintRows, sizeof...(shape)>, tint_uses>{
+        {{Kernel<int(shape), tint_plain>::run...}, {Kernel<int(shape), tint_keyed>::run...},
+         {Kernel<int(shape), tint_weighted>::run...}}};
+}
 
 }  // namespace display

@@ -149,6 +149,10 @@ CollisionHit* query_cells(Sprite* sprite, const RECT& test, CellRange range, uin
           // The rectangle first, from the entry: it rules out most neighbours before
           // the sprite record is read at all.
           const RECT box{entry->left, entry->top, entry->right, entry->bottom};
+          // Apart on one axis: most neighbours end here.
+          if (box.left >= test.right || test.left >= box.right || box.top >= test.bottom || test.top >= box.bottom) {
+            continue;
+          }
           RECT common;
           if (!rect_intersection(test, box, &common)) continue;
           if ((other->options & kOptionNoHitTest) || other->paused) continue;

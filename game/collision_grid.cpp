@@ -117,20 +117,27 @@ void free_chain(GridCellEntry** head) {
   *head = nullptr;
 }
 
+// What an entry holds: its sprite (or none), its static key and its rectangle.
+void hold(GridCellEntry* entry, Sprite* sprite, uint32_t id_hash, const RECT& box) {
+  entry->sprite = sprite;
+  entry->id_hash = id_hash;
+  entry->left = box.left;
+  entry->top = box.top;
+  entry->right = box.right;
+  entry->bottom = box.bottom;
+}
+
+void take_over(GridCellEntry* entry, const GridCellEntry& from) {
+  hold(entry, from.sprite, from.id_hash, RECT{from.left, from.top, from.right, from.bottom});
+}
+
 // Frees an entry while keeping every free entry behind every used one: the last used
 // entry of the chain moves into its place and that one becomes free. Walks then stop at
 // the first free entry instead of passing the ones a busy cell has piled up.
 void release_entry(GridCellEntry* entry) {
   GridCellEntry* last_used = entry;
   while (last_used->next && !last_used->next->free) last_used = last_used->next;
-  if (last_used != entry) {
-    entry->sprite = last_used->sprite;
-    entry->id_hash = last_used->id_hash;
-    entry->left = last_used->left;
-    entry->top = last_used->top;
-    entry->right = last_used->right;
-    entry->bottom = last_used->bottom;
-  }
+  if (last_used != entry) take_over(entry, *last_used);
   last_used->free = 1;
   last_used->sprite = nullptr;
   last_used->id_hash = 0;
@@ -181,32 +188,24 @@ GridCellEntry** grid_cell(int32_t column, int32_t row) {
 
 namespace {
 
-// In each cell of the range: the chain's first free entry, else a new one at its head,
-// takes the sprite (or none), the id hash and the rectangle.
-void fill_cells(const CellRange& range, Sprite* sprite, uint32_t id_hash, const RECT& box) {
-  auto fill = [sprite, id_hash, &box](GridCellEntry* entry) {
-    entry->free = 0;
-    entry->sprite = sprite;
-    entry->id_hash = id_hash;
-    entry->left = box.left;
-    entry->top = box.top;
-    entry->right = box.right;
-    entry->bottom = box.bottom;
-  };
-  for_each_cell(range, [&fill](GridCellEntry** head) {
-    for (GridCellEntry* entry = *head; entry; entry = entry->next) {
-      if (entry->free) {
-        fill(entry);
-        return;
-      }
-    }
-    GridCellEntry* entry = new_entry(*head);
+// In one cell: the chain's first free entry, else a new one at its head, takes the sprite
+// (or none), the id hash and the rectangle.
+void fill_cell(GridCellEntry** head, Sprite* sprite, uint32_t id_hash, const RECT& box) {
+  GridCellEntry* entry = *head;
+  while (entry && !entry->free) entry = entry->next;
+  if (!entry) {
+    entry = new_entry(*head);
     if (!entry) return;
-    fill(entry);
     entry->next = *head;
     if (*head) (*head)->prev = entry;
     *head = entry;
-  });
+  }
+  entry->free = 0;
+  hold(entry, sprite, id_hash, box);
+}
+
+void fill_cells(const CellRange& range, Sprite* sprite, uint32_t id_hash, const RECT& box) {
+  for_each_cell(range, [sprite, id_hash, &box](GridCellEntry** head) { fill_cell(head, sprite, id_hash, box); });
 }
 
 }  // namespace
@@ -246,6 +245,34 @@ void grid_remove_sprite(Sprite* sprite) {
     }
   });
   mark_outside(sprite);
+}
+
+bool grid_move_sprite(Sprite* sprite) {
+  CellRange range = grid_cells_of(sprite->screen_collide_rect);
+  if (range.empty() || !grid_range_inside(range) || range.first_column != sprite->grid_range[0] ||
+      range.first_row != sprite->grid_range[1] || range.last_column != sprite->grid_range[2] ||
+      range.last_row != sprite->grid_range[3]) {
+    return false;
+  }
+  const RECT& box = sprite->screen_collide_rect;
+  for_each_cell(range, [sprite, &box](GridCellEntry** head) {
+    // Removing would move the chain's last used entry into the sprite's place and free
+    // its own; entering would then take that first free entry.
+    GridCellEntry* own = nullptr;
+    GridCellEntry* last_used = nullptr;
+    for (GridCellEntry* entry = *head; entry && !entry->free; entry = entry->next) {
+      if (!own && entry->sprite == sprite) own = entry;
+      last_used = entry;
+    }
+    if (!own) {
+      // A cleared cell: the sprite is entered afresh.
+      fill_cell(head, sprite, 0, box);
+      return;
+    }
+    if (own != last_used) take_over(own, *last_used);
+    hold(last_used, sprite, 0, box);
+  });
+  return true;
 }
 
 void grid_clear_id(uint32_t id_hash, int32_t left, int32_t top, int32_t right, int32_t bottom) {

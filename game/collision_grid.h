@@ -51,6 +51,10 @@ void grid_add_sprite(Sprite* sprite, const CellRange& range);
 bool grid_enter_sprite(Sprite* sprite);
 // Frees the sprite's entries for reuse and marks it outside the grid.
 void grid_remove_sprite(Sprite* sprite);
+// After a move that keeps the sprite over the cells it stands in, gives its entries the
+// new screen_collide_rect, leaving every chain as grid_remove_sprite and then
+// grid_enter_sprite would; false (nothing changed) when its cells differ.
+bool grid_move_sprite(Sprite* sprite);
 // A static entry of the hash (0: none is made) in every cell of the world rectangle, when
 // the rectangle lies wholly inside the grid; free entries are reused first.
 void grid_add_static(uint32_t id_hash, const RECT& rect);

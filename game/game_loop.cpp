@@ -501,6 +501,11 @@ void run_game_loop() { run_engine(true); }
 
 void run_game_loop2() { run_engine(false); }
 
+void run_game_logic_step(bool full) {
+  StepTiming timing = step_timing();
+  logic_step(timing, counter_now(), display::timer_now_ms(), full);
+}
+
 void register_game_loop_builtins() {
   install_sprite_mouse_events();
   builtin_register("g_mainloop", builtin_g_mainloop);

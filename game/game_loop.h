@@ -34,6 +34,9 @@ int32_t sprite_event(Sprite* sprite, int32_t message, uint32_t value1, uint32_t 
 // gone, or when its program ends.
 void run_game_loop();
 void run_game_loop2();
+// One logic step at the present clock, as the loop makes it between frames (the full
+// engine or the light one); for benchmarks that time steps apart from frames.
+void run_game_logic_step(bool full);
 
 // Stylus messages at the game window go to the sprite under the pointer (installed by
 // register_game_loop_builtins).

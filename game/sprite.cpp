@@ -5,7 +5,8 @@
 #include "game/game_loop.h"
 
 #include <algorithm>
-#include <unordered_set>
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "display/canvas.h"
@@ -27,10 +28,75 @@
 
 namespace {
 
+// A set of sprite addresses in one table with linear probing, at most half full: a
+// lookup is a multiplication and a probe or two in adjacent memory. The collision code
+// checks sprites this way several times for every hit.
+class SpriteSet {
+ public:
+  bool contains(const Sprite* sprite) const {
+    if (slots_.empty()) return false;
+    for (size_t i = home(sprite);; i = next(i)) {
+      if (slots_[i] == sprite) return true;
+      if (!slots_[i]) return false;
+    }
+  }
+  // Throws std::bad_alloc when the table cannot grow.
+  void insert(const Sprite* sprite) {
+    if ((count_ + 1) * 2 > slots_.size()) grow();
+    size_t i = home(sprite);
+    while (slots_[i] && slots_[i] != sprite) i = next(i);
+    if (slots_[i]) return;
+    slots_[i] = sprite;
+    ++count_;
+  }
+  void erase(const Sprite* sprite) {
+    if (slots_.empty()) return;
+    size_t hole = home(sprite);
+    while (slots_[hole] != sprite) {
+      if (!slots_[hole]) return;
+      hole = next(hole);
+    }
+    // The entries after the hole move up into it when their probes pass it, so that no
+    // probe stops at the hole before reaching them.
+    for (size_t i = next(hole); slots_[i]; i = next(i)) {
+      size_t travelled = (i - home(slots_[i])) & mask();
+      if (travelled >= ((i - hole) & mask())) {
+        slots_[hole] = slots_[i];
+        hole = i;
+      }
+    }
+    slots_[hole] = nullptr;
+    --count_;
+  }
+
+ private:
+  size_t mask() const { return slots_.size() - 1; }
+  size_t next(size_t i) const { return (i + 1) & mask(); }
+  size_t home(const Sprite* sprite) const {
+    return size_t((uint32_t(reinterpret_cast<uintptr_t>(sprite)) * 2654435769u) >> shift_);
+  }
+  void grow() {
+    std::vector<const Sprite*> old(slots_.empty() ? 64 : slots_.size() * 2, nullptr);
+    old.swap(slots_);
+    shift_ = 32;
+    for (size_t size = slots_.size(); size > 1; size >>= 1) --shift_;
+    for (const Sprite* sprite : old) {
+      if (!sprite) continue;
+      size_t i = home(sprite);
+      while (slots_[i]) i = next(i);
+      slots_[i] = sprite;
+    }
+  }
+
+  std::vector<const Sprite*> slots_;
+  size_t count_ = 0;
+  uint32_t shift_ = 32;
+};
+
 // Every live sprite, so a handle from a script is checked before it is followed.
-std::unordered_set<const Sprite*>& live_sprites() {
+SpriteSet& live_sprites() {
   // Never destroyed: sprites may still be destroyed during process exit.
-  static auto* sprites = new std::unordered_set<const Sprite*>();
+  static auto* sprites = new SpriteSet();
   return *sprites;
 }
 

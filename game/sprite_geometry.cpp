@@ -42,10 +42,11 @@ void place_children(Sprite* sprite, int32_t px, int32_t py) {
 
 void update_grid_cells(Sprite* sprite, const RECT& old_collide_rect) {
   if (!rects_equal(old_collide_rect, sprite->screen_collide_rect)) {
+    bool wanted = sprite->visible && (sprite->options & kOptionInGrid) && (sprite->id || sprite->collide);
+    // Most moves stay within the same cells.
+    if (wanted && sprite_in_grid(sprite) && grid_move_sprite(sprite)) return;
     if (sprite_in_grid(sprite)) grid_remove_sprite(sprite);
-    if (sprite->visible && (sprite->options & kOptionInGrid) && (sprite->id || sprite->collide)) {
-      grid_enter_sprite(sprite);
-    }
+    if (wanted) grid_enter_sprite(sprite);
     return;
   }
   if (sprite_in_grid(sprite) &&

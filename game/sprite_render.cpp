@@ -124,6 +124,28 @@ Surface* stretched_copy(Canvas* canvas, Surface* source, const Rect& source_rect
   return copy;
 }
 
+// A surface over a rectangle of another one's pixels, without copying them; the pixels
+// stay the other surface's.
+struct FrameView {
+  display::PixelBuffer rows;
+  Surface surface{};
+  FrameView() = default;
+  FrameView(const FrameView&) = delete;
+  FrameView& operator=(const FrameView&) = delete;
+  // False when the rectangle is empty or not wholly inside the surface's pixels.
+  bool show(const Surface* source, const Rect& rect) {
+    const display::PixelBuffer* pixels = source->buffer;
+    if (pixels == nullptr || rect.left < 0 || rect.top < 0 || rect.left >= rect.right || rect.top >= rect.bottom ||
+        rect.right > int32_t(pixels->width) || rect.bottom > int32_t(pixels->height)) {
+      return false;
+    }
+    display::pixel_buffer_init(&rows, uint32_t(rect.right - rect.left), uint32_t(rect.bottom - rect.top),
+                               pixels->pitch, pixels->at(rect.left, rect.top), false);
+    surface = Surface{&rows, source->colour_key, nullptr, nullptr};
+    return true;
+  }
+};
+
 void blit_piece(Canvas* canvas, int32_t x, int32_t y, Surface* image, Surface* alpha_image, const Rect& piece) {
   if (alpha_image) display::canvas_blit_sprite(canvas, x, y, image, alpha_image, &piece);
   else display::canvas_blit_surface(canvas, x, y, image, &piece);
@@ -150,7 +172,15 @@ void draw_transformed(Canvas* canvas, const SurfaceDrawing& d, Rect source, bool
   Surface* alpha_copy = nullptr;
   // Without a copy the pieces are cut from the source rectangle itself.
   int32_t image_x = source.left, image_y = source.top;
-  if (game.mask_build_sprite || stretching || d.angle != 0) {
+  FrameView image_view, alpha_view;
+  bool turned_only = d.angle != 0 && !game.mask_build_sprite && !stretching;
+  if (turned_only && image_view.show(d.surface, source) &&
+      (!d.alpha_surface || alpha_view.show(d.alpha_surface, source))) {
+    // A frame turned at its own size: the rotation reads the frame where it lies.
+    image = &image_view.surface;
+    alpha_image = d.alpha_surface ? &alpha_view.surface : nullptr;
+    image_x = image_y = 0;
+  } else if (game.mask_build_sprite || stretching || d.angle != 0) {
     copy = stretched_copy(canvas, d.surface, source, w, h);
     if (copy == nullptr) return;
     if (d.alpha_surface) alpha_copy = stretched_copy(canvas, d.alpha_surface, source, w, h);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/kernel/clock.h"
 #include "platform/kernel/handles.h"
 #include "platform/kernel/threads.h"
 #include "sound/sound_codes.h"
@@ -191,6 +192,8 @@ DWORD WaveOutDevice::thread_main(LPVOID parameter) {
 }
 
 void WaveOutDevice::run_thread() {
+    // Mixing keeps up with the program's time; it never moves a virtual clock itself.
+    platform::clock_follow_on_this_thread();
     // Each finished buffer counted by the semaphore is mixed again and queued behind the
     // others, in queue order.
     // The stop event is also looked at after every buffer: a sink that takes buffers as

@@ -28,6 +28,7 @@
 #include "foundation/string_helpers.h"
 #include "foundation/value_stack.h"
 #include "foundation/variable_store.h"
+#include "platform/kernel/paths.h"
 #include "platform/platform.h"
 #include "vm/builtin_registry.h"
 #include "vm/instruction_list.h"
@@ -214,7 +215,9 @@ void define_program_globals(ProgramContext* context, const char* file_name) {
   std::snprintf(address, sizeof address, "%u", static_cast<unsigned>(reinterpret_cast<uintptr_t>(context)));
   if (file_name) {
     char* name = path_file_name(file_name);
-    char* path = path_directory(file_name);
+    // A program named relative to the shell's folder still gets its whole folder, so
+    // APPPATH$ % "file" finds the files beside it from anywhere.
+    char* path = path_directory(platform::absolute_host_path(file_name).c_str());
     set_variable_by_name("APPNAME$", name, 0, nullptr, static_cast<int32_t>(std::strlen(name) + 1));
     set_variable_by_name("APPPATH$", path, 0, nullptr, static_cast<int32_t>(std::strlen(path) + 1));
     crt::_strupr(name);

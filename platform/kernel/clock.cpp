@@ -43,6 +43,14 @@ uint64_t clock_now_microseconds() {
 
 bool clock_is_virtual() { return current_mode() == kVirtual; }
 
+namespace {
+thread_local bool follows_clock = false;
+}  // namespace
+
+void clock_follow_on_this_thread() { follows_clock = true; }
+
+bool clock_follows_on_this_thread() { return follows_clock; }
+
 void clock_advance_microseconds(uint64_t microseconds) {
   if (current_mode() == kVirtual) virtual_microseconds.fetch_add(microseconds, std::memory_order_acq_rel);
 }

@@ -19,6 +19,13 @@ bool clock_is_virtual();
 // for time passing.
 void clock_advance_microseconds(uint64_t microseconds);
 
+// Marks the calling thread as one of the runtime's own service threads (the sound
+// output's): under the virtual clock its sleeps and timed waits take real time and leave
+// the clock alone, so only the program's own waits move it and a run stays repeatable
+// however the threads are scheduled.
+void clock_follow_on_this_thread();
+bool clock_follows_on_this_thread();
+
 // Test hook: switches between the virtual and the real clock, overriding ZRK_CLOCK.
 // The virtual time keeps its value across switches.
 void clock_select_virtual(bool use_virtual);

@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/kernel/config.h"
 #include "platform/kernel/utf.h"
@@ -49,6 +50,17 @@ bool names_equal_ignoring_case(std::u16string_view a, std::u16string_view b) {
 
 bool names_equal_ignoring_case(std::string_view a, std::string_view b) {
   return (a.size() == b.size() && a == b) || names_equal_ignoring_case(utf16_from_utf8(a), utf16_from_utf8(b));
+}
+
+std::string absolute_host_path(const std::string& path) {
+  if (path.empty() || path[0] == '/' || path[0] == '\\') return path;
+  char folder[4096];
+  if (!getcwd(folder, sizeof(folder))) return path;
+  std::string joined(folder);
+  if (joined.back() != '/') joined += '/';
+  std::string_view rest(path);
+  while (rest.substr(0, 2) == "./") rest.remove_prefix(2);
+  return joined + std::string(rest);
 }
 
 std::string host_path(std::u16string_view path) {

@@ -15,6 +15,12 @@ std::string host_path(std::u16string_view path);
 // A null-terminated path; null gives an empty string.
 std::string host_path(const WCHAR* path);
 
+// A relative host path joined to the host's working folder: a program named on the
+// command line relative to the shell must keep naming the same file (and give its
+// folder to the program) wherever the runtime later resolves paths from. Device paths,
+// rooted paths and an unknown working folder give the path as given.
+std::string absolute_host_path(const std::string& path);
+
 // The upper case of one UTF-16 unit as device names compare: ASCII and Latin-1 letters.
 char16_t fold_name_unit(char16_t unit);
 

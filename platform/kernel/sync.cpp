@@ -238,7 +238,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         condition.wait_until(lock, deadline);
     }
   }
-  platform::clock_advance_microseconds(uint64_t{milliseconds} * 1000u);
+  if (!platform::clock_follows_on_this_thread()) platform::clock_advance_microseconds(uint64_t{milliseconds} * 1000u);
   return WAIT_TIMEOUT;
 }
 

@@ -240,7 +240,7 @@ void Sleep(DWORD milliseconds) {
     std::unique_lock lock(platform::wait_mutex());  // nothing ends this sleep
     for (;;) platform::wait_condition().wait(lock);
   }
-  if (platform::clock_is_virtual()) {
+  if (platform::clock_is_virtual() && !platform::clock_follows_on_this_thread()) {
     platform::clock_advance_microseconds(uint64_t{milliseconds} * 1000u);
     sched_yield();
   } else if (milliseconds == 0) {

@@ -83,7 +83,41 @@ std::vector<Kernel> kernels() {
             });
         };
     };
+    // The filter blitter's alpha map: the filtered pixel mixed in at a/32, the filter not
+    // called at all where a is 0 (which its alternate-pixel toggle shows).
+    auto filter_alpha = [](std::string name, std::function<void(PixelFilter&)> set) {
+        auto filter = std::make_shared<PixelFilter>();
+        pixel_filter_reset(filter.get());
+        filter->enabled = 1;
+        filter->colour_key = key;
+        set(*filter);
+        return Kernel{
+            "filter alpha-map blit, " + name,
+            [filter](int32_t) {
+                pixel_filter_reset_alternate();
+                return Operation([filter](PixelBuffer* d, Point at, const PixelBuffer* s, const PixelBuffer* a,
+                                          const Rect& r) { FilterBlitter(filter.get()).blit_alpha_map(d, at, s, a, r); });
+            },
+            [filter](int32_t) {
+                pixel_filter_reset_alternate();
+                return PixelRule([filter](uint16_t s, uint16_t a, uint16_t& t) {
+                    if (alpha_of(a) == 0) return false;
+                    t = alpha_mix(filter->filter_pixel(s, t), t, alpha_of(a));
+                    return true;
+                });
+            }};
+    };
     return {
+        filter_alpha("one tint", [](PixelFilter& f) { f.tint1_colour = 0x1234; f.tint1_level = 150; }),
+        filter_alpha("the second tint and greyscale", [](PixelFilter& f) {
+            f.tint2_colour = 0xFFFF; f.tint2_level = 40; f.greyscale = 1;
+        }),
+        filter_alpha("two tints", [](PixelFilter& f) {
+            f.tint1_colour = 0x07E0; f.tint1_level = 255; f.tint2_colour = 0xF800; f.tint2_level = 3;
+        }),
+        filter_alpha("disabled", [](PixelFilter& f) { f.enabled = 0; }),
+        filter_alpha("without an effect", [](PixelFilter&) {}),
+        filter_alpha("alternate pixels", [](PixelFilter& f) { f.alternate = 1; f.tint1_colour = 0; f.tint1_level = 64; }),
         {"copy blit",
          [](int32_t) {
              return Operation([](PixelBuffer* d, Point at, const PixelBuffer* s, const PixelBuffer*, const Rect& r) {
@@ -213,6 +247,9 @@ TEST(BlitterKernels, FilterBlitsEqualFilteringEachPixelInTurn) {
         {"one tint", 1, 0x07E0, 200, off, 0, 0, 0, 0, 0},
         {"two tints at the ends of the range", 1, 0x1234, 255, 0xFFFF, 0, 0, 0, 0, 0},
         {"a tint and greyscale", 1, 0x0000, 96, off, 0, 1, 0, 0, 0},
+        {"the second tint alone", 1, off, 0, 0xF81F, 77, 0, 0, 0, 0},
+        {"two tints and greyscale", 1, 0xFFFF, 8, 0x07E0, 248, 1, 0, 0, 0},
+        {"the second tint and greyscale", 1, off, 0, 0x001F, 7, 1, 0, 0, 0},
         {"greyscale", 1, off, 0, off, 0, 1, 0, 0, 0},
         {"a tint level past the lanes", 1, 0xF81F, 300, off, 0, 0, 0, 0, 0},
         {"a negative tint level", 1, 0xF81F, -8, off, 0, 0, 0, 0, 0},

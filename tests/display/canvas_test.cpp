@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "display/window_system.h"
 #include "display/display_layer.h"
 
 using namespace display;
@@ -840,6 +841,9 @@ class CanvasFrames : public ::testing::Test {
         fake_frame = frame_.get();
         fake_accepts = true;
         set_display_factory(make_fake);
+        // The window is a made-up handle: only the platform's window manager refuses it
+        // safely (a test window system left by another suite would read it as its own).
+        display::use_platform_window_system();
     }
     void TearDown() override { set_display_factory(nullptr); }
 

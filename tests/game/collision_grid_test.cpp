@@ -2,9 +2,12 @@
 // grids, refused sizes and the set-up that enters sprites.
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "foundation/hashes.h"
+#include "game/collision.h"
+#include "game/game_math.h"
 #include "game_fixture.h"
 #include "platform/kernel/memory.h"
 
@@ -208,6 +211,81 @@ TEST_F(CollisionGrid, EntriesOutgrowTheirFirstBlockAndAreReused) {
   *grid_cell(0, 0) = late;
   grid_free();
   EXPECT_EQ(game.grid_cells, nullptr);
+}
+
+// A move within the sprite's cells updates its entries in place; the chains must come out
+// as taking the sprite out and entering it again leaves them, entry for entry and in
+// order (the order decides which hit a query finds first). The same moves, with a cleared
+// cell and static entries among them, are made both ways and compared after each move.
+TEST_F(CollisionGrid, MovesWithinTheCellsLeaveTheChainsAsReentering) {
+  using Entry = std::tuple<uint32_t, uint32_t, int32_t, int32_t, int32_t, int32_t, uint8_t>;
+  auto snapshot = [] {
+    std::vector<std::vector<Entry>> cells;
+    for (int32_t row = 60; row < 70; ++row) {
+      for (int32_t column = 60; column < 70; ++column) {
+        cells.emplace_back();
+        for (GridCellEntry* entry = *grid_cell(column, row); entry; entry = entry->next) {
+          cells.back().emplace_back(entry->sprite ? entry->sprite->sequence : 0, entry->id_hash, entry->left,
+                                    entry->top, entry->right, entry->bottom, entry->free);
+        }
+      }
+    }
+    return cells;
+  };
+  auto play = [&](bool reenter) {
+    reset();
+    EXPECT_TRUE(grid_setup(32, 128, 128));
+    std::vector<Sprite*> sprites;
+    for (int32_t i = 0; i < 30; ++i) sprites.push_back(grid_sprite(i * 11 % 120 - 30, i * 17 % 120 - 30, 6 + i % 9, 8));
+    grid_add_static(hash_name_text("wall"), RECT{-20, -20, 40, 5});
+    std::vector<std::vector<std::vector<Entry>>> states;
+    uint32_t seed = 7;
+    for (int32_t step = 0; step < 600; ++step) {
+      seed = seed * 1664525u + 1013904223u;
+      Sprite* sprite = sprites[(seed >> 8) % sprites.size()];
+      // Mostly small steps that stay in the cells, now and then a jump.
+      int32_t reach = (seed >> 28) == 0 ? 60 : 3;
+      int32_t dx = static_cast<int32_t>((seed >> 12) % (2 * reach + 1)) - reach;
+      int32_t dy = static_cast<int32_t>((seed >> 20) % (2 * reach + 1)) - reach;
+      sprite->x += dx != 0 || dy != 0 ? dx : 1;  // a move, so that the rectangle changes
+      sprite->y += dy;
+      if (reenter && sprite_in_grid(sprite)) grid_remove_sprite(sprite);
+      sprite->screen_rect = compute_screen_rect(sprite, 0, 0);
+      if (step == 300) grid_free_cells(0, 0, 31, 31);
+      states.push_back(snapshot());
+    }
+    return states;
+  };
+  std::vector<std::vector<std::vector<Entry>>> in_place = play(false);
+  std::vector<std::vector<std::vector<Entry>>> reentered = play(true);
+  ASSERT_EQ(in_place.size(), reentered.size());
+  for (size_t step = 0; step < in_place.size(); ++step) ASSERT_EQ(in_place[step], reentered[step]) << "move " << step;
+}
+
+// The grid is centred on the world origin: 32 x 8 x 10 cells cover x -128..127 and y
+// -160..159, so on a 240 x 320 screen only the top left quarter finds hits; 16 x 20 cells
+// cover the whole screen.
+TEST_F(CollisionGrid, GridCoversTheWorldAroundTheOrigin) {
+  struct Case {
+    int32_t columns, rows;
+    double x, y;
+    bool hit;
+  } cases[] = {{8, 10, 100, 100, true},   {8, 10, 0, 0, true},      {8, 10, -128, -160, true},
+               {8, 10, 110, 140, true},   {8, 10, 124, 100, false}, {8, 10, 100, 156, false},
+               {8, 10, 200, 280, false},  {16, 20, 200, 280, true}, {16, 20, 224, 304, true},
+               {16, 20, 0, 0, true}};
+  for (const Case& c : cases) {
+    reset();
+    ASSERT_TRUE(grid_setup(32, c.columns, c.rows));
+    Sprite* a = grid_sprite(c.x, c.y, 8, 8);
+    Sprite* b = grid_sprite(c.x + 4, c.y + 4, 8, 8);
+    a->collide = crt::_strdup("thing");
+    parse_collide_string(a);
+    CollisionHit* hits = collect_grid_collisions(a, 0);
+    EXPECT_EQ(hits != nullptr, c.hit) << c.columns << "x" << c.rows << " at " << c.x << "," << c.y;
+    if (hits) EXPECT_EQ(hits->sprite, b);
+    node_list_free(&hits);
+  }
 }
 
 }  // namespace

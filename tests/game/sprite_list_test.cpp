@@ -1,6 +1,9 @@
 // The sprite list: defaults, creation order numbers, and what destroying a sprite undoes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "game/collision_mask.h"
 #include "game_fixture.h"
 #include "platform/kernel/memory.h"
@@ -104,6 +107,34 @@ TEST_F(SpriteList, DestroyAllEmptiesEverything) {
   EXPECT_EQ(game.sprite_list_head, nullptr);
   EXPECT_EQ(game.sprite_list_tail, nullptr);
   EXPECT_EQ(game.draw_list_head, nullptr);
+}
+
+// Handles are looked up in a table that grows and closes its gaps as sprites go: every
+// live sprite must be found and no destroyed one, through growth, destruction in a
+// scattered order and creation again.
+TEST_F(SpriteList, HandlesFollowCreationAndDestruction) {
+  std::vector<Sprite*> live;
+  auto all_found = [&live] {
+    return std::all_of(live.begin(), live.end(),
+                       [](Sprite* sprite) { return sprite_from_handle(platform::address_of(sprite)) == sprite; });
+  };
+  for (int32_t i = 0; i < 700; ++i) live.push_back(create_sprite());
+  ASSERT_TRUE(all_found());
+  uint32_t seed = 3;
+  while (live.size() > 200) {
+    seed = seed * 1664525u + 1013904223u;
+    size_t at = (seed >> 8) % live.size();
+    Sprite* sprite = live[at];
+    uint32_t handle = platform::address_of(sprite);
+    live.erase(live.begin() + static_cast<std::ptrdiff_t>(at));
+    destroy_sprite(sprite);
+    ASSERT_EQ(sprite_from_handle(handle), nullptr);
+    ASSERT_TRUE(all_found()) << live.size();
+  }
+  for (int32_t i = 0; i < 300; ++i) live.push_back(create_sprite());
+  EXPECT_TRUE(all_found());
+  EXPECT_EQ(sprite_from_handle(0), nullptr);
+  EXPECT_EQ(sprite_from_handle(platform::address_of(&game)), nullptr);
 }
 
 }  // namespace

@@ -254,6 +254,60 @@ TEST_F(SpriteRender, RotationDrawsIntoATargetAndGivesTheCanvasBack) {
   EXPECT_EQ(*target->buffer->at(0, 0), 0);
 }
 
+// A turned frame of a strip draws exactly as the same frame cut out into a picture of
+// its own: with and without an alpha image, with and without a colour key.
+TEST_F(SpriteRender, TurnedFrameOfAStripDrawsAsTheFrameAlone) {
+  constexpr int32_t kFrameWidth = 12, kFrameHeight = 10;
+  auto weights = [this](int32_t width, int32_t first_x) {
+    Surface* surface = picture(width, kFrameHeight);
+    for (int32_t y = 0; y < kFrameHeight; ++y)
+      for (int32_t x = 0; x < width; ++x) *surface->buffer->at(x, y) = uint16_t((((first_x + x) * 7 + y * 3) % 32) << 6);
+    return surface;
+  };
+  Surface* strip = picture(3 * kFrameWidth, kFrameHeight);
+  Surface* strip_weights = weights(3 * kFrameWidth, 0);
+  // Frame 1 on its own, pixel for pixel.
+  Surface* alone = picture(kFrameWidth, kFrameHeight);
+  for (int32_t y = 0; y < kFrameHeight; ++y)
+    for (int32_t x = 0; x < kFrameWidth; ++x) *alone->buffer->at(x, y) = numbered(kFrameWidth + x, y);
+  Surface* alone_weights = weights(kFrameWidth, kFrameWidth);
+  const RECT frames[3] = {{0, 0, kFrameWidth, kFrameHeight},
+                          {kFrameWidth, 0, 2 * kFrameWidth, kFrameHeight},
+                          {2 * kFrameWidth, 0, 3 * kFrameWidth, kFrameHeight}};
+  auto drawn = [this](SurfaceDrawing d) {
+    display::canvas_clear(canvas, 0);
+    render_surface(d);
+    std::vector<uint16_t> pixels;
+    for (int32_t y = 0; y < kScreenHeight; ++y)
+      for (int32_t x = 0; x < kScreenWidth; ++x) pixels.push_back(pixel(x, y));
+    return pixels;
+  };
+  for (double angle : {30.0, 90.0, 180.0, 333.0}) {
+    for (bool alpha : {false, true}) {
+      for (int32_t key : {display::no_colour_key, int32_t(numbered(kFrameWidth + 3, 4))}) {
+        strip->colour_key = alone->colour_key = key;
+        SurfaceDrawing d;
+        d.x = 20;
+        d.y = 15;
+        d.width = kFrameWidth;
+        d.height = kFrameHeight;
+        d.angle = angle;
+        d.surface = strip;
+        d.frame_rects = frames;
+        d.frame = 1;
+        d.alpha_surface = alpha ? strip_weights : nullptr;
+        std::vector<uint16_t> from_strip = drawn(d);
+        d.surface = alone;
+        d.frame_rects = nullptr;
+        d.alpha_surface = alpha ? alone_weights : nullptr;
+        EXPECT_EQ(from_strip, drawn(d)) << angle << " " << alpha << " " << key;
+        EXPECT_NE(from_strip, std::vector<uint16_t>(from_strip.size(), 0));
+      }
+    }
+  }
+  expect_canvas_untouched();
+}
+
 TEST_F(SpriteRender, ImagelessSpriteIsABoxOfItsColourAndAlphaEndsWithIt) {
   Sprite* sprite = create_sprite();
   sprite->drawn_width = 10;

@@ -1,6 +1,7 @@
 // Device and host paths: case-insensitive resolution under ZRK_ROOT, missing
 // components kept as written, host paths with backslashes.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "platform/kernel/paths.h"
 #include "platform/kernel/utf.h"
@@ -47,6 +48,31 @@ TEST_F(Paths, HostPathsTakeBackslashesAsSeparators) {
   for (const Case& row : cases) {
     EXPECT_EQ(platform::host_path(row.host), row.expected) << platform::utf8_from_utf16(row.host);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A program named relative to the shell keeps naming the same file once made whole.
+TEST(AbsoluteHostPath, JoinsOnlyRelativeHostPathsToTheWorkingFolder) {
+  char folder[4096];
+  ASSERT_NE(getcwd(folder, sizeof folder), nullptr);
+  const std::string here = std::string(folder) + "/";
+  struct Case {
+    std::string given;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"game.zrk", here + "game.zrk"},
+      {"examples/game.zrk", here + "examples/game.zrk"},
+      {"./././game.zrk", here + "game.zrk"},
+      {"../game.zrk", here + "../game.zrk"},
+      {"/srv/game.zrk", "/srv/game.zrk"},
+      {"\\Program Files\\game.zrk", "\\Program Files\\game.zrk"},
+      {"", ""},
+  };
+  for (const Case& row : cases) EXPECT_EQ(platform::absolute_host_path(row.given), row.expected) << row.given;
 }
 
 }  // namespace

@@ -75,6 +75,8 @@ class AlsaSink : public AudioSink {
     return frames * bytes_per_frame_;
   }
 
+  void interrupt() override { pacer_.interrupt(); }
+
  private:
   snd_pcm_t* pcm_;
   uint32_t bytes_per_frame_;

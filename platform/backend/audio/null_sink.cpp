@@ -17,6 +17,8 @@ class NullSink : public AudioSink {
     return frames * bytes_per_frame_;
   }
 
+  void interrupt() override { pacer_.interrupt(); }
+
  private:
   uint32_t bytes_per_frame_;
   Pacer pacer_;

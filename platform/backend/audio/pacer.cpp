@@ -28,11 +28,20 @@ uint64_t Pacer::duration_microseconds(uint64_t frames) const { return frames * 1
 
 void Pacer::consume(uint32_t frames) {
   if (clock_is_virtual()) {
-    const uint64_t before = duration_microseconds(frames_);
+    // A sink left without work for a while (nothing queued, paused) starts afresh at the
+    // program's time; one kept busy catches up with a clock the program moved on.
+    const uint64_t now = clock_now_microseconds();
+    if (!started_ || steady_microseconds() > last_return_ + kIdleGapMicroseconds) {
+      origin_ = now;
+      frames_ = 0;
+      started_ = true;
+    }
     frames_ += frames;
-    clock_advance_microseconds(duration_microseconds(frames_) - before);
-    // Virtual time costs no real time, but a sink that never sleeps would starve the others.
-    std::this_thread::sleep_for(std::chrono::microseconds(500));
+    const uint64_t finish = origin_ + duration_microseconds(frames_);
+    while (clock_now_microseconds() < finish && !interrupted_.exchange(false, std::memory_order_acq_rel)) {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    last_return_ = steady_microseconds();
     return;
   }
   const uint64_t now = steady_microseconds();

@@ -59,6 +59,8 @@ class WavSink : public AudioSink {
     return bytes;
   }
 
+  void interrupt() override { pacer_.interrupt(); }
+
   void write_header() {
     uint8_t header[kHeaderBytes];
     make_header(header, format_, data_bytes_);
