@@ -1008,12 +1008,20 @@ void register_all_builtins() {
   init_keyword_and_opcode_tables();
   reset_start_up_state();
   std::vector<UnitEntry> units = collect_unit_handlers();
+  // The units by name hash, so each row finds its unit without walking them all.
+  std::vector<std::pair<uint32_t, int32_t>> by_hash;
+  by_hash.reserve(units.size());
+  for (int32_t unit = 0; unit < static_cast<int32_t>(units.size()); ++unit) {
+    by_hash.emplace_back(units[unit].name_hash, unit);
+  }
+  std::sort(by_hash.begin(), by_hash.end());
   for (int32_t index = 0; index < kBuiltinTableSize; ++index) {
     const BuiltinTableRow& row = kRows[index];
     uint32_t hash = builtin_name_hash(row.name);
     BuiltinHandler handler = row.keyword ? nullptr : kPlaceholders[index];
-    for (UnitEntry& unit : units) {
-      if (unit.name_hash != hash) continue;
+    auto match = std::lower_bound(by_hash.begin(), by_hash.end(), std::pair<uint32_t, int32_t>(hash, 0));
+    for (; match != by_hash.end() && match->first == hash; ++match) {
+      UnitEntry& unit = units[match->second];
       handler = unit.handler;
       unit.in_table = true;
     }

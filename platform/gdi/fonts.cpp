@@ -1,4 +1,4 @@
-// Fonts: the DejaVu faces loaded once, the mapping of requested faces onto them, metrics,
+// Fonts: the DejaVu faces mapped once, the mapping of requested faces onto them, metrics,
 // and glyphs rasterised by stb_truetype and kept per font.
 #define STB_TRUETYPE_IMPLEMENTATION
 #define STBTT_STATIC
@@ -6,12 +6,16 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/gdi/gdi_state.h"
 #include "platform/gdi/text.h"
@@ -24,7 +28,7 @@ namespace {
 struct Face {
   const char* file;
   const char16_t* family;
-  std::vector<unsigned char> bytes;
+  const unsigned char* bytes;  // the file mapped read-only, kept for the run
   stbtt_fontinfo info{};
   bool loaded = false;
   bool tried = false;
@@ -34,12 +38,12 @@ enum FaceIndex { kSans, kSansBold, kMono, kMonoBold, kSerif, kSerifBold, kFaceCo
 
 Face* faces() {
   static Face* table = new Face[kFaceCount]{
-      {"DejaVuSans.ttf", u"DejaVu Sans", {}, {}, false, false},
-      {"DejaVuSans-Bold.ttf", u"DejaVu Sans", {}, {}, false, false},
-      {"DejaVuSansMono.ttf", u"DejaVu Sans Mono", {}, {}, false, false},
-      {"DejaVuSansMono-Bold.ttf", u"DejaVu Sans Mono", {}, {}, false, false},
-      {"DejaVuSerif.ttf", u"DejaVu Serif", {}, {}, false, false},
-      {"DejaVuSerif-Bold.ttf", u"DejaVu Serif", {}, {}, false, false},
+      {"DejaVuSans.ttf", u"DejaVu Sans", nullptr, {}, false, false},
+      {"DejaVuSans-Bold.ttf", u"DejaVu Sans", nullptr, {}, false, false},
+      {"DejaVuSansMono.ttf", u"DejaVu Sans Mono", nullptr, {}, false, false},
+      {"DejaVuSansMono-Bold.ttf", u"DejaVu Sans Mono", nullptr, {}, false, false},
+      {"DejaVuSerif.ttf", u"DejaVu Serif", nullptr, {}, false, false},
+      {"DejaVuSerif-Bold.ttf", u"DejaVu Serif", nullptr, {}, false, false},
   };
   return table;
 }
@@ -47,20 +51,27 @@ Face* faces() {
 // The folder of the DejaVu files: ZRK_FONTS, else where fonts-dejavu-core puts them.
 std::string font_folder() { return setting("ZRK_FONTS", "/usr/share/fonts/truetype/dejavu"); }
 
+// The file is mapped rather than read: a message box needs a few dozen glyphs of a
+// face of 700 KB, and only the pages it touches are ever read.
+const unsigned char* map_file(const std::string& path) {
+  int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) return nullptr;
+  struct stat status;
+  void* bytes = MAP_FAILED;
+  if (::fstat(file, &status) == 0 && status.st_size > 0) {
+    bytes = ::mmap(nullptr, size_t(status.st_size), PROT_READ, MAP_PRIVATE, file, 0);
+  }
+  ::close(file);
+  return bytes == MAP_FAILED ? nullptr : static_cast<const unsigned char*>(bytes);
+}
+
 bool load(Face& face) {
   if (face.tried) return face.loaded;
   face.tried = true;
-  std::string path = font_folder() + "/" + face.file;
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return false;
-  std::vector<unsigned char> bytes;
-  unsigned char chunk[65536];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
-  std::fclose(file);
-  face.bytes = std::move(bytes);
-  int offset = stbtt_GetFontOffsetForIndex(face.bytes.data(), 0);
-  face.loaded = offset >= 0 && stbtt_InitFont(&face.info, face.bytes.data(), offset) != 0;
+  face.bytes = map_file(font_folder() + "/" + face.file);
+  if (!face.bytes) return false;
+  int offset = stbtt_GetFontOffsetForIndex(face.bytes, 0);
+  face.loaded = offset >= 0 && stbtt_InitFont(&face.info, face.bytes, offset) != 0;
   return face.loaded;
 }
 

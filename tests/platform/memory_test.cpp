@@ -41,7 +41,8 @@ bool all_bytes_are(const void* block, size_t size, unsigned char value) {
 // Leaves a freed, dirty block of this size behind, so that the next allocations are
 // likely to get memory that is not zero already.
 void leave_dirty_memory(size_t size) {
-  void* dirty = std::malloc(size);
+  // Through a volatile pointer, or the compiler drops the whole malloc-fill-free.
+  void* volatile dirty = std::malloc(size);
   std::memset(dirty, 0xCD, size);
   std::free(dirty);
 }
@@ -88,12 +89,22 @@ TEST(CrtMemory, ReallocKeepsContentsAndTracksTheNewSize) {
 }
 
 TEST(CrtMemory, CallocZeroesAndRefusesSizesThatOverflow) {
-  leave_dirty_memory(4000);
-  auto* block = static_cast<unsigned char*>(crt::calloc(100, 40));
-  ASSERT_NE(block, nullptr);
-  EXPECT_EQ(crt::_msize(block), 4000u);
-  EXPECT_TRUE(all_bytes_are(block, 4000, 0));
-  crt::free(block);
+  // Small blocks and blocks large enough to be mapped on their own, each after freed
+  // memory of its size was left dirty: twice, as glibc maps the first large block on its
+  // own and, having raised its threshold, takes the second from the heap.
+  const struct {
+    size_t count, size;
+  } cases[] = {{100, 40}, {1000, 300}, {3, 0x40000}};
+  for (const auto& test : cases) {
+    size_t bytes = test.count * test.size;
+    leave_dirty_memory(bytes);
+    leave_dirty_memory(bytes);
+    auto* block = static_cast<unsigned char*>(crt::calloc(test.count, test.size));
+    ASSERT_NE(block, nullptr) << bytes;
+    EXPECT_EQ(crt::_msize(block), bytes);
+    EXPECT_TRUE(all_bytes_are(block, bytes, 0)) << bytes;
+    crt::free(block);
+  }
 
   EXPECT_EQ(crt::calloc(0x10000, 0x10001), nullptr);     // product wraps to 0x10000 in 32 bits
   EXPECT_EQ(crt::calloc(0x80000000u, 2), nullptr);       // product wraps to 0

@@ -6,9 +6,33 @@
 
 #include "platform/backend/audio/audio_sink.h"
 #include "platform/backend/audio/pacer.h"
+#include "platform/backend/host_library.h"
 
 namespace platform::audio {
 namespace {
+
+// The ALSA functions this sink calls, bound on first use. Each pointer carries the name of
+// the function it stands for, so the calls below read as plain ALSA.
+#define ALSA_FUNCTIONS(F)                                                                          \
+  F(snd_card_next) F(snd_lib_error_set_handler) F(snd_pcm_close) F(snd_pcm_drop) F(snd_pcm_open) \
+  F(snd_pcm_recover) F(snd_pcm_set_params) F(snd_pcm_wait) F(snd_pcm_writei)
+#define ALSA_DECLARE_SLOT(name) decltype(&::name) name = nullptr;
+ALSA_FUNCTIONS(ALSA_DECLARE_SLOT)
+#undef ALSA_DECLARE_SLOT
+
+// Loads ALSA once; false when the host lacks it, as when it has no sound card.
+bool bind_alsa() {
+  static const bool bound = [] {
+    std::string ignored;
+    constexpr const char* kFile = "libasound.so.2";
+    void* library = open_host_library(kFile, ignored);
+#define ALSA_BIND(name) &&bind_host_function(library, kFile, #name, name, ignored)
+    return library ALSA_FUNCTIONS(ALSA_BIND);
+#undef ALSA_BIND
+  }();
+  return bound;
+}
+#undef ALSA_FUNCTIONS
 
 // ALSA reports missing cards and devices on standard error by itself; a program that falls
 // back to the null sink should stay quiet.
@@ -63,12 +87,17 @@ class AlsaSink : public AudioSink {
 }  // namespace
 
 bool alsa_has_card() {
+  if (!bind_alsa()) return false;
   silence_alsa();
   int card = -1;
   return snd_card_next(&card) == 0 && card >= 0;
 }
 
 std::unique_ptr<AudioSink> open_alsa_sink(const std::string&, const PcmFormat& format, std::string& error) {
+  if (!bind_alsa()) {
+    error = "no ALSA library";
+    return nullptr;
+  }
   silence_alsa();
   snd_pcm_t* pcm = nullptr;
   if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) {

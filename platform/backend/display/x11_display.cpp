@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/backend/display/display_backend.h"
+#include "platform/backend/host_library.h"
 #include "platform/gdi/screen.h"
 
 namespace platform::display {
@@ -43,6 +44,44 @@ int key_of(uint32_t keysym) {
   return 0;
 }
 
+// The xcb functions this display calls, bound when the first window opens. Each pointer
+// carries the name of the function it stands for, so the calls below read as plain xcb.
+#define XCB_CORE_FUNCTIONS(F)                                                                              \
+  F(xcb_change_property) F(xcb_connect) F(xcb_connection_has_error) F(xcb_create_gc) F(xcb_create_window) \
+  F(xcb_disconnect) F(xcb_flush) F(xcb_generate_id) F(xcb_get_file_descriptor) F(xcb_get_image)           \
+  F(xcb_get_image_data) F(xcb_get_image_data_length) F(xcb_get_image_reply) F(xcb_get_keyboard_mapping)   \
+  F(xcb_get_keyboard_mapping_keysyms) F(xcb_get_keyboard_mapping_reply) F(xcb_get_maximum_request_length) \
+  F(xcb_get_setup) F(xcb_intern_atom) F(xcb_intern_atom_reply) F(xcb_map_window) F(xcb_poll_for_event)    \
+  F(xcb_put_image) F(xcb_request_check) F(xcb_screen_next) F(xcb_setup_roots_iterator)
+#define XCB_SHM_FUNCTIONS(F)                                                                 \
+  F(xcb_shm_attach_checked) F(xcb_shm_detach) F(xcb_shm_put_image) F(xcb_shm_query_version) \
+  F(xcb_shm_query_version_reply)
+#define XCB_DECLARE_SLOT(name) decltype(&::name) name = nullptr;
+XCB_CORE_FUNCTIONS(XCB_DECLARE_SLOT)
+XCB_SHM_FUNCTIONS(XCB_DECLARE_SLOT)
+#undef XCB_DECLARE_SLOT
+
+// Loads xcb and its MIT-SHM extension once; later calls give the first outcome.
+bool bind_xcb(std::string& error) {
+  static const std::string failure = [] {
+    std::string message;
+    constexpr const char* kCore = "libxcb.so.1";
+    constexpr const char* kShm = "libxcb-shm.so.0";
+    void* core = open_host_library(kCore, message);
+    void* shm = core ? open_host_library(kShm, message) : nullptr;
+#define XCB_BIND_CORE(name) &&bind_host_function(core, kCore, #name, name, message)
+#define XCB_BIND_SHM(name) &&bind_host_function(shm, kShm, #name, name, message)
+    bool bound = shm XCB_CORE_FUNCTIONS(XCB_BIND_CORE) XCB_SHM_FUNCTIONS(XCB_BIND_SHM);
+#undef XCB_BIND_CORE
+#undef XCB_BIND_SHM
+    return bound ? std::string() : "cannot open the X display: " + message;
+  }();
+  if (!failure.empty()) error = failure;
+  return failure.empty();
+}
+#undef XCB_CORE_FUNCTIONS
+#undef XCB_SHM_FUNCTIONS
+
 InputEvent closed() {
   InputEvent event;
   event.kind = InputKind::WindowClosed;
@@ -62,6 +101,7 @@ class X11Display : public DisplayBackend {
     width_ = width;
     height_ = height;
     scale_ = scale;
+    if (!bind_xcb(error)) return false;
     int screen_number = 0;
     connection_ = xcb_connect(nullptr, &screen_number);
     if (!connection_ || xcb_connection_has_error(connection_)) {
