@@ -30,18 +30,22 @@ ValueCell* stack_alloc_cell(ProgramContext* context);
   return cell;
 }
 
-// Pushes a number: text, variable, data, flags, variant type and references become 0,
-// so nothing of a reused cell's last value shows through.
-[[gnu::always_inline]] inline void stack_push_number(ProgramContext* context, double number) {
-  ValueCell* cell = stack_push_cell(context, false);
-  if (!cell) return;
+// Makes a cell hold a plain number (or a text): everything else becomes 0, so nothing of a
+// reused cell's last value shows through.
+[[gnu::always_inline]] inline void cell_hold_plain(ValueCell* cell, double number, void* text = nullptr) {
   cell->number = number;
-  cell->text = nullptr;
+  cell->text = text;
   cell->variable = nullptr;
   cell->data = 0;
   cell->flags = 0;
   cell->variant_type = 0;
   cell->references = nullptr;
+}
+
+// Pushes a number held plainly.
+[[gnu::always_inline]] inline void stack_push_number(ProgramContext* context, double number) {
+  ValueCell* cell = stack_push_cell(context, false);
+  if (cell) cell_hold_plain(cell, number);
 }
 
 // Pushes number, text, variable and data with flags, variant type and references 0 on

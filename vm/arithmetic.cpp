@@ -284,13 +284,7 @@ namespace {
 // A number result written into the cell of the deepest operand: the cell that popping the
 // operands and pushing the result would give, without the round trip through the top.
 [[gnu::always_inline]] inline void number_in_place(ProgramContext* context, ValueCell* cell, double number) {
-  cell->number = number;
-  cell->text = nullptr;
-  cell->variable = nullptr;
-  cell->data = 0;
-  cell->flags = 0;
-  cell->variant_type = 0;
-  cell->references = nullptr;
+  cell_hold_plain(cell, number);
   context->stack_top = cell;
 }
 

@@ -31,14 +31,7 @@ inline bool cache_valid(const Variable* variable, uint32_t scope, uint32_t hash)
 inline void push_text(void* text) {
   ProgramContext* program = current_program;
   ValueCell* cell = stack_push_cell(program, false);
-  if (!cell) return;
-  cell->number = 0;
-  cell->text = text;
-  cell->variable = nullptr;
-  cell->data = 0;
-  cell->flags = 0;
-  cell->variant_type = 0;
-  cell->references = nullptr;
+  if (cell) cell_hold_plain(cell, 0, text);
 }
 
 inline void push_number(double number) { stack_push_number(current_program, number); }
