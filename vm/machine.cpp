@@ -111,14 +111,19 @@ bool continues_after_stop(CallFrame* host) {
   }
 }
 
-// Leaves the guard when the stack unwinds past the loop (ExitThread of a script thread),
-// and ends the calls the loop ran for their skipped frames; on the normal and the fault
-// paths the guard is already left and the host's call is the running one.
-struct LoopRelease {
+// When the stack unwinds past the loop (ExitThread of a script thread): leaves the guard
+// while it still exists, then ends the calls the loop ran for their skipped frames. On the
+// normal and the fault paths the guard is already left and the host's call is running.
+struct GuardLeave {
   platform::FaultGuard* guard;
+  ~GuardLeave() {
+    if (platform::fault_guard_innermost() == guard) platform::fault_guard_leave(guard);
+  }
+};
+
+struct LoopRelease {
   CallFrame* host;
   ~LoopRelease() {
-    if (platform::fault_guard_innermost() == guard) platform::fault_guard_leave(guard);
     while (current_frame && current_frame != host) vm_release_call(current_frame);
   }
 };
@@ -182,10 +187,10 @@ void vm_run_loop(InstructionNode* first) {
   stop_flag = 0;
   LoopCount counted;
   volatile bool after_fault = false;
-  LoopRelease release{nullptr, host.frame};
+  LoopRelease release{host.frame};
   for (;;) {
     platform::FaultGuard guard;
-    release.guard = &guard;
+    GuardLeave leave_on_unwind{&guard};
     if (FAULT_GUARD_ENTER(guard)) {
       if (!after_fault || continues_after_stop(host.frame)) {
         do run_instructions();
