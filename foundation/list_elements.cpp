@@ -29,13 +29,19 @@ void free_owned_data(ListElement* element) {
   element->data = nullptr;
 }
 
-// A FOREACH standing on the removed element continues from its neighbour.
-void move_iteration_off(ListElement* element, ListElement* neighbour) {
-  auto* state = static_cast<IterationState*>(element->info->iteration);
-  for (IterationCursor* cursor = state->cursors; cursor; cursor = cursor->next) {
-    if (cursor->element != element) continue;
-    cursor->element = neighbour;
-    cursor->moved = 1;
+// The registered walks: one state per list loop running, so a handful at most.
+IterationState** walks = nullptr;
+uint32_t walk_count = 0;
+uint32_t walk_capacity = 0;
+
+// Cursors standing on the element go to the neighbour; side says which one it is.
+void move_walks_off(const ListElement* element, ListElement* neighbour, uint32_t side) {
+  for (uint32_t i = 0; i < walk_count; ++i) {
+    for (IterationCursor* cursor = walks[i]->cursors; cursor; cursor = cursor->next) {
+      if (cursor->element != element) continue;
+      cursor->element = neighbour;
+      cursor->moved = side;
+    }
   }
 }
 
@@ -45,6 +51,29 @@ void unlink(ListElement* element) {
 }
 
 }  // namespace
+
+bool list_walk_register(IterationState* state) {
+  for (uint32_t i = 0; i < walk_count; ++i) {
+    if (walks[i] == state) return true;
+  }
+  if (walk_count == walk_capacity) {
+    uint32_t capacity = walk_capacity ? walk_capacity * 2 : 16;
+    auto* grown = static_cast<IterationState**>(crt::realloc(walks, capacity * sizeof(IterationState*)));
+    if (!grown) return false;
+    walks = grown;
+    walk_capacity = capacity;
+  }
+  walks[walk_count++] = state;
+  return true;
+}
+
+void list_walk_unregister(IterationState* state) {
+  for (uint32_t i = 0; i < walk_count; ++i) {
+    if (walks[i] != state) continue;
+    walks[i] = walks[--walk_count];
+    return;
+  }
+}
 
 void element_info_free(ListElement* element) {
   crt::free(element->info);
@@ -117,11 +146,10 @@ ListElement* list_element_remove(ListElement* element) {
   ListElement* neighbour = element->next ? element->next : element->prev;
   platform::FaultGuard guard;
   if (FAULT_GUARD_ENTER(guard)) {
+    // With neither neighbour, the walk stands on nothing, as after its last element.
+    const uint32_t side = element->prev && !element->next ? kCursorOnPredecessor : kCursorOnSuccessor;
+    if (walk_count) move_walks_off(element, neighbour, side);
     free_owned_data(element);
-    if (element->info && element->info->iteration) {
-      unlink(element);
-      move_iteration_off(element, neighbour);
-    }
     element_info_free(element);
     struct_info_free(element);
     unlink(element);
@@ -165,6 +193,8 @@ namespace {
 [[gnu::noinline]] void free_chain_backwards(ListElement* current, bool free_data) {
   while (current) {
     ListElement* previous = current->prev;
+    // A walk standing on a freed element ends.
+    if (walk_count) move_walks_off(current, nullptr, kCursorOnSuccessor);
     if (free_data) free_owned_data(current);
     element_info_free(current);
     struct_info_free(current);

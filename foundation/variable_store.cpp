@@ -477,11 +477,16 @@ void variable_store_to_element(Variable* variable) {
   element->type_code = variable->type_code;
   // The records are rebuilt from the variable, which shares its member and reference
   // lists with them: only the records go, not what they point at.
-  void* iteration = element->info ? element->info->iteration : nullptr;
-  crt::free(element->info);
-  crt::free(element->struct_info);
-  element->info = nullptr;
-  element->struct_info = nullptr;
+  void* iteration = nullptr;
+  if (element->info) {
+    iteration = element->info->iteration;
+    crt::free(element->info);
+    element->info = nullptr;
+  }
+  if (element->struct_info) {
+    crt::free(element->struct_info);
+    element->struct_info = nullptr;
+  }
   if (variable->owner || variable->member_offset || variable->references || variable->members) {
     auto* info = static_cast<StructInfo*>(crt::calloc(1, sizeof(StructInfo)));
     if (info) {
