@@ -104,6 +104,11 @@ void track_variable_block(void* block) {
 
 void set_variable(Variable* variable, void* text, double number, void* typed_address, int32_t size) {
   if (!variable || variable->read_only) return;
+  if (typed_address && !text && variable_slots_hold_numbers(variable)) {
+    // A number into an element of a number array: no setter, no owned block to drop.
+    store_typed_value(variable, typed_address, variable->type_code, nullptr, number);
+    return;
+  }
   if (variable->setter) {
     // While its setter runs, a store into the variable itself does not call the setter
     // again (it would recurse without end).
@@ -194,6 +199,16 @@ void get_variable_value(Variable* variable, void** text, double* number, void* t
       !(variable->flags & (kVariableList | kVariableStructure)) && !variable->owner) {
     *text = variable->data;
     *number = variable->number;
+    return;
+  }
+  if (variable_slots_hold_numbers(variable) && variable->element_count) {
+    // A number array: the block itself, or the number of one element.
+    if (!typed_address) {
+      *text = variable->data;
+      *number = variable->number;
+    } else {
+      load_typed_value(variable, typed_address, variable->type_code, text, number);
+    }
     return;
   }
   if ((variable->flags & kVariableList) && variable->cursor && !variable->alias &&

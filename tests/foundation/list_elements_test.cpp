@@ -137,6 +137,48 @@ TEST(ListElements, FreeingAWalkedChainLeavesTheWalkOnNothing) {
   list_element_chain_free(second, true);
 }
 
+TEST(ListElements, ManyElementsComeZeroedInOrderAndGoInAnyOrder) {
+  // Enough elements for several blocks of them, removed in a scattered order while new
+  // ones are made: each new one is zeroed, the chains keep their order, none is lost.
+  constexpr int kCount = 5000;
+  struct Row {
+    const char* name;
+    int step;  // every step-th element is removed, then as many are appended
+  } rows[] = {{"every other", 2}, {"every seventh", 7}, {"all", 1}};
+  for (const Row& row : rows) {
+    std::vector<double> numbers;
+    for (int i = 0; i < kCount; ++i) numbers.push_back(i);
+    ListElement* first = chain_of(numbers);
+    ListElement* other = chain_of({-1, -2});
+    std::vector<double> expected;
+    ListElement* element = first;
+    for (int i = 0; element; ++i) {
+      ListElement* next = element->next;
+      if (i % row.step == 0) {
+        ListElement* neighbour = list_element_remove(element);
+        if (element == first) first = neighbour;
+      } else {
+        expected.push_back(i);
+      }
+      element = next;
+    }
+    ListElement* last = list_element_at(first, kCount);
+    for (int i = 0; i < kCount / row.step; ++i) {
+      last = list_element_append(last);
+      ASSERT_NE(last, nullptr) << row.name;
+      ASSERT_TRUE(!last->data && last->number == 0 && last->flags == 0 && last->checksum == 0 && last->type_code == 0 && !last->info &&
+                  !last->struct_info && !last->next)
+          << row.name << " " << i;
+      last->number = kCount + i;
+      expected.push_back(kCount + i);
+    }
+    EXPECT_EQ(numbers_of(last), expected) << row.name;
+    EXPECT_EQ(numbers_of(other), (std::vector<double>{-1, -2})) << row.name << ": another chain is untouched";
+    list_element_chain_free(last, true);
+    list_element_chain_free(other, true);
+  }
+}
+
 TEST(ListElements, MoveByIndex) {
   struct Row {
     int32_t from;
