@@ -338,8 +338,14 @@ TEST_F(VariableStore, ElementChecksumIsTheNameHashOfTheRecords) {
   struct Row {
     ElementInfo* info;
     StructInfo* structure;
-  } rows[] = {{nullptr, nullptr}, {&info, nullptr}, {nullptr, &structure}, {&info, &structure}};
+    bool every_byte;  // the element's other bytes run through all values, negative ones too
+  } rows[] = {{nullptr, nullptr, false}, {&info, nullptr, false}, {nullptr, &structure, false},
+              {&info, &structure, false}, {nullptr, nullptr, true}, {&info, &structure, true}};
   for (const Row& row : rows) {
+    if (row.every_byte) {
+      auto* raw = reinterpret_cast<uint8_t*>(&element);
+      for (size_t i = 0; i < sizeof element; ++i) raw[i] = static_cast<uint8_t>(i * 37 + 200);
+    }
     element.info = row.info;
     element.struct_info = row.structure;
     std::vector<uint8_t> bytes(sizeof element);
@@ -349,7 +355,7 @@ TEST_F(VariableStore, ElementChecksumIsTheNameHashOfTheRecords) {
     if (row.structure) bytes.insert(bytes.end(), reinterpret_cast<uint8_t*>(row.structure),
                                     reinterpret_cast<uint8_t*>(row.structure) + sizeof(StructInfo));
     EXPECT_EQ(list_element_checksum(&element), hash_name(bytes.data(), static_cast<int32_t>(bytes.size())))
-        << (row.info ? "info " : "") << (row.structure ? "struct" : "");
+        << (row.info ? "info " : "") << (row.structure ? "struct " : "") << (row.every_byte ? "every byte" : "");
   }
 }
 
