@@ -22,7 +22,8 @@ namespace {
 // Script code runs under the script lock, so the slabs need no lock of their own.
 constexpr uint32_t kSlabBytes = 65536;
 
-struct Slab {
+// Eight-byte aligned, so that every element starts on a granule of the address sanitizer.
+struct alignas(8) Slab {
   ListElement* free_elements;  // given back, linked through next
   uint32_t unused;             // elements from this index on were never handed out
   uint32_t live;
