@@ -205,9 +205,12 @@ TEST_F(Builtins, FailedLinkIsLoggedAndReportedWhenCalled) {
   log_file_name = nullptr;
   log_enabled = 0;
 
+  // Another test of the same process may have left warnings off.
+  warnings_enabled = 1;
   int32_t warnings = compile_warning_count;
   external_function_declare("missing", "vm_missing", VM_TEST_FUNCTIONS, 0, 1, 0, 1);
   EXPECT_EQ(compile_warning_count, warnings + 1) << "a compile warning while warnings are on";
+  warnings_enabled = saved_warnings;
 
   unsigned errors = runtime_error_count();
   EXPECT_EQ(external_function_for_call(9999), nullptr);
