@@ -6,11 +6,10 @@
 
 #include "foundation/variable.h"
 
-// The FOREACH state an element's info points at while a loop stands on it: the third
-// field heads the loop's cursor nodes.
+// A FOREACH loop state: the third field heads the loop's cursor nodes, innermost first.
 struct IterationCursor {
   ListElement* element;
-  uint32_t moved;  // 1 once the element was removed and the cursor moved to a neighbour
+  uint32_t moved;  // kCursorOn... once the element was removed and the cursor moved to a neighbour
   IterationCursor* next;
   uint32_t call_serial;  // the call whose loop this cursor is
 };
@@ -19,6 +18,18 @@ struct IterationState {
   uint32_t second_word;
   IterationCursor* cursors;
 };
+
+// Where a cursor stands after its element was removed: on the element's successor (or on
+// nothing, when the whole chain went), or on its predecessor when it had no successor.
+constexpr uint32_t kCursorOnSuccessor = 1;
+constexpr uint32_t kCursorOnPredecessor = 2;
+
+// Loop states whose cursors stand on list elements. No element records the walks that
+// stand on it: removing an element moves the cursors of registered states off it, and
+// freeing a chain leaves them on nothing, so a walk never reads a freed element.
+// Registering is idempotent; false when memory runs out (the state is not registered).
+bool list_walk_register(IterationState* state);
+void list_walk_unregister(IterationState* state);
 
 // Number of elements of the chain element belongs to; 0 for null.
 uint32_t list_element_count(ListElement* element);
@@ -31,7 +42,7 @@ ListElement* list_element_at(ListElement* element, int32_t index);
 ListElement* list_element_append(ListElement* element);
 ListElement* list_element_prepend(ListElement* first);
 ListElement* list_element_insert_before(ListElement* element);
-// Frees the element and all it owns; a FOREACH standing on it moves to a neighbour.
+// Frees the element and all it owns; a registered walk standing on it moves to a neighbour.
 // Gives the successor, else the predecessor (null when it was alone).
 ListElement* list_element_remove(ListElement* element);
 // Moves the element at index a to index b; *chain follows when it named the element at b.

@@ -2,6 +2,8 @@
 // list-variable mirror of the current element with its checksum.
 #include "foundation/variable_store.h"
 
+#include <emmintrin.h>
+
 #include <cmath>
 #include <cstring>
 
@@ -104,6 +106,11 @@ void track_variable_block(void* block) {
 
 void set_variable(Variable* variable, void* text, double number, void* typed_address, int32_t size) {
   if (!variable || variable->read_only) return;
+  if (typed_address && !text && variable_slots_hold_numbers(variable)) {
+    // A number into an element of a number array: no setter, no owned block to drop.
+    store_typed_value(variable, typed_address, variable->type_code, nullptr, number);
+    return;
+  }
   if (variable->setter) {
     // While its setter runs, a store into the variable itself does not call the setter
     // again (it would recurse without end).
@@ -194,6 +201,16 @@ void get_variable_value(Variable* variable, void** text, double* number, void* t
       !(variable->flags & (kVariableList | kVariableStructure)) && !variable->owner) {
     *text = variable->data;
     *number = variable->number;
+    return;
+  }
+  if (variable_slots_hold_numbers(variable) && variable->element_count) {
+    // A number array: the block itself, or the number of one element.
+    if (!typed_address) {
+      *text = variable->data;
+      *number = variable->number;
+    } else {
+      load_typed_value(variable, typed_address, variable->type_code, text, number);
+    }
     return;
   }
   if ((variable->flags & kVariableList) && variable->cursor && !variable->alias &&
@@ -427,19 +444,69 @@ void load_typed_value(Variable* variable, void* address, int32_t type_code, void
   *text = copy;
 }
 
+namespace {
+
+constexpr uint32_t kHashMultiplier = 65599u;
+
+// The element's own 40 bytes hashed from 0: the sum of each signed byte times the multiplier
+// to the power of the bytes after it. SSE2 multiplies 16-bit lanes, so each power is split
+// into a low half taken as signed and a high half that makes up for it; eight bytes a step.
+struct ElementPowers {
+  alignas(16) int16_t low[sizeof(ListElement)];
+  alignas(16) int16_t high[sizeof(ListElement)];
+};
+
+constexpr ElementPowers element_powers() {
+  ElementPowers powers{};
+  uint32_t power = 1;
+  for (size_t i = sizeof(ListElement); i-- > 0;) {
+    const uint32_t low = power & 0xFFFFu;
+    const uint32_t high = ((power >> 16) + (low >= 0x8000u ? 1u : 0u)) & 0xFFFFu;
+    powers.low[i] = static_cast<int16_t>(low >= 0x8000u ? static_cast<int32_t>(low) - 0x10000 : low);
+    powers.high[i] = static_cast<int16_t>(high >= 0x8000u ? static_cast<int32_t>(high) - 0x10000 : high);
+    power *= kHashMultiplier;
+  }
+  return powers;
+}
+constexpr ElementPowers kElementPowers = element_powers();
+static_assert(sizeof(ListElement) == 40, "the element hash takes 16 + 16 + 8 bytes");
+
+uint32_t element_bytes_hash(const ListElement* element) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(element);
+  __m128i low_sum = _mm_setzero_si128();
+  __m128i high_sum = _mm_setzero_si128();
+  auto powers = [](const int16_t* lanes) { return _mm_load_si128(reinterpret_cast<const __m128i*>(lanes)); };
+  auto add = [&](__m128i words, size_t at) {
+    low_sum = _mm_add_epi32(low_sum, _mm_madd_epi16(words, powers(kElementPowers.low + at)));
+    high_sum = _mm_add_epi32(high_sum, _mm_madd_epi16(words, powers(kElementPowers.high + at)));
+  };
+  for (size_t at = 0; at < 32; at += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+    add(_mm_srai_epi16(_mm_unpacklo_epi8(chunk, chunk), 8), at);
+    add(_mm_srai_epi16(_mm_unpackhi_epi8(chunk, chunk), 8), at + 8);
+  }
+  const __m128i tail = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes + 32));
+  add(_mm_srai_epi16(_mm_unpacklo_epi8(tail, tail), 8), 32);
+  const __m128i sums = _mm_add_epi32(low_sum, _mm_slli_epi32(high_sum, 16));
+  const __m128i pairs = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, _MM_SHUFFLE(1, 0, 3, 2)));
+  const __m128i total = _mm_add_epi32(pairs, _mm_shuffle_epi32(pairs, _MM_SHUFFLE(2, 3, 0, 1)));
+  return static_cast<uint32_t>(_mm_cvtsi128_si32(total));
+}
+
+}  // namespace
+
 uint32_t list_element_checksum(const ListElement* element) {
-  uint32_t hash = 0;
+  uint32_t hash = element_bytes_hash(element);
   // hash * 65599 + byte, byte by byte; four steps at once as one sum of independent
-  // products (exact in 32-bit wrap-around), which every list operation recomputes.
+  // products (exact in 32-bit wrap-around).
   auto run = [&hash](const void* bytes, size_t count) {
-    constexpr uint32_t k1 = 65599u, k2 = k1 * k1, k3 = k2 * k1, k4 = k3 * k1;
+    constexpr uint32_t k1 = kHashMultiplier, k2 = k1 * k1, k3 = k2 * k1, k4 = k3 * k1;
     const auto* p = static_cast<const int8_t*>(bytes);
     auto at = [p](size_t i) { return static_cast<uint32_t>(static_cast<int32_t>(p[i])); };
     size_t i = 0;
     for (; i + 4 <= count; i += 4) hash = hash * k4 + at(i) * k3 + at(i + 1) * k2 + at(i + 2) * k1 + at(i + 3);
     for (; i < count; ++i) hash = hash * k1 + at(i);
   };
-  run(element, sizeof(ListElement));
   if (element->info) run(element->info, sizeof(ElementInfo));
   if (element->struct_info) run(element->struct_info, sizeof(StructInfo));
   return hash & 0x7FFFFFFFu;
@@ -477,11 +544,16 @@ void variable_store_to_element(Variable* variable) {
   element->type_code = variable->type_code;
   // The records are rebuilt from the variable, which shares its member and reference
   // lists with them: only the records go, not what they point at.
-  void* iteration = element->info ? element->info->iteration : nullptr;
-  crt::free(element->info);
-  crt::free(element->struct_info);
-  element->info = nullptr;
-  element->struct_info = nullptr;
+  void* iteration = nullptr;
+  if (element->info) {
+    iteration = element->info->iteration;
+    crt::free(element->info);
+    element->info = nullptr;
+  }
+  if (element->struct_info) {
+    crt::free(element->struct_info);
+    element->struct_info = nullptr;
+  }
   if (variable->owner || variable->member_offset || variable->references || variable->members) {
     auto* info = static_cast<StructInfo*>(crt::calloc(1, sizeof(StructInfo)));
     if (info) {

@@ -21,6 +21,17 @@ inline bool variable_takes_plain_number(const Variable* variable) {
          !variable->owner && !variable->element_count && !variable->read_only;
 }
 
+// True for a variable whose typed slots (an array's elements) hold plain numbers: a
+// numeric type code, no getter or setter, no owned blocks (its own or an owner's
+// references), and not a list, packed list, structure or adopted block. Such a slot is read
+// and written as the bare number, which is what the full paths do for it.
+inline bool variable_slots_hold_numbers(const Variable* variable) {
+  constexpr uint32_t kNotPlain = kVariableList | kVariablePackedList | kVariableStructure | kVariableAdopted;
+  const int32_t code = variable->type_code;
+  return code >= -9 && code <= -1 && code != -7 && code != -6 && !variable->getter && !variable->setter &&
+         !variable->references && !variable->owner && !(variable->flags & kNotPlain);
+}
+
 // set_variable on the visible variable of that name, declared when missing. Null (and
 // nothing stored) for a name without a type character.
 Variable* set_variable_by_name(const char* name, void* text, double number, void* typed_address, int32_t size);

@@ -114,9 +114,10 @@ inline bool step_plain_counter(ValueCell* const* cells, int32_t count) {
 
 // ---- FOREACH loop states ----
 
-// The record a FOREACH instruction's work word holds: the elements a list loop stands on
-// point at it, and its cursors are the loop states, innermost first. A cursor's element
-// is the position: a list element, a packed item, an array element or a member node.
+// The record a FOREACH instruction's work word holds: its cursors are the loop states,
+// innermost first. A cursor's element is the position: a list element, a packed item, an
+// array element or a member node. A list loop's state is registered with the list
+// elements while it has cursors, so removals move them.
 IterationState* foreach_state(InstructionNode* node, bool create) {
   auto* state = platform::pointer_from<IterationState>(node->work);
   if (!state && create) {
@@ -136,27 +137,13 @@ IterationCursor* push_cursor(IterationState* state) {
   return cursor;
 }
 
-// The element no longer shows this loop standing on it, unless another state still does.
-void leave_element(IterationState* state, ListElement* element) {
-  if (!element || !element->info || element->info->iteration != state) return;
-  for (IterationCursor* cursor = state->cursors; cursor; cursor = cursor->next) {
-    if (cursor->element == element) return;
-  }
-  element->info->iteration = nullptr;
-  // A record made only to show the loop goes with it: a walked list keeps none per element.
-  static const ElementInfo kEmpty{};
-  if (std::memcmp(element->info, &kEmpty, sizeof kEmpty) == 0) {
-    crt::free(element->info);
-    element->info = nullptr;
-  }
-}
-
-void pop_cursor(IterationState* state, bool list_loop) {
+// The innermost cursor goes; a state left without cursors stands on no list element.
+void pop_cursor(IterationState* state) {
   IterationCursor* cursor = state->cursors;
   if (!cursor) return;
   state->cursors = cursor->next;
-  if (list_loop) leave_element(state, cursor->element);
   crt::free(cursor);
+  if (!state->cursors) list_walk_unregister(state);
 }
 
 template <typename T>
@@ -169,8 +156,8 @@ void set_position(IterationCursor* cursor, T* position) {
 }
 
 // The loop is over: its state goes and the instruction jumps to the exit.
-void end_foreach(IterationState* state, bool list_loop) {
-  pop_cursor(state, list_loop);
+void end_foreach(IterationState* state) {
+  pop_cursor(state);
   jump_to_link();
 }
 
@@ -184,15 +171,21 @@ IterationCursor* pass_cursor(bool first_pass, bool list_loop, IterationState** s
   IterationState* state = foreach_state(current_instruction, true);
   *state_out = state;
   if (!state) return nullptr;
-  state->first_word = list_loop ? 1 : 0;  // the cursors are list elements (BREAK reads it)
+  state->first_word = list_loop ? 1 : 0;  // the cursors are list elements
   const uint32_t serial = running_call_serial();
   if (!first_pass) {
-    while (state->cursors && state->cursors->call_serial > serial) pop_cursor(state, list_loop);
+    while (state->cursors && state->cursors->call_serial > serial) pop_cursor(state);
   }
   *fresh = first_pass || !state->cursors;
   if (!*fresh) return state->cursors;
   IterationCursor* cursor = push_cursor(state);
-  if (cursor) cursor->call_serial = serial;
+  if (!cursor) return nullptr;
+  cursor->call_serial = serial;
+  // Removals and frees of list elements move a registered walk's cursors off them.
+  if (list_loop && !list_walk_register(state)) {
+    pop_cursor(state);
+    return nullptr;
+  }
   return cursor;
 }
 
@@ -225,20 +218,20 @@ void foreach_list(Variable* result, Variable* collection, bool backward, bool fi
       while (position && position->next) position = position->next;
     }
   } else if (cursor->moved) {
-    // The element the loop stood on was removed; its neighbour has not been visited yet.
+    // The element the loop stood on was removed: the cursor stands on its successor or
+    // predecessor, which is the next position when it lies ahead, else the step from it.
+    ListElement* neighbour = cursor->element;
+    const bool ahead = (cursor->moved == kCursorOnSuccessor) != backward;
     cursor->moved = 0;
-    position = cursor->element;
+    position = !neighbour || ahead ? neighbour : (backward ? neighbour->prev : neighbour->next);
   } else {
     ListElement* left = cursor->element;
     position = left ? (backward ? left->prev : left->next) : nullptr;
-    cursor->element = nullptr;
-    leave_element(state, left);
   }
-  if (!position) return end_foreach(state, true);
+  if (!position) return end_foreach(state);
 
+  // The walk stands on the element through its cursor alone: no record is attached.
   cursor->element = position;
-  if (!position->info) position->info = static_cast<ElementInfo*>(crt::calloc(1, sizeof(ElementInfo)));
-  if (position->info) position->info->iteration = state;
   collection->cursor = position;
   variable_load_from_element(collection);
   if (result == collection || !result) return;
@@ -254,6 +247,11 @@ void foreach_list(Variable* result, Variable* collection, bool backward, bool fi
     result->flags &= ~kVariableStructure;
     result->data = nullptr;
     variable_copy_struct(result, collection, 0, false);
+  } else if ((collection->flags & kVariableObject) && collection->data) {
+    // An object: the result names it without owning it, through its own copy of the class
+    // name (an object variable's name is freed with its value).
+    result->data = crt::_strdup(static_cast<const char*>(collection->data));
+    if (result->data) result->flags |= kVariableObject;
   }
   std::memcpy(result->dims, collection->dims, sizeof result->dims);
   result->dim_count = collection->dim_count;
@@ -268,7 +266,7 @@ void foreach_packed_list(Variable* result, Variable* collection, bool backward, 
   IterationCursor* cursor = pass_cursor(first_pass, false, &state, &fresh);
   if (!cursor) return jump_to_link();
   auto* items = static_cast<PackedItem*>(collection->data);
-  if (!items) return end_foreach(state, false);
+  if (!items) return end_foreach(state);
   PackedItem* position;
   if (fresh) {
     position = items;
@@ -280,7 +278,7 @@ void foreach_packed_list(Variable* result, Variable* collection, bool backward, 
     PackedItem* left = position_of<PackedItem>(cursor);
     position = backward ? (left == items ? nullptr : left - 1) : left + 1;
   }
-  if (!position || position->kind == kPackedEnd) return end_foreach(state, false);
+  if (!position || position->kind == kPackedEnd) return end_foreach(state);
   set_position(cursor, position);
   if (position->kind == kPackedList) {
     uint32_t nested = static_cast<uint32_t>(truncate_to_int(position->value));
@@ -344,7 +342,7 @@ void foreach_array(Variable* result, Variable* collection, bool backward, bool f
   } else {
     index = (position_of<uint8_t>(cursor) - data) / size + (backward ? -1 : 1);
   }
-  if (index < 0 || index >= static_cast<int64_t>(collection->element_count)) return end_foreach(state, false);
+  if (index < 0 || index >= static_cast<int64_t>(collection->element_count)) return end_foreach(state);
   uint8_t* position = data + index * size;
   set_position(cursor, position);
   if (!(collection->flags & kVariableStructure)) return view_in_place(result, position, collection->type_code, 0);
@@ -369,7 +367,7 @@ void foreach_members(Variable* result, Variable* collection, bool backward, bool
     MemberNode* left = position_of<MemberNode>(cursor);
     position = left ? (backward ? left->previous : left->next) : nullptr;
   }
-  if (!position || !position->member) return end_foreach(state, false);
+  if (!position || !position->member) return end_foreach(state);
   set_position(cursor, position);
   view_in_place(result, position->member->data, position->type_code, 0);
 }
@@ -463,6 +461,7 @@ bool cell_is_true(const ValueCell* cell) { return cell->text || cell->number != 
 void foreach_state_release(uint32_t chain) {
   auto* state = platform::pointer_from<IterationState>(chain);
   if (!state) return;
+  list_walk_unregister(state);
   while (state->cursors) {
     IterationCursor* cursor = state->cursors;
     state->cursors = cursor->next;
@@ -576,9 +575,7 @@ void op_break() {
   InstructionNode* loop = extension ? extension->link : nullptr;
   if (!loop) return;
   IterationState* state = foreach_state(loop, false);
-  // Only a list loop's cursors are elements; the others point into packed items,
-  // arrays or member lists.
-  if (state) pop_cursor(state, state->first_word != 0);
+  if (state) pop_cursor(state);
 }
 
 void op_endloop() {

@@ -339,6 +339,13 @@ void read_array_element(Variable* variable, const int32_t* indices, int32_t coun
     // Plain arrays, and the member columns of a column-major structure array.
     address = static_cast<uint8_t*>(variable->data) + type_size(variable->type_code) * index;
   }
+  if (variable->type_code == -8 && variable_slots_hold_numbers(variable)) {
+    // The common array of doubles: the element is its number.
+    double number;
+    std::memcpy(&number, address, sizeof number);
+    push_result(nullptr, number, variable, address);
+    return;
+  }
   void* text;
   double number;
   get_variable_value(variable, &text, &number, address);

@@ -62,9 +62,19 @@ uint32_t value_element_flags(const AddedValue& value) {
 // a structure is copied as a structure when copy_struct is set.
 void store_into_element(Variable* list, ListElement* element, const AddedValue& value, bool copy_struct) {
   element->flags = value_element_flags(value);
+  const bool copies_struct =
+      copy_struct && value.source && (value.source->flags & kVariableStructure) && value.source != list;
+  if (!value.text && !copies_struct && !list->read_only && !list->alias) {
+    // A number: the store into the shown element, as set_variable makes it, checksums
+    // the element once.
+    element->number = value.number;
+    list_show_element(list, element);
+    variable_store_to_element(list);
+    return;
+  }
   element->checksum = list_element_checksum(element);
   list_show_element(list, element);
-  if (copy_struct && value.source && (value.source->flags & kVariableStructure) && value.source != list) {
+  if (copies_struct) {
     variable_copy_struct(list, value.source, 0, false);
     variable_store_to_element(list);
     return;

@@ -78,31 +78,104 @@ TEST(ListElements, RemovalUnderAWalkContinuesWithTheNextElement) {
   ListElement* first = chain_of({0, 1, 2, 3, 4, 5, 6});
   IterationCursor cursor{first, 0, nullptr};
   IterationState state{0, 0, &cursor};
+  ASSERT_TRUE(list_walk_register(&state));
   std::vector<double> seen;
   ListElement* keep = first->next;
   while (cursor.element) {
     ListElement* element = cursor.element;
     seen.push_back(element->number);
-    element->info = static_cast<ElementInfo*>(crt::calloc(1, sizeof(ElementInfo)));
-    element->info->iteration = &state;
     cursor.moved = 0;
     if (static_cast<int>(element->number) % 2 == 0) {
       ListElement* successor = element->next;
       ListElement* predecessor = element->prev;
       list_element_remove(element);
-      ASSERT_EQ(cursor.moved, 1u) << "the loop's cursor moved off the removed element";
+      ASSERT_EQ(cursor.moved, successor ? kCursorOnSuccessor : kCursorOnPredecessor)
+          << "the loop's cursor moved off the removed element";
       ASSERT_EQ(cursor.element, successor ? successor : predecessor);
       // Moved to the successor, the loop stands on its next element; moved back to the
       // predecessor (the last was removed), it continues after it: the end.
       if (!successor) cursor.element = predecessor->next;
       continue;
     }
-    element->info->iteration = nullptr;
     cursor.element = element->next;
   }
   EXPECT_EQ(seen, (std::vector<double>{0, 1, 2, 3, 4, 5, 6}));
   EXPECT_EQ(numbers_of(keep), (std::vector<double>{1, 3, 5}));
+  list_walk_unregister(&state);
   list_element_chain_free(keep, true);
+}
+
+TEST(ListElements, FreeingAWalkedChainLeavesTheWalkOnNothing) {
+  struct Row {
+    const char* name;
+    bool whole_chain;  // else the walked element alone is removed, with no neighbour
+  } rows[] = {{"chain freed", true}, {"only element removed", false}};
+  for (const Row& row : rows) {
+    ListElement* first = chain_of(row.whole_chain ? std::vector<double>{1, 2, 3} : std::vector<double>{1});
+    IterationCursor inner{list_element_at(first, row.whole_chain ? 2 : 0), 0, nullptr};
+    IterationCursor outer{first, 0, &inner};
+    IterationState state{1, 0, &outer};
+    ASSERT_TRUE(list_walk_register(&state)) << row.name;
+    ASSERT_TRUE(list_walk_register(&state)) << row.name << ": registering twice is once";
+    if (row.whole_chain) list_element_chain_free(first, true);
+    else list_element_remove(first);
+    for (IterationCursor* cursor : {&outer, &inner}) {
+      EXPECT_EQ(cursor->element, nullptr) << row.name;
+      EXPECT_EQ(cursor->moved, kCursorOnSuccessor) << row.name << ": on nothing, ahead of the walk";
+    }
+    list_walk_unregister(&state);
+  }
+  // An unregistered walk is left alone.
+  ListElement* first = chain_of({1, 2});
+  IterationCursor cursor{first, 0, nullptr};
+  IterationState state{1, 0, &cursor};
+  ListElement* second = first->next;
+  list_element_remove(first);
+  EXPECT_EQ(cursor.element, first);
+  EXPECT_EQ(cursor.moved, 0u);
+  list_element_chain_free(second, true);
+}
+
+TEST(ListElements, ManyElementsComeZeroedInOrderAndGoInAnyOrder) {
+  // Enough elements for several blocks of them, removed in a scattered order while new
+  // ones are made: each new one is zeroed, the chains keep their order, none is lost.
+  constexpr int kCount = 5000;
+  struct Row {
+    const char* name;
+    int step;  // every step-th element is removed, then as many are appended
+  } rows[] = {{"every other", 2}, {"every seventh", 7}, {"all", 1}};
+  for (const Row& row : rows) {
+    std::vector<double> numbers;
+    for (int i = 0; i < kCount; ++i) numbers.push_back(i);
+    ListElement* first = chain_of(numbers);
+    ListElement* other = chain_of({-1, -2});
+    std::vector<double> expected;
+    ListElement* element = first;
+    for (int i = 0; element; ++i) {
+      ListElement* next = element->next;
+      if (i % row.step == 0) {
+        ListElement* neighbour = list_element_remove(element);
+        if (element == first) first = neighbour;
+      } else {
+        expected.push_back(i);
+      }
+      element = next;
+    }
+    ListElement* last = list_element_at(first, kCount);
+    for (int i = 0; i < kCount / row.step; ++i) {
+      last = list_element_append(last);
+      ASSERT_NE(last, nullptr) << row.name;
+      ASSERT_TRUE(!last->data && last->number == 0 && last->flags == 0 && last->checksum == 0 && last->type_code == 0 && !last->info &&
+                  !last->struct_info && !last->next)
+          << row.name << " " << i;
+      last->number = kCount + i;
+      expected.push_back(kCount + i);
+    }
+    EXPECT_EQ(numbers_of(last), expected) << row.name;
+    EXPECT_EQ(numbers_of(other), (std::vector<double>{-1, -2})) << row.name << ": another chain is untouched";
+    list_element_chain_free(last, true);
+    list_element_chain_free(other, true);
+  }
 }
 
 TEST(ListElements, MoveByIndex) {

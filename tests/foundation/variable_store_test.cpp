@@ -265,6 +265,68 @@ TEST_F(VariableStore, SettersAndGettersDecideTheValue) {
   crt::free(replaced);
 }
 
+// Elements of a number array are stored and read as bare numbers, unless an accessor or
+// an owned text in the slot has a say.
+TEST_F(VariableStore, NumberArrayElementsHonourAccessorsAndOwnedTexts) {
+  fake = FakeCall{};
+  procedure_caller = fake_procedure;
+  InstructionNode setter{}, getter{};
+  struct Row {
+    const char* name;
+    InstructionNode* setter;
+    InstructionNode* getter;
+    double stored;  // what the slot holds after storing 2.5
+    double read;    // what reading it gives
+  } rows[] = {{"plain", nullptr, nullptr, 2.5, 2.5},
+              {"setter", &setter, nullptr, 7, 7},
+              {"getter", nullptr, &getter, 2.5, 42}};
+  for (const Row& row : rows) {
+    Variable* array = make(locals, "A%");
+    double slots[2] = {0, 0};
+    array->type_code = -8;
+    array->element_count = 2;
+    array->dims[0] = 2;
+    array->dim_count = 1;
+    array->data = slots;
+    array->setter = row.setter;
+    array->getter = row.getter;
+    fake.result_number = row.setter ? 7 : 42;
+    set_variable(array, nullptr, 2.5, &slots[1], -1);
+    EXPECT_EQ(slots[1], row.stored) << row.name;
+    EXPECT_EQ(slots[0], 0) << row.name;
+    void* text;
+    double number;
+    get_variable_value(array, &text, &number, &slots[1]);
+    EXPECT_EQ(text, nullptr) << row.name;
+    EXPECT_EQ(number, row.read) << row.name;
+    array->setter = array->getter = nullptr;
+    array->data = nullptr;
+    array->element_count = 0;
+    array->type_code = 0;
+  }
+  // A text stored into a slot is owned through the slot; a number stored over it frees it.
+  Variable* array = make(locals, "T%");
+  double slots[2] = {0, 0};
+  array->type_code = -8;
+  array->element_count = 2;
+  array->data = slots;
+  set_variable(array, const_cast<char*>("hi"), 0, &slots[0], 3);
+  ASSERT_NE(array->references, nullptr);
+  void* text;
+  double number;
+  get_variable_value(array, &text, &number, &slots[0]);
+  ASSERT_NE(text, nullptr);
+  EXPECT_STREQ(static_cast<char*>(text), "hi");
+  set_variable(array, nullptr, 5, &slots[0], -1);
+  EXPECT_EQ(array->references, nullptr) << "the text went with the store";
+  get_variable_value(array, &text, &number, &slots[0]);
+  EXPECT_EQ(text, nullptr);
+  EXPECT_EQ(number, 5);
+  array->data = nullptr;
+  array->element_count = 0;
+  array->type_code = 0;
+}
+
 TEST_F(VariableStore, ElementChecksumIsTheNameHashOfTheRecords) {
   ListElement element{};
   ElementInfo info{};
@@ -276,8 +338,14 @@ TEST_F(VariableStore, ElementChecksumIsTheNameHashOfTheRecords) {
   struct Row {
     ElementInfo* info;
     StructInfo* structure;
-  } rows[] = {{nullptr, nullptr}, {&info, nullptr}, {nullptr, &structure}, {&info, &structure}};
+    bool every_byte;  // the element's other bytes run through all values, negative ones too
+  } rows[] = {{nullptr, nullptr, false}, {&info, nullptr, false}, {nullptr, &structure, false},
+              {&info, &structure, false}, {nullptr, nullptr, true}, {&info, &structure, true}};
   for (const Row& row : rows) {
+    if (row.every_byte) {
+      auto* raw = reinterpret_cast<uint8_t*>(&element);
+      for (size_t i = 0; i < sizeof element; ++i) raw[i] = static_cast<uint8_t>(i * 37 + 200);
+    }
     element.info = row.info;
     element.struct_info = row.structure;
     std::vector<uint8_t> bytes(sizeof element);
@@ -287,7 +355,7 @@ TEST_F(VariableStore, ElementChecksumIsTheNameHashOfTheRecords) {
     if (row.structure) bytes.insert(bytes.end(), reinterpret_cast<uint8_t*>(row.structure),
                                     reinterpret_cast<uint8_t*>(row.structure) + sizeof(StructInfo));
     EXPECT_EQ(list_element_checksum(&element), hash_name(bytes.data(), static_cast<int32_t>(bytes.size())))
-        << (row.info ? "info " : "") << (row.structure ? "struct" : "");
+        << (row.info ? "info " : "") << (row.structure ? "struct " : "") << (row.every_byte ? "every byte" : "");
   }
 }
 

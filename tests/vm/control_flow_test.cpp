@@ -834,7 +834,7 @@ TEST_F(ControlFlow, RegistrationNamesEveryInstructionAndOwnsTheLoopChain) {
     Chain::jump_to(loop, loop->next);
     vm_run_loop(chain.first);
     ASSERT_NE(loop->work, 0u);
-    element->info->iteration = nullptr;
+    EXPECT_EQ(element->info, nullptr) << "the loop stands on the element without a record";
   }
 }
 
