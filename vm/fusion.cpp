@@ -26,6 +26,7 @@
 #include "vm/comparison.h"
 #include "vm/control_flow.h"
 #include "vm/increment.h"
+#include "vm/procedure_call.h"
 #include "vm/push_instructions.h"
 #include "vm/stack_builtins.h"
 
@@ -415,13 +416,26 @@ BuiltinHandler registered(const char* name) {
 
 // Every node that execution can reach other than from its predecessor: the successor of
 // each jump target and of each link (loop exits, CASE labels, EXCEPT parts, GOTO labels,
-// called procedures), and what a FIRST_OP links at run time.
+// called procedures, whose calls may also start past two or four parameter pushes), and
+// what a FIRST_OP links at run time.
 std::unordered_set<const InstructionNode*> entry_points(InstructionNode* first) {
   std::unordered_set<const InstructionNode*> entries;
+  const auto enter_after = [&entries](const InstructionNode* target) {
+    entries.insert(target->next);
+    // An event call binds the parameters itself and starts past their pushes.
+    const InstructionNode* node = target->next;
+    for (BuiltinHandler push : {op_parmspushvarvar, op_parmspushvar}) {
+      const int pushes = push == op_parmspushvarvar ? 2 : 4;
+      const InstructionNode* after = node;
+      int count = 0;
+      while (count < pushes && after && after->handler == push) after = after->next, ++count;
+      if (count == pushes) entries.insert(after);
+    }
+  };
   for (InstructionNode* node = first; node; node = node->next) {
     if (const InstructionExtension* extension = node->extension) {
-      if (extension->is_jump_target) entries.insert(node->next);
-      if (extension->link) entries.insert(extension->link->next);
+      if (extension->is_jump_target) enter_after(node);
+      if (extension->link) enter_after(extension->link);
     }
     if (node->handler == flow::op_first_op && node->next) entries.insert(node->next->next);
   }
