@@ -2,6 +2,7 @@
 // breakpoints, start scripts, the appended program, and the exit status of the run.
 #include "app/startup.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -205,24 +206,29 @@ uint32_t read_u32(const uint8_t* bytes, uint32_t at) {
   return read_u16(bytes, at) | (read_u16(bytes, at + 2) << 16);
 }
 
-// A table of count entries of entry_size bytes at offset of the file, or null.
-uint8_t* read_table(const char* path, uint32_t offset, uint32_t count, uint32_t entry_size, uint32_t file_length) {
-  uint64_t bytes = static_cast<uint64_t>(count) * entry_size;
-  if (count == 0 || bytes > 0x100000 || offset + bytes > file_length) return nullptr;
-  int32_t read = 0;
-  char* table = read_file_to_buffer(path, &read, static_cast<int32_t>(offset), static_cast<int32_t>(bytes));
-  if (table && static_cast<uint64_t>(read) == bytes) return reinterpret_cast<uint8_t*>(table);
-  crt::free(table);
-  return nullptr;
+// count bytes at offset of the open file in a new block, or null when they are not all there.
+uint8_t* read_at(FILE* file, uint32_t offset, uint32_t count) {
+  auto* bytes = static_cast<uint8_t*>(crt::malloc(count ? count : 1));
+  if (!bytes) return nullptr;
+  if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0 || std::fread(bytes, 1, count, file) != count) {
+    crt::free(bytes);
+    return nullptr;
+  }
+  return bytes;
 }
 
-}  // namespace
+// A table of count entries of entry_size bytes at offset of the file, or null.
+uint8_t* read_table(FILE* file, uint32_t offset, uint32_t count, uint32_t entry_size, uint32_t file_length) {
+  uint64_t bytes = static_cast<uint64_t>(count) * entry_size;
+  if (count == 0 || bytes > 0x100000 || offset + bytes > file_length) return nullptr;
+  return read_at(file, offset, static_cast<uint32_t>(bytes));
+}
 
-uint32_t executable_image_end(const char* path, uint32_t file_length) {
+// Where the ELF image in the open file ends, 0 when it is not one or cannot be read.
+uint32_t image_end_of(FILE* file, uint32_t file_length) {
   if (file_length < 52) return 0;
-  int32_t read = 0;
-  auto* header = reinterpret_cast<uint8_t*>(read_file_to_buffer(path, &read, 0, 52));
-  if (!header || read != 52 || std::memcmp(header, "\x7f" "ELF", 4) != 0 || header[4] != 1 || header[5] != 1) {
+  uint8_t* header = read_at(file, 0, 52);
+  if (!header || std::memcmp(header, "\x7f" "ELF", 4) != 0 || header[4] != 1 || header[5] != 1) {
     crt::free(header);
     return 0;
   }
@@ -237,7 +243,7 @@ uint32_t executable_image_end(const char* path, uint32_t file_length) {
   reach(program_offset, static_cast<uint64_t>(program_size) * program_count);
   reach(section_offset, static_cast<uint64_t>(section_size) * section_count);
   if (program_size >= 32) {
-    if (uint8_t* table = read_table(path, program_offset, program_count, program_size, file_length)) {
+    if (uint8_t* table = read_table(file, program_offset, program_count, program_size, file_length)) {
       for (uint32_t index = 0; index < program_count; ++index) {
         const uint8_t* entry = table + index * program_size;
         reach(read_u32(entry, 4), read_u32(entry, 16));  // p_offset, p_filesz
@@ -248,7 +254,7 @@ uint32_t executable_image_end(const char* path, uint32_t file_length) {
     }
   }
   if (section_size >= 40) {
-    if (uint8_t* table = read_table(path, section_offset, section_count, section_size, file_length)) {
+    if (uint8_t* table = read_table(file, section_offset, section_count, section_size, file_length)) {
       constexpr uint32_t kNoBits = 8;  // a section that takes no bytes of the file
       for (uint32_t index = 0; index < section_count; ++index) {
         const uint8_t* entry = table + index * section_size;
@@ -262,23 +268,40 @@ uint32_t executable_image_end(const char* path, uint32_t file_length) {
   return end <= file_length ? static_cast<uint32_t>(end) : 0;
 }
 
+// The length of the open file, 0 when it cannot be told.
+uint32_t open_file_length(FILE* file) {
+  if (std::fseek(file, 0, SEEK_END) != 0) return 0;
+  long length = std::ftell(file);
+  return length > 0 ? static_cast<uint32_t>(length) : 0;
+}
+
+}  // namespace
+
+uint32_t executable_image_end(const char* path, uint32_t file_length) {
+  FILE* file = path ? crt::fopen(path, "rb") : nullptr;
+  if (!file) return 0;
+  uint32_t end = image_end_of(file, file_length);
+  std::fclose(file);
+  return end;
+}
+
 namespace {
 
 // The part of the executable file where an appended program can be: everything after
 // the image's own bytes (the image never holds the marker), the whole file when the
-// image cannot be read. A plain executable gives an empty part without reading it.
+// image cannot be read. The file is opened once; a plain executable gives an empty part.
 void read_appended_part(const char* path) {
-  uint32_t length = file_size(path);
-  uint32_t start = executable_image_end(path, length);
-  int32_t size = 0;
-  if (start == length) {
-    file_image = nullptr;
-    file_image_size = 0;
-    return;
+  file_image = nullptr;
+  file_image_size = 0;
+  FILE* file = path ? crt::fopen(path, "rb") : nullptr;
+  if (!file) return;
+  uint32_t length = open_file_length(file);
+  uint32_t start = image_end_of(file, length);
+  if (start < length) {
+    file_image = read_at(file, start, length - start);
+    if (file_image) file_image_size = length - start;
   }
-  file_image = reinterpret_cast<uint8_t*>(
-      read_file_to_buffer(path, &size, static_cast<int32_t>(start), static_cast<int32_t>(length - start)));
-  file_image_size = size > 0 ? static_cast<uint32_t>(size) : 0;
+  std::fclose(file);
 }
 
 void free_file_image() {

@@ -93,12 +93,9 @@ char* module_file_name() {
 int find_entry(const char* path) {
   if (!path) return 0;
   char16_t* pattern = to_wide(path);
-  WIN32_FIND_DATAW found;
-  HANDLE search = pattern ? FindFirstFileW(pattern, &found) : INVALID_HANDLE_VALUE;
+  bool found = pattern && platform::search_finds_any(pattern);
   crt::free(pattern);
-  if (search == INVALID_HANDLE_VALUE) return 0;
-  FindClose(search);
-  return 1;
+  return found ? 1 : 0;
 }
 
 // The system's filter list: every '|' a zero, two zeros at the end.

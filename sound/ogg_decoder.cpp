@@ -3,8 +3,30 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+
+#include "platform/backend/host_library.h"
 
 namespace sound {
+
+namespace tremor {
+#define SOUND_TREMOR_DEFINE_SLOT(name) decltype(&::name) name = nullptr;
+SOUND_TREMOR_FUNCTIONS(SOUND_TREMOR_DEFINE_SLOT)
+#undef SOUND_TREMOR_DEFINE_SLOT
+}  // namespace tremor
+
+bool bind_tremor() {
+    static const bool bound = [] {
+        std::string ignored;
+        constexpr const char* kFile = "libvorbisidec.so.1";
+        void* library = platform::open_host_library(kFile, ignored);
+#define SOUND_TREMOR_BIND(name) &&platform::bind_host_function(library, kFile, #name, tremor::name, ignored)
+        return library SOUND_TREMOR_FUNCTIONS(SOUND_TREMOR_BIND);
+#undef SOUND_TREMOR_BIND
+    }();
+    return bound;
+}
+
 namespace {
 
 // The stream is shared: move it to this decoder's position, read, and put it back.
@@ -43,13 +65,13 @@ long tell_callback(void* source) { return static_cast<long>(static_cast<OggDecod
 }  // namespace
 
 OggDecoder* open_ogg_decoder(StreamSource* stream) {
-    if (stream == nullptr) return nullptr;
+    if (stream == nullptr || !bind_tremor()) return nullptr;
     auto* decoder = static_cast<OggDecoder*>(std::calloc(1, sizeof(OggDecoder)));
     if (decoder == nullptr) return nullptr;
     decoder->position = 0;
     decoder->stream = stream;
     ov_callbacks callbacks = {read_callback, seek_callback, close_callback, tell_callback};
-    if (ov_open_callbacks(decoder, &decoder->file, nullptr, 0, callbacks) < 0) {
+    if (tremor::ov_open_callbacks(decoder, &decoder->file, nullptr, 0, callbacks) < 0) {
         std::free(decoder);
         return nullptr;
     }
@@ -58,14 +80,14 @@ OggDecoder* open_ogg_decoder(StreamSource* stream) {
 
 void close_ogg_decoder(OggDecoder* decoder) {
     if (decoder == nullptr) return;
-    ov_clear(&decoder->file);
+    tremor::ov_clear(&decoder->file);
     std::free(decoder);
 }
 
 int32_t read_ogg_pcm(OggDecoder* decoder, void* buffer, int32_t length, int* bitstream) {
     // A hole is reported once per gap; a run of them is bounded so bad data cannot hang.
     for (int holes = 0; holes < 64; ++holes) {
-        long n = ov_read(&decoder->file, static_cast<char*>(buffer), length, bitstream);
+        long n = tremor::ov_read(&decoder->file, static_cast<char*>(buffer), length, bitstream);
         if (n == OV_HOLE) continue;
         return n > 0 ? static_cast<int32_t>(n) : 0;
     }

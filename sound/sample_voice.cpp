@@ -56,8 +56,8 @@ int32_t SampleVoice::decode_stream(uint64_t target) {
         if (target != no_position) {
             // Positions are frames * 256 for both kinds of voice.
             // The position is where the decoder landed, before the refill moves it on.
-            ov_pcm_seek(&decoder->file, static_cast<ogg_int64_t>(target >> 8));
-            ogg_int64_t at = ov_pcm_tell(&decoder->file);
+            tremor::ov_pcm_seek(&decoder->file, static_cast<ogg_int64_t>(target >> 8));
+            ogg_int64_t at = tremor::ov_pcm_tell(&decoder->file);
             position = at < 0 ? 0 : static_cast<uint64_t>(at) * 256;
             decoded_length = read_decoded();
             read_index = 0;

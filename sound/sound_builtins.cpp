@@ -19,10 +19,22 @@ namespace {
 using sound::SoundSystem;
 using sound::Voice;
 
-// The assets come first so that the system, built after them, is destroyed before them:
-// its shutdown stops every voice before any asset's data is freed.
-sound::MusicModule music_modules[kSoundAssetSlots];
-sound::SoundSample sound_samples[kSoundAssetSlots];
+// The asset slots are made on first use and never destroyed, so no voice can outlive the
+// data it reads, and a run that loads no sound neither builds nor tears down a thousand
+// empty slots of each kind (tearing them down at exit wrote to every page of them).
+struct SoundAssets {
+  sound::MusicModule music_modules[kSoundAssetSlots];
+  sound::SoundSample sound_samples[kSoundAssetSlots];
+};
+
+SoundAssets& sound_assets() {
+  static SoundAssets* assets = new SoundAssets;
+  return *assets;
+}
+
+sound::MusicModule& music_module(int32_t slot) { return sound_assets().music_modules[slot]; }
+sound::SoundSample& sound_sample(int32_t slot) { return sound_assets().sound_samples[slot]; }
+
 SoundSystem sound_system;
 
 enum HandleState : uint16_t { kStopped = 0, kPlaying = 1, kPaused = 2 };
@@ -105,11 +117,11 @@ int32_t load_asset(bool module, Load load) {
   if (slot < 0) return -1;
   int32_t result;
   if (module) {
-    sound_system.stop_voices_of(&music_modules[slot]);
-    result = load(&music_modules[slot], nullptr);
+    sound_system.stop_voices_of(&music_module(slot));
+    result = load(&music_module(slot), nullptr);
   } else {
-    sound_system.stop_voices_of(&sound_samples[slot]);
-    result = load(nullptr, &sound_samples[slot]);
+    sound_system.stop_voices_of(&sound_sample(slot));
+    result = load(nullptr, &sound_sample(slot));
   }
   return result == sound::sound_ok ? take_slot(module, slot) : -1;
 }
@@ -184,8 +196,8 @@ void builtin_playsound() {
   SoundHandleEntry* entry = entry_of(handle);
   if (!entry) return;
   size_t slot = static_cast<size_t>(handle % kSoundAssetSlots);
-  int32_t id = is_module_handle(handle) ? sound_system.play_module(&music_modules[slot], sound::play_any_voice)
-                                        : sound_system.play_sample(&sound_samples[slot], sound::play_any_voice);
+  int32_t id = is_module_handle(handle) ? sound_system.play_module(&music_module(slot), sound::play_any_voice)
+                                        : sound_system.play_sample(&sound_sample(slot), sound::play_any_voice);
   // A refused play (no free voice, nothing loaded) leaves the handle without a voice, so
   // its settings reach no other handle's voice.
   entry->voice = id >= 0 ? id : -1;
@@ -232,12 +244,12 @@ void builtin_freesound() {
   with_voice(entry, [](Voice& voice) { voice.stop(); });
   int32_t slot = handle % kSoundAssetSlots;
   if (is_module_handle(handle)) {
-    sound_system.stop_voices_of(&music_modules[slot]);
-    music_modules[slot].unload();
+    sound_system.stop_voices_of(&music_module(slot));
+    music_module(slot).unload();
     module_in_use[slot] = false;
   } else {
-    sound_system.stop_voices_of(&sound_samples[slot]);
-    sound_samples[slot].unload();
+    sound_system.stop_voices_of(&sound_sample(slot));
+    sound_sample(slot).unload();
     sample_in_use[slot] = false;
   }
   *entry = kFreshEntry;

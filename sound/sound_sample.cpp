@@ -114,8 +114,8 @@ int32_t SoundSample::finish_ogg(uint32_t flags, uint8_t* owned_block) {
     };
     OggDecoder* probe = open_ogg_decoder(stream);
     if (probe == nullptr) return fail(sound_unknown_format);
-    vorbis_info* info = ov_info(&probe->file, -1);
-    ogg_int64_t total = ov_pcm_total(&probe->file, -1);
+    vorbis_info* info = tremor::ov_info(&probe->file, -1);
+    ogg_int64_t total = tremor::ov_pcm_total(&probe->file, -1);
     // Only mono and stereo can be mixed; a rate of 0 would divide by zero later.
     if (info == nullptr || info->channels < 1 || info->channels > 2 || info->rate <= 0 || total < 0 ||
         total > 0x7FFFFFFF) {

@@ -25,6 +25,91 @@ void replace_text(char** field, const char* text) {
   *field = text ? crt::_strdup(text) : nullptr;
 }
 
+// Index of the table by name hash, so registration and lookup do not walk every entry.
+// Open addressing over a power-of-two array; a slot holds an entry's index + 1, 0 when
+// empty, kRemovedSlot after its entry was cleared. Hash 0 (also every cleared entry's) is
+// never indexed: a lookup of it walks the table.
+static_assert(kBuiltinSlots < 0xFFFF, "an index slot holds an entry's index + 1 in 16 bits");
+constexpr uint16_t kRemovedSlot = 0xFFFF;
+constexpr uint32_t kFirstIndexSize = 4096;  // twice the built-ins of a run
+
+uint16_t* hash_slots = nullptr;
+uint32_t hash_slot_count = 0;  // a power of two, or 0 before the first entry
+uint32_t hash_slots_used = 0;  // live and removed slots alike: both lengthen probes
+
+void index_reset() {
+  crt::free(hash_slots);
+  hash_slots = nullptr;
+  hash_slot_count = 0;
+  hash_slots_used = 0;
+}
+
+uint16_t* index_slot_of(uint32_t hash) {
+  if (!hash_slots) return nullptr;
+  uint32_t mask = hash_slot_count - 1;
+  for (uint32_t at = hash & mask;; at = (at + 1) & mask) {
+    uint16_t& slot = hash_slots[at];
+    if (slot == 0) return nullptr;
+    if (slot != kRemovedSlot && slot <= builtin_registry.count) {
+      const BuiltinEntry* entry = builtin_registry.entries[slot - 1];
+      if (entry && entry->name_hash == hash) return &slot;
+    }
+  }
+}
+
+void index_place(uint32_t hash, int32_t index) {
+  uint32_t mask = hash_slot_count - 1;
+  uint32_t at = hash & mask;
+  while (hash_slots[at] != 0) at = (at + 1) & mask;
+  hash_slots[at] = static_cast<uint16_t>(index + 1);
+  ++hash_slots_used;
+}
+
+// Rebuilds the index from the table at the given size (removed slots drop out).
+bool index_rebuild(uint32_t size) {
+  auto* slots = static_cast<uint16_t*>(crt::calloc(size, sizeof(uint16_t)));
+  if (!slots) return false;
+  crt::free(hash_slots);
+  hash_slots = slots;
+  hash_slot_count = size;
+  hash_slots_used = 0;
+  for (int32_t index = 0; index < builtin_registry.count; ++index) {
+    const BuiltinEntry* entry = builtin_registry.entries[index];
+    if (entry && entry->name_hash != 0 && !index_slot_of(entry->name_hash)) index_place(entry->name_hash, index);
+  }
+  return true;
+}
+
+// Indexes the entry at index, which already holds hash.
+void index_add(uint32_t hash, int32_t index) {
+  if (hash == 0 || index_slot_of(hash)) return;
+  // At most half full, so probes stay short and always end at an empty slot.
+  if ((hash_slots_used + 1) * 2 > hash_slot_count) {
+    uint32_t size = hash_slot_count ? hash_slot_count : kFirstIndexSize;
+    while ((static_cast<uint32_t>(builtin_registry.count) + 1) * 2 > size) size *= 2;
+    if (!index_rebuild(size)) {
+      index_reset();  // lookups walk the table until a later rebuild succeeds
+      return;
+    }
+    if (index_slot_of(hash)) return;
+  }
+  index_place(hash, index);
+}
+
+// Called before the entry at index loses its hash.
+void index_remove(uint32_t hash, int32_t index) {
+  uint16_t* slot = hash ? index_slot_of(hash) : nullptr;
+  if (slot && *slot == index + 1) *slot = kRemovedSlot;
+}
+
+int32_t walk_for_hash(uint32_t name_hash) {
+  for (int32_t index = 0; index < builtin_registry.count; ++index) {
+    const BuiltinEntry* entry = builtin_registry.entries[index];
+    if (entry && entry->name_hash == name_hash) return index;
+  }
+  return -1;
+}
+
 void report_link_failure(const char* format, const char* first, const char* second) {
   char line[1024];
   crt::_snprintf(line, sizeof line - 1, format, first ? first : "", second ? second : "");
@@ -64,6 +149,7 @@ int32_t builtin_register(const char* name, BuiltinHandler handler) {
   entry->name = upper;
   entry->name_hash = hash;
   entry->handler = handler;
+  index_add(hash, index);
   return index;
 }
 
@@ -97,11 +183,9 @@ uint32_t builtin_name_hash(const char* name) {
 }
 
 int32_t find_builtin_by_hash(uint32_t name_hash) {
-  for (int32_t index = 0; index < builtin_registry.count; ++index) {
-    const BuiltinEntry* entry = builtin_registry.entries[index];
-    if (entry && entry->name_hash == name_hash) return index;
-  }
-  return -1;
+  if (name_hash == 0 || !hash_slots) return walk_for_hash(name_hash);
+  const uint16_t* slot = index_slot_of(name_hash);
+  return slot ? *slot - 1 : -1;
 }
 
 BuiltinEntry* builtin_entry(int32_t index) {
@@ -112,6 +196,7 @@ BuiltinEntry* builtin_entry(int32_t index) {
 void builtin_entry_clear(int32_t index) {
   BuiltinEntry* entry = builtin_entry(index);
   if (!entry) return;
+  index_remove(entry->name_hash, index);
   crt::free(entry->name);
   crt::free(entry->library);
   crt::free(entry->function);
@@ -125,6 +210,7 @@ void builtin_registry_clear() {
     builtin_registry.entries[index] = nullptr;
   }
   builtin_registry.count = 0;
+  index_reset();
 }
 
 int32_t external_function_declare(const char* script_name, const char* function_name, const char* library_name,

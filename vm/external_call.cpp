@@ -1,18 +1,23 @@
 // Calls of declared library functions through libffi with the C convention: 0 to 16
 // 32-bit arguments, an integer result, and the UTF-16 copies freed whatever happens.
+// libffi is opened on the first such call, so a run that makes none starts without it.
 #include "vm/external_call.h"
 
 #include <ffi.h>
 
 #include <setjmp.h>
 
+#include <string>
+
 #include "foundation/conversion.h"
 #include "foundation/machine_state.h"
 #include "foundation/numbers.h"
 #include "foundation/program_context.h"
+#include "foundation/runtime_error.h"
 #include "foundation/runtime_memory.h"
 #include "foundation/value_stack.h"
 #include "foundation/variable.h"
+#include "platform/backend/host_library.h"
 #include "platform/kernel/crt.h"
 #include "platform/kernel/fault_guard.h"
 #include "platform/kernel/memory.h"
@@ -26,26 +31,48 @@ int32_t marshal_temporary_count = 0;
 
 namespace {
 
+// What the calls use of libffi, bound when it is opened.
+struct Libffi {
+  decltype(&::ffi_prep_cif) prep_cif = nullptr;
+  decltype(&::ffi_call) call = nullptr;
+  ffi_type* sint32 = nullptr;  // the library's own description of a 32-bit integer
+};
+
 // One prepared call interface per argument count: every argument and the result are
 // 32-bit integers, so the interfaces never change once made.
 struct CallInterfaces {
   ffi_cif interfaces[kExternalArgumentSlots + 1];
   ffi_type* argument_types[kExternalArgumentSlots];
   void* argument_values[kExternalArgumentSlots];
+  Libffi libffi;
   bool ready = false;
+  std::string failure;  // why libffi could not be opened, once it was tried
 };
 CallInterfaces call_interfaces;
 
-void prepare_call_interfaces() {
+// Opens libffi once and prepares the interfaces; false, with the reason kept, when the
+// host lacks it.
+bool prepare_call_interfaces() {
+  static const bool opened = [] {
+    constexpr const char* kFile = "libffi.so.8";
+    Libffi& libffi = call_interfaces.libffi;
+    void* library = platform::open_host_library(kFile, call_interfaces.failure);
+    void* sint32 = platform::host_library_function(library, kFile, "ffi_type_sint32", call_interfaces.failure);
+    libffi.sint32 = static_cast<ffi_type*>(sint32);
+    return sint32 && platform::bind_host_function(library, kFile, "ffi_prep_cif", libffi.prep_cif, call_interfaces.failure) &&
+           platform::bind_host_function(library, kFile, "ffi_call", libffi.call, call_interfaces.failure);
+  }();
+  if (!opened) return false;
   for (int32_t index = 0; index < kExternalArgumentSlots; ++index) {
-    call_interfaces.argument_types[index] = &ffi_type_sint32;
+    call_interfaces.argument_types[index] = call_interfaces.libffi.sint32;
     call_interfaces.argument_values[index] = &external_argument_slots[index + 1];
   }
   for (int32_t count = 0; count <= kExternalArgumentSlots; ++count) {
-    ffi_prep_cif(&call_interfaces.interfaces[count], FFI_DEFAULT_ABI, static_cast<unsigned>(count), &ffi_type_sint32,
-                 call_interfaces.argument_types);
+    call_interfaces.libffi.prep_cif(&call_interfaces.interfaces[count], FFI_DEFAULT_ABI, static_cast<unsigned>(count),
+                                    call_interfaces.libffi.sint32, call_interfaces.argument_types);
   }
   call_interfaces.ready = true;
+  return true;
 }
 
 // A text passed by address unconverted: a structure, member or array variable's own
@@ -72,17 +99,21 @@ bool names_variable_memory(const Variable* variable) {
 // Calls entry with count slots. With copies outstanding the call runs under its own
 // guard, so a fault frees them before it travels on to the run loop's trap.
 __attribute__((noinline)) int32_t call_native(NativeEntry entry, int32_t count) {
-  if (!call_interfaces.ready) prepare_call_interfaces();
+  if (!call_interfaces.ready && !prepare_call_interfaces()) {
+    free_marshal_temporaries();
+    runtime_error("Cannot call a declared function: %s", call_interfaces.failure.c_str());
+    return 0;
+  }
   ffi_arg result = 0;
   ffi_cif* interface = &call_interfaces.interfaces[count];
   auto function = reinterpret_cast<void (*)()>(entry);
   if (marshal_temporary_count == 0) {
-    ffi_call(interface, function, &result, call_interfaces.argument_values);
+    call_interfaces.libffi.call(interface, function, &result, call_interfaces.argument_values);
     return static_cast<int32_t>(result);
   }
   platform::FaultGuard guard;
   if (FAULT_GUARD_ENTER(guard)) {
-    ffi_call(interface, function, &result, call_interfaces.argument_values);
+    call_interfaces.libffi.call(interface, function, &result, call_interfaces.argument_values);
     platform::fault_guard_leave(&guard);
   } else {
     free_marshal_temporaries();

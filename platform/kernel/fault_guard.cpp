@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/kernel/threads.h"
+
 namespace platform {
 namespace {
 
@@ -235,13 +237,9 @@ void prepare_thread() {
     }
   }
 
-  pthread_attr_t attributes;
-  if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
-    void* low = nullptr;
-    size_t size = 0;
-    if (pthread_attr_getstack(&attributes, &low, &size) == 0) current.stack_low = reinterpret_cast<uintptr_t>(low);
-    pthread_attr_destroy(&attributes);
-  }
+  uintptr_t low = 0;
+  size_t size = 0;
+  if (thread_stack_extent(&low, &size)) current.stack_low = low;
   current.ready = true;
 }
 

@@ -127,4 +127,8 @@ using StreamDriverOpener = std::shared_ptr<KernelObject> (*)(std::u16string_view
 // opening one fails with ERROR_FILE_NOT_FOUND).
 void set_stream_driver_opener(StreamDriverOpener opener);
 
+// True when FindFirstFileW would find an entry for pattern. A name without wildcards that
+// exists as written is answered without listing its folder.
+bool search_finds_any(LPCWSTR pattern);
+
 }  // namespace platform

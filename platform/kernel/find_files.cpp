@@ -69,18 +69,47 @@ HANDLE fail(DWORD error) {
   return INVALID_HANDLE_VALUE;
 }
 
+// The folder and the last component of a search pattern.
+struct SearchParts {
+  std::u16string_view folder;
+  std::u16string_view name;
+};
+
+SearchParts split_pattern(std::u16string_view text) {
+  size_t cut = text.find_last_of(u"\\/");
+  if (cut == std::u16string_view::npos) return {u"", text};
+  return {text.substr(0, cut == 0 ? 1 : cut), text.substr(cut + 1)};
+}
+
+std::string host_folder(std::u16string_view folder) { return folder.empty() ? "." : platform::host_path(folder); }
+
 }  // namespace
+
+bool search_finds_any(LPCWSTR pattern) {
+  if (!pattern) return false;
+  SearchParts parts = split_pattern(pattern);
+  std::u16string_view name = parts.name;
+  bool plain = !name.empty() && name.size() < MAX_PATH && name != u"." && name != u".." &&
+               name.find_first_of(u"*?") == std::u16string_view::npos;
+  HostFileInfo info;
+  if (plain && host_file_info(-1, (host_folder(parts.folder) + "/" + utf8_from_utf16(name)).c_str(), info)) {
+    return true;
+  }
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
+}
+
 }  // namespace platform
 
 HANDLE FindFirstFileW(LPCWSTR pattern, WIN32_FIND_DATAW* found) {
   using platform::fail;
   if (!pattern || !found) return fail(ERROR_INVALID_PARAMETER);
-  std::u16string_view text(pattern);
-  size_t cut = text.find_last_of(u"\\/");
-  std::u16string_view folder_text = cut == std::u16string_view::npos ? u"" : text.substr(0, cut == 0 ? 1 : cut);
-  std::u16string_view name_pattern = cut == std::u16string_view::npos ? text : text.substr(cut + 1);
-
-  std::string folder = folder_text.empty() ? "." : platform::host_path(folder_text);
+  platform::SearchParts parts = platform::split_pattern(pattern);
+  std::u16string_view name_pattern = parts.name;
+  std::string folder = platform::host_folder(parts.folder);
   DIR* directory = opendir(folder.c_str());
   if (!directory) {
     return fail(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : platform::error_from_errno(errno));

@@ -135,10 +135,14 @@ Module* find_module(Registry& registry, HMODULE handle) {
 
 HMODULE handle_of(Module* module) { return reinterpret_cast<HMODULE>(module); }
 
-std::string executable_path() {
-  char buffer[4096];
-  ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
-  return length > 0 ? std::string(buffer, static_cast<size_t>(length)) : std::string();
+// Read once: the running file does not change for the life of the process.
+const std::string& executable_path() {
+  static const std::string path = [] {
+    char buffer[4096];
+    ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+    return length > 0 ? std::string(buffer, static_cast<size_t>(length)) : std::string();
+  }();
+  return path;
 }
 
 // A host path inside the device root becomes the device path the program would see.

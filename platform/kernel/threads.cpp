@@ -91,16 +91,43 @@ ThreadObject& current_thread() {
 
 ThreadObject* current_thread_if_known() { return current_pointer; }
 
+namespace {
+
+struct StackExtent {
+  bool asked;
+  bool known;
+  uintptr_t lowest;
+  size_t size;
+};
+thread_local StackExtent stack_extent{};
+
+}  // namespace
+
+bool thread_stack_extent(uintptr_t* lowest, size_t* size) {
+  StackExtent& extent = stack_extent;
+  if (!extent.asked) {
+    extent.asked = true;
+    pthread_attr_t attributes;
+    if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
+      void* low = nullptr;
+      size_t length = 0;
+      extent.known = pthread_attr_getstack(&attributes, &low, &length) == 0;
+      extent.lowest = reinterpret_cast<uintptr_t>(low);
+      extent.size = length;
+      pthread_attr_destroy(&attributes);
+    }
+  }
+  *lowest = extent.lowest;
+  *size = extent.size;
+  return extent.known;
+}
+
 uintptr_t thread_stack_lowest() {
-  pthread_attr_t attributes;
-  if (pthread_getattr_np(pthread_self(), &attributes) != 0) return 0;
-  void* lowest = nullptr;
+  uintptr_t lowest = 0;
   size_t size = 0;
-  int result = pthread_attr_getstack(&attributes, &lowest, &size);
-  pthread_attr_destroy(&attributes);
   // An unlimited main stack reports a size that says nothing of where it really ends.
-  if (result != 0 || size == 0 || size > kMaximumStackSize) return 0;
-  return reinterpret_cast<uintptr_t>(lowest);
+  if (!thread_stack_extent(&lowest, &size) || size == 0 || size > kMaximumStackSize) return 0;
+  return lowest;
 }
 
 void thread_park_point() {

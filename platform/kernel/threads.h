@@ -43,6 +43,11 @@ void thread_park_point();
 // unlimited main stack): code that nests without bound stops before it gets there.
 uintptr_t thread_stack_lowest();
 
+// The calling thread's stack as the host reports it: false when it cannot be told. Asked
+// of the host once per thread (for the main thread the host reads the process's whole
+// memory map to answer).
+bool thread_stack_extent(uintptr_t* lowest, size_t* size);
+
 }  // namespace platform
 
 // Starts routine(parameter) on a new thread and returns its handle (null on failure). The

@@ -1,6 +1,7 @@
 // Virtual memory over mmap/mprotect: a table of the regions VirtualAlloc made, with the
 // state and protection of each page, and the host's own map for the rest of the space.
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -220,22 +221,32 @@ bool pages_mapped(uintptr_t start, size_t size) {
 
 }  // namespace
 
+namespace {
+
+// The descriptor of /proc/self/mem belongs to one process: a forked child opens its own,
+// told so by a fork handler instead of asking the process id on every read.
+std::mutex peek_lock;
+int peek_descriptor = -1;
+bool peek_descriptor_current = false;
+
+void forget_peek_descriptor_in_child() { peek_descriptor_current = false; }
+
+}  // namespace
+
 bool memory_peek(const void* address, void* out, size_t size) {
   // /proc/self/mem reads any mapped page, even an inaccessible one, without a fault.
-  // The descriptor belongs to one process: a forked child opens its own.
-  static std::mutex lock;
-  static int descriptor = -1;
-  static pid_t owner = 0;
+  static std::once_flag fork_handler;
+  std::call_once(fork_handler, [] { pthread_atfork(nullptr, nullptr, forget_peek_descriptor_in_child); });
+  int& descriptor = peek_descriptor;
   int saved_errno = errno;
   uintptr_t at = reinterpret_cast<uintptr_t>(address);
   bool done = false;
   {
-    std::lock_guard guard(lock);
-    pid_t self = getpid();
-    if (owner != self) {
+    std::lock_guard guard(peek_lock);
+    if (!peek_descriptor_current) {
       if (descriptor >= 0) close(descriptor);
       descriptor = open("/proc/self/mem", O_RDONLY | O_CLOEXEC);
-      owner = self;
+      peek_descriptor_current = true;
     }
     if (descriptor >= 0) {
       done = true;

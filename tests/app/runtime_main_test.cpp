@@ -1,6 +1,7 @@
 // The runtime's main routine end to end: the exit status of a run, a missing program
 // reported, the start scripts' folder, and the end-of-run values and reports.
 #include <gtest/gtest.h>
+#include <link.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -123,6 +124,25 @@ TEST_F(RuntimeMainTest, EndOfRunLeavesNoDebuggerValuesAndNoRegistry) {
   EXPECT_EQ(builtin_registry.count, 0);
   EXPECT_EQ(percent_variables, nullptr);
   EXPECT_EQ(program_folder, nullptr);
+}
+
+// The names of the shared objects loaded into the process, one per line.
+std::string loaded_objects() {
+  std::string names;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, size_t, void* data) {
+        *static_cast<std::string*>(data) += std::string(info->dlpi_name ? info->dlpi_name : "") + "\n";
+        return 0;
+      },
+      &names);
+  return names;
+}
+
+TEST_F(RuntimeMainTest, RunWithoutSoundOrDeclaredCallsLoadsNeitherLibrary) {
+  EXPECT_EQ(run(u""), kExitSuccess);
+  std::string names = loaded_objects();
+  EXPECT_EQ(names.find("libvorbisidec"), std::string::npos) << names;
+  EXPECT_EQ(names.find("libffi"), std::string::npos) << names;
 }
 
 TEST_F(RuntimeMainTest, ReportsOnlyWithTheirSwitches) {

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "foundation/runtime_memory.h"
@@ -146,6 +147,7 @@ TEST_F(FileHelpers, WritesCreateOrReplaceFiles) {
 TEST_F(FileHelpers, SizesAndExistence) {
   make_file("Docs/Report.TXT", "12345");
   make_file("Docs/empty.txt");
+  std::filesystem::create_symlink(host("Docs/gone.txt"), host("Docs/dangling.txt"));
   EXPECT_EQ(file_size("\\Docs\\Report.TXT"), 5u);
   EXPECT_EQ(file_size("\\docs\\report.txt"), 5u);  // device names ignore case
   EXPECT_EQ(file_size("\\Docs\\empty.txt"), 0u);
@@ -154,6 +156,9 @@ TEST_F(FileHelpers, SizesAndExistence) {
   const std::pair<const char*, int> cases[] = {
       {"\\Docs\\Report.TXT", 1}, {"\\DOCS\\REPORT.TXT", 1}, {"\\Docs\\*.txt", 1}, {"\\Docs\\R?port.*", 1},
       {"\\Docs", 1},             {"\\Docs\\*.bmp", 0},      {"\\Docs\\missing", 0}, {"\\Nowhere\\x", 0},
+      // A search never reports these, even where the host has them.
+      {"\\Docs\\.", 0},          {"\\Docs\\..", 0},         {"\\Docs\\", 0},
+      {"\\Docs\\dangling.txt", 0}, {"\\Docs\\DANGLING.TXT", 0},
   };
   for (const auto& [path, expected] : cases) {
     EXPECT_EQ(file_exists(path), expected) << path;

@@ -2,6 +2,8 @@
 // tests and the memory status.
 #include <gtest/gtest.h>
 #include <malloc.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -11,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/kernel/block_header.h"
 #include "platform/kernel/memory.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -139,6 +142,29 @@ TEST(CrtMemory, ForeignPointersAreNotBlocks) {
   EXPECT_EQ(HeapSize(GetProcessHeap(), 0, heap_block), 64u);
   crt::free(block);
   HeapFree(GetProcessHeap(), 0, heap_block);
+}
+
+// A block whose header lies on the page before it is checked by reading that page from
+// outside; a forked child must read its own memory, not its parent's.
+TEST(CrtMemory, ForkedChildReadsItsOwnHeadersAtPageStarts) {
+  GuardedPage guarded;
+  ASSERT_NE(guarded.page, nullptr);
+  ASSERT_EQ(crt::_msize(guarded.page), kNotABlock);  // the parent has read from outside once
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Pages only the child has: a live header at the end of the first, the block at the
+    // start of the second.
+    auto* pages = static_cast<char*>(mmap(nullptr, 2 * kPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    if (pages == MAP_FAILED) _exit(2);
+    auto* header = reinterpret_cast<platform::BlockHeader*>(pages + kPage) - 1;
+    platform::block_stamp(header, 40, platform::kCrtBlockMagic);
+    _exit(crt::_msize(pages + kPage) == 40 ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the child's block was not seen as one";
 }
 
 TEST(CrtMemory, FreedBlockIsNoLongerABlock) {

@@ -86,6 +86,38 @@ TEST_F(Builtins, FullTableRefusesANewNameButStillReplaces) {
   EXPECT_EQ(external_function_declare("another", "vm_add", VM_TEST_FUNCTIONS, 2, 1, 0, 1), -1);
 }
 
+TEST_F(Builtins, EveryNameIsFoundAtItsIndexAsTheTableGrows) {
+  char name[16];
+  for (int32_t index = 0; index < 5000; ++index) {
+    std::snprintf(name, sizeof name, "N%d", index);
+    ASSERT_EQ(builtin_register(name, first_handler), index);
+    if (index % 997 != 0) continue;
+    for (int32_t earlier = 0; earlier <= index; ++earlier) {
+      std::snprintf(name, sizeof name, "N%d", earlier);
+      ASSERT_EQ(find_builtin_by_hash(hash_name_text(name)), earlier) << name << " after " << index + 1 << " names";
+    }
+  }
+  EXPECT_EQ(find_builtin_by_hash(hash_name_text("N5000")), -1);
+  EXPECT_EQ(builtin_register("n4321", second_handler), 4321) << "a known name keeps its index";
+  EXPECT_EQ(builtin_registry.count, 5000);
+}
+
+TEST_F(Builtins, ClearedEntryIsNotFoundAndItsNameComesBackAsANewEntry) {
+  int32_t alpha = builtin_register("alpha", first_handler);
+  int32_t beta = builtin_register("beta", first_handler);
+  builtin_entry_clear(alpha);
+  EXPECT_EQ(find_builtin_by_hash(hash_name_text("ALPHA")), -1);
+  EXPECT_EQ(find_builtin_by_hash(hash_name_text("BETA")), beta);
+  EXPECT_EQ(find_builtin_by_hash(0), alpha) << "a cleared entry keeps its slot with hash 0";
+  int32_t again = builtin_register("Alpha", second_handler);
+  EXPECT_EQ(again, 2);
+  EXPECT_EQ(find_builtin_by_hash(hash_name_text("ALPHA")), again);
+  builtin_registry_clear();
+  EXPECT_EQ(find_builtin_by_hash(hash_name_text("BETA")), -1) << "an emptied table finds nothing";
+  EXPECT_EQ(builtin_register("beta", first_handler), 0);
+  EXPECT_EQ(find_builtin_by_hash(hash_name_text("BETA")), 0);
+}
+
 TEST_F(Builtins, DeclarationTakesOverABuiltinsEntry) {
   int32_t builtin = builtin_register("ADDUP", first_handler);
   int32_t declared = external_function_declare("addup", "vm_add", VM_TEST_FUNCTIONS, 2, 1, 0, 1);
@@ -173,9 +205,12 @@ TEST_F(Builtins, FailedLinkIsLoggedAndReportedWhenCalled) {
   log_file_name = nullptr;
   log_enabled = 0;
 
+  // Another test of the same process may have left warnings off.
+  warnings_enabled = 1;
   int32_t warnings = compile_warning_count;
   external_function_declare("missing", "vm_missing", VM_TEST_FUNCTIONS, 0, 1, 0, 1);
   EXPECT_EQ(compile_warning_count, warnings + 1) << "a compile warning while warnings are on";
+  warnings_enabled = saved_warnings;
 
   unsigned errors = runtime_error_count();
   EXPECT_EQ(external_function_for_call(9999), nullptr);
