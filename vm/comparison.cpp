@@ -246,9 +246,7 @@ void op_mod() {
   ValueCell* left = stack_pop(context);
   int32_t divisor = truncate_to_int(right->text ? cell_value(right) : right->number);
   int32_t dividend = truncate_to_int(left->text ? cell_value(left) : left->number);
-  // -1 divides everything evenly; asking the processor would trap on the lowest integer.
-  int32_t remainder = (divisor == 0 || divisor == -1) ? 0 : dividend % divisor;
-  stack_push_number(context, static_cast<double>(remainder));
+  stack_push_number(context, static_cast<double>(integer_remainder(dividend, divisor)));
 }
 
 void register_comparison_handlers() {

@@ -2,6 +2,8 @@
 // that test the top of the stack against the instruction's constant.
 #pragma once
 
+#include <cstdint>
+
 // Generic two-operand handlers: pop the right operand, then the left, push one number.
 void op_equal();
 void op_not_equal();
@@ -19,6 +21,11 @@ void op_asl();
 void op_shift_right();
 void op_asr();
 void op_int_div();
+// MOD of two integers: -1 divides everything evenly (asking the processor would trap on
+// the lowest integer) and 0 gives 0.
+inline int32_t integer_remainder(int32_t dividend, int32_t divisor) {
+  return (divisor == 0 || divisor == -1) ? 0 : dividend % divisor;
+}
 void op_mod();
 
 // One-operand handlers.

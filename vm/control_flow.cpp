@@ -456,6 +456,12 @@ void compare_case_labels() {
 }  // namespace
 
 
+bool loop_first_pass_pending() {
+  ProgramContext* program = current_program;
+  const LoopStart& slot = loop_start_slot(program->call_depth);
+  return slot.program == program && slot.frame == current_frame && slot.depth == program->call_depth;
+}
+
 bool cell_is_true(const ValueCell* cell) { return cell->text || cell->number != 0; }
 
 void foreach_state_release(uint32_t chain) {

@@ -58,6 +58,10 @@ extern uint8_t while_first_pass;
 // A node whose link the next FIRST_OP sets to its successor; null when none is pending.
 extern InstructionNode* pending_forward_link;
 
+// True while the loop opened at the running depth has not had its first FOR pass: that
+// pass starts the counter instead of stepping it.
+bool loop_first_pass_pending();
+
 // A cell is false when its number is 0 and it carries no text.
 bool cell_is_true(const ValueCell* cell);
 

@@ -2,6 +2,8 @@
 // retargeting of the jumps to them, and freeing whole chains.
 #include "vm/instruction_list.h"
 
+#include "vm/fusion.h"
+
 #include <cstring>
 
 #include "foundation/hashes.h"
@@ -37,7 +39,7 @@ void add_to_set(BuiltinHandler* set, int* count, int capacity, BuiltinHandler ha
 }
 
 bool node_matches(const InstructionNode* node, const BuiltinHandler* set, int count) {
-  return in_set(set, count, node->handler) || in_set(set, count, node->inner_handler);
+  return in_set(set, count, unfused_handler(node->handler)) || in_set(set, count, node->inner_handler);
 }
 
 InstructionExtension* ensure_extension(Pool* pool, InstructionNode* node) {

@@ -17,6 +17,7 @@
 #include "platform/kernel/types.h"
 #include "vm/builtin_registry.h"
 #include "vm/external_call.h"
+#include "vm/fusion.h"
 
 namespace {
 
@@ -145,7 +146,7 @@ bool is_external_call(uint32_t opcode) {
 }
 
 ListingOperand operand_form(const InstructionNode* instruction) {
-  BuiltinHandler chosen = instruction->inner_handler ? instruction->inner_handler : instruction->handler;
+  BuiltinHandler chosen = instruction->inner_handler ? instruction->inner_handler : unfused_handler(instruction->handler);
   ListingOperand form;
   if (registered_form(chosen, &form)) return form;
   uint32_t opcode = instruction->opcode;
@@ -218,7 +219,7 @@ std::string operand_column(const InstructionNode* instruction, ListingOperand fo
 
 std::string annotation_text(const InstructionNode* instruction) {
   if (!instruction->inner_handler) return std::string();
-  switch (annotation_of(instruction->handler)) {
+  switch (annotation_of(unfused_handler(instruction->handler))) {
     case ListingAnnotation::None: return std::string();
     case ListingAnnotation::SaveSp: return "(savesp) ";
     case ListingAnnotation::SaveSp2: return "(savesp2) ";
@@ -262,7 +263,7 @@ void listing_registrations_clear() {
 const char* opcode_name(const InstructionNode* instruction) {
   if (!instruction) return nullptr;
   if (instruction->opcode == kOpcodeInternalCall) {
-    BuiltinHandler handler = instruction->inner_handler ? instruction->inner_handler : instruction->handler;
+    BuiltinHandler handler = instruction->inner_handler ? instruction->inner_handler : unfused_handler(instruction->handler);
     for (int32_t index = 0; index < builtin_registry.count; ++index) {
       BuiltinEntry* entry = builtin_registry.entries[index];
       if (entry && entry->handler && entry->handler == handler) return entry->name;

@@ -17,17 +17,6 @@
 
 namespace {
 
-// A cache pair is valid while its scope is one the running code sees without a lookup
-// and the record still holds the name it was found by (a released record has none; a
-// reused one another hash).
-inline bool cache_valid(const Variable* variable, uint32_t scope, uint32_t hash) {
-  if (!variable || !variable->name || variable->hash != hash) return false;
-  if (scope == platform::address_of(current_scope)) return true;
-  if (current_program && scope == platform::address_of(current_program->globals)) return true;
-  if (scope == platform::address_of(percent_variables)) return true;
-  return current_object && scope == platform::address_of(current_object);
-}
-
 inline void push_text(void* text) {
   ProgramContext* program = current_program;
   ValueCell* cell = stack_push_cell(program, false);
@@ -61,10 +50,7 @@ inline void push_number(double number) { stack_push_number(current_program, numb
 
 // The variable of the instruction's text through the first cache pair.
 inline Variable* first_variable(InstructionNode* node) {
-  InstructionExtension* extension = node->extension;
-  if (extension && cache_valid(extension->cached_variable, extension->cached_scope, node->text_hash)) {
-    return extension->cached_variable;
-  }
+  if (Variable* variable = cached_first_variable(node)) return variable;
   return first_variable_miss(node);
 }
 
@@ -85,11 +71,7 @@ inline Variable* first_variable(InstructionNode* node) {
 // The variable of the owned second text through the second cache pair. The extension's
 // flags word, which nothing else uses on a push, keeps the second name's hash.
 inline Variable* second_variable(InstructionNode* node) {
-  InstructionExtension* extension = node->extension;
-  if (extension && extension->flags &&
-      cache_valid(extension->cached_variable2, extension->cached_scope2, extension->flags)) {
-    return extension->cached_variable2;
-  }
+  if (Variable* variable = cached_second_variable(node)) return variable;
   return second_variable_miss(node);
 }
 

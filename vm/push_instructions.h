@@ -5,7 +5,41 @@
 #include <cstdint>
 
 #include "foundation/instruction_node.h"
+#include "foundation/machine_state.h"
+#include "foundation/program_context.h"
 #include "foundation/variable.h"
+#include "platform/kernel/types.h"
+
+// A cache pair is valid while its scope is one the running code sees without a lookup
+// and the record still holds the name it was found by (a released record has none; a
+// reused one another hash).
+inline bool variable_cache_valid(const Variable* variable, uint32_t scope, uint32_t hash) {
+  if (!variable || !variable->name || variable->hash != hash) return false;
+  if (scope == platform::address_of(current_scope)) return true;
+  if (current_program && scope == platform::address_of(current_program->globals)) return true;
+  if (scope == platform::address_of(percent_variables)) return true;
+  return current_object && scope == platform::address_of(current_object);
+}
+
+// The variable of the instruction's text when its first cache pair holds, else null
+// (no lookup is made).
+inline Variable* cached_first_variable(const InstructionNode* node) {
+  const InstructionExtension* extension = node->extension;
+  if (extension && variable_cache_valid(extension->cached_variable, extension->cached_scope, node->text_hash)) {
+    return extension->cached_variable;
+  }
+  return nullptr;
+}
+
+// The same for the owned second text of a two-variable push (its hash is in flags).
+inline Variable* cached_second_variable(const InstructionNode* node) {
+  const InstructionExtension* extension = node->extension;
+  if (extension && extension->flags &&
+      variable_cache_valid(extension->cached_variable2, extension->cached_scope2, extension->flags)) {
+    return extension->cached_variable2;
+  }
+  return nullptr;
+}
 
 // The owned second text of a fused two-text instruction: its operand holds the address.
 char* instruction_second_text(const InstructionNode* node);

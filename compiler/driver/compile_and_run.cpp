@@ -33,6 +33,7 @@
 #include "vm/builtin_registry.h"
 #include "vm/instruction_list.h"
 #include "vm/applications.h"
+#include "vm/fusion.h"
 #include "vm/machine.h"
 
 namespace {
@@ -435,6 +436,7 @@ ProgramContext* drive(DriverRun& run, const char* text, uint8_t compile_only, ui
   context->code = run.code;
   context->first_instruction = first;
   run.code = nullptr;
+  if (!debug_mode && !profile_mode) fuse_instructions(first);
   for (InstructionNode* node = first; node; node = node->next) {
     // A folded constant's text is the number's 8 bytes, with no terminator.
     context->code_size += 44 + (node->extension ? 40 : 0) + (node->text ? block_text_length(node->text) : 0);

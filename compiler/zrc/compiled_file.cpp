@@ -14,13 +14,14 @@
 #include "platform/kernel/files.h"
 #include "platform/kernel/handles.h"
 #include "platform/kernel/memory.h"
+#include "vm/fusion.h"
 #include "vm/opcode_handler_table.h"
 
 namespace zrc {
 
 bool node_runs_opcode(const InstructionNode* node, uint32_t opcode) {
   BuiltinHandler handler = OpcodeHandlerTable[opcode];
-  return handler && (node->handler == handler || node->inner_handler == handler);
+  return handler && (unfused_handler(node->handler) == handler || node->inner_handler == handler);
 }
 
 bool node_has_second_text(const InstructionNode* node) {

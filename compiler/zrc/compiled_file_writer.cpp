@@ -17,6 +17,7 @@
 #include "platform/kernel/memory.h"
 #include "platform/kernel/types.h"
 #include "vm/builtin_registry.h"
+#include "vm/fusion.h"
 #include "vm/opcode_handler_table.h"
 #include "vm/instruction_list.h"
 #include "vm/machine.h"
@@ -111,7 +112,7 @@ class RecordWriter {
     double hash = 0.0;
     bool has_hash = false;
     if (opcode == kOpInternalCall) {
-      uint32_t found = builtin_hash_of(node->inner_handler ? node->inner_handler : node->handler);
+      uint32_t found = builtin_hash_of(node->inner_handler ? node->inner_handler : unfused_handler(node->handler));
       if (!found) complete = false;
       hash = static_cast<double>(found);
       has_hash = true;
