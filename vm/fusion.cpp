@@ -55,6 +55,14 @@ namespace {
   return plain_number(cached_first_variable(node), number);
 }
 
+// The same for the head of a group, resolving its variable when the cache misses (each
+// level of a recursion has its own scope): the head's own handler would resolve it anyway,
+// and then finds it cached.
+[[gnu::always_inline]] inline bool head_number(InstructionNode* head, double* number) {
+  Variable* variable = cached_first_variable(head);
+  return plain_number(variable ? variable : instruction_variable(head), number);
+}
+
 // The group may take its fast path: no one-shot switch is pending that the nodes would
 // consume, and there is a program whose stack they use.
 [[gnu::always_inline]] inline bool fast_state() {
@@ -180,7 +188,7 @@ template <Relation relation>
 void fused_variable_test() {
   InstructionNode* head = current_instruction;
   double value;
-  if (!fast_state() || !first_number(head, &value)) return op_pushvarint();
+  if (!fast_state() || !head_number(head, &value)) return op_pushvarint();
   branch_on(head->next, holds<relation>(value, head->operand));
 }
 
@@ -191,7 +199,7 @@ void fused_top_test() {
   ProgramContext* program = current_program;
   double value;
   ValueCell* top = program ? number_on_top(program) : nullptr;
-  if (!top || !fast_state() || !first_number(head, &value)) return op_pushvar();
+  if (!top || !fast_state() || !head_number(head, &value)) return op_pushvar();
   program->stack_top = top->below;
   branch_on(head->next, holds<relation>(top->number, value));
 }
