@@ -231,13 +231,7 @@ void op_complement() {
 void op_int_div() {
   ValueCell* right = stack_pop(current_program);
   ValueCell* left = stack_pop(current_program);
-  double divisor = cell_value(right);
-  if (divisor == 0.0) {
-    stack_push_number(current_program, 0.0);
-    return;
-  }
-  // A quotient outside 32 bits wraps like every other number made an integer.
-  stack_push_number(current_program, static_cast<double>(truncate_to_int(cell_value(left) / divisor)));
+  stack_push_number(current_program, integer_quotient(cell_value(left), cell_value(right)));
 }
 
 void op_mod() {

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "foundation/numbers.h"
+
 // Generic two-operand handlers: pop the right operand, then the left, push one number.
 void op_equal();
 void op_not_equal();
@@ -21,6 +23,11 @@ void op_asl();
 void op_shift_right();
 void op_asr();
 void op_int_div();
+// DIV of two numbers: 0 for a divisor of 0, else the quotient made an integer (one outside
+// 32 bits wraps like every other number made an integer).
+inline double integer_quotient(double dividend, double divisor) {
+  return divisor == 0.0 ? 0.0 : static_cast<double>(truncate_to_int(dividend / divisor));
+}
 // MOD of two integers: -1 divides everything evenly (asking the processor would trap on
 // the lowest integer) and 0 gives 0.
 inline int32_t integer_remainder(int32_t dividend, int32_t divisor) {

@@ -225,7 +225,7 @@ void fused_integer_constant() {
   if constexpr (operation == Integer::Remainder) {
     result = integer_remainder(truncate_to_int(top->number), truncate_to_int(head->operand));
   } else {
-    result = head->operand == 0.0 ? 0.0 : static_cast<double>(truncate_to_int(top->number / head->operand));
+    result = integer_quotient(top->number, head->operand);
   }
   if constexpr (then == Then::Push) {
     cell_hold_plain(top, result);
