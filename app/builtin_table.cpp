@@ -923,9 +923,8 @@ constexpr std::array<BuiltinHandler, sizeof...(Index)> make_placeholders(std::in
 constexpr std::array<BuiltinHandler, kBuiltinTableSize> kPlaceholders =
     make_placeholders(std::make_integer_sequence<int32_t, kBuiltinTableSize>{});
 
-// Lets every built unit register its names, then takes what they registered out of the
-// table, in registration order.
-std::vector<BuiltinEntry*> collect_unit_entries() {
+// Lets every built unit register its names into an empty table.
+void collect_unit_handlers() {
   builtin_registry_clear();
   register_stack_builtins();
   register_regex_builtins();
@@ -981,7 +980,6 @@ std::vector<BuiltinEntry*> collect_unit_entries() {
   register_menu_builtins();
   register_com_builtins();
   register_activex_builtins();
-  return builtin_registry_take_entries();
 }
 
 // A name as the table stores it: upper case (ASCII letters only).
@@ -1018,34 +1016,35 @@ const BuiltinTableRow& builtin_table_row(int32_t index) { return kRows[index]; }
 void register_all_builtins() {
   init_keyword_and_opcode_tables();
   reset_start_up_state();
+  // Each row's unit, found through the table's index while the units are still in it:
+  // the table keeps one entry per name hash.
+  collect_unit_handlers();
+  std::vector<std::string> row_names(kBuiltinTableSize);
+  std::vector<uint32_t> row_hashes(kBuiltinTableSize);
+  std::vector<int32_t> row_units(kBuiltinTableSize);
+  for (int32_t index = 0; index < kBuiltinTableSize; ++index) {
+    row_names[index] = upper_name(kRows[index].name);
+    row_hashes[index] = hash_name_text(row_names[index].c_str());
+    row_units[index] = find_builtin_by_hash(row_hashes[index]);
+  }
   // The units' entries are reused where a row has the same name, so start-up copies no
   // name and allocates no entry twice.
-  std::vector<BuiltinEntry*> units = collect_unit_entries();
-  // The units by name hash, so each row finds its unit without walking them all.
-  std::vector<std::pair<uint32_t, int32_t>> by_hash;
+  std::vector<BuiltinEntry*> units = builtin_registry_take_entries();
   std::vector<BuiltinHandler> unit_handlers(units.size(), nullptr);
-  by_hash.reserve(units.size());
-  for (int32_t unit = 0; unit < static_cast<int32_t>(units.size()); ++unit) {
-    if (!units[unit]) continue;
-    by_hash.emplace_back(units[unit]->name_hash, unit);
-    unit_handlers[unit] = units[unit]->handler;
-  }
-  std::sort(by_hash.begin(), by_hash.end());
+  for (size_t unit = 0; unit < units.size(); ++unit) unit_handlers[unit] = units[unit] ? units[unit]->handler : nullptr;
   std::vector<bool> in_table(units.size(), false);
   for (int32_t index = 0; index < kBuiltinTableSize; ++index) {
     const BuiltinTableRow& row = kRows[index];
-    std::string name = upper_name(row.name);
-    uint32_t hash = hash_name_text(name.c_str());
+    const std::string& name = row_names[index];
+    uint32_t hash = row_hashes[index];
     BuiltinHandler handler = row.keyword ? nullptr : kPlaceholders[index];
     BuiltinEntry* entry = nullptr;
-    auto match = std::lower_bound(by_hash.begin(), by_hash.end(), std::pair<uint32_t, int32_t>(hash, 0));
-    for (; match != by_hash.end() && match->first == hash; ++match) {
-      in_table[match->second] = true;
-      handler = unit_handlers[match->second];
-      BuiltinEntry*& unit = units[match->second];
-      if (!entry && unit && std::strcmp(unit->name, name.c_str()) == 0) {
-        entry = unit;
-        unit = nullptr;
+    if (int32_t unit = row_units[index]; unit >= 0) {
+      in_table[unit] = true;
+      handler = unit_handlers[unit];
+      if (units[unit] && std::strcmp(units[unit]->name, name.c_str()) == 0) {
+        entry = units[unit];
+        units[unit] = nullptr;
       }
     }
     if (!entry) {
