@@ -199,9 +199,9 @@ void start_log(const char* path) {
 
 void log_line(const char* text) {
   if (!log_enabled) return;
-  // The caller's text is read before the lock is taken: a fault while reading it cannot
+  // The caller's text is copied before the lock is taken: a fault while reading it cannot
   // leave the log locked.
-  std::string line = stamped_line(text);
+  std::string message = text ? text : "";
   std::lock_guard guard(log_lock);
   bool open = log_file_name != nullptr && log_stream != nullptr && log_stream_path == log_file_name &&
               crt::stream_names_file(log_stream, log_file_name);
@@ -213,7 +213,7 @@ void log_line(const char* text) {
       append_to(log_file_name);
     }
   }
-  write_log_line(line);
+  write_log_line(stamped_line(message.c_str()));
 }
 
 void debug_log_open(const char* path) {
