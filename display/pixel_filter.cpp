@@ -65,17 +65,20 @@ bool filters_eight_at_a_time(const PixelFilter& filter) {
 }
 
 // The settings of a filter that filters_eight_at_a_time. A tint that is off passes its
-// place to the next.
+// place to the next; so does one of weight 0, which leaves the pixel as it is (but still
+// makes the result the source's pixel rather than the destination's).
 TintSettings tint_settings(const PixelFilter& f) {
     TintSettings settings{};
     settings.colour_key = f.colour_key;
     if (!f.enabled) return settings;
+    const bool tint1 = f.tint1_colour != 0xFFFFFFFFu, tint2 = f.tint2_colour != 0xFFFFFFFFu;
     int32_t tints = 0;
-    if (f.tint1_colour != 0xFFFFFFFFu)
+    if (tint1 && (f.tint1_level >> 3) != 0)
         settings.tints[tints++] = TintFactors::of(uint16_t(f.tint1_colour), uint32_t(f.tint1_level >> 3));
-    if (f.tint2_colour != 0xFFFFFFFFu)
+    if (tint2 && (f.tint2_level >> 3) != 0)
         settings.tints[tints++] = TintFactors::of(uint16_t(f.tint2_colour), uint32_t(f.tint2_level >> 3));
-    settings.shape = 1 + 2 * tints + (f.greyscale ? 1 : 0);
+    const bool source_as_it_is = tints == 0 && !f.greyscale && (tint1 || tint2);
+    settings.shape = source_as_it_is ? 0 : 1 + 2 * tints + (f.greyscale ? 1 : 0);
     return settings;
 }
 
@@ -135,7 +138,9 @@ void RowFilter::run(const BlitRows& rows, TintUse use, uint16_t key) const {
     int32_t done = 0;
     if (lanes_) {
         done = tint_rows_wide(rows, settings_, use, key);
-        done += tint_kernel_table[use][size_t(settings_.shape)](rows.from_column(done), settings_, key);
+        if (done < rows.columns)
+            done += tint_kernel_table[use][size_t(settings_.shape)](rows.from_column(done), settings_, key);
+        if (done == rows.columns) return;
     }
     // The rest of each row, and every pixel of a filter with running state, in order. A
     // pixel the alpha map hides is not filtered at all.

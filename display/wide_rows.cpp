@@ -116,6 +116,93 @@ WIDE inline Fields16 greyscale16(const Fields16& p) {
     return {_mm256_slli_epi16(a, 11), _mm256_slli_epi16(a, 6), a};
 }
 
+// A tint's factors in lanes for fields held in the low bits of their lanes; keep11 takes
+// green in place to its low bits in the product's high half (the kernels get weights
+// 1-31 only, so keep is below 32).
+struct TintLanes16 {
+    __m256i keep, keep11, red_add, green_add, blue_add;
+};
+
+WIDE inline TintLanes16 tint_lanes16(const TintFactors& t) {
+    return {lanes(t.keep), lanes(t.keep << 11), lanes(t.red_add >> 6), lanes(t.green_add), lanes(t.blue_add)};
+}
+
+// One field of the filtered pixel, in the low bits of its lanes: each tint takes f to
+// (f * keep + add) >> 5, the field tint16 leaves.
+template <int tints>
+WIDE inline __m256i tinted_field16(__m256i f, const TintLanes16& first, const TintLanes16& second,
+                                   __m256i TintLanes16::*add) {
+    if constexpr (tints >= 1) f = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(f, first.keep), first.*add), 5);
+    if constexpr (tints >= 2) f = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(f, second.keep), second.*add), 5);
+    return f;
+}
+
+// Green of the filtered pixel, through at least one tint: in place (bits 5-10) with
+// in_place, else in the low bits.
+template <int tints, bool in_place>
+WIDE inline __m256i tinted_green16(__m256i source, const TintLanes16& first, const TintLanes16& second) {
+    static_assert(tints >= 1, "green is tinted");
+    const __m256i green_mask = lanes(0x07E0);
+    // green * keep + add: the tinted field times 32, plus what the shift drops.
+    __m256i sum = _mm256_add_epi16(_mm256_mulhi_epu16(_mm256_and_si256(source, green_mask), first.keep11),
+                                   first.green_add);
+    if constexpr (tints >= 2)
+        sum = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_srli_epi16(sum, 5), second.keep), second.green_add);
+    return in_place ? _mm256_and_si256(sum, green_mask) : _mm256_srli_epi16(sum, 5);
+}
+
+// The fields of alpha_mix16 one at a time, each new field given in the low bits (green in
+// place), each result in place. The weights 0-31 come shifted left by 6, where an alpha
+// pixel holds them.
+WIDE inline __m256i mix_red16(__m256i red, __m256i d, __m256i weights6) {
+    const __m256i red_mask = lanes(0xF800);
+    __m256i moved = _mm256_mullo_epi16(_mm256_sub_epi16(red, _mm256_srli_epi16(d, 11)), weights6);
+    return _mm256_and_si256(_mm256_add_epi16(_mm256_and_si256(d, red_mask), moved), red_mask);
+}
+
+WIDE inline __m256i mix_blue16(__m256i blue, __m256i d, __m256i weights6) {
+    __m256i d_blue = _mm256_and_si256(d, lanes(0x001F));
+    __m256i moved = _mm256_mullo_epi16(_mm256_sub_epi16(blue, d_blue), _mm256_srli_epi16(weights6, 6));
+    return _mm256_add_epi16(d_blue, _mm256_srai_epi16(moved, 5));
+}
+
+WIDE inline __m256i mix_green16(__m256i green, __m256i d, __m256i weights6) {
+    const __m256i green_mask = lanes(0x07E0);
+    __m256i d_green = _mm256_and_si256(d, green_mask);
+    __m256i moved = _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_sub_epi16(green, d_green), 4),
+                                       _mm256_add_epi16(weights6, weights6));
+    return _mm256_and_si256(_mm256_add_epi16(d_green, moved), green_mask);
+}
+
+// alpha_mix16 of the filtered source over d, field after field: with eight vector
+// registers (a 32-bit build) three fields alive at once would spill.
+template <int tints, bool greyscale>
+WIDE inline __m256i filtered_mix16(__m256i source, __m256i d, __m256i weights6, const TintLanes16& first,
+                                   const TintLanes16& second) {
+    const __m256i five_bits = lanes(0x1F);
+    if constexpr (greyscale) {
+        __m256i red = tinted_field16<tints>(_mm256_srli_epi16(source, 11), first, second, &TintLanes16::red_add);
+        __m256i green;
+        if constexpr (tints == 0) green = _mm256_and_si256(_mm256_srli_epi16(source, 5), lanes(63));
+        else green = tinted_green16<tints, false>(source, first, second);
+        __m256i blue = tinted_field16<tints>(_mm256_and_si256(source, five_bits), first, second, &TintLanes16::blue_add);
+        __m256i sum = _mm256_add_epi16(_mm256_add_epi16(red, _mm256_srli_epi16(green, 1)), blue);
+        __m256i grey = _mm256_srli_epi16(_mm256_mullo_epi16(sum, lanes(171)), 9);
+        return _mm256_or_si256(_mm256_or_si256(mix_red16(grey, d, weights6), mix_blue16(grey, d, weights6)),
+                               mix_green16(_mm256_slli_epi16(grey, 6), d, weights6));
+    } else {
+        static_assert(tints >= 1, "a filter without an effect keeps the destination");
+        __m256i result =
+            mix_red16(tinted_field16<tints>(_mm256_srli_epi16(source, 11), first, second, &TintLanes16::red_add), d,
+                      weights6);
+        result = _mm256_or_si256(
+            result, mix_blue16(tinted_field16<tints>(_mm256_and_si256(source, five_bits), first, second,
+                                                     &TintLanes16::blue_add),
+                               d, weights6));
+        return _mm256_or_si256(result, mix_green16(tinted_green16<tints, true>(source, first, second), d, weights6));
+    }
+}
+
 // One kernel per shape of the settings and use (TintUse), so no setting is tested per pixel.
 template <int shape, int use>
 WIDE int32_t tint_rows(const BlitRows& r, const TintSettings& s, uint16_t key) {
@@ -123,12 +210,19 @@ WIDE int32_t tint_rows(const BlitRows& r, const TintSettings& s, uint16_t key) {
     constexpr bool greyscale = shape != 0 && (shape - 1) % 2 == 1;
     // Copies: a pixel store could otherwise change the settings as far as the compiler knows.
     const TintFactors first = s.tints[0], second = s.tints[1];
+    const TintLanes16 first_lanes = tint_lanes16(first), second_lanes = tint_lanes16(second);
     const __m256i colour_keys = lanes(s.colour_key), keys = lanes(key), five_bits = lanes(0x1F);
     return each_wide_block(r, [&](uint16_t* to, const uint16_t* from, const uint16_t* weights, int32_t x) WIDE {
         __m256i source = load16(from + x), target = load16(to + x);
         __m256i keep = _mm256_cmpeq_epi16(source, colour_keys);
         if constexpr (use == tint_keyed) keep = _mm256_or_si256(keep, _mm256_cmpeq_epi16(source, keys));
-        if constexpr (shape <= 1) {
+        if constexpr (use == tint_weighted && shape >= 2) {
+            // Pixels of the colour key weigh nothing: they keep the destination, as do
+            // sixteen pixels the alpha map hides.
+            __m256i weights6 = _mm256_andnot_si256(keep, _mm256_and_si256(load16(weights + x), lanes(31 << 6)));
+            if (_mm256_testz_si256(weights6, weights6)) return;
+            store16(to + x, filtered_mix16<tints, greyscale>(source, target, weights6, first_lanes, second_lanes));
+        } else if constexpr (shape <= 1) {
             __m256i result = shape == 0 ? source : target;
             if constexpr (use == tint_weighted) {
                 __m256i weight = _mm256_and_si256(_mm256_srli_epi16(load16(weights + x), 6), five_bits);
@@ -142,14 +236,7 @@ WIDE int32_t tint_rows(const BlitRows& r, const TintSettings& s, uint16_t key) {
             if constexpr (tints >= 1) result = tint16(result, first);
             if constexpr (tints >= 2) result = tint16(result, second);
             if constexpr (greyscale) result = greyscale16(result);
-            if constexpr (use == tint_weighted) {
-                // Pixels of the colour key weigh nothing: they keep the destination.
-                __m256i weight = _mm256_andnot_si256(
-                    keep, _mm256_and_si256(_mm256_srli_epi16(load16(weights + x), 6), five_bits));
-                store16(to + x, alpha_mix16(result, target, weight));
-            } else {
-                store16(to + x, select16(keep, target, pixels16(result)));
-            }
+            store16(to + x, select16(keep, target, pixels16(result)));
         }
     });
 }

@@ -115,6 +115,14 @@ std::vector<Kernel> kernels() {
         filter_alpha("two tints", [](PixelFilter& f) {
             f.tint1_colour = 0x07E0; f.tint1_level = 255; f.tint2_colour = 0xF800; f.tint2_level = 3;
         }),
+        filter_alpha("two tints and greyscale", [](PixelFilter& f) {
+            f.tint1_colour = 0xF81F; f.tint1_level = 8; f.tint2_colour = 0x07FF; f.tint2_level = 200; f.greyscale = 1;
+        }),
+        // A tint of weight 0 leaves the pixel, but the filtered pixel is then the source's.
+        filter_alpha("a tint of weight 0", [](PixelFilter& f) { f.tint1_colour = 0xFFFF; f.tint1_level = 7; }),
+        filter_alpha("a tint of weight 0, then one", [](PixelFilter& f) {
+            f.tint1_colour = 0; f.tint1_level = 0; f.tint2_colour = 0x8410; f.tint2_level = 64;
+        }),
         filter_alpha("disabled", [](PixelFilter& f) { f.enabled = 0; }),
         filter_alpha("without an effect", [](PixelFilter&) {}),
         filter_alpha("alternate pixels", [](PixelFilter& f) { f.alternate = 1; f.tint1_colour = 0; f.tint1_level = 64; }),
@@ -176,6 +184,14 @@ TEST(BlitterKernels, EqualThePixelAtATimeFormulas) {
             int32_t src_left = int32_t(random.below(8)), dst_left = int32_t(random.below(8));
             auto src = random_buffer(width + uint32_t(src_left) + 3, height + 1, random);
             auto alpha = random_buffer(width + uint32_t(src_left) + 3, height + 1, random);
+            // Whole rows, or their first sixteen pixels, hidden by the alpha map (its other
+            // bits still set) in some trials.
+            if (trial % 3 != 2)
+                for (uint32_t y = 0; y < alpha->height; ++y)
+                    if (random.below(2) == 0)
+                        for (uint32_t x = trial % 3 ? uint32_t(src_left) : 0;
+                             x < alpha->width && (trial % 3 == 0 || x < uint32_t(src_left) + 16); ++x)
+                            *alpha->at(int32_t(x), int32_t(y)) &= uint16_t(~0x07C0);
             auto dst = random_buffer(width + uint32_t(dst_left) + 5, height + 2, random);
             const Rect rect{src_left, 1, src_left + int32_t(width), 1 + int32_t(height)};
             const Point at{dst_left, 1};
@@ -251,6 +267,9 @@ TEST(BlitterKernels, FilterBlitsEqualFilteringEachPixelInTurn) {
         {"two tints and greyscale", 1, 0xFFFF, 8, 0x07E0, 248, 1, 0, 0, 0},
         {"the second tint and greyscale", 1, off, 0, 0x001F, 7, 1, 0, 0, 0},
         {"greyscale", 1, off, 0, off, 0, 1, 0, 0, 0},
+        {"a tint of weight 0", 1, 0xF800, 7, off, 0, 0, 0, 0, 0},
+        {"a tint of weight 0 and greyscale", 1, off, 0, 0x07E0, 0, 1, 0, 0, 0},
+        {"a tint of weight 0, then one", 1, 0x0000, 3, 0x001F, 160, 0, 0, 0, 0},
         {"a tint level past the lanes", 1, 0xF81F, 300, off, 0, 0, 0, 0, 0},
         {"a negative tint level", 1, 0xF81F, -8, off, 0, 0, 0, 0, 0},
         {"invert", 1, 0x07E0, 64, off, 0, 0, 1, 0, 0},
