@@ -79,6 +79,10 @@ TintSettings tint_settings(const PixelFilter& f) {
         settings.tints[tints++] = TintFactors::of(uint16_t(f.tint2_colour), uint32_t(f.tint2_level >> 3));
     const bool source_as_it_is = tints == 0 && !f.greyscale && (tint1 || tint2);
     settings.shape = source_as_it_is ? 0 : 1 + 2 * tints + (f.greyscale ? 1 : 0);
+    if (tints > 0) {
+        const TintFactors& last = settings.tints[tints - 1];
+        if (last.red_add == 0 && last.green_add == 0 && last.blue_add == 0) settings.shape += 4;
+    }
     return settings;
 }
 
@@ -86,8 +90,8 @@ TintSettings tint_settings(const PixelFilter& f) {
 // the settings (see TintSettings) and keying; returns how many columns that covers.
 template <int shape, int use>
 int32_t tint_rows(const BlitRows& r, const TintSettings& s, uint16_t key) {
-    constexpr int tints = shape == 0 ? 0 : (shape - 1) / 2;
-    constexpr bool greyscale = shape != 0 && (shape - 1) % 2 == 1;
+    constexpr int tints = TintShape::of(shape).tints;
+    constexpr bool greyscale = TintShape::of(shape).greyscale;
     const int32_t eights = r.columns & ~7;
     const TintLanes first(s.tints[0]), second(s.tints[1]);
     const __m128i colour_keys = _mm_set1_epi16(int16_t(s.colour_key)), keys = _mm_set1_epi16(int16_t(key));

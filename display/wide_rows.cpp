@@ -127,27 +127,35 @@ WIDE inline TintLanes16 tint_lanes16(const TintFactors& t) {
     return {lanes(t.keep), lanes(t.keep << 11), lanes(t.red_add >> 6), lanes(t.green_add), lanes(t.blue_add)};
 }
 
+// product + add, where add is 0 when the tint goes toward black.
+template <bool black>
+WIDE inline __m256i plus16(__m256i product, __m256i add) {
+    return black ? product : _mm256_add_epi16(product, add);
+}
+
 // One field of the filtered pixel, in the low bits of its lanes: each tint takes f to
 // (f * keep + add) >> 5, the field tint16 leaves.
-template <int tints>
+template <int tints, bool last_black>
 WIDE inline __m256i tinted_field16(__m256i f, const TintLanes16& first, const TintLanes16& second,
                                    __m256i TintLanes16::*add) {
-    if constexpr (tints >= 1) f = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(f, first.keep), first.*add), 5);
-    if constexpr (tints >= 2) f = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(f, second.keep), second.*add), 5);
+    if constexpr (tints >= 1)
+        f = _mm256_srli_epi16(plus16<last_black && tints == 1>(_mm256_mullo_epi16(f, first.keep), first.*add), 5);
+    if constexpr (tints >= 2)
+        f = _mm256_srli_epi16(plus16<last_black>(_mm256_mullo_epi16(f, second.keep), second.*add), 5);
     return f;
 }
 
 // Green of the filtered pixel, through at least one tint: in place (bits 5-10) with
 // in_place, else in the low bits.
-template <int tints, bool in_place>
+template <int tints, bool last_black, bool in_place>
 WIDE inline __m256i tinted_green16(__m256i source, const TintLanes16& first, const TintLanes16& second) {
     static_assert(tints >= 1, "green is tinted");
     const __m256i green_mask = lanes(0x07E0);
     // green * keep + add: the tinted field times 32, plus what the shift drops.
-    __m256i sum = _mm256_add_epi16(_mm256_mulhi_epu16(_mm256_and_si256(source, green_mask), first.keep11),
-                                   first.green_add);
+    __m256i sum = plus16<last_black && tints == 1>(
+        _mm256_mulhi_epu16(_mm256_and_si256(source, green_mask), first.keep11), first.green_add);
     if constexpr (tints >= 2)
-        sum = _mm256_add_epi16(_mm256_mullo_epi16(_mm256_srli_epi16(sum, 5), second.keep), second.green_add);
+        sum = plus16<last_black>(_mm256_mullo_epi16(_mm256_srli_epi16(sum, 5), second.keep), second.green_add);
     return in_place ? _mm256_and_si256(sum, green_mask) : _mm256_srli_epi16(sum, 5);
 }
 
@@ -176,16 +184,16 @@ WIDE inline __m256i mix_green16(__m256i green, __m256i d, __m256i weights6) {
 
 // alpha_mix16 of the filtered source over d, field after field: with eight vector
 // registers (a 32-bit build) three fields alive at once would spill.
-template <int tints, bool greyscale>
+template <int tints, bool greyscale, bool last_black>
 WIDE inline __m256i filtered_mix16(__m256i source, __m256i d, __m256i weights6, const TintLanes16& first,
                                    const TintLanes16& second) {
     const __m256i five_bits = lanes(0x1F);
     if constexpr (greyscale) {
-        __m256i red = tinted_field16<tints>(_mm256_srli_epi16(source, 11), first, second, &TintLanes16::red_add);
+        __m256i red = tinted_field16<tints, last_black>(_mm256_srli_epi16(source, 11), first, second, &TintLanes16::red_add);
         __m256i green;
         if constexpr (tints == 0) green = _mm256_and_si256(_mm256_srli_epi16(source, 5), lanes(63));
-        else green = tinted_green16<tints, false>(source, first, second);
-        __m256i blue = tinted_field16<tints>(_mm256_and_si256(source, five_bits), first, second, &TintLanes16::blue_add);
+        else green = tinted_green16<tints, last_black, false>(source, first, second);
+        __m256i blue = tinted_field16<tints, last_black>(_mm256_and_si256(source, five_bits), first, second, &TintLanes16::blue_add);
         __m256i sum = _mm256_add_epi16(_mm256_add_epi16(red, _mm256_srli_epi16(green, 1)), blue);
         __m256i grey = _mm256_srli_epi16(_mm256_mullo_epi16(sum, lanes(171)), 9);
         return _mm256_or_si256(_mm256_or_si256(mix_red16(grey, d, weights6), mix_blue16(grey, d, weights6)),
@@ -193,21 +201,22 @@ WIDE inline __m256i filtered_mix16(__m256i source, __m256i d, __m256i weights6, 
     } else {
         static_assert(tints >= 1, "a filter without an effect keeps the destination");
         __m256i result =
-            mix_red16(tinted_field16<tints>(_mm256_srli_epi16(source, 11), first, second, &TintLanes16::red_add), d,
+            mix_red16(tinted_field16<tints, last_black>(_mm256_srli_epi16(source, 11), first, second, &TintLanes16::red_add), d,
                       weights6);
         result = _mm256_or_si256(
-            result, mix_blue16(tinted_field16<tints>(_mm256_and_si256(source, five_bits), first, second,
+            result, mix_blue16(tinted_field16<tints, last_black>(_mm256_and_si256(source, five_bits), first, second,
                                                      &TintLanes16::blue_add),
                                d, weights6));
-        return _mm256_or_si256(result, mix_green16(tinted_green16<tints, true>(source, first, second), d, weights6));
+        return _mm256_or_si256(result, mix_green16(tinted_green16<tints, last_black, true>(source, first, second), d, weights6));
     }
 }
 
 // One kernel per shape of the settings and use (TintUse), so no setting is tested per pixel.
 template <int shape, int use>
 WIDE int32_t tint_rows(const BlitRows& r, const TintSettings& s, uint16_t key) {
-    constexpr int tints = shape == 0 ? 0 : (shape - 1) / 2;
-    constexpr bool greyscale = shape != 0 && (shape - 1) % 2 == 1;
+    constexpr int tints = TintShape::of(shape).tints;
+    constexpr bool greyscale = TintShape::of(shape).greyscale;
+    constexpr bool last_black = TintShape::of(shape).last_black;
     // Copies: a pixel store could otherwise change the settings as far as the compiler knows.
     const TintFactors first = s.tints[0], second = s.tints[1];
     const TintLanes16 first_lanes = tint_lanes16(first), second_lanes = tint_lanes16(second);
@@ -221,7 +230,8 @@ WIDE int32_t tint_rows(const BlitRows& r, const TintSettings& s, uint16_t key) {
             // sixteen pixels the alpha map hides.
             __m256i weights6 = _mm256_andnot_si256(keep, _mm256_and_si256(load16(weights + x), lanes(31 << 6)));
             if (_mm256_testz_si256(weights6, weights6)) return;
-            store16(to + x, filtered_mix16<tints, greyscale>(source, target, weights6, first_lanes, second_lanes));
+            store16(to + x,
+                    filtered_mix16<tints, greyscale, last_black>(source, target, weights6, first_lanes, second_lanes));
         } else if constexpr (shape <= 1) {
             __m256i result = shape == 0 ? source : target;
             if constexpr (use == tint_weighted) {

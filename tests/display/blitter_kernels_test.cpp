@@ -118,6 +118,17 @@ std::vector<Kernel> kernels() {
         filter_alpha("two tints and greyscale", [](PixelFilter& f) {
             f.tint1_colour = 0xF81F; f.tint1_level = 8; f.tint2_colour = 0x07FF; f.tint2_level = 200; f.greyscale = 1;
         }),
+        // Tints toward black (light levels), last or first.
+        filter_alpha("a light level", [](PixelFilter& f) { f.tint2_colour = 0; f.tint2_level = 96; }),
+        filter_alpha("a tint and a light level", [](PixelFilter& f) {
+            f.tint1_colour = 0x841F; f.tint1_level = 180; f.tint2_colour = 0; f.tint2_level = 100;
+        }),
+        filter_alpha("a light level, a tint and greyscale", [](PixelFilter& f) {
+            f.tint1_colour = 0; f.tint1_level = 120; f.tint2_colour = 0xFFE0; f.tint2_level = 60; f.greyscale = 1;
+        }),
+        filter_alpha("a light level and greyscale", [](PixelFilter& f) {
+            f.tint1_colour = 0; f.tint1_level = 33; f.greyscale = 1;
+        }),
         // A tint of weight 0 leaves the pixel, but the filtered pixel is then the source's.
         filter_alpha("a tint of weight 0", [](PixelFilter& f) { f.tint1_colour = 0xFFFF; f.tint1_level = 7; }),
         filter_alpha("a tint of weight 0, then one", [](PixelFilter& f) {
@@ -263,6 +274,7 @@ TEST(BlitterKernels, FilterBlitsEqualFilteringEachPixelInTurn) {
         {"one tint", 1, 0x07E0, 200, off, 0, 0, 0, 0, 0},
         {"two tints at the ends of the range", 1, 0x1234, 255, 0xFFFF, 0, 0, 0, 0, 0},
         {"a tint and greyscale", 1, 0x0000, 96, off, 0, 1, 0, 0, 0},
+        {"a tint and a light level", 1, 0xF81F, 200, 0x0000, 64, 0, 0, 0, 0},
         {"the second tint alone", 1, off, 0, 0xF81F, 77, 0, 0, 0, 0},
         {"two tints and greyscale", 1, 0xFFFF, 8, 0x07E0, 248, 1, 0, 0, 0},
         {"the second tint and greyscale", 1, off, 0, 0x001F, 7, 1, 0, 0, 0},
