@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "display/display_layer.h"
@@ -336,6 +337,62 @@ TEST(BlitterKernels, FilterBlitsEqualFilteringEachPixelInTurn) {
                 else blitter.blit(dst.get(), at, src.get(), rect);
                 ASSERT_EQ(bytes_of(dst.get()), want);
             }
+        }
+    }
+}
+
+// A filter whose every answer depends on how many pixels it has seen.
+class SequenceFilter : public PixelFilter {
+ public:
+    uint16_t filter_pixel(uint16_t pixel, uint16_t dst) override {
+        seen.push_back({pixel, dst});
+        return uint16_t(pixel ^ (dst >> 3) ^ (seen.size() * 0x9E37u));
+    }
+    std::vector<std::pair<uint16_t, uint16_t>> seen;
+};
+class DerivedSequenceFilter final : public SequenceFilter {};
+
+TEST(BlitterKernels, AFilterOfAnotherClassSeesEveryPixelInOrder) {
+    enum Use { plain, keyed, weighted };
+    Random random{31};
+    for (Use use : {plain, keyed, weighted}) {
+        for (int trial = 0; trial < 12; ++trial) {
+            uint32_t width = 1 + random.below(40), height = 1 + random.below(3);
+            int32_t src_left = int32_t(random.below(8)), dst_left = int32_t(random.below(8));
+            auto src = random_buffer(width + uint32_t(src_left), height, random);
+            auto alpha = random_buffer(width + uint32_t(src_left), height, random);
+            auto dst = random_buffer(width + uint32_t(dst_left) + 2, height + 1, random);
+            const Rect rect{src_left, 0, src_left + int32_t(width), int32_t(height)};
+            const Point at{dst_left, 1};
+            SCOPED_TRACE("use " + std::to_string(use) + ", " + std::to_string(width) + " x " + std::to_string(height));
+
+            std::unique_ptr<SequenceFilter> expected_filter, filter;
+            if (trial % 2) {
+                expected_filter = std::make_unique<DerivedSequenceFilter>();
+                filter = std::make_unique<DerivedSequenceFilter>();
+            } else {
+                expected_filter = std::make_unique<SequenceFilter>();
+                filter = std::make_unique<SequenceFilter>();
+            }
+            std::vector<uint8_t> want = bytes_of(dst.get());
+            for (int32_t y = rect.top; y < rect.bottom; ++y)
+                for (int32_t x = rect.left; x < rect.right; ++x) {
+                    uint16_t s = *src->at(x, y), a = *alpha->at(x, y);
+                    if (use == keyed && s == key) continue;
+                    if (use == weighted && alpha_of(a) == 0) continue;
+                    size_t offset = size_t(at.y + y) * dst->pitch + 2 * size_t(at.x + x - rect.left);
+                    uint16_t target;
+                    std::memcpy(&target, &want[offset], 2);
+                    uint16_t filtered = expected_filter->filter_pixel(s, target);
+                    target = use == weighted ? alpha_mix(filtered, target, alpha_of(a)) : filtered;
+                    std::memcpy(&want[offset], &target, 2);
+                }
+            FilterBlitter blitter(filter.get());
+            if (use == plain) blitter.blit(dst.get(), at, src.get(), rect);
+            else if (use == keyed) blitter.blit_keyed(dst.get(), at, src.get(), rect, key);
+            else blitter.blit_alpha_map(dst.get(), at, src.get(), alpha.get(), rect);
+            ASSERT_EQ(filter->seen, expected_filter->seen);
+            ASSERT_EQ(bytes_of(dst.get()), want);
         }
     }
 }
