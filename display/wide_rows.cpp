@@ -194,26 +194,26 @@ template <int tints, bool greyscale, bool last_black>
 WIDE inline __m256i filtered_mix16(__m256i source, __m256i d, __m256i weights6, const TintLanes16& first,
                                    const TintLanes16& second) {
     const __m256i five_bits = lanes(0x1F);
+    auto tinted = [&](__m256i field, __m256i TintLanes16::*add) WIDE {
+        return tinted_field16<tints, last_black>(field, first, second, add);
+    };
     if constexpr (greyscale) {
-        __m256i red = tinted_field16<tints, last_black>(_mm256_srli_epi16(source, 11), first, second, &TintLanes16::red_add);
+        __m256i red = tinted(_mm256_srli_epi16(source, 11), &TintLanes16::red_add);
         __m256i green;
         if constexpr (tints == 0) green = _mm256_and_si256(_mm256_srli_epi16(source, 5), lanes(63));
         else green = tinted_green16<tints, last_black, false>(source, first, second);
-        __m256i blue = tinted_field16<tints, last_black>(_mm256_and_si256(source, five_bits), first, second, &TintLanes16::blue_add);
+        __m256i blue = tinted(_mm256_and_si256(source, five_bits), &TintLanes16::blue_add);
         __m256i sum = _mm256_add_epi16(_mm256_add_epi16(red, _mm256_srli_epi16(green, 1)), blue);
         __m256i grey = _mm256_srli_epi16(_mm256_mullo_epi16(sum, lanes(171)), 9);
         return _mm256_or_si256(_mm256_or_si256(mix_red16(grey, d, weights6), mix_blue16(grey, d, weights6)),
                                mix_green16(_mm256_slli_epi16(grey, 6), d, weights6));
     } else {
         static_assert(tints >= 1, "a filter without an effect keeps the destination");
-        __m256i result =
-            mix_red16(tinted_field16<tints, last_black>(_mm256_srli_epi16(source, 11), first, second, &TintLanes16::red_add), d,
-                      weights6);
-        result = _mm256_or_si256(
-            result, mix_blue16(tinted_field16<tints, last_black>(_mm256_and_si256(source, five_bits), first, second,
-                                                     &TintLanes16::blue_add),
-                               d, weights6));
-        return _mm256_or_si256(result, mix_green16(tinted_green16<tints, last_black, true>(source, first, second), d, weights6));
+        __m256i result = mix_green16(tinted_green16<tints, last_black, true>(source, first, second), d, weights6);
+        result = _mm256_or_si256(result, mix_blue16(tinted(_mm256_and_si256(source, five_bits), &TintLanes16::blue_add),
+                                                    d, weights6));
+        return _mm256_or_si256(result, mix_red16(tinted(_mm256_srli_epi16(source, 11), &TintLanes16::red_add), d,
+                                                 weights6));
     }
 }
 
