@@ -52,7 +52,6 @@ WIDE inline __m256i mix16(const Fields16& v, __m256i d, __m256i red_factor, __m2
     return _mm256_or_si256(_mm256_or_si256(red, blue), green);
 }
 
-
 // The colour where choose is set, else other.
 WIDE inline __m256i select16(__m256i choose, __m256i colour, __m256i other) {
     return _mm256_blendv_epi8(other, colour, choose);
