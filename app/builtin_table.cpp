@@ -923,17 +923,8 @@ constexpr std::array<BuiltinHandler, sizeof...(Index)> make_placeholders(std::in
 constexpr std::array<BuiltinHandler, kBuiltinTableSize> kPlaceholders =
     make_placeholders(std::make_integer_sequence<int32_t, kBuiltinTableSize>{});
 
-// What a unit registered under one name: its handler and the flags it chose.
-struct UnitEntry {
-  std::string name;
-  uint32_t name_hash;
-  BuiltinHandler handler;
-  uint8_t param_count, returns_value, variadic, save_sp;
-  bool in_table;
-};
-
-// Lets every built unit register its names, then keeps a copy of what they registered.
-std::vector<UnitEntry> collect_unit_handlers() {
+// Lets every built unit register its names into an empty table.
+void collect_unit_handlers() {
   builtin_registry_clear();
   register_stack_builtins();
   register_regex_builtins();
@@ -989,15 +980,33 @@ std::vector<UnitEntry> collect_unit_handlers() {
   register_menu_builtins();
   register_com_builtins();
   register_activex_builtins();
-  std::vector<UnitEntry> found;
-  for (int32_t index = 0; index < builtin_registry.count; ++index) {
-    const BuiltinEntry* entry = builtin_entry(index);
-    if (!entry) continue;
-    found.push_back({entry->name, entry->name_hash, entry->handler, entry->param_count, entry->returns_value,
-                     entry->variadic, entry->save_sp, false});
+}
+
+// A name as the table stores it: upper case (ASCII letters only).
+std::string upper_name(const char* name) {
+  std::string upper(name);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
-  builtin_registry_clear();
-  return found;
+  return upper;
+}
+
+// Empties an entry as builtin_register does before giving it a handler, keeping its
+// name, hash and the settings named by keep_settings.
+void reset_entry(BuiltinEntry* entry, BuiltinHandler handler, bool keep_settings) {
+  crt::free(entry->library);
+  crt::free(entry->function);
+  BuiltinEntry kept = *entry;
+  std::memset(entry, 0, sizeof *entry);
+  entry->name = kept.name;
+  entry->name_hash = kept.name_hash;
+  entry->handler = handler;
+  if (keep_settings) {
+    entry->param_count = kept.param_count;
+    entry->returns_value = kept.returns_value;
+    entry->variadic = kept.variadic;
+    entry->save_sp = kept.save_sp;
+  }
 }
 
 }  // namespace
@@ -1007,40 +1016,67 @@ const BuiltinTableRow& builtin_table_row(int32_t index) { return kRows[index]; }
 void register_all_builtins() {
   init_keyword_and_opcode_tables();
   reset_start_up_state();
-  std::vector<UnitEntry> units = collect_unit_handlers();
-  // The units by name hash, so each row finds its unit without walking them all.
-  std::vector<std::pair<uint32_t, int32_t>> by_hash;
-  by_hash.reserve(units.size());
-  for (int32_t unit = 0; unit < static_cast<int32_t>(units.size()); ++unit) {
-    by_hash.emplace_back(units[unit].name_hash, unit);
+  // Each row's unit, found through the table's index while the units are still in it:
+  // the table keeps one entry per name hash.
+  collect_unit_handlers();
+  std::vector<std::string> row_names(kBuiltinTableSize);
+  std::vector<uint32_t> row_hashes(kBuiltinTableSize);
+  std::vector<int32_t> row_units(kBuiltinTableSize);
+  for (int32_t index = 0; index < kBuiltinTableSize; ++index) {
+    row_names[index] = upper_name(kRows[index].name);
+    row_hashes[index] = hash_name_text(row_names[index].c_str());
+    row_units[index] = find_builtin_by_hash(row_hashes[index]);
   }
-  std::sort(by_hash.begin(), by_hash.end());
+  // The units' entries are reused where a row has the same name, so start-up copies no
+  // name and allocates no entry twice.
+  std::vector<BuiltinEntry*> units = builtin_registry_take_entries();
+  std::vector<BuiltinHandler> unit_handlers(units.size(), nullptr);
+  for (size_t unit = 0; unit < units.size(); ++unit) unit_handlers[unit] = units[unit] ? units[unit]->handler : nullptr;
+  std::vector<bool> in_table(units.size(), false);
   for (int32_t index = 0; index < kBuiltinTableSize; ++index) {
     const BuiltinTableRow& row = kRows[index];
-    uint32_t hash = builtin_name_hash(row.name);
+    const std::string& name = row_names[index];
+    uint32_t hash = row_hashes[index];
     BuiltinHandler handler = row.keyword ? nullptr : kPlaceholders[index];
-    auto match = std::lower_bound(by_hash.begin(), by_hash.end(), std::pair<uint32_t, int32_t>(hash, 0));
-    for (; match != by_hash.end() && match->first == hash; ++match) {
-      UnitEntry& unit = units[match->second];
-      handler = unit.handler;
-      unit.in_table = true;
+    BuiltinEntry* entry = nullptr;
+    if (int32_t unit = row_units[index]; unit >= 0) {
+      in_table[unit] = true;
+      handler = unit_handlers[unit];
+      if (units[unit] && std::strcmp(units[unit]->name, name.c_str()) == 0) {
+        entry = units[unit];
+        units[unit] = nullptr;
+      }
     }
+    if (!entry) {
+      entry = static_cast<BuiltinEntry*>(crt::calloc(1, sizeof(BuiltinEntry)));
+      if (!entry) continue;
+      entry->name = crt::_strdup(name.c_str());
+      entry->name_hash = hash;
+      if (!entry->name) {
+        crt::free(entry);
+        continue;
+      }
+    }
+    reset_entry(entry, handler, false);
     if (row.arity == kFixed) {
-      builtin_register_arity(row.name, handler, row.param_count, row.returns_value);
+      entry->param_count = row.param_count;
     } else {
-      builtin_register_variadic_ex(row.name, handler, 1, row.arity == kVariadicSaved ? 1 : 0, row.returns_value);
+      entry->variadic = 1;
+      entry->save_sp = row.arity == kVariadicSaved ? 1 : 0;
     }
+    entry->returns_value = row.returns_value;
+    builtin_registry_adopt(entry);
   }
   // Opcode names and the like that units look up by name keep their entries after the table.
-  for (const UnitEntry& unit : units) {
-    if (unit.in_table) continue;
-    int32_t index = builtin_register(unit.name.c_str(), unit.handler);
-    BuiltinEntry* entry = builtin_entry(index);
+  for (int32_t unit = 0; unit < static_cast<int32_t>(units.size()); ++unit) {
+    BuiltinEntry* entry = units[unit];
     if (!entry) continue;
-    entry->param_count = unit.param_count;
-    entry->returns_value = unit.returns_value;
-    entry->variadic = unit.variadic;
-    entry->save_sp = unit.save_sp;
+    if (in_table[unit]) {
+      builtin_entry_free(entry);
+      continue;
+    }
+    reset_entry(entry, entry->handler, true);
+    builtin_registry_adopt(entry);
   }
   opcode_handler_table_fill();
 }

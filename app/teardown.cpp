@@ -40,8 +40,7 @@ void runtime_teardown() {
   opcode_names_free();
   if (teardown_services.remove_all_event_bindings) teardown_services.remove_all_event_bindings();
 
-  crt::free(log_file_name);
-  log_file_name = nullptr;
+  debug_log_close();
   crt::free(name_stack_text);
   name_stack_text = nullptr;
   if (teardown_services.free_last_regex) teardown_services.free_last_regex();
@@ -70,7 +69,7 @@ void runtime_shutdown() {
   }
   clear_predefined_references();
   runtime_teardown();
-  for (const char* value : {"RUNNING", "IDE", "RUNTIME"}) debugger_delete_value(kDebuggerKey, value);
+  debugger_delete_values(kDebuggerKey, {"RUNNING", "IDE", "RUNTIME"});
   crt::free(program_folder);
   program_folder = nullptr;
   if (startup_services.com_uninitialize) startup_services.com_uninitialize();

@@ -39,14 +39,21 @@ constexpr int32_t kCompileMessageLimit = 257;
 // the limits and warnings while they are switched off are dropped without trace.
 void report_compile_message(const char* source, const char* message, const CodeListNode* node,
                             int32_t position, bool is_warning);
+// Opens a compiler-output stream on path, emptied; null when it cannot be created. The
+// emptied file is closed before anything is written to it: ext4 starts writing back a
+// file that its writer emptied when it is closed, a disk write at the end of each run.
+FILE* open_compiler_output(const char* path);
 // Writes text to the compiler-output stream when one is open, after a pending newline.
 void write_compiler_output(const char* text);
-// Appends one line "date time : text" to the log, opening the log first when it is missing.
-// A log that cannot be written loses the line.
+// Appends one line "date time : text" to the log, opening the log first when it is missing
+// (also when its file was deleted). The line is in the file when this returns. A log
+// that cannot be written loses the line.
 void log_line(const char* text);
 // Starts the log: the given path, or "debuglog.txt" in the program folder (also when the
 // given one cannot be created), emptied, with its two header lines.
 void debug_log_open(const char* path);
+// Closes the log and forgets its name: the next line starts a new one.
+void debug_log_close();
 // The file to load for a program name: the name itself when it exists, else its base with
 // ".zrk", else with ".zrc", else the name unchanged. Takes a crt::malloc'd name and frees
 // it; the result is a new crt::malloc'd text.

@@ -2,6 +2,7 @@
 // the declaration and binding of library functions.
 #include "vm/builtin_registry.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -110,6 +111,13 @@ int32_t walk_for_hash(uint32_t name_hash) {
   return -1;
 }
 
+// The count can only grow: a full table is an error, not an overrun.
+bool table_full(const char* name) {
+  if (builtin_registry.count < kBuiltinSlots) return false;
+  runtime_error("Too many built-ins and declared functions (more than %d): %s", kBuiltinSlots, name ? name : "");
+  return true;
+}
+
 void report_link_failure(const char* format, const char* first, const char* second) {
   char line[1024];
   crt::_snprintf(line, sizeof line - 1, format, first ? first : "", second ? second : "");
@@ -131,9 +139,7 @@ int32_t builtin_register(const char* name, BuiltinHandler handler) {
   if (index >= 0) {
     builtin_entry_clear(index);
   } else {
-    // The count can only grow: a full table is an error, not an overrun.
-    if (builtin_registry.count >= kBuiltinSlots) {
-      runtime_error("Too many built-ins and declared functions (more than %d): %s", kBuiltinSlots, upper);
+    if (table_full(upper)) {
       crt::free(upper);
       return -1;
     }
@@ -211,6 +217,41 @@ void builtin_registry_clear() {
   }
   builtin_registry.count = 0;
   index_reset();
+}
+
+std::vector<BuiltinEntry*> builtin_registry_take_entries() {
+  std::vector<BuiltinEntry*> taken(builtin_registry.entries, builtin_registry.entries + builtin_registry.count);
+  std::fill_n(builtin_registry.entries, builtin_registry.count, nullptr);
+  builtin_registry.count = 0;
+  index_reset();
+  return taken;
+}
+
+void builtin_entry_free(BuiltinEntry* entry) {
+  if (!entry) return;
+  crt::free(entry->name);
+  crt::free(entry->library);
+  crt::free(entry->function);
+  crt::free(entry);
+}
+
+int32_t builtin_registry_adopt(BuiltinEntry* entry) {
+  if (!entry) return -1;
+  int32_t index = find_builtin_by_hash(entry->name_hash);
+  if (index >= 0) {
+    BuiltinEntry* replaced = builtin_registry.entries[index];
+    index_remove(replaced->name_hash, index);
+    builtin_entry_free(replaced);
+  } else {
+    if (table_full(entry->name)) {
+      builtin_entry_free(entry);
+      return -1;
+    }
+    index = builtin_registry.count++;
+  }
+  builtin_registry.entries[index] = entry;
+  index_add(entry->name_hash, index);
+  return index;
 }
 
 int32_t external_function_declare(const char* script_name, const char* function_name, const char* library_name,

@@ -3,6 +3,8 @@
 // apart by their hash_name alone; an entry's index never changes while the runtime runs.
 #pragma once
 
+#include <vector>
+
 #include <cstdint>
 
 #include "foundation/instruction_node.h"
@@ -58,6 +60,17 @@ BuiltinEntry* builtin_entry(int32_t index);
 void builtin_entry_clear(int32_t index);
 // Frees every entry and empties the table.
 void builtin_registry_clear();
+// Hands every entry to the caller in registration order (null slots included) and leaves
+// the table empty without freeing anything: start-up arranges what the units registered
+// instead of copying it.
+std::vector<BuiltinEntry*> builtin_registry_take_entries();
+// Places an entry made outside the table (crt::calloc'd, with a crt::malloc'd upper-case
+// name and its name_hash) as builtin_register places one: an entry of the same hash is
+// freed and this one takes its index, else it is appended. The index, or -1 after a
+// run-time error when the table is full (the entry is freed).
+int32_t builtin_registry_adopt(BuiltinEntry* entry);
+// Frees an entry that is in no table, with its texts.
+void builtin_entry_free(BuiltinEntry* entry);
 
 // Declares a library function under script_name (reusing a built-in's entry of the same
 // hash) and binds it at once while link_declarations_now is set. The index, or -1.

@@ -39,7 +39,7 @@ namespace {
 constexpr size_t kShownTextLength = 128;
 
 void delete_link_values() {
-  for (const char* name : {"RUNNING", "IDE", "RUNTIME"}) debugger_delete_value(kDebuggerKey, name);
+  debugger_delete_values(kDebuggerKey, {"RUNNING", "IDE", "RUNTIME"});
 }
 
 // The debugger is gone or told the program to stop: the thread ends without teardown.

@@ -57,10 +57,12 @@ void debugger_set_value(const char* name, const char* text) {
   RegCloseKey(handle);
 }
 
-void debugger_delete_value(const char* key, const char* name) {
+void debugger_delete_value(const char* key, const char* name) { debugger_delete_values(key, {name}); }
+
+void debugger_delete_values(const char* key, std::initializer_list<const char*> names) {
   HKEY handle = nullptr;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, wide_name(key).c_str(), 0, KEY_ALL_ACCESS, &handle) != ERROR_SUCCESS) return;
-  RegDeleteValueW(handle, wide_name(name).c_str());
+  for (const char* name : names) RegDeleteValueW(handle, wide_name(name).c_str());
   RegCloseKey(handle);
 }
 

@@ -291,7 +291,7 @@ ProgramContext* drive(DriverRun& run, const char* text, uint8_t compile_only, ui
   compiler_output_enabled = output_on ? 1 : 0;
   if (mode == kRunNewProgram) close_compiler_log();
   if (output_on && mode == kRunNewProgram) {
-    compiler_output_stream = crt::fopen(in_program_folder("errorlog.txt").c_str(), "w");
+    compiler_output_stream = open_compiler_output(in_program_folder("errorlog.txt").c_str());
     char header[256];
     std::snprintf(header, sizeof header, "ZRK compiler v.%s\n", runtime_version_text ? runtime_version_text : "");
     write_compiler_output(header);

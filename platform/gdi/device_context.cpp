@@ -89,7 +89,7 @@ bool resolve_target(HDC dc, Target* target) {
                                         &area)) {
         return false;
       }
-      target->bits = reinterpret_cast<uint8_t*>(area.surface->pixels.data());
+      target->bits = reinterpret_cast<uint8_t*>(area.surface->bits());
       target->width = area.surface->width;
       target->height = area.surface->height;
       target->stride = area.surface->width * 2;
@@ -199,8 +199,10 @@ int GetDeviceCaps(HDC dc, int index) {
   std::lock_guard hold(gdi_lock());
   if (!live_context(dc)) return 0;
   platform::DeviceProfile profile = platform::device_profile();
+  // Only a memory context answers from its target: the screen's frame is not made (and
+  // filled) for a question about the device.
   Target target;
-  bool resolved = resolve_target(dc, &target);
+  bool resolved = dc->kind == ContextKind::Memory && resolve_target(dc, &target);
   switch (index) {
     case DRIVERVERSION: return 0x400;
     case TECHNOLOGY: return DT_RASDISPLAY;

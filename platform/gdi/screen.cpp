@@ -30,10 +30,17 @@ ScreenBuffer& screen_buffer() {
     DeviceProfile profile = device_profile();
     made->width = profile.screen_width;
     made->height = profile.screen_height;
-    made->pixels.assign(size_t(made->width) * made->height, 0xFFFF);
     return made;
   }();
   return *buffer;
+}
+
+// The screen with its pixels, white until drawn: made at the first use, as a run that
+// never draws nor shows the screen (headless, a message box at most) needs none.
+ScreenBuffer& screen_with_pixels() {
+  ScreenBuffer& screen = screen_buffer();
+  if (screen.pixels.empty()) screen.pixels.assign(size_t(screen.width) * screen.height, 0xFFFF);
+  return screen;
 }
 
 void put_le(std::vector<uint8_t>& out, uint32_t value, int bytes) {
@@ -44,7 +51,7 @@ void put_le(std::vector<uint8_t>& out, uint32_t value, int bytes) {
 
 namespace gdi {
 Target screen_target() {
-  ScreenBuffer& screen = screen_buffer();
+  ScreenBuffer& screen = screen_with_pixels();
   Target target;
   target.bits = reinterpret_cast<uint8_t*>(screen.pixels.data());
   target.width = screen.width;
@@ -59,8 +66,14 @@ Target screen_target() {
 ScreenFrame screen_frame() {
   std::lock_guard hold(gdi::gdi_lock());
   user::compose_screen_if_changed();
-  ScreenBuffer& screen = screen_buffer();
+  ScreenBuffer& screen = screen_with_pixels();
   return {screen.pixels.data(), screen.width, screen.height};
+}
+
+ScreenFrame screen_size() {
+  std::lock_guard hold(gdi::gdi_lock());
+  ScreenBuffer& screen = screen_buffer();
+  return {nullptr, screen.width, screen.height};
 }
 
 bool save_bmp_565(const std::string& path, const uint16_t* pixels, int width, int height, std::string* error) {

@@ -26,6 +26,9 @@ struct ScreenFrame {
 // The screen as it looks now: the windows are composed into it first when something
 // changed. The pixels stay valid for the process; read them under no other call.
 ScreenFrame screen_frame();
+// The screen's size alone (pixels null): nothing is composed, and the frame's pixels are
+// not made before something draws or shows them.
+ScreenFrame screen_size();
 
 // Writes RGB565 pixels (rows top-down) as a 24-bit BMP file (each 5- or 6-bit channel
 // widened by repeating its high bits). False, with error set, when the file cannot be

@@ -35,6 +35,27 @@ constexpr uintptr_t kPageSize = 4096;
 
 std::atomic<size_t> owned_alternate_stacks{0};
 
+// One alternate stack is static storage, for the first thread to guard (the main thread
+// at start-up): it costs no mapping, and its pages are only touched by a signal. Other
+// threads map theirs.
+alignas(16) char static_alternate_stack[kAlternateStackSize];
+std::atomic<bool> static_alternate_stack_taken{false};
+
+void* take_alternate_stack() {
+  bool taken = false;
+  if (static_alternate_stack_taken.compare_exchange_strong(taken, true)) return static_alternate_stack;
+  void* memory = mmap(nullptr, kAlternateStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return memory == MAP_FAILED ? nullptr : memory;
+}
+
+void give_back_alternate_stack(void* memory) {
+  if (memory == static_alternate_stack) {
+    static_alternate_stack_taken.store(false);
+  } else {
+    munmap(memory, kAlternateStackSize);
+  }
+}
+
 // The alternate stack a thread got from us; released when the thread ends.
 struct AlternateStack {
   void* memory = nullptr;
@@ -43,7 +64,7 @@ struct AlternateStack {
     stack_t off{};
     off.ss_flags = SS_DISABLE;
     sigaltstack(&off, nullptr);
-    munmap(memory, kAlternateStackSize);
+    give_back_alternate_stack(memory);
     owned_alternate_stacks.fetch_sub(1);
   }
 };
@@ -223,8 +244,7 @@ void prepare_thread() {
   stack_t existing{};
   if (sigaltstack(nullptr, &existing) != 0 || (existing.ss_flags & SS_DISABLE) ||
       existing.ss_size < kSmallestUsableAlternateStack) {
-    void* memory = mmap(nullptr, kAlternateStackSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (memory != MAP_FAILED) {
+    if (void* memory = take_alternate_stack()) {
       stack_t stack{};
       stack.ss_sp = memory;
       stack.ss_size = kAlternateStackSize;
@@ -232,7 +252,7 @@ void prepare_thread() {
         alternate_stack.memory = memory;
         owned_alternate_stacks.fetch_add(1);
       } else {
-        munmap(memory, kAlternateStackSize);
+        give_back_alternate_stack(memory);
       }
     }
   }

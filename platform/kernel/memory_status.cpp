@@ -1,8 +1,10 @@
 // GlobalMemoryStatus: the host's memory figures, seen as a 32-bit program would see them.
 #include <sys/sysinfo.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "platform/kernel/memory.h"
 
@@ -23,23 +25,44 @@ struct HostMemory {
   uint64_t free_swap = 0;
 };
 
-// The value in kB of a "Name:  value kB" line of a /proc file, in bytes; false when absent.
-bool proc_field(const char* path, const char* name, uint64_t& bytes) {
+// A wanted "Name:  value kB" line of a /proc file; bytes is set when the line is found.
+struct ProcField {
+  const char* name;
+  uint64_t& bytes;
+};
+
+// Reads the fields' values (kB) in bytes from one pass over the file; the count found.
+int proc_fields(const char* path, std::initializer_list<ProcField> fields) {
   FILE* file = std::fopen(path, "re");
-  if (!file) return false;
+  if (!file) return 0;
   char line[256];
-  size_t name_length = std::strlen(name);
-  bool found = false;
-  while (!found && std::fgets(line, sizeof line, file)) {
-    unsigned long long kilobytes;
-    if (std::strncmp(line, name, name_length) == 0 && line[name_length] == ':' &&
-        std::sscanf(line + name_length + 1, "%llu", &kilobytes) == 1) {
-      bytes = kilobytes * 1024;
-      found = true;
+  int found = 0;
+  while (found < static_cast<int>(fields.size()) && std::fgets(line, sizeof line, file)) {
+    for (const ProcField& field : fields) {
+      size_t name_length = std::strlen(field.name);
+      unsigned long long kilobytes;
+      if (std::strncmp(line, field.name, name_length) == 0 && line[name_length] == ':' &&
+          std::sscanf(line + name_length + 1, "%llu", &kilobytes) == 1) {
+        field.bytes = kilobytes * 1024;
+        ++found;
+        break;
+      }
     }
   }
   std::fclose(file);
   return found;
+}
+
+// The process's mapped size (the "VmSize" of /proc/self/status), from the first figure
+// of /proc/self/statm (in pages), a much shorter file for the kernel to write.
+bool mapped_size(uint64_t& bytes) {
+  FILE* file = std::fopen("/proc/self/statm", "re");
+  if (!file) return false;
+  unsigned long long pages = 0;
+  bool read = std::fscanf(file, "%llu", &pages) == 1;
+  std::fclose(file);
+  if (read) bytes = pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  return read;
 }
 
 HostMemory host_memory() {
@@ -53,8 +76,7 @@ HostMemory host_memory() {
     memory.free_swap = info.freeswap * unit;
   }
   // MemAvailable counts the caches the kernel would give back, which sysinfo does not.
-  proc_field("/proc/meminfo", "MemTotal", memory.total_physical);
-  proc_field("/proc/meminfo", "MemAvailable", memory.available_physical);
+  proc_fields("/proc/meminfo", {{"MemTotal", memory.total_physical}, {"MemAvailable", memory.available_physical}});
   if (memory.available_physical > memory.total_physical) memory.available_physical = memory.total_physical;
   return memory;
 }
@@ -69,7 +91,7 @@ void GlobalMemoryStatus(LPMEMORYSTATUS status) {
   }
   platform::HostMemory host = platform::host_memory();
   uint64_t used_virtual = 0;
-  platform::proc_field("/proc/self/status", "VmSize", used_virtual);
+  platform::mapped_size(used_virtual);
 
   status->dwLength = sizeof(MEMORYSTATUS);
   status->dwMemoryLoad = host.total_physical

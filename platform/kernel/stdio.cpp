@@ -81,6 +81,14 @@ FILE* fopen(const char* name, const char* mode) {
   return open_stream(platform::utf16_from_ansi(name), platform::utf16_from_ansi(mode));
 }
 
+bool stream_names_file(FILE* stream, const char* name) {
+  if (!stream || !name || !*name) return false;
+  struct stat named, opened;
+  std::string path = platform::host_path(platform::utf16_from_ansi(name));
+  return stat(path.c_str(), &named) == 0 && fstat(fileno(stream), &opened) == 0 && named.st_dev == opened.st_dev &&
+         named.st_ino == opened.st_ino;
+}
+
 int _wremove(const WCHAR* name) {
   if (!name || !*name) {
     errno = name ? ENOENT : EINVAL;

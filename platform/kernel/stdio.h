@@ -17,6 +17,10 @@ FILE* _wfopen(const WCHAR* name, const WCHAR* mode);
 // The same with an 8-bit name and mode in the device's code page (Windows-1252).
 FILE* fopen(const char* name, const char* mode);
 
+// True while the open stream is the file that name (8-bit, as for fopen) names: false
+// once that file was deleted, or replaced by another under the same name.
+bool stream_names_file(FILE* stream, const char* name);
+
 // Deletes a file; folders and read-only files are refused (EACCES). 0, or -1 with errno set.
 int _wremove(const WCHAR* name);
 

@@ -47,7 +47,7 @@ Device& device() {
 
 void open_device() {
   Device& state = device();
-  ScreenFrame frame = screen_frame();
+  ScreenFrame frame = screen_size();
   std::string error;
   state.backend = display::open_configured_display(frame.width, frame.height, error);
   if (!state.backend) platform::end_run(("zrk: " + error).c_str(), 1);

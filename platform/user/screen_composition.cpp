@@ -25,7 +25,7 @@ void compose_screen_if_changed() {
   for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
     Window* window = *it;
     if (!(window->style & WS_VISIBLE) || !window->surface) continue;
-    const Surface& surface = *window->surface;
+    Surface& surface = *window->surface;
     RECT rect = window->rect;
     RECT visible;
     RECT bounds{0, 0, screen.width, screen.height};
@@ -33,7 +33,7 @@ void compose_screen_if_changed() {
     if (!IntersectRect(&visible, &on_screen, &bounds)) continue;
     int width = visible.right - visible.left;
     for (int y = visible.top; y < visible.bottom; ++y) {
-      const uint16_t* from = &surface.pixels[size_t(y - rect.top) * surface.width + (visible.left - rect.left)];
+      const uint16_t* from = surface.bits() + size_t(y - rect.top) * surface.width + (visible.left - rect.left);
       uint16_t* to = reinterpret_cast<uint16_t*>(screen.bits + ptrdiff_t(y) * screen.stride) + visible.left;
       std::memcpy(to, from, size_t(width) * 2);
     }

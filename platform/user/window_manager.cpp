@@ -68,7 +68,7 @@ void resize_surface(Window* window) {
   if (surface.width == width && surface.height == height) return;
   surface.width = width;
   surface.height = height;
-  surface.pixels.assign(size_t(width) * height, 0xFFFF);
+  surface.pixels.clear();  // white again when next used
 }
 
 std::vector<Window*>& siblings_of(Window* window) {

@@ -26,9 +26,15 @@ struct WindowClass {
 // The pixels of a top-level window (caption and border included): children draw into
 // their top-level window's surface, and the screen is composed from these.
 struct Surface {
-  std::vector<uint16_t> pixels;  // RGB565, rows top-down
+  std::vector<uint16_t> pixels;  // RGB565, rows top-down; empty until first drawn or shown
   int width = 0;
   int height = 0;
+  // The pixels, white when made at the first use: a window that is never drawn nor
+  // shown (a headless run's desktop) costs no memory to fill.
+  uint16_t* bits() {
+    if (pixels.empty()) pixels.assign(size_t(width) * height, 0xFFFF);
+    return pixels.data();
+  }
 };
 
 struct Window {

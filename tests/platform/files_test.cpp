@@ -576,4 +576,24 @@ TEST_F(Streams, RemoveAndRename) {
   EXPECT_TRUE(exists("Docs/locked.txt"));
 }
 
+TEST_F(Streams, AStreamNamesItsFileUntilTheNameMeansAnother) {
+  make_file("Logs/run.txt", "");
+  FILE* stream = crt::fopen("\\Logs\\run.txt", "a");
+  ASSERT_NE(stream, nullptr);
+  EXPECT_TRUE(crt::stream_names_file(stream, "\\Logs\\run.txt"));
+  EXPECT_TRUE(crt::stream_names_file(stream, "\\LOGS\\RUN.TXT")) << "names match without regard to case";
+  EXPECT_FALSE(crt::stream_names_file(stream, "\\Logs\\other.txt"));
+  EXPECT_FALSE(crt::stream_names_file(stream, ""));
+  EXPECT_FALSE(crt::stream_names_file(nullptr, "\\Logs\\run.txt"));
+
+  std::filesystem::rename(host("Logs/run.txt"), host("Logs/moved.txt"));
+  EXPECT_FALSE(crt::stream_names_file(stream, "\\Logs\\run.txt")) << "renamed away";
+  EXPECT_TRUE(crt::stream_names_file(stream, "\\Logs\\moved.txt"));
+  make_file("Logs/run.txt", "another");
+  EXPECT_FALSE(crt::stream_names_file(stream, "\\Logs\\run.txt")) << "another file under the name";
+  std::filesystem::remove(host("Logs/moved.txt"));
+  EXPECT_FALSE(crt::stream_names_file(stream, "\\Logs\\moved.txt")) << "deleted";
+  std::fclose(stream);
+}
+
 }  // namespace

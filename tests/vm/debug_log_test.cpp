@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -71,6 +72,54 @@ TEST_F(DebugLogTest, PathThatCannotBeCreatedFallsBackToTheProgramFolder) {
   std::vector<std::string> expected = header();
   expected.push_back("kept here");
   EXPECT_EQ(messages(folder_ + "trace.txt"), expected);
+}
+
+// The log stays open between lines; what others do to its file in between decides where
+// the next line goes, as if the log were opened again for each line.
+TEST_F(DebugLogTest, TheNextLineFollowsWhatHappenedToTheFile) {
+  struct Row {
+    const char* name;
+    std::function<void(const std::string& log)> between;
+    std::vector<std::string> expected;  // after the header; "header" stands for its two lines
+  };
+  auto append = [](const std::string& path, const char* text) { std::ofstream(path, std::ios::app) << text; };
+  const Row rows[] = {
+      {"nothing", [](const std::string&) {}, {"header", "one", "two"}},
+      {"another writer appended", [&](const std::string& log) { append(log, "theirs\n"); },
+       {"header", "one", "theirs", "two"}},
+      {"emptied by another writer", [](const std::string& log) { std::ofstream(log, std::ios::trunc); }, {"two"}},
+      {"deleted", [](const std::string& log) { std::filesystem::remove(log); }, {"header", "two"}},
+      {"renamed away", [](const std::string& log) { std::filesystem::rename(log, log + ".old"); }, {"header", "two"}},
+      {"replaced by another file",
+       [&](const std::string& log) {
+         std::filesystem::remove(log);
+         append(log, "new file\n");
+       },
+       {"new file", "two"}},
+      {"closed", [](const std::string&) { debug_log_close(); }, {"header", "two"}},
+  };
+  std::string log = folder_ + "debuglog.txt";
+  for (const Row& row : rows) {
+    std::filesystem::remove(log);
+    debug_log_open(nullptr);
+    log_line("one");
+    row.between(log);
+    log_line("two");
+    std::vector<std::string> expected;
+    for (const std::string& line : row.expected) {
+      if (line == "header") {
+        for (const std::string& header_line : header()) expected.push_back(header_line);
+      } else {
+        expected.push_back(line);
+      }
+    }
+    EXPECT_EQ(messages(log), expected) << row.name;
+  }
+  std::vector<std::string> kept = header();
+  kept.push_back("one");
+  EXPECT_EQ(messages(log + ".old"), kept) << "the renamed file keeps what was written before";
+  debug_log_close();
+  EXPECT_EQ(log_file_name, nullptr);
 }
 
 }  // namespace
