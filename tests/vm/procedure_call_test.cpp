@@ -170,6 +170,32 @@ TEST_F(ProcedureCalls, RecursionTakesOneScopePerLevelAndReusesThem) {
   EXPECT_EQ(scope_entries(context, callee, &in_use), 3);
 }
 
+// Frames remember the scope their last call gave back; once the program's cache is
+// released those entries are gone and the next calls must take new scopes.
+TEST_F(ProcedureCalls, ScopesReleasedWithTheCacheAreNotTakenAgain) {
+  Chain chain;
+  callee = chain.procedure("....DESCEND");
+  with_cache(chain.add(op_parmspushvar, 0, "N$"));
+  chain.add(op_descend);
+  chain.add(op_endproc);
+
+  for (int round = 0; round < 3; ++round) {
+    seen_scopes.clear();
+    trace.clear();
+    call_with_argument(3);
+    EXPECT_EQ(trace, (std::vector<int>{3, 2, 1, 0, 0, 1, 2, 3})) << "round " << round;
+    EXPECT_EQ(std::set<Variable*>(seen_scopes.begin(), seen_scopes.end()).size(), 4u) << "round " << round;
+    int32_t in_use = 0;
+    EXPECT_EQ(scope_entries(context, callee, &in_use), 4) << "round " << round;
+    EXPECT_EQ(in_use, 0) << "round " << round;
+    EXPECT_EQ(context->call_depth, 0) << "round " << round;
+    if (round == 1) {
+      release_local_scopes(context);
+      EXPECT_EQ(context->scope_cache, nullptr);
+    }
+  }
+}
+
 TEST_F(ProcedureCalls, ParametersBindByValueOrByReference) {
   Chain chain;
   callee = chain.procedure("....SET");
