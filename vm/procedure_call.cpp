@@ -330,7 +330,24 @@ Variable* resolve_parameter(const char* name, Variable** cached_variable, uint32
   return parameter;
 }
 
-Variable* first_parameter(InstructionNode* node) {
+// A cache pair that missed: the record whose name hashes to hash in the current scope
+// (another scope of the same procedure, in recursion, has its own), else the parameter
+// resolved by name and created when missing. Either is stored in the pair.
+[[gnu::noinline]] Variable* parameter_miss(const char* name, uint32_t hash, Variable** cached_variable,
+                                           uint32_t* cached_scope) {
+  if (hash) {
+    for (Variable* record = current_scope; record; record = record->next) {
+      if (record->name && record->hash == hash) {
+        *cached_variable = record;
+        *cached_scope = platform::address_of(record->scope);
+        return record;
+      }
+    }
+  }
+  return resolve_parameter(name, cached_variable, cached_scope);
+}
+
+inline Variable* first_parameter(InstructionNode* node) {
   InstructionExtension* extension = node->extension;
   if (!extension) {
     Variable* scratch = nullptr;
@@ -339,23 +356,12 @@ Variable* first_parameter(InstructionNode* node) {
   }
   Variable* cached = extension->cached_variable;
   if (parameter_cache_valid(cached, extension->cached_scope) && cached->hash == node->text_hash) return cached;
-  // Another scope of the same procedure (recursion): the instruction's hash finds the
-  // parameter there without hashing the name again.
-  if (node->text_hash) {
-    for (Variable* record = current_scope; record; record = record->next) {
-      if (record->name && record->hash == node->text_hash) {
-        extension->cached_variable = record;
-        extension->cached_scope = platform::address_of(record->scope);
-        return record;
-      }
-    }
-  }
-  return resolve_parameter(node->text, &extension->cached_variable, &extension->cached_scope);
+  return parameter_miss(node->text, node->text_hash, &extension->cached_variable, &extension->cached_scope);
 }
 
 // The second name's hash lives in the node's work word, which PARMSPUSHVARVAR has no other
 // use for: computed at the first miss, then the cache is checked like the first one.
-Variable* second_parameter(InstructionNode* node) {
+inline Variable* second_parameter(InstructionNode* node) {
   const char* name = instruction_second_text(node);
   InstructionExtension* extension = node->extension;
   if (!extension || !name) {
@@ -367,17 +373,13 @@ Variable* second_parameter(InstructionNode* node) {
   Variable* cached = extension->cached_variable2;
   if (hash && parameter_cache_valid(cached, extension->cached_scope2) && cached->hash == hash) return cached;
   if (!hash) node->work = hash = variable_name_hash(name);
-  for (Variable* record = current_scope; record; record = record->next) {
-    if (record->name && record->hash == hash) {
-      extension->cached_variable2 = record;
-      extension->cached_scope2 = platform::address_of(record->scope);
-      return record;
-    }
-  }
-  return resolve_parameter(name, &extension->cached_variable2, &extension->cached_scope2);
+  return parameter_miss(name, hash, &extension->cached_variable2, &extension->cached_scope2);
 }
 
-void pop_into(Variable* parameter) {
+// bind_parameter kept out of line, so that the plain path of pop_into stays small.
+[[gnu::noinline]] void bind_parameter_fully(Variable* parameter, ValueCell* cell) { bind_parameter(parameter, cell); }
+
+[[gnu::always_inline]] inline void pop_into(Variable* parameter) {
   ProgramContext* program = current_program;
   ValueCell* cell = stack_pop(program);
   if (!parameter) return;
@@ -397,7 +399,7 @@ void pop_into(Variable* parameter) {
       return;
     }
   }
-  bind_parameter(parameter, cell);
+  bind_parameter_fully(parameter, cell);
 }
 
 // ---- Event calls ----
