@@ -226,6 +226,12 @@ struct CallFrameRelease {
 
 // ---- Argument levels ----
 
+// The usual end of a function call: exactly its one result stands above mark.
+inline bool lone_cell_above(const ProgramContext* program, const ValueCell* mark) {
+  const ValueCell* top = program->stack_top;
+  return top && top != mark && top->below == mark;
+}
+
 int32_t cells_above(const ProgramContext* program, const ValueCell* mark) {
   int32_t count = 0;
   for (const ValueCell* cell = program->stack_top; cell && cell != mark; cell = cell->below) ++count;
@@ -539,6 +545,10 @@ ProgramContext* run_framed_call() {
   frame->saved_object = current_object;
   frame->method_call = call_object != nullptr;
   frame->call_depth_at_entry = program->call_depth;
+  // Read by error reports from here on; set for this call below.
+  frame->procedure_name = nullptr;
+  frame->object = nullptr;
+  frame->stepping_over = false;
 
   // A procedure of a program that keeps no local scopes runs in its caller's scope,
   // whose values are the caller's to release.
@@ -725,9 +735,7 @@ void drop_function_stack(int32_t keep) {
   ProgramContext* program = current_program;
   ValueCell* mark = nullptr;
   if (!leave_argument_level(program, &mark)) return;
-  // The usual end of a function call: exactly its one result is left.
-  const ValueCell* top = program->stack_top;
-  if (keep == 1 && top && top != mark && top->below == mark) return;
+  if (keep == 1 && lone_cell_above(program, mark)) return;
   int32_t count = cells_above(program, mark);
   if (keep < 0) keep = 0;
   if (count == 0 && keep != 0) {
@@ -737,7 +745,17 @@ void drop_function_stack(int32_t keep) {
   for (; count > keep; --count) pop_releasing_references(program);
 }
 
-void op_dropfctstack() { drop_function_stack(truncate_to_int(current_instruction->operand)); }
+void op_dropfctstack() {
+  ProgramContext* program = current_program;
+  const double keep = current_instruction->operand;
+  // The usual end of a function call, checked before any conversion or call.
+  const int32_t marks = program->mark_count;
+  if (keep == 1 && marks > 0 && marks <= kStackMarkSlots && lone_cell_above(program, program->stack_marks[marks - 1])) {
+    program->mark_count = marks - 1;
+    return;
+  }
+  drop_function_stack(truncate_to_int(keep));
+}
 
 void op_dropallfctstack() {
   ProgramContext* program = current_program;
