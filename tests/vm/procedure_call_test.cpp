@@ -133,6 +133,15 @@ class ProcedureCalls : public VariableMachineTest {
     return count;
   }
 
+  // DESCEND(N$): traces N$, calls itself with N$ - 1 while N$ > 0, then traces N$ again.
+  static InstructionNode* descend_procedure(Chain& chain) {
+    InstructionNode* procedure = chain.procedure("....DESCEND");
+    with_cache(chain.add(op_parmspushvar, 0, "N$"));
+    chain.add(op_descend);
+    chain.add(op_endproc);
+    return procedure;
+  }
+
   void call_with_argument(double argument) {
     stack_push_number(context, argument);
     call(context, callee);
@@ -141,10 +150,7 @@ class ProcedureCalls : public VariableMachineTest {
 
 TEST_F(ProcedureCalls, RecursionTakesOneScopePerLevelAndReusesThem) {
   Chain chain;
-  callee = chain.procedure("....DESCEND");
-  with_cache(chain.add(op_parmspushvar, 0, "N$"));
-  chain.add(op_descend);
-  chain.add(op_endproc);
+  callee = descend_procedure(chain);
 
   call_with_argument(2);
   EXPECT_EQ(trace, (std::vector<int>{2, 1, 0, 0, 1, 2})) << "each level keeps its own N$";
@@ -174,10 +180,7 @@ TEST_F(ProcedureCalls, RecursionTakesOneScopePerLevelAndReusesThem) {
 // released those entries are gone and the next calls must take new scopes.
 TEST_F(ProcedureCalls, ScopesReleasedWithTheCacheAreNotTakenAgain) {
   Chain chain;
-  callee = chain.procedure("....DESCEND");
-  with_cache(chain.add(op_parmspushvar, 0, "N$"));
-  chain.add(op_descend);
-  chain.add(op_endproc);
+  callee = descend_procedure(chain);
 
   for (int round = 0; round < 3; ++round) {
     seen_scopes.clear();
