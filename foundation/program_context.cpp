@@ -14,6 +14,7 @@ ProgramContext* program_list = nullptr;
 ProgramContext* exiting_program = nullptr;
 WindowClassEntry* window_class_list = nullptr;
 void (*delete_gdi_object)(void* object) = nullptr;
+uint32_t scope_cache_generation = 0;
 
 ProgramContext* create_program_context() {
   auto* context = static_cast<ProgramContext*>(crt::calloc(1, sizeof(ProgramContext)));
@@ -45,6 +46,7 @@ void program_list_unlink(ProgramContext* context) {
 
 void program_context_release(ProgramContext* context) {
   if (!context || context->run_mode == kRunModeKeep) return;
+  ++scope_cache_generation;
   // A program started by another one may share its starter's class list.
   if (!context->parent || context->parent->classes != context->classes) name_nodes_free(&context->classes);
   pool_destroy(context->pool);

@@ -38,6 +38,10 @@ struct NameNode {
   NameNode* next;
 };
 
+// Grows whenever cached scope entries may have been freed (a program's cache released or
+// its heap destroyed): a remembered entry is trusted only while this has not moved.
+extern uint32_t scope_cache_generation;
+
 // A cached local scope of a procedure.
 struct LocalScopeCacheEntry {
   Variable* scope;

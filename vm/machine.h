@@ -84,6 +84,11 @@ struct CallFrame {
   uint32_t nesting;             // calls in the chain up to this one (1 for the outermost)
   const char* procedure_name;   // current_procedure_name while the call runs
   Variable* object;             // current_object while the call runs
+  // The scope entry the last call made from this frame gave back, while
+  // callee_scope_generation equals scope_cache_generation. Spare frames keep it: frames
+  // are reused by depth, so a recursion's next call at this depth finds its scope here.
+  LocalScopeCacheEntry* callee_scope;
+  uint32_t callee_scope_generation;
 };
 
 // Runs the chain from first until the stop flag is raised, under the fault trap: a

@@ -102,8 +102,15 @@ void move_to_front(ProgramContext* program, LocalScopeCacheEntry* entry) {
 }
 
 // The first free cached scope of the procedure, marked in use (taken: its entry), else a
-// new empty one that joins the cache when its call ends (taken: null).
-Variable* take_local_scope(ProgramContext* program, InstructionNode* procedure, LocalScopeCacheEntry** taken) {
+// new empty one that joins the cache when its call ends (taken: null). hint, when it is a
+// free entry of the procedure, is taken without a walk.
+Variable* take_local_scope(ProgramContext* program, InstructionNode* procedure, LocalScopeCacheEntry** taken,
+                           LocalScopeCacheEntry* hint = nullptr) {
+  if (hint && hint->procedure == procedure && !hint->in_use && hint->scope) {
+    hint->in_use = 1;
+    *taken = hint;
+    return hint->scope;
+  }
   *taken = nullptr;
   for (LocalScopeCacheEntry* entry = program->scope_cache; entry; entry = entry->next) {
     if (entry->procedure == procedure && !entry->in_use && entry->scope) {
@@ -121,9 +128,9 @@ Variable* take_local_scope(ProgramContext* program, InstructionNode* procedure) 
 }
 
 // The scope is free again for the next call of the procedure; entry is its cache entry
-// when the caller knows it.
-void return_local_scope(ProgramContext* program, InstructionNode* procedure, Variable* scope,
-                        LocalScopeCacheEntry* entry) {
+// when the caller knows it. The scope's entry, null when none could be made.
+LocalScopeCacheEntry* return_local_scope(ProgramContext* program, InstructionNode* procedure, Variable* scope,
+                                         LocalScopeCacheEntry* entry) {
   if (!entry) {
     for (LocalScopeCacheEntry* candidate = program->scope_cache; candidate; candidate = candidate->next) {
       if (candidate->procedure == procedure && candidate->scope == scope) {
@@ -135,15 +142,16 @@ void return_local_scope(ProgramContext* program, InstructionNode* procedure, Var
   if (entry) {
     entry->in_use = 0;
     move_to_front(program, entry);
-    return;
+    return entry;
   }
   entry = static_cast<LocalScopeCacheEntry*>(HeapAlloc(program->heap, HEAP_ZERO_MEMORY, sizeof(LocalScopeCacheEntry)));
-  if (!entry) return;  // the scope is simply not reused
+  if (!entry) return nullptr;  // the scope is simply not reused
   entry->scope = scope;
   entry->procedure = procedure;
   entry->next = program->scope_cache;
   if (program->scope_cache) program->scope_cache->previous = entry;
   program->scope_cache = entry;
+  return entry;
 }
 
 Variable* find_percent_variable(uint32_t hash) {
@@ -153,9 +161,10 @@ Variable* find_percent_variable(uint32_t hash) {
   return nullptr;
 }
 
+const uint32_t error_hash = variable_name_hash("ERROR%");
+
 // The last error a script trapped stays readable in LASTERROR% inside called procedures.
-void carry_last_error() {
-  static const uint32_t error_hash = variable_name_hash("ERROR%");
+[[gnu::noinline]] void carry_last_error_found() {
   // The one start-up made, while it still holds that name; else the search.
   Variable* error = error_variable;
   if (!error || !error->name || error->hash != error_hash) error = find_percent_variable(error_hash);
@@ -169,6 +178,13 @@ void carry_last_error() {
                     : std::strlen(static_cast<const char*>(text)) + 1;
   Variable* last = set_variable_by_name("LASTERROR%", text, 0, nullptr, static_cast<int32_t>(size));
   if (last && (error->flags & kVariableWideText)) last->flags |= kVariableWideText;
+}
+
+// ERROR% as start-up made it and holding a number (no error text yet): nothing to carry.
+inline void carry_last_error() {
+  const Variable* error = error_variable;
+  if (error && error->name && error->hash == error_hash && !error->data) return;
+  carry_last_error_found();
 }
 
 // SELF$ names the object (with a copy of its class name), OBJECTNAME$ shows the class.
@@ -186,11 +202,11 @@ void bind_self(Variable* scope, Variable* object) {
 // Spare frames, kept for the next calls (taken and given back under the script lock).
 CallFrame* spare_frames = nullptr;
 
+// A spare frame keeps its old fields: the call sets each of them (the scope hint stays).
 CallFrame* take_frame() {
   CallFrame* frame = spare_frames;
   if (!frame) return new (std::nothrow) CallFrame{};
   spare_frames = frame->caller;
-  *frame = CallFrame{};
   return frame;
 }
 
@@ -209,6 +225,12 @@ struct CallFrameRelease {
 };
 
 // ---- Argument levels ----
+
+// The usual end of a function call: exactly its one result stands above mark.
+inline bool lone_cell_above(const ProgramContext* program, const ValueCell* mark) {
+  const ValueCell* top = program->stack_top;
+  return top && top != mark && top->below == mark;
+}
 
 int32_t cells_above(const ProgramContext* program, const ValueCell* mark) {
   int32_t count = 0;
@@ -314,7 +336,24 @@ Variable* resolve_parameter(const char* name, Variable** cached_variable, uint32
   return parameter;
 }
 
-Variable* first_parameter(InstructionNode* node) {
+// A cache pair that missed: the record whose name hashes to hash in the current scope
+// (another scope of the same procedure, in recursion, has its own), else the parameter
+// resolved by name and created when missing. Either is stored in the pair.
+[[gnu::noinline]] Variable* parameter_miss(const char* name, uint32_t hash, Variable** cached_variable,
+                                           uint32_t* cached_scope) {
+  if (hash) {
+    for (Variable* record = current_scope; record; record = record->next) {
+      if (record->name && record->hash == hash) {
+        *cached_variable = record;
+        *cached_scope = platform::address_of(record->scope);
+        return record;
+      }
+    }
+  }
+  return resolve_parameter(name, cached_variable, cached_scope);
+}
+
+inline Variable* first_parameter(InstructionNode* node) {
   InstructionExtension* extension = node->extension;
   if (!extension) {
     Variable* scratch = nullptr;
@@ -323,39 +362,50 @@ Variable* first_parameter(InstructionNode* node) {
   }
   Variable* cached = extension->cached_variable;
   if (parameter_cache_valid(cached, extension->cached_scope) && cached->hash == node->text_hash) return cached;
-  // Another scope of the same procedure (recursion): the instruction's hash finds the
-  // parameter there without hashing the name again.
-  if (node->text_hash) {
-    for (Variable* record = current_scope; record; record = record->next) {
-      if (record->name && record->hash == node->text_hash) {
-        extension->cached_variable = record;
-        extension->cached_scope = platform::address_of(record->scope);
-        return record;
-      }
-    }
-  }
-  return resolve_parameter(node->text, &extension->cached_variable, &extension->cached_scope);
+  return parameter_miss(node->text, node->text_hash, &extension->cached_variable, &extension->cached_scope);
 }
 
-Variable* second_parameter(InstructionNode* node) {
+// The second name's hash lives in the node's work word, which PARMSPUSHVARVAR has no other
+// use for: computed at the first miss, then the cache is checked like the first one.
+inline Variable* second_parameter(InstructionNode* node) {
   const char* name = instruction_second_text(node);
   InstructionExtension* extension = node->extension;
-  if (!extension) {
+  if (!extension || !name) {
     Variable* scratch = nullptr;
     uint32_t scope = 0;
     return resolve_parameter(name, &scratch, &scope);
   }
+  uint32_t hash = node->work;
   Variable* cached = extension->cached_variable2;
-  if (parameter_cache_valid(cached, extension->cached_scope2) && name && std::strcmp(cached->name, name) == 0) {
-    return cached;
-  }
-  return resolve_parameter(name, &extension->cached_variable2, &extension->cached_scope2);
+  if (hash && parameter_cache_valid(cached, extension->cached_scope2) && cached->hash == hash) return cached;
+  if (!hash) node->work = hash = variable_name_hash(name);
+  return parameter_miss(name, hash, &extension->cached_variable2, &extension->cached_scope2);
 }
 
-void pop_into(Variable* parameter) {
+// bind_parameter kept out of line, so that the plain path of pop_into stays small.
+[[gnu::noinline]] void bind_parameter_fully(Variable* parameter, ValueCell* cell) { bind_parameter(parameter, cell); }
+
+[[gnu::always_inline]] inline void pop_into(Variable* parameter) {
   ProgramContext* program = current_program;
   ValueCell* cell = stack_pop(program);
-  if (parameter) bind_parameter(parameter, cell);
+  if (!parameter) return;
+  // A number into a parameter holding a plain number: all bind_parameter would do is
+  // store it (the same tests, in the same order).
+  if (!(parameter->flags & ~kVariablePublic) && !parameter->data && !parameter->alias) {
+    const Variable* source = cell->variable;
+    if (!source) {
+      if (!cell->text) {
+        parameter->number = cell->number;
+        return;
+      }
+    } else if (source != parameter && !(source->flags & (kVariableObject | kVariableList)) &&
+               !(cell->flags & (kCellByReference | kCellElementOffset)) && !source->data && !cell->data &&
+               !source->element_count) {
+      parameter->number = source->number;
+      return;
+    }
+  }
+  bind_parameter_fully(parameter, cell);
 }
 
 // ---- Event calls ----
@@ -454,7 +504,9 @@ ProgramContext* run_framed_call() {
     InstructionExtension* extension = current_instruction ? current_instruction->extension : nullptr;
     procedure = extension ? extension->link : nullptr;
     program = current_program;
-    if (procedure && procedure->extension) procedure->extension->cached_variable = nullptr;
+    if (procedure && procedure->extension && procedure->extension->cached_variable) {
+      procedure->extension->cached_variable = nullptr;
+    }
   }
   if (!procedure || !program) {
     call_object = nullptr;
@@ -493,13 +545,25 @@ ProgramContext* run_framed_call() {
   frame->saved_object = current_object;
   frame->method_call = call_object != nullptr;
   frame->call_depth_at_entry = program->call_depth;
+  // Read by error reports from here on; set for this call below.
+  frame->procedure_name = nullptr;
+  frame->object = nullptr;
+  frame->stepping_over = false;
 
   // A procedure of a program that keeps no local scopes runs in its caller's scope,
   // whose values are the caller's to release.
   bool own_scopes = owns_local_scopes(program);
-  if (handed_scope) frame->scope = handed_scope;
-  else if (!own_scopes) frame->scope = current_scope;
-  else frame->scope = take_local_scope(program, procedure, &frame->scope_entry);
+  frame->scope_entry = nullptr;
+  if (handed_scope) {
+    frame->scope = handed_scope;
+  } else if (!own_scopes) {
+    frame->scope = current_scope;
+  } else {
+    CallFrame* caller = frame->caller;
+    LocalScopeCacheEntry* hint =
+        caller && caller->callee_scope_generation == scope_cache_generation ? caller->callee_scope : nullptr;
+    frame->scope = take_local_scope(program, procedure, &frame->scope_entry, hint);
+  }
   frame->recycles_scope = frame->scope && own_scopes;
   frame->releases_scope = handed_scope || own_scopes;
   CallFrameRelease release{frame};
@@ -555,8 +619,30 @@ void vm_release_call(CallFrame* frame) {
   Variable* scope = frame->scope;
   // Values first: a local object's destructor may call the same procedure, which must
   // not be handed this scope while it is being emptied.
-  if (scope && frame->releases_scope && scope != program->globals) variable_list_release(program, scope, false);
-  if (scope && frame->recycles_scope) return_local_scope(program, frame->procedure, scope, frame->scope_entry);
+  if (scope && frame->releases_scope && scope != program->globals) {
+    // Plain numbers (most locals) are cleared here as the release would clear them; from
+    // the first record holding more on, the release runs over the records after record.
+    Variable* record = scope;
+    while (Variable* next = record->next) {
+      if (next->flags || next->data) {
+        variable_list_release(program, record, false);
+        break;
+      }
+      next->number = 0;
+      next->getter = next->setter = nullptr;
+      next->class_hash = 0;
+      next->read_only = 0;
+      next->alias = nullptr;
+      record = next;
+    }
+  }
+  if (scope && frame->recycles_scope) {
+    LocalScopeCacheEntry* entry = return_local_scope(program, frame->procedure, scope, frame->scope_entry);
+    if (CallFrame* caller = frame->caller) {
+      caller->callee_scope = entry;
+      caller->callee_scope_generation = scope_cache_generation;
+    }
+  }
   current_instruction = frame->saved_instruction;
   current_program = frame->saved_program;
   current_procedure_name = frame->saved_procedure_name;
@@ -649,6 +735,7 @@ void drop_function_stack(int32_t keep) {
   ProgramContext* program = current_program;
   ValueCell* mark = nullptr;
   if (!leave_argument_level(program, &mark)) return;
+  if (keep == 1 && lone_cell_above(program, mark)) return;
   int32_t count = cells_above(program, mark);
   if (keep < 0) keep = 0;
   if (count == 0 && keep != 0) {
@@ -658,7 +745,17 @@ void drop_function_stack(int32_t keep) {
   for (; count > keep; --count) pop_releasing_references(program);
 }
 
-void op_dropfctstack() { drop_function_stack(truncate_to_int(current_instruction->operand)); }
+void op_dropfctstack() {
+  ProgramContext* program = current_program;
+  const double keep = current_instruction->operand;
+  // The usual end of a function call, checked before any conversion or call.
+  const int32_t marks = program->mark_count;
+  if (keep == 1 && marks > 0 && marks <= kStackMarkSlots && lone_cell_above(program, program->stack_marks[marks - 1])) {
+    program->mark_count = marks - 1;
+    return;
+  }
+  drop_function_stack(truncate_to_int(keep));
+}
 
 void op_dropallfctstack() {
   ProgramContext* program = current_program;
@@ -707,6 +804,7 @@ int32_t call_script_handler(ProgramContext* program, InstructionNode* procedure,
 
 void release_local_scopes(ProgramContext* program) {
   if (!program) return;
+  ++scope_cache_generation;
   LocalScopeCacheEntry* entry = program->scope_cache;
   program->scope_cache = nullptr;
   while (entry) {

@@ -133,6 +133,15 @@ class ProcedureCalls : public VariableMachineTest {
     return count;
   }
 
+  // DESCEND(N$): traces N$, calls itself with N$ - 1 while N$ > 0, then traces N$ again.
+  static InstructionNode* descend_procedure(Chain& chain) {
+    InstructionNode* procedure = chain.procedure("....DESCEND");
+    with_cache(chain.add(op_parmspushvar, 0, "N$"));
+    chain.add(op_descend);
+    chain.add(op_endproc);
+    return procedure;
+  }
+
   void call_with_argument(double argument) {
     stack_push_number(context, argument);
     call(context, callee);
@@ -141,10 +150,7 @@ class ProcedureCalls : public VariableMachineTest {
 
 TEST_F(ProcedureCalls, RecursionTakesOneScopePerLevelAndReusesThem) {
   Chain chain;
-  callee = chain.procedure("....DESCEND");
-  with_cache(chain.add(op_parmspushvar, 0, "N$"));
-  chain.add(op_descend);
-  chain.add(op_endproc);
+  callee = descend_procedure(chain);
 
   call_with_argument(2);
   EXPECT_EQ(trace, (std::vector<int>{2, 1, 0, 0, 1, 2})) << "each level keeps its own N$";
@@ -168,6 +174,29 @@ TEST_F(ProcedureCalls, RecursionTakesOneScopePerLevelAndReusesThem) {
   EXPECT_EQ(trace, (std::vector<int>{2, 1, 0, 0, 1, 2}));
   EXPECT_EQ(std::set<Variable*>(seen_scopes.begin(), seen_scopes.end()), scopes) << "the cached scopes come back";
   EXPECT_EQ(scope_entries(context, callee, &in_use), 3);
+}
+
+// Frames remember the scope their last call gave back; once the program's cache is
+// released those entries are gone, and the calls of the next code (built again, as a
+// program's code goes with its scopes) must take new scopes.
+TEST_F(ProcedureCalls, ScopesReleasedWithTheCacheAreNotTakenAgain) {
+  for (int round = 0; round < 2; ++round) {
+    Chain chain;
+    callee = descend_procedure(chain);
+    for (int call = 0; call < 2; ++call) {
+      seen_scopes.clear();
+      trace.clear();
+      call_with_argument(3);
+      EXPECT_EQ(trace, (std::vector<int>{3, 2, 1, 0, 0, 1, 2, 3})) << "round " << round << " call " << call;
+      EXPECT_EQ(std::set<Variable*>(seen_scopes.begin(), seen_scopes.end()).size(), 4u) << "round " << round;
+      int32_t in_use = 0;
+      EXPECT_EQ(scope_entries(context, callee, &in_use), 4) << "round " << round << " call " << call;
+      EXPECT_EQ(in_use, 0) << "round " << round;
+      EXPECT_EQ(context->call_depth, 0) << "round " << round;
+    }
+    release_local_scopes(context);
+    EXPECT_EQ(context->scope_cache, nullptr);
+  }
 }
 
 TEST_F(ProcedureCalls, ParametersBindByValueOrByReference) {
