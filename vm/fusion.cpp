@@ -300,8 +300,12 @@ void fused_sum() {
   double sum = node->handler == op_add ? left + right : left - right;
   for (int pair = 0; pair < pairs; ++pair) {
     InstructionNode* push = node->next;
-    // Resolved in order, as the pushes would be: the nodes before one are plain sums.
-    if (!plain_number(instruction_variable(push), &right)) return level ? builtin_savesp() : op_pushvarvar();
+    // Resolved in order and from its own node, as the pushes would be: the nodes before
+    // one are plain sums, which cannot fault.
+    current_instruction = push;
+    const bool plain = plain_number(instruction_variable(push), &right);
+    current_instruction = head;
+    if (!plain) return level ? builtin_savesp() : op_pushvarvar();
     node = push->next;
     sum = node->handler == op_add ? sum + right : sum - right;
   }
@@ -470,8 +474,16 @@ bool spans_entry(const InstructionNode* head, int length, const Entries& entries
   return false;
 }
 
-// The first run that starts at head and spans no entry, with its length.
-BuiltinHandler match_run(const InstructionNode* head, const Entries& entries, int* length) {
+bool binds_parameters(const InstructionNode* node) {
+  return node && (node->handler == op_parmspushvar || node->handler == op_parmspushvarvar);
+}
+
+// The first run that starts at head and spans no entry, with its length. Parameters are
+// bound from the first push on only, so the pushes an event call looks for keep their
+// handlers when the first one cannot be fused.
+BuiltinHandler match_run(const InstructionNode* before, const InstructionNode* head, const Entries& entries,
+                         int* length) {
+  if (binds_parameters(head) && binds_parameters(before)) return nullptr;
   for (const Run& run : kRuns) {
     const InstructionNode* node = head;
     const int steps = run_length(run);
@@ -509,12 +521,13 @@ BuiltinHandler match_sum(const InstructionNode* head, int* length) {
 }
 
 // The fused handler for the group that starts at head, with its length; null when none.
-BuiltinHandler match(const InstructionNode* head, const Entries& entries, int* length) {
+BuiltinHandler match(const InstructionNode* before, const InstructionNode* head, const Entries& entries,
+                     int* length) {
   const InstructionNode* second = head->next;
   if (!second) return nullptr;
   const InstructionNode* third = second->next;
 
-  if (BuiltinHandler run = match_run(head, entries, length)) return run;
+  if (BuiltinHandler run = match_run(before, head, entries, length)) return run;
   if (BuiltinHandler sum = match_sum(head, length)) return sum;
   if ((head->handler == builtin_savesp || head->handler == builtin_savesp2) &&
       (head->inner_handler == op_add5 || head->inner_handler == op_sub5)) {
@@ -647,22 +660,24 @@ void fuse_instructions(InstructionNode* first) {
   getint_handler = registered("getint");
   setint_handler = registered("setint");
   const auto entries = entry_points(first);
+  InstructionNode* before = nullptr;
   for (InstructionNode* head = first; head;) {
     int length = 0;
-    BuiltinHandler fused = match(head, entries, &length);
+    BuiltinHandler fused = match(before, head, entries, &length);
     InstructionNode* last = head;
     for (int index = 1; fused && index < length; ++index) {
       last = last->next;
       if (entries.count(last)) fused = nullptr;
     }
     if (!fused) {
+      before = head;
       head = head->next;
       continue;
     }
     head->handler = fused;
+    before = last;
     head = last->next;
   }
-
 }
 
 BuiltinHandler unfused_handler(BuiltinHandler handler) {
