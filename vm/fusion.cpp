@@ -527,16 +527,6 @@ BuiltinHandler match(const InstructionNode* before, const InstructionNode* head,
   if (!second) return nullptr;
   const InstructionNode* third = second->next;
 
-  if (BuiltinHandler run = match_run(before, head, entries, length)) return run;
-  if (BuiltinHandler sum = match_sum(head, length)) return sum;
-  if ((head->handler == builtin_savesp || head->handler == builtin_savesp2) &&
-      (head->inner_handler == op_add5 || head->inner_handler == op_sub5)) {
-    *length = 1;
-    const bool plus = head->inner_handler == op_add5;
-    if (head->handler == builtin_savesp) return plus ? fused_mark_offset<1, true> : fused_mark_offset<1, false>;
-    return plus ? fused_mark_offset<2, true> : fused_mark_offset<2, false>;
-  }
-
   if (head->handler == builtin_savesp && head->inner_handler == op_pushvarint && third &&
       plain_node(third, flow::op_for)) {
     *length = 3;
@@ -545,6 +535,16 @@ BuiltinHandler match(const InstructionNode* before, const InstructionNode* head,
     if (plain_node(second, op_add5)) return fused_for_step<Limit::VariablePlus>;
     if (plain_node(second, op_sub5)) return fused_for_step<Limit::VariableMinus>;
     return nullptr;
+  }
+
+  if (BuiltinHandler run = match_run(before, head, entries, length)) return run;
+  if (BuiltinHandler sum = match_sum(head, length)) return sum;
+  if ((head->handler == builtin_savesp || head->handler == builtin_savesp2) &&
+      (head->inner_handler == op_add5 || head->inner_handler == op_sub5)) {
+    *length = 1;
+    const bool plus = head->inner_handler == op_add5;
+    if (head->handler == builtin_savesp) return plus ? fused_mark_offset<1, true> : fused_mark_offset<1, false>;
+    return plus ? fused_mark_offset<2, true> : fused_mark_offset<2, false>;
   }
 
   if (plain_node(head, op_pushvarvar)) {

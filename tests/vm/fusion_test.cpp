@@ -185,6 +185,26 @@ TEST_F(FusionPass, ARunStopsShortOfAnEntry) {
   EXPECT_NE(fused[0], fused[1]);
 }
 
+TEST_F(FusionPass, AFORStepKeepsItsGroupFromTheArgumentRun) {
+  // savesp(PUSHVARINT), PUSHINT is also the start of a call's arguments; before a FOR it
+  // is the loop's step.
+  BuiltinHandler fused[2];
+  for (int loop = 0; loop < 2; ++loop) {
+    Chain chain;
+    InstructionNode* head = chain.add(builtin_savesp, 1, "i%");
+    head->inner_handler = op_pushvarint;
+    chain.add(op_pushint, 10);
+    chain.add(loop ? flow::op_for : op_nothing);
+    chain.add(op_nothing);
+    fuse_instructions(chain.first);
+    EXPECT_EQ(unfused_handler(head->handler), builtin_savesp) << loop;
+    fused[loop] = head->handler;
+  }
+  EXPECT_NE(fused[0], builtin_savesp);
+  EXPECT_NE(fused[1], builtin_savesp);
+  EXPECT_NE(fused[0], fused[1]);
+}
+
 TEST_F(FusionPass, DisabledLeavesEveryHandler) {
   Chain chain;
   InstructionNode* head = chain.add(op_pushint, 7);
