@@ -65,17 +65,24 @@ bool filters_eight_at_a_time(const PixelFilter& filter) {
 }
 
 // The settings of a filter that filters_eight_at_a_time. A tint that is off passes its
-// place to the next.
+// place to the next; so does one of weight 0, which leaves the pixel as it is (but still
+// makes the result the source's pixel rather than the destination's).
 TintSettings tint_settings(const PixelFilter& f) {
     TintSettings settings{};
     settings.colour_key = f.colour_key;
     if (!f.enabled) return settings;
+    const bool tint1 = f.tint1_colour != 0xFFFFFFFFu, tint2 = f.tint2_colour != 0xFFFFFFFFu;
     int32_t tints = 0;
-    if (f.tint1_colour != 0xFFFFFFFFu)
+    if (tint1 && (f.tint1_level >> 3) != 0)
         settings.tints[tints++] = TintFactors::of(uint16_t(f.tint1_colour), uint32_t(f.tint1_level >> 3));
-    if (f.tint2_colour != 0xFFFFFFFFu)
+    if (tint2 && (f.tint2_level >> 3) != 0)
         settings.tints[tints++] = TintFactors::of(uint16_t(f.tint2_colour), uint32_t(f.tint2_level >> 3));
-    settings.shape = 1 + 2 * tints + (f.greyscale ? 1 : 0);
+    const bool source_as_it_is = tints == 0 && !f.greyscale && (tint1 || tint2);
+    settings.shape = source_as_it_is ? 0 : 1 + 2 * tints + (f.greyscale ? 1 : 0);
+    if (tints > 0) {
+        const TintFactors& last = settings.tints[tints - 1];
+        if (last.red_add == 0 && last.green_add == 0 && last.blue_add == 0) settings.shape += 4;
+    }
     return settings;
 }
 
@@ -83,8 +90,8 @@ TintSettings tint_settings(const PixelFilter& f) {
 // the settings (see TintSettings) and keying; returns how many columns that covers.
 template <int shape, int use>
 int32_t tint_rows(const BlitRows& r, const TintSettings& s, uint16_t key) {
-    constexpr int tints = shape == 0 ? 0 : (shape - 1) / 2;
-    constexpr bool greyscale = shape != 0 && (shape - 1) % 2 == 1;
+    constexpr int tints = TintShape::of(shape).tints;
+    constexpr bool greyscale = TintShape::of(shape).greyscale;
     const int32_t eights = r.columns & ~7;
     const TintLanes first(s.tints[0]), second(s.tints[1]);
     const __m128i colour_keys = _mm_set1_epi16(int16_t(s.colour_key)), keys = _mm_set1_epi16(int16_t(key));
@@ -121,6 +128,43 @@ struct TintKernel {
 };
 constexpr auto tint_kernel_table = tint_kernels<TintKernel>(std::make_index_sequence<tint_shapes>());
 
+// filter(pixel, destination) for every pixel of the rows, row by row in order, as use
+// says; a pixel the alpha map hides is not filtered at all.
+template <int use, class Filter>
+void filter_each_pixel(const BlitRows& r, uint16_t key, Filter filter) {
+    uint8_t* to_row = r.to;
+    const uint8_t *from_row = r.from, *weights_row = r.weights;
+    const uint32_t to_pitch = r.to_pitch, from_pitch = r.from_pitch;
+    const int32_t columns = r.columns;
+    for (int32_t y = r.rows; y > 0; --y, to_row += to_pitch, from_row += from_pitch) {
+        uint16_t* to = reinterpret_cast<uint16_t*>(to_row);
+        const uint16_t* from = reinterpret_cast<const uint16_t*>(from_row);
+        if constexpr (use == tint_weighted) {
+            const uint16_t* weights = reinterpret_cast<const uint16_t*>(weights_row);
+            for (int32_t x = 0; x < columns; ++x) {
+                uint32_t weight = alpha_of(weights[x]);
+                if (weight != 0) to[x] = alpha_mix(filter(from[x], to[x]), to[x], weight);
+            }
+            weights_row += from_pitch;
+        } else {
+            for (int32_t x = 0; x < columns; ++x) {
+                if (use == tint_keyed && from[x] == key) continue;
+                to[x] = filter(from[x], to[x]);
+            }
+        }
+    }
+}
+
+// The filter_pixel of a filter's own class as a plain function taking the filter first
+// (a GCC extension): looked up once per blit instead of through the object per pixel.
+using FilterCall = uint16_t (*)(PixelFilter* filter, uint16_t pixel, uint16_t dst);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpmf-conversions"
+FilterCall filter_call_of(PixelFilter* filter) {
+    return reinterpret_cast<FilterCall>(filter->*(&PixelFilter::filter_pixel));
+}
+#pragma GCC diagnostic pop
+
 }  // namespace
 
 RowFilter::RowFilter(PixelFilter* filter)
@@ -135,31 +179,26 @@ void RowFilter::run(const BlitRows& rows, TintUse use, uint16_t key) const {
     int32_t done = 0;
     if (lanes_) {
         done = tint_rows_wide(rows, settings_, use, key);
-        done += tint_kernel_table[use][size_t(settings_.shape)](rows.from_column(done), settings_, key);
+        if (done < rows.columns)
+            done += tint_kernel_table[use][size_t(settings_.shape)](rows.from_column(done), settings_, key);
+        if (done == rows.columns) return;
     }
-    // The rest of each row, and every pixel of a filter with running state, in order. A
-    // pixel the alpha map hides is not filtered at all.
-    PixelFilter* const filter = filter_;
+    // The rest of each row, and every pixel of a filter with running state, in order: this
+    // class's own filter_pixel inlined, another's looked up once.
     const BlitRows rest = rows.from_column(done);
-    uint8_t* to_row = rest.to;
-    const uint8_t *from_row = rest.from, *weights_row = rest.weights;
-    for (int32_t y = 0; y < rest.rows; ++y, to_row += rest.to_pitch, from_row += rest.from_pitch) {
-        uint16_t* dst = reinterpret_cast<uint16_t*>(to_row);
-        const uint16_t* pixels = reinterpret_cast<const uint16_t*>(from_row);
-        if (use == tint_weighted) {
-            const uint16_t* weights = reinterpret_cast<const uint16_t*>(weights_row);
-            for (int32_t x = 0; x < rest.columns; ++x) {
-                uint32_t weight = alpha_of(weights[x]);
-                if (weight != 0) dst[x] = alpha_mix(filter->filter_pixel(pixels[x], dst[x]), dst[x], weight);
-            }
-            weights_row += rest.from_pitch;
-            continue;
-        }
-        for (int32_t x = 0; x < rest.columns; ++x) {
-            if (use == tint_keyed && pixels[x] == key) continue;
-            dst[x] = filter->filter_pixel(pixels[x], dst[x]);
-        }
+    PixelFilter* const filter = filter_;
+    if (typeid(*filter) == typeid(PixelFilter)) {
+        auto own = [filter](uint16_t pixel, uint16_t under) { return filter->PixelFilter::filter_pixel(pixel, under); };
+        if (use == tint_plain) filter_each_pixel<tint_plain>(rest, key, own);
+        else if (use == tint_keyed) filter_each_pixel<tint_keyed>(rest, key, own);
+        else filter_each_pixel<tint_weighted>(rest, key, own);
+        return;
     }
+    const FilterCall call = filter_call_of(filter);
+    auto other = [filter, call](uint16_t pixel, uint16_t under) { return call(filter, pixel, under); };
+    if (use == tint_plain) filter_each_pixel<tint_plain>(rest, key, other);
+    else if (use == tint_keyed) filter_each_pixel<tint_keyed>(rest, key, other);
+    else filter_each_pixel<tint_weighted>(rest, key, other);
 }
 
 uint16_t PixelFilter::filter_pixel(uint16_t pixel, uint16_t dst) {

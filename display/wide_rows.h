@@ -55,12 +55,26 @@ struct TintFactors {
 // in order, to every pixel not equal to the colour key.
 struct TintSettings {
     // 0: the source pixel as it is (a disabled filter); else 1 + 2 * tints + greyscale
-    // with tints 0-2, where 1 (no effect) keeps every destination pixel.
+    // with tints 0-2, where 1 (no effect) keeps every destination pixel; 4 more when the
+    // last tint goes toward black (a light level), whose sums add nothing.
     int32_t shape;
     TintFactors tints[2];
     uint16_t colour_key;
 };
-constexpr int32_t tint_shapes = 7;
+constexpr int32_t tint_shapes = 11;
+
+// The effects of a shape of TintSettings.
+struct TintShape {
+    int tints;
+    bool greyscale;
+    bool last_black;
+
+    static constexpr TintShape of(int shape) {
+        const bool last_black = shape >= 7;
+        const int plain = last_black ? shape - 4 : shape;
+        return {plain == 0 ? 0 : (plain - 1) / 2, plain != 0 && (plain - 1) % 2 == 1, last_black};
+    }
+};
 
 // How the filter's pixels are written: as they are, skipping source pixels equal to a
 // key, or mixed in at the weight a/32 of each pixel's alpha value a (0 leaves it).

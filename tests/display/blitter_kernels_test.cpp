@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "display/display_layer.h"
@@ -115,6 +116,25 @@ std::vector<Kernel> kernels() {
         filter_alpha("two tints", [](PixelFilter& f) {
             f.tint1_colour = 0x07E0; f.tint1_level = 255; f.tint2_colour = 0xF800; f.tint2_level = 3;
         }),
+        filter_alpha("two tints and greyscale", [](PixelFilter& f) {
+            f.tint1_colour = 0xF81F; f.tint1_level = 8; f.tint2_colour = 0x07FF; f.tint2_level = 200; f.greyscale = 1;
+        }),
+        // Tints toward black (light levels), last or first.
+        filter_alpha("a light level", [](PixelFilter& f) { f.tint2_colour = 0; f.tint2_level = 96; }),
+        filter_alpha("a tint and a light level", [](PixelFilter& f) {
+            f.tint1_colour = 0x841F; f.tint1_level = 180; f.tint2_colour = 0; f.tint2_level = 100;
+        }),
+        filter_alpha("a light level, a tint and greyscale", [](PixelFilter& f) {
+            f.tint1_colour = 0; f.tint1_level = 120; f.tint2_colour = 0xFFE0; f.tint2_level = 60; f.greyscale = 1;
+        }),
+        filter_alpha("a light level and greyscale", [](PixelFilter& f) {
+            f.tint1_colour = 0; f.tint1_level = 33; f.greyscale = 1;
+        }),
+        // A tint of weight 0 leaves the pixel, but the filtered pixel is then the source's.
+        filter_alpha("a tint of weight 0", [](PixelFilter& f) { f.tint1_colour = 0xFFFF; f.tint1_level = 7; }),
+        filter_alpha("a tint of weight 0, then one", [](PixelFilter& f) {
+            f.tint1_colour = 0; f.tint1_level = 0; f.tint2_colour = 0x8410; f.tint2_level = 64;
+        }),
         filter_alpha("disabled", [](PixelFilter& f) { f.enabled = 0; }),
         filter_alpha("without an effect", [](PixelFilter&) {}),
         filter_alpha("alternate pixels", [](PixelFilter& f) { f.alternate = 1; f.tint1_colour = 0; f.tint1_level = 64; }),
@@ -176,6 +196,14 @@ TEST(BlitterKernels, EqualThePixelAtATimeFormulas) {
             int32_t src_left = int32_t(random.below(8)), dst_left = int32_t(random.below(8));
             auto src = random_buffer(width + uint32_t(src_left) + 3, height + 1, random);
             auto alpha = random_buffer(width + uint32_t(src_left) + 3, height + 1, random);
+            // Whole rows, or their first sixteen pixels, hidden by the alpha map (its other
+            // bits still set) in some trials.
+            if (trial % 3 != 2)
+                for (uint32_t y = 0; y < alpha->height; ++y)
+                    if (random.below(2) == 0)
+                        for (uint32_t x = trial % 3 ? uint32_t(src_left) : 0;
+                             x < alpha->width && (trial % 3 == 0 || x < uint32_t(src_left) + 16); ++x)
+                            *alpha->at(int32_t(x), int32_t(y)) &= uint16_t(~0x07C0);
             auto dst = random_buffer(width + uint32_t(dst_left) + 5, height + 2, random);
             const Rect rect{src_left, 1, src_left + int32_t(width), 1 + int32_t(height)};
             const Point at{dst_left, 1};
@@ -247,10 +275,14 @@ TEST(BlitterKernels, FilterBlitsEqualFilteringEachPixelInTurn) {
         {"one tint", 1, 0x07E0, 200, off, 0, 0, 0, 0, 0},
         {"two tints at the ends of the range", 1, 0x1234, 255, 0xFFFF, 0, 0, 0, 0, 0},
         {"a tint and greyscale", 1, 0x0000, 96, off, 0, 1, 0, 0, 0},
+        {"a tint and a light level", 1, 0xF81F, 200, 0x0000, 64, 0, 0, 0, 0},
         {"the second tint alone", 1, off, 0, 0xF81F, 77, 0, 0, 0, 0},
         {"two tints and greyscale", 1, 0xFFFF, 8, 0x07E0, 248, 1, 0, 0, 0},
         {"the second tint and greyscale", 1, off, 0, 0x001F, 7, 1, 0, 0, 0},
         {"greyscale", 1, off, 0, off, 0, 1, 0, 0, 0},
+        {"a tint of weight 0", 1, 0xF800, 7, off, 0, 0, 0, 0, 0},
+        {"a tint of weight 0 and greyscale", 1, off, 0, 0x07E0, 0, 1, 0, 0, 0},
+        {"a tint of weight 0, then one", 1, 0x0000, 3, 0x001F, 160, 0, 0, 0, 0},
         {"a tint level past the lanes", 1, 0xF81F, 300, off, 0, 0, 0, 0, 0},
         {"a negative tint level", 1, 0xF81F, -8, off, 0, 0, 0, 0, 0},
         {"invert", 1, 0x07E0, 64, off, 0, 0, 1, 0, 0},
@@ -305,6 +337,62 @@ TEST(BlitterKernels, FilterBlitsEqualFilteringEachPixelInTurn) {
                 else blitter.blit(dst.get(), at, src.get(), rect);
                 ASSERT_EQ(bytes_of(dst.get()), want);
             }
+        }
+    }
+}
+
+// A filter whose every answer depends on how many pixels it has seen.
+class SequenceFilter : public PixelFilter {
+ public:
+    uint16_t filter_pixel(uint16_t pixel, uint16_t dst) override {
+        seen.push_back({pixel, dst});
+        return uint16_t(pixel ^ (dst >> 3) ^ (seen.size() * 0x9E37u));
+    }
+    std::vector<std::pair<uint16_t, uint16_t>> seen;
+};
+class DerivedSequenceFilter final : public SequenceFilter {};
+
+TEST(BlitterKernels, AFilterOfAnotherClassSeesEveryPixelInOrder) {
+    enum Use { plain, keyed, weighted };
+    Random random{31};
+    for (Use use : {plain, keyed, weighted}) {
+        for (int trial = 0; trial < 12; ++trial) {
+            uint32_t width = 1 + random.below(40), height = 1 + random.below(3);
+            int32_t src_left = int32_t(random.below(8)), dst_left = int32_t(random.below(8));
+            auto src = random_buffer(width + uint32_t(src_left), height, random);
+            auto alpha = random_buffer(width + uint32_t(src_left), height, random);
+            auto dst = random_buffer(width + uint32_t(dst_left) + 2, height + 1, random);
+            const Rect rect{src_left, 0, src_left + int32_t(width), int32_t(height)};
+            const Point at{dst_left, 1};
+            SCOPED_TRACE("use " + std::to_string(use) + ", " + std::to_string(width) + " x " + std::to_string(height));
+
+            std::unique_ptr<SequenceFilter> expected_filter, filter;
+            if (trial % 2) {
+                expected_filter = std::make_unique<DerivedSequenceFilter>();
+                filter = std::make_unique<DerivedSequenceFilter>();
+            } else {
+                expected_filter = std::make_unique<SequenceFilter>();
+                filter = std::make_unique<SequenceFilter>();
+            }
+            std::vector<uint8_t> want = bytes_of(dst.get());
+            for (int32_t y = rect.top; y < rect.bottom; ++y)
+                for (int32_t x = rect.left; x < rect.right; ++x) {
+                    uint16_t s = *src->at(x, y), a = *alpha->at(x, y);
+                    if (use == keyed && s == key) continue;
+                    if (use == weighted && alpha_of(a) == 0) continue;
+                    size_t offset = size_t(at.y + y) * dst->pitch + 2 * size_t(at.x + x - rect.left);
+                    uint16_t target;
+                    std::memcpy(&target, &want[offset], 2);
+                    uint16_t filtered = expected_filter->filter_pixel(s, target);
+                    target = use == weighted ? alpha_mix(filtered, target, alpha_of(a)) : filtered;
+                    std::memcpy(&want[offset], &target, 2);
+                }
+            FilterBlitter blitter(filter.get());
+            if (use == plain) blitter.blit(dst.get(), at, src.get(), rect);
+            else if (use == keyed) blitter.blit_keyed(dst.get(), at, src.get(), rect, key);
+            else blitter.blit_alpha_map(dst.get(), at, src.get(), alpha.get(), rect);
+            ASSERT_EQ(filter->seen, expected_filter->seen);
+            ASSERT_EQ(bytes_of(dst.get()), want);
         }
     }
 }
