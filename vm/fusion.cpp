@@ -268,6 +268,68 @@ void fused_store_branch() {
   branch_from(head->next);
 }
 
+// savesp or savesp2 whose inner node is v + k or v - k (an argument that starts a call's
+// level): the marks and the number, without the generic operand path.
+template <int marks, bool plus>
+void fused_mark_offset() {
+  InstructionNode* head = current_instruction;
+  ProgramContext* program = current_program;
+  double value;
+  // A mark that would be refused faults before the variable is resolved, as the head does.
+  if (!fast_state() || program->mark_count < 0 || program->mark_count > kStackMarkSlots - marks ||
+      !head_number(head, &value)) {
+    return marks == 1 ? builtin_savesp() : builtin_savesp2();
+  }
+  stack_save_mark(program);
+  if constexpr (marks == 2) stack_save_mark(program);
+  stack_push_number(program, plus ? value + head->operand : value - head->operand);
+}
+
+// PUSHVARVAR b, a (in a new argument level when savesp runs it) then + or -, then pairs
+// of PUSHVAR x and + or -: a sum of variables as one number, left to right.
+template <int pairs, bool level>
+void fused_sum() {
+  InstructionNode* head = current_instruction;
+  ProgramContext* program = current_program;
+  double left, right;
+  if (!fast_state() || (level && (program->mark_count < 0 || program->mark_count >= kStackMarkSlots)) ||
+      !plain_number(cached_second_variable(head), &left) || !first_number(head, &right)) {
+    return level ? builtin_savesp() : op_pushvarvar();
+  }
+  InstructionNode* node = head->next;
+  double sum = node->handler == op_add ? left + right : left - right;
+  for (int pair = 0; pair < pairs; ++pair) {
+    InstructionNode* push = node->next;
+    // Resolved in order and from its own node, as the pushes would be: the nodes before
+    // one are plain sums, which cannot fault.
+    current_instruction = push;
+    const bool plain = plain_number(instruction_variable(push), &right);
+    current_instruction = head;
+    if (!plain) return level ? builtin_savesp() : op_pushvarvar();
+    node = push->next;
+    sum = node->handler == op_add ? sum + right : sum - right;
+  }
+  if constexpr (level) stack_save_mark(program);
+  stack_push_number(program, sum);
+  current_instruction = node;
+}
+
+// Nodes run one after the other by their own handlers, each with current_instruction on
+// it, as the loop would run them: the run ends where a node stops the loop or jumps.
+template <BuiltinHandler handler, BuiltinHandler... rest>
+[[gnu::always_inline]] inline void run_from(InstructionNode* node) {
+  current_instruction = node;
+  handler();
+  if constexpr (sizeof...(rest) > 0) {
+    if (!stop_flag && current_instruction == node) run_from<rest...>(node->next);
+  }
+}
+
+template <BuiltinHandler... handlers>
+void fused_run() {
+  run_from<handlers...>(current_instruction);
+}
+
 // ---- Patterns ----
 
 struct Fused {
@@ -310,7 +372,80 @@ const Fused kFused[] = {
     {fused_step_branch<1>, op_increment2},
     {fused_step_branch<-1>, op_decrement2},
     {fused_store_branch, op_assign2},
+    {fused_mark_offset<1, true>, builtin_savesp},
+    {fused_mark_offset<1, false>, builtin_savesp},
+    {fused_mark_offset<2, true>, builtin_savesp2},
+    {fused_mark_offset<2, false>, builtin_savesp2},
+    {fused_sum<0, false>, op_pushvarvar},
+    {fused_sum<1, false>, op_pushvarvar},
+    {fused_sum<2, false>, op_pushvarvar},
+    {fused_sum<3, false>, op_pushvarvar},
+    {fused_sum<0, true>, builtin_savesp},
+    {fused_sum<1, true>, builtin_savesp},
+    {fused_sum<2, true>, builtin_savesp},
+    {fused_sum<3, true>, builtin_savesp},
 };
+
+// Runs of nodes taken as one dispatch, each node by its own handler: what calls leave
+// around them (parameters bound before the first statement, the result dropped to and
+// added, returned or stored), longest first. A step names a node's handler and inner one.
+struct Step {
+  BuiltinHandler handler;
+  BuiltinHandler inner;
+};
+struct Run {
+  BuiltinHandler fused;
+  Step steps[4];
+};
+
+constexpr Step kBind{op_parmspushvar, nullptr};
+constexpr Step kBindTwo{op_parmspushvarvar, nullptr};
+constexpr Step kFirst{flow::op_first_op, nullptr};
+constexpr Step kDrop{op_dropfctstack, nullptr};
+constexpr Step kAdd{op_add, nullptr};
+constexpr Step kTestOf{op_pushvarint, nullptr};
+constexpr Step kBranchIf(BuiltinHandler comparison) { return {flow::op_branch_if_false, comparison}; }
+
+const Run kRuns[] = {
+    // Parameters bound before the first statement. Four parameters in two pairs stay as
+    // they are: an event call looks for that shape to bind its arguments directly.
+    // A procedure that tests its parameter first (a recursion's end).
+    {fused_run<op_parmspushvar, flow::op_first_op, fused_variable_test<Relation::Equal>>,
+     {kBind, kFirst, kTestOf, kBranchIf(op_equal)}},
+    {fused_run<op_parmspushvar, flow::op_first_op, fused_variable_test<Relation::NotEqual>>,
+     {kBind, kFirst, kTestOf, kBranchIf(op_not_equal)}},
+    {fused_run<op_parmspushvar, flow::op_first_op, fused_variable_test<Relation::Less>>,
+     {kBind, kFirst, kTestOf, kBranchIf(op_less)}},
+    {fused_run<op_parmspushvar, flow::op_first_op, fused_variable_test<Relation::Greater>>,
+     {kBind, kFirst, kTestOf, kBranchIf(op_greater)}},
+    {fused_run<op_parmspushvar, flow::op_first_op, fused_variable_test<Relation::LessEqual>>,
+     {kBind, kFirst, kTestOf, kBranchIf(op_less_equal)}},
+    {fused_run<op_parmspushvar, flow::op_first_op, fused_variable_test<Relation::GreaterEqual>>,
+     {kBind, kFirst, kTestOf, kBranchIf(op_greater_equal)}},
+    {fused_run<op_parmspushvarvar, op_parmspushvar, flow::op_first_op>, {kBindTwo, kBind, kFirst}},
+    {fused_run<op_parmspushvar, op_parmspushvar, flow::op_first_op>, {kBind, kBind, kFirst}},
+    {fused_run<op_parmspushvarvar, op_parmspushvar>, {kBindTwo, kBind}},
+    {fused_run<op_parmspushvarvar, flow::op_first_op>, {kBindTwo, kFirst}},
+    {fused_run<op_parmspushvar, flow::op_first_op>, {kBind, kFirst}},
+    // The result of a call added to what came before, then returned or stored.
+    {fused_run<op_dropfctstack, op_add, op_return>, {kDrop, kAdd, {op_return, nullptr}}},
+    {fused_run<op_dropfctstack, op_add, fused_store_branch>,
+     {kDrop, kAdd, {op_assign2, nullptr}, {flow::op_branch, nullptr}}},
+    {fused_run<op_dropfctstack, op_add>, {kDrop, kAdd}},
+    {fused_run<op_dropfctstack, op_sub>, {kDrop, {op_sub, nullptr}}},
+    // A call's result dropped to, then the next call's first argument.
+    {fused_run<op_dropfctstack, fused_mark_offset<1, false>>, {kDrop, {builtin_savesp, op_sub5}}},
+    {fused_run<op_dropfctstack, fused_mark_offset<1, true>>, {kDrop, {builtin_savesp, op_add5}}},
+    // A variable and constant arguments pushed in one go.
+    {fused_run<builtin_savesp, op_pushint>, {{builtin_savesp, op_pushvarint}, {op_pushint, nullptr}}},
+    {fused_run<builtin_savesp, op_pushintint>, {{builtin_savesp, op_pushvarint}, {op_pushintint, nullptr}}},
+};
+
+int run_length(const Run& run) {
+  int length = 0;
+  while (length < 4 && run.steps[length].handler) ++length;
+  return length;
+}
 
 // A node whose own handler (no inner one) is handler.
 bool plain_node(const InstructionNode* node, BuiltinHandler handler) {
@@ -328,8 +463,66 @@ int branch_relation(const InstructionNode* node) {
   return -1;
 }
 
+using Entries = std::unordered_set<const InstructionNode*>;
+
+// True when a node of the length nodes from head, past the head, is an entry.
+bool spans_entry(const InstructionNode* head, int length, const Entries& entries) {
+  for (int index = 1; head && index < length; ++index) {
+    head = head->next;
+    if (!head || entries.count(head)) return true;
+  }
+  return false;
+}
+
+bool binds_parameters(const InstructionNode* node) {
+  return node && (node->handler == op_parmspushvar || node->handler == op_parmspushvarvar);
+}
+
+// The first run that starts at head and spans no entry, with its length. Parameters are
+// bound from the first push on only, so the pushes an event call looks for keep their
+// handlers when the first one cannot be fused.
+BuiltinHandler match_run(const InstructionNode* before, const InstructionNode* head, const Entries& entries,
+                         int* length) {
+  if (binds_parameters(head) && binds_parameters(before)) return nullptr;
+  for (const Run& run : kRuns) {
+    const InstructionNode* node = head;
+    const int steps = run_length(run);
+    int index = 0;
+    for (; index < steps && node; ++index, node = node->next) {
+      if (node->handler != run.steps[index].handler || node->inner_handler != run.steps[index].inner) break;
+    }
+    if (index == steps && !spans_entry(head, steps, entries)) {
+      *length = steps;
+      return run.fused;
+    }
+  }
+  return nullptr;
+}
+
+// The sum of variables that starts at head (PUSHVARVAR, plain or under savesp), with its
+// length; null when none.
+BuiltinHandler match_sum(const InstructionNode* head, int* length) {
+  const bool level = head->handler == builtin_savesp && head->inner_handler == op_pushvarvar;
+  if (!level && !plain_node(head, op_pushvarvar)) return nullptr;
+  const InstructionNode* node = head->next;
+  if (!plain_node(node, op_add) && !plain_node(node, op_sub)) return nullptr;
+  int pairs = 0;
+  while (pairs < 3 && plain_node(node->next, op_pushvar) &&
+         (plain_node(node->next->next, op_add) || plain_node(node->next->next, op_sub))) {
+    node = node->next->next;
+    ++pairs;
+  }
+  *length = 2 + 2 * pairs;
+  static const BuiltinHandler kSums[2][4] = {
+      {fused_sum<0, false>, fused_sum<1, false>, fused_sum<2, false>, fused_sum<3, false>},
+      {fused_sum<0, true>, fused_sum<1, true>, fused_sum<2, true>, fused_sum<3, true>},
+  };
+  return kSums[level ? 1 : 0][pairs];
+}
+
 // The fused handler for the group that starts at head, with its length; null when none.
-BuiltinHandler match(const InstructionNode* head, int* length) {
+BuiltinHandler match(const InstructionNode* before, const InstructionNode* head, const Entries& entries,
+                     int* length) {
   const InstructionNode* second = head->next;
   if (!second) return nullptr;
   const InstructionNode* third = second->next;
@@ -342,6 +535,16 @@ BuiltinHandler match(const InstructionNode* head, int* length) {
     if (plain_node(second, op_add5)) return fused_for_step<Limit::VariablePlus>;
     if (plain_node(second, op_sub5)) return fused_for_step<Limit::VariableMinus>;
     return nullptr;
+  }
+
+  if (BuiltinHandler run = match_run(before, head, entries, length)) return run;
+  if (BuiltinHandler sum = match_sum(head, length)) return sum;
+  if ((head->handler == builtin_savesp || head->handler == builtin_savesp2) &&
+      (head->inner_handler == op_add5 || head->inner_handler == op_sub5)) {
+    *length = 1;
+    const bool plus = head->inner_handler == op_add5;
+    if (head->handler == builtin_savesp) return plus ? fused_mark_offset<1, true> : fused_mark_offset<1, false>;
+    return plus ? fused_mark_offset<2, true> : fused_mark_offset<2, false>;
   }
 
   if (plain_node(head, op_pushvarvar)) {
@@ -422,10 +625,11 @@ BuiltinHandler registered(const char* name) {
 
 // Every node that execution can reach other than from its predecessor: the successor of
 // each jump target and of each link (loop exits, CASE labels, EXCEPT parts, GOTO labels,
-// called procedures, whose calls may also start past two or four parameter pushes), and
-// what a FIRST_OP links at run time.
-std::unordered_set<const InstructionNode*> entry_points(InstructionNode* first) {
-  std::unordered_set<const InstructionNode*> entries;
+// called procedures, whose calls may also start past two or four parameter pushes).
+// A FIRST_OP adds none: it links only a node left pending for it, and no program leaves
+// one, so the group that opens a procedure body (often its first test) is fused too.
+Entries entry_points(InstructionNode* first) {
+  Entries entries;
   const auto enter_after = [&entries](const InstructionNode* target) {
     entries.insert(target->next);
     // An event call binds the parameters itself and starts past their pushes.
@@ -443,7 +647,6 @@ std::unordered_set<const InstructionNode*> entry_points(InstructionNode* first) 
       if (extension->is_jump_target) enter_after(node);
       if (extension->link) enter_after(extension->link);
     }
-    if (node->handler == flow::op_first_op && node->next) entries.insert(node->next->next);
   }
   return entries;
 }
@@ -457,19 +660,22 @@ void fuse_instructions(InstructionNode* first) {
   getint_handler = registered("getint");
   setint_handler = registered("setint");
   const auto entries = entry_points(first);
+  InstructionNode* before = nullptr;
   for (InstructionNode* head = first; head;) {
     int length = 0;
-    BuiltinHandler fused = match(head, &length);
+    BuiltinHandler fused = match(before, head, entries, &length);
     InstructionNode* last = head;
     for (int index = 1; fused && index < length; ++index) {
       last = last->next;
       if (entries.count(last)) fused = nullptr;
     }
     if (!fused) {
+      before = head;
       head = head->next;
       continue;
     }
     head->handler = fused;
+    before = last;
     head = last->next;
   }
 }
@@ -477,6 +683,9 @@ void fuse_instructions(InstructionNode* first) {
 BuiltinHandler unfused_handler(BuiltinHandler handler) {
   for (const Fused& entry : kFused) {
     if (entry.handler == handler) return entry.original;
+  }
+  for (const Run& run : kRuns) {
+    if (run.fused == handler) return run.steps[0].handler;
   }
   return handler;
 }

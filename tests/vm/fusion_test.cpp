@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "machine_fixture.h"
 #include "platform/platform.h"
@@ -14,7 +15,9 @@
 #include "vm/fusion.h"
 #include "vm/increment.h"
 #include "vm/listing.h"
+#include "vm/procedure_call.h"
 #include "vm/push_instructions.h"
+#include "vm/stack_builtins.h"
 
 namespace {
 
@@ -97,6 +100,109 @@ TEST_F(FusionPass, PicksEachKindOfGroupAndListsItsHeadAsBefore) {
     crt::free(line);
     EXPECT_EQ(opcode_name(head), text_before) << group.name;
   }
+}
+
+TEST_F(FusionPass, FusesWhatCallsAndRecursionLeaveAroundThem) {
+  struct Node {
+    BuiltinHandler handler;
+    BuiltinHandler inner = nullptr;
+    double operand = 0;
+    const char* text = nullptr;
+  };
+  struct Row {
+    const char* name;
+    std::vector<Node> nodes;
+    size_t head;  // the node that takes the fused handler (or keeps its own)
+    bool fused;
+  };
+  const Row kRows[] = {
+      {"a procedure that tests its parameter first",
+       {{op_parmspushvar, nullptr, 0, "n%"}, {flow::op_first_op}, {op_pushvarint, nullptr, 2, "n%"},
+        {flow::op_branch_if_false, op_less}},
+       0, true},
+      {"a test right after FIRST_OP", {{flow::op_first_op}, {op_pushvarint, nullptr, 2, "n%"}, {flow::op_branch_if_false, op_less}}, 1, true},
+      {"three parameters bound, then FIRST_OP",
+       {{op_parmspushvarvar, nullptr, 0, "b%"}, {op_parmspushvar, nullptr, 0, "a%"}, {flow::op_first_op}}, 0, true},
+      {"four parameters in two pairs keep the shape event calls bind",
+       {{op_parmspushvarvar, nullptr, 0, "c%"}, {op_parmspushvarvar, nullptr, 0, "a%"}, {flow::op_first_op}}, 0, false},
+      {"a call's result added and returned", {{op_dropfctstack, nullptr, 1}, {op_add}, {op_return}}, 0, true},
+      {"a call's result added and stored before the jump back",
+       {{op_dropfctstack, nullptr, 1}, {op_add}, {op_assign2, nullptr, 0, "t%"}, {flow::op_branch}}, 0, true},
+      {"a call's result dropped to before the next argument",
+       {{op_dropfctstack, nullptr, 1}, {builtin_savesp, op_sub5, 2, "n%"}}, 0, true},
+      {"an argument v - k that opens two levels", {{builtin_savesp2, op_sub5, 1, "n%"}}, 0, true},
+      {"an argument v + k", {{builtin_savesp, op_add5, 1, "n%"}}, 0, true},
+      {"a variable and two constants as arguments",
+       {{builtin_savesp, op_pushvarint, 2, "i%"}, {op_pushintint, nullptr, 3}}, 0, true},
+      {"a sum of variables returned", {{builtin_savesp, op_pushvarvar, 0, "b%"}, {op_add}, {op_pushvar, nullptr, 0, "c%"}, {op_sub}},
+       0, true},
+      {"a sum of variables in an expression", {{op_pushvarvar, nullptr, 0, "b%"}, {op_sub}}, 0, true},
+      {"a generic product is no sum", {{op_pushvarvar, nullptr, 0, "b%"}, {op_mul}}, 0, false},
+  };
+  for (const Row& row : kRows) {
+    Chain chain;
+    std::vector<InstructionNode*> nodes;
+    for (const Node& node : row.nodes) {
+      nodes.push_back(chain.add(node.handler, node.operand, node.text));
+      nodes.back()->inner_handler = node.inner;
+    }
+    chain.add(op_nothing);
+    InstructionNode* head = nodes[row.head];
+    char* line = instruction_listing_line(head);
+    const std::string listed_before = line;
+    crt::free(line);
+
+    fuse_instructions(chain.first);
+    EXPECT_EQ(head->handler != row.nodes[row.head].handler, row.fused) << row.name;
+    EXPECT_EQ(unfused_handler(head->handler), row.nodes[row.head].handler) << row.name;
+    for (size_t index = 0; index < nodes.size(); ++index) {
+      if (index != row.head) EXPECT_EQ(nodes[index]->handler, row.nodes[index].handler) << row.name << " node " << index;
+    }
+    line = instruction_listing_line(head);
+    EXPECT_EQ(std::string(line), listed_before) << row.name;
+    crt::free(line);
+  }
+}
+
+TEST_F(FusionPass, ARunStopsShortOfAnEntry) {
+  // DROPFCTSTACK, +, RETURN as one run, and again with a jump that continues at the RETURN:
+  // there only DROPFCTSTACK, + are taken together.
+  BuiltinHandler fused[2];
+  for (int jumped = 0; jumped < 2; ++jumped) {
+    Chain chain;
+    InstructionNode* jump = chain.add(op_nothing);
+    InstructionNode* drop = chain.add(op_dropfctstack, 1);
+    InstructionNode* add = chain.add(op_add);
+    InstructionNode* ret = chain.add(op_return);
+    chain.add(op_nothing);
+    if (jumped) Chain::jump_to(jump, add);
+    fuse_instructions(chain.first);
+    EXPECT_NE(drop->handler, op_dropfctstack) << jumped;
+    EXPECT_EQ(add->handler, op_add) << jumped;
+    EXPECT_EQ(ret->handler, op_return) << jumped;
+    fused[jumped] = drop->handler;
+  }
+  EXPECT_NE(fused[0], fused[1]);
+}
+
+TEST_F(FusionPass, AFORStepKeepsItsGroupFromTheArgumentRun) {
+  // savesp(PUSHVARINT), PUSHINT is also the start of a call's arguments; before a FOR it
+  // is the loop's step.
+  BuiltinHandler fused[2];
+  for (int loop = 0; loop < 2; ++loop) {
+    Chain chain;
+    InstructionNode* head = chain.add(builtin_savesp, 1, "i%");
+    head->inner_handler = op_pushvarint;
+    chain.add(op_pushint, 10);
+    chain.add(loop ? flow::op_for : op_nothing);
+    chain.add(op_nothing);
+    fuse_instructions(chain.first);
+    EXPECT_EQ(unfused_handler(head->handler), builtin_savesp) << loop;
+    fused[loop] = head->handler;
+  }
+  EXPECT_NE(fused[0], builtin_savesp);
+  EXPECT_NE(fused[1], builtin_savesp);
+  EXPECT_NE(fused[0], fused[1]);
 }
 
 TEST_F(FusionPass, DisabledLeavesEveryHandler) {
