@@ -361,17 +361,9 @@ Variable* variable_release(ProgramContext* context, Variable* variable, bool kee
   return alias;
 }
 
-void variable_list_release(ProgramContext* context, Variable* scope, bool deep) {
+void variable_list_release_records(ProgramContext* context, Variable* scope, bool deep) {
   if (!scope) return;
   Variable* first = scope->next;
-  if (!deep) {
-    // Plain numbers (most locals) lose their values without a guard: nothing to free.
-    while (first && !first->flags && !first->data) {
-      variable_clear_value(context, first, false, false);
-      first = first->next;
-    }
-    if (!first) return;
-  }
   platform::FaultGuard guard;
   if (FAULT_GUARD_ENTER(guard)) {
     if (deep) {

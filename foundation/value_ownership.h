@@ -6,6 +6,7 @@
 
 #include "foundation/value_cell.h"
 #include "foundation/variable.h"
+#include "foundation/variables.h"
 
 // Services of the packed-list and object layers, which the copies and releases here call.
 struct OwnershipServices {
@@ -57,7 +58,20 @@ void copy_references_to_element(Variable* source, ListElement* destination, void
 Variable* variable_release(ProgramContext* context, Variable* variable, bool keep_list, bool keep_members);
 // deep: from the last record to the first, releases values and frees names (records stay
 // for reuse). Otherwise clears the value of every record after the head.
-void variable_list_release(ProgramContext* context, Variable* scope, bool deep);
+void variable_list_release_records(ProgramContext* context, Variable* scope, bool deep);
+// The same, with the leading plain numbers (most locals, at the end of every call) cleared
+// inline: they free nothing and need no fault guard.
+inline void variable_list_release(ProgramContext* context, Variable* scope, bool deep) {
+  if (!scope) return;
+  if (!deep) {
+    while (scope->next && variable_holds_plain_number(scope->next)) {
+      scope = scope->next;
+      variable_clear_plain_number(scope);
+    }
+    if (!scope->next) return;
+  }
+  variable_list_release_records(context, scope, deep);
+}
 // Destroys the objects the list's variables own, last to first.
 void variable_list_destroy_objects(ProgramContext* context, Variable* scope);
 // Frees every record of the list (last to first), each where it was allocated.

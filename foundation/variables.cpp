@@ -286,12 +286,8 @@ void variable_move_to_scope(Variable* target, Variable* variable, bool keep_curr
 
 void variable_clear_value(ProgramContext* context, Variable* variable, bool keep_list, bool keep_members) {
   if (!variable) return;
-  if (!variable->flags && !variable->data) {
-    variable->number = 0;
-    variable->getter = variable->setter = nullptr;
-    variable->class_hash = 0;
-    variable->read_only = 0;
-    variable->alias = nullptr;
+  if (variable_holds_plain_number(variable)) {
+    variable_clear_plain_number(variable);
     return;
   }
   bool is_list = variable->flags & kVariableList;

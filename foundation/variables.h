@@ -44,6 +44,15 @@ void variable_move_to_scope(Variable* target, Variable* variable, bool keep_curr
 // Releases and zeroes the value, keeping the name, the public bit and, with keep_list,
 // the list binding; without keep_members the member list is freed too.
 void variable_clear_value(ProgramContext* context, Variable* variable, bool keep_list, bool keep_members);
+// A record holding a plain number owns nothing: clearing it only resets its fields.
+inline bool variable_holds_plain_number(const Variable* variable) { return !variable->flags && !variable->data; }
+inline void variable_clear_plain_number(Variable* variable) {
+  variable->number = 0;
+  variable->getter = variable->setter = nullptr;
+  variable->class_hash = 0;
+  variable->read_only = 0;
+  variable->alias = nullptr;
+}
 
 // Records of the list that holds variable: the first (by prev) and the last (by next).
 Variable* variable_list_first(Variable* variable);

@@ -664,17 +664,15 @@ void fuse_instructions(InstructionNode* first) {
   for (InstructionNode* head = first; head;) {
     int length = 0;
     BuiltinHandler fused = match(before, head, entries, &length);
-    InstructionNode* last = head;
-    for (int index = 1; fused && index < length; ++index) {
-      last = last->next;
-      if (entries.count(last)) fused = nullptr;
-    }
+    if (fused && spans_entry(head, length, entries)) fused = nullptr;
     if (!fused) {
       before = head;
       head = head->next;
       continue;
     }
     head->handler = fused;
+    InstructionNode* last = head;
+    for (int index = 1; index < length; ++index) last = last->next;
     before = last;
     head = last->next;
   }

@@ -619,23 +619,7 @@ void vm_release_call(CallFrame* frame) {
   Variable* scope = frame->scope;
   // Values first: a local object's destructor may call the same procedure, which must
   // not be handed this scope while it is being emptied.
-  if (scope && frame->releases_scope && scope != program->globals) {
-    // Plain numbers (most locals) are cleared here as the release would clear them; from
-    // the first record holding more on, the release runs over the records after record.
-    Variable* record = scope;
-    while (Variable* next = record->next) {
-      if (next->flags || next->data) {
-        variable_list_release(program, record, false);
-        break;
-      }
-      next->number = 0;
-      next->getter = next->setter = nullptr;
-      next->class_hash = 0;
-      next->read_only = 0;
-      next->alias = nullptr;
-      record = next;
-    }
-  }
+  if (scope && frame->releases_scope && scope != program->globals) variable_list_release(program, scope, false);
   if (scope && frame->recycles_scope) {
     LocalScopeCacheEntry* entry = return_local_scope(program, frame->procedure, scope, frame->scope_entry);
     if (CallFrame* caller = frame->caller) {
