@@ -42,9 +42,11 @@ inline void push_number(double number) { stack_push_number(current_program, numb
     if (found && found->hash == node->text_hash) {
       extension->cached_variable = found;
       extension->cached_scope = platform::address_of(current_object ? current_object : found->scope);
+      extension->local_position = local_position_of(found, node->text_hash);
       return found;
     }
   }
+  extension->local_position = 0;
   return resolve_cached_variable(node->text, 0, &extension->cached_variable, &extension->cached_scope);
 }
 
@@ -63,8 +65,10 @@ inline Variable* first_variable(InstructionNode* node) {
     uint32_t scope = 0;
     return resolve_cached_variable(name, 0, &scratch, &scope);
   }
-  Variable* variable = resolve_cached_variable(name, 0, &extension->cached_variable2, &extension->cached_scope2);
-  extension->flags = name ? variable_name_hash(name) : 0;
+  const uint32_t hash = name ? variable_name_hash(name) : 0;
+  Variable* variable = resolve_cached_variable(name, hash, &extension->cached_variable2, &extension->cached_scope2);
+  extension->flags = hash;
+  extension->local_position2 = local_position_of(variable, hash);
   return variable;
 }
 
@@ -103,6 +107,25 @@ Variable* resolve_cached_variable(const char* name, uint32_t hash, Variable** ca
   *cached_variable = variable;
   *cached_scope = platform::address_of(current_object ? current_object : variable->scope);
   return variable;
+}
+
+Variable* recheck_cached_variable(Variable* variable, uint32_t scope, uint32_t hash) {
+  return variable_cache_valid(variable, scope, hash) ? variable : nullptr;
+}
+
+uint8_t local_position_of(const Variable* variable, uint32_t hash) {
+  if (!variable || current_object || !hash || variable->hash != hash) return 0;
+  // Only a scope of its own: the globals and the '%' list are cached by their address.
+  const Variable* scope = current_scope;
+  if (!scope || variable->scope != scope || scope == percent_variables ||
+      (current_program && scope == current_program->globals)) {
+    return 0;
+  }
+  const Variable* record = scope;
+  for (uint8_t position = 1; record && position < UINT8_MAX; ++position, record = record->next) {
+    if (record == variable) return position;
+  }
+  return 0;
 }
 
 Variable* instruction_variable(InstructionNode* node) { return first_variable(node); }
