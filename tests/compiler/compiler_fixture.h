@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,21 @@
 #include "foundation/compile_messages.h"
 #include "foundation/runtime_memory.h"
 #include "platform/kernel/memory.h"
+
+// The whole file, bytes as they are; empty when it cannot be read.
+inline std::string read_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
+
+// Compares text with the expected file at path; ZRK_UPDATE_GOLDEN=1 rewrites the file
+// with text first (review the files before committing them).
+inline void expect_golden_file(const std::string& path, const std::string& text) {
+  if (std::getenv("ZRK_UPDATE_GOLDEN")) std::ofstream(path, std::ios::binary) << text;
+  EXPECT_EQ(text, read_file(path)) << "ZRK_UPDATE_GOLDEN=1 rewrites " << path;
+}
 
 class CompilerTest : public ::testing::Test {
  protected:

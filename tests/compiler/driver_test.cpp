@@ -54,13 +54,6 @@ int capture_box(HWND, LPCWSTR text, LPCWSTR caption, UINT) {
 
 int32_t compiled_is_current(const char*, const char*) { return 1; }
 
-std::string read_all(const fs::path& path) {
-  std::ifstream stream(path, std::ios::binary);
-  std::stringstream text;
-  text << stream.rdbuf();
-  return text.str();
-}
-
 void fail_builtin() { runtime_error("boom"); }
 
 class DriverTest : public ParserTest {
@@ -122,7 +115,7 @@ class DriverTest : public ParserTest {
     std::ofstream(path, std::ios::binary) << text;
     return path;
   }
-  std::string error_log() const { return read_all(folder / "errorlog.txt"); }
+  std::string error_log() const { return read_file(folder / "errorlog.txt"); }
 
   ProgramContext* run_file(const fs::path& path, uint32_t mode = kRunNewProgram, uint8_t compile_only = 0) {
     return compile_and_run_file(path.string().c_str(), nullptr, compile_only, mode);

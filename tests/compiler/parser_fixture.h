@@ -57,20 +57,25 @@ class ParserTest : public CompilerTest {
     CompilerTest::TearDown();
   }
 
+  // Appends a word's text with its marker and control bytes as <XX>.
+  static void append_shown(std::string& out, const char* text) {
+    for (const char* c = text; *c; ++c) {
+      auto byte = static_cast<unsigned char>(*c);
+      if (byte >= 0x80 || byte < 0x20) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "<%02X>", byte);
+        out += hex;
+      } else {
+        out += *c;
+      }
+    }
+  }
+
   // One line per output word: the text (bytes above 127 as <XX>), a tab, line:column.
   static std::string listing(CodeListNode* last) {
     std::string result;
     for (CodeListNode* node = code_list_first(last); node != nullptr; node = node->next) {
-      for (const char* c = node->text; *c; ++c) {
-        auto byte = static_cast<unsigned char>(*c);
-        if (byte >= 0x80 || byte < 0x20) {
-          char hex[8];
-          std::snprintf(hex, sizeof hex, "<%02X>", byte);
-          result += hex;
-        } else {
-          result += *c;
-        }
-      }
+      append_shown(result, node->text);
       result += "\t" + std::to_string(node->line) + ":" + std::to_string(node->column) + "\n";
     }
     return result;
@@ -87,16 +92,7 @@ class ParserTest : public CompilerTest {
     std::string result;
     for (CodeListNode* node = code_list_first(parse(source)); node != nullptr; node = node->next) {
       if (!result.empty()) result += ' ';
-      for (const char* c = node->text; *c; ++c) {
-        auto byte = static_cast<unsigned char>(*c);
-        if (byte >= 0x80 || byte < 0x20) {
-          char hex[8];
-          std::snprintf(hex, sizeof hex, "<%02X>", byte);
-          result += hex;
-        } else {
-          result += *c;
-        }
-      }
+      append_shown(result, node->text);
     }
     return result;
   }
