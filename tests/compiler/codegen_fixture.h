@@ -29,6 +29,7 @@
 #include "vm/listing.h"
 #include "vm/machine.h"
 #include "vm/procedure_call.h"
+#include "tests/foundation/scope_lists.h"
 
 // What RECORD saw, one text per call: texts as they are, numbers as %g.
 inline std::vector<std::string> recorded;
@@ -209,15 +210,9 @@ class CodegenTest : public CompilerTest {
     ProgramContext* previous = current_program;
     current_program = program;
     release_local_scopes(program);
-    for (Variable* list : {locals, program->globals, percent_variables}) {
-      if (!list) continue;
-      variable_list_release(program, list, true);
-      variable_list_free(program, list);
-    }
+    close_scope_lists(program, locals);
     locals = nullptr;
-    program->globals = nullptr;
-    percent_variables = nullptr;
-    current_scope = current_object = nullptr;
+    current_object = nullptr;
     stack_free_all(program);
     free_instruction_list(program, tail);
     tail = nullptr;

@@ -30,6 +30,7 @@
 #include "app/builtin_table.h"
 #include "vm/instruction_list.h"
 #include "vm/machine.h"
+#include "tests/foundation/scope_lists.h"
 
 namespace fs = std::filesystem;
 
@@ -82,9 +83,7 @@ class DriverTest : public ParserTest {
     run_switches = saved_switches;
     current_program = nullptr;
     current_scope = nullptr;
-    variable_list_release(nullptr, percent_variables, true);
-    variable_list_free(nullptr, percent_variables);
-    percent_variables = nullptr;
+    free_percent_variables(nullptr);
     // Programs the driver kept, shared ones before the ones whose heap they use.
     for (bool shared : {true, false}) {
       for (ProgramContext* program = program_list; program;) {
