@@ -23,10 +23,12 @@ inline void free_percent_variables(ProgramContext* context) {
   percent_variables = nullptr;
 }
 
-// Gives the context a globals head and returns a new local scope head, made current.
+// Gives the context a globals head and returns a new local scope head, made current
+// (with no running object).
 inline Variable* open_scope_lists(ProgramContext* context) {
   context->globals = variable_record_allocate(context, false);
   current_scope = variable_record_allocate(context, false);
+  current_object = nullptr;
   return current_scope;
 }
 

@@ -20,7 +20,6 @@ class VariableTest : public ContextTest {
     ContextTest::SetUp();
     context->pool = pool_create(4096);
     locals = open_scope_lists(context);
-    current_object = nullptr;
     percent_variables = nullptr;
     instruction = InstructionNode{};
     extension = InstructionExtension{};

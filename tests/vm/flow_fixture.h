@@ -49,7 +49,6 @@ class FlowTest : public MachineTest {
     MachineTest::SetUp();
     context->pool = pool_create(4096);
     locals = open_scope_lists(context);
-    current_object = nullptr;
     free_percent_variables(context);
     no_explicit_check = 0;
   }

@@ -38,7 +38,6 @@ class IncrementTest : public MachineTest {
     MachineTest::SetUp();
     if (!context->pool) context->pool = pool_create(4096);
     locals = open_scope_lists(context);
-    current_object = nullptr;
     free_percent_variables(context);
     push_after_assign = 0;
     alias_follow_suppressed = 0;

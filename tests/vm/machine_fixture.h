@@ -107,7 +107,6 @@ class VariableMachineTest : public MachineTest {
   void SetUp() override {
     MachineTest::SetUp();
     locals = open_scope_lists(context);
-    current_object = nullptr;
     percent_variables = nullptr;
   }
   void TearDown() override {

@@ -146,7 +146,6 @@ class OperatorTest : public MachineTest {
     MachineTest::SetUp();
     context->pool = pool_create(4096);
     locals = open_scope_lists(context);
-    current_object = nullptr;
     percent_variables = nullptr;
     push_after_assign = 0;
     alias_follow_suppressed = 0;
