@@ -51,10 +51,7 @@ class CodegenTest : public CompilerTest {
  protected:
   void SetUp() override {
     CompilerTest::SetUp();
-    statement_compiler_reset();
-    debug_mode = 0;
-    profile_mode = 0;
-    warn_globals = 0;
+    reset_statement_compiler();
     compile_options.link = 1;
     register_all_builtins();
     // The driver's link from the analyzer's declarations to the registry.
@@ -73,11 +70,10 @@ class CodegenTest : public CompilerTest {
   void TearDown() override {
     drop_program();
     optimize = saved_optimize;
-    statement_compiler_reset();
+    reset_statement_compiler();
     builtin_registry_clear();
     external_function_declare_hook = nullptr;
-    if (parser_input_pool != nullptr && parser_input_pool != compiler_pool) pool_destroy(parser_input_pool);
-    parser_input_pool = nullptr;
+    drop_parser_input_pool();
     compile_options.link = 1;
     CompilerTest::TearDown();
   }

@@ -16,10 +16,7 @@ class ParserTest : public CompilerTest {
  protected:
   void SetUp() override {
     CompilerTest::SetUp();
-    statement_compiler_reset();
-    debug_mode = 0;
-    profile_mode = 0;
-    warn_globals = 0;
+    reset_statement_compiler();
     builtin_registry_clear();
     // name, parameter count, returns a value, variadic, saves a stack mark
     struct Builtin {
@@ -47,13 +44,9 @@ class ParserTest : public CompilerTest {
     }
   }
   void TearDown() override {
-    statement_compiler_reset();
+    reset_statement_compiler();
     builtin_registry_clear();
-    if (parser_input_pool != nullptr && parser_input_pool != compiler_pool) pool_destroy(parser_input_pool);
-    parser_input_pool = nullptr;
-    debug_mode = 0;
-    profile_mode = 0;
-    warn_globals = 0;
+    drop_parser_input_pool();
     CompilerTest::TearDown();
   }
 
