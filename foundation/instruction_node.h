@@ -2,6 +2,7 @@
 // foundation, the machine and the compiler share. Their operations live in the machine.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct Variable;
@@ -19,6 +20,12 @@ struct InstructionExtension {
   uint32_t scope_key;
   uint8_t method_flag;
   uint8_t is_jump_target;
+  // Where the cached variables last sat in a local scope (1 + their index from the scope's
+  // head, 0 when not local): a recursion's fresh scope of the same procedure finds them
+  // there again without a search. A hint only, checked at every use; kept in what was
+  // padding, so the block keeps its size and field offsets.
+  uint8_t local_position;
+  uint8_t local_position2;
   Variable* cached_variable;
   uint32_t cached_scope;
   Variable* cached_variable2;
@@ -38,3 +45,5 @@ struct InstructionNode {
   InstructionNode* previous;  // the second link: the program's code list runs through it
 };
 static_assert(sizeof(InstructionNode) == 44, "instruction node layout");
+static_assert(sizeof(InstructionExtension) == 40 && offsetof(InstructionExtension, cached_variable) == 24,
+              "instruction extension layout");

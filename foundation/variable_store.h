@@ -14,7 +14,7 @@ void set_variable(Variable* variable, void* text, double number, void* typed_add
 // True for a variable that set_variable would give a number (with no text and no typed
 // address) by writing its number field alone: no setter, type, data, list, structure,
 // object, array or owner, and not read-only. The run loop's counters take this path.
-inline bool variable_takes_plain_number(const Variable* variable) {
+[[gnu::always_inline]] inline bool variable_takes_plain_number(const Variable* variable) {
   constexpr uint32_t kNotPlain = kVariableOwnsData | kVariableObject | kVariableList | kVariablePackedList |
                                  kVariableStructure | kVariableAdopted;
   return !(variable->flags & kNotPlain) && !variable->data && !variable->setter && !variable->type_code &&

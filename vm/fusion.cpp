@@ -2,9 +2,10 @@
 // fused handlers that run them in one dispatch.
 //
 // Only the head node of a group changes: its handler becomes the fused one. When every
-// operand is a plain number and every cached variable holds, the fused handler does the
-// whole group and leaves current_instruction on its last node; otherwise it runs the
-// head's own handler alone and the rest of the group runs node by node as before.
+// operand is a plain number and every cached variable holds (or is found again where it
+// was in another level's local scope), the fused handler does the whole group and leaves
+// current_instruction on its last node; otherwise it runs the head's own handler alone
+// and the rest of the group runs node by node as before.
 // Anything that may fault runs with current_instruction on its own node and the stack as
 // the node-by-node path would have it there.
 #include "vm/fusion.h"
@@ -52,14 +53,13 @@ namespace {
 }
 
 [[gnu::always_inline]] inline bool first_number(const InstructionNode* node, double* number) {
-  return plain_number(cached_first_variable(node), number);
+  return plain_number(held_first_variable(node), number);
 }
 
-// The same for the head of a group, resolving its variable when the cache misses (each
-// level of a recursion has its own scope): the head's own handler would resolve it anyway,
-// and then finds it cached.
+// The same for the head of a group, resolving its variable when it is not held (a new
+// variable): the head's own handler would resolve it anyway, and then finds it cached.
 [[gnu::always_inline]] inline bool head_number(InstructionNode* head, double* number) {
-  Variable* variable = cached_first_variable(head);
+  Variable* variable = held_first_variable(head);
   return plain_number(variable ? variable : instruction_variable(head), number);
 }
 
@@ -124,7 +124,7 @@ void fused_for_step() {
   InstructionNode* limit_node = head->next;
   InstructionNode* for_node = limit_node->next;
   ProgramContext* program = current_program;
-  Variable* counter = cached_first_variable(head);
+  Variable* counter = held_first_variable(head);
   double value, limit;
   bool fast = fast_state() && plain_number(counter, &value) && plain_target(counter) &&
               program->mark_count >= 0 && program->mark_count < kStackMarkSlots && !loop_first_pass_pending();
@@ -150,7 +150,7 @@ template <Offset offset, Use use>
 void fused_element() {
   InstructionNode* head = current_instruction;
   double index, base;
-  if (!fast_state() || !first_number(head, &index) || !plain_number(cached_second_variable(head), &base)) {
+  if (!fast_state() || !first_number(head, &index) || !plain_number(held_second_variable(head), &base)) {
     return op_pushvarvar();
   }
   ProgramContext* program = current_program;
@@ -218,7 +218,7 @@ void fused_integer_constant() {
   Variable* target = nullptr;
   if constexpr (then != Then::Push) {
     InstructionNode* store = operation_node->next;
-    target = cached_first_variable(store);
+    target = held_first_variable(store);
     if (store->operand != 0 || !plain_target(target)) return op_pushint();
   }
   double result;
@@ -242,7 +242,7 @@ void fused_integer_constant() {
 template <int step>
 void fused_step_branch() {
   InstructionNode* head = current_instruction;
-  Variable* variable = cached_first_variable(head);
+  Variable* variable = held_first_variable(head);
   double value;
   if (!fast_state() || !plain_number(variable, &value) || !plain_target(variable)) {
     return step > 0 ? op_increment2() : op_decrement2();
@@ -256,7 +256,7 @@ void fused_store_branch() {
   InstructionNode* head = current_instruction;
   ProgramContext* program = current_program;
   ValueCell* top = program ? number_on_top(program) : nullptr;
-  Variable* variable = cached_first_variable(head);
+  Variable* variable = held_first_variable(head);
   if (!top || !fast_state() || head->operand != 0 || top->data || top->references || top->flags ||
       (top->variable && (top->variable->element_count ||
                          (top->variable->flags & (kVariableStructure | kVariableObject | kVariablePackedList)))) ||
@@ -293,7 +293,7 @@ void fused_sum() {
   ProgramContext* program = current_program;
   double left, right;
   if (!fast_state() || (level && (program->mark_count < 0 || program->mark_count >= kStackMarkSlots)) ||
-      !plain_number(cached_second_variable(head), &left) || !first_number(head, &right)) {
+      !plain_number(held_second_variable(head), &left) || !first_number(head, &right)) {
     return level ? builtin_savesp() : op_pushvarvar();
   }
   InstructionNode* node = head->next;

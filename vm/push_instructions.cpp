@@ -25,6 +25,27 @@ inline void push_text(void* text) {
 
 inline void push_number(double number) { stack_push_number(current_program, number); }
 
+// A variable that a lookup found at position (1 + its index) of a local scope, looked for
+// there in the current scope: with no object running, locals come first and the first
+// record of the current scope with the hash and the scope key is the one a lookup finds.
+// Each level of a recursion has a scope of its own, built alike, so the variable sits
+// there again. key is the scope key of the node the pair belongs to: its own handler looks
+// the name up with it, also when a fused group reads the node's variable from its head.
+// The pair takes what is found; null when it is not within that position.
+[[gnu::always_inline]] inline Variable* relocated_local(uint8_t position, uint32_t hash, uint32_t key,
+                                                       Variable** cached_variable, uint32_t* cached_scope) {
+  if (!position || !hash || current_object) return nullptr;
+  Variable* record = current_scope;
+  for (uint32_t index = 0; record && index < position; ++index, record = record->next) {
+    if (record->hash != hash || record->scope_key != key) continue;
+    if (!record->name) return nullptr;
+    *cached_variable = record;
+    *cached_scope = platform::address_of(record->scope);
+    return record;
+  }
+  return nullptr;
+}
+
 // first_variable when the first cache pair does not hold.
 [[gnu::noinline]] Variable* first_variable_miss(InstructionNode* node) {
   InstructionExtension* extension = node->extension;
@@ -34,17 +55,24 @@ inline void push_number(double number) { stack_push_number(current_program, numb
     uint32_t scope = 0;
     return resolve_cached_variable(node->text, 0, &scratch, &scope);
   }
-  // A scope the cache did not see (a recursive call's): the instruction's hash finds the
-  // variable without hashing the name again; a miss (no such variable yet, or a name
-  // whose hash differs from the instruction's) takes the full path.
+  // A scope the cache did not see (a recursive call's): the variable is looked for where
+  // it was in the last one, then the instruction's hash finds it without hashing the name
+  // again; a miss (no such variable yet, or a name whose hash differs from the
+  // instruction's) takes the full path.
+  if (Variable* found = relocated_local(extension->local_position, node->text_hash, extension->scope_key,
+                                        &extension->cached_variable, &extension->cached_scope)) {
+    return found;
+  }
   if (node->text_hash) {
     Variable* found = find_variable(node->text, node->text_hash);
     if (found && found->hash == node->text_hash) {
       extension->cached_variable = found;
       extension->cached_scope = platform::address_of(current_object ? current_object : found->scope);
+      extension->local_position = local_position_of(found, node->text_hash);
       return found;
     }
   }
+  extension->local_position = 0;
   return resolve_cached_variable(node->text, 0, &extension->cached_variable, &extension->cached_scope);
 }
 
@@ -63,8 +91,14 @@ inline Variable* first_variable(InstructionNode* node) {
     uint32_t scope = 0;
     return resolve_cached_variable(name, 0, &scratch, &scope);
   }
-  Variable* variable = resolve_cached_variable(name, 0, &extension->cached_variable2, &extension->cached_scope2);
-  extension->flags = name ? variable_name_hash(name) : 0;
+  if (Variable* found = relocated_local(extension->local_position2, extension->flags, extension->scope_key,
+                                        &extension->cached_variable2, &extension->cached_scope2)) {
+    return found;
+  }
+  const uint32_t hash = name ? variable_name_hash(name) : 0;
+  Variable* variable = resolve_cached_variable(name, hash, &extension->cached_variable2, &extension->cached_scope2);
+  extension->flags = hash;
+  extension->local_position2 = local_position_of(variable, hash);
   return variable;
 }
 
@@ -103,6 +137,35 @@ Variable* resolve_cached_variable(const char* name, uint32_t hash, Variable** ca
   *cached_variable = variable;
   *cached_scope = platform::address_of(current_object ? current_object : variable->scope);
   return variable;
+}
+
+[[gnu::noinline]] Variable* relocated_first_variable(const InstructionNode* node) {
+  InstructionExtension* extension = node->extension;
+  if (!extension) return nullptr;
+  return relocated_local(extension->local_position, node->text_hash, extension->scope_key,
+                         &extension->cached_variable, &extension->cached_scope);
+}
+
+[[gnu::noinline]] Variable* relocated_second_variable(const InstructionNode* node) {
+  InstructionExtension* extension = node->extension;
+  if (!extension) return nullptr;
+  return relocated_local(extension->local_position2, extension->flags, extension->scope_key,
+                         &extension->cached_variable2, &extension->cached_scope2);
+}
+
+uint8_t local_position_of(const Variable* variable, uint32_t hash) {
+  if (!variable || current_object || !hash || variable->hash != hash) return 0;
+  // Only a scope of its own: the globals and the '%' list are cached by their address.
+  const Variable* scope = current_scope;
+  if (!scope || variable->scope != scope || scope == percent_variables ||
+      (current_program && scope == current_program->globals)) {
+    return 0;
+  }
+  const Variable* record = scope;
+  for (uint8_t position = 1; record && position < UINT8_MAX; ++position, record = record->next) {
+    if (record == variable) return position;
+  }
+  return 0;
 }
 
 Variable* instruction_variable(InstructionNode* node) { return first_variable(node); }

@@ -13,7 +13,7 @@
 // A cache pair is valid while its scope is one the running code sees without a lookup
 // and the record still holds the name it was found by (a released record has none; a
 // reused one another hash).
-inline bool variable_cache_valid(const Variable* variable, uint32_t scope, uint32_t hash) {
+[[gnu::always_inline]] inline bool variable_cache_valid(const Variable* variable, uint32_t scope, uint32_t hash) {
   if (!variable || !variable->name || variable->hash != hash) return false;
   if (scope == platform::address_of(current_scope)) return true;
   if (current_program && scope == platform::address_of(current_program->globals)) return true;
@@ -23,7 +23,7 @@ inline bool variable_cache_valid(const Variable* variable, uint32_t scope, uint3
 
 // The variable of the instruction's text when its first cache pair holds, else null
 // (no lookup is made).
-inline Variable* cached_first_variable(const InstructionNode* node) {
+[[gnu::always_inline]] inline Variable* cached_first_variable(const InstructionNode* node) {
   const InstructionExtension* extension = node->extension;
   if (extension && variable_cache_valid(extension->cached_variable, extension->cached_scope, node->text_hash)) {
     return extension->cached_variable;
@@ -32,7 +32,7 @@ inline Variable* cached_first_variable(const InstructionNode* node) {
 }
 
 // The same for the owned second text of a two-variable push (its hash is in flags).
-inline Variable* cached_second_variable(const InstructionNode* node) {
+[[gnu::always_inline]] inline Variable* cached_second_variable(const InstructionNode* node) {
   const InstructionExtension* extension = node->extension;
   if (extension && extension->flags &&
       variable_cache_valid(extension->cached_variable2, extension->cached_scope2, extension->flags)) {
@@ -40,6 +40,29 @@ inline Variable* cached_second_variable(const InstructionNode* node) {
   }
   return nullptr;
 }
+
+// When a cache pair does not hold: the variable found again at the position the pair
+// keeps (local_position) in the current scope, which the pair then takes; else null.
+// Each level of a recursion has a local scope of its own, built alike, so a local sits
+// there again; what is taken is what a lookup would give. Nothing else is searched and
+// nothing can fault. Out of line, so that the pair's own check stays small.
+Variable* relocated_first_variable(const InstructionNode* node);
+// The same for the second pair of a two-variable push.
+Variable* relocated_second_variable(const InstructionNode* node);
+
+// The variable of a cache pair, or the one found again at its local position.
+[[gnu::always_inline]] inline Variable* held_first_variable(const InstructionNode* node) {
+  if (Variable* variable = cached_first_variable(node)) return variable;
+  return relocated_first_variable(node);
+}
+[[gnu::always_inline]] inline Variable* held_second_variable(const InstructionNode* node) {
+  if (Variable* variable = cached_second_variable(node)) return variable;
+  return relocated_second_variable(node);
+}
+
+// The position a cache pair keeps for a variable that a full lookup by hash found: 1 + its
+// index in the current scope, 0 when it is not there (or an object runs).
+uint8_t local_position_of(const Variable* variable, uint32_t hash);
 
 // The owned second text of a fused two-text instruction: its operand holds the address.
 char* instruction_second_text(const InstructionNode* node);

@@ -160,6 +160,86 @@ TEST_F(PushInstructions, TheResolvedVariableIsCachedPerScope) {
   variable_list_free(context, other_scope);
 }
 
+// Once a push has found its variable in a local scope, a scope of another level is looked
+// at the same position first; whatever the new scope holds, the push must take what a full
+// lookup takes (the first record of the right key, the running object's member before
+// any local, the globals when no local has the name).
+TEST_F(PushInstructions, AnotherLevelsScopeGivesWhatALookupGives) {
+  struct Record {
+    const char* name;
+    uint32_t key;
+    bool nameless;  // a record whose name went but whose hash stayed
+  };
+  struct Case {
+    const char* what;
+    std::vector<Record> scope;  // after the head record
+    bool global = false;        // a global N$ exists
+    bool member = false;        // an object with a member N$ runs
+  };
+  const Case cases[] = {
+      {"same shape as the first level", {{"P$", 0, false}, {"N$", 0, false}}},
+      {"the name earlier than before", {{"N$", 0, false}, {"P$", 0, false}}},
+      {"the name later than before", {{"P$", 0, false}, {"Q$", 0, false}, {"N$", 0, false}}},
+      {"another key at the position", {{"P$", 0, false}, {"N$", 7, false}, {"N$", 0, false}}},
+      {"only another key", {{"P$", 0, false}, {"N$", 7, false}}, true},
+      {"no such local", {{"P$", 0, false}, {"Q$", 0, false}}, true},
+      {"a nameless record at the position", {{"P$", 0, false}, {"N$", 0, true}, {"N$", 0, false}}},
+      {"an object's member", {{"P$", 0, false}, {"N$", 0, false}}, false, true},
+  };
+  make_variable(locals, "P$", "first p");
+  make_variable(locals, "N$", "first n");
+  Variable* global = nullptr;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The first level: both pushes find N$ third in their scope.
+    Chain chain;
+    InstructionNode* single = chain.add(op_pushvar, 0, "N$");
+    InstructionNode* fused = add_fused(chain, op_pushvarvar, "P$", "N$");
+    Chain::jump_to(single, nullptr);
+    Chain::jump_to(fused, nullptr);
+    current_scope = locals;
+    run(single);
+    run(fused);
+    ASSERT_EQ(single->extension->local_position, 3);
+    ASSERT_EQ(fused->extension->local_position2, 3);
+
+    Variable* scope = variable_record_allocate(context, false);
+    for (const Record& record : c.scope) {
+      Variable* variable = make_variable(scope, record.name, "level");
+      variable->scope_key = record.key;
+      if (record.nameless) {
+        crt::free(variable->name);
+        variable->name = nullptr;
+      }
+    }
+    if (c.global && !global) global = make_variable(context->globals, "N$", "global");
+    Variable* object = nullptr;
+    if (c.member) {
+      object = variable_record_allocate(context, false);
+      make_variable(object, "N$", "member");
+      current_object = object;
+    }
+    current_scope = scope;
+    current_instruction = single;
+    Variable* expected = find_variable("N$");
+    ASSERT_NE(expected, nullptr);
+    stack_free_all(context);
+    run(single);
+    EXPECT_EQ(context->stack_top->variable, expected);
+    run(fused);
+    EXPECT_EQ(context->stack_top->below->variable, expected);
+
+    stack_free_all(context);
+    current_object = nullptr;
+    current_scope = locals;
+    for (Variable* list : {scope, object}) {
+      if (!list) continue;
+      variable_list_release(context, list, true);
+      variable_list_free(context, list);
+    }
+  }
+}
+
 TEST_F(PushInstructions, AVariableFreedSinceItWasCachedIsResolvedAgain) {
   make_variable(locals, "X$", "old");
   Chain chain;
