@@ -80,6 +80,7 @@ struct CallFrame {
   bool recycles_scope;      // scope goes back to the program's scope cache at the end
   bool releases_scope;      // scope's values are this call's to release
   bool stepping_over;       // the debugger's step over resumes when the call ends
+  bool scope_from_caller;   // scope_entry was the caller's callee_scope: it goes back there
   int32_t call_depth_at_entry;  // the program's call_depth before the call raised it
   uint32_t nesting;             // calls in the chain up to this one (1 for the outermost)
   const char* procedure_name;   // current_procedure_name while the call runs
