@@ -332,9 +332,14 @@ Variable* resolve_parameter(const char* name, Variable** cached_variable, uint32
 
 // A cache pair that missed: the record whose name hashes to hash in the current scope
 // (another scope of the same procedure, in recursion, has its own), else the parameter
-// resolved by name and created when missing. Either is stored in the pair.
-[[gnu::noinline]] Variable* parameter_miss(const char* name, uint32_t hash, Variable** cached_variable,
-                                           uint32_t* cached_scope) {
+// resolved by name and created when missing. Either is stored in the pair. The walk is
+// inline: in recursion every binding misses.
+[[gnu::noinline]] Variable* resolve_parameter_cold(const char* name, Variable** cached_variable, uint32_t* cached_scope) {
+  return resolve_parameter(name, cached_variable, cached_scope);
+}
+
+[[gnu::always_inline]] inline Variable* parameter_miss(const char* name, uint32_t hash, Variable** cached_variable,
+                                                       uint32_t* cached_scope) {
   if (hash) {
     for (Variable* record = current_scope; record; record = record->next) {
       if (record->name && record->hash == hash) {
@@ -344,7 +349,7 @@ Variable* resolve_parameter(const char* name, Variable** cached_variable, uint32
       }
     }
   }
-  return resolve_parameter(name, cached_variable, cached_scope);
+  return resolve_parameter_cold(name, cached_variable, cached_scope);
 }
 
 inline Variable* first_parameter(InstructionNode* node) {
@@ -362,16 +367,18 @@ inline Variable* first_parameter(InstructionNode* node) {
 // The second name's hash lives in the node's work word, which PARMSPUSHVARVAR has no other
 // use for: computed at the first miss, then the cache is checked like the first one.
 inline Variable* second_parameter(InstructionNode* node) {
-  const char* name = instruction_second_text(node);
   InstructionExtension* extension = node->extension;
+  uint32_t hash = node->work;
+  if (extension && hash) {
+    Variable* cached = extension->cached_variable2;
+    if (parameter_cache_valid(cached, extension->cached_scope2) && cached->hash == hash) return cached;
+  }
+  const char* name = instruction_second_text(node);
   if (!extension || !name) {
     Variable* scratch = nullptr;
     uint32_t scope = 0;
     return resolve_parameter(name, &scratch, &scope);
   }
-  uint32_t hash = node->work;
-  Variable* cached = extension->cached_variable2;
-  if (hash && parameter_cache_valid(cached, extension->cached_scope2) && cached->hash == hash) return cached;
   if (!hash) node->work = hash = variable_name_hash(name);
   return parameter_miss(name, hash, &extension->cached_variable2, &extension->cached_scope2);
 }
@@ -467,6 +474,30 @@ bool leave_argument_level(ProgramContext* program, ValueCell** mark) {
 
 namespace {
 
+// entry is the scope entry the last call from frame gave back; the one before stays
+// remembered when it belongs to another procedure.
+inline void remember_callee_scope(CallFrame* frame, LocalScopeCacheEntry* entry) {
+  LocalScopeCacheEntry* last = frame->callee_scope;
+  const uint32_t generation = scope_cache_generation;
+  const bool current = frame->callee_scope_generation == generation;
+  if (last == entry && current) return;
+  if (!current) {
+    frame->earlier_callee_scope = nullptr;
+    frame->callee_scope_generation = generation;
+  } else if (last && entry && last->procedure != entry->procedure) {
+    frame->earlier_callee_scope = last;
+  }
+  frame->callee_scope = entry;
+}
+
+// A free scope entry of procedure among those frame remembers, or null.
+inline LocalScopeCacheEntry* remembered_scope(const CallFrame* frame, const InstructionNode* procedure) {
+  if (!frame || frame->callee_scope_generation != scope_cache_generation) return nullptr;
+  LocalScopeCacheEntry* entry = frame->callee_scope;
+  if (!entry || entry->procedure != procedure) entry = frame->earlier_callee_scope;
+  return entry && entry->procedure == procedure && !entry->in_use && entry->scope ? entry : nullptr;
+}
+
 // What every end of a call gives back: TRY blocks the call left open stop catching
 // faults, its locals lose their values and the scope is free again, the running state
 // comes back and what was owned at its depth is released.
@@ -483,10 +514,7 @@ namespace {
     // the cache does not matter for it.
     if (frame->scope_from_caller) entry->in_use = 0;
     else entry = return_local_scope(program, frame->procedure, scope, entry);
-    if (CallFrame* caller = frame->caller) {
-      caller->callee_scope = entry;
-      caller->callee_scope_generation = scope_cache_generation;
-    }
+    if (CallFrame* caller = frame->caller) remember_callee_scope(caller, entry);
   }
   current_instruction = frame->saved_instruction;
   current_program = frame->saved_program;
@@ -595,8 +623,8 @@ ProgramContext* run_framed_call() {
   frame->saved_object = current_object;
   frame->method_call = object != nullptr;
   frame->call_depth_at_entry = program->call_depth;
-  // Read by error reports from here on; set for this call below.
-  frame->procedure_name = nullptr;
+  // Read by error reports from here on.
+  frame->procedure_name = procedure_name_of(procedure);
   frame->object = nullptr;
   frame->stepping_over = false;
 
@@ -611,9 +639,7 @@ ProgramContext* run_framed_call() {
     frame->scope = current_scope;
   } else {
     // The scope the caller's last call of this procedure gave back, when still free.
-    LocalScopeCacheEntry* hint =
-        caller && caller->callee_scope_generation == scope_cache_generation ? caller->callee_scope : nullptr;
-    if (hint && hint->procedure == procedure && !hint->in_use && hint->scope) {
+    if (LocalScopeCacheEntry* hint = remembered_scope(caller, procedure)) {
       hint->in_use = 1;
       frame->scope_entry = hint;
       frame->scope_from_caller = true;
@@ -638,7 +664,7 @@ ProgramContext* run_framed_call() {
   }
   frame->object = current_object;
 
-  current_procedure_name = frame->procedure_name = procedure_name_of(procedure);
+  current_procedure_name = frame->procedure_name;
 
   const uint8_t skip = entry_skip;
   InstructionNode* first = skip ? successor(procedure, skip == 1 ? 5 : skip == 2 ? 3 : 1) : procedure->next;
