@@ -80,14 +80,17 @@ struct CallFrame {
   bool recycles_scope;      // scope goes back to the program's scope cache at the end
   bool releases_scope;      // scope's values are this call's to release
   bool stepping_over;       // the debugger's step over resumes when the call ends
+  bool scope_from_caller;   // scope_entry came from the caller's remembered entries
   int32_t call_depth_at_entry;  // the program's call_depth before the call raised it
   uint32_t nesting;             // calls in the chain up to this one (1 for the outermost)
   const char* procedure_name;   // current_procedure_name while the call runs
   Variable* object;             // current_object while the call runs
-  // The scope entry the last call made from this frame gave back, while
-  // callee_scope_generation equals scope_cache_generation. Spare frames keep it: frames
-  // are reused by depth, so a recursion's next call at this depth finds its scope here.
+  // The scope entries the last calls made from this frame gave back (of the last two
+  // procedures it called), while callee_scope_generation equals scope_cache_generation.
+  // Spare frames keep them: frames are reused by depth, so a recursion's next call at
+  // this depth finds its scope here, and so do calls that alternate between two procedures.
   LocalScopeCacheEntry* callee_scope;
+  LocalScopeCacheEntry* earlier_callee_scope;
   uint32_t callee_scope_generation;
 };
 

@@ -23,6 +23,7 @@
 #include "vm/builtin_registry.h"
 #include "vm/instruction_list.h"
 #include "vm/debugger_link.h"
+#include "vm/fusion.h"
 #include "vm/machine.h"
 #include "vm/push_instructions.h"
 #include "vm/runtime_globals.h"
@@ -70,8 +71,8 @@ thread_local uintptr_t call_stack_floor = 0;
 // at once (EXIT, runaway recursion) takes time that grows with the square of its depth.
 constexpr uint32_t kMaxNestedCalls = 5500;
 
-bool call_stack_exhausted() {
-  if (current_frame && current_frame->nesting >= kMaxNestedCalls) return true;
+// True when the native stack has no room left for another call.
+inline bool call_stack_exhausted() {
   uintptr_t floor = call_stack_floor ? call_stack_floor : find_call_stack_floor();
   return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < floor;
 }
@@ -102,15 +103,8 @@ void move_to_front(ProgramContext* program, LocalScopeCacheEntry* entry) {
 }
 
 // The first free cached scope of the procedure, marked in use (taken: its entry), else a
-// new empty one that joins the cache when its call ends (taken: null). hint, when it is a
-// free entry of the procedure, is taken without a walk.
-Variable* take_local_scope(ProgramContext* program, InstructionNode* procedure, LocalScopeCacheEntry** taken,
-                           LocalScopeCacheEntry* hint = nullptr) {
-  if (hint && hint->procedure == procedure && !hint->in_use && hint->scope) {
-    hint->in_use = 1;
-    *taken = hint;
-    return hint->scope;
-  }
+// new empty one that joins the cache when its call ends (taken: null).
+Variable* take_local_scope(ProgramContext* program, InstructionNode* procedure, LocalScopeCacheEntry** taken) {
   *taken = nullptr;
   for (LocalScopeCacheEntry* entry = program->scope_cache; entry; entry = entry->next) {
     if (entry->procedure == procedure && !entry->in_use && entry->scope) {
@@ -338,9 +332,14 @@ Variable* resolve_parameter(const char* name, Variable** cached_variable, uint32
 
 // A cache pair that missed: the record whose name hashes to hash in the current scope
 // (another scope of the same procedure, in recursion, has its own), else the parameter
-// resolved by name and created when missing. Either is stored in the pair.
-[[gnu::noinline]] Variable* parameter_miss(const char* name, uint32_t hash, Variable** cached_variable,
-                                           uint32_t* cached_scope) {
+// resolved by name and created when missing. Either is stored in the pair. The walk is
+// inline: in recursion every binding misses.
+[[gnu::noinline]] Variable* resolve_parameter_cold(const char* name, Variable** cached_variable, uint32_t* cached_scope) {
+  return resolve_parameter(name, cached_variable, cached_scope);
+}
+
+[[gnu::always_inline]] inline Variable* parameter_miss(const char* name, uint32_t hash, Variable** cached_variable,
+                                                       uint32_t* cached_scope) {
   if (hash) {
     for (Variable* record = current_scope; record; record = record->next) {
       if (record->name && record->hash == hash) {
@@ -350,7 +349,7 @@ Variable* resolve_parameter(const char* name, Variable** cached_variable, uint32
       }
     }
   }
-  return resolve_parameter(name, cached_variable, cached_scope);
+  return resolve_parameter_cold(name, cached_variable, cached_scope);
 }
 
 inline Variable* first_parameter(InstructionNode* node) {
@@ -368,16 +367,18 @@ inline Variable* first_parameter(InstructionNode* node) {
 // The second name's hash lives in the node's work word, which PARMSPUSHVARVAR has no other
 // use for: computed at the first miss, then the cache is checked like the first one.
 inline Variable* second_parameter(InstructionNode* node) {
-  const char* name = instruction_second_text(node);
   InstructionExtension* extension = node->extension;
+  uint32_t hash = node->work;
+  if (extension && hash) {
+    Variable* cached = extension->cached_variable2;
+    if (parameter_cache_valid(cached, extension->cached_scope2) && cached->hash == hash) return cached;
+  }
+  const char* name = instruction_second_text(node);
   if (!extension || !name) {
     Variable* scratch = nullptr;
     uint32_t scope = 0;
     return resolve_parameter(name, &scratch, &scope);
   }
-  uint32_t hash = node->work;
-  Variable* cached = extension->cached_variable2;
-  if (hash && parameter_cache_valid(cached, extension->cached_scope2) && cached->hash == hash) return cached;
   if (!hash) node->work = hash = variable_name_hash(name);
   return parameter_miss(name, hash, &extension->cached_variable2, &extension->cached_scope2);
 }
@@ -410,6 +411,11 @@ inline Variable* second_parameter(InstructionNode* node) {
 
 // ---- Event calls ----
 
+// True when node runs handler, alone or at the head of a fused group.
+inline bool runs_as(const InstructionNode* node, BuiltinHandler handler) {
+  return node->handler == handler || unfused_handler(node->handler) == handler;
+}
+
 // Puts the four arguments straight into the parameters the binding instructions after
 // STARTPROC resolved in scope during the last event call. False when the procedure does
 // not have that shape or its caches belong to another scope.
@@ -420,9 +426,9 @@ bool bind_event_arguments(InstructionNode* procedure, Variable* scope, const dou
   Variable* targets[4] = {};
   uint8_t skip;
   InstructionNode* first = procedure->next;
-  if (first && first->handler == op_parmspushvarvar) {
+  if (first && runs_as(first, op_parmspushvarvar)) {
     InstructionNode* second = first->next;
-    if (!second || second->handler != op_parmspushvarvar || !first->extension || !second->extension) return false;
+    if (!second || !runs_as(second, op_parmspushvarvar) || !first->extension || !second->extension) return false;
     for (InstructionExtension* pair : {first->extension, second->extension}) {
       if (pair->cached_scope != key || pair->cached_scope2 != key) return false;
     }
@@ -434,7 +440,7 @@ bool bind_event_arguments(InstructionNode* procedure, Variable* scope, const dou
   } else {
     InstructionNode* node = first;
     for (Variable*& target : targets) {
-      if (!node || node->handler != op_parmspushvar || !node->extension || node->extension->cached_scope != key) {
+      if (!node || !runs_as(node, op_parmspushvar) || !node->extension || node->extension->cached_scope != key) {
         return false;
       }
       target = node->extension->cached_variable;
@@ -468,11 +474,69 @@ bool leave_argument_level(ProgramContext* program, ValueCell** mark) {
 
 namespace {
 
+// entry is the scope entry the last call from frame gave back; the one before stays
+// remembered when it belongs to another procedure.
+inline void remember_callee_scope(CallFrame* frame, LocalScopeCacheEntry* entry) {
+  LocalScopeCacheEntry* last = frame->callee_scope;
+  const uint32_t generation = scope_cache_generation;
+  const bool current = frame->callee_scope_generation == generation;
+  if (last == entry && current) return;
+  if (!current) {
+    frame->earlier_callee_scope = nullptr;
+    frame->callee_scope_generation = generation;
+  } else if (last && entry && last->procedure != entry->procedure) {
+    frame->earlier_callee_scope = last;
+  }
+  frame->callee_scope = entry;
+}
+
+// A free scope entry of procedure among those frame remembers, or null.
+inline LocalScopeCacheEntry* remembered_scope(const CallFrame* frame, const InstructionNode* procedure) {
+  if (!frame || frame->callee_scope_generation != scope_cache_generation) return nullptr;
+  LocalScopeCacheEntry* entry = frame->callee_scope;
+  if (!entry || entry->procedure != procedure) entry = frame->earlier_callee_scope;
+  return entry && entry->procedure == procedure && !entry->in_use && entry->scope ? entry : nullptr;
+}
+
+// What every end of a call gives back: TRY blocks the call left open stop catching
+// faults, its locals lose their values and the scope is free again, the running state
+// comes back and what was owned at its depth is released.
+[[gnu::always_inline]] inline void release_call(CallFrame* frame) {
+  if (try_depth > frame->try_depth_at_entry) try_depth = frame->try_depth_at_entry;
+  ProgramContext* program = frame->program;
+  Variable* scope = frame->scope;
+  // Values first: a local object's destructor may call the same procedure, which must
+  // not be handed this scope while it is being emptied.
+  if (scope && frame->releases_scope && scope != program->globals) variable_list_release(program, scope, false);
+  if (scope && frame->recycles_scope) {
+    LocalScopeCacheEntry* entry = frame->scope_entry;
+    // An entry the calling frame handed over goes back to that frame: where it stands in
+    // the cache does not matter for it.
+    if (frame->scope_from_caller) entry->in_use = 0;
+    else entry = return_local_scope(program, frame->procedure, scope, entry);
+    if (CallFrame* caller = frame->caller) remember_callee_scope(caller, entry);
+  }
+  current_instruction = frame->saved_instruction;
+  current_program = frame->saved_program;
+  current_procedure_name = frame->saved_procedure_name;
+  current_scope = frame->saved_scope;
+  if (frame->method_call) current_object = frame->saved_object;
+  current_frame = frame->caller;
+  // Loops that RETURN or EXIT left never reached their ENDLOOP: their levels go too.
+  const int32_t depth_at_entry = frame->call_depth_at_entry;
+  int32_t depth = program->call_depth;
+  do {
+    if (program->owned) context_release_depth(program, static_cast<uint32_t>(depth));
+    program->call_depth = --depth;
+  } while (depth > depth_at_entry);
+  give_back_frame(frame);
+}
+
 // After the call's loop stopped: ENDPROC, RETURN, an error or a fault end this call only;
 // EXIT ends every call of its program, and a fault unwinding to a caller's TRY ends the
 // calls up to that caller. The program whose last running call it was when that call
 // ended it.
-ProgramContext* end_call(CallFrame* frame) {
+[[gnu::always_inline]] inline ProgramContext* end_call(CallFrame* frame) {
   if (frame->stepping_over) step_mode = 1;
   ProgramContext* program = frame->program;
   bool exiting = exiting_program == program;
@@ -485,84 +549,104 @@ ProgramContext* end_call(CallFrame* frame) {
     ended = program;
   }
   if (!exiting && !vm_unwind_pending()) stop_flag = 0;
-  vm_release_call(frame);
+  release_call(frame);
   return ended;
+}
+
+// The procedure's name as error reports show it: its STARTPROC text from the fifth
+// character.
+inline const char* procedure_name_of(const InstructionNode* procedure) {
+  const char* text = procedure->text;
+  return text && text[0] && text[1] && text[2] && text[3] ? text + 4 : "";
+}
+
+// A call that cannot start: the arguments of the next call are cleared.
+[[gnu::noinline]] void refuse_call(ProgramContext* program, InstructionNode* procedure, bool runaway) {
+  call_object = nullptr;
+  entry_skip = 0;
+  if (!procedure || !program) runtime_error("Call of a missing procedure");
+  else if (runaway) report_runaway_recursion(program, procedure);
+  else runtime_error("Out of memory");
 }
 
 // The framed call; the program whose last running call it was when that call ended it.
 ProgramContext* run_framed_call() {
   ProgramContext* program = call_program;
   InstructionNode* procedure = call_procedure;
-  call_procedure = nullptr;
-  Variable* handed_scope = call_scope;
+  Variable* const handed_scope = call_scope;
   if (handed_scope) call_scope = nullptr;
   bool nested = false;
-  if (!procedure) {
+  if (procedure) {
+    call_procedure = nullptr;
+  } else {
     // The CALL instruction runs: its link is the procedure, in the running program. A
     // call from script code spoils the scope the event fast path prepared.
-    nested = guarded_loops_here && current_instruction && current_instruction->handler == vm_call_procedure;
-    InstructionExtension* extension = current_instruction ? current_instruction->extension : nullptr;
+    InstructionNode* instruction = current_instruction;
+    InstructionExtension* extension = instruction ? instruction->extension : nullptr;
+    nested = guarded_loops_here && instruction && instruction->handler == vm_call_procedure;
     procedure = extension ? extension->link : nullptr;
     program = current_program;
     if (procedure && procedure->extension && procedure->extension->cached_variable) {
       procedure->extension->cached_variable = nullptr;
     }
   }
-  if (!procedure || !program) {
-    call_object = nullptr;
-    entry_skip = 0;
-    runtime_error("Call of a missing procedure");
+  if (!procedure || !program) [[unlikely]] {
+    refuse_call(program, procedure, false);
     return nullptr;
   }
-
-  if (call_stack_exhausted()) {
-    call_object = nullptr;
-    entry_skip = 0;
-    report_runaway_recursion(program, procedure);
+  CallFrame* const caller = current_frame;
+  const uint32_t nesting = caller ? caller->nesting + 1 : 1;
+  if (nesting > kMaxNestedCalls || call_stack_exhausted()) [[unlikely]] {
+    refuse_call(program, procedure, true);
     return nullptr;
   }
 
   carry_last_error();
 
   CallFrame* frame = take_frame();
-  if (!frame) {
-    call_object = nullptr;
-    entry_skip = 0;
-    runtime_error("Out of memory");
+  if (!frame) [[unlikely]] {
+    refuse_call(program, procedure, false);
     return nullptr;
   }
   static uint32_t call_serial = 0;
   frame->serial = ++call_serial;
   frame->program = program;
   frame->procedure = procedure;
-  frame->caller = current_frame;
-  frame->nesting = current_frame ? current_frame->nesting + 1 : 1;
+  frame->caller = caller;
+  frame->nesting = nesting;
   frame->try_depth_at_entry = try_depth;
   frame->saved_instruction = current_instruction;
   frame->saved_program = current_program;
   frame->saved_procedure_name = current_procedure_name;
   frame->saved_scope = current_scope;
+  Variable* const object = call_object;
   frame->saved_object = current_object;
-  frame->method_call = call_object != nullptr;
+  frame->method_call = object != nullptr;
   frame->call_depth_at_entry = program->call_depth;
-  // Read by error reports from here on; set for this call below.
-  frame->procedure_name = nullptr;
+  // Read by error reports from here on.
+  frame->procedure_name = procedure_name_of(procedure);
   frame->object = nullptr;
   frame->stepping_over = false;
 
   // A procedure of a program that keeps no local scopes runs in its caller's scope,
   // whose values are the caller's to release.
-  bool own_scopes = owns_local_scopes(program);
+  const bool own_scopes = owns_local_scopes(program);
   frame->scope_entry = nullptr;
+  frame->scope_from_caller = false;
   if (handed_scope) {
     frame->scope = handed_scope;
   } else if (!own_scopes) {
     frame->scope = current_scope;
   } else {
-    CallFrame* caller = frame->caller;
-    LocalScopeCacheEntry* hint =
-        caller && caller->callee_scope_generation == scope_cache_generation ? caller->callee_scope : nullptr;
-    frame->scope = take_local_scope(program, procedure, &frame->scope_entry, hint);
+    // The scope the caller's last call of this procedure gave back, when still free.
+    if (LocalScopeCacheEntry* hint = remembered_scope(caller, procedure)) {
+      hint->in_use = 1;
+      frame->scope_entry = hint;
+      frame->scope_from_caller = true;
+      frame->scope = hint->scope;
+    } else {
+      frame->scope = take_local_scope(program, procedure, &frame->scope_entry);
+    }
   }
   frame->recycles_scope = frame->scope && own_scopes;
   frame->releases_scope = handed_scope || own_scopes;
@@ -573,7 +657,6 @@ ProgramContext* run_framed_call() {
   current_program = program;
   ++program->call_depth;
 
-  Variable* object = call_object;
   if (object) {
     bind_self(frame->scope, object);
     current_object = object;
@@ -581,15 +664,16 @@ ProgramContext* run_framed_call() {
   }
   frame->object = current_object;
 
-  const char* text = procedure->text;
-  current_procedure_name = text && text[0] && text[1] && text[2] && text[3] ? text + 4 : "";
-  frame->procedure_name = current_procedure_name;
+  current_procedure_name = frame->procedure_name;
 
-  InstructionNode* first = successor(procedure, entry_skip == 1 ? 5 : entry_skip == 2 ? 3 : 1);
+  const uint8_t skip = entry_skip;
+  InstructionNode* first = skip ? successor(procedure, skip == 1 ? 5 : skip == 2 ? 3 : 1) : procedure->next;
   entry_skip = 0;
   // Stepping over a line runs the calls it makes without stopping inside them.
-  frame->stepping_over = step_mode == 1;
-  if (frame->stepping_over) step_mode = 0;
+  if (step_mode == 1) [[unlikely]] {
+    frame->stepping_over = true;
+    step_mode = 0;
+  }
   if (first) {
     // A CALL instruction of a running loop: that loop's guard covers the call.
     if (nested && !object && !handed_scope) vm_run_nested_loop(first);
@@ -607,39 +691,10 @@ void vm_call_procedure() {
   // registers are shared, and another script thread may take the lock between calls.
   ScriptLockHold script_lock_held;
   // An end the program asked for while it ran (freeapp of itself) waits for the frame's release.
-  if (ProgramContext* ended = run_framed_call()) application_end_if_deferred(ended);
+  if (ProgramContext* ended = run_framed_call()) [[unlikely]] application_end_if_deferred(ended);
 }
 
-// TRY blocks the call left open stop catching faults, its locals lose their values and the
-// scope is free again, the running state comes back and what was owned at its depth is
-// released.
-void vm_release_call(CallFrame* frame) {
-  if (try_depth > frame->try_depth_at_entry) try_depth = frame->try_depth_at_entry;
-  ProgramContext* program = frame->program;
-  Variable* scope = frame->scope;
-  // Values first: a local object's destructor may call the same procedure, which must
-  // not be handed this scope while it is being emptied.
-  if (scope && frame->releases_scope && scope != program->globals) variable_list_release(program, scope, false);
-  if (scope && frame->recycles_scope) {
-    LocalScopeCacheEntry* entry = return_local_scope(program, frame->procedure, scope, frame->scope_entry);
-    if (CallFrame* caller = frame->caller) {
-      caller->callee_scope = entry;
-      caller->callee_scope_generation = scope_cache_generation;
-    }
-  }
-  current_instruction = frame->saved_instruction;
-  current_program = frame->saved_program;
-  current_procedure_name = frame->saved_procedure_name;
-  current_scope = frame->saved_scope;
-  if (frame->method_call) current_object = frame->saved_object;
-  current_frame = frame->caller;
-  // Loops that RETURN or EXIT left never reached their ENDLOOP: their levels go too.
-  do {
-    if (program->owned) context_release_depth(program, static_cast<uint32_t>(program->call_depth));
-    --program->call_depth;
-  } while (program->call_depth > frame->call_depth_at_entry);
-  give_back_frame(frame);
-}
+void vm_release_call(CallFrame* frame) { release_call(frame); }
 
 void vm_end_call(CallFrame* frame) {
   if (ProgramContext* ended = end_call(frame)) application_end_if_deferred(ended);
@@ -649,9 +704,25 @@ void vm_end_call(CallFrame* frame) {
 
 void op_endproc() { stop_flag = 1; }
 
-void op_return() {
-  stop_flag = 1;
-  ProgramContext* program = current_program;
+namespace {
+
+
+// The usual RETURN: one result above the innermost mark, held in the cell itself (a number,
+// not a text, list or object), so that detaching it only forgets its variable.
+inline bool return_lone_number(ProgramContext* program) {
+  const int32_t marks = program->mark_count;
+  if (marks <= 0 || marks > kStackMarkSlots) return false;
+  ValueCell* top = program->stack_top;
+  if (!lone_cell_above(program, program->stack_marks[marks - 1]) || top->text) return false;
+  const Variable* source = top->variable;
+  if (source && (source->flags & kVariableObject)) return false;
+  top->variable = nullptr;
+  program->mark_count = marks - 1;
+  return true;
+}
+
+// Every other RETURN: each result above the innermost mark is made independent.
+[[gnu::noinline]] void return_results(ProgramContext* program) {
   ValueCell* mark = nullptr;
   // Without an open level every cell is treated as a result: copies are harmless.
   leave_argument_level(program, &mark);
@@ -662,6 +733,14 @@ void op_return() {
   for (ValueCell* cell = program->stack_top; cell && cell != mark; cell = cell->below) {
     detach_result(program, cell, owner_depth);
   }
+}
+
+}  // namespace
+
+void op_return() {
+  stop_flag = 1;
+  ProgramContext* program = current_program;
+  if (!return_lone_number(program)) return_results(program);
 }
 
 // ---- Parameters ----

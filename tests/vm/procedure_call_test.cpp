@@ -105,6 +105,25 @@ void op_event_result() {
   stack_push_number(current_program, result);
 }
 
+// Records L$ as the call finds it (0 once an earlier call's value is released) and the
+// scope, then sets L$.
+void op_check_local() {
+  seen_scopes.push_back(current_scope);
+  Variable* local = find_variable("L$");
+  if (!local) local = create_variable(current_scope, "L$", false);
+  trace.push_back(static_cast<int>(local->number));
+  local->number = 7;
+}
+
+// Calls each procedure of call_order in turn, all from this call's frame.
+std::vector<InstructionNode*> call_order;
+void op_call_in_order() {
+  for (InstructionNode* procedure : call_order) {
+    callee = procedure;
+    call_callee();
+  }
+}
+
 class ProcedureCalls : public VariableMachineTest {
  protected:
   void SetUp() override {
@@ -174,6 +193,54 @@ TEST_F(ProcedureCalls, RecursionTakesOneScopePerLevelAndReusesThem) {
   EXPECT_EQ(trace, (std::vector<int>{2, 1, 0, 0, 1, 2}));
   EXPECT_EQ(std::set<Variable*>(seen_scopes.begin(), seen_scopes.end()), scopes) << "the cached scopes come back";
   EXPECT_EQ(scope_entries(context, callee, &in_use), 3);
+}
+
+// One frame calling several procedures in turn: every call runs in a scope of its own
+// procedure with the last call's locals released, and each procedure keeps one scope.
+TEST_F(ProcedureCalls, CallsAlternatingFromOneFrameTakeTheirOwnProceduresScope) {
+  Chain chain;
+  InstructionNode* procedures[3];
+  const char* names[3] = {"....FIRST", "....SECOND", "....THIRD"};
+  for (int index = 0; index < 3; ++index) {
+    procedures[index] = chain.procedure(names[index]);
+    chain.add(op_check_local);
+    chain.add(op_endproc);
+  }
+  InstructionNode* driver = chain.procedure("....DRIVER");
+  chain.add(op_call_in_order);
+  chain.add(op_endproc);
+
+  struct Row {
+    const char* name;
+    std::vector<int> order;
+  };
+  const Row rows[] = {
+      {"two in turn", {0, 1, 0, 1, 0, 1}},
+      {"three in turn", {0, 1, 2, 0, 1, 2, 0}},
+      {"one repeated, then back to the first", {2, 2, 2, 0}},
+  };
+  for (const Row& row : rows) {
+    call_order.clear();
+    for (int index : row.order) call_order.push_back(procedures[index]);
+    seen_scopes.clear();
+    trace.clear();
+    callee = driver;
+    call_callee();
+    ASSERT_EQ(seen_scopes.size(), row.order.size()) << row.name;
+    EXPECT_EQ(trace, std::vector<int>(row.order.size(), 0)) << row.name << ": no value shows through";
+    for (size_t call = 0; call < row.order.size(); ++call) {
+      for (size_t other = 0; other < call; ++other) {
+        EXPECT_EQ(seen_scopes[call] == seen_scopes[other], row.order[call] == row.order[other])
+            << row.name << ": calls " << other << " and " << call;
+      }
+    }
+    for (InstructionNode* procedure : procedures) {
+      int32_t in_use = 0;
+      EXPECT_LE(scope_entries(context, procedure, &in_use), 1) << row.name;
+      EXPECT_EQ(in_use, 0) << row.name;
+    }
+    EXPECT_EQ(context->call_depth, 0) << row.name;
+  }
 }
 
 // Frames remember the scope their last call gave back; once the program's cache is
