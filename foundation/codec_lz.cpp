@@ -138,37 +138,26 @@ int32_t lz_encode(const uint8_t* input, uint8_t* output, int32_t length, int32_t
 
 int32_t lz_decode(const uint8_t* input, uint8_t* output, int32_t input_length,
                   int32_t capacity) {
-  if (input_length < 0 || capacity < 0) return kCodecFailed;
-  if (input_length == 0) return 0;
-  if (input == nullptr || (output == nullptr && capacity > 0)) return kCodecFailed;
-  codec::ByteSource source(input, input_length);
-  codec::ByteSink sink(output, capacity);
-  const uint8_t marker = source.take();
-  bool malformed = false;
-  while (!source.at_end() && !sink.failed() && !malformed) {
-    const uint8_t byte = source.take();
-    if (byte != marker) {
-      sink.put(byte);
-      continue;
-    }
+  return codec::decode_escaped(input, output, input_length, capacity,
+                               [](codec::ByteSource& source, codec::ByteSink& sink, uint8_t marker) {
     if (source.peek() == 0) {
       source.take();  // fails the source when the stream ends after the marker
       sink.put(marker);
-      continue;
+      return true;
     }
+    bool malformed = false;
     const uint64_t copy_length = take_number(source, malformed);
     const uint64_t distance = take_number(source, malformed);
-    if (source.failed() || malformed) break;
+    if (source.failed() || malformed) return false;
     if (distance == 0 || distance > static_cast<uint64_t>(sink.count()) ||
         copy_length > static_cast<uint64_t>(sink.room())) {
-      malformed = true;
-      break;
+      return false;
     }
     // Byte by byte: a reference may overlap the bytes it writes.
     uint8_t* out = sink.data() + sink.count();
     const uint8_t* from = out - distance;
     for (uint64_t i = 0; i < copy_length; ++i) out[i] = from[i];
     sink.advance(static_cast<int32_t>(copy_length));
-  }
-  return source.failed() || sink.failed() || malformed ? kCodecFailed : sink.count();
+    return true;
+  });
 }

@@ -44,28 +44,18 @@ int32_t rle_encode(const uint8_t* input, uint8_t* output, int32_t length, int32_
 
 int32_t rle_decode(const uint8_t* input, uint8_t* output, int32_t input_length,
                    int32_t capacity) {
-  if (input_length < 0 || capacity < 0) return kCodecFailed;
-  if (input_length == 0) return 0;
-  if (input == nullptr || (output == nullptr && capacity > 0)) return kCodecFailed;
-  codec::ByteSource source(input, input_length);
-  codec::ByteSink sink(output, capacity);
-  const uint8_t marker = source.take();
-  while (!source.at_end() && !sink.failed()) {
-    const uint8_t byte = source.take();
-    if (byte != marker) {
-      sink.put(byte);
-      continue;
-    }
+  return codec::decode_escaped(input, output, input_length, capacity,
+                               [](codec::ByteSource& source, codec::ByteSink& sink, uint8_t marker) {
     const uint8_t count = source.take();
     if (count <= 2) {
       sink.fill(marker, count + 1);
-      continue;
+      return true;
     }
     int32_t repeat = count;
     if (count & 0x80) repeat = ((count & 0x7F) << 8) | source.take();
     const uint8_t value = source.take();
-    if (source.failed()) break;
+    if (source.failed()) return false;  // a cut run
     sink.fill(value, repeat + 1);
-  }
-  return source.failed() || sink.failed() ? kCodecFailed : sink.count();
+    return true;
+  });
 }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "foundation/codecs.h"
+
 namespace codec {
 
 // Appends bytes to a buffer of fixed capacity; once full, further writes only mark failure.
@@ -64,5 +66,30 @@ class ByteSource {
   int32_t position_ = 0;
   bool failed_ = false;
 };
+
+// Decodes a stream whose first byte is the escape marker: every other byte is a literal,
+// and each marker hands the source and sink to escape(source, sink, marker), which
+// returns false for a malformed sequence. Returns the bytes written or kCodecFailed for
+// a cut, oversized or malformed stream.
+template <typename Escape>
+int32_t decode_escaped(const uint8_t* input, uint8_t* output, int32_t input_length, int32_t capacity,
+                       Escape escape) {
+  if (input_length < 0 || capacity < 0) return kCodecFailed;
+  if (input_length == 0) return 0;
+  if (input == nullptr || (output == nullptr && capacity > 0)) return kCodecFailed;
+  ByteSource source(input, input_length);
+  ByteSink sink(output, capacity);
+  const uint8_t marker = source.take();
+  bool malformed = false;
+  while (!source.at_end() && !sink.failed() && !malformed) {
+    const uint8_t byte = source.take();
+    if (byte != marker) {
+      sink.put(byte);
+      continue;
+    }
+    malformed = !escape(source, sink, marker);
+  }
+  return source.failed() || sink.failed() || malformed ? kCodecFailed : sink.count();
+}
 
 }  // namespace codec

@@ -75,28 +75,35 @@ void free_item_content(PackedItem* item, ReferenceNode** references) {
   }
 }
 
+// Makes the item own block (a string or nested list of kind), registered on references;
+// without a block (no memory) the item becomes the number 0.
+void store_owned_block(PackedItem* item, void* block, uint8_t kind, ReferenceNode** references) {
+  if (!block) {
+    item->value = 0;
+    item->kind = kPackedNumber;
+    return;
+  }
+  set_block(item, block);
+  item->kind = kind;
+  register_block(references, block, item);
+}
+
+// A deep copy of list, or a new empty list where there is none; null when memory runs out.
+PackedItem* copy_or_empty(const PackedItem* list, ReferenceNode** references) {
+  if (list) return packed_list_copy(list, references);
+  PackedItem* empty = new_buffer(1);
+  if (empty) close_list(empty);
+  return empty;
+}
+
 // Deep-copies source into target (an item of a new buffer).
 void copy_item(const PackedItem* source, PackedItem* target, ReferenceNode** references) {
   target->value = source->value;
   target->kind = source->kind;
   if (source->kind == kPackedString) {
-    void* copy = duplicate_string(packed_item_block(source));
-    if (!copy) {
-      target->value = 0;
-      target->kind = kPackedNumber;
-      return;
-    }
-    set_block(target, copy);
-    register_block(references, copy, target);
+    store_owned_block(target, duplicate_string(packed_item_block(source)), kPackedString, references);
   } else if (source->kind == kPackedList) {
-    PackedItem* copy = packed_list_copy(packed_item_list(source), references);
-    if (!copy) {
-      target->value = 0;
-      target->kind = kPackedNumber;
-      return;
-    }
-    set_block(target, copy);
-    register_block(references, copy, target);
+    store_owned_block(target, packed_list_copy(packed_item_list(source), references), kPackedList, references);
   }
 }
 
@@ -130,19 +137,6 @@ void write_typed(const PackedItem* list, uint8_t** write, Variable* target, uint
     --*room;
     ++*written;
   }
-}
-
-// Makes the item own block (a string or nested list of kind), registered on references;
-// without a block (no memory) the item becomes the number 0.
-void store_owned_block(PackedItem* item, void* block, uint8_t kind, ReferenceNode** references) {
-  if (!block) {
-    item->value = 0;
-    item->kind = kPackedNumber;
-    return;
-  }
-  set_block(item, block);
-  item->kind = kind;
-  register_block(references, block, item);
 }
 
 }  // namespace
@@ -190,8 +184,7 @@ void variable_store_packed_list(Variable* variable, void* list) {
   if (!variable) return;
   // The copy is made before the clear: list may be the variable's own value.
   ReferenceNode* references = nullptr;
-  PackedItem* copy = list ? packed_list_copy(static_cast<PackedItem*>(list), &references) : new_buffer(1);
-  if (copy && !list) close_list(copy);
+  PackedItem* copy = copy_or_empty(static_cast<PackedItem*>(list), &references);
   variable_clear_value(current_program, variable, true, false);
   if (!copy) return;
   track_variable_block(copy);
@@ -215,9 +208,7 @@ void packed_item_set_value(PackedItem* item, const char* text, double number, Re
 void packed_item_set_list(PackedItem* item, const PackedItem* list, ReferenceNode** references) {
   if (!item) return;
   free_item_content(item, references);
-  PackedItem* copy = list ? packed_list_copy(list, references) : new_buffer(1);
-  if (copy && !list) close_list(copy);
-  store_owned_block(item, copy, kPackedList, references);
+  store_owned_block(item, copy_or_empty(list, references), kPackedList, references);
 }
 
 PackedItem* packed_list_append(const PackedItem* list, double number, uint8_t kind, ReferenceNode** references) {
@@ -232,14 +223,8 @@ PackedItem* packed_list_append(const PackedItem* list, double number, uint8_t ki
   } else if (kind == kPackedString || kind == kPackedList) {
     // The handed-in block stays the caller's: the new item gets its own copy.
     PackedItem handed{number, kind};
-    if (kind == kPackedList && !packed_item_list(&handed)) {
-      PackedItem* empty = new_buffer(1);
-      if (empty) {
-        close_list(empty);
-        set_block(&result[count], empty);
-        result[count].kind = kPackedList;
-        register_block(references, empty, &result[count]);
-      }
+    if (kind == kPackedList) {
+      store_owned_block(&result[count], copy_or_empty(packed_item_list(&handed), references), kPackedList, references);
     } else {
       copy_item(&handed, &result[count], references);
     }

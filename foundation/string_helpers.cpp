@@ -61,23 +61,6 @@ void splice(Char** text, size_t at, size_t removed, const Char* insertion, size_
   *text = result;
 }
 
-template <typename Char>
-void delete_range(Char** text, int32_t position, int32_t count) {
-  if (!text || count < 1) return;
-  size_t length = text_length(*text);
-  size_t at = clamp_position(position, length);
-  size_t removed = static_cast<size_t>(count) < length - at ? static_cast<size_t>(count) : length - at;
-  if (removed) splice<Char>(text, at, removed, nullptr, 0);
-}
-
-template <typename Char>
-void insert_at(const Char* insertion, Char** text, int32_t position) {
-  if (!text) return;
-  size_t inserted = text_length(insertion);
-  size_t at = clamp_position(position, text_length(*text));
-  if (inserted || !*text) splice<Char>(text, at, 0, insertion, inserted);
-}
-
 // Index of the first occurrence of search in text at or after from; -1 when none.
 template <typename Char>
 ptrdiff_t find_from(const Char* text, size_t length, const Char* search, size_t search_length, size_t from) {
@@ -87,10 +70,43 @@ ptrdiff_t find_from(const Char* text, size_t length, const Char* search, size_t 
   return -1;
 }
 
+char* padded(const char* text, char fill, int32_t count, bool fill_first) {
+  size_t length = text_length(text);
+  size_t filled = count < 1 ? 0 : static_cast<size_t>(count);
+  char* result = new_text<char>(length + filled);
+  if (!result) return nullptr;
+  char* fill_at = fill_first ? result : result + length;
+  char* text_at = fill_first ? result + filled : result;
+  std::memset(fill_at, fill, filled);
+  if (length) std::memcpy(text_at, text, length);
+  return result;
+}
+
+bool is_blank(char c) { return c == ' '; }
+
+}  // namespace
+
+template <typename Char>
+void text_delete_range(Char** text, int32_t position, int32_t count) {
+  if (!text || count < 1) return;
+  size_t length = text_length(*text);
+  size_t at = clamp_position(position, length);
+  size_t removed = static_cast<size_t>(count) < length - at ? static_cast<size_t>(count) : length - at;
+  if (removed) splice<Char>(text, at, removed, nullptr, 0);
+}
+
+template <typename Char>
+void text_insert_at(const Char* insertion, Char** text, int32_t position) {
+  if (!text) return;
+  size_t inserted = text_length(insertion);
+  size_t at = clamp_position(position, text_length(*text));
+  if (inserted || !*text) splice<Char>(text, at, 0, insertion, inserted);
+}
+
 // One pass that builds the whole result: the same text as deleting and inserting at each
 // occurrence in turn, without copying the text once per occurrence.
 template <typename Char>
-void replace_all(Char** text, const Char* search, const Char* replacement) {
+void text_replace_all(Char** text, const Char* search, const Char* replacement) {
   if (!text || !*text) return;
   size_t search_length = text_length(search);
   if (search_length == 0) return;
@@ -120,37 +136,30 @@ void replace_all(Char** text, const Char* search, const Char* replacement) {
   *text = result;
 }
 
-char* padded(const char* text, char fill, int32_t count, bool fill_first) {
-  size_t length = text_length(text);
-  size_t filled = count < 1 ? 0 : static_cast<size_t>(count);
-  char* result = new_text<char>(length + filled);
-  if (!result) return nullptr;
-  char* fill_at = fill_first ? result : result + length;
-  char* text_at = fill_first ? result + filled : result;
-  std::memset(fill_at, fill, filled);
-  if (length) std::memcpy(text_at, text, length);
-  return result;
-}
+template void text_delete_range(char**, int32_t, int32_t);
+template void text_delete_range(char16_t**, int32_t, int32_t);
+template void text_insert_at(const char*, char**, int32_t);
+template void text_insert_at(const char16_t*, char16_t**, int32_t);
+template void text_replace_all(char**, const char*, const char*);
+template void text_replace_all(char16_t**, const char16_t*, const char16_t*);
 
-bool is_blank(char c) { return c == ' '; }
-
-}  // namespace
-
-void string_delete_range(char** text, int32_t position, int32_t count) { delete_range(text, position, count); }
+void string_delete_range(char** text, int32_t position, int32_t count) { text_delete_range(text, position, count); }
 void wide_string_delete_range(char16_t** text, int32_t position, int32_t count) {
-  delete_range(text, position, count);
+  text_delete_range(text, position, count);
 }
 
-void string_insert_at(const char* insertion, char** text, int32_t position) { insert_at(insertion, text, position); }
+void string_insert_at(const char* insertion, char** text, int32_t position) {
+  text_insert_at(insertion, text, position);
+}
 void wide_string_insert_at(const char16_t* insertion, char16_t** text, int32_t position) {
-  insert_at(insertion, text, position);
+  text_insert_at(insertion, text, position);
 }
 
 void string_replace_all(char** text, const char* search, const char* replacement) {
-  replace_all(text, search, replacement);
+  text_replace_all(text, search, replacement);
 }
 void wide_string_replace_all(char16_t** text, const char16_t* search, const char16_t* replacement) {
-  replace_all(text, search, replacement);
+  text_replace_all(text, search, replacement);
 }
 
 char* heap_strdup(HANDLE heap, const char* text) {

@@ -30,6 +30,15 @@ void wide_string_insert_at(const char16_t* insertion, char16_t** text, int32_t p
 void string_replace_all(char** text, const char* search, const char* replacement);
 void wide_string_replace_all(char16_t** text, const char16_t* search, const char16_t* replacement);
 
+// The three operations above under one name for both kinds of text (char and char16_t),
+// for code written once for either kind.
+template <typename Char>
+void text_delete_range(Char** text, int32_t position, int32_t count);
+template <typename Char>
+void text_insert_at(const Char* insertion, Char** text, int32_t position);
+template <typename Char>
+void text_replace_all(Char** text, const Char* search, const Char* replacement);
+
 // A copy of text (null: an empty text) in the given Win32 heap; null when it is full.
 char* heap_strdup(HANDLE heap, const char* text);
 

@@ -304,43 +304,27 @@ namespace {
   return top && !top->text ? top : nullptr;
 }
 
+// A binary operator: two numbers are combined in the lower cell, anything else goes to
+// the operator's slow path.
+template <typename Combine>
+[[gnu::always_inline]] inline void binary_operator(Combine combine, void (*slow)(const ValueCell*, const ValueCell*)) {
+  ProgramContext* context = current_program;
+  double x, y;
+  if (ValueCell* cell = number_pair(context, &x, &y)) return number_in_place(context, cell, combine(x, y));
+  ValueCell* right = stack_pop(context);
+  ValueCell* left = stack_pop(context);
+  slow(left, right);
+}
+
 }  // namespace
 
-void op_add() {
-  ProgramContext* context = current_program;
-  double x, y;
-  if (ValueCell* cell = number_pair(context, &x, &y)) return number_in_place(context, cell, x + y);
-  ValueCell* right = stack_pop(context);
-  ValueCell* left = stack_pop(context);
-  add_slow(left, right);
-}
+void op_add() { binary_operator([](double x, double y) { return x + y; }, add_slow); }
 
-void op_sub() {
-  ProgramContext* context = current_program;
-  double x, y;
-  if (ValueCell* cell = number_pair(context, &x, &y)) return number_in_place(context, cell, x - y);
-  ValueCell* right = stack_pop(context);
-  ValueCell* left = stack_pop(context);
-  sub_slow(left, right);
-}
+void op_sub() { binary_operator([](double x, double y) { return x - y; }, sub_slow); }
 
-void op_mul() {
-  ProgramContext* context = current_program;
-  double x, y;
-  if (ValueCell* cell = number_pair(context, &x, &y)) return number_in_place(context, cell, x * y);
-  ValueCell* right = stack_pop(context);
-  ValueCell* left = stack_pop(context);
-  mul_slow(left, right);
-}
+void op_mul() { binary_operator([](double x, double y) { return x * y; }, mul_slow); }
 
-void op_div() {
-  ProgramContext* context = current_program;
-  double x, y;
-  if (ValueCell* cell = number_pair(context, &x, &y)) return number_in_place(context, cell, x / y);
-  ValueCell* right = stack_pop(context);
-  ValueCell* left = stack_pop(context);
-  div_slow(left, right);
-}
+void op_div() { binary_operator([](double x, double y) { return x / y; }, div_slow); }
 
 void op_concat() {
   ProgramContext* context = current_program;

@@ -76,6 +76,13 @@ bool is_line_marker(const InstructionNode* node) { return node && node->handler 
 
 // ---- Views ----
 
+// The cells on the program's stack above its bottom cell.
+int32_t cells_above_bottom(const ProgramContext* program) {
+  int32_t cells = 0;
+  for (ValueCell* cell = program->stack_top; cell && cell->below; cell = cell->below) ++cells;
+  return cells;
+}
+
 int32_t variable_list_rows(std::string& rows, Variable* list) {
   int32_t count = 0;
   for (Variable* variable = list; variable; variable = variable->next) {
@@ -87,8 +94,7 @@ int32_t variable_list_rows(std::string& rows, Variable* list) {
 int32_t stack_rows(std::string& rows) {
   ProgramContext* program = current_program;
   if (!program) return 0;
-  int32_t cells = 0;
-  for (ValueCell* cell = program->stack_top; cell && cell->below; cell = cell->below) ++cells;
+  int32_t cells = cells_above_bottom(program);
   int32_t count = 0;
   int32_t position = cells;
   for (ValueCell* cell = program->stack_top; cell && cell->below; cell = cell->below, --position) {
@@ -114,8 +120,7 @@ int32_t stack_rows(std::string& rows) {
 int32_t application_rows(std::string& rows) {
   ProgramContext* program = current_program;
   if (!program) return 0;
-  int32_t cells = 0;
-  for (ValueCell* cell = program->stack_top; cell && cell->below; cell = cell->below) ++cells;
+  int32_t cells = cells_above_bottom(program);
   int32_t forms = 0;
   for (FormRecord* form = program->forms; form; form = form->next) ++forms;
   rows += format_text("\nName|%s", program->name ? program->name : "");

@@ -65,6 +65,16 @@ Record* oldest(Record* head) {
   return record;
 }
 
+// Frees a record with its texts; returns the next newer one.
+template <typename Record>
+Record* free_record(Record* record) {
+  Record* newer = record->previous;
+  crt::free(record->name);
+  crt::free(record->label);
+  crt::free(record);
+  return newer;
+}
+
 }  // namespace
 
 uint64_t profile_counter_now() {
@@ -137,11 +147,7 @@ bool write_profile_report(const char* path) {
     counts += record->count;
     averages += average;
     shares += share;
-    ProfileRecord* newer = record->previous;
-    crt::free(record->name);
-    crt::free(record->label);
-    crt::free(record);
-    record = newer;
+    record = free_record(record);
   }
   profile_records = nullptr;
   if (!file) return false;
@@ -166,11 +172,7 @@ bool write_memory_report(const char* path) {
                      .c_str(),
                  file);
     }
-    TrackedAllocation* newer = record->previous;
-    crt::free(record->name);
-    crt::free(record->label);
-    crt::free(record);
-    record = newer;
+    record = free_record(record);
   }
   tracked_allocations = nullptr;
   if (!file) return false;

@@ -22,8 +22,12 @@ namespace {
 // An empty list, for an argument that carries none.
 const PackedItem kEmptyList[1] = {{0.0, kPackedEnd}};
 
-// The packed list a cell carries (flag 16 with a buffer, or a packed-list variable's);
-// null for any other value.
+// The packed list a cell carries; the empty list for any other value.
+const PackedItem* list_or_empty(const ValueCell* cell) {
+  const PackedItem* list = cell_packed_list(cell);
+  return list ? list : kEmptyList;
+}
+
 // Pushes a new list as a packed-list cell whose reference list owns its blocks.
 void push_packed_result(PackedItem* list, ReferenceNode* references) {
   push_owned_result(list, kCellList);
@@ -33,6 +37,18 @@ void push_packed_result(PackedItem* list, ReferenceNode* references) {
   } else {
     reference_list_free(references);
   }
+}
+
+// Pops count, start and a list, and pushes the new list range_of makes of that range.
+template <typename RangeOf>
+void push_range_result(RangeOf range_of) {
+  int32_t count = pop_integer();
+  int32_t start = pop_integer();
+  ValueCell* list_cell = stack_pop(current_program);
+  ReferenceNode* references = nullptr;
+  PackedItem* result = range_of(list_or_empty(list_cell), start, count, &references);
+  release_temporary_list(list_cell);
+  push_packed_result(result, references);
 }
 
 }  // namespace
@@ -79,8 +95,7 @@ void builtin_madd() {
   double number = value->number;
   uint32_t flags = value->flags;
   ValueCell* list_cell = stack_pop(current_program);
-  const PackedItem* list = cell_packed_list(list_cell);
-  if (!list) list = kEmptyList;
+  const PackedItem* list = list_or_empty(list_cell);
   ReferenceNode* references = nullptr;
   PackedItem* result;
   if (text && (flags & kCellList)) {
@@ -102,36 +117,21 @@ void builtin_madd() {
 }
 
 void builtin_mdel() {
-  int32_t count = pop_integer();
-  int32_t start = pop_integer();
-  ValueCell* list_cell = stack_pop(current_program);
-  const PackedItem* list = cell_packed_list(list_cell);
-  if (!list) list = kEmptyList;
-  // The delete hands the kept items' blocks over and frees the dropped ones, so it
-  // works on a deep copy: the argument's own list stays whole.
-  ReferenceNode* references = nullptr;
-  PackedItem* copy = packed_list_copy(list, &references);
-  PackedItem* result = copy ? packed_list_delete(copy, start, count, &references) : nullptr;
-  if (result) {
-    crt::free(copy);
-  } else if (copy) {
-    packed_list_free(copy, &references);
-  }
-  release_temporary_list(list_cell);
-  push_packed_result(result, references);
+  push_range_result([](const PackedItem* list, int32_t start, int32_t count, ReferenceNode** references) {
+    // The delete hands the kept items' blocks over and frees the dropped ones, so it
+    // works on a deep copy: the argument's own list stays whole.
+    PackedItem* copy = packed_list_copy(list, references);
+    PackedItem* result = copy ? packed_list_delete(copy, start, count, references) : nullptr;
+    if (result) {
+      crt::free(copy);
+    } else if (copy) {
+      packed_list_free(copy, references);
+    }
+    return result;
+  });
 }
 
-void builtin_mmid() {
-  int32_t count = pop_integer();
-  int32_t start = pop_integer();
-  ValueCell* list_cell = stack_pop(current_program);
-  const PackedItem* list = cell_packed_list(list_cell);
-  if (!list) list = kEmptyList;
-  ReferenceNode* references = nullptr;
-  PackedItem* result = packed_list_slice(list, start, count, &references);
-  release_temporary_list(list_cell);
-  push_packed_result(result, references);
-}
+void builtin_mmid() { push_range_result(packed_list_slice); }
 
 void register_packed_list_builtins() {
   builtin_register("mcount", builtin_mcount);

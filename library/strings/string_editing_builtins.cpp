@@ -38,22 +38,6 @@ char16_t* text_copy<char16_t>(const ValueCell* cell) {
   return cell_wide_copy(cell);
 }
 
-// The shared editing helpers under one name per operation, so templates pick the kind.
-void delete_range(char** text, int32_t position, int32_t count) { string_delete_range(text, position, count); }
-void delete_range(char16_t** text, int32_t position, int32_t count) {
-  wide_string_delete_range(text, position, count);
-}
-void insert_at(const char* insertion, char** text, int32_t position) { string_insert_at(insertion, text, position); }
-void insert_at(const char16_t* insertion, char16_t** text, int32_t position) {
-  wide_string_insert_at(insertion, text, position);
-}
-void replace_all(char** text, const char* search, const char* replacement) {
-  string_replace_all(text, search, replacement);
-}
-void replace_all(char16_t** text, const char16_t* search, const char16_t* replacement) {
-  wide_string_replace_all(text, search, replacement);
-}
-
 // ---- Editing group ----
 
 // The variable an editing built-in changes, the popped cell holding the text it starts
@@ -79,7 +63,7 @@ void store_edited(Variable* variable, void* text) {
 template <typename Char>
 void edit_delete(const EditTarget& target, int32_t position, int32_t count) {
   Char* text = text_copy<Char>(target.cell);
-  delete_range(&text, position, count);
+  text_delete_range(&text, position, count);
   store_edited(target.variable, text);
 }
 
@@ -87,7 +71,7 @@ template <typename Char>
 void edit_insert(const EditTarget& target, const ValueCell* insertion_cell, int32_t position) {
   Char* insertion = text_copy<Char>(insertion_cell);
   Char* text = text_copy<Char>(target.cell);
-  insert_at(insertion, &text, position);
+  text_insert_at(insertion, &text, position);
   store_edited(target.variable, text);
   crt::free(insertion);
 }
@@ -97,7 +81,7 @@ void edit_replace(const EditTarget& target, const ValueCell* search_cell, const 
   Char* search = text_copy<Char>(search_cell);
   Char* replacement = text_copy<Char>(replacement_cell);
   Char* text = text_copy<Char>(target.cell);
-  replace_all(&text, search, replacement);
+  text_replace_all(&text, search, replacement);
   store_edited(target.variable, text);
   crt::free(search);
   crt::free(replacement);
@@ -107,8 +91,8 @@ template <typename Char>
 void edit_change(const EditTarget& target, int32_t position, int32_t count, const ValueCell* insertion_cell) {
   Char* insertion = text_copy<Char>(insertion_cell);
   Char* text = text_copy<Char>(target.cell);
-  delete_range(&text, position, count);
-  insert_at(insertion, &text, position);
+  text_delete_range(&text, position, count);
+  text_insert_at(insertion, &text, position);
   store_edited(target.variable, text);
   crt::free(insertion);
 }

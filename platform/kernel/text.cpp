@@ -3,7 +3,6 @@
 #include "platform/kernel/text.h"
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 
 #include "platform/kernel/utf.h"
@@ -164,30 +163,50 @@ bool buffers_overlap(const void* source, size_t source_size, const void* target,
   return target && source_start < target_start + target_size && target_start < source_start + source_size;
 }
 
+// The kind of the code page when the arguments both directions share are usable, else
+// Unsupported with ERROR_INVALID_PARAMETER set.
+CodePage checked_code_page(UINT code_page, const void* source, int source_count, const void* target, int capacity) {
+  if (!source || source_count == 0 || source_count < -1 || capacity < 0 || (!target && capacity != 0)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return CodePage::Unsupported;
+  }
+  CodePage kind = code_page_kind(code_page);
+  if (kind == CodePage::Unsupported) SetLastError(ERROR_INVALID_PARAMETER);
+  return kind;
+}
+
+// Sets *length to the units of source to convert (with its terminator when source_count
+// is -1); false with ERROR_INVALID_PARAMETER set when they overlap the target.
+template <typename From, typename To>
+bool source_units(const From* source, int source_count, const To* target, int capacity, size_t* length) {
+  if (source_count == -1) {
+    *length = 0;
+    while (source[*length]) ++*length;
+    ++*length;
+  } else {
+    *length = static_cast<size_t>(source_count);
+  }
+  if (buffers_overlap(source, *length * sizeof(From), target, static_cast<size_t>(capacity) * sizeof(To))) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int MultiByteToWideChar(UINT code_page, DWORD flags, const char* source, int source_bytes, WCHAR* target,
                         int target_chars) {
-  if (!source || source_bytes == 0 || source_bytes < -1 || target_chars < 0 || (!target && target_chars != 0)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  CodePage kind = code_page_kind(code_page);
-  if (kind == CodePage::Unsupported) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
+  CodePage kind = checked_code_page(code_page, source, source_bytes, target, target_chars);
+  if (kind == CodePage::Unsupported) return 0;
   DWORD allowed = kind == CodePage::Utf8 ? MB_ERR_INVALID_CHARS
                                          : MB_PRECOMPOSED | MB_COMPOSITE | MB_USEGLYPHCHARS | MB_ERR_INVALID_CHARS;
   if ((flags & ~allowed) != 0 || (flags & (MB_PRECOMPOSED | MB_COMPOSITE)) == (MB_PRECOMPOSED | MB_COMPOSITE)) {
     SetLastError(ERROR_INVALID_FLAGS);
     return 0;
   }
-  size_t length = source_bytes == -1 ? std::strlen(source) + 1 : static_cast<size_t>(source_bytes);
-  if (buffers_overlap(source, length, target, static_cast<size_t>(target_chars) * sizeof(WCHAR))) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
+  size_t length = 0;
+  if (!source_units(source, source_bytes, target, target_chars, &length)) return 0;
   std::u16string converted;
   if (kind == CodePage::Utf8) {
     bool invalid = false;
@@ -205,15 +224,8 @@ int MultiByteToWideChar(UINT code_page, DWORD flags, const char* source, int sou
 
 int WideCharToMultiByte(UINT code_page, DWORD flags, const WCHAR* source, int source_chars, char* target,
                         int target_bytes, const char* default_char, BOOL* used_default) {
-  if (!source || source_chars == 0 || source_chars < -1 || target_bytes < 0 || (!target && target_bytes != 0)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  CodePage kind = code_page_kind(code_page);
-  if (kind == CodePage::Unsupported) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
+  CodePage kind = checked_code_page(code_page, source, source_chars, target, target_bytes);
+  if (kind == CodePage::Unsupported) return 0;
   DWORD allowed = kind == CodePage::Utf8 ? WC_ERR_INVALID_CHARS
                                          : WC_COMPOSITECHECK | WC_DISCARDNS | WC_SEPCHARS | WC_DEFAULTCHAR |
                                                WC_NO_BEST_FIT_CHARS;
@@ -226,16 +238,7 @@ int WideCharToMultiByte(UINT code_page, DWORD flags, const WCHAR* source, int so
     return 0;
   }
   size_t length = 0;
-  if (source_chars == -1) {
-    while (source[length]) ++length;
-    ++length;
-  } else {
-    length = static_cast<size_t>(source_chars);
-  }
-  if (buffers_overlap(source, length * sizeof(WCHAR), target, static_cast<size_t>(target_bytes))) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
+  if (!source_units(source, source_chars, target, target_bytes, &length)) return 0;
   std::string converted;
   if (kind == CodePage::Utf8) {
     bool invalid = false;

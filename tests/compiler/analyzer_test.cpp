@@ -11,13 +11,6 @@
 
 namespace {
 
-std::string read_file(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
-
 void write_file(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
@@ -49,10 +42,8 @@ std::string listing(const std::vector<CodeListNode*>& words) {
   return result;
 }
 
-// Set ZRK_UPDATE_GOLDEN=1 to rewrite the expected files (review them before committing).
 TEST_F(CompilerTest, WordListsMatchTheExpectedFiles) {
   const std::string folder = std::string(ZRK_TEST_SOURCE_DIR) + "/golden/";
-  const bool update = std::getenv("ZRK_UPDATE_GOLDEN") != nullptr;
   for (const char* name : {"operators", "strings", "comments", "definitions", "conditionals", "procedures"}) {
     SCOPED_TRACE(name);
     std::string source = read_file(folder + name + ".zrk");
@@ -66,9 +57,7 @@ TEST_F(CompilerTest, WordListsMatchTheExpectedFiles) {
     std::string lf_words = listing(analyze(with_lf_ends(source)));
     EXPECT_EQ(lf_words, crlf_words) << "LF line ends give other words";
 
-    std::string expected_path = folder + name + ".words";
-    if (update) write_file(expected_path, crlf_words);
-    EXPECT_EQ(crlf_words, read_file(expected_path));
+    expect_golden_file(folder + name + ".words", crlf_words);
     TearDown();
     SetUp();
   }

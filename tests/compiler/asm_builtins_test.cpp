@@ -109,8 +109,7 @@ TEST_F(AsmBuiltinsTest, ArgumentsLiveInTheGlobalScope) {
   EXPECT_EQ(stack_pop(context)->number, 11) << "the code reads the variables it was assembled against";
   EXPECT_EQ(find_variable_in_list(procedure_scope, "AARGS$"), nullptr);
   EXPECT_EQ(find_variable_in_list(locals, "AARGS$"), nullptr);
-  variable_list_release(context, procedure_scope, true);
-  variable_list_free(context, procedure_scope);
+  free_variable_lists(context, {procedure_scope});
 }
 
 TEST_F(AsmBuiltinsTest, MoreThan128ArgumentsAreRefused) {

@@ -29,6 +29,7 @@
 #include "vm/listing.h"
 #include "vm/machine.h"
 #include "vm/procedure_call.h"
+#include "tests/foundation/scope_lists.h"
 
 // What RECORD saw, one text per call: texts as they are, numbers as %g.
 inline std::vector<std::string> recorded;
@@ -50,10 +51,7 @@ class CodegenTest : public CompilerTest {
  protected:
   void SetUp() override {
     CompilerTest::SetUp();
-    statement_compiler_reset();
-    debug_mode = 0;
-    profile_mode = 0;
-    warn_globals = 0;
+    reset_statement_compiler();
     compile_options.link = 1;
     register_all_builtins();
     // The driver's link from the analyzer's declarations to the registry.
@@ -72,11 +70,10 @@ class CodegenTest : public CompilerTest {
   void TearDown() override {
     drop_program();
     optimize = saved_optimize;
-    statement_compiler_reset();
+    reset_statement_compiler();
     builtin_registry_clear();
     external_function_declare_hook = nullptr;
-    if (parser_input_pool != nullptr && parser_input_pool != compiler_pool) pool_destroy(parser_input_pool);
-    parser_input_pool = nullptr;
+    drop_parser_input_pool();
     compile_options.link = 1;
     CompilerTest::TearDown();
   }
@@ -209,15 +206,9 @@ class CodegenTest : public CompilerTest {
     ProgramContext* previous = current_program;
     current_program = program;
     release_local_scopes(program);
-    for (Variable* list : {locals, program->globals, percent_variables}) {
-      if (!list) continue;
-      variable_list_release(program, list, true);
-      variable_list_free(program, list);
-    }
+    close_scope_lists(program, locals);
     locals = nullptr;
-    program->globals = nullptr;
-    percent_variables = nullptr;
-    current_scope = current_object = nullptr;
+    current_object = nullptr;
     stack_free_all(program);
     free_instruction_list(program, tail);
     tail = nullptr;

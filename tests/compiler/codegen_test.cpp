@@ -33,13 +33,6 @@ std::string golden_path(const std::string& name) {
   return std::string(ZRK_TEST_SOURCE_DIR) + "/golden/codegen/" + name + ".listing";
 }
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // ---- Golden listings ----
 
 struct GoldenCase {
@@ -117,13 +110,8 @@ TEST_P(GoldenListing, MatchesTheGoldenFile) {
   compile_options.link = row.link_passes;
   compile(row.source);
   EXPECT_EQ(errors(), "") << row.name;
-  const std::string actual = listing();
-  const std::string path = golden_path(row.name);
-  if (std::getenv("ZRK_UPDATE_GOLDEN")) {
-    std::ofstream(path, std::ios::binary) << actual;
-    return;
-  }
-  EXPECT_EQ(actual, read_file(path)) << row.name << " (ZRK_UPDATE_GOLDEN=1 rewrites " << path << ")";
+  SCOPED_TRACE(row.name);
+  expect_golden_file(golden_path(row.name), listing());
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, GoldenListing, ::testing::ValuesIn(kGoldenCases),

@@ -4,16 +4,51 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "foundation/code_list.h"
 #include "compiler/constants.h"
 #include "compiler/frontend/analyzer.h"
+#include "compiler/frontend/parser.h"
+#include "compiler/frontend/statement_compiler.h"
 #include "compiler/keywords.h"
 #include "foundation/compile_messages.h"
 #include "foundation/runtime_memory.h"
 #include "platform/kernel/memory.h"
+
+// The whole file, bytes as they are; empty when it cannot be read.
+inline std::string read_file(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
+
+// Compares text with the expected file at path; ZRK_UPDATE_GOLDEN=1 rewrites the file
+// with text first (review the files before committing them).
+inline void expect_golden_file(const std::string& path, const std::string& text) {
+  if (std::getenv("ZRK_UPDATE_GOLDEN")) std::ofstream(path, std::ios::binary) << text;
+  EXPECT_EQ(text, read_file(path)) << "ZRK_UPDATE_GOLDEN=1 rewrites " << path;
+}
+
+// The statement compiler back at its start, with its debug, profile and global-warning
+// modes off.
+inline void reset_statement_compiler() {
+  statement_compiler_reset();
+  debug_mode = 0;
+  profile_mode = 0;
+  warn_globals = 0;
+}
+
+// Frees the parser's input pool where it is not the compiler's own.
+inline void drop_parser_input_pool() {
+  if (parser_input_pool != nullptr && parser_input_pool != compiler_pool) pool_destroy(parser_input_pool);
+  parser_input_pool = nullptr;
+}
 
 class CompilerTest : public ::testing::Test {
  protected:

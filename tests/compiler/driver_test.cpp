@@ -30,6 +30,7 @@
 #include "app/builtin_table.h"
 #include "vm/instruction_list.h"
 #include "vm/machine.h"
+#include "tests/foundation/scope_lists.h"
 
 namespace fs = std::filesystem;
 
@@ -53,13 +54,6 @@ int capture_box(HWND, LPCWSTR text, LPCWSTR caption, UINT) {
 }
 
 int32_t compiled_is_current(const char*, const char*) { return 1; }
-
-std::string read_all(const fs::path& path) {
-  std::ifstream stream(path, std::ios::binary);
-  std::stringstream text;
-  text << stream.rdbuf();
-  return text.str();
-}
 
 void fail_builtin() { runtime_error("boom"); }
 
@@ -89,9 +83,7 @@ class DriverTest : public ParserTest {
     run_switches = saved_switches;
     current_program = nullptr;
     current_scope = nullptr;
-    variable_list_release(nullptr, percent_variables, true);
-    variable_list_free(nullptr, percent_variables);
-    percent_variables = nullptr;
+    free_percent_variables(nullptr);
     // Programs the driver kept, shared ones before the ones whose heap they use.
     for (bool shared : {true, false}) {
       for (ProgramContext* program = program_list; program;) {
@@ -122,7 +114,7 @@ class DriverTest : public ParserTest {
     std::ofstream(path, std::ios::binary) << text;
     return path;
   }
-  std::string error_log() const { return read_all(folder / "errorlog.txt"); }
+  std::string error_log() const { return read_file(folder / "errorlog.txt"); }
 
   ProgramContext* run_file(const fs::path& path, uint32_t mode = kRunNewProgram, uint8_t compile_only = 0) {
     return compile_and_run_file(path.string().c_str(), nullptr, compile_only, mode);

@@ -16,10 +16,7 @@ class ParserTest : public CompilerTest {
  protected:
   void SetUp() override {
     CompilerTest::SetUp();
-    statement_compiler_reset();
-    debug_mode = 0;
-    profile_mode = 0;
-    warn_globals = 0;
+    reset_statement_compiler();
     builtin_registry_clear();
     // name, parameter count, returns a value, variadic, saves a stack mark
     struct Builtin {
@@ -47,30 +44,31 @@ class ParserTest : public CompilerTest {
     }
   }
   void TearDown() override {
-    statement_compiler_reset();
+    reset_statement_compiler();
     builtin_registry_clear();
-    if (parser_input_pool != nullptr && parser_input_pool != compiler_pool) pool_destroy(parser_input_pool);
-    parser_input_pool = nullptr;
-    debug_mode = 0;
-    profile_mode = 0;
-    warn_globals = 0;
+    drop_parser_input_pool();
     CompilerTest::TearDown();
+  }
+
+  // Appends a word's text with its marker and control bytes as <XX>.
+  static void append_shown(std::string& out, const char* text) {
+    for (const char* c = text; *c; ++c) {
+      auto byte = static_cast<unsigned char>(*c);
+      if (byte >= 0x80 || byte < 0x20) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "<%02X>", byte);
+        out += hex;
+      } else {
+        out += *c;
+      }
+    }
   }
 
   // One line per output word: the text (bytes above 127 as <XX>), a tab, line:column.
   static std::string listing(CodeListNode* last) {
     std::string result;
     for (CodeListNode* node = code_list_first(last); node != nullptr; node = node->next) {
-      for (const char* c = node->text; *c; ++c) {
-        auto byte = static_cast<unsigned char>(*c);
-        if (byte >= 0x80 || byte < 0x20) {
-          char hex[8];
-          std::snprintf(hex, sizeof hex, "<%02X>", byte);
-          result += hex;
-        } else {
-          result += *c;
-        }
-      }
+      append_shown(result, node->text);
       result += "\t" + std::to_string(node->line) + ":" + std::to_string(node->column) + "\n";
     }
     return result;
@@ -87,16 +85,7 @@ class ParserTest : public CompilerTest {
     std::string result;
     for (CodeListNode* node = code_list_first(parse(source)); node != nullptr; node = node->next) {
       if (!result.empty()) result += ' ';
-      for (const char* c = node->text; *c; ++c) {
-        auto byte = static_cast<unsigned char>(*c);
-        if (byte >= 0x80 || byte < 0x20) {
-          char hex[8];
-          std::snprintf(hex, sizeof hex, "<%02X>", byte);
-          result += hex;
-        } else {
-          result += *c;
-        }
-      }
+      append_shown(result, node->text);
     }
     return result;
   }

@@ -12,13 +12,6 @@
 
 namespace {
 
-std::string read_file(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
-
 std::string without_cr(std::string text) {
   std::string result;
   for (char c : text) {
@@ -27,10 +20,8 @@ std::string without_cr(std::string text) {
   return result;
 }
 
-// Set ZRK_UPDATE_GOLDEN=1 to rewrite the expected files (review them before committing).
 TEST_F(ParserTest, PostfixWordListsMatchTheExpectedFiles) {
   const std::string folder = std::string(ZRK_TEST_SOURCE_DIR) + "/golden/";
-  const bool update = std::getenv("ZRK_UPDATE_GOLDEN") != nullptr;
   for (const char* name : {"parse_operators", "parse_calls", "parse_blocks", "parse_lists", "parse_classes", "parse_chains"}) {
     SCOPED_TRACE(name);
     std::string source = read_file(folder + name + ".zrk");
@@ -42,9 +33,7 @@ TEST_F(ParserTest, PostfixWordListsMatchTheExpectedFiles) {
     EXPECT_EQ(lf_words, crlf_words) << "LF line ends give other words";
     TearDown();
     SetUp();
-    const std::string expected_path = folder + name + ".postfix";
-    if (update) std::ofstream(expected_path, std::ios::binary) << crlf_words;
-    EXPECT_EQ(crlf_words, read_file(expected_path));
+    expect_golden_file(folder + name + ".postfix", crlf_words);
   }
 }
 

@@ -10,6 +10,7 @@
 #include "foundation/compile_messages.h"
 #include "foundation/file_helpers.h"
 #include "foundation/machine_state.h"
+#include "tests/foundation/scope_lists.h"
 #include "foundation/program_context.h"
 #include "foundation/runtime_error.h"
 #include "foundation/runtime_memory.h"
@@ -63,13 +64,8 @@ class TextInterpolationTest : public ::testing::Test {
     current_program = nullptr;
     current_scope = nullptr;
     stop_flag = 0;
-    variable_list_release(nullptr, percent_variables, true);
-    variable_list_free(nullptr, percent_variables);
-    percent_variables = nullptr;
-    for (Variable* list : {scope, caller->globals}) {
-      variable_list_release(caller, list, true);
-      variable_list_free(caller, list);
-    }
+    free_percent_variables(nullptr);
+    free_variable_lists(caller, {scope, caller->globals});
     caller->globals = nullptr;
     stack_free_all(caller);
     program_context_release(caller);

@@ -12,16 +12,14 @@
 #include "foundation/runtime_error.h"
 #include "foundation/value_ownership.h"
 #include "foundation/variables.h"
+#include "scope_lists.h"
 
 class VariableTest : public ContextTest {
  protected:
   void SetUp() override {
     ContextTest::SetUp();
     context->pool = pool_create(4096);
-    context->globals = variable_record_allocate(context, false);
-    locals = variable_record_allocate(context, false);
-    current_scope = locals;
-    current_object = nullptr;
+    locals = open_scope_lists(context);
     percent_variables = nullptr;
     instruction = InstructionNode{};
     extension = InstructionExtension{};
@@ -32,11 +30,7 @@ class VariableTest : public ContextTest {
   }
   void TearDown() override {
     current_object = nullptr;
-    for (Variable* list : {locals, context->globals, percent_variables}) {
-      variable_list_release(context, list, true);
-      variable_list_free(context, list);
-    }
-    current_scope = percent_variables = nullptr;
+    close_scope_lists(context, locals);
     current_instruction = nullptr;
     procedure_caller = nullptr;
     ownership_services = {};

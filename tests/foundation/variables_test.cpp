@@ -81,8 +81,7 @@ TEST_F(Variables, LookupOrderOverListsAndKeys) {
   current_scope = locals;
   EXPECT_EQ(find_variable("v$"), global_zero) << "a local of another key is not visible";
   object_head.next->prev = nullptr;
-  variable_list_release(context, object_head.next, true);
-  variable_list_free(context, object_head.next);
+  free_variable_lists(context, {object_head.next});
 }
 
 TEST_F(Variables, SameNameInTwoBlocksIsTwoVariables) {
@@ -164,8 +163,7 @@ TEST_F(Variables, ObjectMembersArePrivateOutsideTheirObject) {
   for (Variable* head : {&members, &inner}) {
     Variable* first = head->next;
     first->prev = nullptr;
-    variable_list_release(context, first, true);
-    variable_list_free(context, first);
+    free_variable_lists(context, {first});
   }
 }
 
@@ -260,8 +258,7 @@ TEST_F(Variables, ATextVariableStartsAnEmptyLocalScope) {
   create_variable(context->globals, "G$", false);
   EXPECT_EQ(current_scope, nullptr);
   current_scope = first;
-  variable_list_release(context, first, true);
-  variable_list_free(context, first);
+  free_variable_lists(context, {first});
   current_scope = locals;
 }
 

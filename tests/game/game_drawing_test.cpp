@@ -16,6 +16,7 @@
 #include "game/game_drawing.h"
 #include "game/game_state.h"
 #include "game/sprite.h"
+#include "game_screen.h"
 #include "platform/kernel/memory.h"
 #include "platform/kernel/types.h"
 
@@ -36,20 +37,12 @@ class GameDrawing : public BuiltinTest {
   void SetUp() override {
     BuiltinTest::SetUp();
     game = GameState{};
-    game.screen_width = kScreenWidth;
-    game.screen_height = kScreenHeight;
-    screen = display::surface_new(kScreenWidth, kScreenHeight);
-    ASSERT_TRUE(screen && screen->buffer);
-    canvas = display::canvas_create_for_surface(nullptr, screen);
-    ASSERT_TRUE(canvas);
-    display::canvas_clear(canvas, 0);
-    game.draw_canvas = canvas;
+    ASSERT_NO_FATAL_FAILURE(open_game_screen(kScreenWidth, kScreenHeight, screen, canvas));
     game_drawing = {screen, nullptr};
   }
   void TearDown() override {
     destroy_all_sprites();
-    delete canvas;
-    display::surface_delete(screen);
+    close_game_screen(screen, canvas);
     game = GameState{};
     game_drawing = {nullptr, nullptr};
     BuiltinTest::TearDown();

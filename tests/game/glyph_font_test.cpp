@@ -8,6 +8,7 @@
 #include "game/game_drawing.h"
 #include "game/game_state.h"
 #include "game/glyph_fonts.h"
+#include "game_screen.h"
 #include "platform/kernel/types.h"
 
 namespace {
@@ -45,20 +46,14 @@ class GlyphFonts : public BuiltinTest {
   void SetUp() override {
     BuiltinTest::SetUp();
     game = GameState{};
-    game.screen_width = 64;
-    game.screen_height = 32;
-    screen = display::surface_new(64, 32);
-    canvas = display::canvas_create_for_surface(nullptr, screen);
-    display::canvas_clear(canvas, 0);
-    game.draw_canvas = canvas;
+    ASSERT_NO_FATAL_FAILURE(open_game_screen(64, 32, screen, canvas));
     font = make_font(128, 4, even_width);
   }
   void TearDown() override {
     free_glyph_font(font);
     delete font;
     glyph_render_count = 255;
-    delete canvas;
-    display::surface_delete(screen);
+    close_game_screen(screen, canvas);
     game = GameState{};
     BuiltinTest::TearDown();
   }

@@ -15,6 +15,7 @@
 #include "game/paths.h"
 #include "game/sprite.h"
 #include "platform/kernel/clock.h"
+#include "game_screen.h"
 
 struct GameEvent {
   int32_t message;
@@ -51,14 +52,7 @@ class ParticleTest : public BuiltinTest {
     platform::clock_select_virtual(true);
     game = GameState{};
     game.children_follow = 1;
-    game.screen_width = kCanvasWidth;
-    game.screen_height = kCanvasHeight;
-    screen = display::surface_new(kCanvasWidth, kCanvasHeight);
-    ASSERT_TRUE(screen && screen->buffer);
-    canvas = display::canvas_create_for_surface(nullptr, screen);
-    ASSERT_TRUE(canvas);
-    display::canvas_clear(canvas, 0);
-    game.draw_canvas = canvas;
+    ASSERT_NO_FATAL_FAILURE(open_game_screen(kCanvasWidth, kCanvasHeight, screen, canvas));
     reset_game_links();
     game_links.friction = &friction;
     game_links.gravity = &gravity;
@@ -74,8 +68,7 @@ class ParticleTest : public BuiltinTest {
     particles_clear(0);
     clear_paths();
     destroy_all_sprites();
-    delete canvas;
-    display::surface_delete(screen);
+    close_game_screen(screen, canvas);
     game = GameState{};
     particles_auto_process = particles_auto_draw = 1;
     platform::clock_select_virtual(was_virtual_);

@@ -19,6 +19,7 @@
 #include "game/sprite.h"
 #include "game/sprite_geometry.h"
 #include "game/sprite_render.h"
+#include "game_screen.h"
 #include "platform/kernel/types.h"
 
 namespace {
@@ -44,21 +45,15 @@ class SpriteRender : public BuiltinTest {
   void SetUp() override {
     BuiltinTest::SetUp();
     game = GameState{};
-    game.screen_width = kScreenWidth;
-    game.screen_height = kScreenHeight;
+    ASSERT_NO_FATAL_FAILURE(open_game_screen(kScreenWidth, kScreenHeight, screen, canvas));
     update_view_rect();
-    screen = display::surface_new(kScreenWidth, kScreenHeight);
-    canvas = display::canvas_create_for_surface(nullptr, screen);
-    display::canvas_clear(canvas, 0);
-    game.draw_canvas = canvas;
     game_drawing = {screen, nullptr};
   }
   void TearDown() override {
     destroy_all_sprites();
     node_list_free(&game.draw_list_head);
     for (Surface* surface : pictures) display::surface_delete(surface);
-    delete canvas;
-    display::surface_delete(screen);
+    close_game_screen(screen, canvas);
     game = GameState{};
     game_drawing = {nullptr, nullptr};
     // Registering filled the renderer's hooks: later tests expect them as they were.

@@ -57,16 +57,6 @@ class ConversionBuiltins : public BuiltinTest {
     call("sdim");
     return array;
   }
-  static std::string element_text(Variable* array, uint32_t index) {
-    void* text;
-    double number;
-    get_variable_value(array, &text, &number, static_cast<uint8_t*>(array->data) + type_size(array->type_code) * index);
-    if (text) return static_cast<const char*>(text);
-    char* formatted = number_to_text(number);
-    std::string result = formatted;
-    crt::free(formatted);
-    return result;
-  }
   double convert(const char* builtin, Variable* from, Variable* to) {
     push_variable(from);
     push_variable(to);

@@ -372,6 +372,13 @@ class PackageBuiltins : public BuiltinTest {
     }
     call(name);
   }
+  // Calls loadpackagefile (or its UTF-16 form) for the file name, its size going to size.
+  void load(const char* builtin, double handle, const char* name, Variable* size) {
+    push(handle);
+    push_text(name);
+    push_variable(size);
+    call(builtin);
+  }
   // The number a built-in of the handle and one text (none for null) pushes.
   double number_after(double handle, const char* name, const char* text) {
     with_handle(handle, name, {text});
@@ -411,26 +418,17 @@ TEST_F(PackageBuiltins, ScriptSessionAddsQueriesLoadsAndSaves) {
   EXPECT_EQ(number_after(handle, "packagefilesize", "absent"), 0);
 
   Variable* size = make_variable(locals, "SIZE$", nullptr, 99);
-  push(handle);
-  push_text("README.TXT");
-  push_variable(size);
-  call("loadpackagefile");
+  load("loadpackagefile", handle, "README.TXT", size);
   EXPECT_EQ(pop_text(), "read me");
   EXPECT_EQ(size->number, 7);
 
-  push(handle);
-  push_text("absent");
-  push_variable(size);
-  call("loadpackagefile");
+  load("loadpackagefile", handle, "absent", size);
   ValueCell* none = stack_pop(context);
   EXPECT_EQ(none->text, nullptr);
   EXPECT_EQ(size->number, 0);
 
   // Three bytes as UTF-16: the odd byte still gets a whole 0 unit after it.
-  push(handle);
-  push_text("odd.bin");
-  push_variable(size);
-  call("wloadpackagefile");
+  load("wloadpackagefile", handle, "odd.bin", size);
   ValueCell* wide = stack_pop(context);
   ASSERT_NE(wide->text, nullptr);
   EXPECT_TRUE(wide->flags & kCellWideText);
@@ -521,10 +519,7 @@ TEST_F(PackageBuiltins, DirectoryOnlyHandleReadsButNeverChanges) {
   with_handle(handle, "deletefilefrompackage", {"a"});
   EXPECT_EQ(number_after(handle, "packagechanged", nullptr), 0);
   Variable* size = make_variable(locals, "SIZE$", nullptr);
-  push(handle);
-  push_text("b");
-  push_variable(size);
-  call("loadpackagefile");
+  load("loadpackagefile", handle, "b", size);
   EXPECT_EQ(pop_text(), "beta");
   push(handle);
   push(0);

@@ -22,6 +22,8 @@ class RegexBuiltins : public VariableMachineTest {
     stack_push_value(const_cast<char16_t*>(text), 0, nullptr, 0);
     context->stack_top->flags = kCellWideText;
   }
+  // A text argument in the kind of its characters.
+  void push_text(const char16_t* text) { push_wide(text); }
   void push_number(double number) { stack_push_number(context, number); }
   // A variable argument as compiled code passes it: the value with its variable.
   void push_variable(Variable* variable) { stack_push_variable_value(variable); }
@@ -38,12 +40,14 @@ class RegexBuiltins : public VariableMachineTest {
     EXPECT_EQ(depth(), 0) << "a procedure leaves nothing on the stack";
   }
 
-  double match(const char* pattern, const char* text) {
+  template <typename Char>
+  double match(const Char* pattern, const Char* text) {
     push_text(pattern);
     push_text(text);
     return call_function(builtin_match);
   }
-  double search(const char* pattern, const char* text, Variable* start, Variable* end) {
+  template <typename Char>
+  double search(const Char* pattern, const Char* text, Variable* start, Variable* end) {
     push_text(pattern);
     push_text(text);
     push_variable(start);
@@ -51,7 +55,8 @@ class RegexBuiltins : public VariableMachineTest {
     return call_function(builtin_search);
   }
   double subexpcount() { return call_function(builtin_subexpcount); }
-  void subexp(const char* text, double group, Variable* start, Variable* length) {
+  template <typename Char>
+  void subexp(const Char* text, double group, Variable* start, Variable* length) {
     push_text(text);
     push_number(group);
     push_variable(start);
@@ -103,9 +108,7 @@ TEST_F(RegexBuiltins, MatchTakesUtf16PatternsAndSubjects) {
       {u"[^\\w]", u"\u20AC", 1},
   };
   for (const Case& row : cases) {
-    push_wide(row.pattern);
-    push_wide(row.text);
-    EXPECT_EQ(call_function(builtin_match), row.expected);
+    EXPECT_EQ(match(row.pattern, row.text), row.expected);
   }
 }
 
@@ -213,11 +216,7 @@ TEST_F(RegexBuiltins, SearchIntoTheSubjectsOwnVariable) {
 TEST_F(RegexBuiltins, SearchInUtf16KeepsTheTextUtf16) {
   Variable* start = text_variable("S$");
   Variable* end = text_variable("E$");
-  push_wide(u"\u0161+");
-  push_wide(u"a\u0161\u0161\u20AC");
-  push_variable(start);
-  push_variable(end);
-  EXPECT_EQ(call_function(builtin_search), 1);
+  EXPECT_EQ(search(u"\u0161+", u"a\u0161\u0161\u20AC", start, end), 1);
   EXPECT_EQ(wide_text_of(start), u"\u0161\u0161\u20AC");
   EXPECT_EQ(wide_text_of(end), u"\u20AC");
 
@@ -271,17 +270,9 @@ TEST_F(RegexBuiltins, SubexpReadsTheGroupsOfTheLatestMatch) {
 TEST_F(RegexBuiltins, SubexpOfASearchInUtf16AndAfterAFailedCompilation) {
   Variable* start = text_variable("S$");
   Variable* end = text_variable("E$");
-  push_wide(u"(\u0161+)\u20AC");
-  push_wide(u"a\u0161\u0161\u20ACz");
-  push_variable(start);
-  push_variable(end);
-  EXPECT_EQ(call_function(builtin_search), 1);
+  EXPECT_EQ(search(u"(\u0161+)\u20AC", u"a\u0161\u0161\u20ACz", start, end), 1);
   Variable* length = make_variable(locals, "L%", nullptr, 0);
-  push_wide(u"a\u0161\u0161\u20ACz");
-  push_number(1);
-  push_variable(start);
-  push_variable(length);
-  call_procedure(builtin_subexp);
+  subexp(u"a\u0161\u0161\u20ACz", 1, start, length);
   EXPECT_EQ(wide_text_of(start), u"\u0161\u0161\u20ACz");
   EXPECT_EQ(length->number, 2);
 
@@ -298,11 +289,7 @@ TEST_F(RegexBuiltins, AnEmptyUtf16GroupIsAWholeEmptyText) {
   Variable* start = text_variable("S$", "a longer narrow text");
   Variable* length = make_variable(locals, "L%", nullptr, 99);
   for (double group : {1.0, 7.0}) {  // a text that is not the subject, a group out of range
-    push_wide(group == 1.0 ? u"not the subject" : u"ab");
-    push_number(group);
-    push_variable(start);
-    push_variable(length);
-    call_procedure(builtin_subexp);
+    subexp(group == 1.0 ? u"not the subject" : u"ab", group, start, length);
     EXPECT_EQ(wide_text_of(start), u"") << group;
     EXPECT_EQ(length->number, 0) << group;
   }

@@ -110,17 +110,6 @@ class TokenizerBuiltins : public BuiltinTest {
     call(builtin);
     return pop_number();
   }
-  // The array element's value as text (its number formatted when it has no text).
-  static std::string element_text(Variable* array, uint32_t index) {
-    void* text;
-    double number;
-    get_variable_value(array, &text, &number, static_cast<uint8_t*>(array->data) + type_size(array->type_code) * index);
-    if (text) return static_cast<const char*>(text);
-    char* formatted = number_to_text(number);
-    std::string result = formatted;
-    crt::free(formatted);
-    return result;
-  }
   void declare_structure(Variable* structure, const std::vector<const char*>& fields) {
     mark();
     push_variable(structure);

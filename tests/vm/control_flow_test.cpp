@@ -23,6 +23,16 @@ namespace {
 
 using ControlFlow = FlowTest;
 
+// What follows a test that jumps when it fails: trace 1 where it goes on, trace 2 where
+// it jumps (the run goes on after the linked node).
+void add_outcomes(Chain& chain, InstructionNode* test) {
+  chain.add(op_trace, 1);
+  InstructionNode* link = chain.add(op_end);
+  chain.add(op_trace, 2);
+  chain.add(op_end);
+  Chain::jump_to(test, link);
+}
+
 // ---- Conditions ----
 
 TEST_F(ControlFlow, ConditionIsFalseOnlyForTheNumberZeroWithoutText) {
@@ -44,11 +54,7 @@ TEST_F(ControlFlow, ConditionIsFalseOnlyForTheNumberZeroWithoutText) {
       chain.add(op_push_operand, row.number);
     }
     InstructionNode* condition = chain.add(flow::op_branch_if_false);
-    chain.add(op_trace, 1);
-    InstructionNode* skip = chain.add(op_end);
-    chain.add(op_trace, 2);
-    chain.add(op_end);
-    Chain::jump_to(condition, skip);
+    add_outcomes(chain, condition);
     int before = depth();
     vm_run_loop(chain.first);
     EXPECT_EQ(trace, std::vector<int>{row.taken ? 1 : 2}) << row.name;
@@ -60,11 +66,7 @@ TEST_F(ControlFlow, ConditionRunsItsFusedComparisonFirst) {
   Chain chain;
   InstructionNode* condition = chain.add(flow::op_branch_if_false);
   condition->inner_handler = [] { stack_push_number(current_program, 0); };
-  chain.add(op_trace, 1);
-  InstructionNode* skip = chain.add(op_end);
-  chain.add(op_trace, 2);
-  chain.add(op_end);
-  Chain::jump_to(condition, skip);
+  add_outcomes(chain, condition);
   vm_run_loop(chain.first);
   EXPECT_EQ(trace, std::vector<int>{2});
   EXPECT_EQ(context->stack_top, nullptr);
@@ -608,11 +610,7 @@ TEST_F(ControlFlow, CaseComparesTheSelectorWithEachLabel) {
     }
     InstructionNode* test = chain.add(flow::op_pushcase, 5);
     test->work = static_cast<uint32_t>(row.labels.size());
-    chain.add(op_trace, 1);
-    InstructionNode* next = chain.add(op_end);
-    chain.add(op_trace, 2);
-    chain.add(op_end);
-    Chain::jump_to(test, next);
+    add_outcomes(chain, test);
     vm_run_loop(chain.first);
     EXPECT_EQ(trace, std::vector<int>{row.matches ? 1 : 2}) << row.name;
     ASSERT_EQ(depth(), 1) << row.name << ": the labels are all gone";
@@ -632,11 +630,7 @@ TEST_F(ControlFlow, NumberCaseLabelsComeFromTheInstruction) {
     *block = label;
     test->text = reinterpret_cast<char*>(block);
     test->work = 1;
-    chain.add(op_trace, 1);
-    InstructionNode* next = chain.add(op_end);
-    chain.add(op_trace, 2);
-    chain.add(op_end);
-    Chain::jump_to(test, next);
+    add_outcomes(chain, test);
     vm_run_loop(chain.first);
     EXPECT_EQ(trace, std::vector<int>{label == 5 ? 1 : 2}) << label;
     EXPECT_EQ(context->stack_top, nullptr) << label;
@@ -659,11 +653,7 @@ TEST_F(ControlFlow, CaseUsesTheRegisteredEqualityOperator) {
   chain.add(op_push_operand, 2);
   InstructionNode* test = chain.add(flow::op_pushcase, 1);
   test->work = 2;
-  chain.add(op_trace, 1);
-  InstructionNode* next = chain.add(op_end);
-  chain.add(op_trace, 2);
-  chain.add(op_end);
-  Chain::jump_to(test, next);
+  add_outcomes(chain, test);
   vm_run_loop(chain.first);
   builtin_entry_clear(index);
   EXPECT_EQ(trace, std::vector<int>{1}) << "the operator decides: 2 + 1 is 3";
@@ -680,11 +670,7 @@ TEST_F(ControlFlow, CaseSlotOutsideTheTableIsAnErrorNotAWrite) {
       chain.add(op_push_operand, 42);
       InstructionNode* test = chain.add(handler, slot);
       test->work = 1;
-      chain.add(op_trace, 1);
-      InstructionNode* next = chain.add(op_end);
-      chain.add(op_trace, 2);
-      chain.add(op_end);
-      Chain::jump_to(test, next);
+      add_outcomes(chain, test);
       unsigned errors = runtime_error_count();
       vm_run_loop(chain.first);
       const char* name = handler == flow::op_pullcase ? "PULLCASE" : "PUSHCASE";

@@ -77,8 +77,7 @@ TEST_F(Declarations, GlobalMovesLocalsOnly) {
   EXPECT_EQ(local->scope_key, 0u);
   EXPECT_EQ(global->next, after) << "a global stays where it was";
   EXPECT_EQ(member->scope, current_object) << "an object's member stays the object's";
-  variable_list_release(context, current_object, true);
-  variable_list_free(context, current_object);
+  free_variable_lists(context, {current_object});
   current_object = nullptr;
 }
 
@@ -125,8 +124,7 @@ TEST_F(Declarations, MembersOfTheRunningObject) {
     EXPECT_EQ(member->scope, current_object) << is_public;
     EXPECT_EQ((member->flags & kVariablePublic) != 0, is_public);
   }
-  variable_list_release(context, current_object, true);
-  variable_list_free(context, current_object);
+  free_variable_lists(context, {current_object});
   current_object = nullptr;
 }
 

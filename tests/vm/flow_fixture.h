@@ -9,6 +9,7 @@
 #include "foundation/variable_store.h"
 #include "foundation/variables.h"
 #include "machine_fixture.h"
+#include "tests/foundation/scope_lists.h"
 
 // Saves a stack mark, as the compiler does before a variadic statement.
 inline void op_mark() { stack_save_mark(current_program); }
@@ -47,30 +48,15 @@ class FlowTest : public MachineTest {
   void SetUp() override {
     MachineTest::SetUp();
     context->pool = pool_create(4096);
-    context->globals = variable_record_allocate(context, false);
-    locals = variable_record_allocate(context, false);
-    current_scope = locals;
-    current_object = nullptr;
-    // '%' variables left by earlier tests (the error reporter's ERROR%) start afresh.
-    release_percent_variables();
+    locals = open_scope_lists(context);
+    free_percent_variables(context);
     no_explicit_check = 0;
   }
   void TearDown() override {
     current_object = nullptr;
-    for (Variable* list : {locals, context->globals}) {
-      variable_list_release(context, list, true);
-      variable_list_free(context, list);
-    }
-    release_percent_variables();
-    context->globals = nullptr;
-    current_scope = percent_variables = nullptr;
+    close_scope_lists(context, locals);
     context_release_owned(context);
     MachineTest::TearDown();
-  }
-  void release_percent_variables() {
-    variable_list_release(context, percent_variables, true);
-    variable_list_free(context, percent_variables);
-    percent_variables = nullptr;
   }
   // The number of cells on the stack.
   int depth() const {

@@ -15,6 +15,7 @@
 #include "machine_fixture.h"
 #include "platform/kernel/crt.h"
 #include "platform/kernel/memory.h"
+#include "tests/foundation/scope_lists.h"
 #include "vm/builtin_registry.h"
 #include "vm/increment.h"
 #include "vm/assignment.h"
@@ -36,24 +37,13 @@ class IncrementTest : public MachineTest {
   void SetUp() override {
     MachineTest::SetUp();
     if (!context->pool) context->pool = pool_create(4096);
-    context->globals = variable_record_allocate(context, false);
-    locals = variable_record_allocate(context, false);
-    current_scope = locals;
-    current_object = nullptr;
-    // Earlier tests of this program may have left '%' variables (ERROR% among them).
-    variable_list_release(context, percent_variables, true);
-    variable_list_free(context, percent_variables);
-    percent_variables = nullptr;
+    locals = open_scope_lists(context);
+    free_percent_variables(context);
     push_after_assign = 0;
     alias_follow_suppressed = 0;
   }
   void TearDown() override {
-    for (Variable* list : {locals, context->globals, percent_variables}) {
-      variable_list_release(context, list, true);
-      variable_list_free(context, list);
-    }
-    current_scope = percent_variables = nullptr;
-    context->globals = nullptr;
+    close_scope_lists(context, locals);
     push_after_assign = 0;
     MachineTest::TearDown();
   }

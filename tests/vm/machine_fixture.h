@@ -15,6 +15,7 @@
 #include "vm/instruction_list.h"
 #include "vm/machine.h"
 #include "vm/procedure_call.h"
+#include "tests/foundation/scope_lists.h"
 
 // What the trace handlers saw, in order.
 inline std::vector<int> trace;
@@ -105,19 +106,13 @@ class VariableMachineTest : public MachineTest {
  protected:
   void SetUp() override {
     MachineTest::SetUp();
-    context->globals = variable_record_allocate(context, false);
-    locals = variable_record_allocate(context, false);
-    current_scope = locals;
-    current_object = nullptr;
+    locals = open_scope_lists(context);
     percent_variables = nullptr;
   }
   void TearDown() override {
     release_local_scopes(context);
-    for (Variable* list : {locals, context->globals, percent_variables}) {
-      variable_list_release(context, list, true);
-      variable_list_free(context, list);
-    }
-    current_scope = percent_variables = current_object = nullptr;
+    close_scope_lists(context, locals);
+    current_object = nullptr;
     stack_free_all(context);
     MachineTest::TearDown();
   }

@@ -19,6 +19,7 @@
 #include "foundation/variables.h"
 #include "machine_fixture.h"
 #include "platform/platform.h"
+#include "tests/foundation/scope_lists.h"
 #include "vm/assignment.h"
 
 // A block of the running program, freed when it ends.
@@ -144,20 +145,13 @@ class OperatorTest : public MachineTest {
   void SetUp() override {
     MachineTest::SetUp();
     context->pool = pool_create(4096);
-    context->globals = variable_record_allocate(context, false);
-    locals = variable_record_allocate(context, false);
-    current_scope = locals;
-    current_object = nullptr;
+    locals = open_scope_lists(context);
     percent_variables = nullptr;
     push_after_assign = 0;
     alias_follow_suppressed = 0;
   }
   void TearDown() override {
-    for (Variable* list : {locals, context->globals, percent_variables}) {
-      variable_list_release(context, list, true);
-      variable_list_free(context, list);
-    }
-    current_scope = percent_variables = nullptr;
+    close_scope_lists(context, locals);
     push_after_assign = 0;
     MachineTest::TearDown();
   }

@@ -148,20 +148,11 @@ class CountStack : public StackBuiltins {
  protected:
   void SetUp() override {
     StackBuiltins::SetUp();
-    context->globals = variable_record_allocate(context, false);
-    locals = variable_record_allocate(context, false);
-    current_scope = locals;
-    // Earlier tests of this program may have left '%' variables (ERROR% among them).
-    variable_list_release(context, percent_variables, true);
-    variable_list_free(context, percent_variables);
-    percent_variables = nullptr;
+    locals = open_scope_lists(context);
+    free_percent_variables(context);
   }
   void TearDown() override {
-    for (Variable* list : {locals, context->globals, percent_variables}) {
-      variable_list_release(context, list, true);
-      variable_list_free(context, list);
-    }
-    current_scope = percent_variables = nullptr;
+    close_scope_lists(context, locals);
     StackBuiltins::TearDown();
   }
   Variable* locals = nullptr;

@@ -42,6 +42,24 @@ class StaticClassFactory : public IClassFactory {
   virtual IUnknown* make() = 0;
 };
 
+// IDispatch::GetTypeInfo of an object described by one type of library: only index 0.
+inline HRESULT dispatch_type_info(ITypeLib* library, UINT type, UINT index, ITypeInfo** info) {
+  if (!info) return E_POINTER;
+  *info = nullptr;
+  if (index != 0 || !library) return DISP_E_BADINDEX;
+  return library->GetTypeInfo(type, info);
+}
+
+// IDispatch::GetIDsOfNames of an object described by one type of library.
+inline HRESULT dispatch_ids_of_names(ITypeLib* library, UINT type, LPOLESTR* names, UINT count, DISPID* ids) {
+  ITypeInfo* info = nullptr;
+  HRESULT result = library->GetTypeInfo(type, &info);
+  if (FAILED(result)) return result;
+  result = info->GetIDsOfNames(names, count, ids);
+  info->Release();
+  return result;
+}
+
 // Sets the default value of a key below HKEY_CLASSES_ROOT, creating the key.
 inline LONG set_class_key(const std::u16string& path, const std::u16string& value) {
   HKEY key = nullptr;

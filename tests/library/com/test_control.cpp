@@ -318,18 +318,10 @@ class TestControl final : public IOleObject,
   }
   HRESULT GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
     log("GetTypeInfo %u", index);
-    if (!info) return E_POINTER;
-    *info = nullptr;
-    if (index != 0 || !shared_library()) return DISP_E_BADINDEX;
-    return shared_library()->GetTypeInfo(kControlType, info);
+    return com_test::dispatch_type_info(shared_library(), kControlType, index, info);
   }
   HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-    ITypeInfo* info = nullptr;
-    HRESULT result = shared_library()->GetTypeInfo(kControlType, &info);
-    if (FAILED(result)) return result;
-    result = info->GetIDsOfNames(names, count, ids);
-    info->Release();
-    return result;
+    return com_test::dispatch_ids_of_names(shared_library(), kControlType, names, count, ids);
   }
   HRESULT Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                  UINT*) override;

@@ -88,18 +88,10 @@ class DispatchBase : public ComObject<IDispatch> {
     return S_OK;
   }
   HRESULT GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
-    if (!info) return E_POINTER;
-    *info = nullptr;
-    if (index != 0) return DISP_E_BADINDEX;
-    return shared_library()->GetTypeInfo(type_index_, info);
+    return dispatch_type_info(shared_library(), type_index_, index, info);
   }
   HRESULT GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-    ITypeInfo* info = nullptr;
-    HRESULT result = shared_library()->GetTypeInfo(type_index_, &info);
-    if (FAILED(result)) return result;
-    result = info->GetIDsOfNames(names, count, ids);
-    info->Release();
-    return result;
+    return dispatch_ids_of_names(shared_library(), type_index_, names, count, ids);
   }
 
  protected:
