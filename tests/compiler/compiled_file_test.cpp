@@ -848,8 +848,10 @@ TEST_F(CurrentFileTest, TheLoadAfterACheckUsesTheCheckedImageOnce) {
   auto loads = [&](const std::string& file) {
     Program* program = new_program();
     uint8_t winmain = 0;
-    return read_compiled_file(file.c_str(), nullptr, 0, program->context, program->procedures,
-                              &program->procedure_count, &winmain) != nullptr;
+    InstructionNode* first = read_compiled_file(file.c_str(), nullptr, 0, program->context, program->procedures,
+                                                &program->procedure_count, &winmain);
+    program->context->first_instruction = first;  // released with the program
+    return first != nullptr;
   };
   struct Case {
     const char* name;
