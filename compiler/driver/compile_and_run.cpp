@@ -342,6 +342,7 @@ ProgramContext* drive(DriverRun& run, const char* text, uint8_t compile_only, ui
   ProgramContext* caller = run.caller;
   ProgramContext* context = create_program_context();
   if (context == nullptr) {
+    drop_checked_compiled_image();
     destroy_compiler_pools();
     report_compile_message(run.file_name, "Out of memory", nullptr, -1, false);
     return nullptr;
@@ -388,6 +389,7 @@ ProgramContext* drive(DriverRun& run, const char* text, uint8_t compile_only, ui
                            run.image ? image_run_size : 0, context, run_procedures, &run_procedure_count, &winmain);
     crt::free(const_cast<char*>(run.image));
     run.image = nullptr;
+    drop_checked_compiled_image();  // what the load did not take (an image run) is not kept
     run.code = first;
     while (run.code && run.code->next) run.code = run.code->next;
     if (mode == kRunNewProgram) write_phase_time(phase);

@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "compiler/zrc/compiled_file_format.h"
 #include "foundation/codecs.h"
@@ -92,7 +94,27 @@ bool version_is_older(int8_t a, int8_t b, int8_t c) {
   return c < runtime_c;
 }
 
+namespace {
+
+// The image of the file the last check found current, and that file's path.
+std::string checked_path;
+std::vector<uint8_t> checked_image;
+
+}  // namespace
+
+bool take_checked_image(const char* path, std::vector<uint8_t>* image) {
+  bool kept = path && !checked_path.empty() && checked_path == path;
+  if (kept) *image = std::move(checked_image);
+  drop_checked_compiled_image();
+  return kept;
+}
+
 }  // namespace zrc
+
+void drop_checked_compiled_image() {
+  zrc::checked_path.clear();
+  std::vector<uint8_t>().swap(zrc::checked_image);
+}
 
 namespace {
 
@@ -122,6 +144,7 @@ bool runtime_write_time(FILETIME* time) {
 }  // namespace
 
 int32_t compiled_file_is_current(const char* source_path, const char* compiled_path) {
+  drop_checked_compiled_image();
   if (source_path && is_compiled_file_name(source_path)) return 1;
   std::vector<uint8_t> bytes;
   if (!zrc::read_whole_file(compiled_path, &bytes)) return 0;
@@ -137,5 +160,8 @@ int32_t compiled_file_is_current(const char* source_path, const char* compiled_p
                             static_cast<int8_t>(image[2]))) {
     return 0;
   }
-  return image[5] == zrc::kFormat ? 1 : 0;
+  if (image[5] != zrc::kFormat) return 0;
+  zrc::checked_path = compiled_path;
+  zrc::checked_image = std::move(image);
+  return 1;
 }

@@ -23,5 +23,9 @@ InstructionNode* read_compiled_file(const char* path, const uint8_t* image, uint
                                     ProcedureRecord** procedures, int32_t* procedure_count, uint8_t* winmain_flag);
 
 // 1 when the compiled file exists, is not older than the source and is newer than the
-// runtime's executable, else 0.
+// runtime's executable, else 0. A current file's unpacked image is kept for the load that
+// follows: read_compiled_file of the same path takes it instead of reading the file again.
 int32_t compiled_file_is_current(const char* source_path, const char* compiled_path);
+
+// Forgets a kept image that no load took; a later load reads its file.
+void drop_checked_compiled_image();

@@ -100,4 +100,8 @@ bool read_whole_file(const char* path, std::vector<uint8_t>* bytes);
 // Whether version bytes a.b.c are older than the runtime's.
 bool version_is_older(int8_t a, int8_t b, int8_t c);
 
+// Moves the image kept by the last check of path into *image; false (and nothing kept any
+// more) when the check was of another path or found the file stale.
+bool take_checked_image(const char* path, std::vector<uint8_t>* image);
+
 }  // namespace zrc

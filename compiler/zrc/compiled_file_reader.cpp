@@ -574,6 +574,8 @@ InstructionNode* read_compiled_file(const char* path, const uint8_t* image, uint
   if (!program || !procedures || !procedure_count) return nullptr;
 
   std::vector<uint8_t> file_bytes;
+  std::vector<uint8_t> decoded;
+  bool checked = false;
   if (image) {
     file_bytes.assign(image, image + image_size);
   } else {
@@ -581,10 +583,12 @@ InstructionNode* read_compiled_file(const char* path, const uint8_t* image, uint
     std::string status = std::string("Loading (") + (file_part ? file_part : "") + ")...";
     crt::free(file_part);
     status_update(status.c_str(), 0, 0);
-    if (!zrc::read_whole_file(path, &file_bytes)) return nullptr;
+    checked = zrc::take_checked_image(path, &decoded);
+    if (!checked && !zrc::read_whole_file(path, &file_bytes)) return nullptr;
   }
-  std::vector<uint8_t> decoded;
-  if (!zrc::unpack_image(file_bytes.data(), static_cast<uint32_t>(file_bytes.size()), &decoded)) return nullptr;
+  if (!checked && !zrc::unpack_image(file_bytes.data(), static_cast<uint32_t>(file_bytes.size()), &decoded)) {
+    return nullptr;
+  }
   file_bytes.clear();
   status_update(nullptr, 0, static_cast<int32_t>(decoded.size()));
 

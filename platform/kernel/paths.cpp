@@ -75,6 +75,14 @@ std::string host_path(std::u16string_view path) {
   auto join = [&](const std::string& name) { return (resolved.empty() && !rooted) ? name : resolved + "/" + name; };
   std::string whole = rooted ? join(text.substr(1)) : text;
   if (whole.empty() || exists(whole)) return whole;
+  // Mostly only the last name is missing (a file not made yet, or named in another case):
+  // when its folder exists as written, the walk below would keep every name before it.
+  size_t cut = whole.rfind('/');
+  if (cut != std::string::npos && cut > 0 && whole.find("//") == std::string::npos) {
+    std::string folder = whole.substr(0, cut);
+    std::string name = whole.substr(cut + 1);
+    if (!name.empty() && name != "." && name != ".." && exists(folder)) return folder + "/" + match_entry(folder, name);
+  }
 
   // Once a component is missing, the rest are kept as written.
   bool matching = true;

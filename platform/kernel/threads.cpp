@@ -3,14 +3,20 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <sys/auxv.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "platform/kernel/clock.h"
 #include "platform/kernel/thread_wait.h"
+
+// Where the C library's start-up found the main thread's stack (the dynamic loader's record).
+extern "C" void* __libc_stack_end;
 
 namespace platform {
 namespace {
@@ -103,10 +109,39 @@ thread_local StackExtent stack_extent{};
 
 }  // namespace
 
+bool main_stack_extent(uintptr_t* lowest, size_t* size) {
+  constexpr uintptr_t kPage = 4096;
+  // Below this limit the kernel's gap under the stack is wider than the limit, so no other
+  // mapping can shorten the stack.
+  constexpr rlim_t kLimitBelowTheGap = 64u << 20;
+  rlimit limit{};
+  auto* name = reinterpret_cast<const char*>(getauxval(AT_EXECFN));
+  if (!name || !__libc_stack_end || getrlimit(RLIMIT_STACK, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+      limit.rlim_cur > kLimitBelowTheGap) {
+    return false;
+  }
+  uintptr_t top = (reinterpret_cast<uintptr_t>(__libc_stack_end) & ~(kPage - 1)) + kPage;
+  uintptr_t mapping_end = (reinterpret_cast<uintptr_t>(name) + std::strlen(name) + 1 + kPage - 1) & ~(kPage - 1);
+  if (mapping_end < top || mapping_end - top >= limit.rlim_cur) return false;
+  size_t length = static_cast<size_t>(limit.rlim_cur - (mapping_end - top)) & ~(kPage - 1);
+  // Only the main thread runs on this stack (other threads' stacks are mappings below it).
+  auto here = reinterpret_cast<uintptr_t>(&limit);
+  if (here >= top || here < top - length) return false;
+  *lowest = top - length;
+  *size = length;
+  return true;
+}
+
 bool thread_stack_extent(uintptr_t* lowest, size_t* size) {
   StackExtent& extent = stack_extent;
   if (!extent.asked) {
     extent.asked = true;
+    if (main_stack_extent(&extent.lowest, &extent.size)) {
+      extent.known = true;
+      *lowest = extent.lowest;
+      *size = extent.size;
+      return true;
+    }
     pthread_attr_t attributes;
     if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
       void* low = nullptr;

@@ -45,8 +45,13 @@ uintptr_t thread_stack_lowest();
 
 // The calling thread's stack as the host reports it: false when it cannot be told. Asked
 // of the host once per thread (for the main thread the host reads the process's whole
-// memory map to answer).
+// memory map to answer, unless main_stack_extent can).
 bool thread_stack_extent(uintptr_t* lowest, size_t* size);
+
+// The main thread's stack as the host would report it, worked out from the stack limit,
+// where start-up found the stack and the program name the kernel puts at its very end.
+// False on any other thread, and for a limit so large that the map must decide.
+bool main_stack_extent(uintptr_t* lowest, size_t* size);
 
 }  // namespace platform
 

@@ -836,4 +836,47 @@ TEST_F(CurrentFileTest, ComparesSourceCompiledFileAndRuntime) {
   EXPECT_EQ(compiled_file_is_current(compiled.c_str(), path("other.zrc").c_str()), 1);
 }
 
+// The load after a check takes the image the check unpacked; only a load of that path
+// right after a check that found it current does, so nothing stale is ever loaded.
+TEST_F(CurrentFileTest, TheLoadAfterACheckUsesTheCheckedImageOnce) {
+  std::string source = path("game.zrk");
+  std::string compiled = path("game.zrc");
+  std::string other = path("other.zrc");
+  touch(source, 30);
+  touch(path("ZRK.EXE"), 60);
+  touch(other, 10, packed(small_program().bytes()));
+  auto loads = [&](const std::string& file) {
+    Program* program = new_program();
+    uint8_t winmain = 0;
+    InstructionNode* first = read_compiled_file(file.c_str(), nullptr, 0, program->context, program->procedures,
+                                                &program->procedure_count, &winmain);
+    program->context->first_instruction = first;  // released with the program
+    return first != nullptr;
+  };
+  struct Case {
+    const char* name;
+    bool current;  // the check finds game.zrc current (else it is damaged)
+    bool drop;     // the kept image is dropped before the load
+    const char* loaded;
+    bool expected;
+  };
+  const Case cases[] = {
+      {"the checked file, gone before its load", true, false, "game.zrc", true},
+      {"dropped after the check", true, true, "game.zrc", false},
+      {"another file after the check", true, false, "other.zrc", true},
+      {"a stale file is not kept", false, false, "game.zrc", false},
+  };
+  for (const Case& test_case : cases) {
+    std::vector<uint8_t> bytes = packed(small_program().bytes());
+    if (!test_case.current) bytes.resize(bytes.size() / 2);
+    touch(compiled, 10, bytes);
+    EXPECT_EQ(compiled_file_is_current(source.c_str(), compiled.c_str()), test_case.current ? 1 : 0) << test_case.name;
+    fs::remove(compiled);
+    if (test_case.drop) drop_checked_compiled_image();
+    EXPECT_EQ(loads(path(test_case.loaded)), test_case.expected) << test_case.name;
+    // Taken or not, the image is not kept past the first load.
+    EXPECT_FALSE(loads(compiled)) << test_case.name;
+  }
+}
+
 }  // namespace

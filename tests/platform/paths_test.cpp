@@ -23,8 +23,13 @@ TEST_F(Paths, DevicePathsResolveWithoutRegardToCase) {
       {u"\\PROGRAM FILES\\game\\data.txt", "/Program Files/Game/Data.TXT"},
       {u"\\program files\\GAME\\", "/Program Files/Game/"},
       {u"\\PROGRAM FILES\\GAME\\\u00C9T\u00C9.TXT", "/Program Files/Game/\xC3\x89t\xC3\xA9.txt"},
+      // Only the last name in another case, in a folder named as it is.
+      {u"\\Program Files\\Game\\DATA.txt", "/Program Files/Game/Data.TXT"},
+      {u"\\Program Files\\Game\\..\\Game\\DATA.txt", "/Program Files/Game/../Game/Data.TXT"},
+      {u"\\Program Files\\\\Game\\data.txt", "/Program Files/Game/Data.TXT"},
       // Once a component is missing, it and the rest stay as written.
       {u"\\program files\\game\\New.Txt", "/Program Files/Game/New.Txt"},
+      {u"\\Program Files\\Game\\New.Txt", "/Program Files/Game/New.Txt"},
       {u"\\PROGRAM FILES\\Missing\\GAME\\data.txt", "/Program Files/Missing/GAME/data.txt"},
       {u"\\Nowhere\\Game\\Data.TXT", "/Nowhere/Game/Data.TXT"},
   };

@@ -7,8 +7,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 
+#include "platform/kernel/threads.h"
 #include "platform/platform.h"
 
 namespace {
@@ -320,6 +323,47 @@ TEST(Threads, StackSizeIsHonoured) {
     EXPECT_EQ(CreateThread(nullptr, too_large, record_stack_size, nullptr, 0, nullptr), nullptr) << too_large;
     EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY) << too_large;
   }
+}
+
+// The main thread's stack worked out without the memory map is what the C library reads
+// from it, under every stack limit it answers for; elsewhere the map decides.
+TEST(Threads, MainStackExtentMatchesTheHostsAnswer) {
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_STACK, &saved), 0);
+  struct Row {
+    rlim_t limit;
+    bool answered;
+  };
+  const Row rows[] = {{saved.rlim_cur, saved.rlim_cur <= (64u << 20)}, {1u << 20, true}, {(16u << 20) + 123, true},
+                      {64u << 20, true}, {(64u << 20) + 4096, false}, {RLIM_INFINITY, false}};
+  for (const Row& row : rows) {
+    if (row.limit > saved.rlim_max) continue;
+    rlimit limit = saved;
+    limit.rlim_cur = row.limit;
+    ASSERT_EQ(setrlimit(RLIMIT_STACK, &limit), 0) << row.limit;
+    uintptr_t lowest = 0;
+    size_t size = 0;
+    bool answered = platform::main_stack_extent(&lowest, &size);
+    void* host_low = nullptr;
+    size_t host_size = 0;
+    pthread_attr_t attributes;
+    bool host = pthread_getattr_np(pthread_self(), &attributes) == 0 &&
+                pthread_attr_getstack(&attributes, &host_low, &host_size) == 0;
+    if (host) pthread_attr_destroy(&attributes);
+    EXPECT_EQ(setrlimit(RLIMIT_STACK, &saved), 0);
+    EXPECT_EQ(answered, row.answered) << row.limit;
+    if (!answered || !host) continue;
+    EXPECT_EQ(lowest, reinterpret_cast<uintptr_t>(host_low)) << row.limit;
+    EXPECT_EQ(size, host_size) << row.limit;
+  }
+  std::atomic<int> on_thread{-1};
+  std::thread other([&] {
+    uintptr_t lowest = 0;
+    size_t size = 0;
+    on_thread = platform::main_stack_extent(&lowest, &size) ? 1 : 0;
+  });
+  other.join();
+  EXPECT_EQ(on_thread, 0);
 }
 
 TEST(Threads, PriorityIsRecorded) {
