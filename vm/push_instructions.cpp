@@ -67,7 +67,7 @@ inline void push_number(double number) { stack_push_number(current_program, numb
     Variable* found = find_variable(node->text, node->text_hash);
     if (found && found->hash == node->text_hash) {
       extension->cached_variable = found;
-      extension->cached_scope = platform::address_of(current_object ? current_object : found->scope);
+      extension->cached_scope = platform::address_of(found->scope);
       extension->local_position = local_position_of(found, node->text_hash);
       return found;
     }
@@ -134,8 +134,11 @@ Variable* resolve_cached_variable(const char* name, uint32_t hash, Variable** ca
   Variable* variable = find_variable(name, hash);
   if (!variable) variable = get_variable(current_scope, name);
   if (!variable) return nullptr;
+  // The scope that holds the record, even while a method runs: keyed on the running
+  // object, a local of a procedure the method calls would stay cached for every deeper
+  // level of a recursion, which would then read the first level's record.
   *cached_variable = variable;
-  *cached_scope = platform::address_of(current_object ? current_object : variable->scope);
+  *cached_scope = platform::address_of(variable->scope);
   return variable;
 }
 
