@@ -23,7 +23,6 @@
 #include "vm/builtin_registry.h"
 #include "vm/instruction_list.h"
 #include "vm/debugger_link.h"
-#include "vm/fusion.h"
 #include "vm/machine.h"
 #include "vm/push_instructions.h"
 #include "vm/runtime_globals.h"
@@ -226,6 +225,12 @@ inline bool lone_cell_above(const ProgramContext* program, const ValueCell* mark
   return top && top != mark && top->below == mark;
 }
 
+// The same above the innermost argument level's mark, when one is open.
+inline bool lone_cell_above_innermost_mark(const ProgramContext* program) {
+  const int32_t marks = program->mark_count;
+  return marks > 0 && marks <= kStackMarkSlots && lone_cell_above(program, program->stack_marks[marks - 1]);
+}
+
 int32_t cells_above(const ProgramContext* program, const ValueCell* mark) {
   int32_t count = 0;
   for (const ValueCell* cell = program->stack_top; cell && cell != mark; cell = cell->below) ++count;
@@ -330,14 +335,15 @@ Variable* resolve_parameter(const char* name, Variable** cached_variable, uint32
   return parameter;
 }
 
-// A cache pair that missed: the record whose name hashes to hash in the current scope
-// (another scope of the same procedure, in recursion, has its own), else the parameter
-// resolved by name and created when missing. Either is stored in the pair. The walk is
-// inline: in recursion every binding misses.
+// resolve_parameter kept out of line, so that parameter_miss stays small.
 [[gnu::noinline]] Variable* resolve_parameter_cold(const char* name, Variable** cached_variable, uint32_t* cached_scope) {
   return resolve_parameter(name, cached_variable, cached_scope);
 }
 
+// A cache pair that missed: the record whose name hashes to hash in the current scope
+// (another scope of the same procedure, in recursion, has its own), else the parameter
+// resolved by name and created when missing. Either is stored in the pair. The walk is
+// inline: in recursion every binding misses.
 [[gnu::always_inline]] inline Variable* parameter_miss(const char* name, uint32_t hash, Variable** cached_variable,
                                                        uint32_t* cached_scope) {
   if (hash) {
@@ -411,11 +417,6 @@ inline Variable* second_parameter(InstructionNode* node) {
 
 // ---- Event calls ----
 
-// True when node runs handler, alone or at the head of a fused group.
-inline bool runs_as(const InstructionNode* node, BuiltinHandler handler) {
-  return node->handler == handler || unfused_handler(node->handler) == handler;
-}
-
 // Puts the four arguments straight into the parameters the binding instructions after
 // STARTPROC resolved in scope during the last event call. False when the procedure does
 // not have that shape or its caches belong to another scope.
@@ -426,9 +427,9 @@ bool bind_event_arguments(InstructionNode* procedure, Variable* scope, const dou
   Variable* targets[4] = {};
   uint8_t skip;
   InstructionNode* first = procedure->next;
-  if (first && runs_as(first, op_parmspushvarvar)) {
+  if (first && first->handler == op_parmspushvarvar) {
     InstructionNode* second = first->next;
-    if (!second || !runs_as(second, op_parmspushvarvar) || !first->extension || !second->extension) return false;
+    if (!second || second->handler != op_parmspushvarvar || !first->extension || !second->extension) return false;
     for (InstructionExtension* pair : {first->extension, second->extension}) {
       if (pair->cached_scope != key || pair->cached_scope2 != key) return false;
     }
@@ -440,7 +441,7 @@ bool bind_event_arguments(InstructionNode* procedure, Variable* scope, const dou
   } else {
     InstructionNode* node = first;
     for (Variable*& target : targets) {
-      if (!node || !runs_as(node, op_parmspushvar) || !node->extension || node->extension->cached_scope != key) {
+      if (!node || node->handler != op_parmspushvar || !node->extension || node->extension->cached_scope != key) {
         return false;
       }
       target = node->extension->cached_variable;
@@ -706,18 +707,16 @@ void op_endproc() { stop_flag = 1; }
 
 namespace {
 
-
 // The usual RETURN: one result above the innermost mark, held in the cell itself (a number,
 // not a text, list or object), so that detaching it only forgets its variable.
 inline bool return_lone_number(ProgramContext* program) {
-  const int32_t marks = program->mark_count;
-  if (marks <= 0 || marks > kStackMarkSlots) return false;
+  if (!lone_cell_above_innermost_mark(program)) return false;
   ValueCell* top = program->stack_top;
-  if (!lone_cell_above(program, program->stack_marks[marks - 1]) || top->text) return false;
+  if (top->text) return false;
   const Variable* source = top->variable;
   if (source && (source->flags & kVariableObject)) return false;
   top->variable = nullptr;
-  program->mark_count = marks - 1;
+  --program->mark_count;
   return true;
 }
 
@@ -812,9 +811,8 @@ void op_dropfctstack() {
   ProgramContext* program = current_program;
   const double keep = current_instruction->operand;
   // The usual end of a function call, checked before any conversion or call.
-  const int32_t marks = program->mark_count;
-  if (keep == 1 && marks > 0 && marks <= kStackMarkSlots && lone_cell_above(program, program->stack_marks[marks - 1])) {
-    program->mark_count = marks - 1;
+  if (keep == 1 && lone_cell_above_innermost_mark(program)) {
+    --program->mark_count;
     return;
   }
   drop_function_stack(truncate_to_int(keep));

@@ -59,10 +59,7 @@ inline void push_number(double number) { stack_push_number(current_program, numb
   // it was in the last one, then the instruction's hash finds it without hashing the name
   // again; a miss (no such variable yet, or a name whose hash differs from the
   // instruction's) takes the full path.
-  if (Variable* found = relocated_local(extension->local_position, node->text_hash, extension->scope_key,
-                                        &extension->cached_variable, &extension->cached_scope)) {
-    return found;
-  }
+  if (Variable* found = relocated_first_variable(node)) return found;
   if (node->text_hash) {
     Variable* found = find_variable(node->text, node->text_hash);
     if (found && found->hash == node->text_hash) {
@@ -91,10 +88,7 @@ inline Variable* first_variable(InstructionNode* node) {
     uint32_t scope = 0;
     return resolve_cached_variable(name, 0, &scratch, &scope);
   }
-  if (Variable* found = relocated_local(extension->local_position2, extension->flags, extension->scope_key,
-                                        &extension->cached_variable2, &extension->cached_scope2)) {
-    return found;
-  }
+  if (Variable* found = relocated_second_variable(node)) return found;
   const uint32_t hash = name ? variable_name_hash(name) : 0;
   Variable* variable = resolve_cached_variable(name, hash, &extension->cached_variable2, &extension->cached_scope2);
   extension->flags = hash;
