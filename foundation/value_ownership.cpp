@@ -24,15 +24,6 @@ OwnershipServices ownership_services = foundation_ownership_services;
 
 namespace {
 
-void* duplicate_block(const void* block) {
-  uint32_t size = alloc_block_size(block);
-  void* copy = crt::malloc(size ? size : 1);
-  if (!copy) return nullptr;
-  if (size) std::memcpy(copy, block, size);
-  track_variable_block(copy);
-  return copy;
-}
-
 void free_block(void* block) {
   if (!block) return;
   if (memory_tracking) untrack_allocation(block);
@@ -162,6 +153,17 @@ void copy_struct_from(Variable* destination, Variable* source, const void* data,
 }
 
 }  // namespace
+
+void* duplicate_block(const void* block) {
+  uint32_t size = 0;
+  // A block we did not allocate holds a text: copy it with its terminator.
+  if (!alloc_block_known(block, &size)) size = static_cast<uint32_t>(std::strlen(static_cast<const char*>(block)) + 1);
+  void* copy = crt::malloc(size);
+  if (!copy) return nullptr;
+  std::memcpy(copy, block, size);
+  track_variable_block(copy);
+  return copy;
+}
 
 // ---- Kinds ----
 

@@ -29,6 +29,9 @@ int32_t variable_value_kind(const Variable* variable);
 // without an element count, else its own.
 ReferenceNode** variable_reference_list(Variable* variable);
 
+// A copy of a value's data block that its new owner frees: the exact size of a block we
+// allocated, a text with its terminator otherwise; tracked as a variable's block.
+void* duplicate_block(const void* block);
 // Pushes a node for block on the list; records the block while tracking. False without memory.
 bool reference_list_add(ReferenceNode** list, void* block, void* slot, int32_t slot_type);
 // Pushes a node on the variable's list; a shown list element is stored back.

@@ -70,17 +70,6 @@ void create_split_members(Variable* target, bool public_members) {
   }
 }
 
-// A copy of the element's block that it will own.
-void* duplicate_block(const void* block) {
-  uint32_t size = alloc_block_size(block);
-  if (!size) size = static_cast<uint32_t>(std::strlen(static_cast<const char*>(block)) + 1);
-  void* copy = crt::malloc(size);
-  if (!copy) return nullptr;
-  std::memcpy(copy, block, size);
-  track_variable_block(copy);
-  return copy;
-}
-
 void copy_element(ListElement* source, ListElement* target, Variable* target_list) {
   void* old_data = target->data;
   bool owned_old = (target->flags & kVariableOwnsData) && old_data;

@@ -115,10 +115,50 @@ DWORD float_code(int signal_code) {
   }
 }
 
-// The exception code of a fault, and for an access violation the kind of access.
-DWORD exception_code(int signal, const siginfo_t* info, const mcontext_t& machine, ULONG_PTR* access) {
+constexpr uint8_t kOpcodeInto = 0xCE;
+constexpr uint8_t kOpcodeInt3 = 0xCC;
+constexpr uint8_t kOpcodeBound = 0x62;
+
+bool trap_reported(int trap) { return trap >= 0 && trap < 32; }
+
+// The trap number, worked out from the signal where the context carries none (qemu-user
+// reports -1). A trap that ran (int3, into) left EIP just after its one-byte instruction, a
+// fault (hlt, bound, a protection fault) left it on the instruction, and both were fetched,
+// so reading those bytes cannot fault.
+int trap_number(int signal, const siginfo_t* info, const mcontext_t& machine) {
   int trap = machine.gregs[REG_TRAPNO];
+  if (trap_reported(trap)) return trap;
+  const uint8_t* code = pointer_from<const uint8_t>(static_cast<uint32_t>(machine.gregs[REG_EIP]));
+  switch (signal) {
+    case SIGFPE:
+      return kTrapDivide;
+    case SIGTRAP:
+      return info->si_code == SI_KERNEL && code[-1] == kOpcodeInt3 ? kTrapBreakpoint : kTrapDebug;
+    case SIGSEGV:
+    case SIGBUS:
+      if (info->si_code != SI_KERNEL) return kTrapPage;
+      if (is_privileged_instruction(code)) return kTrapProtection;
+      if (code[-1] == kOpcodeInto) return kTrapOverflow;
+      if (code[0] == kOpcodeBound) return kTrapBounds;
+      return kTrapProtection;
+    default:
+      return trap;
+  }
+}
+
+// The kind of access of a page fault. Without a reported trap the error code lacks the
+// fetch bit (qemu-user), but a fetch is the one access whose address is the instruction's.
+ULONG_PTR page_fault_access(const siginfo_t* info, const mcontext_t& machine) {
   unsigned long error = machine.gregs[REG_ERR];
+  bool fetch = (error & kPageFaultFetch) ||
+               (!trap_reported(machine.gregs[REG_TRAPNO]) &&
+                reinterpret_cast<uintptr_t>(info->si_addr) == static_cast<uint32_t>(machine.gregs[REG_EIP]));
+  if (fetch) return kAccessExecute;
+  return (error & kPageFaultWrite) ? kAccessWrite : kAccessRead;
+}
+
+// The exception code of a fault, and for an access violation the kind of access.
+DWORD exception_code(int signal, const siginfo_t* info, const mcontext_t& machine, int trap, ULONG_PTR* access) {
   switch (signal) {
     case SIGFPE:
       return float_code(info->si_code);
@@ -142,11 +182,7 @@ DWORD exception_code(int signal, const siginfo_t* info, const mcontext_t& machin
       return EXCEPTION_PRIV_INSTRUCTION;
     }
   }
-  *access = kAccessRead;
-  if (trap == kTrapPage) {
-    if (error & kPageFaultFetch) *access = kAccessExecute;
-    else if (error & kPageFaultWrite) *access = kAccessWrite;
-  }
+  *access = trap == kTrapPage ? page_fault_access(info, machine) : kAccessRead;
   uintptr_t data = reinterpret_cast<uintptr_t>(info->si_addr);
   if (signal == SIGSEGV && current.stack_low && data < current.stack_low + kPageSize &&
       data + kStackOverflowZone >= current.stack_low) {
@@ -188,7 +224,9 @@ bool run_trap(uintptr_t address) {
   return false;
 }
 
-void on_fault(int signal, siginfo_t* info, void* context) {
+// The stack is realigned on entry: qemu-user enters handlers 4 bytes off the ABI's 16-byte
+// alignment, and the SSE stores the compiler keeps on the stack would fault again.
+__attribute__((force_align_arg_pointer)) void on_fault(int signal, siginfo_t* info, void* context) {
   if (signal == SIGSEGV && info->si_code > 0 && run_trap(reinterpret_cast<uintptr_t>(info->si_addr))) return;
   FaultGuard* guard = current.innermost;
   if (!guard || info->si_code <= 0) {  // sent by kill or raise: not a fault of this code
@@ -197,9 +235,9 @@ void on_fault(int signal, siginfo_t* info, void* context) {
   }
   const mcontext_t& machine = static_cast<ucontext_t*>(context)->uc_mcontext;
   ULONG_PTR access = kAccessRead;
-  DWORD code = exception_code(signal, info, machine, &access);
+  int trap = trap_number(signal, info, machine);
+  DWORD code = exception_code(signal, info, machine, trap, &access);
   uintptr_t instruction = static_cast<uint32_t>(machine.gregs[REG_EIP]);
-  int trap = machine.gregs[REG_TRAPNO];
   // The processor reports int3 and into after the instruction (both one byte); the
   // device reports the instruction itself.
   if ((signal == SIGTRAP && trap == kTrapBreakpoint) || (signal == SIGSEGV && trap == kTrapOverflow)) instruction -= 1;

@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -211,62 +212,87 @@ bool range_accessible(const void* address, UINT_PTR size, bool write) {
   return true;
 }
 
-// Whether every page of the range is mapped at all (readable or not).
-bool pages_mapped(uintptr_t start, size_t size) {
-  uintptr_t first = round_down(start, kPageSize);
-  size_t length = round_up(start + size, kPageSize) - first;
-  std::vector<unsigned char> residency(length / kPageSize);
-  return mincore(reinterpret_cast<void*>(first), length, residency.data()) == 0;
-}
-
 }  // namespace
 
 namespace {
 
-// The descriptor of /proc/self/mem belongs to one process: a forked child opens its own,
-// told so by a fork handler instead of asking the process id on every read.
+// How memory_peek reads. /proc/self/mem reads any mapped page, even an inaccessible one,
+// without a fault, but only where it shows this process's own memory: under qemu-user it
+// shows the emulator's, so the descriptor is checked once against a word we know. Where it
+// is not usable, a pipe copies the bytes: the kernel refuses an unreadable page with EFAULT,
+// never a signal. Both belong to one process: a forked child opens its own, told so by a
+// fork handler instead of asking the process id on every read.
+struct PeekChannel {
+  int memory = -1;
+  int pipe_ends[2] = {-1, -1};
+  bool current = false;
+};
 std::mutex peek_lock;
-int peek_descriptor = -1;
-bool peek_descriptor_current = false;
+PeekChannel peek_channel;
+constexpr uint32_t kPeekCheckWord = 0x5A524B21;
+volatile const uint32_t peek_check_word = kPeekCheckWord;
 
-void forget_peek_descriptor_in_child() { peek_descriptor_current = false; }
+void forget_peek_channel_in_child() { peek_channel.current = false; }
+
+void close_descriptor(int& descriptor) {
+  if (descriptor >= 0) close(descriptor);
+  descriptor = -1;
+}
+
+void open_peek_channel(PeekChannel& channel) {
+  close_descriptor(channel.memory);
+  close_descriptor(channel.pipe_ends[0]);
+  close_descriptor(channel.pipe_ends[1]);
+  channel.current = true;
+  channel.memory = open("/proc/self/mem", O_RDONLY | O_CLOEXEC);
+  if (channel.memory >= 0) {
+    uint32_t word = 0;
+    off64_t at = static_cast<off64_t>(reinterpret_cast<uintptr_t>(&peek_check_word));
+    if (pread64(channel.memory, &word, sizeof word, at) == static_cast<ssize_t>(sizeof word) &&
+        word == kPeekCheckWord) {
+      return;
+    }
+    close_descriptor(channel.memory);
+  }
+  if (pipe2(channel.pipe_ends, O_CLOEXEC | O_NONBLOCK) != 0) channel.pipe_ends[0] = channel.pipe_ends[1] = -1;
+}
+
+// Copies through the pipe a page at a time (a pipe holds at least a page). The pipe is left
+// empty whatever happens, so the next copy reads only its own bytes.
+bool copy_through_pipe(const PeekChannel& channel, uintptr_t at, void* out, size_t size) {
+  auto* target = static_cast<uint8_t*>(out);
+  while (size > 0) {
+    size_t chunk = std::min<size_t>(size, kPageSize - (at & (kPageSize - 1)));
+    ssize_t written = write(channel.pipe_ends[1], reinterpret_cast<const void*>(at), chunk);
+    ssize_t drained = written > 0 ? read(channel.pipe_ends[0], target, static_cast<size_t>(written)) : 0;
+    if (written != static_cast<ssize_t>(chunk) || drained != written) return false;
+    at += chunk;
+    target += chunk;
+    size -= chunk;
+  }
+  return true;
+}
 
 }  // namespace
 
 bool memory_peek(const void* address, void* out, size_t size) {
-  // /proc/self/mem reads any mapped page, even an inaccessible one, without a fault.
   static std::once_flag fork_handler;
-  std::call_once(fork_handler, [] { pthread_atfork(nullptr, nullptr, forget_peek_descriptor_in_child); });
-  int& descriptor = peek_descriptor;
+  std::call_once(fork_handler, [] { pthread_atfork(nullptr, nullptr, forget_peek_channel_in_child); });
   int saved_errno = errno;
   uintptr_t at = reinterpret_cast<uintptr_t>(address);
-  bool done = false;
-  {
+  bool copied = false;
+  if (at != 0 && at + size >= at) {
     std::lock_guard guard(peek_lock);
-    if (!peek_descriptor_current) {
-      if (descriptor >= 0) close(descriptor);
-      descriptor = open("/proc/self/mem", O_RDONLY | O_CLOEXEC);
-      peek_descriptor_current = true;
+    PeekChannel& channel = peek_channel;
+    if (!channel.current) open_peek_channel(channel);
+    if (channel.memory >= 0) {
+      copied = pread64(channel.memory, out, size, static_cast<off64_t>(at)) == static_cast<ssize_t>(size);
+    } else if (channel.pipe_ends[1] >= 0) {
+      copied = copy_through_pipe(channel, at, out, size);
     }
-    if (descriptor >= 0) {
-      done = true;
-      ssize_t got = pread64(descriptor, out, size, static_cast<off64_t>(at));
-      if (got != static_cast<ssize_t>(size)) {
-        errno = saved_errno;
-        return false;
-      }
-    }
-  }
-  if (!done) {
-    // Without /proc only mapped pages that may be read are touched.
-    if (at + size < at || !pages_mapped(at, size) || IsBadReadPtr(address, size)) {
-      errno = saved_errno;
-      return false;
-    }
-    std::memcpy(out, address, size);
   }
   errno = saved_errno;
-  return true;
+  return copied;
 }
 
 }  // namespace platform

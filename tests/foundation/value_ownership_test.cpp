@@ -2,10 +2,12 @@
 // releases that free each block exactly once (the sanitizer build checks the latter).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "foundation/list_elements.h"
+#include "foundation/runtime_memory.h"
 #include "foundation/value_stack.h"
 #include "foundation/variable_store.h"
 #include "platform/kernel/memory.h"
@@ -203,6 +205,45 @@ TEST_F(ValueOwnership, ListCopyByValueIsIndependent) {
   EXPECT_FALSE(value_only->flags & kVariableList) << "parameter binding copies only the shown value";
   EXPECT_STREQ(static_cast<char*>(value_only->data), "x");
   EXPECT_NE(value_only->data, source->data);
+}
+
+// A list copy owns copies of the exact bytes: all of a block we allocated, even without a
+// terminator or of size zero, and a text from elsewhere with its terminator.
+TEST_F(ValueOwnership, ListCopyDuplicatesEachBlockWhole) {
+  char* foreign = static_cast<char*>(std::malloc(8));
+  std::strcpy(foreign, "foreign");
+  char* binary = static_cast<char*>(crt::malloc(3));
+  std::memcpy(binary, "abc", 3);
+  const struct {
+    void* data;
+    std::string bytes;
+  } kBlocks[] = {{crt::_strdup("text"), std::string("text", 5)},
+                 {binary, "abc"},
+                 {crt::malloc(0), ""},
+                 {foreign, std::string("foreign", 8)}};
+  Variable* source = make(locals, "SRC$");
+  source->flags = kVariableList;
+  ListElement* chain = nullptr;
+  for (const auto& block : kBlocks) {
+    chain = list_element_append(chain);
+    chain->data = block.data;
+    chain->flags = kVariableOwnsData;
+  }
+  source->cursor = list_element_first(chain);
+  Variable* copy = make(locals, "DST$");
+  variable_copy_list(copy, source, 0, false, -1, -1);
+  ListElement* element = list_element_first(copy->cursor);
+  for (const auto& block : kBlocks) {
+    ASSERT_NE(element, nullptr);
+    ASSERT_NE(element->data, block.data);
+    uint32_t size = 0;
+    ASSERT_TRUE(alloc_block_known(element->data, &size));
+    EXPECT_EQ(std::string(static_cast<char*>(element->data), size), block.bytes);
+    element = element->next;
+  }
+  chain->data = nullptr;  // the foreign text is not the list's to free
+  chain->flags = 0;
+  std::free(foreign);
 }
 
 TEST_F(ValueOwnership, ByReferenceCopies) {

@@ -341,6 +341,9 @@ TEST(Threads, MainStackExtentMatchesTheHostsAnswer) {
     rlimit limit = saved;
     limit.rlim_cur = row.limit;
     ASSERT_EQ(setrlimit(RLIMIT_STACK, &limit), 0) << row.limit;
+    rlimit applied{};
+    // qemu-user accepts a stack limit and keeps its own: such a row tells nothing.
+    if (getrlimit(RLIMIT_STACK, &applied) != 0 || applied.rlim_cur != row.limit) continue;
     uintptr_t lowest = 0;
     size_t size = 0;
     bool answered = platform::main_stack_extent(&lowest, &size);
