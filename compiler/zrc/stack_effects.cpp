@@ -292,6 +292,15 @@ class ProcedureCheck {
       case kReturn:
         if (!state->marks.empty()) state->marks.pop_back();
         return true;
+      case kSaveSp:
+        state->marks.push_back(state->cells);
+        return true;
+      case kSaveSp2:
+        state->marks.push_back(state->cells);
+        state->marks.push_back(state->cells);
+        return true;
+      case kDropStack:
+        return pop(state, 1);
       case kPushInt:
       case kPushStr:
       case kPushVar:
