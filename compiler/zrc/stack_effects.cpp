@@ -377,15 +377,14 @@ class ProcedureCheck {
         return true;
       }
       case kAssign2:
-        if (!pop(state, 1)) return false;
-        pushed_if_asked(state);
-        return true;
+      case kAssign5:
       case kAddAssign2:
       case kAddAssign2 + 1:
       case kAddAssign2 + 2:
       case kAddAssign2 + 3:
       case kAddAssign2 + 4:
       case kAndAssign2:
+        // The value (or, for "=5", the target) comes from the stack.
         if (!pop(state, 1)) return false;
         pushed_if_asked(state);
         return true;
@@ -397,10 +396,6 @@ class ProcedureCheck {
       case kDecrement4:
       case kIncrement3:
       case kDecrement3:
-        pushed_if_asked(state);
-        return true;
-      case kAssign5:
-        if (!pop(state, 1)) return false;
         pushed_if_asked(state);
         return true;
       case kInternalCall:
