@@ -365,6 +365,7 @@ ProgramContext* drive(DriverRun& run, const char* text, uint8_t compile_only, ui
 
   uint8_t winmain = 0;
   bool written = false;
+  bool refused = false;  // a compiled file that was read and refused has said so itself
   if (!load_road) {
     uint32_t phase = GetTickCount();
     if (output_on && mode == kRunNewProgram) write_phase_start("Compiling...");
@@ -390,13 +391,14 @@ ProgramContext* drive(DriverRun& run, const char* text, uint8_t compile_only, ui
     crt::free(const_cast<char*>(run.image));
     run.image = nullptr;
     drop_checked_compiled_image();  // what the load did not take (an image run) is not kept
+    refused = !first && compile_error_text != nullptr;
     run.code = first;
     while (run.code && run.code->next) run.code = run.code->next;
     if (mode == kRunNewProgram) write_phase_time(phase);
   }
   if (run_switches.word_list_mode) write_name_listing();
 
-  if (main_entry == nullptr && mode == kRunNewProgram) {
+  if (main_entry == nullptr && mode == kRunNewProgram && !refused) {
     report_compile_message(run.file_name, "No main entry point defined", nullptr, -1, false);
   }
 

@@ -13,6 +13,7 @@
 #include "compiler/ui/status_window.h"
 #include "compiler/zrc/compiled_file.h"
 #include "compiler/zrc/compiled_file_format.h"
+#include "compiler/zrc/stack_effects.h"
 #include "foundation/compile_messages.h"
 #include "foundation/file_helpers.h"
 #include "foundation/hashes.h"
@@ -146,7 +147,8 @@ class ProgramLoader {
       }
       status_update(nullptr, static_cast<int32_t>(reader.offset()), total);
     }
-    if (pending_followers_ > 0 || pending_class_ || !resolve() || !structure_is_sound()) {
+    if (pending_followers_ > 0 || pending_class_ || !resolve() || !structure_is_sound() ||
+        !stack_effects_are_sound(first_, builtins_, *procedure_count_ != 0)) {
       discard();
       return false;
     }
@@ -241,14 +243,16 @@ class ProgramLoader {
     return add_record(record.text, kind == 0xEB || kind == 0xEF, kind == 0xE7 || kind == 0xEF) != nullptr;
   }
 
-  // The handler a record's opcode runs, or false for an opcode this runtime cannot run.
-  bool opcode_handler(const Record& record, BuiltinHandler* handler) {
+  // The handler a record's opcode runs (and the built-in an INTERNALCALL calls), or false
+  // for an opcode this runtime cannot run.
+  bool opcode_handler(const Record& record, BuiltinHandler* handler, const BuiltinEntry** builtin) {
     if (record.opcode == kOpInternalCall) {
       uint32_t hash = 0;
       int32_t index = record.has(kHasHash) && hash_field(record.hash, &hash) ? find_builtin_by_hash(hash) : -1;
       const BuiltinEntry* entry = builtin_entry(index);
       if (!entry || !entry->handler) return false;
       *handler = entry->handler;
+      *builtin = entry;
       return true;
     }
     if (record.opcode == kOpData) {
@@ -270,7 +274,8 @@ class ProgramLoader {
 
   bool add_instruction(const Record& record) {
     BuiltinHandler handler = nullptr;
-    if (!opcode_handler(record, &handler)) return false;
+    const BuiltinEntry* builtin = nullptr;
+    if (!opcode_handler(record, &handler, &builtin)) return false;
     // FOREACH and TRY keep the state of a run in their work field (freed with the node):
     // a file can bring none.
     if ((record.opcode == kOpForeach || record.opcode == kOpTry) && record.work != 0) return false;
@@ -305,6 +310,7 @@ class ProgramLoader {
     if (tail_ == before) return false;
     InstructionNode* node = tail_;
     if (!first_) first_ = node;
+    if (builtin) builtins_[node] = builtin;
     if (outer) node->inner_handler = handler;
     node->work = record.work;
     if (record.has(kHasText) && ((record.text_or_null() && !node->text && !external_call))) return false;
@@ -527,6 +533,7 @@ class ProgramLoader {
   std::unordered_map<uint32_t, InstructionNode*> identities_;
   std::vector<std::pair<InstructionNode*, uint32_t>> links_;
   std::vector<InstructionNode*> call_nodes_;
+  CalledBuiltins builtins_;
   std::vector<InstructionNode*> address_nodes_;
   struct PendingExternal {
     InstructionNode* node;
@@ -586,15 +593,20 @@ InstructionNode* read_compiled_file(const char* path, const uint8_t* image, uint
     checked = zrc::take_checked_image(path, &decoded);
     if (!checked && !zrc::read_whole_file(path, &file_bytes)) return nullptr;
   }
-  if (!checked && !zrc::unpack_image(file_bytes.data(), static_cast<uint32_t>(file_bytes.size()), &decoded)) {
+  // From here on the file was read: a refusal is its damage, and no part of it runs.
+  auto damaged = [path] {
+    report_compile_message(path, "Damaged compiled file", nullptr, -1, false);
     return nullptr;
+  };
+  if (!checked && !zrc::unpack_image(file_bytes.data(), static_cast<uint32_t>(file_bytes.size()), &decoded)) {
+    return damaged();
   }
   file_bytes.clear();
   status_update(nullptr, 0, static_cast<int32_t>(decoded.size()));
 
   // Another platform byte or another record grammar is not a program of this runtime.
   if ((decoded[4] != zrc::kPlatformDevice && decoded[4] != zrc::kPlatformDesktop) || decoded[5] != zrc::kFormat) {
-    return nullptr;
+    return damaged();
   }
   warn_about_origin(decoded);
 
@@ -605,5 +617,6 @@ InstructionNode* read_compiled_file(const char* path, const uint8_t* image, uint
   ProgramLoader loader(path, program, program->pool, procedures, procedure_count, winmain_flag);
   bool loaded = loader.load(decoded);
   emit_pool = saved_pool;
-  return loaded ? loader.first() : nullptr;
+  if (!loaded) return damaged();
+  return loader.first();
 }

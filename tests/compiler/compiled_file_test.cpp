@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <optional>
@@ -523,7 +524,7 @@ Image small_program() {
       Record(34).with_hash(static_cast<double>(builtin_hash("LENGTH"))),
       Record(25).with_text("HELPER").with_link(9),
       Record(20).with_number(305419896.0).with_text("HELPER"),
-      Record(3).with_link(2),
+      Record(3).with_link(3).with_identity(3),
       Record(2).with_text("MAIN").with_identity(2),
       Record(1).with_text(procedure_word(0xEA, ' ', 0, "HELPER")).with_identity(9),
       Record(2).with_text("HELPER"),
@@ -686,13 +687,83 @@ TEST_F(DamagedFileTest, NamedVariablesAndCountedDropsAreTaken) {
       {Record(6).with_text("A%")},
       {Record(4).with_number(1), Record(33).with_text("A%")},
       {Record(106).with_text("A%").with_second("B%")},
-      {Record(43).with_number(1)},
-      {Record(44).with_number(2)},
+      {Record(181), Record(43).with_number(1)},
+      {Record(181), Record(4).with_number(1), Record(4).with_number(2), Record(44).with_number(2)},
   };
   for (const std::vector<Record>& records : inserted) {
     Image image = small_program();
     image.records.insert(image.records.begin() + 2, records.begin(), records.end());
     EXPECT_NE(read_bytes(packed(image.bytes())), nullptr) << "opcode " << static_cast<int>(records.back().opcode);
+  }
+}
+
+// Records that each pass their own checks but make a list whose instructions take cells,
+// marks or jumps their procedure does not have: the handlers would take the caller's
+// cells or run past the procedure. Each is refused as damaged and nothing of it runs.
+TEST_F(DamagedFileTest, ListsThatMisuseTheStackAreRefusedAsDamaged) {
+  auto insert = [](std::vector<Record> records) {
+    return [records](Image* image) { image->records.insert(image->records.begin() + 2, records.begin(), records.end()); };
+  };
+  struct Case {
+    const char* name;
+    std::function<void(Image*)> damage;
+  };
+  Record case_labels(22);
+  case_labels.work = 0xFFFF;
+  Record int_case_labels(51);
+  int_case_labels.work = 0xFFFE;
+  int_case_labels.hash = 3.0;
+  const Case cases[] = {
+      // Counts near 0xFFFF: as many cells taken as the number says.
+      {"case with 0xFFFF labels", insert({Record(4).with_number(1), case_labels})},
+      {"number case with 0xFFFE labels", insert({Record(4).with_number(1), int_case_labels})},
+      {"drop keeping 0xFFFF results", insert({Record(181), Record(43).with_number(65535)})},
+      // An instruction swapped for another whose operands are as valid.
+      {"number push swapped for a parameter", [](Image* image) { image->records[2] = Record(10).with_text("A%"); }},
+      {"number push swapped for a store", [](Image* image) { image->records[2] = Record(33).with_text("A%"); }},
+      {"one-argument built-in swapped for a two-argument one",
+       [](Image* image) { image->records[3].hash = static_cast<double>(builtin_hash("PEEK")); }},
+      {"built-in swapped for the operator that stores through the stack",
+       [](Image* image) { image->records[3].hash = static_cast<double>(builtin_hash("=")); }},
+      {"condition without its value", insert({Record(12)})},
+      {"FOREACH without its stack mark", insert({Record(6).with_text("L%"), Record(16)})},
+      {"result drop without its stack mark", insert({Record(43).with_number(1)})},
+      {"procedure taking two cells its caller does not push",
+       [](Image* image) { image->records.insert(image->records.begin() + 9, Record(107).with_text("A%").with_second("B%")); }},
+      // Jumps and links out of their procedure.
+      {"jump into another procedure", [](Image* image) { image->records[6].link = 9; }},
+      {"jump to its procedure's end, running past it", [](Image* image) { image->records[6].link = 2; }},
+      {"link on an instruction that uses none", [](Image* image) { image->records[2].link = 1; }},
+  };
+  for (const Case& test_case : cases) {
+    compile_error_count = 0;
+    crt::free(compile_error_text);
+    compile_error_text = nullptr;
+    Image image = small_program();
+    test_case.damage(&image);
+    EXPECT_EQ(read_bytes(packed(image.bytes())), nullptr) << test_case.name;
+    EXPECT_NE(compile_error_text ? std::strstr(compile_error_text, "Damaged compiled file") : nullptr, nullptr)
+        << test_case.name;
+  }
+}
+
+// The same kinds of instruction where their procedure holds what they take: loops,
+// conditions, cases, calls with their arguments and drops of results over a mark.
+TEST_F(DamagedFileTest, ListsThatHoldWhatTheyTakeAreLoaded) {
+  Record labels(22);
+  labels.work = 2;
+  const std::vector<Record> inserted[] = {
+      {Record(4).with_number(1), Record(12).with_link(3)},
+      {Record(4).with_number(1), Record(21), Record(4).with_number(2), Record(4).with_number(3), labels},
+      {Record(181), Record(6).with_text("E%"), Record(6).with_text("L%"), Record(16).with_link(3)},
+      {Record(4).with_number(7), Record(4).with_number(8), Record(34).with_hash(static_cast<double>(builtin_hash("PEEK")))},
+      {Record(181), Record(4).with_number(1), Record(34).with_hash(static_cast<double>(builtin_hash("PRINTF")))},
+  };
+  for (const std::vector<Record>& records : inserted) {
+    Image image = small_program();
+    image.records.insert(image.records.begin() + 2, records.begin(), records.end());
+    EXPECT_NE(read_bytes(packed(image.bytes())), nullptr) << "opcode " << static_cast<int>(records.back().opcode);
+    EXPECT_EQ(compile_error_text, nullptr) << (compile_error_text ? compile_error_text : "");
   }
 }
 
