@@ -340,7 +340,7 @@ Variable* variable_release(ProgramContext* context, Variable* variable, bool kee
     variable->owner = nullptr;
     variable->data = nullptr;
     variable->checksum = 0;
-    variable->flags &= ~kVariableOwnsData;
+    variable->flags &= ~(kVariableOwnsData | kVariablePackedList);
   } else if (is_list) {
     // The shown value belongs to the element the list keeps.
   } else if (variable->flags & kVariableOwnsData) {
@@ -352,7 +352,9 @@ Variable* variable_release(ProgramContext* context, Variable* variable, bool kee
       free_block(variable->data);
       variable->data = nullptr;
     }
-    variable->flags &= ~kVariableOwnsData;
+    // With its list gone the variable holds no packed list: a later value stored into
+    // it must not be freed as one.
+    variable->flags &= ~(kVariableOwnsData | kVariablePackedList);
     if (variable->references) variable_free_references(variable);
   } else if (variable->flags & kVariableObject) {
     variable_free_data(context, variable);

@@ -133,6 +133,8 @@ void set_variable(Variable* variable, void* text, double number, void* typed_add
     if ((variable->flags & (kVariableOwnsData | kVariableObject)) && !is_list && text != variable->data) {
       variable_release(current_program, variable, true, true);
     }
+    // A plain value takes the place of a packed list the variable held or viewed.
+    variable->flags &= ~kVariablePackedList;
     if (!text) {
       if (memory_tracking && variable->data) untrack_allocation(variable->data);
       variable->number = number;
@@ -619,6 +621,7 @@ void replace_data(Variable* variable, void* pointer, int32_t size, bool copy, Da
     variable_free_data(current_program, variable);
     variable->data = pointer;
     variable->flags = (variable->flags & ~kVariableOwnsData) | kVariableAdopted;
+    if (kind != DataKind::kPackedList) variable->flags &= ~kVariablePackedList;
   } else {
     variable_release(current_program, variable, true, true);
     if (kind == DataKind::kPackedList) {

@@ -180,6 +180,11 @@ void builtin_g_init() {
   uint32_t procedure_number = pop_address();
   HWND window = platform::pointer_from<HWND__>(pop_address());
   InstructionNode* procedure = script_procedure_from_number(current_program, procedure_number, "g_init");
+  // Another kind of handle (a surface, a font, a freed window) has nothing to draw in.
+  if (window && !IsWindow(window)) {
+    runtime_error("g_init: the handle is not a window");
+    return;
+  }
 
   // A display still open goes first, with everything it held.
   shut_game_display();

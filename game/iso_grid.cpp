@@ -7,6 +7,10 @@
 
 namespace {
 
+// Grid sizes and positions come from scripts, up to the 32-bit limits: sums and products
+// are made in 64 bits and wrap into 32 as the device's own arithmetic does.
+int32_t wrap(int64_t value) { return static_cast<int32_t>(value); }
+
 // trunc(value) of a product in single precision.
 int32_t half_row_offset(int32_t row, int32_t cell_height) {
   return truncate_to_int(static_cast<float>(row) * static_cast<float>(cell_height) * 0.5f);
@@ -14,7 +18,7 @@ int32_t half_row_offset(int32_t row, int32_t cell_height) {
 
 // x plus half a cell width (rounded down for a positive width) on odd rows.
 int32_t shifted_for_row(int32_t x, int32_t row, int32_t cell_width) {
-  return row % 2 != 0 ? x - truncate_to_int(cell_width * -0.5) : x;
+  return row % 2 != 0 ? wrap(int64_t{x} - truncate_to_int(cell_width * -0.5)) : x;
 }
 
 }  // namespace
@@ -36,7 +40,7 @@ bool snap_to_grid(int32_t* x, int32_t* y, int32_t cell_width, int32_t cell_heigh
 
 void iso_cell_position(int32_t column, int32_t row, int32_t cell_width, int32_t cell_height, int32_t* x,
                        int32_t* y) {
-  *x = shifted_for_row(column * cell_width, row, cell_width);
+  *x = shifted_for_row(wrap(int64_t{column} * cell_width), row, cell_width);
   *y = half_row_offset(row, cell_height);
 }
 
@@ -45,30 +49,35 @@ void draw_grid(int32_t cell_width, int32_t cell_height, uint16_t colour, int32_t
   if (!canvas || cell_width == 0 || cell_height == 0) return;
   int32_t width = game.screen_width, height = game.screen_height;
   int32_t columns = width / cell_width, rows = height / cell_height;
-  int32_t shift_x = truncate_to_int(game.origin_x / cell_width) * cell_width - truncate_to_int(game.origin_x);
-  int32_t shift_y = truncate_to_int(game.origin_y / cell_height) * cell_height - truncate_to_int(game.origin_y);
+  int32_t shift_x =
+      wrap(int64_t{truncate_to_int(game.origin_x / cell_width)} * cell_width - truncate_to_int(game.origin_x));
+  int32_t shift_y =
+      wrap(int64_t{truncate_to_int(game.origin_y / cell_height)} * cell_height - truncate_to_int(game.origin_y));
+  auto line = [&](int64_t x0, int64_t y0, int64_t x1, int64_t y1) {
+    display::canvas_draw_line_to(canvas, wrap(x0), wrap(y0), wrap(x1), wrap(y1), colour);
+  };
   if (!iso) {
     for (int32_t i = 0; i <= rows; ++i) {
-      int32_t y = shift_y + i * cell_height;
-      display::canvas_draw_line_to(canvas, 0, y, width, y, colour);
+      int64_t y = shift_y + int64_t{i} * cell_height;
+      line(0, y, width, y);
     }
     for (int32_t i = 0; i <= columns; ++i) {
-      int32_t x = shift_x + i * cell_width;
-      display::canvas_draw_line_to(canvas, x, 0, x, height - 1, colour);
+      int64_t x = shift_x + int64_t{i} * cell_width;
+      line(x, 0, x, int64_t{height} - 1);
     }
     return;
   }
   int32_t half_w = cell_width / 2, half_h = cell_height / 2;
-  for (int32_t i = 0; i <= columns + 2; ++i) {
-    for (int32_t j = 0; j <= rows + 2; ++j) {
-      int32_t x = i * cell_width, y = j * cell_height;
-      snap_to_grid(&x, &y, cell_width, cell_height, 1);
-      x += shift_x;
-      y += shift_y;
-      display::canvas_draw_line_to(canvas, x, y, x + half_w, y + half_h, colour);
-      display::canvas_draw_line_to(canvas, x + half_w, y + half_h, x, y + cell_height, colour);
-      display::canvas_draw_line_to(canvas, x, y + cell_height, x - half_w, y + half_h, colour);
-      display::canvas_draw_line_to(canvas, x - half_w, y + half_h, x, y, colour);
+  for (int64_t i = 0; i <= int64_t{columns} + 2; ++i) {
+    for (int64_t j = 0; j <= int64_t{rows} + 2; ++j) {
+      int32_t cell_x = wrap(i * cell_width), cell_y = wrap(j * cell_height);
+      snap_to_grid(&cell_x, &cell_y, cell_width, cell_height, 1);
+      int64_t x = int64_t{cell_x} + shift_x;
+      int64_t y = int64_t{cell_y} + shift_y;
+      line(x, y, x + half_w, y + half_h);
+      line(x + half_w, y + half_h, x, y + cell_height);
+      line(x, y + cell_height, x - half_w, y + half_h);
+      line(x - half_w, y + half_h, x, y);
     }
   }
 }

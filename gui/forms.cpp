@@ -2,6 +2,8 @@
 // and dialog built-ins, the modal loop and waitforinput.
 #include "gui/forms.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "compiler/driver/program_end.h"
@@ -355,7 +357,9 @@ void builtin_newformex() {
   auto ex_style = static_cast<DWORD>(pop_integer());
   const char* class_name = pop_text_parameter();
   const char* caption = pop_text_parameter();
-  HWND window = make_form(caption, class_name, handler, ex_style, style, x, y, width, height + kMenuBarHeight, true);
+  // The menu bar's height is added without passing the largest height a window takes.
+  const int32_t form_height = static_cast<int32_t>(std::min<int64_t>(int64_t{height} + kMenuBarHeight, INT32_MAX));
+  HWND window = make_form(caption, class_name, handler, ex_style, style, x, y, width, form_height, true);
   stack_push_number(current_program, window_number(window));
 }
 

@@ -309,6 +309,9 @@ ProgramContext* drive(DriverRun& run, const char* text, uint8_t compile_only, ui
   }
 
   CodeListNode* words = nullptr;
+  // Cleared when an error leaves the analyzer's words unparsed: the code generator
+  // would read them as statements and report each as another error.
+  bool parsed = true;
   if (!load_road) {
     uint32_t phase = GetTickCount();
     if (!run.file_name || mode == kRunNewProgram) write_compiler_output("Parsing...\n");
@@ -322,7 +325,8 @@ ProgramContext* drive(DriverRun& run, const char* text, uint8_t compile_only, ui
     }
     compiler_pool = pool_create(0x80000);
     if (readable && source) words = analyze_main_source(run.file_name, source, nullptr);
-    if (compile_error_text == nullptr) words = parse_word_list(run.file_name, words);
+    parsed = compile_error_text == nullptr || analysis_left_words_whole();
+    words = parsed ? parse_word_list(run.file_name, words) : nullptr;
     if (mode == kRunNewProgram) {
       write_compiler_output(("Total parsing time (" + milliseconds_text(phase) + " ms)\n").c_str());
     }
@@ -369,7 +373,7 @@ ProgramContext* drive(DriverRun& run, const char* text, uint8_t compile_only, ui
   if (!load_road) {
     uint32_t phase = GetTickCount();
     if (output_on && mode == kRunNewProgram) write_phase_start("Compiling...");
-    run.code = generate_code(run.file_name, context, words, run_procedures, &run_procedure_count, &winmain);
+    if (parsed) run.code = generate_code(run.file_name, context, words, run_procedures, &run_procedure_count, &winmain);
     destroy_compiler_pools();
     if (mode == kRunNewProgram) write_phase_time(phase);
     // A compile with errors leaves no compiled file, so it is not written at all.
@@ -398,7 +402,7 @@ ProgramContext* drive(DriverRun& run, const char* text, uint8_t compile_only, ui
   }
   if (run_switches.word_list_mode) write_name_listing();
 
-  if (main_entry == nullptr && mode == kRunNewProgram && !refused) {
+  if (main_entry == nullptr && mode == kRunNewProgram && parsed && !refused) {
     report_compile_message(run.file_name, "No main entry point defined", nullptr, -1, false);
   }
 

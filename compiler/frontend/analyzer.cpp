@@ -426,3 +426,5 @@ CodeListNode* analyze_main_source(const char* file_name, const char* text, CodeL
   }
   return cursor;
 }
+
+bool analysis_left_words_whole() { return compile_error_count == analyzer.errors_leaving_words_whole; }

@@ -63,6 +63,10 @@ CodeListNode* analyze_source(const char* file_name, const char* text, CodeListNo
 // left open.
 CodeListNode* analyze_main_source(const char* file_name, const char* text, CodeListNode* cursor);
 
+// Whether the parser can read the analysis's words: no error was reported, or only
+// errors that dropped their own line and left the rest whole (a failed #IMPORT).
+bool analysis_left_words_whole();
+
 // A path that begins with a separator as it is; any other under the running program's
 // folder. A new crt::malloc'd text.
 char* resolve_program_relative_path(const char* path);

@@ -51,6 +51,8 @@ struct AnalyzerState {
   uint8_t declare_string_conversion = 0;
   uint8_t declare_convention = 0;
   std::string declare_arguments[4];
+  // Errors after which the words still read as the source without the failing line.
+  int32_t errors_leaving_words_whole = 0;
 };
 
 extern AnalyzerState analyzer;

@@ -390,7 +390,10 @@ bool preprocess_word(AnalyzerCall& call, Word& word) {
   if (analyzer.awaiting == Awaiting::Import) {
     analyzer.awaiting = Awaiting::Nothing;
     if (import_type_library_hook != nullptr) {
+      // A library that cannot be read defines nothing and drops only its own line.
+      const int32_t errors_before = compile_error_count;
       import_type_library_hook(call.has_current_file ? call.current_file.c_str() : nullptr, word.text.c_str());
+      analyzer.errors_leaving_words_whole += compile_error_count - errors_before;
     }
     return true;
   }

@@ -120,6 +120,12 @@ void builtin_resize() {
     runtime_error("resize: the variable holds an object");
     return;
   }
+  // A packed list's block ends with its end item and owns its texts: cut or grown as
+  // raw memory it would be freed as a list it no longer is.
+  if (variable->flags & kVariablePackedList) {
+    runtime_error("resize: the variable holds a packed list");
+    return;
+  }
   uint32_t new_size = type_size(type_code);
   if ((variable->flags & kVariableOwnsData) && variable->data) {
     uint32_t old_size = variable->type_code != 0 ? type_size(variable->type_code) : alloc_block_size(variable->data);

@@ -264,6 +264,13 @@ using namespace platform::user;
 
 namespace {
 
+// Window positions and sizes are kept within this many pixels, so that an edge, a width
+// or a difference of edges stays a 32-bit number whatever a program asks for.
+constexpr int kCoordinateLimit = 1 << 29;
+
+int bounded_position(int value) { return std::clamp(value, -kCoordinateLimit, kCoordinateLimit); }
+int bounded_size(int value) { return std::clamp(value, 0, kCoordinateLimit); }
+
 void send(HWND window, UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
   call_procedure(window, message, wparam, lparam);
 }
@@ -419,7 +426,9 @@ HWND CreateWindowExW(DWORD ex_style, LPCWSTR class_name, LPCWSTR window_name, DW
         height = work.bottom - work.top;
       }
     }
-    window->rect = {x, y, x + std::max(width, 0), y + std::max(height, 0)};
+    x = bounded_position(x);
+    y = bounded_position(y);
+    window->rect = {x, y, x + bounded_size(width), y + bounded_size(height)};
     window->frame_dirty = true;
     Window* made = window.get();
     registry().windows[made->handle] = std::move(window);
@@ -657,11 +666,11 @@ BOOL SetWindowPos(HWND handle, HWND insert_after, int x, int y, int width, int h
     RECT old_rect = window->rect;
     RECT rect = old_rect;
     if (!(flags & SWP_NOMOVE)) {
-      OffsetRect(&rect, x - rect.left, y - rect.top);
+      OffsetRect(&rect, bounded_position(x) - rect.left, bounded_position(y) - rect.top);
     }
     if (!(flags & SWP_NOSIZE)) {
-      rect.right = rect.left + std::max(width, 0);
-      rect.bottom = rect.top + std::max(height, 0);
+      rect.right = rect.left + bounded_size(width);
+      rect.bottom = rect.top + bounded_size(height);
     }
     moved = rect.left != old_rect.left || rect.top != old_rect.top;
     sized = (rect.right - rect.left) != (old_rect.right - old_rect.left) ||
