@@ -231,16 +231,26 @@ Canvas* canvas_create_for_surface(Canvas*, Surface* surface) {
 }
 
 Canvas* canvas_create_for_window(HWND window, const DisplayParameters* parameters) {
+    // The display first: a fault while it is made travels on to the caller's guard, and
+    // nothing made before it would ever be freed.
+    DisplayParameters wanted = *parameters;
+    Display* display = Display::Create(window, &wanted);
+    if (display == nullptr) return nullptr;
     auto* canvas = new (std::nothrow) Canvas;
-    if (canvas == nullptr) return nullptr;
+    if (canvas == nullptr) {
+        delete display;
+        return nullptr;
+    }
     canvas_init(canvas, nullptr);
-    canvas->parameters = *parameters;
-    canvas->display = Display::Create(window, &canvas->parameters);
-    if (canvas->display == nullptr) {
+    canvas->display = display;
+    canvas->parameters = display->GetParameters();
+    // Scripts hold the back buffer as a surface for as long as the display lives.
+    try {
+        surface_enter(&canvas->back_buffer);
+    } catch (const std::bad_alloc&) {
         delete canvas;
         return nullptr;
     }
-    canvas->parameters = canvas->display->GetParameters();
     return canvas;
 }
 
@@ -252,6 +262,7 @@ void canvas_destroy(Canvas* canvas) {
         // to free.
         surface_set_buffer(&canvas->back_buffer, nullptr);
         surface_release(&canvas->back_buffer);
+        surface_leave(&canvas->back_buffer);
     }
     if (canvas->target == &canvas->back_buffer) canvas->target = nullptr;
     canvas->blitter = copy_blitter();

@@ -8,6 +8,7 @@
 #include "display/video_geometry.h"
 #include "display/window_system.h"
 #include "platform/gdi/panel_screen.h"
+#include "platform/kernel/fault_forwarding.h"
 #include "platform/kernel/fault_guard.h"
 #include "platform/user/messages.h"
 #include "platform/user/window_manager.h"
@@ -415,7 +416,20 @@ Display* create_window_display(HWND window, DisplayParameters* parameters) {
         return nullptr;
     }
     display_log("Initializing display...");
-    if (!device->Init(parameters)) {
+    volatile bool ready = false;
+    platform::FaultGuard guard;
+    if (FAULT_GUARD_ENTER(guard)) {
+        ready = device->Init(parameters);
+        platform::fault_guard_leave(&guard);
+    } else {
+        // A fault half way (a driver probe writing to the hardware, say) must not leave
+        // the window bound to a device that has no driver: the window gets its own
+        // procedure back before the fault travels on to the caller as its error.
+        display_log("*** CAUGHT EXCEPTION ***, destroying internal structures");
+        delete handle;
+        platform::pass_fault_outward(guard);
+    }
+    if (!ready) {
         display_log("Failed, destroying internal structures");
         delete handle;
         return nullptr;

@@ -69,7 +69,8 @@ bool filters_eight_at_a_time(const PixelFilter& filter) {
 // makes the result the source's pixel rather than the destination's).
 TintSettings tint_settings(const PixelFilter& f) {
     TintSettings settings{};
-    settings.colour_key = f.colour_key;
+    settings.colour_key = uint16_t(f.colour_key);
+    settings.key_mask = f.colour_key >= 0 ? 0xFFFF : 0;
     if (!f.enabled) return settings;
     const bool tint1 = f.tint1_colour != 0xFFFFFFFFu, tint2 = f.tint2_colour != 0xFFFFFFFFu;
     int32_t tints = 0;
@@ -95,6 +96,7 @@ int32_t tint_rows(const BlitRows& r, const TintSettings& s, uint16_t key) {
     const int32_t eights = r.columns & ~7;
     const TintLanes first(s.tints[0]), second(s.tints[1]);
     const __m128i colour_keys = _mm_set1_epi16(int16_t(s.colour_key)), keys = _mm_set1_epi16(int16_t(key));
+    const __m128i key_masks = _mm_set1_epi16(int16_t(s.key_mask));
     const __m128i five_bits = _mm_set1_epi16(0x1F);
     uint8_t* to_row = r.to;
     const uint8_t *from_row = r.from, *weights_row = r.weights;
@@ -110,7 +112,7 @@ int32_t tint_rows(const BlitRows& r, const TintSettings& s, uint16_t key) {
             if constexpr (tints >= 2) result = tint8(result, second);
             if constexpr (greyscale) result = greyscale8(result);
             // Keyed pixels, and those of the filter's own key, keep the destination.
-            __m128i keep = _mm_cmpeq_epi16(source, colour_keys);
+            __m128i keep = _mm_and_si128(_mm_cmpeq_epi16(source, colour_keys), key_masks);
             if constexpr (use == tint_keyed) keep = _mm_or_si128(keep, _mm_cmpeq_epi16(source, keys));
             result = select8(keep, target, result);
             if constexpr (use == tint_weighted)
@@ -202,7 +204,7 @@ void RowFilter::run(const BlitRows& rows, TintUse use, uint16_t key) const {
 }
 
 uint16_t PixelFilter::filter_pixel(uint16_t pixel, uint16_t dst) {
-    if (pixel == colour_key) return dst;
+    if (colour_key >= 0 && pixel == uint16_t(colour_key)) return dst;
     if (!enabled) return pixel;
     uint16_t cur = pixel;
     uint16_t result = dst;

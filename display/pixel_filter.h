@@ -22,7 +22,7 @@ class PixelFilter {
     uint32_t invert = 0;
     uint32_t greyscale = 0;
     uint32_t alternate = 0;     // every second pixel written keeps the destination
-    uint16_t colour_key = 0;    // source pixels of this value are transparent
+    int32_t colour_key = 0;     // source pixels of this value are transparent; negative: none
     uint8_t enabled = 0;        // 0: the source pixel passes unchanged
 };
 

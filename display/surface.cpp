@@ -4,6 +4,7 @@
 #include <new>
 
 #include "display/blitter.h"
+#include "foundation/address_set.h"
 
 namespace display {
 
@@ -22,13 +23,33 @@ void blit_whole(PixelBuffer* target, const PixelBuffer* source, int32_t colour_k
     }
 }
 
+// Every live surface record. Surfaces are made and freed on the script's side only
+// (built-ins, under the script lock), never by the display's drivers.
+AddressSet& live_surfaces() {
+    // Never destroyed: surfaces may still be freed during process exit.
+    static auto* surfaces = new AddressSet();
+    return *surfaces;
+}
+
 }  // namespace
 
 Surface* surface_new(uint32_t width, uint32_t height) {
     auto* surface = new (std::nothrow) Surface;
     if (surface == nullptr) return nullptr;
+    try {
+        live_surfaces().insert(surface);
+    } catch (const std::bad_alloc&) {
+        delete surface;
+        return nullptr;
+    }
     return surface_init(surface, width, height);
 }
+
+bool surface_is_live(const Surface* surface) { return live_surfaces().contains(surface); }
+
+void surface_enter(const Surface* surface) { live_surfaces().insert(surface); }
+
+void surface_leave(const Surface* surface) { live_surfaces().erase(surface); }
 
 Surface* surface_init(Surface* surface, uint32_t width, uint32_t height) {
     return surface_wrap(surface, pixel_buffer_create(width, height));
@@ -50,6 +71,7 @@ void surface_release(Surface* surface) {
 
 void surface_delete(Surface* surface) {
     if (surface == nullptr) return;
+    live_surfaces().erase(surface);
     surface_release(surface);
     delete surface;
 }

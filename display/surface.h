@@ -29,9 +29,17 @@ struct SurfaceLock {
     void* address;
 };
 
-// A record from the heap, initialised by surface_init; null when out of memory. Free it
-// with surface_delete.
+// A record from the heap, initialised by surface_init and counted live; null when out of
+// memory. Free it with surface_delete.
 Surface* surface_new(uint32_t width, uint32_t height);
+// Whether surface is live: made by surface_new or surface_copy and not yet deleted, or
+// entered by surface_enter and not yet left. Scripts hand in any number as a surface:
+// one that is not live is never followed.
+bool surface_is_live(const Surface* surface);
+// Counts a record that lives elsewhere (a canvas's back buffer) live, and no longer.
+// surface_enter throws std::bad_alloc when the count cannot grow.
+void surface_enter(const Surface* surface);
+void surface_leave(const Surface* surface);
 // A new buffer of that size (null when it cannot be made), no key, no DC. Returns surface.
 Surface* surface_init(Surface* surface, uint32_t width, uint32_t height);
 // The same around an existing buffer, which the surface then owns.
@@ -39,7 +47,8 @@ Surface* surface_wrap(Surface* surface, PixelBuffer* buffer);
 // Takes back an outstanding DC (as surface_release_dc) and destroys the buffer; the
 // record itself is left to whoever allocated it.
 void surface_release(Surface* surface);
-// surface_release, then frees a record made by surface_new or surface_copy.
+// surface_release, then frees a record made by surface_new or surface_copy (no longer
+// live).
 void surface_delete(Surface* surface);
 // The buffer to draw into from now on; while a DC is out it replaces the saved buffer.
 void surface_set_buffer(Surface* surface, PixelBuffer* buffer);

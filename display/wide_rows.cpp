@@ -225,10 +225,10 @@ WIDE int32_t tint_rows(const BlitRows& r, const TintSettings& s, uint16_t key) {
     // Copies: a pixel store could otherwise change the settings as far as the compiler knows.
     const TintFactors first = s.tints[0], second = s.tints[1];
     const TintLanes16 first_lanes = tint_lanes16(first), second_lanes = tint_lanes16(second);
-    const __m256i colour_keys = lanes(s.colour_key), keys = lanes(key);
+    const __m256i colour_keys = lanes(s.colour_key), keys = lanes(key), key_masks = lanes(s.key_mask);
     return each_wide_block(r, [&](uint16_t* to, const uint16_t* from, const uint16_t* weights, int32_t x) WIDE {
         __m256i source = load16(from + x), target = load16(to + x);
-        __m256i keep = _mm256_cmpeq_epi16(source, colour_keys);
+        __m256i keep = _mm256_and_si256(_mm256_cmpeq_epi16(source, colour_keys), key_masks);
         if constexpr (use == tint_keyed) keep = _mm256_or_si256(keep, _mm256_cmpeq_epi16(source, keys));
         if constexpr (use == tint_weighted && shape >= 2) {
             // Pixels of the colour key weigh nothing: they keep the destination, as do

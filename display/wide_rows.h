@@ -60,6 +60,7 @@ struct TintSettings {
     int32_t shape;
     TintFactors tints[2];
     uint16_t colour_key;
+    uint16_t key_mask;  // 0xFFFF when colour_key applies, 0 for a filter without a key
 };
 constexpr int32_t tint_shapes = 11;
 

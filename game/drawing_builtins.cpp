@@ -110,13 +110,16 @@ void builtin_g_height() { push_result(game.screen_height); }
 // ---- VGA-font text ----
 
 // The font a text built-in draws with: the handle's when it has glyphs, else the game's.
-const VgaFont* text_font(uint32_t handle) {
-  const auto* font = platform::pointer_from<const VgaFont>(handle);
+// A number that names no live font gives null (and *bad): the built-in draws nothing.
+const VgaFont* pop_text_font(bool* bad) {
+  const auto* font = platform::pointer_from<const VgaFont>(pop_address());
+  if (font != nullptr && !vga_font_is_live(font)) {
+    *bad = true;
+    return nullptr;
+  }
   if (font != nullptr && font->data != nullptr) return font;
   return game_drawing.vga_font;
 }
-
-const VgaFont* pop_text_font() { return text_font(pop_address()); }
 
 // The text argument as a UTF-16 copy (numbers come formatted); free with crt::free.
 char16_t* pop_wide_text() { return to_wide(pop_narrow_text()); }
@@ -132,8 +135,9 @@ void builtin_g_textout() {
   int32_t x = pop_integer();
   int32_t mode = pop_integer();
   char16_t* text = pop_wide_text();
-  const VgaFont* font = pop_text_font();
-  draw_vga_text(font, text, mode, x, y, colour);
+  bool bad = false;
+  const VgaFont* font = pop_text_font(&bad);
+  if (!bad) draw_vga_text(font, text, mode, x, y, colour);
   crt::free(text);
 }
 
@@ -205,8 +209,9 @@ void builtin_g_textoutex() {
   uint16_t colour = pop_colour();
   RECT box = pop_rect();
   char16_t* text = pop_wide_text();
-  const VgaFont* font = pop_text_font();
-  push_result(layout_vga_text(font, text, box.left, box.top, box.right, box.bottom, colour, wrap));
+  bool bad = false;
+  const VgaFont* font = pop_text_font(&bad);
+  push_result(bad ? 0 : layout_vga_text(font, text, box.left, box.top, box.right, box.bottom, colour, wrap));
   crt::free(text);
 }
 
@@ -235,7 +240,7 @@ void builtin_g_loadvgafontfrommem() {
 void builtin_g_freevgafont() {
   auto* font = platform::pointer_from<VgaFont>(pop_address());
   // The game display owns its default font and frees it itself.
-  if (font != game_drawing.vga_font) vga_font_free(font);
+  if (font != game_drawing.vga_font && vga_font_is_live(font)) vga_font_free(font);
 }
 
 }  // namespace

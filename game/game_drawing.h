@@ -35,6 +35,14 @@ extern GameDrawingTargets game_drawing;
 VgaFont* vga_font_from_bytes(const uint8_t* data, uint32_t size, int32_t width, int32_t height);
 void vga_font_free(VgaFont* font);
 
+// A surface handle argument: the live surface it names, null for 0. Any other number (a
+// freed surface, another kind of handle, a made-up one) gives null too and sets *bad,
+// so that a built-in reading 0 as "the current target" refuses it instead.
+display::Surface* pop_surface_handle(bool* bad);
+
+// Whether font names a live VGA font record (one vga_font_from_bytes made, not yet freed).
+bool vga_font_is_live(const VgaFont* font);
+
 // The image file as a new surface: BMP files through the shell's bitmap loader, the rest
 // through the display's decoder. Null when neither reads it.
 display::Surface* load_image_surface(const char* file_name);

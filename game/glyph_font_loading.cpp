@@ -107,6 +107,12 @@ void builtin_g_loadfont() {
   int32_t point_size = pop_integer();
   const char* face = pop_narrow_text();
   auto* font = new (std::nothrow) GlyphFont{};
+  try {
+    glyph_font_enter(font);
+  } catch (const std::bad_alloc&) {
+    delete font;
+    font = nullptr;
+  }
   if (font) {
     char16_t* wide_face = to_wide(face);
     render_glyph_font(font, wide_face, point_size, colour, style, key == -1 ? 0xFF00FF : uint32_t(key));

@@ -6,6 +6,7 @@
 
 #include "display/canvas.h"
 #include "display/surface.h"
+#include "foundation/address_set.h"
 #include "foundation/program_context.h"
 #include "foundation/runtime_memory.h"
 #include "foundation/value_stack.h"
@@ -27,7 +28,14 @@ const GlyphEntry* glyph_of(const GlyphFont* font, char16_t code) {
 
 bool is_line_control(char16_t c) { return c == u'\n' || c == u'\t' || c == u'\r'; }
 
+AddressSet& live_fonts() {
+  static auto* fonts = new AddressSet();
+  return *fonts;
+}
+
 }  // namespace
+
+void glyph_font_enter(const GlyphFont* font) { live_fonts().insert(font); }
 
 void free_glyph_font(GlyphFont* font) {
   if (font == nullptr) return;
@@ -97,7 +105,14 @@ namespace {
 
 void push_result(double value) { stack_push_number(current_program, value); }
 
-GlyphFont* pop_font() { return platform::pointer_from<GlyphFont>(pop_address()); }
+// A font argument: null for 0 and for any number that names no live font, which also
+// sets *bad when asked.
+GlyphFont* pop_font(bool* bad = nullptr) {
+  auto* font = platform::pointer_from<GlyphFont>(pop_address());
+  if (font == nullptr || live_fonts().contains(font)) return font;
+  if (bad) *bad = true;
+  return nullptr;
+}
 
 // Narrow text comes converted; the program owns the copy.
 const char16_t* pop_text() {
@@ -116,8 +131,9 @@ void builtin_g_freefont() {
   if (!stack_take_mark(current_program, &mark)) return;
   while (current_program->stack_top && current_program->stack_top != mark) {
     GlyphFont* font = pop_font();
-    if (memory_tracking) untrack_allocation(font);
     if (font == nullptr) continue;
+    if (memory_tracking) untrack_allocation(font);
+    live_fonts().erase(font);
     free_glyph_font(font);
     delete font;
   }
@@ -163,9 +179,12 @@ void builtin_g_cachetext() {
   int32_t height = pop_integer();
   int32_t width = pop_integer();
   const char16_t* text = pop_text();
-  GlyphFont* font = pop_font();
-  display::Surface* surface = width >= 0 && height >= 0 ? display::surface_new(uint32_t(width), uint32_t(height))
-                                                         : nullptr;
+  // Font 0 gives a blank picture; a number that names no font gives none.
+  bool bad = false;
+  GlyphFont* font = pop_font(&bad);
+  display::Surface* surface = width >= 0 && height >= 0 && !bad
+                                  ? display::surface_new(uint32_t(width), uint32_t(height))
+                                  : nullptr;
   if (surface && surface->buffer == nullptr) {
     display::surface_delete(surface);
     surface = nullptr;

@@ -33,6 +33,10 @@ struct GlyphFont {
 // Codes rendered into each new strip (0 to count - 1); 255 at start-up.
 extern int32_t glyph_render_count;
 
+// Counts a font record live (throws std::bad_alloc when the count cannot grow): the
+// font built-ins follow only a handle that names a live font.
+void glyph_font_enter(const GlyphFont* font);
+
 // Releases the strip and the table; the record is left to the caller.
 void free_glyph_font(GlyphFont* font);
 // One line from (x, y), no wrapping.

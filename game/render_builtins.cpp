@@ -3,8 +3,10 @@
 #include "display/surface.h"
 #include "foundation/program_context.h"
 #include "foundation/value_stack.h"
+#include "game/game_drawing.h"
 #include "game/game_state.h"
 #include "game/sprite.h"
+#include "game/sprite_handles.h"
 #include "game/sprite_render.h"
 #include "platform/kernel/types.h"
 #include "vm/builtin_arguments.h"
@@ -14,8 +16,8 @@ namespace {
 
 using display::Surface;
 
-Surface* pop_surface() { return platform::pointer_from<Surface>(pop_address()); }
-Sprite* pop_sprite() { return platform::pointer_from<Sprite>(pop_address()); }
+// Surface arguments set *bad for a number that names no live surface (0 is no surface,
+// or the current target): a drawing given one draws nothing.
 
 // An angle the script gives as a real number, kept to single precision.
 double pop_single_angle() { return double(float(pop_number())); }
@@ -35,9 +37,10 @@ void builtin_drawsprite() {
   int32_t frame = pop_integer();
   int32_t y = pop_integer();
   int32_t x = pop_integer();
-  Surface* target = pop_surface();
-  Sprite* sprite = pop_sprite();
-  if (sprite) render_sprite_at(sprite, target, x, y, frame, alpha, 0, 0, angle);
+  bool bad = false;
+  Surface* target = pop_surface_handle(&bad);
+  Sprite* sprite = pop_live_sprite();
+  if (sprite && !bad) render_sprite_at(sprite, target, x, y, frame, alpha, 0, 0, angle);
 }
 
 void builtin_drawsurface() {
@@ -46,16 +49,17 @@ void builtin_drawsurface() {
   d.source_x = pop_integer();
   d.y = pop_integer();
   d.x = pop_integer();
-  d.target = pop_surface();
-  d.surface = pop_surface();
-  if (d.surface == nullptr || d.surface->buffer == nullptr) return;
+  bool bad = false;
+  d.target = pop_surface_handle(&bad);
+  d.surface = pop_surface_handle(&bad);
+  if (bad || d.surface == nullptr || d.surface->buffer == nullptr) return;
   d.width = d.source_width = int32_t(d.surface->buffer->width);
   d.height = d.source_height = int32_t(d.surface->buffer->height);
   render_surface(d);
 }
 
 // The common head of drawsurface2 and drawsurface3 after their own last arguments.
-void pop_sized_drawing(SurfaceDrawing* d) {
+void pop_sized_drawing(SurfaceDrawing* d, bool* bad) {
   d->source_height = pop_integer();
   d->source_width = pop_integer();
   d->source_y = pop_integer();
@@ -64,28 +68,31 @@ void pop_sized_drawing(SurfaceDrawing* d) {
   d->width = pop_integer();
   d->y = pop_integer();
   d->x = pop_integer();
-  d->target = pop_surface();
-  d->surface = pop_surface();
+  d->target = pop_surface_handle(bad);
+  d->surface = pop_surface_handle(bad);
 }
 
 void builtin_drawsurface2() {
   SurfaceDrawing d;
-  d.alpha_surface = pop_surface();
-  pop_sized_drawing(&d);
-  render_surface(d);
+  bool bad = false;
+  d.alpha_surface = pop_surface_handle(&bad);
+  pop_sized_drawing(&d, &bad);
+  if (!bad) render_surface(d);
 }
 
 void builtin_drawsurface3() {
   SurfaceDrawing d;
-  d.alpha_surface = pop_surface();
+  bool bad = false;
+  d.alpha_surface = pop_surface_handle(&bad);
   d.angle = pop_single_angle();
-  pop_sized_drawing(&d);
-  render_surface(d);
+  pop_sized_drawing(&d, &bad);
+  if (!bad) render_surface(d);
 }
 
 void builtin_drawsurfaceex() {
   SurfaceDrawing d;
-  d.alpha_surface = pop_surface();
+  bool bad = false;
+  d.alpha_surface = pop_surface_handle(&bad);
   d.clip = pop_rect();
   pop_integer();  // not used
   d.options = pop_integer() != 0 ? kOptionMirrorX : 0;
@@ -96,8 +103,8 @@ void builtin_drawsurfaceex() {
   d.tint = pop_integer();
   d.alpha = pop_integer();
   d.angle = pop_single_angle();
-  pop_sized_drawing(&d);
-  render_surface(d);
+  pop_sized_drawing(&d, &bad);
+  if (!bad) render_surface(d);
 }
 
 }  // namespace

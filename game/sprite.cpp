@@ -12,6 +12,7 @@
 #include "display/canvas.h"
 
 #include "display/surface.h"
+#include "foundation/address_set.h"
 #include "foundation/machine_state.h"
 #include "foundation/program_context.h"
 #include "foundation/value_stack.h"
@@ -28,75 +29,11 @@
 
 namespace {
 
-// A set of sprite addresses in one table with linear probing, at most half full: a
-// lookup is a multiplication and a probe or two in adjacent memory. The collision code
-// checks sprites this way several times for every hit.
-class SpriteSet {
- public:
-  bool contains(const Sprite* sprite) const {
-    if (slots_.empty()) return false;
-    for (size_t i = home(sprite);; i = next(i)) {
-      if (slots_[i] == sprite) return true;
-      if (!slots_[i]) return false;
-    }
-  }
-  // Throws std::bad_alloc when the table cannot grow.
-  void insert(const Sprite* sprite) {
-    if ((count_ + 1) * 2 > slots_.size()) grow();
-    size_t i = home(sprite);
-    while (slots_[i] && slots_[i] != sprite) i = next(i);
-    if (slots_[i]) return;
-    slots_[i] = sprite;
-    ++count_;
-  }
-  void erase(const Sprite* sprite) {
-    if (slots_.empty()) return;
-    size_t hole = home(sprite);
-    while (slots_[hole] != sprite) {
-      if (!slots_[hole]) return;
-      hole = next(hole);
-    }
-    // The entries after the hole move up into it when their probes pass it, so that no
-    // probe stops at the hole before reaching them.
-    for (size_t i = next(hole); slots_[i]; i = next(i)) {
-      size_t travelled = (i - home(slots_[i])) & mask();
-      if (travelled >= ((i - hole) & mask())) {
-        slots_[hole] = slots_[i];
-        hole = i;
-      }
-    }
-    slots_[hole] = nullptr;
-    --count_;
-  }
-
- private:
-  size_t mask() const { return slots_.size() - 1; }
-  size_t next(size_t i) const { return (i + 1) & mask(); }
-  size_t home(const Sprite* sprite) const {
-    return size_t((uint32_t(reinterpret_cast<uintptr_t>(sprite)) * 2654435769u) >> shift_);
-  }
-  void grow() {
-    std::vector<const Sprite*> old(slots_.empty() ? 64 : slots_.size() * 2, nullptr);
-    old.swap(slots_);
-    shift_ = 32;
-    for (size_t size = slots_.size(); size > 1; size >>= 1) --shift_;
-    for (const Sprite* sprite : old) {
-      if (!sprite) continue;
-      size_t i = home(sprite);
-      while (slots_[i]) i = next(i);
-      slots_[i] = sprite;
-    }
-  }
-
-  std::vector<const Sprite*> slots_;
-  size_t count_ = 0;
-  uint32_t shift_ = 32;
-};
-
 // Every live sprite, so a handle from a script is checked before it is followed.
-SpriteSet& live_sprites() {
+// The collision code checks sprites this way several times for every hit.
+AddressSet& live_sprites() {
   // Never destroyed: sprites may still be destroyed during process exit.
-  static auto* sprites = new SpriteSet();
+  static auto* sprites = new AddressSet();
   return *sprites;
 }
 
@@ -227,7 +164,12 @@ void destroy_sprite(Sprite* sprite) {
   std::vector<const Sprite*>& destroying = sprites_being_destroyed();
   destroying.push_back(sprite);
   forget_sprite(sprite);
-  send_sprite_event(sprite, 2, 0, 0);
+  if (sprite->proc && sprite->owner) {
+    send_sprite_event(sprite, 2, 0, 0);
+    // The sprite is still live while its procedure runs, so the procedure may have linked
+    // it again (another sprite's parent, a child, a clone's source): those links go too.
+    forget_sprite(sprite);
+  }
   unlink_sprite(sprite);
   node_list_free(&sprite->last_contacts);
   bool owns_surface = (sprite->options & kOptionOwnsSurface) || sprite->owns_surface;

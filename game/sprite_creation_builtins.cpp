@@ -294,9 +294,10 @@ void builtin_replacesprite() {
 void builtin_setspritesurface() {
   int32_t anim_speed = pop_integer();
   int32_t frames = pop_integer();
-  auto* surface = platform::pointer_from<Surface>(pop_address());
+  bool bad = false;
+  Surface* surface = pop_surface_handle(&bad);
   Sprite* sprite = pop_live_sprite();
-  if (!sprite) return;
+  if (!sprite || bad) return;
   // Given its own picture again, the sprite keeps what it had.
   if (surface != sprite->surface) drop_surface(sprite);
   free_frame_masks(sprite);
@@ -337,9 +338,10 @@ void builtin_loadspritealphafrommem() {
 }
 
 void builtin_setspritealphasurface() {
-  auto* surface = platform::pointer_from<Surface>(pop_address());
+  bool bad = false;
+  Surface* surface = pop_surface_handle(&bad);
   Sprite* sprite = pop_live_sprite();
-  if (!sprite) return;
+  if (!sprite || bad) return;
   if (surface != sprite->alpha_surface) drop_alpha_surface(sprite);
   sprite->alpha_surface = surface;
   sprite->owns_alpha_surface = 0;

@@ -42,7 +42,8 @@ Effects apply_effects(Canvas* canvas, const SurfaceDrawing& d, const Surface* im
   } else if (d.alpha != -1) {
     used.blend = true;
   }
-  auto key = uint16_t(image->colour_key);
+  // A picture without a key (negative) has no transparent colour: the filter gets none.
+  int32_t key = image->colour_key;
   if (d.tint != -1) {
     filter.colour_key = key;
     filter.tint1_colour = uint32_t(d.tint);

@@ -1,10 +1,12 @@
 // Script surfaces: creating, freeing, measuring, keying, saving, copying and resizing
 // them, redirecting the game's drawing into one, and raw pixel and DC access.
 #include <cstring>
+#include <new>
 
 #include "display/canvas.h"
 #include "display/image_files.h"
 #include "display/surface.h"
+#include "foundation/address_set.h"
 #include "foundation/conversion.h"
 #include "foundation/program_context.h"
 #include "foundation/runtime_memory.h"
@@ -25,7 +27,17 @@ using display::Surface;
 
 void push_result(double value) { stack_push_number(current_program, value); }
 
-Surface* pop_surface() { return platform::pointer_from<Surface>(pop_address()); }
+// A surface argument where 0 and a bad handle both mean no surface.
+Surface* pop_surface() {
+  bool bad = false;
+  return pop_surface_handle(&bad);
+}
+
+// The records g_lock hands out, so that g_unlock frees only one of them.
+AddressSet& live_lock_records() {
+  static auto* records = new AddressSet();
+  return *records;
+}
 
 // 0 stands for the surface the game is drawing into.
 Surface* surface_or_target(Surface* surface) {
@@ -158,7 +170,12 @@ void builtin_clonesurface() {
 void builtin_resizesurface() {
   int32_t height = pop_integer();
   int32_t width = pop_integer();
-  Surface* old = pop_surface();
+  bool bad = false;
+  Surface* old = pop_surface_handle(&bad);
+  if (bad) {
+    push_result(0);
+    return;
+  }
   Surface* resized = new_black_surface(width, height);
   if (resized && old) {
     blit_through_draw_canvas(resized, old);
@@ -172,9 +189,10 @@ void builtin_resizesurface() {
 }
 
 void builtin_setrendertarget() {
-  Surface* surface = pop_surface();
+  bool bad = false;
+  Surface* surface = pop_surface_handle(&bad);
   display::Canvas* canvas = game.draw_canvas;
-  if (canvas == nullptr) {
+  if (canvas == nullptr || bad) {
     push_result(0);
     return;
   }
@@ -189,10 +207,17 @@ void builtin_setrendertarget() {
 // ---- Pixel and device-context access ----
 
 void builtin_g_lock() {
-  Surface* surface = surface_or_target(pop_surface());
+  bool bad = false;
+  Surface* surface = surface_or_target(pop_surface_handle(&bad));
   display::SurfaceLock* record = nullptr;
-  if (surface && surface->buffer) {
+  if (surface && surface->buffer && !bad) {
     record = static_cast<display::SurfaceLock*>(crt::calloc(1, sizeof(display::SurfaceLock)));
+    try {
+      live_lock_records().insert(record);
+    } catch (const std::bad_alloc&) {
+      crt::free(record);
+      record = nullptr;
+    }
     if (record) {
       display::surface_lock(surface, record, 0, nullptr);
       if (memory_tracking) track_allocation(nullptr, 0, record, sizeof(display::SurfaceLock));
@@ -203,13 +228,15 @@ void builtin_g_lock() {
 
 void builtin_g_unlock() {
   int32_t flag = pop_integer();
-  Surface* surface = surface_or_target(pop_surface());
+  bool bad = false;
+  Surface* surface = surface_or_target(pop_surface_handle(&bad));
   auto* record = platform::pointer_from<display::SurfaceLock>(pop_address());
-  if (record) {
+  if (record && live_lock_records().contains(record)) {
+    live_lock_records().erase(record);
     if (memory_tracking) untrack_allocation(record);
     crt::free(record);
   }
-  if (surface) display::surface_unlock(surface, flag != 0);
+  if (surface && !bad) display::surface_unlock(surface, flag != 0);
 }
 
 void builtin_g_getdc() {
@@ -251,6 +278,13 @@ void builtin_loadsurfacefrommem() {
 }
 
 }  // namespace
+
+Surface* pop_surface_handle(bool* bad) {
+  auto* surface = platform::pointer_from<Surface>(pop_address());
+  if (surface == nullptr || display::surface_is_live(surface)) return surface;
+  *bad = true;
+  return nullptr;
+}
 
 void register_surface_builtins() {
   builtin_register("newsurface", builtin_newsurface);

@@ -19,6 +19,7 @@
 #include "foundation/variable.h"
 #include "platform/backend/host_library.h"
 #include "platform/kernel/crt.h"
+#include "platform/kernel/fault_forwarding.h"
 #include "platform/kernel/fault_guard.h"
 #include "platform/kernel/memory.h"
 #include "platform/kernel/types.h"
@@ -81,21 +82,6 @@ bool names_variable_memory(const Variable* variable) {
   return variable && ((variable->flags & kVariableStructure) || variable->member_offset || variable->element_count);
 }
 
-// Hands a fault the guard caught to the next guard out, as if it had caught it.
-[[noreturn]] void pass_fault_outward(platform::FaultGuard& caught) {
-  platform::FaultGuard* outer = platform::fault_guard_innermost();
-  if (!outer) {
-    RaiseException(caught.code, caught.record.ExceptionFlags, caught.record.NumberParameters,
-                   caught.record.ExceptionInformation);
-  }
-  platform::fault_guard_leave(outer);
-  outer->code = caught.code;
-  outer->address = caught.address;
-  outer->data_address = caught.data_address;
-  outer->record = caught.record;
-  siglongjmp(outer->jump, 1);
-}
-
 // Calls entry with count slots. With copies outstanding the call runs under its own
 // guard, so a fault frees them before it travels on to the run loop's trap.
 __attribute__((noinline)) int32_t call_native(NativeEntry entry, int32_t count) {
@@ -117,7 +103,7 @@ __attribute__((noinline)) int32_t call_native(NativeEntry entry, int32_t count) 
     platform::fault_guard_leave(&guard);
   } else {
     free_marshal_temporaries();
-    pass_fault_outward(guard);
+    platform::pass_fault_outward(guard);
   }
   free_marshal_temporaries();
   return static_cast<int32_t>(result);

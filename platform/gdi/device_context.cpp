@@ -125,6 +125,10 @@ bool resolve_target(HDC dc, Target* target) {
     OffsetRect(&clip, target->origin.x, target->origin.y);
     target->clip = intersect(target->clip, clip);
   }
+  // Every fill, blit and glyph is cut to this clip alone, so it must lie within the
+  // pixels: a window larger than its pixels can be (they stop at 4096 a side) would
+  // otherwise give a clip past their end.
+  target->clip = intersect(target->clip, RECT{0, 0, target->width, target->height});
   target->origin.x += dc->state.viewport.x;
   target->origin.y += dc->state.viewport.y;
   return true;

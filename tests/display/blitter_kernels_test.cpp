@@ -291,7 +291,10 @@ TEST(BlitterKernels, FilterBlitsEqualFilteringEachPixelInTurn) {
     };
     Random random{909};
     for (const Setting& setting : settings) {
-        for (bool keyed : {false, true}) {
+        for (int variant = 0; variant < 4; ++variant) {
+            const bool keyed = (variant & 1) != 0;
+            // The filter's own key, or none (-1: the 0x0841 pixels are filtered like the rest).
+            const int32_t filter_key = (variant & 2) != 0 ? -1 : 0x0841;
             PixelFilter filter;
             pixel_filter_reset(&filter);
             filter.enabled = setting.enabled;
@@ -303,7 +306,7 @@ TEST(BlitterKernels, FilterBlitsEqualFilteringEachPixelInTurn) {
             filter.invert = setting.invert;
             filter.smooth = setting.smooth;
             filter.alternate = setting.alternate;
-            filter.colour_key = 0x0841;
+            filter.colour_key = filter_key;
             for (int trial = 0; trial < 20; ++trial) {
                 uint32_t width = 1 + random.below(40), height = 1 + random.below(3);
                 int32_t src_left = int32_t(random.below(8)), dst_left = int32_t(random.below(8));
@@ -313,7 +316,8 @@ TEST(BlitterKernels, FilterBlitsEqualFilteringEachPixelInTurn) {
                 auto dst = random_buffer(width + uint32_t(dst_left) + 2, height + 1, random);
                 const Rect rect{src_left, 0, src_left + int32_t(width), int32_t(height)};
                 const Point at{dst_left, 1};
-                SCOPED_TRACE(std::string(setting.name) + (keyed ? ", keyed, " : ", ") + std::to_string(width) + " x " +
+                SCOPED_TRACE(std::string(setting.name) + (filter_key < 0 ? ", no filter key" : "") +
+                             (keyed ? ", keyed, " : ", ") + std::to_string(width) + " x " +
                              std::to_string(height) + " from column " + std::to_string(src_left) + " to column " +
                              std::to_string(dst_left));
 

@@ -12,6 +12,7 @@
 #include "display/video_driver.h"
 #include "display/video_geometry.h"
 #include "platform/device/display_hardware.h"
+#include "platform/kernel/fault_guard.h"
 #include "tests/display/support/device_session.h"
 
 using namespace display;
@@ -358,6 +359,36 @@ TEST(DisplayCore, ASwapEffectOfZeroIsAskedAsDiscard) {
     EXPECT_EQ(parameters.width, 480);
     EXPECT_EQ(parameters.swap_effect, 2);  // the raw frame buffer is shown through a kept back buffer
     shown.reset();
+    use_device("pocketpc");
+}
+
+// A fault while a display is made (here the MediaQ probe's first write, into frame memory
+// left read-only with no trap behind it, every trap slot being taken) reaches the
+// caller's guard as the creation's error, and the window has its own procedure back:
+// no message may reach a device that never got a driver.
+TEST(DisplayCore, AFaultWhileADisplayIsMadeLeavesItsWindowAsItWas) {
+    install_fake_window_system();
+    use_device("mediaq");
+    static uint8_t taken[16];
+    int slots = 0;
+    while (slots < 16 && platform::fault_trap_arm(&taken[slots], 1, [](void*, size_t) {})) ++slots;
+    FakeWindow window;
+    DisplayParameters parameters{0, 0, 0, 1};
+    Display* volatile shown = nullptr;
+    platform::FaultGuard guard;
+    if (FAULT_GUARD_ENTER(guard)) {
+        shown = Display::Create(handle_of(window), &parameters);
+        platform::fault_guard_leave(&guard);
+    }
+    for (int i = 0; i < slots; ++i) platform::fault_trap_disarm(&taken[i]);
+    EXPECT_EQ(shown, nullptr);
+    delete shown;
+    EXPECT_EQ(guard.code, EXCEPTION_ACCESS_VIOLATION);
+    EXPECT_EQ(window.procedure, own_procedure);
+    if (window.procedure == own_procedure) {
+        send(handle_of(window), WM_PAINT, 0);
+        EXPECT_EQ(window.messages_after, 1);
+    }
     use_device("pocketpc");
 }
 

@@ -205,6 +205,61 @@ TEST_F(SpriteRender, KeyedPixelsStayTransparentThroughEveryPath) {
   }
 }
 
+// A picture without a key has no transparent colour: tinted, lit or weighed through an
+// alpha image, its white pixels (the old stand-in for "no key") and black ones show.
+TEST_F(SpriteRender, UnkeyedPicturesKeepEveryColourThroughTheFilter) {
+  constexpr int32_t kWidth = 27;  // wide lanes, narrow lanes and single pixels
+  constexpr uint16_t kUnder = 0x001F;
+  Surface* image = picture(kWidth, 4);
+  for (int32_t x = 0; x < kWidth; ++x) {
+    *image->buffer->at(x, 0) = 0xFFFF;
+    *image->buffer->at(x, 1) = 0x0000;
+  }
+  ASSERT_EQ(image->colour_key, display::no_colour_key);
+  Surface* weights = picture(kWidth, 4);
+  display::PixelBuffer* full = weights->buffer;
+  for (int32_t y = 0; y < 4; ++y)
+    for (int32_t x = 0; x < kWidth; ++x) *full->at(x, y) = 0xFFFF;  // every pixel at full weight
+  struct Case {
+    const char* what;
+    std::function<void(SurfaceDrawing&)> set;
+  } cases[] = {
+      {"tinted", [](SurfaceDrawing& d) { d.tint = 0xF800, d.tint_level = 128; }},
+      {"lit", [](SurfaceDrawing& d) { d.light = 128; }},
+      {"tinted and lit", [](SurfaceDrawing& d) { d.tint = 0x07E0, d.tint_level = 255, d.light = 64; }},
+      {"tinted through an alpha image", [&](SurfaceDrawing& d) { d.tint = 0xF800, d.tint_level = 128, d.alpha_surface = weights; }},
+      {"lit through an alpha image", [&](SurfaceDrawing& d) { d.light = 128, d.alpha_surface = weights; }},
+  };
+  for (const Case& c : cases) {
+    display::canvas_clear(canvas, kUnder);
+    SurfaceDrawing d;
+    d.surface = image;
+    d.width = kWidth;
+    d.height = 4;
+    c.set(d);
+    render_surface(d);
+    int32_t hidden = 0;
+    for (int32_t y = 0; y < 4; ++y)
+      for (int32_t x = 0; x < kWidth; ++x) hidden += pixel(x, y) == kUnder;
+    EXPECT_EQ(hidden, 0) << c.what;
+    expect_canvas_untouched();
+  }
+  // With white as its key, the same drawing leaves exactly the white row transparent.
+  image->colour_key = 0xFFFF;
+  display::canvas_clear(canvas, kUnder);
+  SurfaceDrawing d;
+  d.surface = image;
+  d.width = kWidth;
+  d.height = 4;
+  d.tint = 0xF800;
+  d.tint_level = 128;
+  render_surface(d);
+  for (int32_t x = 0; x < kWidth; ++x) {
+    EXPECT_EQ(pixel(x, 0), kUnder) << x;
+    EXPECT_NE(pixel(x, 1), kUnder) << x;
+  }
+}
+
 TEST_F(SpriteRender, EffectsAreUndoneAfterTheDrawing) {
   Surface* image = picture(8, 8);
   SurfaceDrawing d;
