@@ -847,7 +847,13 @@ int32_t call_script_handler(ProgramContext* program, InstructionNode* procedure,
   call_program = program;
   call_procedure = procedure;
   call_scope = scope;
-  vm_call_procedure();
+  // The call may end the program (its last form closed, freeapp of itself): its context
+  // is freed only after the result has been read from its stack below.
+  ProgramContext* ended;
+  {
+    ScriptLockHold script_lock_held;
+    ended = run_framed_call();
+  }
 
   int32_t result = 0;
   // A procedure that returned nothing leaves the stack as it found it.
@@ -860,6 +866,7 @@ int32_t call_script_handler(ProgramContext* program, InstructionNode* procedure,
   }
   // Results returned to native code are not needed once read.
   if (program->call_depth == 0) context_release_depth(program, kReturnedToNativeDepth);
+  if (ended) [[unlikely]] application_end_if_deferred(ended);
   return result;
 }
 
