@@ -39,11 +39,12 @@ void install_gui() {
 
 // The device ends the run from below (input exhausted, its window closed): the runtime is
 // torn down as at a normal end, so reports are written and sound stops, then the process
-// leaves with the device's status.
+// leaves with the device's status, or the run's when the device ends it normally.
 [[noreturn]] void end_run_from_device(const char*, int exit_status) {
+  int status = run_exit_status(exit_status);
   runtime_shutdown();
   std::fflush(nullptr);
-  std::_Exit(exit_status);
+  std::_Exit(status);
 }
 
 }  // namespace

@@ -451,6 +451,24 @@ int run_appended_program() {
   return 1;
 }
 
+namespace {
+
+// The status decided before the message loop (a missing program) and the count of
+// unhandled errors before this run's programs started; the device may end the run from
+// inside the loop, and run_exit_status then reads them.
+int decided_status = kExitSuccess;
+unsigned errors_before_run = 0;
+
+}  // namespace
+
+int run_exit_status(int device_status) {
+  int status = device_status != kExitSuccess ? device_status : decided_status;
+  if (status == kExitSuccess && (run_failed || runtime_unhandled_error_count() != errors_before_run)) {
+    status = kExitRunFailed;
+  }
+  return status;
+}
+
 int runtime_main(HINSTANCE instance, HINSTANCE, const char16_t* command_line, int32_t show_command) {
   runtime_instance = instance;
   runtime_show_command = show_command;
@@ -504,15 +522,15 @@ int runtime_main(HINSTANCE instance, HINSTANCE, const char16_t* command_line, in
   crt::free(module_path);
   module_path = nullptr;
 
-  int status = kExitSuccess;
+  decided_status = kExitSuccess;
   // Only this run's programs decide the status, not an earlier run nor a compile that a
   // running program asked for (eval of a text with errors).
   run_failed = 0;
-  unsigned errors_before = runtime_unhandled_error_count();
+  errors_before_run = runtime_unhandled_error_count();
   if (program) {
     if (!file_exists(program)) {
       report_missing_program(program);
-      status = kExitProgramMissing;
+      decided_status = kExitProgramMissing;
     } else if (run_switches.compile_only) {
       if (startup_services.compile_file_with_mode) {
         startup_services.compile_file_with_mode(program, run_switches.makeexe_mode);
@@ -534,9 +552,7 @@ int runtime_main(HINSTANCE instance, HINSTANCE, const char16_t* command_line, in
   }
 
   if (startup_services.run_message_loop) startup_services.run_message_loop();
-  if (status == kExitSuccess && (run_failed || runtime_unhandled_error_count() != errors_before)) {
-    status = kExitRunFailed;
-  }
+  int status = run_exit_status(kExitSuccess);
   runtime_shutdown();
 
   free_switch_texts();

@@ -78,6 +78,11 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitRunFailed = 1;       // an unhandled run-time error or a failed compilation
 constexpr int kExitProgramMissing = 2;  // the program named on the command line does not exist
 
+// The exit status of the run so far: a failing device_status stands, else the status
+// start-up decided, else 1 when a program of this run failed (start-up's own end and the
+// device's end of the run both ask here).
+int run_exit_status(int device_status);
+
 // The runtime's main routine: the command line is the '|'-joined wide text. Runs the
 // start scripts, an appended program, the command-line program (or "MAIN.ZRK") and the
 // message loop, tears everything down and returns the exit status.

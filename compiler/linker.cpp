@@ -10,8 +10,11 @@
 #include "compiler/frontend/statement_compiler.h"
 #include "compiler/frontend/token_reader.h"
 #include "foundation/compile_messages.h"
+#include "foundation/program_context.h"
 #include "platform/platform.h"
 #include "vm/builtin_registry.h"
+
+const char* link_kept_procedure = nullptr;
 
 namespace {
 
@@ -184,10 +187,12 @@ int depth_change(const char* text) {
   return 0;
 }
 
-bool is_main_word(const char* text) {
+// A start word of a procedure that native code calls: MAIN, WINMAIN or the kept one.
+bool is_entry_word(const char* text) {
   static const char kMain[] = "\xE9   MAIN";
   static const char kWinMain[] = "\xEC ! WINMAIN";
-  return std::strcmp(text, kMain) == 0 || std::strcmp(text, kWinMain) == 0;
+  return std::strcmp(text, kMain) == 0 || std::strcmp(text, kWinMain) == 0 ||
+         (link_kept_procedure && signature_matches(text + 4, link_kept_procedure));
 }
 
 // Removal walk: drops each start word nothing refers to with its block. Sets *removed.
@@ -199,7 +204,7 @@ CodeListNode* removal_pass(CodeListNode* first, ProcedureRecord** table, int32_t
     advance_progress();
     const uint8_t kind = kind_of(word);
     if (!is_start_kind(kind) || !has_header(word) || std::strchr(word->text + 4, '.') != nullptr ||
-        is_main_word(word->text)) {
+        is_entry_word(word->text)) {
       word = word->next;
       continue;
     }

@@ -36,6 +36,11 @@ constexpr int32_t kLinkProcedureSlots = 4096;
 constexpr int32_t kLinkUsageSlots = 8192;
 constexpr int32_t kLinkNamespaceDepth = 64;
 
+// A procedure that native code calls by name although no word of the program does (the
+// loader program's UPDATE): kept like MAIN and WINMAIN. Null when there is none; the
+// driver sets it for the compile it needs it for.
+extern const char* link_kept_procedure;
+
 // Links the word list handed over by its last word, removing unused procedures over up
 // to compile_options.link passes. The list's (possibly new) last word, with declaration
 // words appended; null when every word was removed.

@@ -193,7 +193,7 @@ void builtin_menucaption() {
 void builtin_createacceltable() {
   Variable* list = cell_variable(stack_pop(current_program));
   HWND window = window_from_number(pop_integer());
-  if (!find_form_record(window)) return;
+  // The key specs are lowered in the script's list whatever the window is.
   std::vector<ACCEL> entries;
   if (list && (list->flags & kVariableList) && list->cursor) {
     ACCEL entry{};
@@ -209,9 +209,11 @@ void builtin_createacceltable() {
       have_key = false;
     }
   }
-  HACCEL table = CreateAcceleratorTableW(entries.data(), int(entries.size()));
-  // A table stored before stays: the window's messages may still be translated with it.
-  if (FormRecord* form = find_form_record(window)) form->accelerators = table;
+  // A window without a record keeps no table. A table stored before stays: the window's
+  // messages may still be translated with it.
+  FormRecord* form = find_form_record(window);
+  if (!form) return;
+  form->accelerators = CreateAcceleratorTableW(entries.data(), int(entries.size()));
 }
 
 void register_menu_builtins() {

@@ -844,10 +844,15 @@ int32_t call_script_handler(ProgramContext* program, InstructionNode* procedure,
     if (procedure->extension) procedure->extension->cached_variable = scope;
     for (double argument : arguments) stack_push_number(program, argument);
   }
+  // The machine's registers and the program's stack are shared with script threads: the
+  // call, the reading of its result and a deferred end all happen under the lock.
+  ScriptLockHold script_lock_held;
   call_program = program;
   call_procedure = procedure;
   call_scope = scope;
-  vm_call_procedure();
+  // The call may end the program (its last form closed, freeapp of itself): its context
+  // is freed only after the result has been read from its stack below.
+  ProgramContext* const ended = run_framed_call();
 
   int32_t result = 0;
   // A procedure that returned nothing leaves the stack as it found it.
@@ -860,6 +865,7 @@ int32_t call_script_handler(ProgramContext* program, InstructionNode* procedure,
   }
   // Results returned to native code are not needed once read.
   if (program->call_depth == 0) context_release_depth(program, kReturnedToNativeDepth);
+  if (ended) [[unlikely]] application_end_if_deferred(ended);
   return result;
 }
 

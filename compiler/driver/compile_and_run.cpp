@@ -233,6 +233,20 @@ void define_program_globals(ProgramContext* context, const char* file_name) {
   set_variable_by_name("APPHANDLE$", nullptr, static_cast<double>(reinterpret_cast<uintptr_t>(context)), nullptr, -1);
 }
 
+// The loader program's file, looked for in the program folder.
+constexpr char kLoaderFile[] = "LOAD.ZRK";
+
+// Whether a program file has the loader's name. Its UPDATE is called only by the driver
+// and the status window, so the linker must keep it, also when the file is compiled on
+// its own: its compiled file then serves the loader too.
+bool is_loader_file(const char* file_name) {
+  if (file_name == nullptr) return false;
+  char* name = path_file_name(file_name);
+  const bool loader = name && crt::_stricmp(name, kLoaderFile) == 0;
+  crt::free(name);
+  return loader;
+}
+
 // A WINMAIN program stays while it has its main form or returned non-zero.
 bool winmain_keeps_running(ProgramContext* context) {
   for (const FormRecord* form = context->forms; form; form = form->next) {
@@ -255,13 +269,18 @@ ProgramContext* drive(DriverRun& run, const char* text, uint8_t compile_only, ui
   loader_program = nullptr;
   status_window_update = status_update;
 
+  // Start-up's request is for the command-line program alone: the runs that program
+  // makes get the loader only when they ask for it themselves (run).
+  const bool command_line_program = run_switches.command_line_program != 0;
+  run_switches.command_line_program = 0;
   // The loader program draws its own loading screen instead of the window.
-  if (mode == kRunNewProgram && run_switches.run_loader) {
-    std::string loader_path = in_program_folder("LOAD.ZRK");
+  if (mode == kRunNewProgram && (run_switches.run_loader || command_line_program)) {
+    std::string loader_path = in_program_folder(kLoaderFile);
     if (file_exists(loader_path.c_str())) {
+      const uint8_t run_loader = run_switches.run_loader;
       run_switches.run_loader = 0;
       ProgramContext* loader = compile_and_run_file(loader_path.c_str(), nullptr, 0, kRunNewProgram);
-      run_switches.run_loader = 1;
+      run_switches.run_loader = run_loader;
       loader_program = loader;
     }
   }
@@ -337,7 +356,9 @@ ProgramContext* drive(DriverRun& run, const char* text, uint8_t compile_only, ui
     if (compile_error_text == nullptr && mode == kRunNewProgram && words != nullptr) {
       phase = GetTickCount();
       write_phase_start("Linking...");
+      link_kept_procedure = is_loader_file(run.file_name) ? "UPDATE" : nullptr;
       words = link_word_list(run.file_name, words);
+      link_kept_procedure = nullptr;
       write_phase_time(phase);
     }
   }

@@ -69,7 +69,7 @@ struct RunSwitches {
   uint8_t error_display;        // error display enabled, initially 1
   uint8_t status_window;        // status window enabled, initially 1
   uint8_t run_loader;           // the caller asked for the loader program
-  uint8_t command_line_program; // the command-line program is being compiled and run
+  uint8_t command_line_program; // start-up asks for the loader for the command-line program (the driver takes it)
   uint32_t quiet_mode;          // "Q" and the QuietMode built-in
   int32_t link_level;           // "NL" 0, "L1" 1 (initially), "LM" 999
   char* executable_name;        // "M-" text, or the makeexe built-in's name

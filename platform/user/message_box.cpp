@@ -70,11 +70,13 @@ int answer_for(UINT type) {
   return buttons.ids[0];
 }
 
-// One box is one line: line breaks become the two characters "\n" (a lone CR, "\r").
-void append_escaped(std::string* line, const std::string& text) {
+// For logs one box is one line: line breaks become the two characters "\n" (a lone CR,
+// "\r"). For a reader at a terminal every break (a lone CR too) is a real line break.
+void append_text(std::string* line, const std::string& text, bool real_breaks) {
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;  // CR LF is one break
-    if (text[i] == '\n') *line += "\\n";
+    if (real_breaks && (text[i] == '\n' || text[i] == '\r')) *line += '\n';
+    else if (text[i] == '\n') *line += "\\n";
     else if (text[i] == '\r') *line += "\\r";
     else *line += text[i];
   }
@@ -95,13 +97,14 @@ void write_all(int descriptor, const std::string& data) {
 void set_message_box_handler(MessageBoxHandler handler) { installed_handler.store(handler); }
 
 int headless_message_box(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+  std::string log = setting("ZRK_MSGBOX_LOG");
+  const bool terminal = log.empty() && isatty(STDERR_FILENO);
   std::string line;
-  append_escaped(&line, caption ? utf8_from_utf16(caption) : std::string("Error"));
+  append_text(&line, caption ? utf8_from_utf16(caption) : std::string("Error"), terminal);
   line += '\t';
-  append_escaped(&line, utf8_from_utf16(text));
+  append_text(&line, utf8_from_utf16(text), terminal);
   line += '\n';
 
-  std::string log = setting("ZRK_MSGBOX_LOG");
   {
     std::lock_guard lock(log_mutex);
     int descriptor = log.empty() ? -1 : open(log.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);

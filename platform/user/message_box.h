@@ -60,9 +60,10 @@ void set_message_box_handler(MessageBoxHandler handler);
 
 // The headless form: appends "caption<TAB>text" (UTF-8, line breaks of the text written
 // as the two characters "\n") as one line to the file named by ZRK_MSGBOX_LOG, or to
-// standard error, and answers with the button named by ZRK_MSGBOX_ANSWER ("OK",
-// "CANCEL", "ABORT", "RETRY", "IGNORE", "YES", "NO" in any case, or its number). An
-// answer that is unset, unknown or not on the box gives the box's first button.
+// standard error, where a terminal gets the line breaks as they are; and answers with
+// the button named by ZRK_MSGBOX_ANSWER ("OK", "CANCEL", "ABORT", "RETRY", "IGNORE",
+// "YES", "NO" in any case, or its number). An answer that is unset, unknown or not on
+// the box gives the box's first button.
 int headless_message_box(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
 }  // namespace platform

@@ -1,9 +1,13 @@
-// Headless message boxes: one log line per box, answers chosen by the environment,
-// and the seam the windowed interface takes over.
+// Headless message boxes: one log line per box (real line breaks for a terminal),
+// answers chosen by the environment, and the seam the windowed interface takes over.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -121,6 +125,70 @@ TEST_F(MessageBox, WithoutALogBoxesGoToStandardError) {
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(MessageBoxW(nullptr, u"to stderr", u"Note", MB_OK), IDOK);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Note\tto stderr\n");
+}
+
+// Standard error on the terminal side of a pseudo-terminal for a while; what was written
+// there is read back from the other side. Raw mode: the bytes read are the bytes written.
+class StandardErrorOnATerminal {
+ public:
+  StandardErrorOnATerminal() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+    int terminal = open(ptsname(master_), O_RDWR | O_NOCTTY);
+    if (terminal < 0) return;
+    termios settings{};
+    tcgetattr(terminal, &settings);
+    cfmakeraw(&settings);
+    tcsetattr(terminal, TCSANOW, &settings);
+    std::fflush(stderr);
+    saved_ = dup(STDERR_FILENO);
+    dup2(terminal, STDERR_FILENO);
+    close(terminal);
+  }
+  ~StandardErrorOnATerminal() {
+    restore();
+    if (master_ >= 0) close(master_);
+  }
+  bool ready() const { return saved_ >= 0; }
+  void restore() {
+    if (saved_ < 0) return;
+    dup2(saved_, STDERR_FILENO);
+    close(saved_);
+    saved_ = -1;
+  }
+  // What the terminal received: reads until length bytes came or nothing more comes.
+  std::string received(size_t length) {
+    std::string text;
+    char buffer[256];
+    pollfd waiting{master_, POLLIN, 0};
+    while (text.size() < length && poll(&waiting, 1, 2000) > 0) {
+      ssize_t count = read(master_, buffer, sizeof buffer);
+      if (count <= 0) break;
+      text.append(buffer, size_t(count));
+    }
+    return text;
+  }
+
+ private:
+  int master_ = -1;
+  int saved_ = -1;
+};
+
+TEST_F(MessageBox, ATerminalGetsTheLineBreaksAndALogStillOneLine) {
+  const WCHAR* text = u"(bad.zrk) [Syntax error]\r\nsecond\nthird\rfourth";
+  const std::string shown = "Two\nparts\t(bad.zrk) [Syntax error]\nsecond\nthird\nfourth\n";
+  const std::string logged = "Two\\nparts\t(bad.zrk) [Syntax error]\\nsecond\\nthird\\rfourth";
+  StandardErrorOnATerminal terminal;
+  ASSERT_TRUE(terminal.ready());
+  unsetenv("ZRK_MSGBOX_LOG");
+  MessageBoxW(nullptr, text, u"Two\nparts", MB_OK);
+  // With a log the box stays one line there, terminal or not.
+  setenv("ZRK_MSGBOX_LOG", log_.c_str(), 1);
+  MessageBoxW(nullptr, text, u"Two\nparts", MB_OK);
+  std::string received = terminal.received(shown.size());
+  terminal.restore();
+  EXPECT_EQ(received, shown);
+  EXPECT_EQ(logged_lines(), std::vector<std::string>{logged});
 }
 
 int windowed_box(HWND, LPCWSTR text, LPCWSTR, UINT) { return text && text[0] == u'y' ? IDYES : IDNO; }
