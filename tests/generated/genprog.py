@@ -812,6 +812,16 @@ class Scope:
         return out
 
 
+def protect_arguments(args):
+    """A parameter is bound from the variable an argument names once every argument is
+    pushed, not from the value read then: keep a named variable from standing before a
+    call that may change it."""
+    for i, a in enumerate(args):
+        if isinstance(a, Var) and any(b.has_call() for b in args[i + 1:]):
+            args[i] = Bin("+", a, Num(0)) if a.kind == "n" else Join(a, Str(""))
+    return args
+
+
 class Generator:
     def __init__(self, rng):
         self.r = rng
@@ -882,12 +892,7 @@ class Generator:
                     out.append(Num(self.r.randint(0, 3)))
                 continue
             out.append(self.expr(pkind, sc, depth + 1))
-        # A parameter is bound from the variable an argument names once every argument
-        # is pushed: keep a named variable from following a call that may change it.
-        for i, a in enumerate(out):
-            if isinstance(a, Var) and any(b.has_call() for b in out[i + 1:]):
-                out[i] = Bin("+", a, Num(0)) if a.kind == "n" else Join(a, Str(""))
-        return out
+        return protect_arguments(out)
 
     def num_expr(self, sc, depth):
         r = self.r
@@ -1268,7 +1273,7 @@ class Generator:
         r = self.r
         sc = Scope(self, p, {n: k for n, k in p.params})
         d = Var("local", "d%", "n")
-        args = [Bin("-", d, Num(1))] + [self.expr(k, sc, 2) for _, k in p.params[1:]]
+        args = protect_arguments([Bin("-", d, Num(1))] + [self.expr(k, sc, 2) for _, k in p.params[1:]])
         t = Var("local", self.new_local(sc, p.ret_kind), p.ret_kind)
         sc.locals[t.name] = p.ret_kind
         body = [Assign(t, self.leaf_literal(p.ret_kind))]
