@@ -1123,6 +1123,11 @@ class Generator:
         body = [Assign(acc, Join(acc, Join(elem, Str(","))))]
         if r.random() < 0.5:
             body += self.block(sc, depth + 1, 2)
+        if sc.proc is not None and sc.proc.is_func and r.random() < 0.2:
+            # A function left from inside the walk: a later walk of the same loop starts anew.
+            body.append(If(Bin("==", elem, elem) if kind == "n" else Bin(">", Builtin("length", [acc]),
+                                                                        Num(r.randint(0, 6))),
+                           [Return(self.expr(sc.proc.ret_kind, sc, 2))], []))
         del sc.locals[elem.name]  # an empty list leaves it unset
         brk = None
         if r.random() < 0.3:
@@ -1171,11 +1176,11 @@ class Generator:
             rec = Call(p, self.args(p, sc, 1, recursing=True))
             if p.ret_kind:
                 t = Var("local", self.new_local(sc, p.ret_kind), p.ret_kind)
-                sc.locals[t.name] = p.ret_kind
                 if r.random() < 0.4:
                     # The recursive call inside an expression.
                     rec = Bin("+", rec, self.num_expr(sc, 2)) if p.ret_kind == "n" else \
                         Join(self.text_expr(sc, 2), rec)
+                sc.locals[t.name] = p.ret_kind
                 rec_stmt = [Assign(t, rec)]
             else:
                 rec_stmt = [CallStmt(rec)]

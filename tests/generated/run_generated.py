@@ -70,7 +70,10 @@ def check(args, batch):
     """One run of zrk holds a batch of programs; when it fails, each of them runs alone,
     and those that fail alone are the ones reported."""
     seed = "%s:%d" % (args.seed, batch)
-    source, expected = genprog.generate_batch(seed, args.batch)
+    try:
+        source, expected = genprog.generate_batch(seed, args.batch)
+    except Exception as error:  # a fault of the generator: reported, the pass goes on
+        return args.batch, [(seed + " (generator: %r)" % error, "", [], [])]
     if not run_modes(args, "b%d" % batch, source, expected):
         return args.batch, []
     failing = []
@@ -122,6 +125,7 @@ def main():
     parser.add_argument("--jobs", type=int, default=4)
     parser.add_argument("--timeout", type=float, default=30)
     parser.add_argument("--out", default="", help="folder that keeps the programs that fail")
+    parser.add_argument("--progress", type=int, default=0, help="print the counts every N runs")
     parser.add_argument("--show", type=int, default=3, help="failing programs to describe")
     args = parser.parse_args()
     args.zrk = os.path.abspath(args.zrk)
@@ -129,7 +133,7 @@ def main():
         args.out = os.path.abspath(args.out)
     args.work = tempfile.mkdtemp(prefix="zrk-generated-")
     started = time.time()
-    programs = failed = 0
+    programs = failed = done = 0
     batches = (args.programs + args.batch - 1) // args.batch
     try:
         with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
@@ -137,6 +141,10 @@ def main():
             for future in concurrent.futures.as_completed(futures):
                 count, failing = future.result()
                 programs += count
+                done += 1
+                if args.progress and done % args.progress == 0:
+                    print("... %d programs, %d failed, %.0f s" % (programs, failed + len(failing),
+                                                                  time.time() - started), flush=True)
                 for seed, source, expected, failures in failing:
                     failed += 1
                     if failed > args.show:
