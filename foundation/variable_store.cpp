@@ -104,6 +104,36 @@ void track_variable_block(void* block) {
   track_allocation(extension->name_operand, extension->kind, block, 0);
 }
 
+// A reference cell holds its variable's text as a snapshot by pointer, not by copy (pushes
+// are hot). A store that would free that block while such a cell still waits on the value
+// stack (a call further right in the same expression stored into the variable) hands the
+// block to the program's owned allocations instead, so the snapshot stays valid until the
+// expression is done. They keep it until the outermost call of the program ends: the cell
+// may belong to any caller, and this path is rare. Only a store that frees a plain text
+// block walks the stack.
+namespace {
+
+void keep_text_of_waiting_cells(Variable* variable) {
+  constexpr uint32_t kNotPlainText = kVariableStructure | kVariablePackedList | kVariableList | kVariableObject |
+                                     kVariableAdopted | kVariableWideText;
+  ProgramContext* program = current_program;
+  void* block = variable->data;
+  if (!program || !block || !(variable->flags & kVariableOwnsData) || (variable->flags & kNotPlainText) ||
+      variable->references || variable->type_code) {
+    return;
+  }
+  for (const ValueCell* cell = program->stack_top; cell; cell = cell->below) {
+    if (cell->text != block) continue;
+    if (!context_own_allocation(program, block, 1, ' ')) return;
+    if (memory_tracking) untrack_allocation(block);
+    variable->data = nullptr;
+    variable->flags &= ~kVariableOwnsData;
+    return;
+  }
+}
+
+}  // namespace
+
 void set_variable(Variable* variable, void* text, double number, void* typed_address, int32_t size) {
   if (!variable || variable->read_only) return;
   if (typed_address && !text && variable_slots_hold_numbers(variable)) {
@@ -131,6 +161,7 @@ void set_variable(Variable* variable, void* text, double number, void* typed_add
   } else {
     bool is_list = variable->flags & kVariableList;
     if ((variable->flags & (kVariableOwnsData | kVariableObject)) && !is_list && text != variable->data) {
+      keep_text_of_waiting_cells(variable);
       variable_release(current_program, variable, true, true);
     }
     // A plain value takes the place of a packed list the variable held or viewed.
@@ -173,7 +204,10 @@ bool variable_adopt_text(Variable* variable, void* block, double number) {
       variable->element_count || (variable->flags & kNotPlain) || block == variable->data) {
     return false;
   }
-  if (variable->flags & kVariableOwnsData) variable_release(current_program, variable, true, true);
+  if (variable->flags & kVariableOwnsData) {
+    keep_text_of_waiting_cells(variable);
+    variable_release(current_program, variable, true, true);
+  }
   variable->data = block;
   variable->number = number;
   variable->flags |= kVariableOwnsData;

@@ -147,9 +147,13 @@ bool take_sole_text(Variable* variable, ValueCell* value, void* typed) {
       !context_newest_allocation_is(context, value->text)) {
     return false;
   }
-  if (!variable_adopt_text(variable, value->text, value->number)) return false;
+  // The record goes first: the store may own blocks of its own (a snapshot of the old
+  // value that a waiting cell still shows) and they would become the newest.
+  const uint32_t depth = context->owned->depth;
   context_take_newest_allocation(context);
-  return true;
+  if (variable_adopt_text(variable, value->text, value->number)) return true;
+  context_own_allocation(context, value->text, depth, kOwnedMemory);
+  return false;
 }
 
 // A number into a variable that holds nothing but a number: what the dispatch would do

@@ -30,6 +30,8 @@ enum Opcode : uint32_t {
   kPushProcAddr = 20,
   kPushCase = 22,
   kAddr = 23,
+  kSelfCall = 26,
+  kObjRun = 27,
   kAssign2 = 33,
   kOffset2_1 = 40,
   kSaveSp2 = 46,
@@ -381,10 +383,14 @@ bool Optimiser::fuse_assignment(InstructionNode* x) {
   return true;
 }
 
-// A conditional branch runs after the node before it as that node's outer handler.
+// A conditional branch runs after the node before it as that node's outer handler. The
+// branch's target goes into that node's link, so the node must not use its link itself:
+// OBJRUN and SELFCALL keep the method they found there at run time (before that the link
+// is empty, so the test on an existing link below does not see them).
 bool Optimiser::fold_branch(InstructionNode* x) {
   InstructionNode* p = x->previous;
   if (!carries_opcode_handler(x, kIf) || !p || !p->handler || p->inner_handler) return false;
+  if (carries_opcode_handler(p, kObjRun) || carries_opcode_handler(p, kSelfCall)) return false;
   const bool p_has_link = p->extension && p->extension->link;
   if (x->extension && p_has_link) return false;
   if (x->extension) {
