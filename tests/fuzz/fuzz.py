@@ -135,6 +135,7 @@ class Fuzzer:
         self.zrk, self.work, self.out, self.seconds, self.rng = zrk, work, out, seconds, rng
         self.failures = []
         self.call_builtins = None
+        self.trusted = ""
 
     def load_call_signatures(self):
         """The built-ins the call cases use, checked against the built-in table."""
@@ -145,7 +146,7 @@ class Fuzzer:
 
     def run_call_case(self, index, count):
         """One generated call case: a script, its input timeline and the files it reads."""
-        script, timeline = calls.make_case(self.rng, self.call_builtins, count)
+        script, timeline = calls.make_case(self.rng, self.call_builtins, count, self.trusted)
         folder = tempfile.mkdtemp(dir=self.work)
         with open(os.path.join(folder, "case.zrk"), "w") as f:
             f.write(script)
@@ -240,6 +241,8 @@ def main():
     parser.add_argument("--kinds", default=",".join(KINDS),
                         help="of " + ", ".join(KINDS + GENERATED_KINDS) + " (calls is not in the default)")
     parser.add_argument("--calls", type=int, default=40, help="random calls in a generated call case")
+    parser.add_argument("--trust", default="", metavar="KINDS",
+                        help="handle kinds (letters of calls.py) that call cases always give live and never free")
     parser.add_argument("--out", default=os.path.join(os.getcwd(), "fuzz-reproducers"))
     options = parser.parse_args()
     if not os.path.exists(options.zrk):
@@ -251,6 +254,7 @@ def main():
     try:
         fuzzer = Fuzzer(os.path.abspath(options.zrk), work, os.path.abspath(options.out), options.timeout,
                         random.Random(options.seed))
+        fuzzer.trusted = options.trust
         seeds = fuzzer.make_seeds([kind for kind in kinds if kind not in GENERATED_KINDS])
         if "calls" in kinds:
             wrong = fuzzer.load_call_signatures()
