@@ -383,7 +383,7 @@ def all_globals():
 
 
 # The built-ins that free a handle of each kind, left out for a kind that is trusted.
-FREEING = {"U": ("freesurface",), "G": ("g_freefont",), "V": ("g_freevgafont",), "S": ("delsprite", "clearsprites"),
+FREEING = {"U": ("freesurface", "resizesurface"), "G": ("g_freefont",), "V": ("g_freevgafont",), "S": ("delsprite", "clearsprites"),
            "C": ("FreeCOMObject",), "X": ("FreeActiveX",), "W": ("destroywindow",), "K": ("g_unlock",)}
 
 
