@@ -194,7 +194,12 @@ CollisionHit* collect_grid_collisions(Sprite* sprite, uint8_t first_only) {
 CollisionHit* collisions_at_position(Sprite* sprite, int32_t x, int32_t y, uint8_t first_only) {
   if (!sprite) return nullptr;
   const RECT& box = sprite->screen_collide_rect;
-  return collisions_in_rect(sprite, x, y, x + (box.right - box.left), y + (box.bottom - box.top), first_only);
+  // The test box at a position near the 32-bit limits wraps as script numbers do (and is
+  // then empty) instead of overflowing.
+  auto beyond = [](int32_t start, LONG low, LONG high) {
+    return int32_t(uint32_t(start) + (uint32_t(high) - uint32_t(low)));
+  };
+  return collisions_in_rect(sprite, x, y, beyond(x, box.left, box.right), beyond(y, box.top, box.bottom), first_only);
 }
 
 CollisionHit* collisions_in_rect(Sprite* sprite, int32_t left, int32_t top, int32_t right, int32_t bottom,

@@ -11,14 +11,13 @@
 #include "foundation/variables.h"
 #include "game/collision.h"
 #include "game/number_list.h"
+#include "game/sprite_handles.h"
 #include "platform/kernel/system_info.h"
 #include "platform/kernel/types.h"
 #include "vm/builtin_arguments.h"
 #include "vm/builtin_registry.h"
 
 namespace {
-
-Sprite* pop_sprite() { return platform::pointer_from<Sprite>(pop_address()); }
 
 double hit_value(const CollisionHit* hit) { return hit->sprite ? platform::address_of(hit->sprite) : -1.0; }
 
@@ -49,7 +48,7 @@ void builtin_collide() {
   Variable* x_variable = pop_variable();
   int32_t y = pop_integer();
   int32_t x = pop_integer();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   finish_first_hit(collisions_at_position(sprite, x, y, 1), x_variable, y_variable);
 }
 
@@ -57,7 +56,7 @@ void builtin_rectcollide() {
   Variable* y_variable = pop_variable();
   Variable* x_variable = pop_variable();
   RECT rect = pop_rect();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   finish_first_hit(collisions_in_rect(sprite, rect.left, rect.top, rect.right, rect.bottom, 1), x_variable,
                    y_variable);
 }
@@ -66,14 +65,14 @@ void builtin_collides() {
   Variable* list = pop_variable();
   int32_t y = pop_integer();
   int32_t x = pop_integer();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   finish_hit_list(collisions_at_position(sprite, x, y, 0), list);
 }
 
 void builtin_rectcollides() {
   Variable* list = pop_variable();
   RECT rect = pop_rect();
-  Sprite* sprite = pop_sprite();
+  Sprite* sprite = pop_live_sprite();
   finish_hit_list(collisions_in_rect(sprite, rect.left, rect.top, rect.right, rect.bottom, 0), list);
 }
 

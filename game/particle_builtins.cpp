@@ -11,6 +11,7 @@
 #include "foundation/value_stack.h"
 #include "game/number_list.h"
 #include "game/particles.h"
+#include "game/sprite_handles.h"
 #include "platform/kernel/crt.h"
 #include "platform/kernel/types.h"
 #include "vm/builtin_arguments.h"
@@ -61,7 +62,9 @@ void builtin_newparticle() {
   double accel_x = pop_number();
   int32_t y = pop_integer();
   int32_t x = pop_integer();
-  auto* sprite = platform::pointer_from<Sprite>(pop_address());
+  // A handle of no live sprite gives a particle without one: the particle keeps the
+  // pointer and every pass reads through it.
+  Sprite* sprite = pop_live_sprite();
   uint32_t system = pop_system();
   // Both the random start and the fading divide by the length of a life.
   if (max_cycle < 1 && (random_start != 0 || alpha != -1)) {
@@ -144,7 +147,7 @@ void builtin_particlesprite() {
 }
 
 void builtin_setparticlesprite() {
-  auto* sprite = platform::pointer_from<Sprite>(pop_address());
+  Sprite* sprite = pop_live_sprite();
   if (Particle* particle = pop_particle()) particle->sprite = sprite;
 }
 

@@ -405,8 +405,10 @@ void builtin_scalesprite() {
   if (!sprite || !sprite->surface) return;
   uint32_t width, height;
   strip_size(sprite, &width, &height);
-  sprite->height = int32_t(height) * factor;
-  sprite->width = default_frame_width(sprite) * factor;
+  // Sizes wrap to 32 bits as every script number does; a factor near the 32-bit limits
+  // must not overflow the multiplication.
+  sprite->height = int32_t(height * uint32_t(factor));
+  sprite->width = int32_t(uint32_t(default_frame_width(sprite)) * uint32_t(factor));
   sprite->screen_rect = compute_screen_rect(sprite, 0, 0);
   sprite_refresh_masks(sprite);
   sprite_full_render_test(sprite);

@@ -2,7 +2,10 @@
 """Mutation fuzzing of zrk's inputs: scripts, compiled programs, codec streams, packages,
 WAV files, music modules and images. Each case is a seed input with a few random mutations, run through a zrk
 built with the sanitizers (ZRK_SANITIZE=ON) under a time-out; a case that crashes, trips
-a sanitizer or hangs is kept as a reproducer with its log.
+a sanitizer or hangs is kept as a reproducer with its log. The kind "calls" is generated,
+not mutated: scripts of random calls to the window, control, menu, display, game and COM
+built-ins with good, bad and freed handles, edge sizes and destructive event procedures
+(see calls.py), each with an input timeline.
 
 Seeds are the project's own: the script tests and examples, the compiled files zrk writes
 for them, and codec streams, a package, a WAV file, a module and a BMP image that the harness scripts in
@@ -21,10 +24,15 @@ import sys
 import tempfile
 import time
 
+import calls
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 HARNESS = os.path.join(HERE, "harness")
 KINDS = ("script", "zrc", "codec", "package", "wav", "module", "image")
+GENERATED_KINDS = ("calls",)
+# Files a generated call case reads: the VGA font of the game tests.
+CALL_CASE_FILES = [os.path.join(ROOT, "tests", "scripts", "game", "Vgarom.fnt")]
 
 # Words that break scripts in interesting ways when dropped into them.
 SCRIPT_TOKENS = [
@@ -70,7 +78,7 @@ def mutate(data, rng, text):
     return bytes(out)
 
 
-def run_zrk(zrk, folder, args, seconds):
+def run_zrk(zrk, folder, args, seconds, extra_env=None):
     """Runs zrk headless in folder; (status, output). Status 124 is a time-out."""
     env = dict(os.environ)
     env.update({
@@ -81,6 +89,7 @@ def run_zrk(zrk, folder, args, seconds):
         "ASAN_OPTIONS": "detect_leaks=0:abort_on_error=0:exitcode=86:allocator_may_return_null=1",
         "UBSAN_OPTIONS": "halt_on_error=1:exitcode=86:print_stacktrace=1",
     })
+    env.update(extra_env or {})
     os.makedirs(os.path.join(folder, "root"), exist_ok=True)
     try:
         done = subprocess.run([zrk] + args, cwd=folder, env=env, stdin=subprocess.DEVNULL,
@@ -125,6 +134,43 @@ class Fuzzer:
     def __init__(self, zrk, work, out, seconds, rng):
         self.zrk, self.work, self.out, self.seconds, self.rng = zrk, work, out, seconds, rng
         self.failures = []
+        self.call_builtins = None
+        self.trusted = ""
+
+    def load_call_signatures(self):
+        """The built-ins the call cases use, checked against the built-in table."""
+        with open(os.path.join(ROOT, "app", "builtin_table.cpp")) as f:
+            found, wrong = calls.signatures(f.read())
+        self.call_builtins = found
+        return wrong
+
+    def run_call_case(self, index, count):
+        """One generated call case: a script, its input timeline and the files it reads."""
+        script, timeline = calls.make_case(self.rng, self.call_builtins, count, self.trusted)
+        folder = tempfile.mkdtemp(dir=self.work)
+        with open(os.path.join(folder, "case.zrk"), "w") as f:
+            f.write(script)
+        with open(os.path.join(folder, "case.timeline"), "w") as f:
+            f.write(timeline)
+        for path in CALL_CASE_FILES:
+            shutil.copy(path, folder)
+        status, output = run_zrk(self.zrk, folder, ["case.zrk"], self.seconds,
+                                 {"ZRK_INPUT": "case.timeline"})
+        self.keep_if_failed("calls", index, failure_of(status, output), output, ["case.zrk"],
+                            [os.path.join(folder, "case.zrk"), os.path.join(folder, "case.timeline")])
+        shutil.rmtree(folder, ignore_errors=True)
+
+    def keep_if_failed(self, kind, index, failure, output, args, files):
+        if not failure:
+            return
+        os.makedirs(self.out, exist_ok=True)
+        stem = os.path.join(self.out, "%s-%s-%d" % (kind, failure, index))
+        for path in files:
+            shutil.copy(path, stem + os.path.splitext(path)[1])
+        with open(stem + ".log", "wb") as f:
+            f.write(b"zrk " + " ".join(args).encode() + b"\n" + output)
+        self.failures.append(stem)
+        print("%s case %d: %s, kept as %s" % (kind, index, failure, stem), flush=True)
 
     def make_seeds(self, kinds):
         """Seed inputs per kind: (bytes, file name) pairs."""
@@ -181,14 +227,7 @@ class Fuzzer:
             status, compile_output = run_zrk(self.zrk, folder, args + ["C"], self.seconds)
             failure = failure_of(status, compile_output)
             output += b"\n-- compile only (switch C):\n" + compile_output
-        if failure:
-            os.makedirs(self.out, exist_ok=True)
-            stem = os.path.join(self.out, "%s-%s-%d" % (kind, failure, index))
-            shutil.copy(os.path.join(place, name), stem + os.path.splitext(name)[1])
-            with open(stem + ".log", "wb") as f:
-                f.write(b"zrk " + " ".join(args).encode() + b"\n" + output)
-            self.failures.append(stem)
-            print("%s case %d: %s, kept as %s" % (kind, index, failure, stem), flush=True)
+        self.keep_if_failed(kind, index, failure, output, args, [os.path.join(place, name)])
         shutil.rmtree(folder, ignore_errors=True)
 
 
@@ -199,7 +238,11 @@ def main():
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--budget", type=float, default=0, help="seconds for the whole pass (0: no limit)")
     parser.add_argument("--timeout", type=float, default=10, help="seconds a case may run")
-    parser.add_argument("--kinds", default=",".join(KINDS))
+    parser.add_argument("--kinds", default=",".join(KINDS),
+                        help="of " + ", ".join(KINDS + GENERATED_KINDS) + " (calls is not in the default)")
+    parser.add_argument("--calls", type=int, default=40, help="random calls in a generated call case")
+    parser.add_argument("--trust", default="", metavar="KINDS",
+                        help="handle kinds (letters of calls.py) that call cases always give live and never free")
     parser.add_argument("--out", default=os.path.join(os.getcwd(), "fuzz-reproducers"))
     options = parser.parse_args()
     if not os.path.exists(options.zrk):
@@ -211,15 +254,25 @@ def main():
     try:
         fuzzer = Fuzzer(os.path.abspath(options.zrk), work, os.path.abspath(options.out), options.timeout,
                         random.Random(options.seed))
-        seeds = fuzzer.make_seeds(kinds)
+        fuzzer.trusted = options.trust
+        seeds = fuzzer.make_seeds([kind for kind in kinds if kind not in GENERATED_KINDS])
+        if "calls" in kinds:
+            wrong = fuzzer.load_call_signatures()
+            if wrong:
+                print("the call signatures disagree with the built-in table:\n  " + "\n  ".join(wrong))
+                return 1
         counts = {kind: 0 for kind in kinds}
         # Kinds take turns, so a budget that runs out leaves every kind tried.
         for index in range(options.cases):
             for kind in kinds:
-                if not seeds[kind]:
-                    continue
                 if options.budget and time.monotonic() - start > options.budget:
                     break
+                if kind == "calls":
+                    fuzzer.run_call_case(index, options.calls)
+                    counts[kind] += 1
+                    continue
+                if not seeds[kind]:
+                    continue
                 data, name = fuzzer.rng.choice(seeds[kind])
                 fuzzer.run_case(kind, index, mutate(data, fuzzer.rng, kind == "script"), name)
                 counts[kind] += 1
@@ -230,7 +283,7 @@ def main():
         shutil.rmtree(work, ignore_errors=True)
     print("cases: " + ", ".join("%s %d" % (kind, counts[kind]) for kind in kinds) +
           "; failures: %d (%.0f s)" % (len(fuzzer.failures), time.monotonic() - start))
-    missing = [kind for kind in kinds if not seeds[kind]]
+    missing = [kind for kind in kinds if kind not in GENERATED_KINDS and not seeds[kind]]
     if missing:
         print("no seeds for: " + ", ".join(missing))
     return 1 if fuzzer.failures else 0
