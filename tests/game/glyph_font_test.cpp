@@ -34,6 +34,8 @@ GlyphFont* make_font(int32_t count, int32_t line_height, int32_t (*width_of)(int
       for (int32_t px = 0; px < font->glyphs[i].width; ++px)
         *font->strip->buffer->at(font->glyphs[i].offset + px, y) = uint16_t(i + 1);
   font->strip->colour_key = kKey;
+  // Live, as g_loadfont makes its fonts: the built-ins follow no other handle.
+  glyph_font_enter(font);
   return font;
 }
 
