@@ -222,8 +222,8 @@ class Str:
         return TXT(self.text)
 
 
-class Bin:
-    # Numbers only: the generator never gives these operators a text.
+class Binary:
+    # An operator between two operands, written in parentheses.
     def __init__(self, op, left, right):
         self.op, self.left, self.right = op, left, right
 
@@ -233,6 +233,9 @@ class Bin:
     def has_call(self):
         return self.left.has_call() or self.right.has_call()
 
+
+class Bin(Binary):
+    # Numbers only: the generator never gives these operators a text.
     def eval(self, m):
         m.tick()
         a = self.left.eval(m)[1]
@@ -275,17 +278,8 @@ class Bin:
         raise AssertionError(op)
 
 
-class TextCmp:
+class TextCmp(Binary):
     # Two texts compare as texts, byte by byte.
-    def __init__(self, op, left, right):
-        self.op, self.left, self.right = op, left, right
-
-    def emit(self):
-        return "(%s %s %s)" % (self.left.emit(), self.op, self.right.emit())
-
-    def has_call(self):
-        return self.left.has_call() or self.right.has_call()
-
     def eval(self, m):
         m.tick()
         a = self.left.eval(m)[0]
