@@ -4,6 +4,7 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$here/scripts/install-deps.sh"
+. "$here/scripts/sanitizer-env.sh"
 build="$here/build"
 args=()
 if [ "${ZRK_SANITIZE:-OFF}" = "ON" ]; then
