@@ -31,6 +31,8 @@ PACKAGES=(
   sox vorbis-tools libxmp-dev:i386 tecnoballz-data sound-theme-freedesktop
   # The benchmark that compares the machine with Lua (bench/versus_lua).
   lua5.4 bc
+  # ... and, where i386 programs run through an emulator, an i386 Lua to run through it too.
+  liblua5.4-dev:i386
 )
 
 SUDO=""

@@ -28,6 +28,15 @@ names=("$@")
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 
+# Where i386 programs run through qemu-user, zrk does too: Lua then runs as an i386 program
+# through the same emulator (liblua5.4-dev:i386), or the ratio would weigh the emulator.
+if grep -qsx enabled /proc/sys/fs/binfmt_misc/qemu-i386; then
+  gcc -m32 -O2 -I/usr/include/lua5.4 "$here/lua_i386.c" -o "$scratch/lua" -llua5.4 ||
+    { echo "cannot build the i386 Lua (scripts/install-deps.sh installs liblua5.4-dev:i386)" >&2; exit 1; }
+  lua="$scratch/lua"
+  echo "i386 programs run through qemu-user here: zrk and Lua both run through it; python3 runs natively"
+fi
+
 # Median time in seconds of running the command runs times; its output goes to $scratch/out.
 # CPU time (user + system) by default, as it varies least on a busy machine; ZRK_BENCH_WALL=1
 # takes wall time instead.
