@@ -201,11 +201,9 @@ void builtin_CreateCOMObject() {
 }
 
 void builtin_CreateCOMObjectFrom() {
-  const uint32_t address = pop_address();
-  auto* dispatch = platform::pointer_from<IDispatch>(address);
   // A script's COM object handle is a wrapper, not an interface: the new object shares
-  // the wrapper's interface.
-  if (ComDispatchObject* given = script_wrapper(address)) dispatch = given->dispatch;
+  // the wrapper's interface. Any other number is never called through.
+  IDispatch* dispatch = script_interface(pop_address());
   ComDispatchObject* wrapper = dispatch_wrapper_new();
   int32_t attached = wrapper && dispatch ? dispatch_attach(wrapper, dispatch) : 0;
   if (wrapper && !dispatch) wrapper->last_result = E_POINTER;

@@ -242,6 +242,18 @@ ComDispatchObject* script_wrapper(uint32_t handle) {
   return live_wrappers.count(wrapper) ? wrapper : nullptr;
 }
 
+IDispatch* script_interface(uint32_t handle) {
+  if (ComDispatchObject* wrapper = script_wrapper(handle)) return wrapper->dispatch;
+  // Not a wrapper: an interface address, good only while a live wrapper holds a
+  // reference to it. The walk is over the script's COM objects, a call that creates one.
+  const auto* address = platform::pointer_from<IDispatch>(handle);
+  if (!address) return nullptr;
+  for (const ComDispatchObject* wrapper : live_wrappers) {
+    if (wrapper->dispatch == address) return wrapper->dispatch;
+  }
+  return nullptr;
+}
+
 void forget_script_wrapper(const ComDispatchObject* wrapper) { live_wrappers.erase(wrapper); }
 
 void know_script_wrapper(ComDispatchObject* wrapper) { live_wrappers.insert(wrapper); }

@@ -48,6 +48,9 @@ ComDispatchObject* adopt_dispatch_for_script(IDispatch* dispatch);
 void give_wrapper_to_script(ComDispatchObject* wrapper);
 ComDispatchObject* script_wrapper(uint32_t handle);
 void forget_script_wrapper(const ComDispatchObject* wrapper);
+// The interface a handle names: a live wrapper's, or an interface address that a live
+// wrapper holds (what Dispatch gives); null for anything else, freed or foreign.
+IDispatch* script_interface(uint32_t handle);
 // Makes a wrapper that something else owns (an ActiveX site) a live handle for scripts.
 void know_script_wrapper(ComDispatchObject* wrapper);
 
