@@ -1,5 +1,6 @@
 // Rectangle helpers (right and bottom exclusive).
 #include <algorithm>
+#include <cstdint>
 
 #include "platform/gdi/gdi_types.h"
 
@@ -23,21 +24,30 @@ BOOL PtInRect(LPCRECT rect, POINT point) {
   return rect && point.x >= rect->left && point.x < rect->right && point.y >= rect->top && point.y < rect->bottom;
 }
 
+namespace {
+
+// An edge moved by delta, held at the ends of the 32-bit range rather than wrapping past them.
+LONG moved_edge(LONG edge, int64_t delta) {
+  return static_cast<LONG>(std::clamp<int64_t>(int64_t{edge} + delta, INT32_MIN, INT32_MAX));
+}
+
+}  // namespace
+
 BOOL OffsetRect(LPRECT rect, int dx, int dy) {
   if (!rect) return FALSE;
-  rect->left += dx;
-  rect->right += dx;
-  rect->top += dy;
-  rect->bottom += dy;
+  rect->left = moved_edge(rect->left, dx);
+  rect->right = moved_edge(rect->right, dx);
+  rect->top = moved_edge(rect->top, dy);
+  rect->bottom = moved_edge(rect->bottom, dy);
   return TRUE;
 }
 
 BOOL InflateRect(LPRECT rect, int dx, int dy) {
   if (!rect) return FALSE;
-  rect->left -= dx;
-  rect->right += dx;
-  rect->top -= dy;
-  rect->bottom += dy;
+  rect->left = moved_edge(rect->left, -int64_t{dx});
+  rect->right = moved_edge(rect->right, dx);
+  rect->top = moved_edge(rect->top, -int64_t{dy});
+  rect->bottom = moved_edge(rect->bottom, dy);
   return TRUE;
 }
 
