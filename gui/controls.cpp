@@ -2,6 +2,8 @@
 // record: fonts, user values, the script procedure and calling the class's own procedure.
 #include "gui/controls.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "foundation/conversion.h"
@@ -103,7 +105,8 @@ void builtin_newfont() {
   const WCHAR* face = cell_wide_text(stack_pop(current_program));
   HWND window = window_from_number(pop_integer());
   LOGFONTW description{};
-  description.lfHeight = -size;
+  // The em height, negated in 64 bits: the most negative size has no 32-bit opposite.
+  description.lfHeight = static_cast<LONG>(std::min<int64_t>(-int64_t{size}, INT32_MAX));
   description.lfWeight = bold == 1 ? 700 : 400;
   description.lfItalic = static_cast<BYTE>(italic);
   description.lfUnderline = static_cast<BYTE>(underline);

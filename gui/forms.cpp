@@ -373,9 +373,11 @@ void builtin_newdlg() {
   WNDCLASSW* block = register_dialog_class(class_name);
   HWND owner = GetActiveWindow();
   char16_t* wide_caption = to_wide(caption);
+  // The caption's height is added as newform adds the menu bar's, within 32 bits.
+  const int32_t dialog_height =
+      static_cast<int32_t>(std::min<int64_t>(int64_t{height} + GetSystemMetrics(SM_CYCAPTION), INT32_MAX));
   HWND window = CreateWindowExW(WS_EX_CAPTIONOKBTN, block ? block->lpszClassName : u"", wide_caption, kDialogStyle, 0,
-                                0, width, height + GetSystemMetrics(SM_CYCAPTION), owner, nullptr, runtime_instance,
-                                nullptr);
+                                0, width, dialog_height, owner, nullptr, runtime_instance, nullptr);
   crt::free(wide_caption);
   if (window) add_window_record(window, block, nullptr, handler, class_name, false);
   else free_class_block(block);

@@ -34,6 +34,9 @@ struct Face {
   bool tried = false;
 };
 
+// The largest font height in pixels, em or cell.
+constexpr LONG kLargestHeight = 2048;
+
 enum FaceIndex { kSans, kSansBold, kMono, kMonoBold, kSerif, kSerifBold, kFaceCount };
 
 Face* faces() {
@@ -164,7 +167,10 @@ std::shared_ptr<Font> make_font(const LOGFONTW& request) {
   font->weight = request.lfWeight == 0 ? FW_NORMAL : request.lfWeight;
   font->pitch_and_family = BYTE((family == kMono ? FIXED_PITCH | FF_MODERN : VARIABLE_PITCH) |
                                 (family == kSerif ? FF_ROMAN : family == kSans ? FF_SWISS : 0));
-  LONG height = request.lfHeight == 0 ? -12 : request.lfHeight;
+  // A height past the largest the rasteriser makes gets that largest one, as the
+  // height's sign asks: one glyph of it is a few megabytes of coverage, where the 32-bit
+  // range would ask for gigabytes, and its metrics stay far inside an int.
+  LONG height = request.lfHeight == 0 ? -12 : std::clamp<LONG>(request.lfHeight, -kLargestHeight, kLargestHeight);
   // Negative: the em is that many pixels; positive: ascent plus descent is.
   font->scale = height < 0 ? stbtt_ScaleForMappingEmToPixels(&face.info, float(-height))
                            : stbtt_ScaleForPixelHeight(&face.info, float(height));
