@@ -4,7 +4,9 @@
 // Three classes share it: a plain one, one that wants its client site first and one that
 // is invisible at run time. Every call it receives (and what its host answers) is logged
 // to "comcontrol.log" in the working folder, with the count of its live objects.
+#include <algorithm>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -40,6 +42,11 @@ std::string rect_text(LPCRECT rect) {
   std::snprintf(text, sizeof text, "%d,%d,%d,%d", static_cast<int>(rect->left), static_cast<int>(rect->top),
                 static_cast<int>(rect->right), static_cast<int>(rect->bottom));
   return text;
+}
+
+// The distance from one edge to the other, kept to 32 bits.
+int edge_distance(LONG from, LONG to) {
+  return static_cast<int>(std::clamp<int64_t>(int64_t{to} - from, INT32_MIN, INT32_MAX));
 }
 
 ITypeLib* shared_library() {
@@ -271,8 +278,9 @@ class TestControl final : public IOleObject,
   HRESULT SetObjectRects(LPCRECT position, LPCRECT clip) override {
     log("SetObjectRects %s clip %s", rect_text(position).c_str(), rect_text(clip).c_str());
     if (window_ && position) {
-      MoveWindow(window_, position->left, position->top, position->right - position->left,
-                 position->bottom - position->top, TRUE);
+      // Widths from any host's rectangle, however far apart its edges: within 32 bits.
+      MoveWindow(window_, position->left, position->top, edge_distance(position->left, position->right),
+                 edge_distance(position->top, position->bottom), TRUE);
     }
     return S_OK;
   }
