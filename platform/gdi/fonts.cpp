@@ -35,7 +35,7 @@ struct Face {
 };
 
 // The largest font height in pixels, em or cell.
-constexpr LONG kLargestHeight = 2048;
+constexpr LONG kLargestHeight = 512;
 
 enum FaceIndex { kSans, kSansBold, kMono, kMonoBold, kSerif, kSerifBold, kFaceCount };
 
