@@ -34,7 +34,8 @@ struct Face {
   bool tried = false;
 };
 
-// The largest font height in pixels, em or cell.
+// The largest font height in pixels, em or cell: every glyph of a face at that height
+// together stays within tens of megabytes.
 constexpr LONG kLargestHeight = 512;
 
 enum FaceIndex { kSans, kSansBold, kMono, kMonoBold, kSerif, kSerifBold, kFaceCount };
@@ -168,7 +169,7 @@ std::shared_ptr<Font> make_font(const LOGFONTW& request) {
   font->pitch_and_family = BYTE((family == kMono ? FIXED_PITCH | FF_MODERN : VARIABLE_PITCH) |
                                 (family == kSerif ? FF_ROMAN : family == kSans ? FF_SWISS : 0));
   // A height past the largest the rasteriser makes gets that largest one, as the
-  // height's sign asks: one glyph of it is a few megabytes of coverage, where the 32-bit
+  // height's sign asks: a glyph of it is under a megabyte of coverage, where the 32-bit
   // range would ask for gigabytes, and its metrics stay far inside an int.
   LONG height = request.lfHeight == 0 ? -12 : std::clamp<LONG>(request.lfHeight, -kLargestHeight, kLargestHeight);
   // Negative: the em is that many pixels; positive: ascent plus descent is.
