@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "foundation/runtime_error.h"
 #include "machine_fixture.h"
@@ -136,6 +138,74 @@ TEST_F(RunLoop, FaultInsideTryResumesAfterTheExceptTarget) {
         << fault.name;
     ASSERT_NE(context->stack_top, nullptr) << fault.name;
     EXPECT_EQ(context->stack_top->number, 7.0) << fault.name << ": the stack stays as the fault left it";
+    try_depth = 0;
+  }
+}
+
+// Built-ins whose allocation was sized past what the machine can give.
+void vector_too_large_handler() {
+  std::vector<int> cells;
+  cells.reserve(cells.max_size() + 1);
+}
+void array_too_long_handler() { throw std::bad_array_new_length(); }
+
+struct ExhaustionCase {
+  const char* name;
+  BuiltinHandler handler;
+};
+
+const ExhaustionCase kExhaustions[] = {
+    {"vector too large", vector_too_large_handler},
+    {"array too long", array_too_long_handler},
+};
+
+// The exception unwinds the calls that run inside the guarded loop (their frames go back
+// on the way out): the error ends them up to the call whose loop holds the guard.
+TEST_F(RunLoop, AllocationTooLargeIsAnErrorThatEndsTheGuardedCall) {
+  for (const ExhaustionCase& exhaustion : kExhaustions) {
+    trace.clear();
+    Chain callee;
+    InstructionNode* procedure = callee.procedure("PROCGREEDY");
+    callee.add(op_trace, 1);
+    callee.add(exhaustion.handler);
+    callee.add(op_trace, 2);
+    callee.add(op_end);
+    Chain caller;
+    InstructionNode* head = caller.procedure("PROCMAIN");
+    caller.add(op_trace, 10);
+    caller.add(vm_call_procedure, 0, nullptr, procedure);
+    caller.add(op_trace, 11);
+    caller.add(op_end);
+
+    unsigned errors = runtime_error_count();
+    call(context, head);
+    EXPECT_EQ(trace, (std::vector<int>{10, 1})) << exhaustion.name;
+    EXPECT_EQ(runtime_error_count(), errors + 1) << exhaustion.name;
+    EXPECT_EQ(std::string(runtime_error_last_text()), "Out of memory") << exhaustion.name;
+    EXPECT_EQ(current_frame, nullptr) << exhaustion.name;
+    EXPECT_EQ(context->call_depth, 0) << exhaustion.name;
+  }
+}
+
+TEST_F(RunLoop, AllocationTooLargeInsideTryResumesAfterTheExceptTarget) {
+  for (const ExhaustionCase& exhaustion : kExhaustions) {
+    trace.clear();
+    Chain chain;
+    InstructionNode* open = chain.add(op_try);
+    chain.add(op_push_operand, 7);
+    chain.add(exhaustion.handler);
+    chain.add(op_trace, 1);
+    chain.add(op_end);
+    InstructionNode* except = chain.add(op_nothing);
+    chain.add(op_trace_try_depth);
+    chain.add(op_end);
+    Chain::jump_to(open, except);
+
+    vm_run_loop(chain.first);
+    // The EXCEPT part runs with its block closed.
+    EXPECT_EQ(trace, (std::vector<int>{0})) << exhaustion.name;
+    ASSERT_NE(context->stack_top, nullptr) << exhaustion.name;
+    EXPECT_EQ(context->stack_top->number, 7.0) << exhaustion.name;
     try_depth = 0;
   }
 }
