@@ -86,24 +86,32 @@ const FaultCase kFaults[] = {
     {"divide by zero", fault_divide_handler, fault_divide_at, "Integer divide by 0"},
 };
 
-TEST_F(RunLoop, FaultWithoutTryIsReportedAndEndsOnlyTheProcedure) {
-  for (const FaultCase& fault : kFaults) {
-    trace.clear();
-    Chain callee;
-    InstructionNode* procedure = callee.procedure("PROCFAULTY");
+// PROCMAIN traces 10, calls the named procedure (which traces 1, runs handler and traces
+// 2) and traces 11.
+struct CallThrough {
+  Chain callee;
+  Chain caller;
+  InstructionNode* head = nullptr;
+  CallThrough(const char* callee_name, BuiltinHandler handler) {
+    InstructionNode* procedure = callee.procedure(callee_name);
     callee.add(op_trace, 1);
-    callee.add(fault.handler);
+    callee.add(handler);
     callee.add(op_trace, 2);
     callee.add(op_end);
-    Chain caller;
-    InstructionNode* head = caller.procedure("PROCMAIN");
+    head = caller.procedure("PROCMAIN");
     caller.add(op_trace, 10);
     caller.add(vm_call_procedure, 0, nullptr, procedure);
     caller.add(op_trace, 11);
     caller.add(op_end);
+  }
+};
 
+TEST_F(RunLoop, FaultWithoutTryIsReportedAndEndsOnlyTheProcedure) {
+  for (const FaultCase& fault : kFaults) {
+    trace.clear();
+    CallThrough chains("PROCFAULTY", fault.handler);
     unsigned errors = runtime_error_count();
-    call(context, head);
+    call(context, chains.head);
     EXPECT_EQ(trace, (std::vector<int>{10, 1, 11})) << fault.name;
     EXPECT_EQ(runtime_error_count(), errors + 1) << fault.name;
     EXPECT_EQ(std::string(runtime_error_last_text()),
@@ -115,20 +123,25 @@ TEST_F(RunLoop, FaultWithoutTryIsReportedAndEndsOnlyTheProcedure) {
   }
 }
 
+// TRY; push 7; handler; trace 1; END. The EXCEPT part traces the TRY depth it sees.
+struct TryAround : Chain {
+  explicit TryAround(BuiltinHandler handler) {
+    InstructionNode* open = add(op_try);
+    add(op_push_operand, 7);
+    add(handler);
+    add(op_trace, 1);
+    add(op_end);
+    InstructionNode* except = add(op_nothing);
+    add(op_trace_try_depth);
+    add(op_end);
+    jump_to(open, except);
+  }
+};
+
 TEST_F(RunLoop, FaultInsideTryResumesAfterTheExceptTarget) {
   for (const FaultCase& fault : kFaults) {
     trace.clear();
-    Chain chain;
-    InstructionNode* open = chain.add(op_try);
-    chain.add(op_push_operand, 7);
-    chain.add(fault.handler);
-    chain.add(op_trace, 1);
-    chain.add(op_end);
-    InstructionNode* except = chain.add(op_nothing);
-    chain.add(op_trace_try_depth);
-    chain.add(op_end);
-    Chain::jump_to(open, except);
-
+    TryAround chain(fault.handler);
     unsigned errors = runtime_error_count();
     vm_run_loop(chain.first);
     // The handler part runs with its block closed, so its own faults cannot re-enter it.
@@ -164,21 +177,9 @@ const ExhaustionCase kExhaustions[] = {
 TEST_F(RunLoop, AllocationTooLargeIsAnErrorThatEndsTheGuardedCall) {
   for (const ExhaustionCase& exhaustion : kExhaustions) {
     trace.clear();
-    Chain callee;
-    InstructionNode* procedure = callee.procedure("PROCGREEDY");
-    callee.add(op_trace, 1);
-    callee.add(exhaustion.handler);
-    callee.add(op_trace, 2);
-    callee.add(op_end);
-    Chain caller;
-    InstructionNode* head = caller.procedure("PROCMAIN");
-    caller.add(op_trace, 10);
-    caller.add(vm_call_procedure, 0, nullptr, procedure);
-    caller.add(op_trace, 11);
-    caller.add(op_end);
-
+    CallThrough chains("PROCGREEDY", exhaustion.handler);
     unsigned errors = runtime_error_count();
-    call(context, head);
+    call(context, chains.head);
     EXPECT_EQ(trace, (std::vector<int>{10, 1})) << exhaustion.name;
     EXPECT_EQ(runtime_error_count(), errors + 1) << exhaustion.name;
     EXPECT_EQ(std::string(runtime_error_last_text()), "Out of memory") << exhaustion.name;
@@ -190,17 +191,7 @@ TEST_F(RunLoop, AllocationTooLargeIsAnErrorThatEndsTheGuardedCall) {
 TEST_F(RunLoop, AllocationTooLargeInsideTryResumesAfterTheExceptTarget) {
   for (const ExhaustionCase& exhaustion : kExhaustions) {
     trace.clear();
-    Chain chain;
-    InstructionNode* open = chain.add(op_try);
-    chain.add(op_push_operand, 7);
-    chain.add(exhaustion.handler);
-    chain.add(op_trace, 1);
-    chain.add(op_end);
-    InstructionNode* except = chain.add(op_nothing);
-    chain.add(op_trace_try_depth);
-    chain.add(op_end);
-    Chain::jump_to(open, except);
-
+    TryAround chain(exhaustion.handler);
     vm_run_loop(chain.first);
     // The EXCEPT part runs with its block closed.
     EXPECT_EQ(trace, (std::vector<int>{0})) << exhaustion.name;
