@@ -122,7 +122,10 @@ const char16_t* pop_text() {
 
 void builtin_g_fonts() {
   int32_t count = pop_integer();
-  glyph_render_count = count > 0 ? count : 0;
+  // Codes are 16 bits wide: a glyph past the last code is never drawn, and a count of
+  // billions would size the font's tables past what the machine can allocate.
+  constexpr int32_t kGlyphCodes = 0x10000;
+  glyph_render_count = count > 0 ? (count < kGlyphCodes ? count : kGlyphCodes) : 0;
 }
 
 // Takes every handle of the call, as its registration passes them, and pushes nothing.

@@ -2,6 +2,8 @@
 #include "vm/machine.h"
 
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 #include "foundation/runtime_error.h"
 #include "foundation/script_lock.h"
@@ -135,14 +137,10 @@ struct LoopCount {
   LoopCount& operator=(const LoopCount&) = delete;
 };
 
-// After a fault caught by the host's guard, while current_frame is the call that
-// faulted: reported, the state of that call's loop restored, and the stop flag raised so
-// that continues_after_stop ends the calls up to the TRY's owner, which resumes (with no
-// TRY, the faulting call ends and its caller goes on).
-void recover_from_fault(platform::FaultGuard& guard, const LoopState& host) {
-  EXCEPTION_POINTERS pointers = guard.pointers();
-  vm_fault_filter(guard.code, &pointers);
-  restore_running_state(host, current_frame);
+// After an error that ended the instruction of current_frame, with that call's running
+// state restored: the stop flag is raised so that continues_after_stop ends the calls up
+// to the TRY's owner, which resumes (with no TRY, the call ends and its caller goes on).
+void stop_after_error() {
   if (try_depth > 0 && try_depth <= kTrySlots) {
     const TryEntry entry = TryStack[try_depth - 1];
     // The handler part starts now: its own faults go to the next TRY out, not back to it.
@@ -155,6 +153,24 @@ void recover_from_fault(platform::FaultGuard& guard, const LoopState& host) {
     }
   }
   stop_flag = 1;
+}
+
+// After a fault caught by the host's guard, while current_frame is the call that
+// faulted: reported, then stopped as every error that ends an instruction is.
+void recover_from_fault(platform::FaultGuard& guard, const LoopState& host) {
+  EXCEPTION_POINTERS pointers = guard.pointers();
+  vm_fault_filter(guard.code, &pointers);
+  restore_running_state(host, current_frame);
+  stop_after_error();
+}
+
+// A built-in asked for more memory than the machine can give (a size taken from a script
+// number): the allocation's exception ended the instruction, and the calls it ran inside
+// the host's were released on the way out. It ends as a fault does, as a run-time error.
+void recover_from_exhaustion(const LoopState& host) {
+  restore_running_state(host, current_frame);
+  runtime_error("Out of memory");
+  stop_after_error();
 }
 
 }  // namespace
@@ -192,12 +208,22 @@ void vm_run_loop(InstructionNode* first) {
     platform::FaultGuard guard;
     GuardLeave leave_on_unwind{&guard};
     if (FAULT_GUARD_ENTER(guard)) {
-      if (!after_fault || continues_after_stop(host.frame)) {
-        do run_instructions();
-        while (continues_after_stop(host.frame));
+      bool exhausted = false;
+      try {
+        if (!after_fault || continues_after_stop(host.frame)) {
+          do run_instructions();
+          while (continues_after_stop(host.frame));
+        }
+      } catch (const std::bad_alloc&) {
+        exhausted = true;
+      } catch (const std::length_error&) {
+        exhausted = true;
       }
       platform::fault_guard_leave(&guard);
-      return;
+      if (!exhausted) return;
+      recover_from_exhaustion(host);
+      after_fault = true;
+      continue;
     }
     recover_from_fault(guard, host);
     after_fault = true;

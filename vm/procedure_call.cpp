@@ -832,6 +832,10 @@ void op_dropallfctstack() {
 int32_t call_script_handler(ProgramContext* program, InstructionNode* procedure, double a1, double a2, double a3,
                             double a4) {
   if (!program || !procedure) return 0;
+  // The machine's registers and the program's stack are shared with script threads: the
+  // scope, the arguments, the call, the reading of its result and a deferred end all
+  // happen under the lock.
+  ScriptLockHold script_lock_held;
   Variable* scope = take_local_scope(program, procedure);
   if (!scope) return 0;
   ValueCell* top_before = program->stack_top;
@@ -844,9 +848,6 @@ int32_t call_script_handler(ProgramContext* program, InstructionNode* procedure,
     if (procedure->extension) procedure->extension->cached_variable = scope;
     for (double argument : arguments) stack_push_number(program, argument);
   }
-  // The machine's registers and the program's stack are shared with script threads: the
-  // call, the reading of its result and a deferred end all happen under the lock.
-  ScriptLockHold script_lock_held;
   call_program = program;
   call_procedure = procedure;
   call_scope = scope;

@@ -24,6 +24,7 @@
 #include "foundation/machine_state.h"
 #include "foundation/program_context.h"
 #include "foundation/runtime_error.h"
+#include "foundation/script_lock.h"
 #include "foundation/runtime_memory.h"
 #include "foundation/string_helpers.h"
 #include "foundation/value_stack.h"
@@ -524,6 +525,10 @@ ProgramContext* compile_and_run_file(const char* file_name, const char* text, ui
     runtime_error("Programs run inside each other more than %d deep", kMaxRunNesting);
     return nullptr;
   }
+  // The run sets the machine's registers (the current program and scope, the compiler's
+  // pools) that script threads share: like script code, it does so under the script lock,
+  // which its blocking points give up as the run loop's do.
+  ScriptLockHold script_lock_held;
   DriverRun run;
   run.caller = current_program;
   run.caller_scope = current_scope;

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "platform/gdi/gdi_state.h"
@@ -357,23 +359,30 @@ BOOL Ellipse(HDC dc, int left, int top, int right, int bottom) {
   double rx = (right - left) / 2.0, ry = (bottom - top) / 2.0;
   // The span of each row: the pixels whose centres lie inside the ellipse.
   int rows = bottom - top;
-  std::vector<int> starts(static_cast<size_t>(rows)), ends(static_cast<size_t>(rows));
-  for (int i = 0; i < rows; ++i) {
+  auto span = [&](int i) {
     double dy = (top + i - cy) / ry;
     double half = dy * dy >= 1 ? 0 : rx * std::sqrt(1 - dy * dy);
-    starts[size_t(i)] = int(std::lround(cx - half + 0.5 - 1e-9));
-    ends[size_t(i)] = int(std::lround(cx + half + 0.5 - 1e-9));
-    if (ends[size_t(i)] <= starts[size_t(i)]) ends[size_t(i)] = starts[size_t(i)] + 1;
-  }
+    int start = int(std::lround(cx - half + 0.5 - 1e-9));
+    int end = int(std::lround(cx + half + 0.5 - 1e-9));
+    return std::pair<int, int>{start, std::max(end, start + 1)};
+  };
+  // Only the rows on the target are drawn: an ellipse of any height costs no more than
+  // the target's.
+  int64_t device_top = int64_t(top) + target.origin.y;
+  int first = int(std::clamp<int64_t>(int64_t(target.clip.top) - device_top, 0, rows));
+  int last = int(std::clamp<int64_t>(int64_t(target.clip.bottom) - device_top, first, rows));
   if (!brush->hollow) {
     uint32_t fill = encode(target, brush->colour);
-    for (int i = 0; i < rows; ++i) fill_span(target, draw.y(top + i), draw.x(starts[size_t(i)]), draw.x(ends[size_t(i)]), fill);
+    for (int i = first; i < last; ++i) {
+      auto [start, end] = span(i);
+      fill_span(target, draw.y(top + i), draw.x(start), draw.x(end), fill);
+    }
   }
   if (!pen->hollow) {
     uint32_t outline = encode(target, pen->colour);
-    for (int i = 0; i < rows; ++i) {
+    for (int i = first; i < last; ++i) {
       // Each row's ends, widened to meet the next row's so the outline has no gaps.
-      int start = starts[size_t(i)], end = ends[size_t(i)];
+      auto [start, end] = span(i);
       int inner_start = start + 1, inner_end = end - 1;
       for (int j : {i - 1, i + 1}) {
         if (j < 0 || j >= rows) {
@@ -381,8 +390,9 @@ BOOL Ellipse(HDC dc, int left, int top, int right, int bottom) {
           inner_end = start;
           continue;
         }
-        inner_start = std::max(inner_start, starts[size_t(j)]);
-        inner_end = std::min(inner_end, ends[size_t(j)]);
+        auto [next_start, next_end] = span(j);
+        inner_start = std::max(inner_start, next_start);
+        inner_end = std::min(inner_end, next_end);
       }
       int y = draw.y(top + i);
       if (inner_start >= inner_end) {

@@ -183,6 +183,9 @@ TEST_F(GlyphFonts, BuiltinsMeasureCacheAndFree) {
   EXPECT_EQ(glyph_render_count, 7);
   run_fonts(-3);
   EXPECT_EQ(glyph_render_count, 0);
+  // No more glyphs than 16-bit codes: the font's tables stay within what can be allocated.
+  run_fonts(2147483647);
+  EXPECT_EQ(glyph_render_count, 0x10000);
 
   // Every handle of the call is freed (0 among them); nothing is pushed.
   GlyphFont* a = make_font(3, 2, even_width);

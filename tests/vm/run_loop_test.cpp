@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "foundation/runtime_error.h"
 #include "machine_fixture.h"
@@ -84,24 +86,32 @@ const FaultCase kFaults[] = {
     {"divide by zero", fault_divide_handler, fault_divide_at, "Integer divide by 0"},
 };
 
-TEST_F(RunLoop, FaultWithoutTryIsReportedAndEndsOnlyTheProcedure) {
-  for (const FaultCase& fault : kFaults) {
-    trace.clear();
-    Chain callee;
-    InstructionNode* procedure = callee.procedure("PROCFAULTY");
+// PROCMAIN traces 10, calls the named procedure (which traces 1, runs handler and traces
+// 2) and traces 11.
+struct CallThrough {
+  Chain callee;
+  Chain caller;
+  InstructionNode* head = nullptr;
+  CallThrough(const char* callee_name, BuiltinHandler handler) {
+    InstructionNode* procedure = callee.procedure(callee_name);
     callee.add(op_trace, 1);
-    callee.add(fault.handler);
+    callee.add(handler);
     callee.add(op_trace, 2);
     callee.add(op_end);
-    Chain caller;
-    InstructionNode* head = caller.procedure("PROCMAIN");
+    head = caller.procedure("PROCMAIN");
     caller.add(op_trace, 10);
     caller.add(vm_call_procedure, 0, nullptr, procedure);
     caller.add(op_trace, 11);
     caller.add(op_end);
+  }
+};
 
+TEST_F(RunLoop, FaultWithoutTryIsReportedAndEndsOnlyTheProcedure) {
+  for (const FaultCase& fault : kFaults) {
+    trace.clear();
+    CallThrough chains("PROCFAULTY", fault.handler);
     unsigned errors = runtime_error_count();
-    call(context, head);
+    call(context, chains.head);
     EXPECT_EQ(trace, (std::vector<int>{10, 1, 11})) << fault.name;
     EXPECT_EQ(runtime_error_count(), errors + 1) << fault.name;
     EXPECT_EQ(std::string(runtime_error_last_text()),
@@ -113,20 +123,25 @@ TEST_F(RunLoop, FaultWithoutTryIsReportedAndEndsOnlyTheProcedure) {
   }
 }
 
+// TRY; push 7; handler; trace 1; END. The EXCEPT part traces the TRY depth it sees.
+struct TryAround : Chain {
+  explicit TryAround(BuiltinHandler handler) {
+    InstructionNode* open = add(op_try);
+    add(op_push_operand, 7);
+    add(handler);
+    add(op_trace, 1);
+    add(op_end);
+    InstructionNode* except = add(op_nothing);
+    add(op_trace_try_depth);
+    add(op_end);
+    jump_to(open, except);
+  }
+};
+
 TEST_F(RunLoop, FaultInsideTryResumesAfterTheExceptTarget) {
   for (const FaultCase& fault : kFaults) {
     trace.clear();
-    Chain chain;
-    InstructionNode* open = chain.add(op_try);
-    chain.add(op_push_operand, 7);
-    chain.add(fault.handler);
-    chain.add(op_trace, 1);
-    chain.add(op_end);
-    InstructionNode* except = chain.add(op_nothing);
-    chain.add(op_trace_try_depth);
-    chain.add(op_end);
-    Chain::jump_to(open, except);
-
+    TryAround chain(fault.handler);
     unsigned errors = runtime_error_count();
     vm_run_loop(chain.first);
     // The handler part runs with its block closed, so its own faults cannot re-enter it.
@@ -136,6 +151,52 @@ TEST_F(RunLoop, FaultInsideTryResumesAfterTheExceptTarget) {
         << fault.name;
     ASSERT_NE(context->stack_top, nullptr) << fault.name;
     EXPECT_EQ(context->stack_top->number, 7.0) << fault.name << ": the stack stays as the fault left it";
+    try_depth = 0;
+  }
+}
+
+// Built-ins whose allocation was sized past what the machine can give.
+void vector_too_large_handler() {
+  std::vector<int> cells;
+  cells.reserve(cells.max_size() + 1);
+}
+void array_too_long_handler() { throw std::bad_array_new_length(); }
+
+struct ExhaustionCase {
+  const char* name;
+  BuiltinHandler handler;
+};
+
+const ExhaustionCase kExhaustions[] = {
+    {"vector too large", vector_too_large_handler},
+    {"array too long", array_too_long_handler},
+};
+
+// The exception unwinds the calls that run inside the guarded loop (their frames go back
+// on the way out): the error ends them up to the call whose loop holds the guard.
+TEST_F(RunLoop, AllocationTooLargeIsAnErrorThatEndsTheGuardedCall) {
+  for (const ExhaustionCase& exhaustion : kExhaustions) {
+    trace.clear();
+    CallThrough chains("PROCGREEDY", exhaustion.handler);
+    unsigned errors = runtime_error_count();
+    call(context, chains.head);
+    EXPECT_EQ(trace, (std::vector<int>{10, 1})) << exhaustion.name;
+    EXPECT_EQ(runtime_error_count(), errors + 1) << exhaustion.name;
+    EXPECT_EQ(std::string(runtime_error_last_text()), "Out of memory") << exhaustion.name;
+    EXPECT_EQ(current_frame, nullptr) << exhaustion.name;
+    EXPECT_EQ(context->call_depth, 0) << exhaustion.name;
+  }
+}
+
+TEST_F(RunLoop, AllocationTooLargeInsideTryResumesAfterTheExceptTarget) {
+  for (const ExhaustionCase& exhaustion : kExhaustions) {
+    trace.clear();
+    TryAround chain(exhaustion.handler);
+    vm_run_loop(chain.first);
+    // The EXCEPT part runs with its block closed.
+    EXPECT_EQ(trace, (std::vector<int>{0})) << exhaustion.name;
+    ASSERT_NE(context->stack_top, nullptr) << exhaustion.name;
+    EXPECT_EQ(context->stack_top->number, 7.0) << exhaustion.name;
     try_depth = 0;
   }
 }
