@@ -52,9 +52,11 @@ namespace {
 // Brings an image offset back into 0..size; a size below 1 leaves it as it is.
 int32_t wrap_offset(int32_t offset, int32_t size) {
   if (size < 1) return offset;
-  if (offset > size) offset -= (offset - 1) / size * size;
-  if (offset < 0) offset += (-offset + size - 1) / size * size;
-  return offset;
+  // Wide, so that the lowest offset can be negated.
+  int64_t wrapped = offset;
+  if (wrapped > size) wrapped -= (wrapped - 1) / size * size;
+  if (wrapped < 0) wrapped += (-wrapped + size - 1) / size * size;
+  return static_cast<int32_t>(wrapped);
 }
 
 }  // namespace
