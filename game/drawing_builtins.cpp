@@ -12,6 +12,7 @@
 #include "foundation/value_stack.h"
 #include "game/game_drawing.h"
 #include "game/game_state.h"
+#include "game/rects.h"
 #include "game/glyph_fonts.h"
 #include "platform/kernel/memory.h"
 #include "platform/kernel/types.h"
@@ -174,32 +175,33 @@ int32_t layout_vga_text(const VgaFont* font, const char16_t* text, int32_t left,
   int32_t glyph_width = font ? font->width : 8;
   int32_t glyph_height = font ? font->height : 16;
   TextBoxClip clip = clip_to_text_box(game.draw_canvas, left, top, right, bottom);
-  int32_t x = left, y = top;
+  // Wide: a box at the 32-bit limits must not wrap the pen round to the other side.
+  int64_t x = left, y = top;
   std::u16string word;
   for (size_t index = 0; text[index] != 0; ++index) {
     char16_t c = text[index];
     if (!ends_word_alone(c)) word.push_back(c);
     bool last = text[index + 1] == 0;
     if (!ends_word_alone(c) && !(c == u' ' && wrap != 0) && !last) continue;
-    int32_t width = glyph_width * int32_t(word.size());
+    int64_t width = int64_t(glyph_width) * int64_t(word.size());
     if (wrap != 0 && x + width > right) {
       if (left + width > right) break;  // the word can never fit
       x = left;
       y += glyph_height;
       if (bottom != -1 && bottom != -2 && y + glyph_height > bottom) break;
     }
-    if (bottom != -2 && !word.empty()) draw_vga_text(font, word.c_str(), 0, x, y, colour);
+    if (bottom != -2 && !word.empty()) draw_vga_text(font, word.c_str(), 0, clamp_to_int32(x), clamp_to_int32(y), colour);
     x += width;
     word.clear();
     if (c == u'\n') {
       x = left;
       y += glyph_height;
     } else if (c == u'\t') {
-      x += 2 * glyph_width;
+      x += 2 * int64_t(glyph_width);
     }
   }
   restore_text_box_clip(clip);
-  return y + glyph_height;
+  return clamp_to_int32(y + glyph_height);
 }
 
 namespace {

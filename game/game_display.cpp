@@ -99,6 +99,8 @@ bool make_canvases(HWND window, int32_t orientation) {
 // The first frame of new canvases: the window at its requested size, cleared, shown.
 void show_first_frame(HWND window, int32_t width, int32_t height) {
   MoveWindow(window, 0, 0, width, height, FALSE);
+  // The window's procedure ran during the move and may have shut the display.
+  if (game.window_canvas == nullptr) return;
   display::canvas_begin_scene(game.window_canvas);
   if (game.draw_canvas) display::canvas_clear(game.draw_canvas, uint16_t(game.map_color));
   present_game_screen(nullptr);
@@ -190,6 +192,13 @@ void builtin_g_init() {
   shut_game_display();
   clear_paths();
   open_game_display(window, procedure, width, height, orientation);
+  // The window's own procedure runs while the display opens and may destroy the window.
+  if (window && !IsWindow(window)) {
+    clear_paths();
+    close_game_display();
+    runtime_error("g_init: the window was destroyed while the display opened");
+    return;
+  }
 
   set_number(limit_pps_variable, steps_limit);
   game.step_period_ticks = int64_t(steps_limit) * game.perf_ticks_per_ms;
@@ -250,7 +259,7 @@ int32_t open_game_display(HWND window, InstructionNode* game_procedure, int32_t 
   QueryPerformanceFrequency(&frequency);
   game.perf_ticks_per_ms = frequency.QuadPart / 1000;
   game.game_program = nullptr;
-  FormRecord* form = find_form_record(window, &game.game_program);
+  find_form_record(window, &game.game_program);
   game.game_window = window;
 
   game.screen_width = width;
@@ -260,9 +269,13 @@ int32_t open_game_display(HWND window, InstructionNode* game_procedure, int32_t 
 
   SHSipPreference(window, 2);
   SHFullScreen(window, kFullScreenHide);
+  // Found again after each round of messages: the window's procedure may have destroyed
+  // the window, and its form record with it.
+  FormRecord* form = find_form_record(window);
   if (form && form->menu_bar) ShowWindow(static_cast<HWND>(form->menu_bar), SW_HIDE);
   ShowWindow(window, SW_SHOW);
   SetForegroundWindow(window);
+  if (window && !IsWindow(window)) return 0;
 
   if (!make_canvases(window, orientation)) return 0;
   game_display_open = 1;

@@ -2,6 +2,7 @@
 #include "game/game_state.h"
 
 #include "foundation/numbers.h"
+#include "game/rects.h"
 
 GameState game = [] {
   GameState state{};
@@ -14,5 +15,6 @@ GameState game = [] {
 void update_view_rect() {
   int32_t left = truncate_to_int(game.origin_x);
   int32_t top = truncate_to_int(game.origin_y);
-  game.view_rect = {left, top, left + game.screen_width, top + game.screen_height};
+  game.view_rect = {left, top, clamp_to_int32(int64_t(left) + game.screen_width),
+                    clamp_to_int32(int64_t(top) + game.screen_height)};
 }

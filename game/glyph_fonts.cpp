@@ -12,6 +12,7 @@
 #include "foundation/value_stack.h"
 #include "game/game_drawing.h"
 #include "game/game_state.h"
+#include "game/rects.h"
 #include "platform/kernel/types.h"
 #include "vm/builtin_arguments.h"
 #include "vm/builtin_registry.h"
@@ -37,6 +38,8 @@ AddressSet& live_fonts() {
 
 void glyph_font_enter(const GlyphFont* font) { live_fonts().insert(font); }
 
+void glyph_font_leave(const GlyphFont* font) { live_fonts().erase(font); }
+
 void free_glyph_font(GlyphFont* font) {
   if (font == nullptr) return;
   display::surface_delete(font->strip);
@@ -56,12 +59,13 @@ int32_t measure_glyph_text(const GlyphFont* font, const char16_t* text) {
 void draw_glyph_text(GlyphFont* font, display::Canvas* canvas, int32_t x, int32_t y, const char16_t* text) {
   if (canvas == nullptr || font->strip == nullptr || font->strip->buffer == nullptr) return;
   int32_t height = int32_t(font->strip->buffer->height);
+  int64_t pen = x;
   for (; *text; ++text) {
     const GlyphEntry* glyph = glyph_of(font, *text);
     if (glyph == nullptr) continue;
     display::Rect cell{glyph->offset, 0, glyph->offset + glyph->width + font->cell_spacing, height};
-    display::canvas_blit_surface(canvas, x, y, font->strip, &cell);
-    x += glyph->width;
+    display::canvas_blit_surface(canvas, clamp_to_int32(pen), y, font->strip, &cell);
+    pen += glyph->width;
   }
 }
 
@@ -69,7 +73,8 @@ void layout_glyph_text(GlyphFont* font, display::Canvas* canvas, int32_t left, i
                        int32_t bottom, const char16_t* text, int32_t wrap) {
   TextBoxClip clip = clip_to_text_box(canvas, left, top, right, bottom);
   font->cursor_y = top;
-  int32_t x = left;
+  // Wide: a box at the 32-bit limits must not wrap the pen round to the other side.
+  int64_t x = left;
   const GlyphEntry* space = glyph_of(font, u' ');
   std::u16string word;
   for (size_t index = 0; text[index] != 0; ++index) {
@@ -77,24 +82,24 @@ void layout_glyph_text(GlyphFont* font, display::Canvas* canvas, int32_t left, i
     if (!is_line_control(c)) word.push_back(c);
     bool ends = c == u' ' || c < 32 || text[index + 1] == 0;
     if (ends) {
-      int32_t width = measure_glyph_text(font, word.c_str());
+      int64_t width = measure_glyph_text(font, word.c_str());
       if (wrap != 0 && x + width > right) {
         x = left;
         if (left + width > right) break;  // wider than the whole box
         int32_t old_y = font->cursor_y;
-        font->cursor_y += font->line_height;
-        if (bottom != -1 && old_y + 2 * font->line_height > bottom) break;
+        font->cursor_y = clamp_to_int32(int64_t(font->cursor_y) + font->line_height);
+        if (bottom != -1 && old_y + 2 * int64_t(font->line_height) > bottom) break;
       }
-      draw_glyph_text(font, canvas, x, font->cursor_y, word.c_str());
+      draw_glyph_text(font, canvas, clamp_to_int32(x), font->cursor_y, word.c_str());
       x += width;
     }
     if (ends || c < 32) {
       word.clear();
       if (c == u'\n') {
         x = left;
-        font->cursor_y += font->line_height;
+        font->cursor_y = clamp_to_int32(int64_t(font->cursor_y) + font->line_height);
       } else if (c == u'\t') {
-        x += font->tab_size * (space ? space->width : 0);
+        x += int64_t(font->tab_size) * (space ? space->width : 0);
       }
     }
   }
@@ -136,7 +141,7 @@ void builtin_g_freefont() {
     GlyphFont* font = pop_font();
     if (font == nullptr) continue;
     if (memory_tracking) untrack_allocation(font);
-    live_fonts().erase(font);
+    glyph_font_leave(font);
     free_glyph_font(font);
     delete font;
   }

@@ -36,6 +36,8 @@ extern int32_t glyph_render_count;
 // Counts a font record live (throws std::bad_alloc when the count cannot grow): the
 // font built-ins follow only a handle that names a live font.
 void glyph_font_enter(const GlyphFont* font);
+// Counts it gone again.
+void glyph_font_leave(const GlyphFont* font);
 
 // Releases the strip and the table; the record is left to the caller.
 void free_glyph_font(GlyphFont* font);
@@ -52,7 +54,8 @@ void register_glyph_font_builtins();
 
 // Renders the face at the point size (style bits: 1 bold, 2 italic, 4 underline, 8
 // strike-out) in colour on key (both COLORREF) into the font's strip and glyph table, one
-// cell for each code below the glyph count.
-void render_glyph_font(GlyphFont* font, const char16_t* face, int32_t point_size, uint32_t colour, int32_t style,
+// cell for each code below the glyph count. False, with nothing rendered, for a size too
+// large to draw: the font's lines or its strip would not fit the machine.
+bool render_glyph_font(GlyphFont* font, const char16_t* face, int32_t point_size, uint32_t colour, int32_t style,
                        uint32_t key);
 void register_glyph_font_loading_builtins();

@@ -3,6 +3,7 @@
 
 #include "game/draw_list.h"
 #include "game/game_state.h"
+#include "game/rects.h"
 #include "game/sprite.h"
 #include "platform/kernel/memory.h"
 
@@ -50,11 +51,12 @@ void free_layer_list() {
 namespace {
 
 // Brings an image offset back into 0..size; a size below 1 leaves it as it is.
-int32_t wrap_offset(int32_t offset, int32_t size) {
-  if (size < 1) return offset;
+// Wide, so that an offset and its step add, and the lowest offset negates, without wrapping.
+int32_t wrap_offset(int64_t offset, int32_t size) {
+  if (size < 1) return clamp_to_int32(offset);
   if (offset > size) offset -= (offset - 1) / size * size;
   if (offset < 0) offset += (-offset + size - 1) / size * size;
-  return offset;
+  return static_cast<int32_t>(offset);
 }
 
 }  // namespace
@@ -81,10 +83,10 @@ void set_layer(const LayerSettings& settings) {
     if (settings.x_step) sprite->x += settings.x_step;
     if (settings.y_step) sprite->y += settings.y_step;
     if (settings.offset_x_step) {
-      sprite->offset_x = wrap_offset(sprite->offset_x + settings.offset_x_step, sprite->drawn_width);
+      sprite->offset_x = wrap_offset(int64_t(sprite->offset_x) + settings.offset_x_step, sprite->drawn_width);
     }
     if (settings.offset_y_step) {
-      sprite->offset_y = wrap_offset(sprite->offset_y + settings.offset_y_step, sprite->drawn_height);
+      sprite->offset_y = wrap_offset(int64_t(sprite->offset_y) + settings.offset_y_step, sprite->drawn_height);
     }
     copy_layer_to_sprite(record, sprite);
   }

@@ -270,9 +270,9 @@ void particles_draw(uint32_t system) {
   int32_t origin_y = truncate_to_int(game.origin_y);
   for (Particle* particle = particle_list; particle; particle = particle->next) {
     if (particle->deleted == kParticleFreePending || !particle->sprite || !in_system(particle, system)) continue;
-    particle_frame_renderer(particle->sprite, truncate_to_int(particle->x) - origin_x,
-                            truncate_to_int(particle->y) - origin_y, particle->frame, particle->alpha,
-                            particle->angle);
+    particle_frame_renderer(particle->sprite, clamp_to_int32(int64_t(truncate_to_int(particle->x)) - origin_x),
+                            clamp_to_int32(int64_t(truncate_to_int(particle->y)) - origin_y), particle->frame,
+                            particle->alpha, particle->angle);
   }
 }
 

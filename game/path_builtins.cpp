@@ -7,6 +7,7 @@
 #include "foundation/value_stack.h"
 #include "game/number_list.h"
 #include "game/paths.h"
+#include "game/sprite_handles.h"
 #include "platform/kernel/types.h"
 #include "vm/builtin_arguments.h"
 #include "vm/builtin_registry.h"
@@ -38,9 +39,10 @@ void builtin_newpath() {
   int32_t step = pop_integer();
   int32_t goal_y = pop_integer();
   int32_t goal_x = pop_integer();
-  auto* sprite = platform::pointer_from<Sprite>(pop_address());
+  uint32_t handle = pop_address();
+  Sprite* sprite = live_sprite(handle);
   if (!sprite) {
-    runtime_error("newpath: no sprite given");
+    runtime_error(handle == 0 ? "newpath: no sprite given" : "newpath: the handle is not a live sprite");
     push_result(0);
     return;
   }

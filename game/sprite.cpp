@@ -208,7 +208,9 @@ void destroy_all_sprites() {
     if (!sprite) break;
     destroy_sprite(sprite);
   }
-  game.sprite_list_head = game.sprite_list_tail = nullptr;
+  // Sprites whose destroy event is running (this clear came from one) stay listed until
+  // their destroy ends and unlinks them: walks must still find them to drop their links to
+  // sprites freed later.
   node_list_free(&game.draw_list_head);
 }
 

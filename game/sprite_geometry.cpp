@@ -23,6 +23,9 @@ namespace {
 constexpr int32_t kMaxChildDepth = 64;
 int32_t child_depth = 0;
 
+// What the tiles after the first add to a side.
+int64_t tiled_extent(int32_t tiles, int32_t size) { return tiles ? (int64_t(tiles) - 1) * size : 0; }
+
 bool all_zero(const RECT& rect) { return !rect.left && !rect.top && !rect.right && !rect.bottom; }
 
 void place_children(Sprite* sprite, int32_t px, int32_t py) {
@@ -32,8 +35,8 @@ void place_children(Sprite* sprite, int32_t px, int32_t py) {
   for (DrawListNode* node = sprite->children; node; node = node->next) {
     Sprite* child = node->sprite;
     if (!child) continue;
-    if (!(sprite->options & kOptionFixedX)) child->x = node->a + px;
-    if (!(sprite->options & kOptionFixedY)) child->y = node->b + py;
+    if (!(sprite->options & kOptionFixedX)) child->x = double(node->a) + px;
+    if (!(sprite->options & kOptionFixedY)) child->y = double(node->b) + py;
     child->screen_rect = compute_screen_rect(child, 0, 0);
   }
   game.children_follow = 1;
@@ -64,17 +67,22 @@ RECT compute_screen_rect(Sprite* sprite, int32_t x, int32_t y) {
     px = truncate_to_int(sprite->x);
     py = truncate_to_int(sprite->y);
   }
-  if (sprite->auto_scroll_x != 0) px -= truncate_to_int(sprite->auto_scroll_x * game.origin_x - game.origin_x);
-  if (sprite->auto_scroll_y != 0) py -= truncate_to_int(sprite->auto_scroll_y * game.origin_y - game.origin_y);
+  if (sprite->auto_scroll_x != 0) {
+    px = clamp_to_int32(int64_t(px) - truncate_to_int(sprite->auto_scroll_x * game.origin_x - game.origin_x));
+  }
+  if (sprite->auto_scroll_y != 0) {
+    py = clamp_to_int32(int64_t(py) - truncate_to_int(sprite->auto_scroll_y * game.origin_y - game.origin_y));
+  }
   uint64_t fixed = sprite->parent ? sprite->parent->options : sprite->options;
-  if (fixed & kOptionFixedX) px += truncate_to_int(game.origin_x);
-  if (fixed & kOptionFixedY) py += truncate_to_int(game.origin_y);
+  if (fixed & kOptionFixedX) px = clamp_to_int32(int64_t(px) + truncate_to_int(game.origin_x));
+  if (fixed & kOptionFixedY) py = clamp_to_int32(int64_t(py) + truncate_to_int(game.origin_y));
 
-  RECT rect{px, py, px + sprite->width, py + sprite->height};
+  RECT rect{px, py, clamp_to_int32(int64_t(px) + sprite->width), clamp_to_int32(int64_t(py) + sprite->height)};
   const RECT& clip = sprite->clip;
   if (!all_zero(clip)) {
-    rect = {px + clip.left, py + clip.top, px + (clip.right ? clip.right : sprite->width),
-            py + (clip.bottom ? clip.bottom : sprite->height)};
+    rect = {clamp_to_int32(int64_t(px) + clip.left), clamp_to_int32(int64_t(py) + clip.top),
+            clamp_to_int32(int64_t(px) + (clip.right ? clip.right : sprite->width)),
+            clamp_to_int32(int64_t(py) + (clip.bottom ? clip.bottom : sprite->height))};
   }
   if (sprite->angle != 0) {
     double w = rect.right - rect.left, h = rect.bottom - rect.top;
@@ -83,10 +91,11 @@ RECT compute_screen_rect(Sprite* sprite, int32_t x, int32_t y) {
     int32_t half_w = truncate_to_int(std::ceil(c * w + s * h) * 0.5);
     int32_t half_h = truncate_to_int(std::ceil(s * w + c * h) * 0.5);
     int32_t cx = truncate_to_int(w * 0.5 + rect.left), cy = truncate_to_int(h * 0.5 + rect.top);
-    rect = {cx - half_w, cy - half_h, cx + half_w, cy + half_h};
+    rect = {clamp_to_int32(int64_t(cx) - half_w), clamp_to_int32(int64_t(cy) - half_h),
+            clamp_to_int32(int64_t(cx) + half_w), clamp_to_int32(int64_t(cy) + half_h)};
   }
-  sprite->drawn_width = rect.right - rect.left;
-  sprite->drawn_height = rect.bottom - rect.top;
+  sprite->drawn_width = clamp_to_int32(int64_t(rect.right) - rect.left);
+  sprite->drawn_height = clamp_to_int32(int64_t(rect.bottom) - rect.top);
 
   if (sprite->children) place_children(sprite, px, py);
 
@@ -105,12 +114,12 @@ RECT compute_screen_rect(Sprite* sprite, int32_t x, int32_t y) {
   RECT old_collide_rect = sprite->screen_collide_rect;
   const RECT& box = sprite->collide_rect;
   RECT& collide = sprite->screen_collide_rect;
-  collide.left = rect.left + box.left;
-  collide.top = rect.top + box.top;
-  collide.right = box.right ? rect.left + box.right
-                            : rect.right + (sprite->tile_x ? (sprite->tile_x - 1) * sprite->width : 0);
-  collide.bottom = box.bottom ? rect.top + box.bottom
-                              : rect.bottom + (sprite->tile_y ? (sprite->tile_y - 1) * sprite->height : 0);
+  collide.left = clamp_to_int32(int64_t(rect.left) + box.left);
+  collide.top = clamp_to_int32(int64_t(rect.top) + box.top);
+  collide.right = clamp_to_int32(box.right ? int64_t(rect.left) + box.right
+                                           : rect.right + tiled_extent(sprite->tile_x, sprite->width));
+  collide.bottom = clamp_to_int32(box.bottom ? int64_t(rect.top) + box.bottom
+                                             : rect.bottom + tiled_extent(sprite->tile_y, sprite->height));
   update_grid_cells(sprite, old_collide_rect);
   return rect;
 }

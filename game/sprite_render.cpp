@@ -191,19 +191,25 @@ void draw_transformed(Canvas* canvas, const SurfaceDrawing& d, Rect source, bool
   }
   Effects used = apply_effects(canvas, d, image);
   if (d.angle != 0) {
-    int32_t cx = d.x + truncate_to_int(w * 0.5), cy = d.y + truncate_to_int(h * 0.5);
+    int32_t cx = clamp_to_int32(int64_t(d.x) + truncate_to_int(w * 0.5));
+    int32_t cy = clamp_to_int32(int64_t(d.y) + truncate_to_int(h * 0.5));
     float turn = float(6.283185307179586) - float(d.angle * 0.017453292519944444);
     if (alpha_image) display::canvas_blit_rotozoom(canvas, cx, cy, turn, image, alpha_image);
     else display::canvas_blit_rotated(canvas, cx, cy, turn, image);
   } else {
     int32_t ox = wrap_offset(d.offset_x, w), oy = wrap_offset(d.offset_y, h);
-    int32_t left = image_x, top = image_y;
+    int64_t left = image_x, top = image_y;
+    auto piece = [](int64_t l, int64_t t, int64_t r, int64_t b) {
+      return Rect{clamp_to_int32(l), clamp_to_int32(t), clamp_to_int32(r), clamp_to_int32(b)};
+    };
     if (ox != 0) {
-      blit_piece(canvas, d.x, d.y, image, alpha_image, Rect{left + ox, top + oy, left + w, top + h});
-      blit_piece(canvas, d.x + w - ox, d.y, image, alpha_image, Rect{left, top, left + ox, top + h});
+      blit_piece(canvas, d.x, d.y, image, alpha_image, piece(left + ox, top + oy, left + w, top + h));
+      blit_piece(canvas, clamp_to_int32(int64_t(d.x) + w - ox), d.y, image, alpha_image,
+                 piece(left, top, left + ox, top + h));
     } else {
-      blit_piece(canvas, d.x, d.y, image, alpha_image, Rect{left, top + oy, left + w, top + h});
-      blit_piece(canvas, d.x, d.y + h - oy, image, alpha_image, Rect{left, top, left + w, top + oy});
+      blit_piece(canvas, d.x, d.y, image, alpha_image, piece(left, top + oy, left + w, top + h));
+      blit_piece(canvas, d.x, clamp_to_int32(int64_t(d.y) + h - oy), image, alpha_image,
+                 piece(left, top, left + w, top + oy));
     }
   }
   undo_effects(canvas, used);
@@ -234,16 +240,18 @@ SurfaceDrawing sprite_drawing(const Sprite* sprite) {
 // The sprite's position on screen: scrolled by the view origin unless its (or its
 // parent's) fixed bits say otherwise, or by its own scroll factors.
 void screen_position(const Sprite* sprite, int32_t* x, int32_t* y) {
-  *x = truncate_to_int(sprite->x);
-  *y = truncate_to_int(sprite->y);
+  int64_t sx = truncate_to_int(sprite->x);
+  int64_t sy = truncate_to_int(sprite->y);
   if (sprite->auto_scroll_x == 0 && sprite->auto_scroll_y == 0) {
     uint64_t options = sprite->parent ? sprite->parent->options : sprite->options;
-    if (!(options & kOptionFixedX)) *x -= truncate_to_int(game.origin_x);
-    if (!(options & kOptionFixedY)) *y -= truncate_to_int(game.origin_y);
-    return;
+    if (!(options & kOptionFixedX)) sx -= truncate_to_int(game.origin_x);
+    if (!(options & kOptionFixedY)) sy -= truncate_to_int(game.origin_y);
+  } else {
+    if (sprite->auto_scroll_x != 0) sx -= truncate_to_int(sprite->auto_scroll_x * game.origin_x);
+    if (sprite->auto_scroll_y != 0) sy -= truncate_to_int(sprite->auto_scroll_y * game.origin_y);
   }
-  if (sprite->auto_scroll_x != 0) *x -= truncate_to_int(sprite->auto_scroll_x * game.origin_x);
-  if (sprite->auto_scroll_y != 0) *y -= truncate_to_int(sprite->auto_scroll_y * game.origin_y);
+  *x = clamp_to_int32(sx);
+  *y = clamp_to_int32(sy);
 }
 
 // The centre the light pass measures from.
@@ -267,14 +275,16 @@ void render_surface(const SurfaceDrawing& d) {
   if (d.frame_rects) {
     source = to_rect(d.frame_rects[d.frame]);
   } else {
-    source = Rect{d.source_x, d.source_y, d.source_width ? d.source_x + d.source_width : int32_t(pixels->width),
-                  d.source_height ? d.source_y + d.source_height : int32_t(pixels->height)};
+    source = Rect{d.source_x, d.source_y,
+                  d.source_width ? clamp_to_int32(int64_t(d.source_x) + d.source_width) : int32_t(pixels->width),
+                  d.source_height ? clamp_to_int32(int64_t(d.source_y) + d.source_height) : int32_t(pixels->height)};
   }
-  bool stretching = d.width != source.right - source.left || d.height != source.bottom - source.top;
+  bool stretching = d.width != int64_t(source.right) - source.left || d.height != int64_t(source.bottom) - source.top;
 
   Rect saved_clip = canvas->clip;
   if (any_clip(d.clip)) {
-    Rect wanted{d.x + d.clip.left, d.y + d.clip.top, d.x + d.clip.right, d.y + d.clip.bottom};
+    Rect wanted{clamp_to_int32(int64_t(d.x) + d.clip.left), clamp_to_int32(int64_t(d.y) + d.clip.top),
+                clamp_to_int32(int64_t(d.x) + d.clip.right), clamp_to_int32(int64_t(d.y) + d.clip.bottom)};
     display::canvas_set_clip(canvas, display::intersect(wanted, saved_clip));
   }
   if (d.options & kOptionMirrorX) {
@@ -290,7 +300,7 @@ void render_surface(const SurfaceDrawing& d) {
     Effects used = apply_effects(canvas, d, d.surface);
     if (stretching) {
       if (d.width != 0 || d.height != 0) {
-        Rect destination{d.x, d.y, d.x + d.width, d.y + d.height};
+        Rect destination{d.x, d.y, clamp_to_int32(int64_t(d.x) + d.width), clamp_to_int32(int64_t(d.y) + d.height)};
         if (d.alpha_surface) display::canvas_blit_scaled_sprite(canvas, &destination, d.surface, d.alpha_surface, &source);
         else display::canvas_blit_scaled(canvas, &destination, d.surface, &source);
       }
@@ -328,13 +338,13 @@ void render_sprite_at(Sprite* sprite, Surface* target, int32_t x, int32_t y, int
       bool iso = sprite->options & kOptionIsoTiles;
       for (int32_t i = 0; i < sprite->tile_x; ++i) {
         for (int32_t j = 0; j < sprite->tile_y; ++j) {
-          int32_t dx = sprite->drawn_width * i, dy = sprite->drawn_height * j;
+          int64_t dx = int64_t(sprite->drawn_width) * i, dy = int64_t(sprite->drawn_height) * j;
           if (iso) {
-            dx = (i - 1) * sprite->drawn_width - (j & 1 ? truncate_to_int(sprite->drawn_width * 0.5) : 0);
-            dy = truncate_to_int(sprite->drawn_height * 0.5) * (j - 2);
+            dx = (i - 1) * int64_t(sprite->drawn_width) - (j & 1 ? truncate_to_int(sprite->drawn_width * 0.5) : 0);
+            dy = int64_t(truncate_to_int(sprite->drawn_height * 0.5)) * (j - 2);
           }
-          d.x = x + dx;
-          d.y = y + dy;
+          d.x = clamp_to_int32(x + dx);
+          d.y = clamp_to_int32(y + dy);
           render_surface(d);
         }
       }
@@ -346,7 +356,8 @@ void render_sprite_at(Sprite* sprite, Surface* target, int32_t x, int32_t y, int
   } else {
     if (target) display::canvas_set_target(canvas, target);
     if (alpha >= 1 && alpha <= 254) display::canvas_set_blend(canvas, alpha);
-    display::canvas_fill_rect(canvas, x, y, x + sprite->drawn_width, y + sprite->drawn_height,
+    display::canvas_fill_rect(canvas, x, y, clamp_to_int32(int64_t(x) + sprite->drawn_width),
+                              clamp_to_int32(int64_t(y) + sprite->drawn_height),
                               uint16_t(sprite->color));
     if (alpha != -1) display::canvas_set_blend(canvas, 255);
   }

@@ -1,5 +1,6 @@
 // Script surfaces: creating, freeing, measuring, keying, saving, copying and resizing
 // them, redirecting the game's drawing into one, and raw pixel and DC access.
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -267,8 +268,11 @@ void builtin_loadsurface() {
 void builtin_loadsurfacefrommem() {
   int32_t mask = pop_integer();
   uint32_t size = uint32_t(pop_integer());
-  auto* begin = platform::pointer_from<const uint8_t>(pop_address());
-  Surface* surface = begin ? load_image_surface_from_memory(begin, begin + size) : nullptr;
+  uint32_t address = pop_address();
+  auto* begin = platform::pointer_from<const uint8_t>(address);
+  // A block that would run past the end of the address space is no block at all.
+  bool whole = uint64_t(address) + size <= UINT32_MAX;
+  Surface* surface = begin && whole ? load_image_surface_from_memory(begin, begin + size) : nullptr;
   if (surface == nullptr) {
     runtime_error("Error loading image from memory", false);
   } else if (mask != -1) {
