@@ -1,6 +1,5 @@
 // g_loadfont: a system font rendered once through GDI into a glyph strip, one cell per
 // character code, keyed so that only the characters' pixels are drawn.
-#include <algorithm>
 #include <cstdlib>
 #include <new>
 
@@ -91,8 +90,7 @@ bool render_glyph_font(GlyphFont* font, const char16_t* face, int32_t point_size
   HFONT gdi_font = dc ? create_font(dc, face, point_size, style) : nullptr;
   HGDIOBJ previous = dc && gdi_font ? SelectObject(dc, gdi_font) : nullptr;
 
-  // Codes are 16-bit: entries beyond them would never be looked up.
-  int32_t count = std::min(glyph_render_count, 65536);
+  int32_t count = glyph_render_count;
   font->glyphs = new (std::nothrow) GlyphEntry[size_t(count > 0 ? count : 0)];
   auto* codes = new (std::nothrow) char16_t[size_t(count > 0 ? count : 0) + 1];
   bool fits = true;
