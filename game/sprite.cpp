@@ -158,13 +158,15 @@ void release_sprite_surface(display::Surface* surface) {
   display::surface_delete(surface);
 }
 
-void destroy_sprite(Sprite* sprite) {
+namespace {
+
+void destroy_sprite_sending(Sprite* sprite, bool send_event) {
   if (!sprite) return;
   if (being_destroyed(sprite)) return;
   std::vector<const Sprite*>& destroying = sprites_being_destroyed();
   destroying.push_back(sprite);
   forget_sprite(sprite);
-  if (sprite->proc && sprite->owner) {
+  if (send_event && sprite->proc && sprite->owner) {
     send_sprite_event(sprite, 2, 0, 0);
     // The sprite is still live while its procedure runs, so the procedure may have linked
     // it again (another sprite's parent, a child, a clone's source): those links go too.
@@ -199,14 +201,25 @@ void destroy_sprite(Sprite* sprite) {
   game.sprite_list_dirty = 1;
 }
 
+}  // namespace
+
+void destroy_sprite(Sprite* sprite) { destroy_sprite_sending(sprite, true); }
+
 void destroy_all_sprites() {
-  // The tail is taken again after each destroy: a destroy event may have destroyed the
-  // sprite before it.
+  // The sprites there are when the clear starts, newest first, each with its destroy event.
+  // One checked as live again before it goes: a destroy event may have destroyed it.
+  std::vector<Sprite*> present;
+  for (Sprite* sprite = game.sprite_list_head; sprite; sprite = sprite->next) present.push_back(sprite);
+  for (auto sprite = present.rbegin(); sprite != present.rend(); ++sprite) {
+    if (live_sprites().contains(*sprite)) destroy_sprite(*sprite);
+  }
+  // Sprites the destroy events made go too, without events of their own: an event that makes
+  // a sprite each time it runs would otherwise never let the clear end.
   for (;;) {
     Sprite* sprite = game.sprite_list_tail;
     while (sprite && being_destroyed(sprite)) sprite = sprite->prev;
     if (!sprite) break;
-    destroy_sprite(sprite);
+    destroy_sprite_sending(sprite, false);
   }
   // Sprites whose destroy event is running (this clear came from one) stay listed until
   // their destroy ends and unlinks them: walks must still find them to drop their links to
