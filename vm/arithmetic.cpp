@@ -151,7 +151,10 @@ void push_sole_text(char* text) {
 }
 
 // "a % b % c" grows the first join's block instead of copying it once per operand: true
-// when left was such a block, now holding right too and pushed as the result.
+// when left was such a block, now holding right too and pushed as the result. Safe only
+// while the block is held by left's cell alone (kCellSoleText: no variable or other cell
+// shows it, right included) and is the newest allocation of the depth, whose record the
+// realloc then updates.
 bool append_to_sole_text(ProgramContext* context, ValueCell* left, const ValueCell* right) {
   if (!(left->flags & kCellSoleText) || left->flags & (kCellWideText | kCellList) || left->references ||
       right->text == left->text || !context_newest_allocation_is(context, left->text)) {
@@ -288,7 +291,9 @@ namespace {
   context->stack_top = cell;
 }
 
-// The two operand cells of a binary operator when both are numbers, else null.
+// The two operand cells of a binary operator when both are numbers, else null. A cell
+// without text holds its whole value in number (texts, wide texts and lists keep their
+// block in text), so two such cells combine as the slow path would combine them.
 [[gnu::always_inline]] inline ValueCell* number_pair(ProgramContext* context, double* left, double* right) {
   ValueCell* top = context->stack_top;
   ValueCell* below = top ? top->below : nullptr;

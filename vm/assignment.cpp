@@ -140,7 +140,9 @@ void store_packed_list(Variable* variable, void* list) {
   if (ownership_services.store_packed_list) ownership_services.store_packed_list(variable, list);
 }
 
-// A join result that nothing else holds becomes the plain variable's value as it is.
+// A join result that nothing else holds becomes the plain variable's value as it is:
+// kCellSoleText says no other cell or variable shows the block, and only the newest
+// allocation of the depth can be taken off its records without a walk.
 bool take_sole_text(Variable* variable, ValueCell* value, void* typed) {
   ProgramContext* context = current_program;
   if (!(value->flags & kCellSoleText) || typed || value->references || !context ||

@@ -166,7 +166,10 @@ uint32_t running_call_serial() { return current_frame ? current_frame->serial : 
 
 // The state and cursor of this pass: a new cursor on the first pass (or when a later pass
 // finds none). A call that left the loop by RETURN or EXIT left its cursor on top; a later
-// pass of a caller's loop drops such cursors of calls made after its own.
+// pass of a caller's loop drops such cursors of calls made after its own. The one record
+// per instruction serves every running walk of it: the innermost cursor is this walk's
+// only because a first pass never reuses a live one (a recursion's outer walk still
+// stands on its own) and later calls' cursors are dropped by their serial.
 IterationCursor* pass_cursor(bool first_pass, bool list_loop, IterationState** state_out, bool* fresh) {
   IterationState* state = foreach_state(current_instruction, true);
   *state_out = state;

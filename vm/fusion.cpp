@@ -655,6 +655,8 @@ Entries entry_points(InstructionNode* first) {
 
 uint8_t fusion_disabled = 0;
 
+// A group runs as one only when execution can enter it at its head alone: no node past
+// the head may be an entry (spans_entry), or a jump into it would skip the fused handler.
 void fuse_instructions(InstructionNode* first) {
   if (fusion_disabled || platform::setting("ZRK_FUSION") == "off") return;
   getint_handler = registered("getint");

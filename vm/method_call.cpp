@@ -192,7 +192,8 @@ void op_selfcall() {
   InstructionNode* method = find_method_code(current_program, class_name, dot + 1);
   if (!method) return;
   call_method(object, method);
-  // Cached after the call, as a miss found it: the next call of this class skips the search.
+  // Cached after the call, as a miss found it: the next call of this class skips the
+  // search. The link is kept with the class's hash, and used only for that class.
   if (InstructionExtension* cache = extension_of(node)) {
     cache->link = method;
     node->operand = static_cast<double>(class_hash);

@@ -102,7 +102,8 @@ void move_to_front(ProgramContext* program, LocalScopeCacheEntry* entry) {
 }
 
 // The first free cached scope of the procedure, marked in use (taken: its entry), else a
-// new empty one that joins the cache when its call ends (taken: null).
+// new empty one that joins the cache when its call ends (taken: null). A scope in use
+// belongs to a running call: handing it out again would merge two calls' locals.
 Variable* take_local_scope(ProgramContext* program, InstructionNode* procedure, LocalScopeCacheEntry** taken) {
   *taken = nullptr;
   for (LocalScopeCacheEntry* entry = program->scope_cache; entry; entry = entry->next) {
@@ -312,6 +313,9 @@ void detach_result(ProgramContext* program, ValueCell* cell, uint32_t depth) {
 
 // ---- Parameters ----
 
+// A parameter's pair holds only while its record is named and lives in the scope being
+// bound (or the '%' list): a pair left from another level of a recursion names that
+// level's parameter, which this call must not overwrite.
 bool parameter_cache_valid(const Variable* variable, uint32_t scope) {
   if (!variable || !variable->name) return false;
   return scope == platform::address_of(current_scope) || scope == platform::address_of(percent_variables);
@@ -419,7 +423,9 @@ inline Variable* second_parameter(InstructionNode* node) {
 
 // Puts the four arguments straight into the parameters the binding instructions after
 // STARTPROC resolved in scope during the last event call. False when the procedure does
-// not have that shape or its caches belong to another scope.
+// not have that shape or its caches belong to another scope. Relies on the procedure's
+// cached_variable naming scope only while no script call of it ran since (such a call
+// clears it, see run_framed_call): else the pairs may name another call's parameters.
 bool bind_event_arguments(InstructionNode* procedure, Variable* scope, const double (&arguments)[4]) {
   InstructionExtension* extension = procedure->extension;
   if (!extension || extension->cached_variable != scope) return false;
@@ -491,7 +497,9 @@ inline void remember_callee_scope(CallFrame* frame, LocalScopeCacheEntry* entry)
   frame->callee_scope = entry;
 }
 
-// A free scope entry of procedure among those frame remembers, or null.
+// A free scope entry of procedure among those frame remembers, or null. The entries are
+// only trusted within the generation they were remembered in (a release of the cache
+// frees them and raises it) and only while no running call holds them (in_use).
 inline LocalScopeCacheEntry* remembered_scope(const CallFrame* frame, const InstructionNode* procedure) {
   if (!frame || frame->callee_scope_generation != scope_cache_generation) return nullptr;
   LocalScopeCacheEntry* entry = frame->callee_scope;

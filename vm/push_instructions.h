@@ -10,9 +10,9 @@
 #include "foundation/variable.h"
 #include "platform/kernel/types.h"
 
-// A cache pair is valid while its scope is one the running code sees without a lookup
-// and the record still holds the name it was found by (a released record has none; a
-// reused one another hash).
+// A cache pair stands for a lookup while the record still carries the name's hash (a
+// released record has none; a reused one another hash) and the scope that holds it is one
+// the running code reads directly: its own, the globals, the '%' list or the running object.
 [[gnu::always_inline]] inline bool variable_cache_valid(const Variable* variable, uint32_t scope, uint32_t hash) {
   if (!variable || !variable->name || variable->hash != hash) return false;
   if (scope == platform::address_of(current_scope)) return true;

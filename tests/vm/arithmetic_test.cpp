@@ -302,6 +302,57 @@ TEST_F(Arithmetic, ResultTextsBelongToTheRunningDepth) {
   drain_stack();
 }
 
+// "%" grows its left block in place only when the left cell alone holds it (the sole mark,
+// which the right operand showing the same block breaks) and it is the program's newest
+// block; otherwise the join makes a new block and the operands' blocks stay owned as they were.
+TEST_F(Arithmetic, AJoinGrowsInPlaceOnlyASoleNewestLeftBlock) {
+  const auto owns = [this](const void* block) {
+    for (OwnedAllocation* record = context->owned; record; record = record->next) {
+      if (record->pointer == block) return true;
+    }
+    return false;
+  };
+  enum class Right { Number, NewerText, LeftsBlock };
+  struct Row {
+    const char* name;
+    bool sole;
+    Right right;
+    const char* result;
+  };
+  const Row rows[] = {
+      {"a chain's own result", true, Right::Number, "'ab3'"},
+      {"a block without the sole mark", false, Right::Number, "'ab3'"},
+      {"the left block on both sides", true, Right::LeftsBlock, "'abab'"},
+      {"a block made before the right text", true, Right::NewerText, "'abc'"},
+  };
+  for (const Row& row : rows) {
+    push_form("'ab'");
+    ValueCell* left = context->stack_top;
+    if (row.sole) left->flags |= kCellSoleText;
+    void* const left_block = left->text;
+    void* right_block = nullptr;
+    if (row.right == Right::NewerText) {
+      push_form("'c'");
+      right_block = context->stack_top->text;
+    } else {
+      push_form("3");
+      if (row.right == Right::LeftsBlock) context->stack_top->text = left_block;
+    }
+    op_percent();
+    const void* result_block = context->stack_top->text;
+    EXPECT_TRUE(owns(result_block)) << row.name;
+    if (row.sole && row.right == Right::Number) {
+      // Grown: the block's record follows it wherever the realloc put it.
+      EXPECT_EQ(owns(left_block), result_block == left_block) << row.name;
+    } else {
+      EXPECT_NE(result_block, left_block) << row.name;
+      EXPECT_TRUE(owns(left_block)) << row.name;
+      if (right_block) EXPECT_TRUE(owns(right_block)) << row.name;
+    }
+    EXPECT_EQ(drain_stack(), row.result) << row.name;
+  }
+}
+
 TEST_F(Arithmetic, CutAndRemovedTextsAreSizedToTheirResult) {
   // A variable that stores the result copies the block's whole size.
   struct Row {

@@ -266,6 +266,25 @@ TEST_F(MethodCalls, SelfcallRunsConstructorsAndQualifiedMethodsOnTheRunningObjec
   EXPECT_EQ(call_object, nullptr) << "a SELFCALL that calls nothing leaves no object for the next call";
 }
 
+// A SELFCALL site keeps the method a search found together with the class it was found
+// for: run on an object of another class, the site searches again.
+TEST_F(MethodCalls, ASelfcallsCachedMethodServesOnlyTheClassItWasFoundFor) {
+  add_method("BASE", "GROW(0,0)");
+  add_method("DOT", "GROW(0,0)");
+  Variable* shape = add_object("S$", "SHAPE");
+  Variable* dot = add_object("D$", "DOT");
+  Chain site;
+  InstructionNode* node = site.add(op_selfcall, 0, "SHAPE.GROW(0,0)");
+  for (Variable* holder : {shape, dot}) {
+    current_object = platform::pointer_from<Variable>(static_cast<uint32_t>(holder->number));
+    current_instruction = node;
+    op_selfcall();
+  }
+  current_object = nullptr;
+  EXPECT_EQ(calls, (std::vector<std::string>{"__CLASSCODE_BASE.GROW(0,0):self:SHAPE",
+                                             "__CLASSCODE_DOT.GROW(0,0):self:DOT"}));
+}
+
 TEST_F(MethodCalls, ALinkedMethodRunsOnTheRunningObject) {
   InstructionNode* method = add_method("SHAPE", "SIZE(0,0)");
   Variable* shape = add_object("S$", "SHAPE");
