@@ -185,7 +185,10 @@ void op_selfcall() {
     return;
   }
   size_t qualifier_length = static_cast<size_t>(dot - text);
-  if (link && std::strlen(class_name) == qualifier_length && crt::_strnicmp(text, class_name, qualifier_length) == 0) {
+  // The link is the qualifier's own method only while no search has replaced it: after one,
+  // the operand holds the hash of the class the search was for, and the link is that class's.
+  if (link && node->operand == 0.0 && std::strlen(class_name) == qualifier_length &&
+      crt::_strnicmp(text, class_name, qualifier_length) == 0) {
     call_method(object, link);
     return;
   }

@@ -275,14 +275,17 @@ TEST_F(MethodCalls, ASelfcallsCachedMethodServesOnlyTheClassItWasFoundFor) {
   Variable* dot = add_object("D$", "DOT");
   Chain site;
   InstructionNode* node = site.add(op_selfcall, 0, "SHAPE.GROW(0,0)");
-  for (Variable* holder : {shape, dot}) {
+  // Back to the qualifier's own class after a search for another: its method, not the
+  // other class's that the search left in the link.
+  for (Variable* holder : {shape, dot, shape}) {
     current_object = platform::pointer_from<Variable>(static_cast<uint32_t>(holder->number));
     current_instruction = node;
     op_selfcall();
   }
   current_object = nullptr;
   EXPECT_EQ(calls, (std::vector<std::string>{"__CLASSCODE_BASE.GROW(0,0):self:SHAPE",
-                                             "__CLASSCODE_DOT.GROW(0,0):self:DOT"}));
+                                             "__CLASSCODE_DOT.GROW(0,0):self:DOT",
+                                             "__CLASSCODE_BASE.GROW(0,0):self:SHAPE"}));
 }
 
 TEST_F(MethodCalls, ALinkedMethodRunsOnTheRunningObject) {
