@@ -270,8 +270,9 @@ void builtin_loadsurfacefrommem() {
   uint32_t size = uint32_t(pop_integer());
   uint32_t address = pop_address();
   auto* begin = platform::pointer_from<const uint8_t>(address);
-  // A block that would run past the end of the address space is no block at all.
-  bool whole = uint64_t(address) + size <= UINT32_MAX;
+  // A block that would run past the end of the address space is no block at all, nor is
+  // one of 2 GB or more: no pointer offset reaches that far.
+  bool whole = size <= uint32_t(INT32_MAX) && uint64_t(address) + size <= UINT32_MAX;
   Surface* surface = begin && whole ? load_image_surface_from_memory(begin, begin + size) : nullptr;
   if (surface == nullptr) {
     runtime_error("Error loading image from memory", false);
