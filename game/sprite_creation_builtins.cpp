@@ -16,6 +16,7 @@
 #include "game/game_drawing.h"
 #include "game/game_math.h"
 #include "game/game_state.h"
+#include "game/rects.h"
 #include "game/sprite.h"
 #include "game/sprite_arguments.h"
 #include "game/sprite_builtins.h"
@@ -484,11 +485,15 @@ void builtin_rendersprite() {
   int32_t y = truncate_to_int(sprite->y);
   if (sprite->auto_scroll_x == 0.0 && sprite->auto_scroll_y == 0.0) {
     uint64_t options = sprite->parent ? sprite->parent->options : sprite->options;
-    if (!(options & kOptionFixedX)) x -= truncate_to_int(game.origin_x);
-    if (!(options & kOptionFixedY)) y -= truncate_to_int(game.origin_y);
+    if (!(options & kOptionFixedX)) x = clamp_to_int32(int64_t(x) - truncate_to_int(game.origin_x));
+    if (!(options & kOptionFixedY)) y = clamp_to_int32(int64_t(y) - truncate_to_int(game.origin_y));
   } else {
-    if (sprite->auto_scroll_x != 0.0) x -= truncate_to_int(sprite->auto_scroll_x * game.origin_x);
-    if (sprite->auto_scroll_y != 0.0) y -= truncate_to_int(sprite->auto_scroll_y * game.origin_y);
+    if (sprite->auto_scroll_x != 0.0) {
+      x = clamp_to_int32(int64_t(x) - truncate_to_int(sprite->auto_scroll_x * game.origin_x));
+    }
+    if (sprite->auto_scroll_y != 0.0) {
+      y = clamp_to_int32(int64_t(y) - truncate_to_int(sprite->auto_scroll_y * game.origin_y));
+    }
   }
   display::Canvas* canvas = game.draw_canvas;
   if (!canvas) return;
