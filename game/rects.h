@@ -4,14 +4,10 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "platform/kernel/saturate.h"
 #include "platform/kernel/system_info.h"
 
-// A sum or product of script numbers (positions, sizes, offsets) held to 32 bits: a place
-// beyond them is off every screen, and held at the limit it stays there instead of
-// wrapping round to the other side. Values within the range come back as they are.
-inline int32_t clamp_to_int32(int64_t value) {
-  return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
-}
+using platform::clamp_to_int32;
 
 // The common part of a and b; false (and an all-zero out) when they do not meet.
 inline bool rect_intersection(const RECT& a, const RECT& b, RECT* out) {

@@ -2,7 +2,6 @@
 // record: fonts, user values, the script procedure and calling the class's own procedure.
 #include "gui/controls.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -12,6 +11,7 @@
 #include "gui/event_bindings.h"
 #include "gui/message_pump.h"
 #include "gui/script_calls.h"
+#include "platform/kernel/saturate.h"
 #include "vm/builtin_arguments.h"
 #include "vm/runtime_globals.h"
 
@@ -106,7 +106,7 @@ void builtin_newfont() {
   HWND window = window_from_number(pop_integer());
   LOGFONTW description{};
   // The em height, negated in 64 bits: the most negative size has no 32-bit opposite.
-  description.lfHeight = static_cast<LONG>(std::min<int64_t>(-int64_t{size}, INT32_MAX));
+  description.lfHeight = platform::clamp_to_int32(-int64_t{size});
   description.lfWeight = bold == 1 ? 700 : 400;
   description.lfItalic = static_cast<BYTE>(italic);
   description.lfUnderline = static_cast<BYTE>(underline);

@@ -2,7 +2,6 @@
 // and dialog built-ins, the modal loop and waitforinput.
 #include "gui/forms.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -17,6 +16,7 @@
 #include "gui/message_pump.h"
 #include "gui/script_calls.h"
 #include "gui/shell_calls.h"
+#include "platform/kernel/saturate.h"
 #include "vm/builtin_arguments.h"
 #include "vm/runtime_globals.h"
 
@@ -358,7 +358,7 @@ void builtin_newformex() {
   const char* class_name = pop_text_parameter();
   const char* caption = pop_text_parameter();
   // The menu bar's height is added without passing the largest height a window takes.
-  const int32_t form_height = static_cast<int32_t>(std::min<int64_t>(int64_t{height} + kMenuBarHeight, INT32_MAX));
+  const int32_t form_height = platform::clamp_to_int32(int64_t{height} + kMenuBarHeight);
   HWND window = make_form(caption, class_name, handler, ex_style, style, x, y, width, form_height, true);
   stack_push_number(current_program, window_number(window));
 }
@@ -374,8 +374,7 @@ void builtin_newdlg() {
   HWND owner = GetActiveWindow();
   char16_t* wide_caption = to_wide(caption);
   // The caption's height is added as newform adds the menu bar's, within 32 bits.
-  const int32_t dialog_height =
-      static_cast<int32_t>(std::min<int64_t>(int64_t{height} + GetSystemMetrics(SM_CYCAPTION), INT32_MAX));
+  const int32_t dialog_height = platform::clamp_to_int32(int64_t{height} + GetSystemMetrics(SM_CYCAPTION));
   HWND window = CreateWindowExW(WS_EX_CAPTIONOKBTN, block ? block->lpszClassName : u"", wide_caption, kDialogStyle, 0,
                                 0, width, dialog_height, owner, nullptr, runtime_instance, nullptr);
   crt::free(wide_caption);

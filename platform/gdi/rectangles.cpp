@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "platform/gdi/gdi_types.h"
+#include "platform/kernel/saturate.h"
 
 BOOL SetRect(LPRECT rect, int left, int top, int right, int bottom) {
   if (!rect) return FALSE;
@@ -28,7 +29,7 @@ namespace {
 
 // An edge moved by delta, held at the ends of the 32-bit range rather than wrapping past them.
 LONG moved_edge(LONG edge, int64_t delta) {
-  return static_cast<LONG>(std::clamp<int64_t>(int64_t{edge} + delta, INT32_MIN, INT32_MAX));
+  return platform::clamp_to_int32(int64_t{edge} + delta);
 }
 
 }  // namespace
