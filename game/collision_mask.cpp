@@ -6,14 +6,24 @@
 
 #include "platform/kernel/memory.h"
 
+namespace {
+
+// Blocks of bits past 2 GB cannot exist in a 32-bit process; counting the words in 64 bits
+// and refusing such masks keeps the count from wrapping into a small block that the
+// pixels would then overrun.
+constexpr uint64_t kLargestMaskWords = 0x7FFFFFFFu / sizeof(uint32_t);
+
+}  // namespace
+
 CollisionMask* mask_create(int32_t width, int32_t height) {
   if (width < 1 || height < 1) return nullptr;
+  uint64_t words = ((uint64_t(width) - 1) / 32 + 1) * uint64_t(height);
+  if (words > kLargestMaskWords) return nullptr;
   auto* mask = static_cast<CollisionMask*>(crt::calloc(1, sizeof(CollisionMask)));
   if (!mask) return nullptr;
   mask->width = width;
   mask->height = height;
-  size_t words = static_cast<size_t>(((width - 1) >> 5) + 1) * static_cast<size_t>(height);
-  mask->bits = static_cast<uint32_t*>(crt::calloc(words, sizeof(uint32_t)));
+  mask->bits = static_cast<uint32_t*>(crt::calloc(static_cast<size_t>(words), sizeof(uint32_t)));
   if (!mask->bits) {
     crt::free(mask);
     return nullptr;

@@ -11,8 +11,8 @@ struct CollisionMask {
 };
 static_assert(sizeof(CollisionMask) == 12);
 
-// A zero-filled mask; null when a side is below 1 or memory runs out (nothing is left
-// allocated).
+// A zero-filled mask; null when a side is below 1, when its bits would take more than
+// 2 GB, or when memory runs out (nothing is left allocated).
 CollisionMask* mask_create(int32_t width, int32_t height);
 // Frees the bits, then the record. Null does nothing.
 void mask_free(CollisionMask* mask);

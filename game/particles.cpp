@@ -134,8 +134,9 @@ void advance_frame(Particle* particle, uint32_t now) {
   int64_t waited = static_cast<uint32_t>(now - particle->frame_time);
   if (waited < sprite->anim_speed) return;
   particle->frame_time = now;
-  ++particle->frame;
-  if (particle->frame > sprite->last_frame) particle->frame = sprite->first_frame;
+  // After the last frame comes the first; so does it after a frame a script set beyond the
+  // last (setparticleindex takes any number), which cannot count on past the int limit.
+  particle->frame = particle->frame >= sprite->last_frame ? sprite->first_frame : particle->frame + 1;
 }
 
 void end_life(Particle* particle, uint32_t now) {

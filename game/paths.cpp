@@ -3,6 +3,7 @@
 #include "game/paths.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <unordered_map>
 
@@ -16,6 +17,7 @@
 #include "game/sprite.h"
 #include "game/sprite_geometry.h"
 #include "platform/kernel/memory.h"
+#include "platform/kernel/saturate.h"
 #include "platform/kernel/types.h"
 
 PathRecord* path_list = nullptr;
@@ -139,10 +141,11 @@ bool candidate_weight(const PathRecord* path, int32_t x, int32_t y, float* weigh
   *weight = 1.0f;
   const Sprite* sprite = path->sprite;
   if (!sprite->collide_hashes) return true;
-  int32_t width = sprite->screen_rect.right - sprite->screen_rect.left;
-  int32_t height = sprite->screen_rect.bottom - sprite->screen_rect.top;
+  int64_t width = int64_t(sprite->screen_rect.right) - sprite->screen_rect.left;
+  int64_t height = int64_t(sprite->screen_rect.bottom) - sprite->screen_rect.top;
   float sum = 0;
-  bool blocked = blocked_at(sprite, x, y, x + width, y + height, &sum);
+  bool blocked =
+      blocked_at(sprite, x, y, platform::clamp_to_int32(x + width), platform::clamp_to_int32(y + height), &sum);
   *weight = sum == 0 ? 1.0f : sum;
   return !blocked;
 }
@@ -151,8 +154,10 @@ bool expand_path_node(PathRecord* path, PathNode* node) {
   int32_t step = path->step;
   for (const Move& move : kMoves) {
     if (!std::strstr(path->directions, move.word)) continue;
-    int32_t x = node->x + move.dx * step;
-    int32_t y = node->y + move.dy * step;
+    // A step past the int limits stops at the limit, where the positions beyond every
+    // screen meet: the node there is found again instead of wrapping round.
+    int32_t x = platform::clamp_to_int32(int64_t(node->x) + int64_t(move.dx) * step);
+    int32_t y = platform::clamp_to_int32(int64_t(node->y) + int64_t(move.dy) * step);
     float weight;
     if (!candidate_weight(path, x, y, &weight)) continue;
     if (!add_path_successor(path, node, x, y, weight)) return false;
@@ -160,16 +165,17 @@ bool expand_path_node(PathRecord* path, PathNode* node) {
   return true;
 }
 
+// Within a step of the goal on both axes; in 64 bits, as a goal may sit at the int limits.
 bool goal_reached(const PathRecord* path, const PathNode* node) {
-  return path->goal_x - path->step < node->x && node->x < path->goal_x + path->step &&
-         path->goal_y - path->step < node->y && node->y < path->goal_y + path->step;
+  return std::llabs(int64_t(node->x) - path->goal_x) < path->step &&
+         std::llabs(int64_t(node->y) - path->goal_y) < path->step;
 }
 
 // A step is blocked when a sprite the path's sprite collides with stands on it.
 bool step_blocked(const Sprite* sprite, const PathNode* node) {
   if (!sprite->collide_hashes) return false;
-  return blocked_at(sprite, node->x, node->y, node->x + sprite->drawn_width, node->y + sprite->drawn_height,
-                    nullptr);
+  return blocked_at(sprite, node->x, node->y, platform::clamp_to_int32(int64_t(node->x) + sprite->drawn_width),
+                    platform::clamp_to_int32(int64_t(node->y) + sprite->drawn_height), nullptr);
 }
 
 void unlink_path(PathRecord* path) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <vector>
 
 #include "display/pixel_buffer.h"
@@ -143,6 +144,9 @@ void free_frame_masks(Sprite* sprite) {
 
 namespace {
 
+// As for a pixel buffer: a larger block cannot exist in a 32-bit process.
+constexpr uint64_t kLargestPixelBytes = 0x7FFFFFFFu;
+
 // Marks the solid pixels of one rendered frame and raises the frame's extents.
 void mark_solid_pixels(Sprite* sprite, int32_t frame, CollisionMask* mask, const std::vector<uint16_t>& pixels,
                        int32_t width, int32_t x_end, int32_t y_end, bool solid_white, int32_t key) {
@@ -165,10 +169,15 @@ void mark_solid_pixels(Sprite* sprite, int32_t frame, CollisionMask* mask, const
 void build_frame_masks(Sprite* sprite) {
   if (!sprite->surface) return;
   free_frame_masks(sprite);
-  int32_t w = sprite->angle != 0 ? sprite->screen_rect.right - sprite->screen_rect.left : sprite->drawn_width;
-  int32_t h = sprite->angle != 0 ? sprite->screen_rect.bottom - sprite->screen_rect.top : sprite->drawn_height;
-  if (sprite->tile_x) w *= sprite->tile_x;
-  if (sprite->tile_y) h *= sprite->tile_y;
+  // The drawn size times the tiles, in 64 bits and held to 32: a script may give a sprite
+  // a size or a tile count near the int limits, and a wrapped product would size the mask
+  // (and the pixels drawn into it) at some small width.
+  int64_t wide_w = sprite->angle != 0 ? int64_t(sprite->screen_rect.right) - sprite->screen_rect.left
+                                      : int64_t(sprite->drawn_width);
+  int64_t wide_h = sprite->angle != 0 ? int64_t(sprite->screen_rect.bottom) - sprite->screen_rect.top
+                                      : int64_t(sprite->drawn_height);
+  int32_t w = clamp_to_int32(sprite->tile_x ? wide_w * sprite->tile_x : wide_w);
+  int32_t h = clamp_to_int32(sprite->tile_y ? wide_h * sprite->tile_y : wide_h);
   int32_t cw = sprite->clip.right ? sprite->clip.right : w;
   int32_t ch = sprite->clip.bottom ? sprite->clip.bottom : h;
   int32_t frames = std::min(sprite->frame_count, kSpriteFrameSlots);
@@ -181,8 +190,13 @@ void build_frame_masks(Sprite* sprite) {
   uint16_t clear_value = sprite->alpha_surface ? 0 : static_cast<uint16_t>(key);
   std::vector<uint16_t> pixels;
   if (pixel_exact) {
-    if (w < 1 || h < 1) return;
-    pixels.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
+    // Pixels that no pixel block could hold are not drawn: the sprite has no masks.
+    if (w < 1 || h < 1 || uint64_t(w) * uint64_t(h) * sizeof(uint16_t) > kLargestPixelBytes) return;
+    try {
+      pixels.resize(static_cast<size_t>(w) * static_cast<size_t>(h));
+    } catch (const std::bad_alloc&) {
+      return;
+    }
     game.mask_build_sprite = sprite;
   }
   for (int32_t frame = 0; frame < frames; ++frame) {

@@ -117,6 +117,17 @@ TEST(CollisionMask, RefusesEmptySizes) {
   EXPECT_EQ(mask_create(5, -1), nullptr);
 }
 
+// Counted in 32 bits the words of the first would wrap to 0, a block the bits overrun.
+TEST(CollisionMask, RefusesMasksWhoseBitsTakeMoreThan2GB) {
+  EXPECT_EQ(mask_create(INT32_MAX, 64), nullptr);
+  EXPECT_EQ(mask_create(INT32_MAX, INT32_MAX), nullptr);
+  EXPECT_EQ(mask_create(32, 0x20000000), nullptr);
+  MaskPtr large(mask_create(4096, 4096));
+  ASSERT_NE(large, nullptr);
+  mask_set_pixel(large.get(), 4095, 4095);
+  EXPECT_TRUE(mask_pixel(large.get(), 4095, 4095));
+}
+
 TEST(CollisionMask, BitCount) {
   struct Case {
     uint32_t value;

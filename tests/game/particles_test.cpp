@@ -156,6 +156,32 @@ TEST_F(Particles, FramesAdvanceByTheSpritesSpeedAndWrap) {
   EXPECT_EQ(frames, (std::vector<int32_t>{0, 1, 1, 2, 2, 3, 3, 1}));
 }
 
+TEST_F(Particles, AFrameSetBeyondTheLastGoesBackToTheFirst) {
+  struct Row {
+    const char* what;
+    int32_t set, expected;
+  };
+  const Row rows[] = {
+      {"a frame before the last counts on", 2, 3},
+      {"the last frame goes back to the first", 3, 1},
+      {"a frame beyond the last goes back to the first", 7, 1},
+      {"a frame at the int limit goes back to the first", INT32_MAX, 1},
+      {"a frame below the first counts on", INT32_MIN, INT32_MIN + 1},
+  };
+  Sprite* sprite = box_sprite(4, 4, 0xFFFF, 1, 3);
+  sprite->anim_speed = 20;
+  for (const Row& row : rows) {
+    Particle* particle = emit(1, sprite, 0, 0, 0, 0, 0, 0, 100, 0, -1);
+    ASSERT_NE(particle, nullptr) << row.what;
+    run("setparticleindex", {double(platform::address_of(particle)), double(row.set)});
+    ASSERT_EQ(particle->frame, row.set) << row.what;
+    platform::clock_advance_microseconds(20000);
+    process();
+    EXPECT_EQ(particle->frame, row.expected) << row.what;
+    particles_clear(0);
+  }
+}
+
 TEST_F(Particles, NewparticleArgumentsAndRefusals) {
   Sprite* sprite = box_sprite(4, 4);
   crt::srand(7);

@@ -133,6 +133,44 @@ TEST_F(Paths, AGoalWithinAStepMovesTheSpriteToItsOwnWholePosition) {
   EXPECT_EQ(path_list, nullptr);
 }
 
+TEST_F(Paths, GoalsAndStepsAtTheIntLimitsNeitherWrapNorOverflow) {
+  struct Row {
+    const char* what;
+    double x, y, goal_x, goal_y;
+    const char* directions;
+    int32_t nodes;  // made by the search; 0 when the goal is reached at the start
+  };
+  const Row rows[] = {
+      {"a goal at the top limit within a step of the start", 2147483640, 0, INT32_MAX, 0, " e ", 0},
+      {"a goal at the bottom limit within a step of the start", -2147483645, 0, INT32_MIN, 0, " w ", 0},
+      {"a goal at the limits diagonally within a step", 2147483644, -2147483644, INT32_MAX, INT32_MIN, " e ", 0},
+      // The step east stops at the limit, where the search finds its node again.
+      {"steps east stop at the right limit", 2147483644, 0, INT32_MAX, 64, " e ", 2},
+      {"steps north stop at the top limit", 0, -2147483644, 64, INT32_MIN, " n ", 2},
+      {"steps away from a goal at the other limits stop at the limits", 2147483630, -2147483630, INT32_MIN,
+       INT32_MAX, " ne ", 4},
+  };
+  for (const Row& row : rows) {
+    Sprite* sprite = walker(8, 8, row.x, row.y);
+    new_path(sprite, row.goal_x, row.goal_y, 8, row.directions);
+    ASSERT_NE(path_list, nullptr) << row.what;
+    int32_t made = run_path_search(path_list);
+    if (row.nodes == 0) {
+      ASSERT_NE(path_list->result, nullptr) << row.what;
+      EXPECT_EQ(path_list->result->prev, nullptr) << row.what << ": the start node alone";
+      follow_paths();
+      EXPECT_EQ(sprite->x, row.x) << row.what;
+      EXPECT_EQ(sprite->y, row.y) << row.what;
+      EXPECT_EQ(path_list, nullptr) << row.what;
+    } else {
+      EXPECT_EQ(made, row.nodes) << row.what;
+      EXPECT_EQ(path_list->result, nullptr) << row.what;
+    }
+    clear_paths();
+    destroy_all_sprites();
+  }
+}
+
 TEST_F(Paths, TheEstimateFavoursTheLineFromStartToGoal) {
   PathRecord path{};
   path.start_x = 0;

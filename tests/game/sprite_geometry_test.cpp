@@ -138,4 +138,44 @@ TEST_F(SpriteGeometry, RectangleFrameMasksSizedToTheirLimits) {
   EXPECT_NE(sprite->frame_masks[511], nullptr);
 }
 
+// The drawn size times the tiles is taken in 64 bits: a product past the int limit is held
+// there, not wrapped to some small width, and a mask or a block of pixels that could not
+// exist in a 32-bit process is not made.
+TEST_F(SpriteGeometry, FrameMasksOfSizesNearTheIntLimitsNeitherWrapNorOverflow) {
+  struct Row {
+    const char* what;
+    int32_t width, height, tile_x, tile_y;
+    bool pixel_exact;
+    int32_t mask_width, mask_height;  // 0: no mask
+  };
+  const Row rows[] = {
+      {"tiles multiply the drawn size", 16, 8, 3, 2, false, 48, 16},
+      {"a tiled width past the int limit makes no 2 GB mask", 0x08000001, 8, 32, 0, false, 0, 0},
+      {"a tiled height past the int limit makes no 2 GB mask", 8, 0x08000001, 0, 32, false, 0, 0},
+      {"a negative width times the tiles makes no mask", INT32_MIN, 8, 32, 0, false, 0, 0},
+      {"pixel-exact: a tiled width past the int limit draws no pixels", 0x08000001, 8, 32, 0, true, 0, 0},
+      {"pixel-exact: pixels past 4 G are not drawn into a wrapped block", 65536, 65537, 0, 0, true, 0, 0},
+  };
+  for (const Row& row : rows) {
+    display::Surface* surface = display::surface_new(16, 16);
+    Sprite* sprite = make_sprite(0, 0, row.width, row.height);
+    sprite->surface = surface;
+    sprite->owns_surface = 1;
+    sprite->tile_x = row.tile_x;
+    sprite->tile_y = row.tile_y;
+    if (row.pixel_exact) sprite->options |= kOptionPixelExact;
+    build_frame_masks(sprite);
+    CollisionMask* mask = sprite->frame_masks[0];
+    if (row.mask_width == 0) {
+      EXPECT_EQ(mask, nullptr) << row.what << ": " << (mask ? mask->width : 0) << " x "
+                               << (mask ? mask->height : 0);
+    } else {
+      ASSERT_NE(mask, nullptr) << row.what;
+      EXPECT_EQ(mask->width, row.mask_width) << row.what;
+      EXPECT_EQ(mask->height, row.mask_height) << row.what;
+    }
+    destroy_all_sprites();
+  }
+}
+
 }  // namespace
