@@ -401,7 +401,9 @@ inline Variable* second_parameter(InstructionNode* node) {
   ValueCell* cell = stack_pop(program);
   if (!parameter) return;
   // A number into a parameter holding a plain number: all bind_parameter would do is
-  // store it (the same tests, in the same order).
+  // store it (the same tests, in the same order). A scope of its own gives a parameter
+  // cleared, but a procedure that runs in its caller's scope (text evaluated there) binds
+  // to the caller's variable of that name, which may hold a text, a list or an alias.
   if (!(parameter->flags & ~kVariablePublic) && !parameter->data && !parameter->alias) {
     const Variable* source = cell->variable;
     if (!source) {
