@@ -142,7 +142,8 @@ void store_packed_list(Variable* variable, void* list) {
 
 // A join result that nothing else holds becomes the plain variable's value as it is:
 // kCellSoleText says no other cell or variable shows the block, and only the newest
-// allocation of the depth can be taken off its records without a walk.
+// allocation of the depth can be taken off its records without a walk (an earlier store
+// of a multiple assignment may have kept a snapshot since the join: a newer block).
 bool take_sole_text(Variable* variable, ValueCell* value, void* typed) {
   ProgramContext* context = current_program;
   if (!(value->flags & kCellSoleText) || typed || value->references || !context ||

@@ -378,8 +378,8 @@ void foreach_members(Variable* result, Variable* collection, bool backward, bool
 // ---- CASE ----
 
 // The "==" operator's registry entry, found once and checked by its hash on each use
-// (the registry may have been emptied since); the comparison below stands in while the
-// operator is not registered.
+// (the registry may have been emptied and filled anew since, another entry at that
+// index); the comparison below stands in while the operator is not registered.
 int32_t equal_operator_index = -1;
 
 BuiltinHandler equal_operator() {

@@ -401,7 +401,9 @@ inline Variable* second_parameter(InstructionNode* node) {
   ValueCell* cell = stack_pop(program);
   if (!parameter) return;
   // A number into a parameter holding a plain number: all bind_parameter would do is
-  // store it (the same tests, in the same order).
+  // store it (the same tests, in the same order). A scope of its own gives a parameter
+  // cleared, but a procedure that runs in its caller's scope (text evaluated there) binds
+  // to the caller's variable of that name, which may hold a text, a list or an alias.
   if (!(parameter->flags & ~kVariablePublic) && !parameter->data && !parameter->alias) {
     const Variable* source = cell->variable;
     if (!source) {
@@ -499,7 +501,9 @@ inline void remember_callee_scope(CallFrame* frame, LocalScopeCacheEntry* entry)
 
 // A free scope entry of procedure among those frame remembers, or null. The entries are
 // only trusted within the generation they were remembered in (a release of the cache
-// frees them and raises it) and only while no running call holds them (in_use).
+// frees them and raises it) and only while no running call holds them (in_use): a spare
+// frame keeps what its last call remembered, and the call it runs now may have taken
+// that very scope from the cache.
 inline LocalScopeCacheEntry* remembered_scope(const CallFrame* frame, const InstructionNode* procedure) {
   if (!frame || frame->callee_scope_generation != scope_cache_generation) return nullptr;
   LocalScopeCacheEntry* entry = frame->callee_scope;

@@ -31,7 +31,9 @@ inline void push_number(double number) { stack_push_number(current_program, numb
 // Each level of a recursion has a scope of its own, built alike, so the variable sits
 // there again. key is the scope key of the node the pair belongs to: its own handler looks
 // the name up with it, also when a fused group reads the node's variable from its head.
-// The pair takes what is found; null when it is not within that position.
+// Both must match: in a procedure inside a namespace every local has the key, and the
+// hash is what tells the name. The pair takes what is found; null when it is not within
+// that position.
 [[gnu::always_inline]] inline Variable* relocated_local(uint8_t position, uint32_t hash, uint32_t key,
                                                        Variable** cached_variable, uint32_t* cached_scope) {
   if (!position || !hash || current_object) return nullptr;

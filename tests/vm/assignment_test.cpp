@@ -93,6 +93,43 @@ TEST_F(Assignment, TheValueIsCopiedNotShared) {
   EXPECT_EQ(variable_form(target), "'text'");
 }
 
+// A store takes a text block over in place only when its cell alone holds it (the sole
+// mark) and it is the program's newest block, whose record can go without a walk;
+// otherwise the variable gets a copy and the block stays the program's, with its record.
+TEST_F(Assignment, AStoreTakesOverOnlyASoleNewestBlock) {
+  const auto owns = [this](const void* block) {
+    for (OwnedAllocation* record = context->owned; record; record = record->next) {
+      if (record->pointer == block) return true;
+    }
+    return false;
+  };
+  struct Row {
+    const char* name;
+    bool sole;
+    bool newer_block;  // another block of the program made after the value's
+    bool taken;
+  };
+  const Row rows[] = {
+      {"a join's own result", true, false, true},
+      {"a block without the sole mark", false, false, false},
+      {"a block made before another", true, true, false},
+  };
+  for (const Row& row : rows) {
+    Variable* variable = variable_holding("A$", "'old'");
+    push_form("'joined'");
+    ValueCell* value = context->stack_top;
+    if (row.sole) value->flags |= kCellSoleText;
+    void* const block = value->text;
+    const void* newer = row.newer_block ? program_text("newer") : nullptr;
+    run(op_assign2, 0, "A$");
+    EXPECT_EQ(variable_form(variable), "'joined'") << row.name;
+    EXPECT_EQ(variable->data == block, row.taken) << row.name;
+    EXPECT_EQ(owns(block), !row.taken) << row.name;
+    if (newer) EXPECT_TRUE(owns(newer)) << row.name;
+    variable_clear_value(context, variable, false, false);
+  }
+}
+
 TEST_F(Assignment, PushSwitchYieldsTheAssignedValueOnce) {
   struct Row {
     const char* name;

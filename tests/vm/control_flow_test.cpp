@@ -661,6 +661,49 @@ TEST_F(ControlFlow, CaseUsesTheRegisteredEqualityOperator) {
   EXPECT_EQ(context->stack_top, nullptr);
 }
 
+// CASE keeps the index it found "==" at; a registry filled anew (a run after another in one
+// process) may hold another built-in there, which CASE must not call in its place.
+TEST_F(ControlFlow, CaseFindsTheEqualityOperatorAgainInARegistryFilledAnew) {
+  static int other_calls;
+  other_calls = 0;
+  const BuiltinHandler equal = [] {
+    ValueCell* right = stack_pop(current_program);
+    ValueCell* left = stack_pop(current_program);
+    stack_push_number(current_program, right->number == left->number ? 1 : 0);
+  };
+  const BuiltinHandler differ = [] {
+    ++other_calls;
+    ValueCell* right = stack_pop(current_program);
+    ValueCell* left = stack_pop(current_program);
+    stack_push_number(current_program, right->number != left->number ? 1 : 0);
+  };
+  // Selector 3 against the one label 7: no match.
+  const auto run_case = [this] {
+    trace.clear();
+    Chain chain;
+    chain.add(op_push_operand, 3);
+    chain.add(flow::op_pullcase, 1);
+    chain.add(op_push_operand, 7);
+    InstructionNode* test = chain.add(flow::op_pushcase, 1);
+    test->work = 1;
+    add_outcomes(chain, test);
+    vm_run_loop(chain.first);
+  };
+  builtin_registry_clear();
+  const int32_t first_index = builtin_register("==", equal);
+  run_case();
+  EXPECT_EQ(trace, std::vector<int>{2});
+
+  builtin_registry_clear();
+  ASSERT_EQ(builtin_register("<>", differ), first_index) << "the test needs another built-in at the old index";
+  builtin_register("==", equal);
+  run_case();
+  builtin_registry_clear();
+  EXPECT_EQ(trace, std::vector<int>{2});
+  EXPECT_EQ(other_calls, 0);
+  EXPECT_EQ(context->stack_top, nullptr);
+}
+
 TEST_F(ControlFlow, CaseSlotOutsideTheTableIsAnErrorNotAWrite) {
   for (double slot : {-1.0, 1024.0, 1e12}) {
     for (BuiltinHandler handler : {flow::op_pullcase, flow::op_pushcase}) {

@@ -175,6 +175,7 @@ TEST_F(PushInstructions, AnotherLevelsScopeGivesWhatALookupGives) {
     std::vector<Record> scope;  // after the head record
     bool global = false;        // a global N$ exists
     bool member = false;        // an object with a member N$ runs
+    uint32_t key = 0;           // the pushes' scope key (a procedure inside a namespace)
   };
   const Case cases[] = {
       {"same shape as the first level", {{"P$", 0, false}, {"N$", 0, false}}},
@@ -185,9 +186,11 @@ TEST_F(PushInstructions, AnotherLevelsScopeGivesWhatALookupGives) {
       {"no such local", {{"P$", 0, false}, {"Q$", 0, false}}, true},
       {"a nameless record at the position", {{"P$", 0, false}, {"N$", 0, true}, {"N$", 0, false}}},
       {"an object's member", {{"P$", 0, false}, {"N$", 0, false}}, false, true},
+      // Every local of the level has the key: the record has to have the name as well.
+      {"another name of the key first", {{"P$", 5, false}, {"N$", 5, false}}, false, false, 5},
   };
-  make_variable(locals, "P$", "first p");
-  make_variable(locals, "N$", "first n");
+  Variable* first_p = make_variable(locals, "P$", "first p");
+  Variable* first_n = make_variable(locals, "N$", "first n");
   Variable* global = nullptr;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -197,6 +200,8 @@ TEST_F(PushInstructions, AnotherLevelsScopeGivesWhatALookupGives) {
     InstructionNode* fused = add_fused(chain, op_pushvarvar, "P$", "N$");
     Chain::jump_to(single, nullptr);
     Chain::jump_to(fused, nullptr);
+    for (InstructionNode* node : {single, fused}) node->extension->scope_key = c.key;
+    for (Variable* variable : {first_p, first_n}) variable->scope_key = c.key;
     current_scope = locals;
     run(single);
     run(fused);
