@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "foundation/script_lock.h"
 #include "gui/gui.h"
 #include "platform/kernel/utf.h"
 #include "platform/platform.h"
@@ -40,7 +41,10 @@ void install_gui() {
 // The device ends the run from below (input exhausted, its window closed): the runtime is
 // torn down as at a normal end, so reports are written and sound stops, then the process
 // leaves with the device's status, or the run's when the device ends it normally.
+// Script threads may be waiting at a blocking point meanwhile: the lock is taken first and
+// never given back, so none of them runs script code on what the teardown frees.
 [[noreturn]] void end_run_from_device(const char*, int exit_status) {
+  script_lock_enter();
   int status = run_exit_status(exit_status);
   runtime_shutdown();
   std::fflush(nullptr);

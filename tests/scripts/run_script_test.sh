@@ -62,6 +62,13 @@ else
   fi
 fi
 
+# A sanitizer's report from another thread can lose the race with the process's exit
+# status; its text still shows the fault.
+if grep -qE '==[0-9]+==ERROR: [A-Za-z]+Sanitizer|\.(cpp|h):[0-9]+:[0-9]+: runtime error: ' "$work/output.log"; then
+  echo "FAIL: $name: a sanitizer reported a fault"
+  failed=1
+fi
+
 touch "$work/boxes.log"
 normalise() {
   if [ -f "$source_dir/$name.sed" ] && [ -f "$1" ]; then
