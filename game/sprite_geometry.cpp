@@ -86,7 +86,7 @@ RECT compute_screen_rect(Sprite* sprite, int32_t x, int32_t y) {
             clamp_to_int32(int64_t(py) + (clip.bottom ? clip.bottom : sprite->height))};
   }
   if (sprite->angle != 0) {
-    double w = rect.right - rect.left, h = rect.bottom - rect.top;
+    double w = double(rect.right) - rect.left, h = double(rect.bottom) - rect.top;
     double a = sprite->angle * 0.017453292519944444;
     double c = std::fabs(std::cos(a)), s = std::fabs(std::sin(a));
     int32_t half_w = truncate_to_int(std::ceil(c * w + s * h) * 0.5);
