@@ -115,8 +115,13 @@ void reset_view() {
 
 void reset_game_state(InstructionNode* game_procedure) {
   game.game_proc = game_procedure;
-  game.sprite_list_head = game.sprite_list_tail = nullptr;
-  game.draw_list_head = nullptr;
+  // The sprite list is not emptied here: g_init destroyed the sprites it held, and a sprite
+  // the window's procedure made while the display opened is the game's. A sprite dropped
+  // from the list without being destroyed would stay live but out of reach of the walks
+  // that drop every link to a sprite being freed (a child's parent, a clone's source).
+  // Such sprites are drawn from a draw list made again for the new view.
+  node_list_free(&game.draw_list_head);
+  for (Sprite* sprite = game.sprite_list_head; sprite; sprite = sprite->next) sprite->draw_node = nullptr;
   game.layer_list = nullptr;
   game.back_sprite = nullptr;
   game.back_surface = nullptr;
@@ -125,7 +130,7 @@ void reset_game_state(InstructionNode* game_procedure) {
   game.map_color = 0;
   game.iso_display = 0;
   game.geometry_dirty = 1;
-  game.draw_list_dirty = 0;
+  game.draw_list_dirty = game.sprite_list_head ? 1 : 0;
   game.sprite_list_dirty = 0;
   game.game_state = game.saved_game_state = 0;
   game.main_loop_mode = 0;
@@ -188,8 +193,10 @@ void builtin_g_init() {
     return;
   }
 
-  // A display still open goes first, with everything it held.
+  // A display still open goes first, with everything it held; so do the sprites made while
+  // none was open, each with its destroy event: the new game starts with no sprite.
   shut_game_display();
+  destroy_all_sprites();
   clear_paths();
   open_game_display(window, procedure, width, height, orientation);
   // The window's own procedure runs while the display opens and may destroy the window.
