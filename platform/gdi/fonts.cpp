@@ -1,7 +1,17 @@
 // Fonts: the DejaVu faces mapped once, the mapping of requested faces onto them, metrics,
 // and glyphs rasterised by stb_truetype and kept per font within a budget.
+#include <cstddef>
+#include <cstdlib>
+
+namespace platform::gdi {
+void* take_scratch(size_t size);
+void give_scratch(void* block);
+}  // namespace platform::gdi
+
 #define STB_TRUETYPE_IMPLEMENTATION
 #define STBTT_STATIC
+#define STBTT_malloc(size, user) ((void)(user), platform::gdi::take_scratch(size))
+#define STBTT_free(block, user) ((void)(user), platform::gdi::give_scratch(block))
 #include <stb/stb_truetype.h>
 
 #include <algorithm>
@@ -23,6 +33,49 @@
 #include "platform/kernel/wide_string.h"
 
 namespace platform::gdi {
+namespace {
+
+// stb_truetype takes scratch memory for each glyph it rasterises (56 KB of edge records
+// at the least) and frees it when the glyph is done: a strip of every 16-bit code would
+// pass gigabytes through the allocator. The blocks it gives back are kept for the next
+// glyph instead, a few at a time; all rasterising runs under the GDI lock.
+constexpr size_t kScratchHeader = alignof(std::max_align_t);
+constexpr int kScratchKept = 8;
+void* kept_scratch[kScratchKept];
+int kept_scratch_count = 0;
+
+size_t& scratch_size(void* block) {
+  return *reinterpret_cast<size_t*>(static_cast<unsigned char*>(block) - kScratchHeader);
+}
+
+}  // namespace
+
+void* take_scratch(size_t size) {
+  int best = -1;
+  for (int i = 0; i < kept_scratch_count; ++i) {
+    size_t kept = scratch_size(kept_scratch[i]);
+    if (kept >= size && (best < 0 || kept < scratch_size(kept_scratch[best]))) best = i;
+  }
+  if (best >= 0) {
+    void* block = kept_scratch[best];
+    kept_scratch[best] = kept_scratch[--kept_scratch_count];
+    return block;
+  }
+  auto* raw = static_cast<unsigned char*>(std::malloc(kScratchHeader + size));
+  if (!raw) return nullptr;
+  *reinterpret_cast<size_t*>(raw) = size;
+  return raw + kScratchHeader;
+}
+
+void give_scratch(void* block) {
+  if (!block) return;
+  if (kept_scratch_count < kScratchKept) {
+    kept_scratch[kept_scratch_count++] = block;
+    return;
+  }
+  std::free(static_cast<unsigned char*>(block) - kScratchHeader);
+}
+
 namespace {
 
 struct Face {
