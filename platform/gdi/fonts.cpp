@@ -4,8 +4,10 @@
 #include <cstdlib>
 
 namespace platform::gdi {
+namespace {
 void* take_scratch(size_t size);
 void give_scratch(void* block);
+}  // namespace
 }  // namespace platform::gdi
 
 #define STB_TRUETYPE_IMPLEMENTATION
@@ -48,8 +50,6 @@ size_t& scratch_size(void* block) {
   return *reinterpret_cast<size_t*>(static_cast<unsigned char*>(block) - kScratchHeader);
 }
 
-}  // namespace
-
 void* take_scratch(size_t size) {
   int best = -1;
   for (int i = 0; i < kept_scratch_count; ++i) {
@@ -75,8 +75,6 @@ void give_scratch(void* block) {
   }
   std::free(static_cast<unsigned char*>(block) - kScratchHeader);
 }
-
-namespace {
 
 struct Face {
   const char* file;
