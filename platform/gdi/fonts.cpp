@@ -1,7 +1,19 @@
 // Fonts: the DejaVu faces mapped once, the mapping of requested faces onto them, metrics,
-// and glyphs rasterised by stb_truetype and kept per font.
+// and glyphs rasterised by stb_truetype and kept per font within a budget.
+#include <cstddef>
+#include <cstdlib>
+
+namespace platform::gdi {
+namespace {
+void* take_scratch(size_t size);
+void give_scratch(void* block);
+}  // namespace
+}  // namespace platform::gdi
+
 #define STB_TRUETYPE_IMPLEMENTATION
 #define STBTT_STATIC
+#define STBTT_malloc(size, user) ((void)(user), platform::gdi::take_scratch(size))
+#define STBTT_free(block, user) ((void)(user), platform::gdi::give_scratch(block))
 #include <stb/stb_truetype.h>
 
 #include <algorithm>
@@ -25,6 +37,45 @@
 namespace platform::gdi {
 namespace {
 
+// stb_truetype takes scratch memory for each glyph it rasterises (56 KB of edge records
+// at the least) and frees it when the glyph is done: a strip of every 16-bit code would
+// pass gigabytes through the allocator. The blocks it gives back are kept for the next
+// glyph instead, a few at a time; all rasterising runs under the GDI lock.
+constexpr size_t kScratchHeader = alignof(std::max_align_t);
+constexpr int kScratchKept = 8;
+void* kept_scratch[kScratchKept];
+int kept_scratch_count = 0;
+
+size_t& scratch_size(void* block) {
+  return *reinterpret_cast<size_t*>(static_cast<unsigned char*>(block) - kScratchHeader);
+}
+
+void* take_scratch(size_t size) {
+  int best = -1;
+  for (int i = 0; i < kept_scratch_count; ++i) {
+    size_t kept = scratch_size(kept_scratch[i]);
+    if (kept >= size && (best < 0 || kept < scratch_size(kept_scratch[best]))) best = i;
+  }
+  if (best >= 0) {
+    void* block = kept_scratch[best];
+    kept_scratch[best] = kept_scratch[--kept_scratch_count];
+    return block;
+  }
+  auto* raw = static_cast<unsigned char*>(std::malloc(kScratchHeader + size));
+  if (!raw) return nullptr;
+  *reinterpret_cast<size_t*>(raw) = size;
+  return raw + kScratchHeader;
+}
+
+void give_scratch(void* block) {
+  if (!block) return;
+  if (kept_scratch_count < kScratchKept) {
+    kept_scratch[kept_scratch_count++] = block;
+    return;
+  }
+  std::free(static_cast<unsigned char*>(block) - kScratchHeader);
+}
+
 struct Face {
   const char* file;
   const char16_t* family;
@@ -34,8 +85,8 @@ struct Face {
   bool tried = false;
 };
 
-// The largest font height in pixels, em or cell: every glyph of a face at that height
-// together stays within tens of megabytes.
+// The largest font height in pixels, em or cell: one glyph at that height stays well
+// inside the glyph cache's budget.
 constexpr LONG kLargestHeight = 512;
 
 enum FaceIndex { kSans, kSansBold, kMono, kMonoBold, kSerif, kSerifBold, kFaceCount };
@@ -96,18 +147,27 @@ FaceIndex family_of(const LOGFONTW& request) {
   return kSans;
 }
 
+// The face's glyph for a code: a printable code the face lacks shows as '?'.
+int glyph_index(const stbtt_fontinfo* info, char16_t character) {
+  int index = stbtt_FindGlyphIndex(info, character);
+  if (index == 0 && character >= 0x20) index = stbtt_FindGlyphIndex(info, u'?');
+  return index;
+}
+
+// Control codes take no room.
+int advance_of(const Font& font, const stbtt_fontinfo* info, int index, char16_t character) {
+  if (character < 0x20) return 0;
+  int advance = 0, bearing = 0;
+  stbtt_GetGlyphHMetrics(info, index, &advance, &bearing);
+  return int(std::lround(advance * font.scale));
+}
+
 Glyph render(const Font& font, char16_t character) {
   Glyph glyph;
   const auto* info = static_cast<const stbtt_fontinfo*>(font.face);
-  int index = stbtt_FindGlyphIndex(info, character);
-  if (index == 0 && character >= 0x20) index = stbtt_FindGlyphIndex(info, u'?');
-  int advance = 0, bearing = 0;
-  stbtt_GetGlyphHMetrics(info, index, &advance, &bearing);
-  glyph.advance = int(std::lround(advance * font.scale));
-  if (character < 0x20) {
-    glyph.advance = 0;
-    return glyph;
-  }
+  int index = glyph_index(info, character);
+  glyph.advance = advance_of(font, info, index, character);
+  if (character < 0x20) return glyph;
   int x0, y0, x1, y1;
   stbtt_GetGlyphBitmapBox(info, index, font.scale, font.scale, &x0, &y0, &x1, &y1);
   int width = x1 - x0, height = y1 - y0;
@@ -133,18 +193,25 @@ Glyph render(const Font& font, char16_t character) {
 
 }  // namespace
 
+size_t glyph_cost(const Glyph& glyph) { return sizeof(Glyph) + glyph.coverage.size(); }
+
+// A full cache is emptied rather than trimmed: text that cycles through more glyphs than
+// fit misses as often under least-recently-used, and nothing needs tracking per use.
 const Glyph& Font::glyph(char16_t character) {
-  if (character < 256) {
-    if (ascii.empty()) ascii.resize(256);
-    auto& slot = ascii[character];
-    if (!slot) slot = std::make_unique<Glyph>(render(*this, character));
-    return *slot;
+  if (auto found = glyphs.find(character); found != glyphs.end()) return found->second;
+  Glyph made = render(*this, character);
+  size_t cost = glyph_cost(made);
+  if (glyph_bytes + cost > kGlyphCacheBytes) {
+    glyphs.clear();
+    glyph_bytes = 0;
   }
-  for (auto& entry : others) {
-    if (entry.first == character) return *entry.second;
-  }
-  others.emplace_back(character, std::make_unique<Glyph>(render(*this, character)));
-  return *others.back().second;
+  glyph_bytes += cost;
+  return glyphs.emplace(character, std::move(made)).first->second;
+}
+
+int Font::advance(char16_t character) const {
+  const auto* info = static_cast<const stbtt_fontinfo*>(face);
+  return advance_of(*this, info, glyph_index(info, character), character);
 }
 
 std::shared_ptr<Font> make_font(const LOGFONTW& request) {

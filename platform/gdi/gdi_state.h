@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/gdi/gdi.h"
@@ -157,11 +158,21 @@ struct Font {
   const char16_t* family = u"";
   BYTE pitch_and_family = 0;
   LONG weight = FW_NORMAL;
-  std::vector<std::unique_ptr<Glyph>> ascii;  // glyphs below 256, made on demand
-  std::vector<std::pair<char16_t, std::unique_ptr<Glyph>>> others;
+  // Glyphs rasterised for drawing, made on demand and held within kGlyphCacheBytes:
+  // a run over every code of a large font would otherwise keep gigabytes of coverage.
+  std::unordered_map<char16_t, Glyph> glyphs;
+  size_t glyph_bytes = 0;  // what glyphs holds, as glyph_cost counts it
+  // The glyph's bitmap and metrics; the reference holds until the next call, which may
+  // drop the cache to stay within its budget.
   const Glyph& glyph(char16_t character);
-  int advance(char16_t character) { return glyph(character).advance; }
+  // The pen advance in pixels, from the face's metrics alone: measuring rasterises nothing.
+  int advance(char16_t character) const;
 };
+// The most one font's glyph cache holds: some dozens of glyphs at the largest height,
+// every glyph of the Latin range at any size a form uses.
+constexpr size_t kGlyphCacheBytes = size_t(4) << 20;
+// What one cached glyph costs against that budget: its coverage and its record.
+size_t glyph_cost(const Glyph& glyph);
 std::shared_ptr<Font> make_font(const LOGFONTW& request);
 // The font of a context (its selection, or the default).
 Font& context_font(HDC dc);

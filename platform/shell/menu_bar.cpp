@@ -69,15 +69,14 @@ void lay_out(HWND window, Bar& bar) {
 
 // TB_ADDSTRINGW: texts one after another, each ending in a zero, the last in two.
 LRESULT add_strings(Bar& bar, LPARAM lparam) {
-  const auto* text = reinterpret_cast<const WCHAR*>(lparam);
-  if (!text) return -1;
+  if (!lparam) return -1;
   LRESULT first = LRESULT(bar.strings.size());
-  while (*text) {
-    std::u16string one(text);
-    text += one.size() + 1;
+  while (true) {
+    std::u16string one = platform::user::message_text(lparam);
+    if (one.empty()) return first;
+    lparam += LPARAM((one.size() + 1) * sizeof(char16_t));
     bar.strings.push_back(std::move(one));
   }
-  return first;
 }
 
 // TB_ADDBITMAP: the index of the first image; a strip added before keeps its index.

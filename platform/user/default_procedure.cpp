@@ -1,6 +1,5 @@
 // The default window procedure: what a window does with a message its own procedure
 // passes on.
-#include <algorithm>
 #include <string>
 
 #include "platform/gdi/gdi.h"
@@ -42,11 +41,13 @@ LRESULT DefWindowProcW(HWND handle, UINT message, WPARAM wparam, LPARAM lparam) 
       return 0;
     }
     case WM_SETTEXT: {
+      // The text is read, and below written, outside the lock: a bad address faults out
+      // of here and must leave the lock free.
+      std::u16string text = message_text(lparam);
       std::lock_guard hold(window_lock());
       Window* window = find_window(handle);
       if (!window) return FALSE;
-      const WCHAR* text = reinterpret_cast<const WCHAR*>(lparam);
-      window->text = text ? std::u16string(text) : std::u16string();
+      window->text = std::move(text);
       window->frame_dirty = true;
       invalidate(window, nullptr, false);
       // The task bar shows the active window's title.
@@ -54,15 +55,14 @@ LRESULT DefWindowProcW(HWND handle, UINT message, WPARAM wparam, LPARAM lparam) 
       return TRUE;
     }
     case WM_GETTEXT: {
-      std::lock_guard hold(window_lock());
-      Window* window = find_window(handle);
-      auto* text = reinterpret_cast<WCHAR*>(lparam);
-      int count = int(wparam);
-      if (!window || !text || count <= 0) return 0;
-      int copied = std::min(int(window->text.size()), count - 1);
-      std::copy_n(window->text.data(), copied, text);
-      text[copied] = 0;
-      return copied;
+      std::u16string text;
+      {
+        std::lock_guard hold(window_lock());
+        Window* window = find_window(handle);
+        if (!window) return 0;
+        text = window->text;
+      }
+      return put_message_text(lparam, int(wparam), text);
     }
     case WM_GETTEXTLENGTH: {
       std::lock_guard hold(window_lock());

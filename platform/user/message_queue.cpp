@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <unordered_map>
 
@@ -209,6 +210,27 @@ void forget_window_in_queues(uint32_t handle) {
   auto& timers = queues().timers;
   timers.erase(std::remove_if(timers.begin(), timers.end(), [&](const Timer& t) { return t.window == handle; }),
                timers.end());
+}
+
+std::u16string message_text(LPARAM lparam) {
+  std::u16string text;
+  const auto* at = reinterpret_cast<const unsigned char*>(lparam);
+  if (!at) return text;
+  for (char16_t unit;; at += sizeof unit) {
+    std::memcpy(&unit, at, sizeof unit);
+    if (unit == 0) return text;
+    text += unit;
+  }
+}
+
+LRESULT put_message_text(LPARAM lparam, int room, std::u16string_view text) {
+  auto* at = reinterpret_cast<unsigned char*>(lparam);
+  if (!at || room <= 0) return 0;
+  size_t count = std::min(size_t(room - 1), text.size());
+  std::memcpy(at, text.data(), count * sizeof(char16_t));
+  char16_t end = 0;
+  std::memcpy(at + count * sizeof(char16_t), &end, sizeof end);
+  return LRESULT(count);
 }
 
 void queue_input(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/user/file_dialogs.h"
@@ -156,6 +157,15 @@ int windowed_message_box(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
 
 // The windowed Open and Save As dialogs (file_dialog_window.cpp).
 BOOL windowed_file_dialog(FileDialogKind kind, OPENFILENAMEW* record);
+
+// The text a message carries at the address in lParam (null: empty). Scripts hand any
+// number there, so the text is copied a unit at a time: an odd address is read as it
+// stands, never through a misaligned reference, and an unmapped one faults as any bad
+// pointer does.
+std::u16string message_text(LPARAM lparam);
+// Writes text into the buffer at lParam of room units (the text cut to room - 1, then a
+// null), the same way; the units written without the null, 0 when nothing fits.
+LRESULT put_message_text(LPARAM lparam, int room, std::u16string_view text);
 
 // The last stylus position on the screen, and the key states the device's input keeps.
 POINT cursor_position();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -251,6 +252,39 @@ TEST_F(Controls, ListAndComboItemsAnswerBadIndexesWithTheirError) {
   char16_t first[8] = {};
   SendMessageW(sorted, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(first));
   EXPECT_EQ(std::u16string(first), u"Apple");
+}
+
+// A script's raw message may hand a text, or a buffer for one, at an odd address: the
+// text still arrives whole and comes back whole, in every class that takes one.
+TEST_F(Controls, TextsAtOddAddressesComeAndGoWhole) {
+  struct Case {
+    const char* label;
+    const char16_t* class_name;  // null: the parent, a window of the default procedure
+    UINT set;
+    UINT get;
+    WPARAM get_wparam;  // the buffer's room, or the item's index
+  } cases[] = {
+      {"window text", nullptr, WM_SETTEXT, WM_GETTEXT, 16},
+      {"edit text", u"EDIT", WM_SETTEXT, WM_GETTEXT, 16},
+      {"edit replacement", u"EDIT", EM_REPLACESEL, WM_GETTEXT, 16},
+      {"list item", u"LISTBOX", LB_ADDSTRING, LB_GETTEXT, 0},
+      {"combo item", u"COMBOBOX", CB_ADDSTRING, CB_GETLBTEXT, 0},
+  };
+  const std::u16string text = u"odd \u00e9 place";
+  for (const Case& each : cases) {
+    HWND window = each.class_name ? make(each.class_name, 0, u"", 100) : parent_;
+    alignas(4) unsigned char given[40] = {};
+    alignas(4) unsigned char taken[40];
+    std::memset(taken, 0x55, sizeof taken);
+    std::memcpy(given + 1, text.c_str(), (text.size() + 1) * sizeof(char16_t));
+    SendMessageW(window, each.set, 0, reinterpret_cast<LPARAM>(given + 1));
+    LRESULT copied = SendMessageW(window, each.get, each.get_wparam, reinterpret_cast<LPARAM>(taken + 1));
+    ASSERT_EQ(copied, LRESULT(text.size())) << each.label;
+    std::u16string back(text.size() + 1, u'?');
+    std::memcpy(back.data(), taken + 1, back.size() * sizeof(char16_t));
+    EXPECT_EQ(back, text + u'\0') << each.label;
+    EXPECT_EQ(taken[0], 0x55) << each.label << ": nothing is written before the buffer";
+  }
 }
 
 TEST_F(Controls, AListBoxTellsItsParentOfATapOnlyWhenAsked) {

@@ -3,6 +3,7 @@
 // change, then look at them before committing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 #include <stdlib.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "platform/gdi/gdi.h"
+#include "platform/gdi/gdi_state.h"
 #include "platform/gdi/screen.h"
 
 namespace {
@@ -189,6 +191,82 @@ TEST(GdiText, NonAntialiasedQualityDrawsSolidPixels) {
     SelectObject(canvas.dc, GetStockObject(SYSTEM_FONT));
     DeleteObject(made);
   }
+}
+
+// The font a handle made by CreateFontIndirectW stands for.
+platform::gdi::Font& font_of(HFONT handle) { return *handle->font; }
+
+// Measuring reads metrics only: a run over every code of the largest font keeps no
+// coverage, and gives the advances that drawing the same glyphs uses.
+TEST(GdiText, MeasuringRasterisesNothing) {
+  Canvas canvas(10, 10);
+  HFONT made = font(u"Tahoma", -512);
+  ASSERT_NE(made, nullptr);
+  SelectObject(canvas.dc, made);
+  std::vector<char16_t> every(0x10000);
+  for (size_t i = 0; i < every.size(); ++i) every[i] = char16_t(i);
+  SIZE size{};
+  ASSERT_TRUE(GetTextExtentPoint32W(canvas.dc, every.data(), int(every.size()), &size));
+  EXPECT_GT(size.cx, 0);
+  EXPECT_TRUE(font_of(made).glyphs.empty());
+  EXPECT_EQ(font_of(made).glyph_bytes, 0u);
+  SelectObject(canvas.dc, GetStockObject(SYSTEM_FONT));
+  DeleteObject(made);
+}
+
+TEST(GdiText, AdvancesMatchTheDrawnGlyphs) {
+  struct Case {
+    const char16_t* face;
+    LONG height;
+    LONG weight;
+    BYTE italic;
+  };
+  const Case fonts[] = {{u"Tahoma", -12, FW_NORMAL, 0}, {u"Courier New", 20, FW_BOLD, 0},
+                        {u"Times New Roman", -30, FW_NORMAL, 1}, {u"", -512, FW_NORMAL, 0}};
+  // Control codes, ASCII, Latin-1, a symbol the face has, and one it lacks (shown as '?').
+  const char16_t codes[] = {0, 9, 31, u' ', u'W', u'i', 0xE9, 0xFF, 0x20AC, 0x4E00};
+  for (const Case& wanted : fonts) {
+    HFONT made = font(wanted.face, wanted.height, wanted.weight, wanted.italic);
+    ASSERT_NE(made, nullptr);
+    platform::gdi::Font& measured = font_of(made);
+    for (char16_t code : codes) {
+      EXPECT_EQ(measured.advance(code), measured.glyph(code).advance)
+          << "height " << wanted.height << ", code " << int(code);
+    }
+    EXPECT_EQ(measured.advance(0x4E00), measured.advance(u'?')) << "height " << wanted.height;
+    EXPECT_EQ(measured.advance(9), 0) << "height " << wanted.height;
+    DeleteObject(made);
+  }
+}
+
+// Drawing many large glyphs keeps the font's cache within its budget, counted truly, and
+// a glyph made again after the cache is emptied draws the same pixels.
+TEST(GdiText, GlyphCacheStaysWithinItsBudget) {
+  constexpr int kSide = 640;
+  Canvas canvas(kSide, kSide);
+  HFONT made = font(u"", -512);
+  ASSERT_NE(made, nullptr);
+  SelectObject(canvas.dc, made);
+  SetBkMode(canvas.dc, TRANSPARENT);
+  platform::gdi::Font& cached = font_of(made);
+  RECT all{0, 0, kSide, kSide};
+  std::vector<uint16_t> first_w;
+  for (char16_t code = u'A'; code <= u'z'; ++code) {
+    ExtTextOutW(canvas.dc, 0, 0, 0, nullptr, &code, 1, nullptr);
+    if (code == u'W') first_w.assign(canvas.pixels, canvas.pixels + kSide * kSide);
+    size_t counted = 0;
+    for (const auto& [character, glyph] : cached.glyphs) counted += platform::gdi::glyph_cost(glyph);
+    ASSERT_EQ(cached.glyph_bytes, counted) << "after " << int(code);
+    ASSERT_LE(cached.glyph_bytes, platform::gdi::kGlyphCacheBytes) << "after " << int(code);
+    FillRect(canvas.dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  }
+  ASSERT_EQ(cached.glyphs.count(u'W'), 0u) << "the budget never emptied the cache";
+  ASSERT_NE(std::count(first_w.begin(), first_w.end(), uint16_t(0xFFFF)), kSide * kSide);
+  char16_t again = u'W';
+  ExtTextOutW(canvas.dc, 0, 0, 0, nullptr, &again, 1, nullptr);
+  EXPECT_EQ(std::vector<uint16_t>(canvas.pixels, canvas.pixels + kSide * kSide), first_w);
+  SelectObject(canvas.dc, GetStockObject(SYSTEM_FONT));
+  DeleteObject(made);
 }
 
 TEST(GdiDrawing, ShapesAndCopies) {

@@ -7,6 +7,7 @@
 
 #include "platform/user/controls/control_kit.h"
 #include "platform/user/input.h"
+#include "platform/user/window_state.h"
 
 namespace platform::user::controls {
 namespace {
@@ -131,13 +132,7 @@ void paint_combo(HWND window) {
 LRESULT selected_text(const ComboState& state, UINT message, WPARAM wparam, LPARAM lparam) {
   std::u16string text = state.list.selected >= 0 ? state.list.items[size_t(state.list.selected)] : u"";
   if (message == WM_GETTEXTLENGTH) return LRESULT(text.size());
-  auto* buffer = reinterpret_cast<char16_t*>(lparam);
-  int room = int(wparam);
-  if (!buffer || room <= 0) return 0;
-  int count = std::min(room - 1, int(text.size()));
-  std::copy_n(text.c_str(), count, buffer);
-  buffer[count] = 0;
-  return count;
+  return put_message_text(lparam, int(wparam), text);
 }
 
 }  // namespace

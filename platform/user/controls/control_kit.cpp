@@ -6,6 +6,7 @@
 
 #include "platform/kernel/wide_string.h"
 #include "platform/user/painting.h"
+#include "platform/user/window_state.h"
 
 namespace platform::user::controls {
 
@@ -103,11 +104,6 @@ int text_width(HDC dc, const char16_t* text, int count) {
 
 namespace {
 
-const char16_t* text_of(LPARAM lparam) {
-  const auto* text = reinterpret_cast<const char16_t*>(lparam);
-  return text ? text : u"";
-}
-
 size_t sorted_place(const ItemList& list, const char16_t* text) {
   size_t at = 0;
   while (at < list.items.size() && crt::_wcsicmp(list.items[at].c_str(), text) <= 0) ++at;
@@ -123,13 +119,13 @@ bool answer_item_message(ItemList& list, const ItemMessages& kind, bool sorted, 
   *changed = false;
   int index = int(wparam);
   if (message == kind.add || message == kind.insert) {
-    const char16_t* text = text_of(lparam);
+    std::u16string text = message_text(lparam);
     size_t at;
-    if (message == kind.add) at = sorted ? sorted_place(list, text) : list.items.size();
+    if (message == kind.add) at = sorted ? sorted_place(list, text.c_str()) : list.items.size();
     else if (index == -1) at = list.items.size();
     else if (index >= 0 && size_t(index) <= list.items.size()) at = size_t(index);
     else return *result = kind.error, true;
-    list.items.insert(list.items.begin() + ptrdiff_t(at), std::u16string(text));
+    list.items.insert(list.items.begin() + ptrdiff_t(at), std::move(text));
     if (list.selected >= int(at)) ++list.selected;
     *changed = true;
     *result = LRESULT(at);
@@ -155,12 +151,10 @@ bool answer_item_message(ItemList& list, const ItemMessages& kind, bool sorted, 
   } else if (message == kind.get_text_length) {
     *result = valid(list, wparam) ? LRESULT(list.items[size_t(index)].size()) : kind.error;
   } else if (message == kind.get_text) {
-    auto* buffer = reinterpret_cast<char16_t*>(lparam);
-    if (!valid(list, wparam) || !buffer) return *result = kind.error, true;
+    if (!valid(list, wparam) || !lparam) return *result = kind.error, true;
+    // The buffer's size is not given: it holds the whole text and its null.
     const std::u16string& text = list.items[size_t(index)];
-    std::copy(text.begin(), text.end(), buffer);
-    buffer[text.size()] = 0;
-    *result = LRESULT(text.size());
+    *result = put_message_text(lparam, int(text.size()) + 1, text);
   } else if (message == kind.count) {
     *result = LRESULT(list.items.size());
   } else {

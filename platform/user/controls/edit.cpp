@@ -7,6 +7,7 @@
 
 #include "platform/user/controls/control_kit.h"
 #include "platform/user/input.h"
+#include "platform/user/window_state.h"
 
 namespace platform::user::controls {
 namespace {
@@ -310,8 +311,7 @@ LRESULT edit_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) 
     case WM_DESTROY: return end_state(window, state);
     case WM_PAINT: paint_edit(window); return 0;
     case WM_SETTEXT: {
-      const auto* text = reinterpret_cast<const char16_t*>(lparam);
-      state->text = text ? text : u"";
+      state->text = message_text(lparam);
       state->anchor = state->caret = 0;
       state->first_line = state->scroll_x = 0;
       state->changed_text();
@@ -319,15 +319,7 @@ LRESULT edit_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) 
       if (!state->multiline) notify_parent(window, EN_CHANGE);
       return TRUE;
     }
-    case WM_GETTEXT: {
-      auto* buffer = reinterpret_cast<char16_t*>(lparam);
-      int room = int(wparam);
-      if (!buffer || room <= 0) return 0;
-      int count = std::min(room - 1, state->text_length());
-      std::copy_n(state->text.c_str(), count, buffer);
-      buffer[count] = 0;
-      return count;
-    }
+    case WM_GETTEXT: return put_message_text(lparam, int(wparam), state->text);
     case WM_GETTEXTLENGTH: return state->text_length();
     case EM_GETSEL: return get_selection(*state, wparam, lparam);
     case EM_SETSEL:
@@ -335,9 +327,8 @@ LRESULT edit_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) 
       refresh(window, *state);
       return 0;
     case EM_REPLACESEL: {
-      const auto* text = reinterpret_cast<const char16_t*>(lparam);
-      if (!text) text = u"";
-      replace_selection(*state, text, std::char_traits<char16_t>::length(text));
+      std::u16string text = message_text(lparam);
+      replace_selection(*state, text.c_str(), text.size());
       refresh(window, *state);
       notify_parent(window, EN_CHANGE);
       return 0;
