@@ -223,6 +223,12 @@ std::u16string message_text(LPARAM lparam) {
   }
 }
 
+CREATESTRUCTW message_create_struct(LPARAM lparam) {
+  CREATESTRUCTW create{};
+  if (lparam) std::memcpy(&create, reinterpret_cast<const void*>(lparam), sizeof create);
+  return create;
+}
+
 LRESULT put_message_text(LPARAM lparam, int room, std::u16string_view text) {
   auto* at = reinterpret_cast<unsigned char*>(lparam);
   if (!at || room <= 0) return 0;

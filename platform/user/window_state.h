@@ -163,6 +163,9 @@ BOOL windowed_file_dialog(FileDialogKind kind, OPENFILENAMEW* record);
 // stands, never through a misaligned reference, and an unmapped one faults as any bad
 // pointer does.
 std::u16string message_text(LPARAM lparam);
+// The creation record a WM_CREATE carries at lParam (all zero for null), copied the same
+// way: a script may send the message itself with any number there.
+CREATESTRUCTW message_create_struct(LPARAM lparam);
 // Writes text into the buffer at lParam of room units (the text cut to room - 1, then a
 // null), the same way; the units written without the null, 0 when nothing fits.
 LRESULT put_message_text(LPARAM lparam, int room, std::u16string_view text);

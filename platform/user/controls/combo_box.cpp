@@ -141,8 +141,7 @@ LRESULT combo_box_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lpa
   auto* state = state_of<ComboState>(window);
   if (message == WM_CREATE) {
     auto* made = new ComboState;
-    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
-    made->asked_height = create ? create->cy : 0;
+    made->asked_height = message_create_struct(lparam).cy;
     set_state(window, made);
     fit(window, *made);
     return 0;

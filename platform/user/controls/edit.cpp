@@ -300,8 +300,8 @@ LRESULT edit_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) 
   if (message == WM_CREATE) {
     auto* made = new EditState;
     made->multiline = has_style(window, ES_MULTILINE);
-    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
-    if (create && create->lpszName) made->text = create->lpszName;
+    CREATESTRUCTW create = message_create_struct(lparam);
+    if (create.lpszName) made->text = message_text(LPARAM(create.lpszName));
     set_state(window, made);
     return 0;
   }
