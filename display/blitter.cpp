@@ -4,6 +4,7 @@
 #include "display/blitter.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <type_traits>
@@ -206,6 +207,79 @@ void circle_points(PixelBuffer* dst, Point centre, int32_t radius, uint16_t colo
     }
 }
 
+// The row circle_points has reached at column x, for x before the column where its walk
+// ends: the largest y whose two candidate rows lie within the radius on average,
+// y^2 + (y-1)^2 < 2(r^2 - x^2). The walk steps down at most one row a column until then.
+int64_t circle_row(int64_t radius, int64_t x) {
+    if (x == 0) return radius;
+    const int64_t limit = 2 * (radius * radius - x * x);
+    if (limit <= 1) return 0;
+    auto spread = [](int64_t y) { return 2 * y * (y - 1) + 1; };
+    auto y = int64_t((1 + std::sqrt(2.0 * double(limit) - 1)) / 2);
+    while (y > 0 && spread(y) >= limit) --y;
+    while (spread(y + 1) < limit) ++y;
+    return y;
+}
+
+// Calls visit once for each x in [0, end) that puts centre + x or centre - x in [from, to).
+template <class Visit>
+void each_offset_into(int64_t centre, int64_t from, int64_t to, int64_t end, Visit visit) {
+    int64_t first[2] = {std::max<int64_t>(from - centre, 0), std::max<int64_t>(centre - to + 1, 0)};
+    int64_t stop[2] = {std::min(to - centre, end), std::min(centre - from + 1, end)};
+    if (first[1] < first[0]) {
+        std::swap(first[0], first[1]);
+        std::swap(stop[0], stop[1]);
+    }
+    int64_t x = first[0];
+    for (; x < stop[0]; ++x) visit(x);
+    for (x = std::max(x, first[1]); x < stop[1]; ++x) visit(x);
+}
+
+// The points of circle_points inside clip, found in time of the clip's size rather than the
+// radius: a radius near 2^31 would walk a billion steps for the few points a target holds.
+// Each column is visited once per pair of octants, so a pixel is written as often as by the walk.
+template <class Writer>
+void clipped_circle_points(PixelBuffer* dst, Point centre, int32_t radius, uint16_t colour, const Rect& clip,
+                           Writer write) {
+    if (radius <= 0) return circle_points<true>(dst, centre, radius, colour, clip, write);
+    auto put = [&](int64_t x, int64_t y) {
+        if (x < clip.left || x >= clip.right || y < clip.top || y >= clip.bottom) return;
+        write(dst->at(int32_t(x), int32_t(y)), colour);
+    };
+    const int64_t cx = centre.x, cy = centre.y, r = radius;
+    // The walk runs while x < y: end is the first column at or past its row.
+    int64_t low = 0, high = r;
+    while (low < high) {
+        int64_t middle = low + (high - low) / 2;
+        if (middle >= circle_row(r, middle)) high = middle;
+        else low = middle + 1;
+    }
+    const int64_t end = low;
+    each_offset_into(cx, clip.left, clip.right, end, [&](int64_t x) {
+        int64_t y = circle_row(r, x);
+        put(cx + x, cy + y);
+        put(cx - x, cy + y);
+        put(cx + x, cy - y);
+        put(cx - x, cy - y);
+    });
+    each_offset_into(cy, clip.top, clip.bottom, end, [&](int64_t x) {
+        int64_t y = circle_row(r, x);
+        put(cx + y, cy + x);
+        put(cx - y, cy + x);
+        put(cx + y, cy - x);
+        put(cx - y, cy - x);
+    });
+    // The walk's last step goes down one row where the rows of the formula may go down two.
+    int64_t last = circle_row(r, end - 1);
+    if (2 * last * (last - 1) + 1 >= 2 * (r * r - end * end)) --last;
+    if (last == end) {
+        put(cx + end, cy + end);
+        put(cx - end, cy + end);
+        put(cx + end, cy - end);
+        put(cx - end, cy - end);
+    }
+}
+
 // One row of count pixels set to colour, sixteen bytes per store (SSE2 is on every target).
 void fill_row(uint16_t* to, int32_t count, uint16_t colour) {
     const __m128i eight = _mm_set1_epi16(int16_t(colour));
@@ -372,7 +446,7 @@ void CopyBlitter::blit_transformed_keyed(PixelBuffer* dst, const Rect& dst_rect,
 
 void CopyBlitter::draw_circle_clipped(PixelBuffer* dst, Point centre, int32_t radius, uint16_t colour,
                                       const Rect& clip) {
-    circle_points<true>(dst, centre, radius, colour, clip, StoreWriter{});
+    clipped_circle_points(dst, centre, radius, colour, clip, StoreWriter{});
 }
 
 void CopyBlitter::draw_circle(PixelBuffer* dst, Point centre, int32_t radius, uint16_t colour) {
@@ -459,7 +533,7 @@ void WritingBlitter<Writer>::blit_transformed_keyed(PixelBuffer* dst, const Rect
 template <class Writer>
 void WritingBlitter<Writer>::draw_circle_clipped(PixelBuffer* dst, Point centre, int32_t radius, uint16_t colour,
                                                  const Rect& clip) {
-    circle_points<true>(dst, centre, radius, colour, clip, Writer::of(parameter_));
+    clipped_circle_points(dst, centre, radius, colour, clip, Writer::of(parameter_));
 }
 
 template <class Writer>

@@ -351,9 +351,13 @@ void process_sprite(SpriteWalk& walk, Sprite* sprite, const StepClock& clock, bo
 }
 
 void process_sprites(const StepClock& clock, bool full) {
+  // The sprites listed when the step begins: those its events make wait for the next step,
+  // or events that make a sprite each time they run would never let the step end. Sprites
+  // made later are linked after `last`, with higher sequence numbers.
   SpriteWalk walk;
   walk.next = game.sprite_list_head;
-  while (walk.next) {
+  walk.last = game.sprite_list_tail;
+  while (walk.next && walk.last && walk.next->sequence <= walk.last->sequence) {
     Sprite* sprite = walk.next;
     walk.current = sprite;
     walk.next = sprite->next;
@@ -491,6 +495,7 @@ void sprite_walks_forget(Sprite* sprite) {
   for (SpriteWalk* walk = innermost_walk; walk; walk = walk->outer) {
     if (walk->current == sprite) walk->current = nullptr;
     if (walk->next == sprite) walk->next = sprite->next;
+    if (walk->last == sprite) walk->last = sprite->prev;
   }
 }
 

@@ -9,10 +9,13 @@ struct Sprite;
 
 // A walk over the sprite list that events may destroy sprites under: destroying the
 // current sprite clears `current`, destroying the saved successor moves `next` on to its
-// own successor. Walks nest (an event may run a walk of its own).
+// own successor. `last` is the last sprite still listed of those listed when the walk
+// began; destroying it moves it back to its predecessor. Walks nest (an event may run a
+// walk of its own).
 struct SpriteWalk {
   Sprite* current = nullptr;
   Sprite* next = nullptr;
+  Sprite* last = nullptr;
   SpriteWalk* outer;
   SpriteWalk();
   ~SpriteWalk();

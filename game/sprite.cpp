@@ -205,11 +205,34 @@ void destroy_sprite_sending(Sprite* sprite, bool send_event) {
 
 void destroy_sprite(Sprite* sprite) { destroy_sprite_sending(sprite, true); }
 
+namespace {
+
+// The sprites listed now, oldest first. A walk that sends events goes through these rather
+// than the list: events may make sprites without end, and the walk must end.
+std::vector<Sprite*> listed_sprites() {
+  std::vector<Sprite*> listed;
+  for (Sprite* sprite = game.sprite_list_head; sprite; sprite = sprite->next) listed.push_back(sprite);
+  return listed;
+}
+
+}  // namespace
+
+int32_t destroy_marked_sprites() {
+  // Each one is checked as live and marked when its turn comes: a destroy event may have
+  // destroyed it or marked it. Sprites the events make wait for the next flush.
+  int32_t count = 0;
+  for (Sprite* sprite : listed_sprites()) {
+    if (!live_sprites().contains(sprite) || !sprite->deleted) continue;
+    destroy_sprite(sprite);
+    ++count;
+  }
+  return count;
+}
+
 void destroy_all_sprites() {
   // The sprites there are when the clear starts, newest first, each with its destroy event.
   // One checked as live again before it goes: a destroy event may have destroyed it.
-  std::vector<Sprite*> present;
-  for (Sprite* sprite = game.sprite_list_head; sprite; sprite = sprite->next) present.push_back(sprite);
+  std::vector<Sprite*> present = listed_sprites();
   for (auto sprite = present.rbegin(); sprite != present.rend(); ++sprite) {
     if (live_sprites().contains(*sprite)) destroy_sprite(*sprite);
   }

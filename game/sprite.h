@@ -148,6 +148,9 @@ Sprite* create_sprite();
 // Calls the sprite's procedure with message 2, then unlinks it, frees what it owns and
 // forgets every reference to it. Null does nothing.
 void destroy_sprite(Sprite* sprite);
+// Destroys the sprites marked deleted, oldest first, each with its destroy event, and gives
+// their count. Sprites made during it are left for the next call, marked or not.
+int32_t destroy_marked_sprites();
 // Destroys every sprite, last first, and empties the draw list.
 void destroy_all_sprites();
 // The last sprite following next from sprite (null for null).

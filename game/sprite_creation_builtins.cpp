@@ -439,22 +439,7 @@ void builtin_delsprites() {
   push_sprite_result(count);
 }
 
-void builtin_flushsprites() {
-  int32_t count = 0;
-  Sprite* sprite = game.sprite_list_head;
-  while (sprite) {
-    Sprite* next = sprite->next;
-    if (sprite->deleted) {
-      uint32_t next_handle = platform::address_of(next);
-      destroy_sprite(sprite);
-      ++count;
-      // A destroy event may destroy other sprites too: then walk again from the head.
-      if (next && !sprite_from_handle(next_handle)) next = game.sprite_list_head;
-    }
-    sprite = next;
-  }
-  push_sprite_result(count);
-}
+void builtin_flushsprites() { push_sprite_result(destroy_marked_sprites()); }
 
 void builtin_setspritemap() {
   int32_t map = pop_integer();

@@ -644,3 +644,45 @@ TEST(Blitters, ClippedCircleIsTheUnclippedOneCutToTheClip) {
         }
     }
 }
+
+TEST(Blitters, ClippedCircleWithTheWholeTargetIsTheUnclippedOne) {
+    for (int32_t radius = 0; radius < 50; ++radius) {
+        Image whole(101, 101, 0), clipped(101, 101, 0);
+        blacken(whole);
+        blacken(clipped);
+        copy_blitter()->draw_circle(whole.get(), Point{50, 50}, radius, 0xFFFF);
+        copy_blitter()->draw_circle_clipped(clipped.get(), Point{50, 50}, radius, 0xFFFF, Rect{0, 0, 101, 101});
+        EXPECT_EQ(white_pixels(clipped), white_pixels(whole)) << "radius " << radius;
+    }
+}
+
+TEST(Blitters, HugeCircleCrossesTheTargetAsAStraightArc) {
+    // Within a few pixels of an axis a circle this large keeps to one row or column; its
+    // centre lies two billion pixels away, and drawing must not walk the radius.
+    const int32_t huge = 2147483000;
+    const Rect whole{0, 0, 16, 12}, inner{5, 4, 11, 9};
+    struct Case {
+        const char* name;
+        Point centre;
+        Rect clip;
+        Rect line;  // the pixels set: one row or one column, cut to the clip
+    };
+    const Case cases[] = {
+        {"top", {8, 5 + huge}, whole, {0, 5, 16, 6}},
+        {"bottom", {8, 6 - huge}, whole, {0, 6, 16, 7}},
+        {"left", {3 + huge, 6}, whole, {3, 0, 4, 12}},
+        {"right", {12 - huge, 6}, whole, {12, 0, 13, 12}},
+        {"top in an inner clip", {-30, 5 + huge}, inner, {5, 5, 11, 6}},
+        {"left in an inner clip", {7 + huge, 100}, inner, {7, 4, 8, 9}},
+        {"outside an inner clip", {8, 3 + huge}, inner, {0, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        Image image(16, 12, 0);
+        blacken(image);
+        copy_blitter()->draw_circle_clipped(image.get(), c.centre, huge, 0xFFFF, c.clip);
+        PointSet want;
+        for (int y = c.line.top; y < c.line.bottom; ++y)
+            for (int x = c.line.left; x < c.line.right; ++x) want.insert({x, y});
+        EXPECT_EQ(white_pixels(image), want) << c.name;
+    }
+}
