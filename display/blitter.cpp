@@ -242,11 +242,14 @@ template <class Writer>
 void clipped_circle_points(PixelBuffer* dst, Point centre, int32_t radius, uint16_t colour, const Rect& clip,
                            Writer write) {
     if (radius <= 0) return circle_points<true>(dst, centre, radius, colour, clip, write);
-    auto put = [&](int64_t x, int64_t y) {
-        if (x < clip.left || x >= clip.right || y < clip.top || y >= clip.bottom) return;
-        write(dst->at(int32_t(x), int32_t(y)), colour);
-    };
     const int64_t cx = centre.x, cy = centre.y, r = radius;
+    // The points (cx ± dx, cy ± dy) that lie in the clip.
+    auto four = [&](int64_t dx, int64_t dy) {
+        for (int64_t x : {cx + dx, cx - dx})
+            for (int64_t y : {cy + dy, cy - dy})
+                if (x >= clip.left && x < clip.right && y >= clip.top && y < clip.bottom)
+                    write(dst->at(int32_t(x), int32_t(y)), colour);
+    };
     // The walk runs while x < y: end is the first column at or past its row.
     int64_t low = 0, high = r;
     while (low < high) {
@@ -255,29 +258,12 @@ void clipped_circle_points(PixelBuffer* dst, Point centre, int32_t radius, uint1
         else low = middle + 1;
     }
     const int64_t end = low;
-    each_offset_into(cx, clip.left, clip.right, end, [&](int64_t x) {
-        int64_t y = circle_row(r, x);
-        put(cx + x, cy + y);
-        put(cx - x, cy + y);
-        put(cx + x, cy - y);
-        put(cx - x, cy - y);
-    });
-    each_offset_into(cy, clip.top, clip.bottom, end, [&](int64_t x) {
-        int64_t y = circle_row(r, x);
-        put(cx + y, cy + x);
-        put(cx - y, cy + x);
-        put(cx + y, cy - x);
-        put(cx - y, cy - x);
-    });
+    each_offset_into(cx, clip.left, clip.right, end, [&](int64_t x) { four(x, circle_row(r, x)); });
+    each_offset_into(cy, clip.top, clip.bottom, end, [&](int64_t x) { four(circle_row(r, x), x); });
     // The walk's last step goes down one row where the rows of the formula may go down two.
     int64_t last = circle_row(r, end - 1);
     if (2 * last * (last - 1) + 1 >= 2 * (r * r - end * end)) --last;
-    if (last == end) {
-        put(cx + end, cy + end);
-        put(cx - end, cy + end);
-        put(cx + end, cy - end);
-        put(cx - end, cy - end);
-    }
+    if (last == end) four(end, end);
 }
 
 // One row of count pixels set to colour, sixteen bytes per store (SSE2 is on every target).

@@ -495,6 +495,12 @@ ProgramContext* drive(DriverRun& run, const char* text, uint8_t compile_only, ui
   InstructionNode* entry = main_entry;
   if (entry != nullptr) {
     const uint32_t unhandled = runtime_errors_unhandled;
+    // WINMAIN's parameters get 0s of their own. Taken from the stack's base cell they would
+    // leave the stack empty, and each push onto an empty stack makes a cell that the pop
+    // below it then loses: memory would go with every statement and event.
+    for (int32_t parameter = truncate_to_int(entry->operand); parameter > 0; --parameter) {
+      stack_push_number(context, 0);
+    }
     call_program = context;
     call_procedure = entry;
     vm_call_procedure();

@@ -750,6 +750,21 @@ TEST_F(DriverTest, AMainProgramRunsAndEnds) {
   EXPECT_EQ(run_failed, 0);
 }
 
+TEST_F(DriverTest, WinmainsParameterLeavesTheStackItsBaseCell) {
+  if (!code_generator_ready()) GTEST_SKIP() << "the code generator gives no instructions yet";
+  fs::path source = write_source("stays.zrk", "func winmain(unused%)\n  x% = unused% + 1;\n  return(1);\nend;\n");
+  ProgramContext* program = run_file(source);
+  ASSERT_NE(program, nullptr) << "a WINMAIN program that returns non-zero stays";
+  // Events push onto the program's stack and put its top back: their cells must be the same
+  // ones each time, or every event costs memory until the program ends.
+  ValueCell* base = program->stack_top;
+  ASSERT_NE(base, nullptr);
+  ValueCell* pushed = stack_push_cell(program, true);
+  program->stack_top = base;
+  EXPECT_EQ(stack_push_cell(program, true), pushed);
+  program->stack_top = base;
+}
+
 TEST_F(DriverTest, EvalInTheCallersScopeGivesItsValue) {
   if (!code_generator_ready()) GTEST_SKIP() << "the code generator gives no instructions yet";
   ProgramContext* caller = make_caller();
