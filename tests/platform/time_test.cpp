@@ -32,13 +32,15 @@ TEST(Time, RealClockFollowsTheHost) {
   LARGE_INTEGER frequency{};
   ASSERT_TRUE(QueryPerformanceFrequency(&frequency));
   EXPECT_EQ(frequency.QuadPart, 1000000);
+  // The host's interval encloses the others, so a pause of this thread between two reads
+  // can only lengthen the host's.
+  auto host_before = Clock::now();
   DWORD ticks_before = GetTickCount();
   uint64_t counter_before = counter_now();
-  auto host_before = Clock::now();
   Sleep(60);
-  auto host_elapsed_us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - host_before).count();
   uint64_t counter_elapsed = counter_now() - counter_before;
   DWORD ticks_elapsed = GetTickCount() - ticks_before;
+  auto host_elapsed_us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - host_before).count();
   EXPECT_GE(ticks_elapsed, 59u);
   EXPECT_LE(ticks_elapsed, static_cast<DWORD>(host_elapsed_us / 1000 + 2));
   EXPECT_GE(counter_elapsed, 60000u);
