@@ -110,6 +110,9 @@ struct ProgramContext {
   Pool* pool;
   int32_t run_mode;
   uint8_t quiet_end;
+  // Set while the end of the program closes its forms: no new form or control is made for
+  // it then, so procedures that open a window when one is destroyed cannot keep it going.
+  uint8_t closing_forms;
   NameNode* classes;
   ProgramContext* parent;
   uint64_t last_profile_ticks;

@@ -66,7 +66,7 @@ void builtin_newcontrol() {
   const char* class_name = pop_narrow_text();
   int32_t id = pop_integer();
   ProgramContext* owner = nullptr;
-  if (!find_form_record(parent, &owner)) {
+  if (!find_form_record(parent, &owner) || owner->closing_forms) {
     push_window(nullptr);
     return;
   }

@@ -90,6 +90,7 @@ void fit_form(HWND window, HWND bar) {
 // A form made by newform or newformex; 0 when the window could not be made.
 HWND make_form(const char* caption, const char* class_name, uint32_t handler_number, DWORD ex_style, DWORD style,
                int x, int y, int width, int height, bool extended) {
+  if (current_program->closing_forms) return nullptr;
   InstructionNode* handler = script_procedure_from_number(current_program, handler_number,
                                                           extended ? "newformex" : "newform");
   WNDCLASSW* block = register_form_class(class_name);
@@ -369,6 +370,10 @@ void builtin_newdlg() {
   uint32_t handler_number = static_cast<uint32_t>(pop_integer());
   const char* class_name = pop_text_parameter();
   const char* caption = pop_text_parameter();
+  if (current_program->closing_forms) {
+    stack_push_number(current_program, 0);
+    return;
+  }
   InstructionNode* handler = script_procedure_from_number(current_program, handler_number, "newdlg");
   WNDCLASSW* block = register_dialog_class(class_name);
   HWND owner = GetActiveWindow();

@@ -35,6 +35,7 @@ bool class_list_shared(const ProgramContext* program) {
 }
 
 void close_forms(ProgramContext* program) {
+  program->closing_forms = 1;
   FormRecord* form = program->forms;
   while (form) {
     if (form->keep_open) {
@@ -50,6 +51,7 @@ void close_forms(ProgramContext* program) {
     if (find_form_record(window) == form) remove_form_record(window);
     form = program->forms;
   }
+  program->closing_forms = 0;
 }
 
 // Mode 0 releases the program's own globals, cached scopes and stack; mode -3 only its
