@@ -67,8 +67,11 @@ class ScriptThreads : public VariableMachineTest {
     context->procedures[context->procedure_count++] = entry;
   }
 
-  // Calls createthread as compiled code does; the handle it pushed.
+  // Calls createthread as compiled code does, holding the script lock; the handle it
+  // pushed. Without the lock the new thread could push its argument onto the shared stack
+  // before the handle is taken off it.
   HANDLE create(InstructionNode* procedure, int32_t argument, DWORD flags) {
+    ScriptLockHold script_lock_held;
     for (double value : {0.0, static_cast<double>(platform::address_of(procedure)), static_cast<double>(argument),
                          static_cast<double>(flags), 0.0}) {
       stack_push_number(context, value);
