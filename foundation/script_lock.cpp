@@ -12,6 +12,7 @@ void (*script_state_restore_machine)(const ScriptThreadState* state) = nullptr;
 namespace {
 
 CRITICAL_SECTION script_lock{};
+ScriptThreadState* waiting_states = nullptr;
 
 bool held_here() { return __atomic_load_n(&script_lock.owner_thread, __ATOMIC_RELAXED) == GetCurrentThreadId(); }
 
@@ -32,6 +33,8 @@ void script_lock_leave() {
 
 uint32_t script_lock_levels() { return held_here() ? script_lock.recursion : 0; }
 
+const ScriptThreadState* script_threads_waiting() { return waiting_states; }
+
 ScriptLockYield::ScriptLockYield() : levels_(script_lock_levels()), state_{} {
   if (levels_ == 0) return;
   state_.program = current_program;
@@ -42,6 +45,8 @@ ScriptLockYield::ScriptLockYield() : levels_(script_lock_levels()), state_{} {
   state_.try_depth = try_depth;
   state_.stop_flag = stop_flag;
   if (script_state_save_machine) script_state_save_machine(&state_);
+  state_.next_waiting = waiting_states;
+  waiting_states = &state_;
   for (uint32_t level = 0; level < levels_; ++level) LeaveCriticalSection(&script_lock);
   script_lock_levels_here = 0;
 }
@@ -50,6 +55,16 @@ ScriptLockYield::~ScriptLockYield() {
   if (levels_ == 0) return;
   for (uint32_t level = 0; level < levels_; ++level) EnterCriticalSection(&script_lock);
   script_lock_levels_here = levels_;
+  // Threads wake in any order: the list is as long as the number of threads waiting.
+  if (waiting_states == &state_) {
+    waiting_states = state_.next_waiting;
+  } else {
+    for (ScriptThreadState* state = waiting_states; state; state = state->next_waiting) {
+      if (state->next_waiting != &state_) continue;
+      state->next_waiting = state_.next_waiting;
+      break;
+    }
+  }
   current_program = state_.program;
   current_instruction = state_.instruction;
   current_procedure_name = state_.procedure_name;

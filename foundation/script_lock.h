@@ -26,8 +26,16 @@ struct ScriptThreadState {
   Variable* object;
   int32_t try_depth;
   uint8_t stop_flag;
+  // Set by the machine for a thread that createthread made: the end of its program stops
+  // it, where any other thread ends the program's calls itself.
+  bool ended_with_its_program;
   void* machine[2];  // the machine's own part (its innermost call and the like)
+  ScriptThreadState* next_waiting;
 };
+
+// The states of the threads waiting at blocking points now, the newest first. Read and
+// changed only under the script lock.
+const ScriptThreadState* script_threads_waiting();
 
 // Fill the machine's own part of a ScriptThreadState; set by the machine.
 extern void (*script_state_save_machine)(ScriptThreadState* state);

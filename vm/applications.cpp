@@ -62,11 +62,27 @@ bool program_is_loaded(const ProgramContext* program) {
   return false;
 }
 
-bool program_is_running(const ProgramContext* program) {
-  if (!program) return false;
-  if (program == current_program) return true;
-  for (const CallFrame* frame = current_frame; frame; frame = frame->caller) {
+namespace {
+
+bool chain_runs(const CallFrame* innermost, const ProgramContext* program) {
+  for (const CallFrame* frame = innermost; frame; frame = frame->caller) {
     if (frame->program == program || frame->saved_program == program) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// The calling thread's own calls only: the current program may be what another thread,
+// now waiting, left when this one took the script lock (the message loop's case).
+bool program_is_running(const ProgramContext* program) {
+  return program && chain_runs(current_frame, program);
+}
+
+bool program_runs_on_a_waiting_thread(const ProgramContext* program) {
+  for (const ScriptThreadState* state = script_threads_waiting(); state; state = state->next_waiting) {
+    if (state->ended_with_its_program) continue;
+    if (chain_runs(static_cast<const CallFrame*>(state->machine[0]), program)) return true;
   }
   return false;
 }
@@ -86,6 +102,12 @@ void end_application(ProgramContext* program) {
   }
   exiting_program = program;
   if (program == current_program) stop_flag = 1;
+}
+
+bool application_end_pending(const ProgramContext* program) {
+  if (!program) return false;
+  std::lock_guard<std::mutex> lock(deferred_mutex);
+  return std::find(deferred_ends.begin(), deferred_ends.end(), program) != deferred_ends.end();
 }
 
 bool application_end_if_deferred(ProgramContext* program) {

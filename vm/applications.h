@@ -14,8 +14,16 @@ bool program_is_loaded(const ProgramContext* program);
 // Whether program runs a call on the calling thread's chain of calls.
 bool program_is_running(const ProgramContext* program);
 
+// Whether a thread waiting at a blocking point, other than one createthread made (the
+// program's end stops those), runs a call of program. Such a thread carries out the
+// program's end once its calls of it are over.
+bool program_runs_on_a_waiting_thread(const ProgramContext* program);
+
 // Ends program now, or, when it is running, once its outermost call has returned.
 void end_application(ProgramContext* program);
+
+// Whether program's end waits for its outermost call to return.
+bool application_end_pending(const ProgramContext* program);
 
 // Called by the procedure call when the outermost call of program is over: a deferred end
 // is carried out. True when the program was ended.

@@ -554,9 +554,10 @@ inline LocalScopeCacheEntry* remembered_scope(const CallFrame* frame, const Inst
   ProgramContext* program = frame->program;
   bool exiting = exiting_program == program;
   ProgramContext* ended = nullptr;
-  if (exiting && outermost_call_of_program(frame)) {
+  if (exiting && outermost_call_of_program(frame) && !program_runs_on_a_waiting_thread(program)) {
     // The program's last running call is over: its caller (another program's event)
     // goes on, and later faults of a new program at this address are reported again.
+    // Calls of it that another thread waits in keep the end for that thread.
     exiting_program = nullptr;
     exiting = false;
     ended = program;

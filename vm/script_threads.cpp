@@ -91,15 +91,15 @@ DWORD script_thread_entry(LPVOID parameter) {
   // was, and popping there would take one of the creator's values.
   const ValueCell* creator_top = program->stack_top;
   stack_push_number(program, static_cast<double>(start->argument));
-  // The thread's calls are its own: the frames of the thread that ran before it are on
-  // that thread's stack.
-  current_frame = nullptr;
   call_program = program;
   call_procedure = start->procedure;
   call_scope = nullptr;
   call_object = nullptr;
   entry_skip = 0;
   vm_call_procedure();
+  // Its call ended the program (freeapp of its own handle), or the program's end stopped
+  // it: the program's stack is gone or going.
+  if (script_thread_end_requested()) return 0;
   if (program->stack_top == creator_top) return 0;
   const ValueCell* result = stack_pop(program);
   // The exit code is the result as an unsigned integer: -1 gives 0xFFFFFFFF.
@@ -143,6 +143,8 @@ void builtin_createthread() {
 }
 
 bool script_thread_end_requested() { return this_thread_end_request && this_thread_end_request->load(); }
+
+bool running_on_created_thread() { return this_thread_end_request != nullptr; }
 
 void close_program_threads(ProgramContext* program) {
   std::vector<CreatedThread> closing;

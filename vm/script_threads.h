@@ -29,6 +29,8 @@ void close_program_threads(ProgramContext* program);
 
 // True on a script thread whose program has ended: it must run no more script code.
 bool script_thread_end_requested();
+// Whether the calling thread is one createthread made.
+bool running_on_created_thread();
 
 // The thread routine: runs the procedure and ends with its result as the exit code.
 DWORD script_thread_entry(LPVOID parameter);
