@@ -8,11 +8,14 @@
 
 void (*script_state_save_machine)(ScriptThreadState* state) = nullptr;
 void (*script_state_restore_machine)(const ScriptThreadState* state) = nullptr;
+void (*script_state_enter_machine)(const ScriptThreadState* innermost_wait_here) = nullptr;
 
 namespace {
 
 CRITICAL_SECTION script_lock{};
 ScriptThreadState* waiting_states = nullptr;
+// The calling thread's innermost wait that gave up the lock.
+thread_local const ScriptThreadState* innermost_wait_here = nullptr;
 
 bool held_here() { return __atomic_load_n(&script_lock.owner_thread, __ATOMIC_RELAXED) == GetCurrentThreadId(); }
 
@@ -22,7 +25,9 @@ thread_local uint32_t script_lock_levels_here = 0;
 
 void script_lock_enter() {
   EnterCriticalSection(&script_lock);
-  ++script_lock_levels_here;
+  // The registers are what the thread that held the lock before left: this thread's calls
+  // are none, or those of its own innermost wait (a window procedure run inside it).
+  if (script_lock_levels_here++ == 0 && script_state_enter_machine) script_state_enter_machine(innermost_wait_here);
 }
 
 void script_lock_leave() {
@@ -35,7 +40,7 @@ uint32_t script_lock_levels() { return held_here() ? script_lock.recursion : 0; 
 
 const ScriptThreadState* script_threads_waiting() { return waiting_states; }
 
-ScriptLockYield::ScriptLockYield() : levels_(script_lock_levels()), state_{} {
+ScriptLockYield::ScriptLockYield() : levels_(script_lock_levels()), state_{}, outer_wait_here_(nullptr) {
   if (levels_ == 0) return;
   state_.program = current_program;
   state_.instruction = current_instruction;
@@ -47,6 +52,8 @@ ScriptLockYield::ScriptLockYield() : levels_(script_lock_levels()), state_{} {
   if (script_state_save_machine) script_state_save_machine(&state_);
   state_.next_waiting = waiting_states;
   waiting_states = &state_;
+  outer_wait_here_ = innermost_wait_here;
+  innermost_wait_here = &state_;
   for (uint32_t level = 0; level < levels_; ++level) LeaveCriticalSection(&script_lock);
   script_lock_levels_here = 0;
 }
@@ -55,6 +62,7 @@ ScriptLockYield::~ScriptLockYield() {
   if (levels_ == 0) return;
   for (uint32_t level = 0; level < levels_; ++level) EnterCriticalSection(&script_lock);
   script_lock_levels_here = levels_;
+  innermost_wait_here = outer_wait_here_;
   // Threads wake in any order: the list is as long as the number of threads waiting.
   if (waiting_states == &state_) {
     waiting_states = state_.next_waiting;

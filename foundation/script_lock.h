@@ -40,6 +40,9 @@ const ScriptThreadState* script_threads_waiting();
 // Fill the machine's own part of a ScriptThreadState; set by the machine.
 extern void (*script_state_save_machine)(ScriptThreadState* state);
 extern void (*script_state_restore_machine)(const ScriptThreadState* state);
+// Sets the machine's own part for a thread that takes the lock afresh, from the state of
+// that thread's innermost wait (null when it waits nowhere); set by the machine.
+extern void (*script_state_enter_machine)(const ScriptThreadState* innermost_wait_here);
 
 // A blocking point: for its lifetime the calling thread holds no level of the lock, and the
 // running state it had comes back with the lock. A thread that holds no level is untouched.
@@ -53,6 +56,7 @@ class ScriptLockYield {
  private:
   uint32_t levels_;
   ScriptThreadState state_;
+  const ScriptThreadState* outer_wait_here_;
 };
 
 // Levels the calling thread took through script_lock_enter and holds now.

@@ -40,6 +40,9 @@ HBRUSH brush_for(HWND window, COLORREF colour) {
 
 void end_program_of_message(LPARAM program) {
   auto* context = platform::pointer_from<ProgramContext>(static_cast<uint32_t>(program));
+  // Whether the program runs a call of this thread's is told under the lock: taken here
+  // afresh, the machine's registers are this thread's again.
+  ScriptLockHold script_lock_held;
   // A stale or forged message must not end (or free) anything else.
   if (program_is_loaded(context)) end_application(context);
 }

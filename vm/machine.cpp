@@ -14,7 +14,7 @@
 
 // stop_flag, try_depth and current_procedure_name live with the rest of the machine
 // state in foundation/machine_state.cpp: the variable layer and the reporter read them.
-thread_local CallFrame* current_frame = nullptr;
+CallFrame* current_frame = nullptr;
 thread_local uint32_t guarded_loops_here = 0;
 
 TryEntry TryStack[kTrySlots];
@@ -27,15 +27,19 @@ uint32_t emit_scope_key = 0;
 // through this pointer: filled as soon as the machine is part of the program.
 [[maybe_unused]] static const bool procedure_caller_filled = (procedure_caller = vm_call_procedure, true);
 
-// A thread waiting at a blocking point keeps its TRY resume point, and shows its calls to
-// the threads that run meanwhile.
+// A thread waiting at a blocking point keeps its innermost call and its TRY resume point,
+// and shows its calls to the threads that run meanwhile.
 [[maybe_unused]] static const bool script_state_filled = (
     script_state_save_machine = [](ScriptThreadState* state) {
       state->machine[0] = current_frame;
       state->machine[1] = try_handler_entry;
       state->ended_with_its_program = running_on_created_thread();
     },
+    script_state_enter_machine = [](const ScriptThreadState* innermost_wait_here) {
+      current_frame = innermost_wait_here ? static_cast<CallFrame*>(innermost_wait_here->machine[0]) : nullptr;
+    },
     script_state_restore_machine = [](const ScriptThreadState* state) {
+      current_frame = static_cast<CallFrame*>(state->machine[0]);
       try_handler_entry = static_cast<InstructionNode*>(state->machine[1]);
       // A thread whose program ended while it waited ends every call of that program; one
       // whose program's end waits for its calls ends them, as the thread that asked would.

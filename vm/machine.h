@@ -12,7 +12,7 @@
 struct Variable;
 struct CallFrame;
 
-// ---- Running state (plain globals shared by every thread, except the chain of calls) ----
+// ---- Running state (plain globals, shared by every thread) ----
 
 // current_instruction (foundation/machine_state.h) is the node being executed; a jump
 // handler stores its target there and the loop goes on at the target's successor.
@@ -20,10 +20,10 @@ struct CallFrame;
 extern uint8_t stop_flag;
 // Name of the running procedure (its STARTPROC text from the fifth character), or null.
 extern const char* current_procedure_name;
-// The calling thread's innermost running procedure call, or null outside any call. Each
-// thread has its own: a thread that takes the script lock afresh (the message loop, a new
-// script thread) runs no call, whatever the thread that held the lock before left behind.
-extern thread_local CallFrame* current_frame;
+// The innermost running procedure call of the thread that holds the script lock, or null
+// outside any call. A thread that takes the lock afresh starts from its own innermost call
+// (that of its innermost wait, or none), never from the one another thread left behind.
+extern CallFrame* current_frame;
 
 // ---- TRY blocks ----
 
