@@ -21,6 +21,26 @@ that ground (an overflow, a run longer than the budget) is dropped and another i
 import random
 import re
 
+# Shapes a program may hold. Each can be left out (generate's features); by default all
+# are used. KNOWN lists the shapes the runtime still gets wrong, which a pass that must
+# stay green leaves out until they are mended.
+FEATURES = (
+    "text_builtins",  # upper/lower/trim/pad/rpos/cpos/npos/..., delete/insert/replace
+    "conversions",  # str/int/ToInt, '+' of numeric texts, '/' and printed fractions
+    "cursors",  # first/last/next/prev/goto/lpos, ins/del, the list variable's value
+    "object_lists",  # objects held in lists, walked and called through the element
+    "foreach_exits",  # BREAK mid-body, walks inside FOR, RETURN from a walk in a loop
+    "object_params",  # functions given an object, with a local #object, calling both
+    "self_calls",  # methods calling methods of their own object, bare and as conditions
+    "builtin_stmts",  # built-ins as bare statements and as whole conditions
+    "call_by_name",  # call(0, "name", ...) of forcelink procedures, bare and in values
+    "call_cond",  # call(...) as the whole IF/WHILE condition
+    "eval",  # eval/run of text storing '%' names, bare and as the whole IF condition
+    "eval_join",  # eval/run inside an expression, storing into a '%' name a join read
+    "method_stmt_in_func",  # a function method called bare on a parameter or local object
+)
+KNOWN = ("method_stmt_in_func", "call_cond", "eval_join")
+
 # ---------------------------------------------------------------------------
 # Values: (text or None, number), as a value cell holds them.
 
@@ -35,6 +55,79 @@ def number_to_text(x):
 
 def text_of(v):
     return v[0] if v[0] is not None else number_to_text(v[1])
+
+
+def is_numeric_text(s):
+    """Whether a text reads as a number: digits, '.', a '-' in front, 'x' anywhere (hex
+    after a leading 0), an 'e' with a sign after it, hex letters in hex mode."""
+    if s == "":
+        return False
+    hex_mode = False
+    i = 0
+    while i < len(s):
+        c = s[i]
+        if c in "xX":
+            if i == 1 and s[0] == "0":
+                hex_mode = True
+        elif c in "abcdefABCDEF":
+            if c in "eE" and not hex_mode:
+                if i + 1 < len(s) and s[i + 1] in "-+":
+                    i += 1
+                else:
+                    return False
+            elif not hex_mode:
+                return False
+        elif c == "-":
+            if i != 0:
+                return False
+        elif not (c.isdigit() or c == "."):
+            return False
+        i += 1
+    return True
+
+
+ATOF = re.compile(r"[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?")
+
+
+def text_to_number(s):
+    # A text that does not read as a number is 0; else the C library's reading of its
+    # longest numeric start, where a reading of 0 (also -0) gives the plain 0.
+    if not is_numeric_text(s):
+        return 0.0
+    if "x" in s or "X" in s:
+        raise Reject("hex text")
+    match = ATOF.match(s)
+    x = float(match.group(0)) if match else 0.0
+    return x if x != 0.0 else 0.0
+
+
+def value_of(v):
+    """A value read as a number: its number, or its text read as one."""
+    return v[1] if v[0] is None else text_to_number(v[0])
+
+
+def numeric(v):
+    return v[0] is None or is_numeric_text(v[0])
+
+
+class ObjRef:
+    """A variable that refers to an object: its members, shared by every reference."""
+
+    def __init__(self, members):
+        self.members = members
+
+
+class LiveList:
+    """A list variable: its elements and the element its cursor stands on."""
+
+    def __init__(self):
+        self.items = []
+        self.cur = None  # index, or None for an empty list
+
+    def current(self):
+        if self.cur is None:
+            raise Reject("cursor unknown")
+        return self.items[self.cur]
 
 
 class Reject(Exception):
@@ -105,6 +198,13 @@ class Machine:
         self.budget = budget
         self.frames = []
         self.depth = 0
+        self.evals = 0
+
+    def obj_members(self, name):
+        ref = self.frame.locals.get(name + "$")
+        if isinstance(ref, ObjRef):
+            return ref.members
+        return self.objects[name]
 
     def tick(self, n=1):
         self.budget -= n
@@ -164,7 +264,7 @@ class Var:
         elif self.cat == "member":
             m.frame.obj[self.name] = value
         else:
-            m.objects[self.obj][self.name] = value
+            m.obj_members(self.obj)[self.name] = value
 
     def load(self, m):
         if self.cat == "local":
@@ -176,7 +276,7 @@ class Var:
             return m.globals[self.name]
         if self.cat == "member":
             return m.frame.obj[self.name]
-        return m.objects[self.obj][self.name]
+        return m.obj_members(self.obj)[self.name]
 
     def eval(self, m):
         m.tick()
@@ -247,6 +347,9 @@ class Bin(Binary):
             return NUM(a - b)
         if op == "*":
             return NUM(a * b)
+        if op == "/":
+            assert b != 0.0
+            return NUM(a / b)
         if op == "div":
             if b == 0.0:
                 return NUM(0)
@@ -338,18 +441,223 @@ class Builtin:
         if self.name == "length":
             return NUM(len(text_of(vals[0])))
         if self.name == "mid":
+            # A start below 0 is 0; a count of -1 reaches to the end; both stay inside.
             text = text_of(vals[0])
-            start, count = int(vals[1][1]), int(vals[2][1])
-            assert start >= 0 and count >= 0
-            if start >= len(text):
-                return TXT("")
+            start, count = trunc32(vals[1][1]), trunc32(vals[2][1])
+            assert count >= -1
+            start = max(start, 0)
+            if count == -1 or start + count > len(text):
+                count = len(text) - start
+            count = max(count, 0)
             return TXT(text[start:start + count])
         if self.name == "pos":
             sought, text = text_of(vals[0]), text_of(vals[1])
             if sought == "":
                 return NUM(len(text))
             return NUM(text.find(sought))
+        if self.name == "rpos":
+            # An empty sought text is never found from the end.
+            sought, text = text_of(vals[0]), text_of(vals[1])
+            return NUM(-1 if sought == "" else text.rfind(sought))
+        if self.name == "cpos":
+            sought, text = text_of(vals[0]), text_of(vals[1])
+            assert sought != ""
+            return NUM(text.count(sought))
+        if self.name == "npos":
+            sought, text, start = text_of(vals[0]), text_of(vals[1]), trunc32(value_of(vals[2]))
+            if start < 0 or start > len(text):
+                raise Reject("npos start")
+            if sought == "":
+                return NUM(len(text))
+            return NUM(text.find(sought, start))
+        if self.name in ("upper", "lower"):
+            text = text_of(vals[0])
+            return TXT(text.upper() if self.name == "upper" else text.lower())
+        if self.name == "capitalize":
+            text = text_of(vals[0]).lower()
+            if text[:1].isalpha():
+                text = text[0].upper() + text[1:]
+            return TXT(text)
+        if self.name == "swapcase":
+            return TXT(text_of(vals[0]).swapcase())
+        if self.name == "reverse":
+            return TXT(text_of(vals[0])[::-1])
+        if self.name in ("trim", "ltrim", "rtrim"):
+            # Only the space character goes.
+            text = text_of(vals[0])
+            if self.name != "ltrim":
+                text = text.rstrip(" ")
+            if self.name != "rtrim":
+                text = text.lstrip(" ")
+            return TXT(text)
+        if self.name in ("lpad", "rpad"):
+            # count fill characters added, the first character of a fill text or the
+            # character of a fill number.
+            text = text_of(vals[0])
+            fill = vals[1]
+            char = fill[0][0] if fill[0] is not None else chr(trunc32(fill[1]) & 0xFF)
+            assert fill[0] != ""
+            count = trunc32(value_of(vals[2]))
+            pad = char * max(count, 0)
+            return TXT(pad + text if self.name == "lpad" else text + pad)
+        if self.name in ("str", "dup"):
+            return TXT(text_of(vals[0]))
+        if self.name == "int":
+            return NUM(value_of(vals[0]))
+        if self.name == "ToInt":
+            x = value_of(vals[0])
+            if x != int(x) and abs(x - round(x)) < 1e-9:
+                raise Reject("near an integer")
+            return NUM(trunc32(x))
         raise AssertionError(self.name)
+
+
+class MixedPlus:
+    # '+' of any two values: a sum when both read as numbers, else the two texts joined.
+    def __init__(self, left, right):
+        self.left, self.right = left, right
+
+    def emit(self):
+        return "(%s + %s)" % (self.left.emit(), self.right.emit())
+
+    def has_call(self):
+        return self.left.has_call() or self.right.has_call()
+
+    def eval(self, m):
+        m.tick()
+        a = self.left.eval(m)
+        b = self.right.eval(m)
+        if numeric(a) and numeric(b):
+            return NUM(value_of(a) + value_of(b))
+        return TXT(text_of(a) + text_of(b))
+
+
+class ObjArg:
+    # An object variable handed to a parameter: the parameter refers to the same object.
+    def __init__(self, obj):
+        self.obj = obj
+
+    def emit(self):
+        return self.obj + "$"
+
+    def has_call(self):
+        return False
+
+    def eval(self, m):
+        return ObjRef(m.obj_members(self.obj))
+
+
+class CallByName:
+    # call(0, "name", arguments): a function's result, 0 for a procedure or a name that
+    # names none.
+    def __init__(self, proc, args, name=None):
+        self.proc, self.args, self.name = proc, args, name
+
+    def emit(self):
+        name = self.name if self.proc is None else self.proc.name
+        return "call(%s)" % ", ".join(["0", '"%s"' % name] + [a.emit() for a in self.args])
+
+    def has_call(self):
+        return True
+
+    def eval(self, m):
+        m.tick()
+        args = [a.eval(m) for a in self.args]
+        if self.proc is None:
+            return NUM(0)
+        return m.call(self.proc, args)
+
+
+class Eval:
+    # eval(text, mode, 1) or run(text): the text's statements run as a program of their
+    # own (mode 0, run) or in the caller's scope (-1); the statements name only '%'
+    # variables, which every program shares. eval ends the program and gives 0; run's
+    # handle is multiplied by 0.
+    def __init__(self, stmts, mode, builtin="eval"):
+        self.stmts, self.mode, self.builtin = stmts, mode, builtin
+
+    def emit(self):
+        text = " ".join(line.strip() for line in emit_block(self.stmts, ""))
+        text = text.replace('"', '\\"')
+        if self.builtin == "run":
+            return '(run("%s") * 0)' % text
+        return 'eval("%s", %d, 1)' % (text, self.mode)
+
+    def has_call(self):
+        return True
+
+    def eval(self, m):
+        m.tick(40)
+        m.evals += 1
+        if m.evals > 6:
+            raise Reject("evals")
+        m.frames.append(Frame({}))
+        try:
+            run_block(m, self.stmts)
+        finally:
+            m.frames.pop()
+        return NUM(0)
+
+
+class ListValue:
+    # The list variable itself: the value of the element its cursor stands on.
+    def __init__(self, name):
+        self.name = name
+
+    def emit(self):
+        return self.name
+
+    def has_call(self):
+        return False
+
+    def eval(self, m):
+        m.tick()
+        return m.frame.lists[self.name].current()
+
+
+class ListOp:
+    # first, last, next, prev, lpos, goto of a list: the number they give.
+    def __init__(self, op, name, index=None):
+        self.op, self.name, self.index = op, name, index
+
+    def emit(self):
+        if self.index is not None:
+            return "%s(%s, %s)" % (self.op, self.name, self.index.emit())
+        return "%s(%s)" % (self.op, self.name)
+
+    def has_call(self):
+        return False
+
+    def eval(self, m):
+        m.tick()
+        lst = m.frame.lists[self.name]
+        n = len(lst.items)
+        if self.op == "lpos":
+            if n == 0:
+                return NUM(-1)
+            lst.current()
+            return NUM(lst.cur)
+        if n == 0:
+            return NUM(0)
+        if self.op in ("first", "last"):
+            lst.cur = 0 if self.op == "first" else n - 1
+            return NUM(1)
+        if self.op == "goto":
+            i = trunc32(value_of(self.index.eval(m)))
+            lst.cur = min(max(i, 0), n - 1)
+            return NUM(1)
+        lst.current()
+        if self.op == "next":
+            if lst.cur + 1 < n:
+                lst.cur += 1
+                return NUM(1)
+            return NUM(0)
+        if self.op == "prev":
+            if lst.cur > 0:
+                lst.cur -= 1
+                return NUM(1)
+            return NUM(0)
+        raise AssertionError(self.op)
 
 
 class ListCount:
@@ -364,7 +672,7 @@ class ListCount:
 
     def eval(self, m):
         m.tick()
-        return NUM(len(m.frame.lists[self.name]))
+        return NUM(len(m.frame.lists[self.name].items))
 
 
 class Call:
@@ -394,7 +702,7 @@ class MethodCall:
 
     def eval(self, m):
         args = [a.eval(m) for a in self.args]
-        return m.call(self.proc, args, m.objects[self.obj])
+        return m.call(self.proc, args, m.obj_members(self.obj))
 
 
 # ---------------------------------------------------------------------------
@@ -478,6 +786,91 @@ class CallStmt:
 
     def run(self, m):
         self.call.eval(m)
+
+
+class Edit:
+    # delete(v, position, count), insert(text, v, position), replace(v, find, by): the
+    # variable's text edited and stored back; positions and counts are kept inside the text.
+    def __init__(self, op, var, args):
+        self.op, self.var, self.args = op, var, args
+
+    def emit(self, ind):
+        if self.op == "insert":
+            parts = [self.args[0].emit(), self.var.emit(), self.args[1].emit()]
+        else:
+            parts = [self.var.emit()] + [a.emit() for a in self.args]
+        return [ind + "%s(%s);" % (self.op, ", ".join(parts))]
+
+    def run(self, m):
+        m.tick()
+        if self.op == "insert":
+            piece = text_of(self.args[0].eval(m))
+            text = text_of(self.var.load(m))
+            at = min(max(trunc32(value_of(self.args[1].eval(m))), 0), len(text))
+            text = text[:at] + piece + text[at:]
+        else:
+            text = text_of(self.var.load(m))
+            a = [a.eval(m) for a in self.args]
+            if self.op == "delete":
+                at = min(max(trunc32(value_of(a[0])), 0), len(text))
+                count = min(max(trunc32(value_of(a[1])), 0), len(text) - at)
+                text = text[:at] + text[at + count:]
+            else:
+                sought = text_of(a[0])
+                assert sought != ""
+                text = text.replace(sought, text_of(a[1]))
+        self.var.store(m, TXT(text))
+
+
+class ListEdit:
+    # ins(l, values): each value in front of the current element, and current then;
+    # del(l) followed by a move of the cursor (where del leaves it is not looked at);
+    # l = value: the current element takes the value.
+    def __init__(self, op, name, items, then=None):
+        self.op, self.name, self.items, self.then = op, name, items, then
+
+    def emit(self, ind):
+        if self.op == "ins":
+            return [ind + "ins(%s, %s);" % (self.name, ", ".join(i.emit() for i in self.items))]
+        if self.op == "set":
+            return [ind + "%s = %s;" % (self.name, self.items[0].emit())]
+        return [ind + "del(%s);" % self.name, ind + "%s;" % self.then.emit()]
+
+    def run(self, m):
+        m.tick()
+        lst = m.frame.lists[self.name]
+        if self.op == "ins":
+            # Every value is worked out before the first goes in.
+            for v in [i.eval(m) for i in self.items]:
+                if not lst.items:
+                    lst.items, lst.cur = [v], 0
+                else:
+                    lst.current()
+                    lst.items.insert(lst.cur, v)
+        elif self.op == "set":
+            v = self.items[0].eval(m)
+            lst.current()
+            lst.items[lst.cur] = v
+        else:
+            if lst.items:
+                lst.current()
+                del lst.items[lst.cur]
+                lst.cur = None
+            self.then.eval(m)
+            if lst.items and lst.cur is None:
+                raise Reject("cursor after del")
+
+
+class MakeLocalObject:
+    def __init__(self, cls, obj):
+        self.cls, self.obj = cls, obj
+
+    def emit(self, ind):
+        return [ind + "#object %s %s;" % (self.cls.name, self.obj)]
+
+    def run(self, m):
+        m.tick()
+        m.frame.locals[self.obj + "$"] = ObjRef({name: init.eval(m) for name, _, init in self.cls.members})
 
 
 class If:
@@ -612,7 +1005,12 @@ class MakeList:
 
     def run(self, m):
         m.tick()
-        m.frame.lists[self.name] = [i.eval(m) for i in self.items]
+        made = LiveList()
+        m.frame.lists[self.name] = made
+        # Every value is worked out before the first is added.
+        made.items = [i.eval(m) for i in self.items]
+        if made.items:
+            made.cur = len(made.items) - 1
 
 
 class AddList:
@@ -625,7 +1023,10 @@ class AddList:
     def run(self, m):
         m.tick()
         vals = [i.eval(m) for i in self.items]
-        m.frame.lists[self.name].extend(vals)
+        made = m.frame.lists[self.name]
+        made.items.extend(vals)
+        if made.items:
+            made.cur = len(made.items) - 1
 
 
 class SortList:
@@ -637,7 +1038,7 @@ class SortList:
 
     def run(self, m):
         m.tick(3)
-        items = m.frame.lists[self.name]
+        items = m.frame.lists[self.name].items
         if self.kind == "n":
             nums = [v[1] for v in items]
             # Equal values may change places: a 0 beside a -0 would print differently.
@@ -649,6 +1050,8 @@ class SortList:
 
 
 class Foreach:
+    # The walk stands on each element in turn: the list's cursor goes with it, and a walk
+    # left early (BREAK, RETURN) leaves the cursor where it stood.
     def __init__(self, elem, name, body, break_cond):
         self.elem, self.name, self.body, self.break_cond = elem, name, body, break_cond
 
@@ -661,13 +1064,32 @@ class Foreach:
         return lines
 
     def run(self, m):
-        items = list(m.frame.lists[self.name])
-        for v in items:
+        walked = m.frame.lists[self.name]
+        items = list(walked.items)
+        for i, v in enumerate(items):
             m.tick()
+            walked.cur = i
             self.elem.store(m, v)
             if self.break_cond is not None and truth(self.break_cond.eval(m)):
                 break
-            run_block(m, self.body)
+            try:
+                run_block(m, self.body)
+            except BreakSignal:
+                break
+
+
+class BreakIf:
+    # if (cond) break; end;  inside a loop body, after other statements.
+    def __init__(self, cond):
+        self.cond = cond
+
+    def emit(self, ind):
+        return [ind + "if (%s) break; end;" % strip_parens(self.cond.emit())]
+
+    def run(self, m):
+        m.tick()
+        if truth(self.cond.eval(m)):
+            raise BreakSignal()
 
 
 class Return:
@@ -704,6 +1126,7 @@ class MakeObject:
     def run(self, m):
         m.tick()
         m.objects[self.obj] = {name: init.eval(m) for name, _, init in self.cls.members}
+        m.frame.locals[self.obj + "$"] = ObjRef(m.objects[self.obj])
 
 
 # ---------------------------------------------------------------------------
@@ -720,6 +1143,7 @@ class Proc:
         self.body = []
         self.forward = False
         self.public = True
+        self.forcelink = False  # kept by the linker, so call() finds it by name
 
     def header(self):
         params = ", ".join(p for p, _ in self.params)
@@ -731,6 +1155,8 @@ class Proc:
         head = self.header()
         if self.method_of:
             head = "public " + head
+        if self.forcelink:
+            head = "forcelink " + head
         return [ind + head] + emit_block(self.body, ind + "  ") + [ind + "end;"]
 
 
@@ -793,6 +1219,7 @@ class Scope:
         self.lists = dict(lists)  # list name -> item kind
         self.objects = list(objects)
         self.members = list(members)  # (name, kind) of the running object's members
+        self.self_methods = []  # methods of the running object's class it may call
         self.loop_depth = 0
         self.fresh = 0
 
@@ -817,19 +1244,34 @@ def protect_arguments(args):
 
 
 class Generator:
-    def __init__(self, rng):
+    def __init__(self, rng, features=FEATURES):
         self.r = rng
+        self.feat = frozenset(features)
         self.shared = {}
         self.globals = {}
         self.label = 0
         self.callable = []  # procs a new body may call (defined earlier, or forward)
+        self.obj_funcs = []  # functions whose first parameter is an object
+        self.by_name = []  # forcelink procs, for call()
+        self.countdown = None  # forcelink function counting k0% down, for call() conditions
+        self.index = 0  # number of the next proc's name
+
+    def on(self, feature):
+        return feature in self.feat
 
     def chance(self, p):
         return self.r.random() < p
 
-    def text_literal(self):
+    def word(self, low=0):
         n = self.r.choice([0, 1, 1, 2, 2, 3, 4])
-        return Str("".join(self.r.choice(TEXT_LETTERS) for _ in range(n)))
+        return "".join(self.r.choice(TEXT_LETTERS) for _ in range(max(n, low)))
+
+    def text_literal(self):
+        if self.on("text_builtins") and self.chance(0.12):
+            # Spaces for the trims, on either side or alone.
+            w = self.word(1)
+            return Str(self.r.choice([" " + w, w + " ", "  " + w + " ", "  ", w + " " + w]))
+        return Str(self.word())
 
     def number_literal(self):
         c = self.r.random()
@@ -864,6 +1306,18 @@ class Generator:
             meths += [(obj, mm) for mm in cls.methods if mm.is_func and mm.ret_kind == kind]
         if meths:
             choices.append("method")
+        objf = [p for p in self.obj_funcs if p.ret_kind == kind and p is not sc.proc] if sc.objects else []
+        if objf:
+            choices.append("objfunc")
+        selfm = [mm for mm in sc.self_methods if mm.is_func and mm.ret_kind == kind]
+        if selfm:
+            choices.append("self")
+        named = [p for p in self.by_name if p.is_func and p.ret_kind == kind and p is not sc.proc
+                 and p is not getattr(sc.proc, "partner", None)]
+        if named:
+            choices.append("byname")
+        if kind == "n" and self.on("eval_join") and depth < 3 and self.chance(0.1):
+            return self.eval_expr(sc)
         if not choices:
             return None
         what = r.choice(choices)
@@ -873,12 +1327,54 @@ class Generator:
         if what == "method":
             obj, p = r.choice(meths)
             return MethodCall(obj, p, self.args(p, sc, depth))
+        if what == "objfunc":
+            p = r.choice(objf)
+            return Call(p, self.args(p, sc, depth))
+        if what == "self":
+            p = r.choice(selfm)
+            return Call(p, self.args(p, sc, depth))
+        if what == "byname":
+            if kind == "n" and self.chance(0.1):
+                return CallByName(None, [self.num_expr(sc, depth + 1)], "nosuch")
+            p = r.choice(named)
+            return CallByName(p, self.args(p, sc, depth))
         p = sc.proc
         return Call(p, self.args(p, sc, depth, recursing=True))
+
+    def eval_stmts(self, sc):
+        """Statements for eval or run: they name only '%' variables."""
+        r = self.r
+        out = []
+        names = list(self.shared)
+        if not self.on("eval_join"):
+            # A text stored by eval may free one that a join further out still waits with.
+            names = [n for n in names if self.shared[n] == "n"]
+        for _ in range(r.randint(1, 2)):
+            name = r.choice(names)
+            v = Var("shared", name, self.shared[name])
+            if v.kind == "n":
+                out.append(Assign(v, Bin("+", v, Num(r.randint(1, 9)))))
+            elif self.chance(0.5):
+                out.append(Assign(v, self.text_literal()))
+            else:
+                out.append(Assign(v, Join(v, Str(self.word(1)))))
+        if self.chance(0.2):
+            name = r.choice(list(self.shared))
+            out.append(Show(self.label_text(), [Var("shared", name, self.shared[name])]))
+        return out
+
+    def eval_expr(self, sc):
+        r = self.r
+        if self.chance(0.2):
+            return Eval(self.eval_stmts(sc), 0, "run")
+        return Eval(self.eval_stmts(sc), r.choice([0, 0, -1]))
 
     def args(self, p, sc, depth, recursing=False):
         out = []
         for i, (pname, pkind) in enumerate(p.params):
+            if pkind == "o":
+                out.append(ObjArg(self.r.choice(sc.objects)[0]))
+                continue
             if i == 0 and getattr(p, "recursive", False):
                 if recursing:
                     out.append(Bin("-", Var("local", "d%", "n"), Num(1)))
@@ -888,10 +1384,87 @@ class Generator:
             out.append(self.expr(pkind, sc, depth + 1))
         return protect_arguments(out)
 
+    def sought(self):
+        return Str(self.r.choice(TEXT_LETTERS) + (self.r.choice(TEXT_LETTERS) if self.chance(0.3) else ""))
+
+    def extra_num(self, sc, depth):
+        r = self.r
+        opts = []
+        if self.on("text_builtins"):
+            opts += ["rpos", "cpos", "npos"]
+        if self.on("conversions"):
+            opts += ["int", "int", "toint", "div", "div"]
+        if not opts:
+            return None
+        what = r.choice(opts)
+        if what == "rpos":
+            sought = self.sought() if self.chance(0.8) else self.text_expr(sc, depth + 2)
+            return Builtin("rpos", [sought, self.text_expr(sc, depth + 1)])
+        if what == "cpos":
+            return Builtin("cpos", [self.sought(), self.text_expr(sc, depth + 1)])
+        if what == "npos":
+            return Builtin("npos", [self.sought(), self.text_expr(sc, depth + 1), Num(r.randint(0, 2))])
+        if what == "int":
+            c = r.random()
+            if c < 0.35:
+                inner = Builtin("str", [self.num_expr(sc, depth + 1)])
+            elif c < 0.7:
+                inner = Join(self.num_expr(sc, depth + 2), self.num_expr(sc, depth + 2))
+            else:
+                inner = self.text_expr(sc, depth + 1)
+            return Builtin("int", [inner])
+        if what == "toint":
+            return Builtin("ToInt", [self.num_expr(sc, depth + 1)])
+        return Bin("/", self.num_expr(sc, depth + 1), Num(r.choice([2, 3, 4, 8, 0.5, -3, 7])))
+
+    def extra_text(self, sc, depth):
+        r = self.r
+        opts = []
+        if self.on("text_builtins"):
+            opts += ["upper", "lower", "capitalize", "swapcase", "reverse", "trim", "ltrim", "rtrim",
+                     "lpad", "rpad", "mid"]
+        if self.on("conversions"):
+            opts += ["str", "plus", "plus"]
+        if not opts:
+            return None
+        what = r.choice(opts)
+        if what in ("lpad", "rpad"):
+            fill = Str(r.choice("*_#gh")) if self.chance(0.7) else Num(r.choice([42, 95, 103]))
+            return Builtin(what, [self.text_expr(sc, depth + 1), fill, Num(r.randint(-1, 3))])
+        if what == "mid":
+            return Builtin("mid", [self.text_expr(sc, depth + 1), Num(r.randint(-2, 4)),
+                                   Num(r.choice([-1, -1, 0, 1, 2, 5]))])
+        if what == "str":
+            return Builtin("str", [self.num_expr(sc, depth + 1)])
+        if what == "plus":
+            c = r.random()
+            if c < 0.4:
+                left = self.text_expr(sc, depth + 1)
+            elif c < 0.7:
+                left = Builtin("str", [self.num_expr(sc, depth + 1)])
+            else:
+                left = Join(self.num_expr(sc, depth + 2), Str(""))
+            c = r.random()
+            if c < 0.3:
+                right = self.number_literal()
+            elif c < 0.55:
+                right = self.num_expr(sc, depth + 1)
+            elif c < 0.8:
+                right = self.text_literal()
+            else:
+                right = Builtin("str", [self.num_expr(sc, depth + 1)])
+            # Joined to a text: the sum is printed, a text stays one.
+            return Join(Str("<"), MixedPlus(left, right))
+        return Builtin(what, [self.text_expr(sc, depth + 1)])
+
     def num_expr(self, sc, depth):
         r = self.r
         if depth > 3:
             return self.leaf("n", sc)
+        if depth < 3 and self.chance(0.1):
+            e = self.extra_num(sc, depth)
+            if e is not None:
+                return e
         c = r.random()
         if c < 0.25:
             return self.leaf("n", sc)
@@ -928,6 +1501,10 @@ class Generator:
         r = self.r
         if depth > 3:
             return self.leaf("t", sc)
+        if depth < 3 and self.chance(0.15):
+            e = self.extra_text(sc, depth)
+            if e is not None:
+                return e
         c = r.random()
         if c < 0.3:
             return self.leaf("t", sc)
@@ -953,8 +1530,35 @@ class Generator:
     def cond(self, sc):
         r = self.r
         c = r.random()
+        if c < 0.12:
+            # The whole condition a built-in's, call()'s or eval's result.
+            opts = []
+            if self.on("builtin_stmts"):
+                opts += ["builtin"]
+            if self.on("call_cond") and self.by_name:
+                opts += ["byname"]
+            if self.on("eval"):
+                opts += ["eval"]
+            if opts:
+                what = r.choice(opts)
+                if what == "builtin":
+                    name = r.choice(["length", "pos", "rpos"])
+                    if name == "length":
+                        return Builtin("length", [self.text_expr(sc, 2)])
+                    return Builtin(name, [self.sought(), self.text_expr(sc, 2)])
+                if what == "byname":
+                    named = [p for p in self.by_name if p is not sc.proc
+                             and p is not getattr(sc.proc, "partner", None) and p.ret_kind != "t"]
+                    if named and self.chance(0.85):
+                        p = r.choice(named)
+                        return CallByName(p, self.args(p, sc, 1))
+                    return CallByName(None, [Num(1)], "nosuch")
+                return Eval(self.eval_stmts(sc), r.choice([0, -1]))
+            c = r.random()
         if c < 0.25:
             call = self.call_expr("n", sc, 1)
+            if isinstance(call, CallByName) and not self.on("call_cond"):
+                call = None
             if call is not None:
                 return call  # the whole condition a call's result
         if c < 0.35:
@@ -980,8 +1584,183 @@ class Generator:
         self.label += 1
         return "L%d " % self.label
 
+    def bare_call(self, sc):
+        """A call whose result, if any, is dropped: of any kind the scope may make."""
+        r = self.r
+        kinds = []
+        procs = [p for p in self.callable if not p.method_of and p is not sc.proc
+                 and p is not getattr(sc.proc, "partner", None)]
+        if procs:
+            kinds.append("proc")
+        meths = [(o, mm) for o, cls in sc.objects for mm in cls.methods]
+        if sc.proc is not None and sc.proc.is_func and not self.on("method_stmt_in_func"):
+            # Inside a function only procedure methods, when function methods are left out.
+            meths = [(o, mm) for o, mm in meths if not mm.is_func]
+        if meths:
+            kinds += ["method", "method"]
+        objf = [p for p in self.obj_funcs if p is not sc.proc] if sc.objects else []
+        if objf:
+            kinds.append("objfunc")
+        if sc.self_methods:
+            kinds += ["self", "self"]
+        named = [p for p in self.by_name if p is not sc.proc and p is not getattr(sc.proc, "partner", None)]
+        if named:
+            kinds.append("byname")
+        if self.on("builtin_stmts"):
+            kinds.append("builtin")
+        if self.on("eval"):
+            kinds.append("eval")
+        if not kinds:
+            return None
+        what = r.choice(kinds)
+        if what == "proc":
+            p = r.choice(procs)
+            return Call(p, self.args(p, sc, 1))
+        if what == "method":
+            o, mm = r.choice(meths)
+            return MethodCall(o, mm, self.args(mm, sc, 1))
+        if what == "objfunc":
+            p = r.choice(objf)
+            return Call(p, self.args(p, sc, 1))
+        if what == "self":
+            p = r.choice(sc.self_methods)
+            return Call(p, self.args(p, sc, 1))
+        if what == "byname":
+            p = r.choice(named)
+            return CallByName(p, self.args(p, sc, 1))
+        if what == "builtin":
+            name = r.choice(["upper", "length", "pos", "trim", "str", "reverse"])
+            if name == "pos":
+                return Builtin("pos", [self.sought(), self.text_expr(sc, 2)])
+            if name == "str":
+                return Builtin("str", [self.num_expr(sc, 2)])
+            return Builtin(name, [self.text_expr(sc, 2)])
+        return Eval(self.eval_stmts(sc), r.choice([0, -1]))
+
+    def extra_stmt(self, sc, depth):
+        r = self.r
+        opts = []
+        if self.on("text_builtins"):
+            opts += ["edit", "edit"]
+        if self.on("builtin_stmts") and self.on("text_builtins"):
+            opts += ["drain"]
+        if self.on("call_cond") and self.countdown is not None and self.countdown is not sc.proc:
+            opts += ["callwhile"]
+        if self.on("eval_join"):
+            opts += ["evaljoin", "evaljoin"]
+        if self.on("object_params") and sc.objects:
+            opts += ["objcall"]
+        if self.on("self_calls") and sc.self_methods:
+            opts += ["selfwhile"]
+        if not opts:
+            return None
+        what = r.choice(opts)
+        if what == "edit":
+            targets = [v for v in self.assignable("t", sc) if v.cat != "objmember"]
+            if not targets:
+                return None
+            v = r.choice(targets)
+            op = r.choice(["delete", "insert", "replace"])
+            if op == "delete":
+                return [Edit(op, v, [Num(r.randint(-1, 4)), Num(r.randint(-1, 3))])]
+            if op == "insert":
+                return [Edit(op, v, [self.text_literal(), Num(r.randint(-2, 5))])]
+            return [Edit(op, v, [self.sought(), self.text_literal()])]
+        if what == "drain":
+            # A built-in's result as the whole WHILE condition, moved on by the body.
+            name = self.new_local(sc, "t")
+            n = self.new_local(sc, "n")
+            v, k = Var("local", name, "t"), Var("local", n, "n")
+            e = self.text_expr(sc, 1)
+            sc.locals[name], sc.locals[n] = "t", "n"
+            body = [Edit("delete", v, [Num(0), Num(r.randint(1, 2))]), Step(k, "++")]
+            return [Assign(v, e), Assign(k, Num(0)), While(Builtin("length", [v]), body),
+                    Show(self.label_text(), [k, Str(" "), v])]
+        if what == "callwhile":
+            k = Var("shared", "k0%", "n")
+            n = self.new_local(sc, "n")
+            w = Var("local", n, "n")
+            sc.locals[n] = "n"
+            body = [Step(w, "++")]
+            if self.chance(0.4):
+                body += self.block(sc, 3, 1)
+            return [Assign(k, Num(r.randint(0, 3))), Assign(w, Num(0)),
+                    While(CallByName(self.countdown, []), body), Show(self.label_text(), [w])]
+        if what == "evaljoin":
+            # A '%' name read by a join or a built-in that waits while eval or run stores
+            # a new text into it.
+            texts = [n for n, k in self.shared.items() if k == "t"]
+            name = r.choice(texts)
+            g = Var("shared", name, "t")
+            stmts = [Assign(g, Str(self.word(1)) if self.chance(0.5) else Join(g, Str(self.word(1))))]
+            if self.chance(0.3):
+                stmts += self.eval_stmts(sc)
+            ev = Eval(stmts, r.choice([0, 0, -1])) if self.chance(0.8) else Eval(stmts, 0, "run")
+            c = r.random()
+            if c < 0.4:
+                targets = self.assignable("t", sc)
+                if targets:
+                    return [Assign(r.choice(targets), Join(g, ev)), Show(self.label_text(), [g])]
+            if c < 0.7:
+                return [Show(self.label_text(), [Join(Str(self.word(1)), Join(g, ev)), Str(" "), g])]
+            return [Show(self.label_text(), [g, ev, Str(" "), g])]
+        if what == "objcall":
+            return self.object_call_stmt(sc, depth)
+        # A method counting its own object down as the whole WHILE condition.
+        down = sc.self_methods[0]
+        n = self.new_local(sc, "n")
+        w = Var("local", n, "n")
+        sc.locals[n] = "n"
+        body = [Step(w, "++")]
+        if self.chance(0.4):
+            body += self.block(sc, 3, 1)
+        return [Assign(Var("member", down.counter, "n"), Num(r.randint(0, 3))), Assign(w, Num(0)),
+                While(Call(down, []), body), Show(self.label_text(), [w])]
+
+    def object_call_stmt(self, sc, depth):
+        """A method of an object in scope called bare, as the whole IF condition, as the
+        whole WHILE condition, or for its value."""
+        r = self.r
+        obj, cls = r.choice(sc.objects)
+        c = r.random()
+        if c < 0.35:
+            meths = list(cls.methods)
+            if sc.proc is not None and sc.proc.is_func and not self.on("method_stmt_in_func"):
+                meths = [mm for mm in meths if not mm.is_func]
+            if meths:
+                mm = r.choice(meths)
+                return [CallStmt(MethodCall(obj, mm, self.args(mm, sc, 1)))]
+        if c < 0.6:
+            meths = [mm for mm in cls.methods if mm.is_func]
+            mm = r.choice(meths)
+            then = self.block(sc, depth + 1, 1)
+            other = self.block(sc, depth + 1, 1) if self.chance(0.5) else []
+            return [If(MethodCall(obj, mm, self.args(mm, sc, 1)), then, other)]
+        if c < 0.8:
+            down = cls.countdown
+            n = self.new_local(sc, "n")
+            w = Var("local", n, "n")
+            sc.locals[n] = "n"
+            return [Assign(Var("objmember", down.counter, "n", obj), Num(r.randint(0, 3))), Assign(w, Num(0)),
+                    While(MethodCall(obj, down, []), [Step(w, "++")]), Show(self.label_text(), [w])]
+        kind = r.choice("nt")
+        call = None
+        meths = [mm for mm in cls.methods if mm.is_func and mm.ret_kind == kind]
+        if meths:
+            mm = r.choice(meths)
+            call = MethodCall(obj, mm, self.args(mm, sc, 1))
+        if call is None:
+            return []
+        name = self.new_local(sc, kind)
+        sc.locals[name] = kind
+        return [Assign(Var("local", name, kind), call)]
+
     def stmt(self, sc, depth, budget):
         r = self.r
+        if depth <= 2 and self.chance(0.15):
+            s = self.extra_stmt(sc, depth)
+            if s:
+                return s
         c = r.random()
         if depth > 2:
             c = r.random() * 0.45
@@ -1008,15 +1787,9 @@ class Generator:
             n = r.randint(1, 3)
             return [Show(self.label_text(), [self.expr(r.choice("nt"), sc, 1) for _ in range(n)])]
         if c < 0.42:
-            procs = [p for p in self.callable if not p.method_of and p is not sc.proc
-                     and p is not getattr(sc.proc, "partner", None)]
-            if procs:
-                p = r.choice(procs)
-                return [CallStmt(Call(p, self.args(p, sc, 1)))]
-            meths = [(o, mm) for o, cls in sc.objects for mm in cls.methods]
-            if meths:
-                o, mm = r.choice(meths)
-                return [CallStmt(MethodCall(o, mm, self.args(mm, sc, 1)))]
+            call = self.bare_call(sc)
+            if call is not None:
+                return [CallStmt(call)]
         if c < 0.55:
             then = self.block(sc, depth + 1, 2)
             other = self.block(sc, depth + 1, 2) if r.random() < 0.5 else []
@@ -1101,15 +1874,23 @@ class Generator:
 
     def list_work(self, sc, depth):
         r = self.r
+        if self.on("object_lists") and sc.objects and self.chance(0.3):
+            return self.object_list(sc, depth)
         name = "l%d$" % (len(sc.lists) + 1)
         kind = r.choice("nt")
         items = [self.expr(kind, sc, 2) for _ in range(r.randint(0, 4))]
         sc.lists[name] = kind
         out = [MakeList(name, items)]
+        size = len(items)
         if r.random() < 0.3:
             out.append(AddList(name, [self.expr(kind, sc, 2)]))
+            size += 1
         if r.random() < 0.5:
             out.append(SortList(name, kind))
+        if self.on("cursors") and self.chance(0.5):
+            for _ in range(r.randint(1, 3)):
+                stmt, size = self.cursor_stmt(sc, name, kind, size)
+                out.append(stmt)
         elem = Var("local", self.new_local(sc, kind), kind)
         sc.locals[elem.name] = kind
         acc = Var("local", self.new_local(sc, "t"), "t")
@@ -1117,17 +1898,98 @@ class Generator:
         body = [Assign(acc, Join(acc, Join(elem, Str(","))))]
         if r.random() < 0.5:
             body += self.block(sc, depth + 1, 2)
-        if sc.proc is not None and sc.proc.is_func and r.random() < 0.2:
+        exits = self.on("foreach_exits")
+        if exits and self.chance(0.3):
+            # BREAK after some of the body, more of the body after it.
+            body.append(BreakIf(self.elem_cond(elem, kind, acc)))
+            body.append(Assign(acc, Join(acc, Str(";"))))
+        if sc.proc is not None and sc.proc.is_func and r.random() < (0.35 if exits else 0.2):
             # A function left from inside the walk: a later walk of the same loop starts anew.
-            body.append(If(Bin("==", elem, elem) if kind == "n" else Bin(">", Builtin("length", [acc]),
-                                                                        Num(r.randint(0, 6))),
+            body.append(If(self.elem_cond(elem, kind, acc) if exits else
+                           Bin("==", elem, elem) if kind == "n" else
+                           Bin(">", Builtin("length", [acc]), Num(r.randint(0, 6))),
                            [Return(self.expr(sc.proc.ret_kind, sc, 2))], []))
         del sc.locals[elem.name]  # an empty list leaves it unset
         brk = None
         if r.random() < 0.3:
             brk = Bin("==", ListCount(name), Num(r.randint(0, 4))) if r.random() < 0.3 else \
                 Bin(">", Builtin("length", [acc]), Num(r.randint(0, 6)))
-        out += [Assign(acc, Str("")), Foreach(elem, name, body, brk),
+        walk = [Assign(acc, Str("")), Foreach(elem, name, body, brk),
+                Show(self.label_text(), [acc, Str(" n"), ListCount(name)])]
+        if self.on("cursors") and size > 0 and self.chance(0.4):
+            # Where the walk left the cursor: on the last element, or where it broke off.
+            walk.append(Show(self.label_text(), [Str("at "), ListOp("lpos", name), Str(" "), ListValue(name)]))
+        if exits and depth <= 2 and self.chance(0.3):
+            # The walk inside a counted loop, which may itself be left by BREAK.
+            var = self.loop_var(sc)
+            if self.chance(0.3):
+                walk.append(BreakIf(Bin(">", Builtin("length", [acc]), Num(r.randint(0, 8)))))
+            walk = [For(var, Num(1), Num(r.randint(1, 3)), None, walk)]
+        return out + walk
+
+    def elem_cond(self, elem, kind, acc):
+        r = self.r
+        if kind == "n":
+            return Bin(r.choice([">", "<", "=="]), elem, Num(r.randint(-2, 8)))
+        if self.chance(0.5):
+            return Bin(">=", Builtin("pos", [self.sought(), elem]), Num(0))
+        return Bin(">", Builtin("length", [acc]), Num(r.randint(0, 6)))
+
+    def cursor_stmt(self, sc, name, kind, size):
+        """A move of the list's cursor, a change at it, or a look at it; with the number of
+        elements after it."""
+        r = self.r
+        c = r.random()
+        if c < 0.3:
+            ops = [ListOp(r.choice(["first", "last", "next", "prev", "next"]), name)]
+            if self.chance(0.5):
+                ops.append(ListOp("goto", name, Num(r.randint(-1, 5))))
+            shown = []
+            for op in ops:
+                shown += [op, Str(" ")]
+            shown.append(ListOp("lpos", name))
+            if size > 0:
+                shown += [Str(" "), ListValue(name)]
+            return Show(self.label_text(), shown), size
+        if c < 0.5:
+            values = [self.expr(kind, sc, 2) for _ in range(r.randint(1, 2))]
+            return ListEdit("ins", name, values), size + len(values)
+        if c < 0.65 and size > 0:
+            then = ListOp(r.choice(["first", "last", "goto"]), name,
+                          Num(r.randint(0, 4)) if self.chance(0.4) else None)
+            if then.op != "goto":
+                then.index = None
+            elif then.index is None:
+                then.index = Num(1)
+            return ListEdit("del", name, [], then), size - 1
+        if c < 0.8 and size > 0:
+            return ListEdit("set", name, [self.expr(kind, sc, 2)]), size
+        return Show(self.label_text(), [Str("count "), ListCount(name), Str(" at "), ListOp("lpos", name)]), size
+
+    def object_list(self, sc, depth):
+        """Objects held in a list, walked: members read and methods called through the
+        element, which stands for the same object."""
+        r = self.r
+        name = "l%d$" % (len(sc.lists) + 1)
+        sc.lists[name] = "o"
+        objs = [r.choice(sc.objects) for _ in range(r.randint(1, 3))]
+        cls = objs[0][1]
+        out = [MakeList(name, [ObjArg(o) for o, _ in objs])]
+        q = "q%d" % (len(sc.lists))
+        acc = Var("local", self.new_local(sc, "t"), "t")
+        sc.locals[acc.name] = "t"
+        sc.objects.append((q, cls))
+        body = [Assign(acc, Join(acc, Join(Var("objmember", "m0$", "n", q), Str(","))))]
+        meths = [mm for mm in cls.methods if mm.is_func]
+        if meths and self.chance(0.6):
+            mm = r.choice(meths)
+            body.append(Assign(acc, Join(acc, MethodCall(q, mm, self.args(mm, sc, 2)))))
+        if self.chance(0.5):
+            body += self.block(sc, depth + 1, 1)
+        if self.on("foreach_exits") and self.chance(0.3):
+            body.append(BreakIf(Bin(">", Builtin("length", [acc]), Num(r.randint(0, 6)))))
+        sc.objects.pop()
+        out += [Assign(acc, Str("")), Foreach(Var("local", q + "$", "o"), name, body, None),
                 Show(self.label_text(), [acc, Str(" n"), ListCount(name)])]
         return out
 
@@ -1215,6 +2077,16 @@ class Generator:
         if r.random() < 0.6:
             self.globals["g0$"] = r.choice("nt")
         self.callable = []
+        self.obj_funcs, self.by_name, self.countdown = [], [], None
+        if self.on("call_cond"):
+            # Counts a '%' name down and gives it: the whole condition of a WHILE, through call().
+            k = Var("shared", "k0%", "n")
+            down = Proc("f90", [], "n", True)
+            down.body = [Assign(k, Bin("-", k, Num(1))), Return(k)]
+            down.forcelink = True
+            self.countdown = down
+            order.append(down)
+            prog.procs.append(down)
         nprocs = r.randint(2, 5)
         i = 0
         while i < nprocs:
@@ -1239,11 +2111,21 @@ class Generator:
             p = self.make_proc("f%d" % i if is_func else "p%d" % i, is_func, recursive=r.random() < 0.4)
             self.fill_body(p)
             self.callable.append(p)
+            if self.on("call_by_name") and self.chance(0.5):
+                p.forcelink = True
+                self.by_name.append(p)
             order.append(p)
             prog.procs.append(p)
             i += 1
-        if r.random() < 0.6:
-            order.append(self.make_class(prog))
+        if r.random() < (0.75 if self.on("object_params") or self.on("object_lists") else 0.6):
+            cls = self.make_class(prog)
+            order.append(cls)
+            if self.on("object_params"):
+                for j in range(r.randint(1, 2)):
+                    p = self.make_obj_func("f%d" % (91 + j), cls)
+                    self.obj_funcs.append(p)
+                    order.append(p)
+                    prog.procs.append(p)
         prog.order = order
         # main
         main = Proc("main", [], None, False)
@@ -1263,6 +2145,26 @@ class Generator:
         main.body = body
         prog.main = main
         return prog
+
+    def make_obj_func(self, name, cls):
+        """A function given an object: it calls the object's methods bare, as whole
+        conditions and for values, and those of an object of its own."""
+        r = self.r
+        params = [("ob$", "o")]
+        if self.chance(0.5):
+            params.append(("a1%", "n"))
+        p = Proc(name, params, r.choice("nt"), True)
+        sc = Scope(self, p, {n: k for n, k in params if k != "o"}, objects=[("ob", cls)])
+        body = []
+        if self.chance(0.5):
+            body.append(MakeLocalObject(cls, "lo"))
+            sc.objects.append(("lo", cls))
+        for _ in range(r.randint(1, 3)):
+            body += self.object_call_stmt(sc, 1)
+        body += self.top_block(sc, 1, 2)
+        body.append(Return(self.expr(p.ret_kind, sc, 1)))
+        p.body = body
+        return p
 
     def leaf_literal(self, kind):
         return self.number_literal() if kind == "n" else self.text_literal()
@@ -1297,7 +2199,9 @@ class Generator:
         for j in range(r.randint(1, 3)):
             p = self.make_proc("meth%d" % j, r.random() < 0.8, method_of=cls)
             sc = Scope(self, p, {n: k for n, k in p.params}, members=members)
-            body = self.top_block(sc, 1, 2)
+            if self.on("self_calls"):
+                sc.self_methods = list(cls.methods)
+            body = self.top_block(sc, 1, 2 if not sc.self_methods else 3)
             if r.random() < 0.5:
                 body.append(Assign(Var("member", "m0$", "n"), self.num_expr(sc, 2)))
             if p.is_func:
@@ -1313,12 +2217,12 @@ class Generator:
         return cls
 
 
-def generate(seed, budget=4000):
+def generate(seed, budget=4000, features=FEATURES):
     """The program of a seed and its expected message boxes (tries seeds seed.0, seed.1...)."""
     attempt = 0
     while True:
         rng = random.Random("%s.%d" % (seed, attempt))
-        gen = Generator(rng)
+        gen = Generator(rng, features)
         prog = gen.program()
         try:
             out = prog.run(budget)
@@ -1327,16 +2231,30 @@ def generate(seed, budget=4000):
             attempt += 1
 
 
-RENAMED = re.compile(r"\b(?:(?:f|p|K)\d+\b|[cw]\d+%|g\d+\$|main\b)")
+RENAMED = re.compile(r"\b(?:(?:f|p|K)\d+\b|[cwk]\d+%|g\d+\$|main\b)")
 
 
-def generate_batch(seed, count, budget=4000):
+def features_without(avoid):
+    """FEATURES less those named in a comma-separated list; 'known' names KNOWN."""
+    left = set()
+    for word in (avoid or "").split(","):
+        word = word.strip()
+        if word == "known":
+            left.update(KNOWN)
+        elif word:
+            if word not in FEATURES:
+                raise ValueError("no such shape: %s" % word)
+            left.add(word)
+    return tuple(f for f in FEATURES if f not in left)
+
+
+def generate_batch(seed, count, budget=4000, features=FEATURES):
     """count programs of seeds seed.0 ... in one source: each program's names get a prefix
     of their own (zN), its main becomes the procedure zNmain, and the real main calls
     them in turn. The programs share nothing, so the expected boxes follow each other."""
     parts, expected, mains = [], [], []
     for i in range(count):
-        source, out = generate("%s.%d" % (seed, i), budget)
+        source, out = generate("%s.%d" % (seed, i), budget, features)
         prefix = "z%d" % i
         parts.append(RENAMED.sub(lambda m: prefix + m.group(0), source))
         expected += out
@@ -1346,7 +2264,11 @@ def generate_batch(seed, count, budget=4000):
 
 if __name__ == "__main__":
     import sys
-    source, out = generate(sys.argv[1] if len(sys.argv) > 1 else "1")
+    args = sys.argv[1:]
+    avoid = ""
+    if len(args) >= 2 and args[0] == "--avoid":
+        avoid, args = args[1], args[2:]
+    source, out = generate(args[0] if args else "1", features=features_without(avoid))
     sys.stdout.write(source)
     sys.stdout.write("// expected:\n")
     for line in out:
