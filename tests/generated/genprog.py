@@ -1461,7 +1461,7 @@ class Generator:
         r = self.r
         if depth > 3:
             return self.leaf("n", sc)
-        if depth < 3 and self.chance(0.1):
+        if self.feat and depth < 3 and self.chance(0.1):
             e = self.extra_num(sc, depth)
             if e is not None:
                 return e
@@ -1501,7 +1501,7 @@ class Generator:
         r = self.r
         if depth > 3:
             return self.leaf("t", sc)
-        if depth < 3 and self.chance(0.15):
+        if self.feat and depth < 3 and self.chance(0.15):
             e = self.extra_text(sc, depth)
             if e is not None:
                 return e
@@ -1530,31 +1530,29 @@ class Generator:
     def cond(self, sc):
         r = self.r
         c = r.random()
-        if c < 0.12:
+        opts = []
+        if self.on("builtin_stmts"):
+            opts += ["builtin"]
+        if self.on("call_cond") and self.by_name:
+            opts += ["byname"]
+        if self.on("eval"):
+            opts += ["eval"]
+        if c < 0.12 and opts:
             # The whole condition a built-in's, call()'s or eval's result.
-            opts = []
-            if self.on("builtin_stmts"):
-                opts += ["builtin"]
-            if self.on("call_cond") and self.by_name:
-                opts += ["byname"]
-            if self.on("eval"):
-                opts += ["eval"]
-            if opts:
-                what = r.choice(opts)
-                if what == "builtin":
-                    name = r.choice(["length", "pos", "rpos"])
-                    if name == "length":
-                        return Builtin("length", [self.text_expr(sc, 2)])
-                    return Builtin(name, [self.sought(), self.text_expr(sc, 2)])
-                if what == "byname":
-                    named = [p for p in self.by_name if p is not sc.proc
-                             and p is not getattr(sc.proc, "partner", None) and p.ret_kind != "t"]
-                    if named and self.chance(0.85):
-                        p = r.choice(named)
-                        return CallByName(p, self.args(p, sc, 1))
-                    return CallByName(None, [Num(1)], "nosuch")
-                return Eval(self.eval_stmts(sc), r.choice([0, -1]))
-            c = r.random()
+            what = r.choice(opts)
+            if what == "builtin":
+                name = r.choice(["length", "pos", "rpos"])
+                if name == "length":
+                    return Builtin("length", [self.text_expr(sc, 2)])
+                return Builtin(name, [self.sought(), self.text_expr(sc, 2)])
+            if what == "byname":
+                named = [p for p in self.by_name if p is not sc.proc
+                         and p is not getattr(sc.proc, "partner", None) and p.ret_kind != "t"]
+                if named and self.chance(0.85):
+                    p = r.choice(named)
+                    return CallByName(p, self.args(p, sc, 1))
+                return CallByName(None, [Num(1)], "nosuch")
+            return Eval(self.eval_stmts(sc), r.choice([0, -1]))
         if c < 0.25:
             call = self.call_expr("n", sc, 1)
             if isinstance(call, CallByName) and not self.on("call_cond"):
@@ -1612,7 +1610,11 @@ class Generator:
             kinds.append("eval")
         if not kinds:
             return None
-        what = r.choice(kinds)
+        if set(kinds) <= {"proc", "method"} and not sc.self_methods and not self.feat:
+            # Without the added shapes: a procedure when there is one, else a method.
+            what = "proc" if procs else "method"
+        else:
+            what = r.choice(kinds)
         if what == "proc":
             p = r.choice(procs)
             return Call(p, self.args(p, sc, 1))
@@ -1757,7 +1759,7 @@ class Generator:
 
     def stmt(self, sc, depth, budget):
         r = self.r
-        if depth <= 2 and self.chance(0.15):
+        if self.feat and depth <= 2 and self.chance(0.15):
             s = self.extra_stmt(sc, depth)
             if s:
                 return s
@@ -2235,12 +2237,15 @@ RENAMED = re.compile(r"\b(?:(?:f|p|K)\d+\b|[cwk]\d+%|g\d+\$|main\b)")
 
 
 def features_without(avoid):
-    """FEATURES less those named in a comma-separated list; 'known' names KNOWN."""
+    """FEATURES less those named in a comma-separated list; 'known' names KNOWN, 'all'
+    every one (the core programs alone, as they were before the shapes were added)."""
     left = set()
     for word in (avoid or "").split(","):
         word = word.strip()
         if word == "known":
             left.update(KNOWN)
+        elif word == "all":
+            left.update(FEATURES)
         elif word:
             if word not in FEATURES:
                 raise ValueError("no such shape: %s" % word)
