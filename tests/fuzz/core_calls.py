@@ -217,7 +217,8 @@ EVAL_CODE = ['"s$ = 1;"', '"free(l%);"', '"clearstack();"', '"list(s$);"', '"n% 
 SCOPES = ["e%", "e%", "ge%", "0", "-1", "n%", "p%", "o$"]
 
 # Shapes a pass can leave out, one letter each, to look past a known fault of that shape:
-#   o  methods, is() and class() on values that are not live objects
+#   o  methods, is() and class() on values that are not live objects (the objects they
+#      are called on are never freed by the shapes that free a variable)
 #   m  the structures whose members the case reads given another value (dim, struct, free ...)
 #   p  packed lists stored into structure members and array elements
 #   t  blocks made by new, wnew, resize and type (texts that are not zero-ended)
@@ -225,7 +226,8 @@ SCOPES = ["e%", "e%", "ge%", "0", "-1", "n%", "p%", "o$"]
 #   e  eval'd code (eval, evalstring) that calls procedures or methods: the program it
 #      runs under ends; and freed scopes
 #   s  the same variable given twice, and a variable assigned to itself
-AVOIDABLE = "omptces"
+#   w  a FOREACH whose body frees or redefines the variable it walks
+AVOIDABLE = "omptcesw"
 LEFT_OUT = {"o": ("class",), "t": ("new", "wnew", "resize", "type"), "c": ("clearstack",),
             "e": ("freeeval",)}
 STRUCTURES = ["st%", "sa%"]
@@ -264,6 +266,8 @@ class CoreGenerator:
     def value(self, kind):
         rng = self.rng
         if kind == "V":
+            if "o" in self.avoid:
+                return self.pick([v for v in self.variables if v not in self.objects])
             return self.variable()
         if kind == "X":
             roll = rng.random()
@@ -361,7 +365,7 @@ class CoreGenerator:
 
     def destroy(self, var):
         """A statement that frees or redefines the variable."""
-        if "m" in self.avoid and var in STRUCTURES:
+        while ("m" in self.avoid and var in STRUCTURES) or ("o" in self.avoid and var in self.objects):
             var = self.variable()
         lines = [
             "free(%s);", "freeobject(%s);", "empty(%s);", "clear(%s);", "list(%s);", "dim(%s, 3);",
@@ -392,7 +396,7 @@ class CoreGenerator:
             body = []
             for _ in range(rng.randint(1, 3)):
                 body += self.pick((lambda: self.statement(depth + 1),
-                                   lambda: [self.destroy(walked)],
+                                   lambda: [self.destroy(walked) if "w" not in self.avoid else self.call()],
                                    lambda: [self.use("x$")],
                                    lambda: [self.call()]))()
             if rng.random() < 0.2:
