@@ -5,7 +5,10 @@ built with the sanitizers (ZRK_SANITIZE=ON) under a time-out; a case that crashe
 a sanitizer or hangs is kept as a reproducer with its log. The kind "calls" is generated,
 not mutated: scripts of random calls to the window, control, menu, display, game and COM
 built-ins with good, bad and freed handles, edge sizes and destructive event procedures
-(see calls.py), each with an input timeline.
+(see calls.py), each with an input timeline. The kind "core" is generated too: scripts of
+random calls to the core built-ins (texts, lists, structures, arrays, objects, the value
+stack, eval, memory blocks) with values of the wrong kind, the same variable twice, edge
+sizes, and variables freed or redefined while they are walked or used (see core_calls.py).
 
 Seeds are the project's own: the script tests and examples, the compiled files zrk writes
 for them, and codec streams, a package, a WAV file, a module and a BMP image that the harness scripts in
@@ -25,12 +28,13 @@ import tempfile
 import time
 
 import calls
+import core_calls
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 HARNESS = os.path.join(HERE, "harness")
 KINDS = ("script", "zrc", "codec", "package", "wav", "module", "image")
-GENERATED_KINDS = ("calls",)
+GENERATED_KINDS = ("calls", "core")
 # Files a generated call case reads: the VGA font of the game tests.
 CALL_CASE_FILES = [os.path.join(ROOT, "tests", "scripts", "game", "Vgarom.fnt")]
 
@@ -135,7 +139,9 @@ class Fuzzer:
         self.zrk, self.work, self.out, self.seconds, self.rng = zrk, work, out, seconds, rng
         self.failures = []
         self.call_builtins = None
+        self.core_builtins = None
         self.trusted = ""
+        self.avoid = ""
 
     def load_call_signatures(self):
         """The built-ins the call cases use, checked against the built-in table."""
@@ -143,6 +149,24 @@ class Fuzzer:
             found, wrong = calls.signatures(f.read())
         self.call_builtins = found
         return wrong
+
+    def load_core_signatures(self):
+        """The core built-ins the core cases use, checked against the built-in table."""
+        with open(os.path.join(ROOT, "app", "builtin_table.cpp")) as f:
+            found, wrong = core_calls.signatures(f.read())
+        self.core_builtins = found
+        return wrong
+
+    def run_core_case(self, index, count):
+        """One generated core case: a script alone."""
+        script = core_calls.make_case(self.rng, self.core_builtins, count, self.avoid)
+        folder = tempfile.mkdtemp(dir=self.work)
+        with open(os.path.join(folder, "case.zrk"), "w") as f:
+            f.write(script)
+        status, output = run_zrk(self.zrk, folder, ["case.zrk"], self.seconds)
+        self.keep_if_failed("core", index, failure_of(status, output), output, ["case.zrk"],
+                            [os.path.join(folder, "case.zrk")])
+        shutil.rmtree(folder, ignore_errors=True)
 
     def run_call_case(self, index, count):
         """One generated call case: a script, its input timeline and the files it reads."""
@@ -239,10 +263,12 @@ def main():
     parser.add_argument("--budget", type=float, default=0, help="seconds for the whole pass (0: no limit)")
     parser.add_argument("--timeout", type=float, default=10, help="seconds a case may run")
     parser.add_argument("--kinds", default=",".join(KINDS),
-                        help="of " + ", ".join(KINDS + GENERATED_KINDS) + " (calls is not in the default)")
-    parser.add_argument("--calls", type=int, default=40, help="random calls in a generated call case")
+                        help="of " + ", ".join(KINDS + GENERATED_KINDS) + " (calls and core are not in the default)")
+    parser.add_argument("--calls", type=int, default=40, help="random calls in a generated call or core case")
     parser.add_argument("--trust", default="", metavar="KINDS",
                         help="handle kinds (letters of calls.py) that call cases always give live and never free")
+    parser.add_argument("--avoid", default="", metavar="SHAPES",
+                        help="shapes (letters of core_calls.py) that core cases leave out, to look past a known fault")
     parser.add_argument("--out", default=os.path.join(os.getcwd(), "fuzz-reproducers"))
     options = parser.parse_args()
     if not os.path.exists(options.zrk):
@@ -255,11 +281,17 @@ def main():
         fuzzer = Fuzzer(os.path.abspath(options.zrk), work, os.path.abspath(options.out), options.timeout,
                         random.Random(options.seed))
         fuzzer.trusted = options.trust
+        fuzzer.avoid = options.avoid
         seeds = fuzzer.make_seeds([kind for kind in kinds if kind not in GENERATED_KINDS])
         if "calls" in kinds:
             wrong = fuzzer.load_call_signatures()
             if wrong:
                 print("the call signatures disagree with the built-in table:\n  " + "\n  ".join(wrong))
+                return 1
+        if "core" in kinds:
+            wrong = fuzzer.load_core_signatures()
+            if wrong:
+                print("the core signatures disagree with the built-in table:\n  " + "\n  ".join(wrong))
                 return 1
         counts = {kind: 0 for kind in kinds}
         # Kinds take turns, so a budget that runs out leaves every kind tried.
@@ -269,6 +301,10 @@ def main():
                     break
                 if kind == "calls":
                     fuzzer.run_call_case(index, options.calls)
+                    counts[kind] += 1
+                    continue
+                if kind == "core":
+                    fuzzer.run_core_case(index, options.calls)
                     counts[kind] += 1
                     continue
                 if not seeds[kind]:
