@@ -154,14 +154,19 @@ void op_objrun() {
 
   call_method(object, method);
 
+  // The work word is the number of results the call site takes: 0 for a call standing as
+  // a statement, whose results go, or they would pile up on the stack and become the
+  // result of the function it stands in.
+  const auto keep = static_cast<int32_t>(node->work);
   ValueCell* mark = nullptr;
   if (method->work == 0) leave_argument_level(program, &mark);
   if (method->operand == 0) {
-    leave_argument_level(program, &mark);
+    if (keep == 0) drop_function_stack(0);
+    else leave_argument_level(program, &mark);
     return;
   }
-  drop_function_stack(static_cast<int32_t>(node->work));
-  if (extension && extension->method_flag) stack_drop();
+  drop_function_stack(keep);
+  if (keep != 0 && extension && extension->method_flag) stack_drop();
 }
 
 void op_selfcall() {
