@@ -19,6 +19,10 @@ uint32_t scope_cache_generation = 0;
 ProgramContext* create_program_context() {
   auto* context = static_cast<ProgramContext*>(crt::calloc(1, sizeof(ProgramContext)));
   if (!context) return nullptr;
+  // Four thousand million programs in one run would wrap it; 0 stays "no program".
+  static uint32_t last_serial = 0;
+  if (++last_serial == 0) ++last_serial;
+  context->serial = last_serial;
   context->heap = HeapCreate(0, 0, 0);
   if (!context->heap) {
     crt::free(context);
@@ -192,6 +196,35 @@ InstructionNode* find_class_procedure(InstructionNode* code, uint32_t key, const
     if (signature_matches(node->text + 4, name)) return node;
   }
   return nullptr;
+}
+
+namespace {
+
+// The pool of a loaded program that holds node: the running program and those it was made
+// by first (where the code of a running procedure almost always lies), then every other.
+Pool* owner_pool(const InstructionNode* node) {
+  constexpr int kMaxParents = 64;
+  int parents = 0;
+  for (ProgramContext* program = current_program; program && parents < kMaxParents; program = program->parent) {
+    if (pool_holds(program->pool, node)) return program->pool;
+    ++parents;
+  }
+  for (ProgramContext* program = program_list; program; program = program->next) {
+    if (pool_holds(program->pool, node)) return program->pool;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+InstructionExtension* instruction_extension_for(InstructionNode* node, Pool* fallback) {
+  if (!node) return nullptr;
+  if (node->extension) return node->extension;
+  Pool* pool = owner_pool(node);
+  if (!pool && pool_holds(fallback, node)) pool = fallback;
+  if (!pool) return nullptr;
+  node->extension = static_cast<InstructionExtension*>(pool_alloc(pool, 0, sizeof(InstructionExtension)));
+  return node->extension;
 }
 
 // ---- Class name lists ----

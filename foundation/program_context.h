@@ -122,6 +122,10 @@ struct ProgramContext {
   AsmFrameRecord* asm_frames;
   ProgramContext* prev;
   ProgramContext* next;
+  // A number no other program of this run has had (1 up, given at creation): answers that
+  // call sites keep for a program are keyed by it, so a program made later at the same
+  // address, or with the same identifier, never meets them.
+  uint32_t serial;
 };
 
 extern ProgramContext* current_program;
@@ -168,6 +172,15 @@ InstructionNode* find_procedure(ProgramContext* context, const char* name);
 // The first instruction of the code list (from code through previous links) whose handler
 // is key and whose text, from its fifth character, matches name; null if none.
 InstructionNode* find_class_procedure(InstructionNode* code, uint32_t key, const char* name);
+
+// The extension of a node of running code, made when a handler first needs one: from the
+// pool of the program whose code holds the node (the running program, a program it was
+// made by, or another loaded one), never from the pool of a program that merely runs it
+// (a procedure of the main program called from code that eval made), so that it lives as
+// long as the node. A node no loaded program holds takes it from fallback when that pool
+// holds it (code being compiled); else it is left without one and null is returned, as
+// when memory runs out.
+InstructionExtension* instruction_extension_for(InstructionNode* node, Pool* fallback = nullptr);
 
 // A zeroed node put in front of *head; null when out of memory.
 NameNode* name_node_push(NameNode** head);

@@ -70,6 +70,15 @@ void pool_free(Pool* pool, void* pointer) {
   }
 }
 
+bool pool_holds(const Pool* pool, const void* pointer) {
+  if (!pool || !pointer) return false;
+  const auto* byte = static_cast<const uint8_t*>(pointer);
+  for (const PoolBlock* block = pool->current; block; block = block->older) {
+    if (block->data && byte >= block->data && byte < block->data + block->used) return true;
+  }
+  return false;
+}
+
 void pool_destroy(Pool* pool) {
   if (!pool) return;
   PoolBlock* block = pool->current;

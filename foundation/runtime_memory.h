@@ -35,6 +35,8 @@ void* pool_alloc(Pool* pool, uint32_t flags, uint32_t size);
 // Counts the allocation out of its block and releases the block's data at the last one;
 // a pointer of no block is ignored.
 void pool_free(Pool* pool, void* pointer);
+// True when pointer lies in memory the pool handed out; false for null.
+bool pool_holds(const Pool* pool, const void* pointer);
 // Releases every block and the pool itself; null is ignored.
 void pool_destroy(Pool* pool);
 // A copy of text with its zero, from the pool.

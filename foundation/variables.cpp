@@ -45,10 +45,7 @@ Variable* program_globals() { return current_program ? current_program->globals 
 // extension gets a zeroed one, so the key it carries from now on is 0.
 uint32_t key_for_creation() {
   if (!current_instruction) return 0;
-  if (!current_instruction->extension && current_program && current_program->pool) {
-    current_instruction->extension = static_cast<InstructionExtension*>(
-        pool_alloc(current_program->pool, 0, sizeof(InstructionExtension)));
-  }
+  instruction_extension_for(current_instruction);
   return current_scope_key();
 }
 

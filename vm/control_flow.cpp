@@ -620,10 +620,7 @@ void op_leave_try() { vm_try_pop(); }
 void op_first_op() {
   InstructionNode* node = pending_forward_link;
   if (!node) return;
-  if (!node->extension) {
-    node->extension =
-        static_cast<InstructionExtension*>(pool_alloc(current_program->pool, 0, sizeof(InstructionExtension)));
-  }
+  instruction_extension_for(node, emit_pool);
   if (node->extension) node->extension->link = current_instruction->next;
   pending_forward_link = nullptr;
 }

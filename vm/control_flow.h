@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
+#include "foundation/instruction_node.h"
 #include "vm/builtin_arguments.h"
 
-struct InstructionNode;
 struct ValueCell;
 
 // Handlers carry their instruction names; the namespace keeps them apart from test helpers.
@@ -52,6 +52,13 @@ void op_leave_try();
 void op_first_op();
 
 }  // namespace flow
+
+// True when node carries a conditional branch folded into it (the branch is its handler,
+// the instruction it follows the inner one): its link is the branch's target, and the
+// inner handler must keep nothing there.
+inline bool carries_folded_branch(const InstructionNode* node) {
+  return node->inner_handler && node->handler == flow::op_branch_if_false;
+}
 
 // Cleared by every conditional branch; set by INITWHILE.
 extern uint8_t while_first_pass;

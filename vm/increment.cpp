@@ -22,6 +22,7 @@
 #include "foundation/packed_list.h"
 #include "vm/assignment.h"
 #include "vm/elementwise.h"
+#include "vm/machine.h"
 #include "vm/push_instructions.h"
 
 namespace {
@@ -54,9 +55,7 @@ Variable* target_variable(const ValueCell* target) {
 // as a push finds its variable.
 Variable* instruction_variable() {
   InstructionNode* node = current_instruction;
-  if (!node->extension && current_program && current_program->pool) {
-    node->extension = static_cast<InstructionExtension*>(pool_alloc(current_program->pool, 0, sizeof(InstructionExtension)));
-  }
+  if (!node->extension) instruction_extension_for(node, emit_pool);
   Variable* variable = node->text ? ::instruction_variable(node) : nullptr;
   if (alias_follow_suppressed) {
     alias_follow_suppressed = 0;

@@ -23,6 +23,9 @@ int borrowing_count = 0;
 BuiltinHandler second_text_handlers[kSecondTextSlots];
 int second_text_count = 0;
 BuiltinHandler loop_chain_handler = nullptr;
+constexpr int kLinkUserSlots = 16;
+BuiltinHandler link_user_handlers[kLinkUserSlots];
+int link_user_count = 0;
 void (*loop_chain_release)(uint32_t chain) = nullptr;
 
 bool in_set(const BuiltinHandler* set, int count, BuiltinHandler handler) {
@@ -142,4 +145,12 @@ InstructionNode* free_instruction_node(Pool* pool, InstructionNode** list_tail, 
 void free_instruction_list(ProgramContext* program, InstructionNode* last) {
   InstructionNode* tail = last;
   while (tail) free_instruction_node(program->pool, &tail, tail, 0);
+}
+
+void instruction_handler_uses_link(BuiltinHandler handler) {
+  add_to_set(link_user_handlers, &link_user_count, kLinkUserSlots, handler);
+}
+
+bool instruction_handler_keeps_link(BuiltinHandler handler) {
+  return in_set(link_user_handlers, link_user_count, unfused_handler(handler));
 }

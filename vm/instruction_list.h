@@ -35,3 +35,12 @@ void instruction_handler_borrows_text(BuiltinHandler handler);
 void instruction_handler_owns_second_text(BuiltinHandler handler);
 // The FOREACH handler and how its loop-state chain (the work word) is freed.
 void instruction_handler_owns_loop_chain(BuiltinHandler handler, void (*release)(uint32_t chain));
+
+// ---- Handlers that use their own node's link ----
+
+// Handlers that keep an answer of their own in their node's link at run time, where the
+// compiler left it empty (the method an object call found, the procedure call() found), or
+// that read it as theirs: a jump folded into such a node would share the link with them.
+// The registrations of those handlers add them; the optimiser asks before it folds.
+void instruction_handler_uses_link(BuiltinHandler handler);
+bool instruction_handler_keeps_link(BuiltinHandler handler);

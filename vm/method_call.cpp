@@ -15,6 +15,8 @@
 #include "foundation/variable.h"
 #include "foundation/variables.h"
 #include "platform/platform.h"
+#include "vm/control_flow.h"
+#include "vm/instruction_list.h"
 #include "vm/machine.h"
 #include "vm/procedure_call.h"
 #include "vm/stack_builtins.h"
@@ -41,12 +43,26 @@ InstructionNode* find_in_class_chain(ProgramContext* context, const char* class_
 }
 
 // The instruction's extension, made when it has none (the cache lives there).
-InstructionExtension* extension_of(InstructionNode* node) {
-  if (node->extension) return node->extension;
-  Pool* pool = current_program && current_program->pool ? current_program->pool : emit_pool;
-  if (!pool) return nullptr;
-  node->extension = static_cast<InstructionExtension*>(pool_alloc(pool, 0, sizeof(InstructionExtension)));
-  return node->extension;
+InstructionExtension* extension_of(InstructionNode* node) { return instruction_extension_for(node, emit_pool); }
+
+// A method call site keeps the method it found with the hash of the class it was found for
+// (in the operand) and the serial of the program the search ran under (in the extension's
+// cached_scope, which names no variable for these instructions). The search looks in that
+// program and the programs it was made by, which outlive it; serials are never given twice.
+// So while the running program's serial is the kept one, the kept method's code is alive:
+// a procedure of the main program that ran first under an eval'd program, since ended,
+// searches again instead of calling into the freed code.
+inline bool method_cache_holds(const InstructionNode* node, const InstructionExtension* extension,
+                               uint32_t class_hash) {
+  return extension->link && node->operand == static_cast<double>(class_hash) &&
+         extension->cached_scope == current_program->serial;
+}
+
+void method_cache_store(InstructionNode* node, InstructionExtension* extension, InstructionNode* method,
+                        uint32_t class_hash) {
+  node->operand = static_cast<double>(class_hash);
+  extension->link = method;
+  extension->cached_scope = current_program->serial;
 }
 
 bool is_private(const InstructionNode* method) { return method->extension && method->extension->method_flag; }
@@ -131,7 +147,7 @@ void op_objrun() {
   uint32_t class_hash = hash_name_text(class_name);
   InstructionExtension* extension = node->extension;
   InstructionNode* method = nullptr;
-  if (extension && extension->link && node->operand == static_cast<double>(class_hash)) {
+  if (extension && method_cache_holds(node, extension, class_hash)) {
     method = extension->link;
   } else {
     method = search_method(text, class_name);
@@ -141,10 +157,11 @@ void op_objrun() {
     }
     extension = extension_of(node);
     if (extension) extension->method_flag = is_procedure_form(text) ? 1 : 0;
-    // Private methods are looked up on every call: the caller decides each time.
-    if (extension && !is_private(method)) {
-      node->operand = static_cast<double>(class_hash);
-      extension->link = method;
+    // Private methods are looked up on every call: the caller decides each time. A node
+    // that carries a folded branch (a compiled file of an older compiler) keeps the
+    // branch's target in its link: nothing is cached there.
+    if (extension && !is_private(method) && !carries_folded_branch(node)) {
+      method_cache_store(node, extension, method, class_hash);
     }
   }
   if (is_private(method) && object != current_object) {
@@ -154,14 +171,19 @@ void op_objrun() {
 
   call_method(object, method);
 
+  // The work word is the number of results the call site takes: 0 for a call standing as
+  // a statement, whose results go, or they would pile up on the stack and become the
+  // result of the function it stands in.
+  const auto keep = static_cast<int32_t>(node->work);
   ValueCell* mark = nullptr;
   if (method->work == 0) leave_argument_level(program, &mark);
   if (method->operand == 0) {
-    leave_argument_level(program, &mark);
+    if (keep == 0) drop_function_stack(0);
+    else leave_argument_level(program, &mark);
     return;
   }
-  drop_function_stack(static_cast<int32_t>(node->work));
-  if (extension && extension->method_flag) stack_drop();
+  drop_function_stack(keep);
+  if (keep != 0 && extension && extension->method_flag) stack_drop();
 }
 
 void op_selfcall() {
@@ -174,6 +196,9 @@ void op_selfcall() {
   const char* text = node->text ? node->text : "";
   InstructionExtension* extension = node->extension;
   InstructionNode* link = extension ? extension->link : nullptr;
+  // A link a search left (the operand then holds a class's hash) serves only while the
+  // program it was found under runs; the compiler's link (operand 0) is always the node's.
+  if (link && node->operand != 0.0 && !method_cache_holds(node, extension, class_hash)) link = nullptr;
 
   if (link && (node->operand == static_cast<double>(class_hash) || std::strncmp(text, ".__INIT(0,0)", 12) == 0)) {
     call_method(object, link);
@@ -197,10 +222,8 @@ void op_selfcall() {
   call_method(object, method);
   // Cached after the call, as a miss found it: the next call of this class skips the
   // search. The link is kept with the class's hash, and used only for that class.
-  if (InstructionExtension* cache = extension_of(node)) {
-    cache->link = method;
-    node->operand = static_cast<double>(class_hash);
-  }
+  if (carries_folded_branch(node)) return;
+  if (InstructionExtension* cache = extension_of(node)) method_cache_store(node, cache, method, class_hash);
 }
 
 void call_linked_method_on_self() {
@@ -209,6 +232,11 @@ void call_linked_method_on_self() {
   if (!method) return;
   call_method(current_object, method);
 }
+
+// The method calls keep the method they found, or the one the compiler linked, in their link.
+[[maybe_unused]] static const bool method_links_kept = (instruction_handler_uses_link(op_objrun),
+                                                        instruction_handler_uses_link(op_selfcall),
+                                                        instruction_handler_uses_link(call_linked_method_on_self), true);
 
 // Objects find their constructors and destructors the way method calls find methods.
 [[maybe_unused]] static const bool class_method_lookup_filled = (class_method_lookup = find_method_code, true);

@@ -710,6 +710,9 @@ void vm_call_procedure() {
 
 void vm_release_call(CallFrame* frame) { release_call(frame); }
 
+// CALL runs the procedure in its link.
+[[maybe_unused]] static const bool call_link_kept = (instruction_handler_uses_link(vm_call_procedure), true);
+
 void vm_end_call(CallFrame* frame) {
   if (ProgramContext* ended = end_call(frame)) application_end_if_deferred(ended);
 }
@@ -854,10 +857,7 @@ int32_t call_script_handler(ProgramContext* program, InstructionNode* procedure,
   ValueCell* top_before = program->stack_top;
   const double arguments[4] = {a1, a2, a3, a4};
   if (!bind_event_arguments(procedure, scope, arguments)) {
-    if (!procedure->extension) {
-      Pool* pool = program->pool ? program->pool : emit_pool;
-      if (pool) procedure->extension = static_cast<InstructionExtension*>(pool_alloc(pool, 0, sizeof(InstructionExtension)));
-    }
+    instruction_extension_for(procedure, emit_pool);
     if (procedure->extension) procedure->extension->cached_variable = scope;
     for (double argument : arguments) stack_push_number(program, argument);
   }

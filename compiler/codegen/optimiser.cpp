@@ -385,12 +385,13 @@ bool Optimiser::fuse_assignment(InstructionNode* x) {
 
 // A conditional branch runs after the node before it as that node's outer handler. The
 // branch's target goes into that node's link, so the node must not use its link itself:
-// OBJRUN and SELFCALL keep the method they found there at run time (before that the link
-// is empty, so the test on an existing link below does not see them).
+// the method calls, CALL, call(), getproc() and getprocex() keep what they found there at
+// run time (before that the link is empty, so the test on an existing link below does
+// not see them); their handlers are registered as users of the link.
 bool Optimiser::fold_branch(InstructionNode* x) {
   InstructionNode* p = x->previous;
   if (!carries_opcode_handler(x, kIf) || !p || !p->handler || p->inner_handler) return false;
-  if (carries_opcode_handler(p, kObjRun) || carries_opcode_handler(p, kSelfCall)) return false;
+  if (instruction_handler_keeps_link(p->handler)) return false;
   const bool p_has_link = p->extension && p->extension->link;
   if (x->extension && p_has_link) return false;
   if (x->extension) {

@@ -157,6 +157,9 @@ struct CallTarget {
   uint8_t marker = kProcedureCallMarker;
   std::string prefix;  // object and "." for a call on another object
   bool private_outside = false;
+  // A method of the class being compiled called on another object: the object's own class,
+  // known only when the call runs, chooses the method.
+  bool on_other_object = false;
 };
 
 CallTarget find_call_target(char** source, const std::string& name, int32_t arguments, int32_t expected,
@@ -190,6 +193,7 @@ CallTarget find_call_target(char** source, const std::string& name, int32_t argu
         target.marker = in_inherited ? kInheritedCallMarker : on_self ? kSelfCallMarker : kObjectCallMarker;
         if (!on_self) target.prefix = object_variable(object) + ".";
         target.private_outside = !on_self && ProcedureTable[index]->private_;
+        target.on_other_object = !on_self && !in_inherited;
         return target;
       }
     }
@@ -259,12 +263,18 @@ void compile_call(char** source, char* kind, CodeListNode** input, CodeListNode*
   const std::string name = called_name ? *called_name : std::string(word->text);
   CallTarget target = find_call_target(source, name, arguments, expected, word);
   if (inherited_call) in_inherited = 0;
-  if (target.index == -1) {
+  if (target.private_outside) {
+    compile_error(*source, "Cannot call a private proc or func outside it's class definition", word);
+  }
+  if (target.index == -1 || target.on_other_object) {
     if (name.find('.') != std::string::npos) {
       // The mark goes before the arguments, which are already written.
       emit_word_after(output, anchor, "__SAVESP2", word);
       const std::string called = name[0] == '.' ? name : with_object_variable(name);
-      emit_word(output, marked(kObjectCallMarker, called + ";" + std::to_string(target_count)), word);
+      // The count is the results the call keeps: none for a call standing as a statement,
+      // whose result nothing takes.
+      const int32_t kept = in_expression ? target_count : 0;
+      emit_word(output, marked(kObjectCallMarker, called + ";" + std::to_string(kept)), word);
       pending_outputs = saved_pending;
     } else {
       compile_error(*source, "Proc or Func \"" + name + "\" not found", word);
@@ -303,9 +313,6 @@ void compile_call(char** source, char* kind, CodeListNode** input, CodeListNode*
   if (function) emit_word_after(output, anchor, "__SAVESP", word);
   if (variadic) emit_word_after(output, anchor, "__SAVESP", word);
   if (!variadic && arguments != inputs) compile_error(*source, "Invalid number of input parameters", word);
-  if (target.private_outside) {
-    compile_error(*source, "Cannot call a private proc or func outside it's class definition", word);
-  }
   for (size_t index = pointers_before; index < offset_pointers.size(); ++index) {
     compile_error(*source, "Cannot pass offset pointers to proc or func!", offset_pointers[index]);
   }

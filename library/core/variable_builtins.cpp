@@ -23,6 +23,7 @@
 #include "platform/platform.h"
 #include "vm/builtin_arguments.h"
 #include "vm/builtin_registry.h"
+#include "vm/instruction_list.h"
 #include "vm/machine.h"
 #include "vm/push_instructions.h"
 
@@ -158,26 +159,20 @@ void builtin_curproc() {
 
 // ---- Procedure handles, cached in the calling instruction ----
 
-uint64_t program_identifier(const ProgramContext* program) {
-  return static_cast<uint64_t>(program->unique_id[1]) << 32 | program->unique_id[0];
-}
-
 // The built-in call node keeps the last search: the procedure in its extension's link,
 // the name's hash, the argument key in its work word and the program's identifier in its
 // operand. Only a plain call node of this built-in (no text of its own) carries the cache.
+// The program is named by its serial, which no later program takes (its identifier may
+// come again once it has ended): the procedure found lies in that program's table, alive
+// while the program is. A node whose handler is not the built-in's own (a branch folded
+// into it by an older compiler keeps its target in the link) caches nothing.
 struct ProcedureCache {
   InstructionNode* node = nullptr;
 
   ProcedureCache(BuiltinHandler handler) {
     InstructionNode* instruction = current_instruction;
     if (!instruction || instruction->handler != handler || instruction->text) return;
-    if (!instruction->extension) {
-      Pool* pool = current_program && current_program->pool ? current_program->pool : emit_pool;
-      if (!pool) return;
-      instruction->extension =
-          static_cast<InstructionExtension*>(pool_alloc(pool, 0, sizeof(InstructionExtension)));
-      if (!instruction->extension) return;
-    }
+    if (!instruction_extension_for(instruction, emit_pool)) return;
     node = instruction;
   }
 
@@ -185,14 +180,14 @@ struct ProcedureCache {
     if (!node || node->text_hash != hash || node->work != key) return false;
     uint64_t identifier;
     std::memcpy(&identifier, &node->operand, sizeof identifier);
-    if (identifier != program_identifier(program)) return false;
+    if (identifier != program->serial) return false;
     *procedure = node->extension->link;
     return true;
   }
 
   void store(ProgramContext* program, uint32_t hash, uint32_t key, InstructionNode* procedure) const {
     if (!node) return;
-    uint64_t identifier = program_identifier(program);
+    uint64_t identifier = program->serial;
     std::memcpy(&node->operand, &identifier, sizeof identifier);
     node->text_hash = hash;
     node->work = key;
@@ -245,13 +240,15 @@ void builtin_getprocex() {
   stack_push_uint(platform::address_of(procedure));
 }
 
+void builtin_call();
+
 // A procedure named by text with count arguments: a function of that name first, then a
 // procedure.
 InstructionNode* find_callable(ProgramContext* program, const ValueCell* cell, int32_t count) {
   std::string name = cell_name(cell);
   const uint32_t hash = hash_name_text(name.c_str());
   const uint32_t key = static_cast<uint32_t>(count);
-  ProcedureCache cache(current_instruction ? current_instruction->handler : nullptr);
+  ProcedureCache cache(builtin_call);
   InstructionNode* procedure;
   if (cache.find(program, hash, key, &procedure)) return procedure;
   char signature[32];
@@ -408,4 +405,6 @@ void register_variable_builtins() {
       {"assign", builtin_assign},     {"vmax", builtin_vmax},
   };
   for (const auto& builtin : kBuiltins) builtin_register(builtin.name, builtin.handler);
+  // Their call nodes keep the procedure they found in the link.
+  for (BuiltinHandler handler : {builtin_getproc, builtin_getprocex, builtin_call}) instruction_handler_uses_link(handler);
 }

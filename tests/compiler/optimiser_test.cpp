@@ -21,6 +21,7 @@
 #include "vm/builtin_registry.h"
 #include "app/builtin_table.h"
 #include "vm/listing.h"
+#include "vm/method_call.h"
 
 namespace {
 
@@ -290,6 +291,50 @@ TEST_F(Optimiser, BranchIsNotFoldedIntoANodeWithItsOwnLink) {
   optimize_instruction_list(&tail);
   EXPECT_EQ(jump->next, condition);
   EXPECT_EQ(jump->inner_handler, nullptr);
+}
+
+// Every handler that keeps an answer of its own in its node's link, or reads the link as
+// its own, meets an IF, a WHILE or an UNTIL (one branch handler) after it: the branch stays
+// a node of its own, or its target and the handler's answer would share the field. (The
+// words a handler keeps at run time in its work word, operand or text hash - call() and
+// getprocex() their argument key and program, PARMSPUSHVARVAR a hash, FOREACH its loop
+// states, the method calls a class's hash - are not read by a folded branch.) A built-in
+// without a use of its link takes the fold, as the control row shows.
+TEST_F(Optimiser, BranchIsNotFoldedIntoAHandlerThatKeepsItsLink) {
+  struct Row {
+    const char* name;  // an opcode or built-in name; null: the linked self call
+    const char* branch;
+    bool folds;
+  };
+  const Row rows[] = {
+      {"OBJRUN", "IF", false},   {"OBJRUN", "WHILE", false},    {"SELFCALL", "IF", false},
+      {nullptr, "IF", false},    {"call", "IF", false},         {"call", "WHILE", false},
+      {"call", "UNTIL", false},  {"getproc", "IF", false},      {"getprocex", "WHILE", false},
+      {"length", "IF", true},    {"length", "WHILE", true},
+  };
+  for (const Row& row : rows) {
+    const std::string name = row.name ? row.name : "linked self call";
+    while (tail != head) free_instruction_node(emit_pool, &tail, tail, 0);
+    InstructionNode* call;
+    if (row.name) {
+      call = add({row.name, 0, row.name[0] == 'O' || row.name[0] == 'S' ? "M" : nullptr});
+    } else {
+      emit_instruction_node(&tail, call_linked_method_on_self, "M", 0, nullptr, 26, nullptr, 0, 0);
+      call = tail;
+    }
+    InstructionNode* branch = add({row.branch});
+    InstructionNode* exit = add({"dupstack"});
+    Chain::jump_to(branch, exit);
+    optimize_instruction_list(&tail);
+    if (row.folds) {
+      EXPECT_EQ(call->next, exit) << name << " " << row.branch;
+      EXPECT_EQ(call->inner_handler != nullptr, true) << name << " " << row.branch;
+      continue;
+    }
+    EXPECT_EQ(call->next, branch) << name << " " << row.branch;
+    EXPECT_EQ(call->inner_handler, nullptr) << name << " " << row.branch;
+    EXPECT_TRUE(call->extension == nullptr || call->extension->link == nullptr) << name << " " << row.branch;
+  }
 }
 
 // A variable named under "NS::" keeps that namespace when its push is fused away.

@@ -100,13 +100,19 @@ TEST_F(ParserTest, SmallSourcesGiveTheirWords) {
       {"if (a%)\nelse\nif (b%) end; end;", "FIRST_OP A% IF ELSE B% IF END END"},
       // An NPROC is called with the arguments given.
       {"nproc many\nend;\nmany(1, 2);", "<EA>   MANY(0,0) __ENDDECL2 FIRST_OP END __SAVESP 1 2 <E0>MANY(2,0)"},
-      // Methods of the object in a variable: written with or without its "$".
-      {"sq$.draw(1);", "FIRST_OP __SAVESP2 1 <E5>SQ$.DRAW;1"},
-      {"sq.draw();", "FIRST_OP __SAVESP2 <E5>SQ$.DRAW;1"},
+      // Methods of the object in a variable: written with or without its "$". The count is
+      // the results the call site takes: none for a statement.
+      {"sq$.draw(1);", "FIRST_OP __SAVESP2 1 <E5>SQ$.DRAW;0"},
+      {"sq.draw();", "FIRST_OP __SAVESP2 <E5>SQ$.DRAW;0"},
       {"x% = sq$.area() + 1;", "FIRST_OP <FB>X% __SAVESP2 <E5>SQ$.AREA;1 1 + ="},
+      // A method of the class being compiled called on another object: that object's class
+      // chooses the method when the call runs.
       {"#class C\npublic proc d\nend;\nproc p\nother.d();\nend;\n#endclass",
        "#CLASS  C <E9>   __CLASSCODE_C.__INIT(0,0) __ENDDECL END <E9>   __CLASSCODE_C.D(0,0) __ENDDECL FIRST_OP END "
-       "<E9>_  __CLASSCODE_C.P(0,0) __ENDDECL FIRST_OP <E5>OTHER$.__CLASSCODE_C.D(0,0) END"},
+       "<E9>_  __CLASSCODE_C.P(0,0) __ENDDECL FIRST_OP __SAVESP2 <E5>OTHER$.D;0 END"},
+      {"#class C\npublic func d\nreturn(1);\nend;\nfunc p\nreturn(other.d() + 1);\nend;\n#endclass",
+       "#CLASS  C <E9>   __CLASSCODE_C.__INIT(0,0) __ENDDECL END <EC> ! __CLASSCODE_C.D(0,1) __ENDDECL FIRST_OP 1 "
+       "RETURN END <EC>_! __CLASSCODE_C.P(0,1) __ENDDECL FIRST_OP __SAVESP2 <E5>OTHER$.D;1 1 + RETURN END"},
   };
   for (const Row& row : rows) {
     TearDown();

@@ -53,6 +53,70 @@ TEST(ProgramList, ExitingProgramClearedOnlyForTheSameAddress) {
   program_context_release(other);
 }
 
+// Answers kept for a program are keyed by its serial: a program made after another ended,
+// even at the same address, has a serial of its own.
+TEST(ProgramList, SerialsAreNeverGivenTwice) {
+  ProgramContext* first = create_program_context();
+  ASSERT_NE(first, nullptr);
+  const uint32_t first_serial = first->serial;
+  EXPECT_NE(first_serial, 0u);
+  for (int round = 0; round < 3; ++round) {
+    ProgramContext* next = create_program_context();
+    ASSERT_NE(next, nullptr);
+    EXPECT_NE(next->serial, first_serial);
+    EXPECT_GT(next->serial, first_serial + static_cast<uint32_t>(round));
+    program_context_release(next);
+  }
+  program_context_release(first);
+}
+
+// A node of one program's code run under another (a procedure of the main program called
+// by code that eval made) gets its run-time extension from the pool that holds the node,
+// so the end of the running program leaves the extension alone; a node no loaded pool
+// holds takes it from the fallback when that holds it, else goes without.
+TEST(ProgramList, RunTimeExtensionsComeFromThePoolHoldingTheNode) {
+  ProgramContext* owner = create_program_context();
+  ProgramContext* runner = create_program_context();
+  ASSERT_TRUE(owner && runner);
+  owner->pool = pool_create(4096);
+  runner->pool = pool_create(4096);
+  runner->parent = owner;
+  Pool* loose = pool_create(4096);
+  struct Row {
+    const char* name;
+    ProgramContext* running;
+    Pool* holder;    // where the node lies
+    Pool* fallback;
+    Pool* expected;  // where its extension must lie; null: none made
+  };
+  const Row rows[] = {
+      {"the running program's own node", runner, runner->pool, nullptr, runner->pool},
+      {"a node of the program that made the running one", runner, owner->pool, nullptr, owner->pool},
+      {"a node of a program the running one does not descend from", owner, runner->pool, nullptr, runner->pool},
+      {"a node of no program, held by the fallback", runner, loose, loose, loose},
+      {"a node of no program, not held by the fallback", runner, loose, runner->pool, nullptr},
+  };
+  ProgramContext* saved = current_program;
+  for (const Row& row : rows) {
+    auto* node = static_cast<InstructionNode*>(pool_alloc(row.holder, 0, sizeof(InstructionNode)));
+    ASSERT_NE(node, nullptr) << row.name;
+    current_program = row.running;
+    InstructionExtension* extension = instruction_extension_for(node, row.fallback);
+    EXPECT_EQ(extension, node->extension) << row.name;
+    if (!row.expected) {
+      EXPECT_EQ(extension, nullptr) << row.name;
+      continue;
+    }
+    ASSERT_NE(extension, nullptr) << row.name;
+    EXPECT_TRUE(pool_holds(row.expected, extension)) << row.name;
+    EXPECT_EQ(instruction_extension_for(node, row.fallback), extension) << row.name << ": made once";
+  }
+  current_program = saved;
+  pool_destroy(loose);
+  program_context_release(runner);
+  program_context_release(owner);
+}
+
 TEST(ProgramList, KeepModeReleasesNothing) {
   ProgramContext* kept = create_program_context();
   kept->run_mode = kRunModeKeep;

@@ -98,10 +98,15 @@ TEST_F(Variables, SameNameInTwoBlocksIsTwoVariables) {
 }
 
 TEST_F(Variables, CreationGivesAnInstructionWithoutExtensionKeyZero) {
-  instruction.extension = nullptr;
+  // A node of the program's code, as compiled code lies in its program's pool.
+  auto* node = static_cast<InstructionNode*>(pool_alloc(context->pool, 0, sizeof(InstructionNode)));
+  ASSERT_NE(node, nullptr);
+  current_instruction = node;
   Variable* variable = create_variable(locals, "K$", false);
-  ASSERT_NE(instruction.extension, nullptr) << "a zeroed extension from the program's pool";
+  ASSERT_NE(node->extension, nullptr) << "a zeroed extension from the program's pool";
+  EXPECT_TRUE(pool_holds(context->pool, node->extension));
   EXPECT_EQ(variable->scope_key, 0u);
+  current_instruction = &instruction;
   set_scope_key(5);
   Variable* global = create_variable(context->globals, "G$", false);
   EXPECT_EQ(global->scope_key, 0u) << "the globals list does not take the current key";
