@@ -346,12 +346,20 @@ def table_arities(table_source):
 def signatures(table_source):
     """[(name, kinds, variadic, gives a value)] of the built-ins above, checked against the table: a name
     missing from it or with another parameter count is an error of this list."""
-    arities = table_arities(table_source)
-    found, wrong = [], []
+    entries = []
     for line in SIGNATURES.strip().splitlines():
         words = line.split()
-        name, kinds = words[0], [word for word in words[1:] if word != "*"]
         variadic = words[-1] == "*"
+        entries.append((words[0], [word for word in words[1:] if word != "*"], variadic, variadic))
+    return checked_against_table(entries, table_source)
+
+
+def checked_against_table(entries, table_source):
+    """(found, wrong) of entries (name, kinds, extra, variadic): found holds (name, kinds, extra,
+    gives a value) of those whose parameter count the built-in table agrees with."""
+    arities = table_arities(table_source)
+    found, wrong = [], []
+    for name, kinds, extra, variadic in entries:
         if name not in arities:
             wrong.append("%s: not a built-in" % name)
             continue
@@ -360,7 +368,7 @@ def signatures(table_source):
             wrong.append("%s: %s parameters here, %s in the table" %
                          (name, len(kinds), "any" if table_variadic else count))
             continue
-        found.append((name, kinds, variadic, gives_value))
+        found.append((name, kinds, extra, gives_value))
     return found, wrong
 
 

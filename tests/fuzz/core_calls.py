@@ -12,7 +12,7 @@ A case is a script; the same random generator state gives the same case."""
 
 import re
 
-from calls import EDGE_NUMBERS, table_arities
+from calls import EDGE_NUMBERS, checked_against_table
 
 # Argument kinds, one letter each:
 #   V any variable of the case   X any value (a variable, a literal, a member, an element)
@@ -175,19 +175,7 @@ def parse_signatures():
 
 def signatures(table_source):
     """The built-ins above that the table has with the same form, and the ones it has not."""
-    arities = table_arities(table_source)
-    found, wrong = [], []
-    for name, kinds, extra, variadic in parse_signatures():
-        if name not in arities:
-            wrong.append("%s: not a built-in" % name)
-            continue
-        table_variadic, count, gives_value = arities[name]
-        if variadic != table_variadic or (not variadic and count != len(kinds)):
-            wrong.append("%s: %s parameters here, %s in the table" %
-                         (name, len(kinds), "any" if table_variadic else count))
-            continue
-        found.append((name, kinds, extra, gives_value))
-    return found, wrong
+    return checked_against_table(parse_signatures(), table_source)
 
 
 # The case's variables and what each holds after the set-up; all are global, so the

@@ -512,16 +512,10 @@ class Builtin:
         raise AssertionError(self.name)
 
 
-class MixedPlus:
+class MixedPlus(Join):
     # '+' of any two values: a sum when both read as numbers, else the two texts joined.
-    def __init__(self, left, right):
-        self.left, self.right = left, right
-
     def emit(self):
         return "(%s + %s)" % (self.left.emit(), self.right.emit())
-
-    def has_call(self):
-        return self.left.has_call() or self.right.has_call()
 
     def eval(self, m):
         m.tick()
