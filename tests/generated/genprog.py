@@ -39,7 +39,7 @@ FEATURES = (
     "eval_join",  # eval/run inside an expression, storing into a '%' name a join read
     "method_stmt_in_func",  # a function method called bare on a parameter or local object
 )
-KNOWN = ("method_stmt_in_func", "call_cond", "eval_join")
+KNOWN = ("eval_join",)
 
 # ---------------------------------------------------------------------------
 # Values: (text or None, number), as a value cell holds them.
