@@ -855,18 +855,6 @@ class ListEdit:
                 raise Reject("cursor after del")
 
 
-class MakeLocalObject:
-    def __init__(self, cls, obj):
-        self.cls, self.obj = cls, obj
-
-    def emit(self, ind):
-        return [ind + "#object %s %s;" % (self.cls.name, self.obj)]
-
-    def run(self, m):
-        m.tick()
-        m.frame.locals[self.obj + "$"] = ObjRef({name: init.eval(m) for name, _, init in self.cls.members})
-
-
 class If:
     def __init__(self, cond, then, other):
         self.cond, self.then, self.other = cond, then, other
@@ -1121,6 +1109,13 @@ class MakeObject:
         m.tick()
         m.objects[self.obj] = {name: init.eval(m) for name, _, init in self.cls.members}
         m.frame.locals[self.obj + "$"] = ObjRef(m.objects[self.obj])
+
+
+class MakeLocalObject(MakeObject):
+    # A function's own #object: written as main's are, but seen only by its frame.
+    def run(self, m):
+        m.tick()
+        m.frame.locals[self.obj + "$"] = ObjRef({name: init.eval(m) for name, _, init in self.cls.members})
 
 
 # ---------------------------------------------------------------------------
