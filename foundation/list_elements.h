@@ -6,12 +6,22 @@
 
 #include "foundation/variable.h"
 
+struct IterationState;
+struct ProgramContext;
+
 // A FOREACH loop state: the third field heads the loop's cursor nodes, innermost first.
 struct IterationCursor {
   ListElement* element;
   uint32_t moved;  // kCursorOn... once the element was removed and the cursor moved to a neighbour
   IterationCursor* next;
   uint32_t call_serial;  // the call whose loop this cursor is
+  // The running walks' cursors, newest first: the loop's state, the program and loop
+  // level it runs at, and its neighbours in that list.
+  IterationState* state;
+  ProgramContext* program;
+  int32_t depth;
+  IterationCursor* open_older;
+  IterationCursor* open_newer;
 };
 struct IterationState {
   uint32_t first_word;

@@ -28,7 +28,10 @@ ValueCell* stack_alloc_cell(ProgramContext* context) {
   if (!cell) return nullptr;
   ValueCell* top = context->stack_top;
   cell->below = top;
-  if (top) top->above = cell;
+  if (top) {
+    top->above = cell;
+    cell->height = top->height < kCellHeightLimit ? static_cast<uint16_t>(top->height + 1) : kCellHeightLimit;
+  }
   return cell;
 }
 
@@ -114,6 +117,7 @@ WCHAR* cell_wide_copy(const ValueCell* cell) {
 }
 
 void stack_free_all(ProgramContext* context) {
+  kept_texts_drop(context);
   ValueCell* cell = context->stack_top;
   if (cell) {
     while (cell->above) cell = cell->above;

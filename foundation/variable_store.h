@@ -32,6 +32,23 @@ inline bool variable_slots_hold_numbers(const Variable* variable) {
          !variable->references && !variable->owner && !(variable->flags & kNotPlain);
 }
 
+// ---- Texts kept for waiting cells ----
+
+// A cell pushed from a variable shows the variable's text block by pointer. A store that
+// replaces that text while such a cell still waits on a value stack (a call further right
+// in the expression stored into the variable, in this program or in another one: '%'
+// names are shared) keeps the old block here instead of freeing it. Non-null while any is
+// kept; the hooks below are called only then.
+struct KeptText;
+extern KeptText* kept_texts;
+
+struct ProgramContext;
+// At a loop pass or a call's end in program: frees the blocks no cell of its stack can show
+// any more (the cell that showed one is above the top, or shows something else now).
+void kept_texts_release(ProgramContext* program);
+// The cells of program's stack are going (its end, clearstack): its kept blocks go too.
+void kept_texts_drop(ProgramContext* program);
+
 // set_variable on the visible variable of that name, declared when missing. Null (and
 // nothing stored) for a name without a type character.
 Variable* set_variable_by_name(const char* name, void* text, double number, void* typed_address, int32_t size);
