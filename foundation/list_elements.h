@@ -52,6 +52,7 @@ ListElement* list_element_prev(ListElement* element);
 // Frees the whole chain; owned data only with free_data.
 void list_element_chain_free(ListElement* element, bool free_data);
 // Detaches the tail starting at index; *chain becomes the element before it (or null).
+// A registered walk standing on the tail moves to that element, as after a removal.
 ListElement* list_element_split(ListElement** chain, int32_t index);
 
 // Frees what an element's info records hold and the records themselves.
