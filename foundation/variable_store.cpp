@@ -12,6 +12,7 @@
 #include "foundation/machine_state.h"
 #include "foundation/numbers.h"
 #include "foundation/program_context.h"
+#include "foundation/runtime_error.h"
 #include "foundation/runtime_memory.h"
 #include "foundation/value_ownership.h"
 #include "foundation/value_stack.h"
@@ -134,8 +135,29 @@ void keep_text_of_waiting_cells(Variable* variable) {
 
 }  // namespace
 
+bool member_is_attached(const Variable* member) {
+  const Variable* owner = member->owner;
+  if (!owner || owner == member || (member->flags & (kVariableOwnsData | kVariableList))) return true;
+  if (!(owner->flags & kVariableStructure) || !owner->data) return false;
+  if (static_cast<const uint8_t*>(owner->data) + member->member_offset != member->data) return false;
+  // A record that lost its fields (a smaller type given to the structure variable) ends
+  // before them; the columns of a structure array are laid out past one record.
+  if (member->element_count) return true;
+  // A structure's type is its record size; a type of 0 (a block of no type) has its size.
+  const uint32_t record = owner->type_code ? type_size(owner->type_code) : alloc_block_size(owner->data);
+  return uint64_t{member->member_offset} + type_size(member->type_code) <= record;
+}
+
+bool member_check_attached(const Variable* member) {
+  if (member_is_attached(member)) return true;
+  runtime_error("Variable %s is no longer a member of a structure", member->name ? member->name : "");
+  return false;
+}
+
 void set_variable(Variable* variable, void* text, double number, void* typed_address, int32_t size) {
   if (!variable || variable->read_only) return;
+  // Members are rarely stored through here; the test costs the others one branch.
+  if (variable->owner && !member_check_attached(variable)) return;
   if (typed_address && !text && variable_slots_hold_numbers(variable)) {
     // A number into an element of a number array: no setter, no owned block to drop.
     store_typed_value(variable, typed_address, variable->type_code, nullptr, number);
@@ -253,6 +275,7 @@ void get_variable_value(Variable* variable, void** text, double* number, void* t
       variable->checksum != variable->cursor->checksum) {
     variable_load_from_element(variable);
   }
+  if (variable->owner && !member_check_attached(variable)) return;
   if (typed_address) {
     load_typed_value(variable, typed_address, variable->type_code, text, number);
   } else if (!variable->type_code || (variable->flags & kVariableStructure) ||

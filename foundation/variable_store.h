@@ -11,6 +11,14 @@
 // copy, -1 to adopt the pointer. typed_address, when given, is the slot to write with the
 // variable's type code. A read-only variable is left alone; a setter decides the value.
 void set_variable(Variable* variable, void* text, double number, void* typed_address, int32_t size);
+// A structure member shows a field of its owner's record only while the owner holds that
+// record: a structure whose data, at the member's offset, is where the member points, with
+// the field inside the record. A variable of no owner, or one that holds a block or list
+// of its own, passes.
+bool member_is_attached(const Variable* member);
+// The same, reporting a run-time error for a member whose structure was replaced.
+bool member_check_attached(const Variable* member);
+
 // True for a variable that set_variable would give a number (with no text and no typed
 // address) by writing its number field alone: no setter, type, data, list, structure,
 // object, array or owner, and not read-only. The run loop's counters take this path.
