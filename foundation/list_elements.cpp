@@ -302,5 +302,10 @@ ListElement* list_element_split(ListElement** chain, int32_t index) {
   if (before) before->next = nullptr;
   element->prev = nullptr;
   *chain = before;
+  // A walk standing on the tail walks the list it was cut from, not the tail's new list:
+  // it stands as after removing the element, on the last element kept.
+  if (walk_count) {
+    for (ListElement* moved = element; moved; moved = moved->next) move_walks_off(moved, before, kCursorOnPredecessor);
+  }
   return element;
 }

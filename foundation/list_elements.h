@@ -6,12 +6,22 @@
 
 #include "foundation/variable.h"
 
+struct IterationState;
+struct ProgramContext;
+
 // A FOREACH loop state: the third field heads the loop's cursor nodes, innermost first.
 struct IterationCursor {
   ListElement* element;
   uint32_t moved;  // kCursorOn... once the element was removed and the cursor moved to a neighbour
   IterationCursor* next;
   uint32_t call_serial;  // the call whose loop this cursor is
+  // The running walks' cursors, newest first: the loop's state, the program and loop
+  // level it runs at, and its neighbours in that list.
+  IterationState* state;
+  ProgramContext* program;
+  int32_t depth;
+  IterationCursor* open_older;
+  IterationCursor* open_newer;
 };
 struct IterationState {
   uint32_t first_word;
@@ -52,6 +62,7 @@ ListElement* list_element_prev(ListElement* element);
 // Frees the whole chain; owned data only with free_data.
 void list_element_chain_free(ListElement* element, bool free_data);
 // Detaches the tail starting at index; *chain becomes the element before it (or null).
+// A registered walk standing on the tail moves to that element, as after a removal.
 ListElement* list_element_split(ListElement** chain, int32_t index);
 
 // Frees what an element's info records hold and the records themselves.

@@ -7,6 +7,7 @@
 #include "foundation/hashes.h"
 #include "foundation/live_handles.h"
 #include "foundation/value_stack.h"
+#include "foundation/variable_store.h"
 #include "platform/kernel/memory.h"
 
 ProgramContext* current_program = nullptr;
@@ -57,6 +58,7 @@ void program_context_release(ProgramContext* context) {
   context->pool = nullptr;
   program_list_unlink(context);
   if (context->run_mode == 0) {
+    kept_texts_drop(context);
     // Every cell, variable and form record of the program lives on its heap.
     live_handles_forget_heap(context->heap);
     HeapDestroy(context->heap);

@@ -16,6 +16,8 @@ constexpr uint32_t kCellElementOffset = 0x10000000;  // an element of `variable`
 // owned block of the program, which a further join may grow and a store may take over.
 constexpr uint32_t kCellSoleText = 0x20000000;
 
+constexpr uint16_t kCellHeightLimit = 0xFFFF;
+
 struct ValueCell {
   double number;              // 0.0 for a text or pointer only
   void* text;                 // 8-bit text, UTF-16 with kCellWideText, list or block with kCellList
@@ -23,6 +25,10 @@ struct ValueCell {
   uint32_t data;              // raw pointer or handle beside or instead of the number
   uint32_t flags;
   uint16_t variant_type;      // VARIANT type for COM calls, 0 = none
+  // Place in the chain from its bottom cell (0), held at kCellHeightLimit. A cell keeps its
+  // place for its life (cells are reused, never relinked), so a cell above the top is one
+  // whose value is gone. Set only when the cell is made; copies of cells carry stale ones.
+  uint16_t height;
   ReferenceNode* references;  // owned blocks of a structure value
   ValueCell* below;
   ValueCell* above;           // last cell used above this one, kept for reuse

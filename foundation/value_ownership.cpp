@@ -104,7 +104,11 @@ void create_struct_members(Variable* destination, MemberNode* source_members, Me
     Variable* source = node->member;
     if (!source) continue;
     char* name = member_name(destination, source);
-    Variable* member = name ? create_variable(scope_of(destination), name, true) : nullptr;
+    // A list's range copied onto the list itself names the source's own members: they
+    // stay as they are (made again, they would lose the nested members being copied).
+    const bool same = name && source->name && std::strcmp(name, source->name) == 0 &&
+                      scope_of(destination) == scope_of(source);
+    Variable* member = same ? source : name ? create_variable(scope_of(destination), name, true) : nullptr;
     crt::free(name);
     if (!member) continue;
     member->flags |= source->flags & (kVariablePublic | kVariableStructure | kVariableWideText);
@@ -123,6 +127,7 @@ void create_struct_members(Variable* destination, MemberNode* source_members, Me
       tail = &(*tail)->next;
     }
     *tail = created;
+    if (same) continue;
     if (source->flags & kVariableStructure) create_struct_members(member, source->members, &member->members);
     else if (source->flags & kVariableList) variable_copy_list(member, source, 0, false, -1, -1);
   }
@@ -474,7 +479,10 @@ void variable_copy_value(Variable* destination, Variable* source, void* typed_ad
   store_back(destination);
 }
 
+// A copy onto the variable it is made from (a% = a%) is that variable already: clearing the
+// destination first would lose the value it copies.
 void variable_copy_array(Variable* destination, Variable* source, int32_t mode, bool keep) {
+  if (destination == source) return;
   if (mode == 1 && keep) {
     destination->alias = source;
     return;
@@ -503,10 +511,12 @@ void variable_copy_array(Variable* destination, Variable* source, int32_t mode, 
 }
 
 void variable_copy_struct(Variable* destination, Variable* source, int32_t mode, bool keep) {
+  if (destination == source) return;
   copy_struct_from(destination, source, source->data, mode, keep);
 }
 
 void variable_copy_packed_list(Variable* destination, Variable* source, int32_t mode, bool keep) {
+  if (destination == source) return;
   if (mode == 1 && keep) {
     destination->alias = source;
     return;
@@ -523,6 +533,7 @@ void variable_copy_packed_list(Variable* destination, Variable* source, int32_t 
 void variable_copy_list(Variable* destination, Variable* source, int32_t mode, bool keep, int32_t first,
                         int32_t last) {
   if (mode == 1) {
+    if (destination == source) return;
     destination->alias = source;
     for (ListElement* element = list_element_first(source->cursor); element; element = element->next) {
       if (!(element->flags & kVariableStructure) || !element->struct_info) continue;
@@ -536,8 +547,8 @@ void variable_copy_list(Variable* destination, Variable* source, int32_t mode, b
     }
     return;
   }
-  if (!keep) variable_clear_value(current_program, destination, false, false);
-  destination->flags |= kVariableList;
+  // The copy is made before the destination lets go of its chain, which may be the
+  // source's (a range of a list copied onto that list).
   ListElement* chain = nullptr;
   int32_t index = 0;
   for (ListElement* element = list_element_first(source->cursor); element; element = element->next, ++index) {
@@ -576,6 +587,8 @@ void variable_copy_list(Variable* destination, Variable* source, int32_t mode, b
   }
   int32_t cursor_index = list_element_count_from(source->cursor);
   if (first > 0) cursor_index -= first;
+  if (!keep) variable_clear_value(current_program, destination, false, false);
+  destination->flags |= kVariableList;
   destination->cursor = chain ? list_element_at(chain, cursor_index < 0 ? 0 : cursor_index) : nullptr;
   if (destination->cursor) variable_load_from_element(destination);
 }

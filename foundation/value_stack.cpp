@@ -28,7 +28,10 @@ ValueCell* stack_alloc_cell(ProgramContext* context) {
   if (!cell) return nullptr;
   ValueCell* top = context->stack_top;
   cell->below = top;
-  if (top) top->above = cell;
+  if (top) {
+    top->above = cell;
+    cell->height = top->height < kCellHeightLimit ? static_cast<uint16_t>(top->height + 1) : kCellHeightLimit;
+  }
   return cell;
 }
 
@@ -84,10 +87,32 @@ T* owned_by_program(T* block) {
   return block;
 }
 
+// A block a variable adopted (new, wnew), and the copy of a fixed-length field (a typed
+// variable's value), hold exactly their size, which a script may fill to the end: read as a
+// text they end there, through a terminated copy when no terminator lies inside. Other
+// texts are terminated where they are made.
+template <typename Unit>
+Unit* text_within_block(const ValueCell* cell) {
+  auto* text = static_cast<Unit*>(cell->text);
+  const Variable* variable = cell->variable;
+  const bool sized = variable && (variable->type_code > 0 || ((variable->flags & kVariableAdopted) && text == variable->data));
+  if (!sized) return text;
+  uint32_t size = 0;
+  if (!alloc_block_known(text, &size)) return text;
+  const uint32_t units = size / sizeof(Unit);
+  for (uint32_t i = 0; i < units; ++i) {
+    if (!text[i]) return text;
+  }
+  auto* copy = static_cast<Unit*>(crt::calloc(units + 1, sizeof(Unit)));
+  if (!copy) return text;
+  if (units) std::memcpy(copy, text, units * sizeof(Unit));
+  return owned_by_program(copy);
+}
+
 }  // namespace
 
 char* cell_text(const ValueCell* cell) {
-  if (cell->text) return static_cast<char*>(cell->text);
+  if (cell->text) return cell->variable ? text_within_block<char>(cell) : static_cast<char*>(cell->text);
   return owned_by_program(number_to_text(cell->number));
 }
 
@@ -99,13 +124,13 @@ WCHAR* cell_wide_text(const ValueCell* cell) {
     crt::free(number);
     return owned_by_program(wide);
   }
-  if (cell->flags & kCellWideText) return static_cast<WCHAR*>(cell->text);
-  return owned_by_program(to_wide(static_cast<const char*>(cell->text)));
+  if (cell->flags & kCellWideText) return text_within_block<WCHAR>(cell);
+  return owned_by_program(to_wide(cell_text(cell)));
 }
 
 WCHAR* cell_wide_copy(const ValueCell* cell) {
-  if (cell->text && (cell->flags & kCellWideText)) return crt::_wcsdup(static_cast<const WCHAR*>(cell->text));
-  if (cell->text) return to_wide(static_cast<const char*>(cell->text));
+  if (cell->text && (cell->flags & kCellWideText)) return crt::_wcsdup(text_within_block<WCHAR>(cell));
+  if (cell->text) return to_wide(cell_text(cell));
   char* number = number_to_text(cell->number);
   if (!number) return nullptr;
   WCHAR* wide = to_wide(number);
@@ -114,6 +139,7 @@ WCHAR* cell_wide_copy(const ValueCell* cell) {
 }
 
 void stack_free_all(ProgramContext* context) {
+  kept_texts_drop(context);
   ValueCell* cell = context->stack_top;
   if (cell) {
     while (cell->above) cell = cell->above;

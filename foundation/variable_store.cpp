@@ -12,6 +12,7 @@
 #include "foundation/machine_state.h"
 #include "foundation/numbers.h"
 #include "foundation/program_context.h"
+#include "foundation/runtime_error.h"
 #include "foundation/runtime_memory.h"
 #include "foundation/value_ownership.h"
 #include "foundation/value_stack.h"
@@ -105,37 +106,144 @@ void track_variable_block(void* block) {
 }
 
 // A reference cell holds its variable's text as a snapshot by pointer, not by copy (pushes
-// are hot). A store that would free that block while such a cell still waits on the value
-// stack (a call further right in the same expression stored into the variable) hands the
-// block to the program's owned allocations instead, so the snapshot stays valid until the
-// expression is done. They keep it until the outermost call of the program ends: the cell
-// may belong to any caller, and this path is rare. Only a store that frees a plain text
-// block walks the stack.
+// are hot). A store that would free that block while such a cell still waits on a value
+// stack hands the block to the kept texts instead, one record for each stack that shows it,
+// naming the lowest such cell. The record goes, and with the last one the block, once that
+// cell is above the stack's top or shows another value: all cells above it were popped
+// then, and a push after the store reads the new text. Pops are hot, so this is looked at
+// at a loop pass, at a call's end and at the next keep: the statement that read the block
+// has ended by the first of these after it, and the list holds only blocks still shown.
+// Only a store that frees a plain text block walks the stacks; the stacks walked are those
+// of every program, since '%' names are shared by all of them.
+struct KeptText {
+  void* block;
+  ProgramContext* owner;  // the program whose cells the stack holds (see stack_owner)
+  const ValueCell* cell;  // the lowest cell of that stack that showed the block
+  uint16_t height;        // that cell's height
+  KeptText* next;
+};
+
+KeptText* kept_texts = nullptr;
+
 namespace {
+
+// A program run in its caller's stack (an eval in the caller's scope) pushes onto the
+// caller's chain of cells: the records of that chain are the first program's.
+ProgramContext* stack_owner(ProgramContext* program) {
+  for (int32_t guard = 0; guard < 64 && program->run_mode != 0 && program->run_mode != kRunModeKeep &&
+                          program->parent && program->parent != program;
+       ++guard) {
+    program = program->parent;
+  }
+  return program;
+}
+
+bool block_is_kept(const void* block) {
+  for (const KeptText* record = kept_texts; record; record = record->next) {
+    if (record->block == block) return true;
+  }
+  return false;
+}
+
+// Unlinks the records that pass the test and frees each block no other record keeps.
+template <typename Gone>
+void release_kept(Gone gone) {
+  KeptText** link = &kept_texts;
+  while (KeptText* record = *link) {
+    if (!gone(*record)) {
+      link = &record->next;
+      continue;
+    }
+    *link = record->next;
+    void* block = record->block;
+    crt::free(record);
+    if (!block_is_kept(block)) crt::free(block);
+  }
+}
+
+void release_unshown(ProgramContext* owner, const ValueCell* top) {
+  release_kept([owner, top](const KeptText& record) {
+    return record.owner == owner && (!top || top->height < record.height || record.cell->text != record.block);
+  });
+}
+
+// The lowest cell of the chain from top that shows block; null when none does.
+const ValueCell* lowest_cell_showing(const ValueCell* top, const void* block) {
+  const ValueCell* lowest = nullptr;
+  for (const ValueCell* cell = top; cell; cell = cell->below) {
+    if (cell->text == block) lowest = cell;
+  }
+  return lowest;
+}
+
+bool keep_for_stack(ProgramContext* program, void* block) {
+  const ValueCell* cell = lowest_cell_showing(program->stack_top, block);
+  if (!cell) return false;
+  auto* record = static_cast<KeptText*>(crt::malloc(sizeof(KeptText)));
+  // Without memory for the record the block is left to leak: freeing it would be worse.
+  if (record) {
+    *record = KeptText{block, stack_owner(program), cell, cell->height, kept_texts};
+    kept_texts = record;
+  }
+  return true;
+}
 
 void keep_text_of_waiting_cells(Variable* variable) {
   constexpr uint32_t kNotPlainText = kVariableStructure | kVariablePackedList | kVariableList | kVariableObject |
                                      kVariableAdopted | kVariableWideText;
-  ProgramContext* program = current_program;
+  ProgramContext* current = current_program;
   void* block = variable->data;
-  if (!program || !block || !(variable->flags & kVariableOwnsData) || (variable->flags & kNotPlainText) ||
+  if (!current || !block || !(variable->flags & kVariableOwnsData) || (variable->flags & kNotPlainText) ||
       variable->references || variable->type_code) {
     return;
   }
-  for (const ValueCell* cell = program->stack_top; cell; cell = cell->below) {
-    if (cell->text != block) continue;
-    if (!context_own_allocation(program, block, 1, ' ')) return;
-    if (memory_tracking) untrack_allocation(block);
-    variable->data = nullptr;
-    variable->flags &= ~kVariableOwnsData;
-    return;
+  if (kept_texts) kept_texts_release(current);
+  bool shown = keep_for_stack(current, block);
+  for (ProgramContext* program = program_list; program; program = program->next) {
+    if (program != current && keep_for_stack(program, block)) shown = true;
   }
+  if (!shown) return;
+  if (memory_tracking) untrack_allocation(block);
+  variable->data = nullptr;
+  variable->flags &= ~kVariableOwnsData;
 }
 
 }  // namespace
 
+void kept_texts_release(ProgramContext* program) {
+  if (!program) return;
+  release_unshown(stack_owner(program), program->stack_top);
+}
+
+void kept_texts_drop(ProgramContext* program) {
+  if (!program || !kept_texts) return;
+  ProgramContext* owner = stack_owner(program);
+  release_kept([owner](const KeptText& record) { return record.owner == owner; });
+}
+
+bool member_is_attached(const Variable* member) {
+  const Variable* owner = member->owner;
+  if (!owner || owner == member || (member->flags & (kVariableOwnsData | kVariableList))) return true;
+  if (!(owner->flags & kVariableStructure) || !owner->data) return false;
+  if (static_cast<const uint8_t*>(owner->data) + member->member_offset != member->data) return false;
+  // A record that lost its fields (a smaller type given to the structure variable) ends
+  // before them; the columns of a structure array are laid out past one record.
+  if (member->element_count) return true;
+  // A structure's type is its record size; a type of 0 (a block of no type) has its size.
+  const uint32_t record = owner->type_code ? type_size(owner->type_code) : alloc_block_size(owner->data);
+  return uint64_t{member->member_offset} + type_size(member->type_code) <= record;
+}
+
+bool member_check_attached(const Variable* member) {
+  if (member_is_attached(member)) return true;
+  runtime_error("Variable %s is no longer a member of a structure", member->name ? member->name : "");
+  return false;
+}
+
 void set_variable(Variable* variable, void* text, double number, void* typed_address, int32_t size) {
   if (!variable || variable->read_only) return;
+  // Members are rarely stored through here; the test costs the others one branch.
+  if (variable->owner && !member_check_attached(variable)) return;
   if (typed_address && !text && variable_slots_hold_numbers(variable)) {
     // A number into an element of a number array: no setter, no owned block to drop.
     store_typed_value(variable, typed_address, variable->type_code, nullptr, number);
@@ -253,6 +361,7 @@ void get_variable_value(Variable* variable, void** text, double* number, void* t
       variable->checksum != variable->cursor->checksum) {
     variable_load_from_element(variable);
   }
+  if (variable->owner && !member_check_attached(variable)) return;
   if (typed_address) {
     load_typed_value(variable, typed_address, variable->type_code, text, number);
   } else if (!variable->type_code || (variable->flags & kVariableStructure) ||

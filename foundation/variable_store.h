@@ -11,6 +11,14 @@
 // copy, -1 to adopt the pointer. typed_address, when given, is the slot to write with the
 // variable's type code. A read-only variable is left alone; a setter decides the value.
 void set_variable(Variable* variable, void* text, double number, void* typed_address, int32_t size);
+// A structure member shows a field of its owner's record only while the owner holds that
+// record: a structure whose data, at the member's offset, is where the member points, with
+// the field inside the record. A variable of no owner, or one that holds a block or list
+// of its own, passes.
+bool member_is_attached(const Variable* member);
+// The same, reporting a run-time error for a member whose structure was replaced.
+bool member_check_attached(const Variable* member);
+
 // True for a variable that set_variable would give a number (with no text and no typed
 // address) by writing its number field alone: no setter, type, data, list, structure,
 // object, array or owner, and not read-only. The run loop's counters take this path.
@@ -31,6 +39,23 @@ inline bool variable_slots_hold_numbers(const Variable* variable) {
   return code >= -9 && code <= -1 && code != -7 && code != -6 && !variable->getter && !variable->setter &&
          !variable->references && !variable->owner && !(variable->flags & kNotPlain);
 }
+
+// ---- Texts kept for waiting cells ----
+
+// A cell pushed from a variable shows the variable's text block by pointer. A store that
+// replaces that text while such a cell still waits on a value stack (a call further right
+// in the expression stored into the variable, in this program or in another one: '%'
+// names are shared) keeps the old block here instead of freeing it. Non-null while any is
+// kept; the hooks below are called only then.
+struct KeptText;
+extern KeptText* kept_texts;
+
+struct ProgramContext;
+// At a loop pass or a call's end in program: frees the blocks no cell of its stack can show
+// any more (the cell that showed one is above the top, or shows something else now).
+void kept_texts_release(ProgramContext* program);
+// The cells of program's stack are going (its end, clearstack): its kept blocks go too.
+void kept_texts_drop(ProgramContext* program);
 
 // set_variable on the visible variable of that name, declared when missing. Null (and
 // nothing stored) for a name without a type character.

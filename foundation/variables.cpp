@@ -7,6 +7,7 @@
 #include "foundation/instruction_node.h"
 #include "foundation/machine_state.h"
 #include "foundation/numbers.h"
+#include "foundation/objects.h"
 #include "foundation/program_context.h"
 #include "foundation/runtime_error.h"
 #include "foundation/runtime_memory.h"
@@ -209,7 +210,8 @@ Variable* find_dotted_variable(Variable* members, const char* name, uint32_t sco
   }
   if (prefix->flags & kVariableObject) {
     auto* object_members = platform::pointer_from<Variable>(static_cast<uint32_t>(truncate_to_int(prefix->number)));
-    if (!object_members) return nullptr;
+    // A number that names no object record is not walked as a member list.
+    if (!object_members || !object_record_is_live(object_members)) return nullptr;
     Variable* found;
     if (std::strchr(rest, '.')) found = find_dotted_variable(object_members, rest, scope_key);
     else found = find_in_list(object_members, variable_name_hash(rest), scope_key);

@@ -218,7 +218,12 @@ void dispatch(ValueCell* target, ValueCell* value, bool plain_fused) {
     }
   } else if (!target_reference || target->data) {
     if ((value->flags & kCellList) && value->text) {
-      if (target->data) {
+      if (target->data && !(variable->flags & kVariablePackedList)) {
+        // Only an item of a packed list has room for a list; a typed field or an array
+        // element holds a number or a text's address.
+        runtime_error("A list cannot be stored in a field of [%s]", variable->name ? variable->name : "");
+        free_chain(value);
+      } else if (target->data) {
         if (packed_item_store.set_list) packed_item_store.set_list(typed, value->text, &variable->references);
       } else {
         store_packed_list(variable, value->text);

@@ -17,7 +17,7 @@
 double cell_number(const ValueCell* cell) {
   if (!cell->text || (cell->flags & kCellList)) return cell->number;
   if (!(cell->flags & kCellWideText)) return text_to_number(static_cast<const char*>(cell->text));
-  char* narrow = to_narrow(static_cast<const char16_t*>(cell->text));
+  char* narrow = to_narrow(cell_wide_text(cell));
   double number = text_to_number(narrow);
   crt::free(narrow);
   return number;
@@ -54,7 +54,7 @@ const char* cell_narrow_text(const ValueCell* cell) {
   // A list or raw block is no text: reading one as text could run past its end.
   if (cell->text && (cell->flags & kCellList)) return empty;
   if (cell->text && (cell->flags & kCellWideText)) {
-    char* narrow = to_narrow(static_cast<const char16_t*>(cell->text));
+    char* narrow = to_narrow(cell_wide_text(cell));
     if (!narrow) return empty;
     if (!context_own_allocation(current_program, narrow, current_program->call_depth, kOwnedMemory)) {
       crt::free(narrow);

@@ -25,6 +25,7 @@
 
 uint8_t while_first_pass = 0;
 InstructionNode* pending_forward_link = nullptr;
+IterationCursor* open_cursors = nullptr;
 
 // A FOREACH node frees its loop states whenever it is freed, registered or not.
 [[maybe_unused]] static const bool loop_chain_owned =
@@ -76,6 +77,7 @@ void release_loop_pass() {
   if (program->owned && program->owned->depth != 0) {
     context_release_depth(program, static_cast<uint32_t>(program->call_depth));
   }
+  if (kept_texts) [[unlikely]] kept_texts_release(program);
 }
 
 // The cells above the innermost mark, top first (at most capacity of them); the stack is
@@ -129,21 +131,42 @@ IterationState* foreach_state(InstructionNode* node, bool create) {
   return state;
 }
 
+void open_cursor_unlink(IterationCursor* cursor) {
+  if (cursor->open_newer) cursor->open_newer->open_older = cursor->open_older;
+  else if (open_cursors == cursor) open_cursors = cursor->open_older;
+  if (cursor->open_older) cursor->open_older->open_newer = cursor->open_newer;
+  cursor->open_older = cursor->open_newer = nullptr;
+}
+
 IterationCursor* push_cursor(IterationState* state) {
   auto* cursor = static_cast<IterationCursor*>(crt::calloc(1, sizeof(IterationCursor)));
   if (!cursor) return nullptr;
   cursor->next = state->cursors;
   state->cursors = cursor;
+  cursor->state = state;
+  cursor->program = current_program;
+  cursor->depth = current_program->call_depth;
+  cursor->open_older = open_cursors;
+  if (open_cursors) open_cursors->open_newer = cursor;
+  open_cursors = cursor;
   return cursor;
 }
 
-// The innermost cursor goes; a state left without cursors stands on no list element.
-void pop_cursor(IterationState* state) {
-  IterationCursor* cursor = state->cursors;
-  if (!cursor) return;
-  state->cursors = cursor->next;
+// The cursor goes (the state's innermost one but for a walk that RETURN or an error left
+// while a recursion's inner walk of the same loop was also left); a state left without
+// cursors stands on no list element.
+void drop_cursor(IterationState* state, IterationCursor* cursor) {
+  IterationCursor** link = &state->cursors;
+  while (*link && *link != cursor) link = &(*link)->next;
+  if (*link) *link = cursor->next;
+  open_cursor_unlink(cursor);
   crt::free(cursor);
   if (!state->cursors) list_walk_unregister(state);
+}
+
+// The innermost cursor goes.
+void pop_cursor(IterationState* state) {
+  if (state->cursors) drop_cursor(state, state->cursors);
 }
 
 template <typename T>
@@ -474,9 +497,19 @@ void foreach_state_release(uint32_t chain) {
   while (state->cursors) {
     IterationCursor* cursor = state->cursors;
     state->cursors = cursor->next;
+    open_cursor_unlink(cursor);
     crt::free(cursor);
   }
   crt::free(state);
+}
+
+void foreach_leave_levels(ProgramContext* program, int32_t depth) {
+  // Walks are opened and left in order, and every call that ends leaves its own first:
+  // the walks of the levels being left are the newest ones.
+  while (IterationCursor* cursor = open_cursors) {
+    if (cursor->program != program || cursor->depth <= depth) break;
+    drop_cursor(cursor->state, cursor);
+  }
 }
 
 namespace flow {

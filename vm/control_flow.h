@@ -60,6 +60,14 @@ inline bool carries_folded_branch(const InstructionNode* node) {
   return node->inner_handler && node->handler == flow::op_branch_if_false;
 }
 
+// The cursors of the FOREACH walks running now, newest first (null when none runs).
+struct IterationCursor;
+struct ProgramContext;
+extern IterationCursor* open_cursors;
+// A call's end, or a fault resuming at a TRY, leaves program's loop levels above depth:
+// the walks those loops left by RETURN, EXIT or the fault drop their cursors.
+void foreach_leave_levels(ProgramContext* program, int32_t depth);
+
 // Cleared by every conditional branch; set by INITWHILE.
 extern uint8_t while_first_pass;
 // A node whose link the next FIRST_OP sets to its successor; null when none is pending.

@@ -8,7 +8,9 @@
 #include "foundation/runtime_error.h"
 #include "foundation/script_lock.h"
 #include "platform/kernel/fault_guard.h"
+#include "foundation/runtime_memory.h"
 #include "vm/applications.h"
+#include "vm/control_flow.h"
 #include "vm/script_threads.h"
 #include "vm/fault_text.h"
 
@@ -57,6 +59,22 @@ namespace {
 bool unwind_pending = false;
 CallFrame* unwind_frame = nullptr;
 InstructionNode* unwind_resume = nullptr;
+int32_t unwind_depth = 0;
+
+// The owner's loop goes on at the TRY's handler. The loops the fault left inside the TRY
+// never reached their end: their levels go, with what was made at them and their walks.
+void resume_after_fault() {
+  unwind_pending = false;
+  stop_flag = 0;
+  current_instruction = unwind_resume;
+  ProgramContext* program = current_program;
+  if (!program || program->call_depth <= unwind_depth) return;
+  if (open_cursors) foreach_leave_levels(program, unwind_depth);
+  while (program->call_depth > unwind_depth) {
+    if (program->owned) context_release_depth(program, static_cast<uint32_t>(program->call_depth));
+    --program->call_depth;
+  }
+}
 
 // The hot path: one indirect call, one load of the successor, one byte test. Kept out
 // of the function that holds the guard so that sigsetjmp does not pessimise it.
@@ -108,9 +126,7 @@ bool continues_after_stop(CallFrame* host) {
   for (;;) {
     CallFrame* running = current_frame;
     if (unwind_pending && unwind_frame == running) {
-      unwind_pending = false;
-      stop_flag = 0;
-      current_instruction = unwind_resume;
+      resume_after_fault();
       return true;
     }
     if (running == host || !running) return false;
@@ -157,6 +173,7 @@ void stop_after_error() {
       unwind_pending = true;
       unwind_frame = entry.frame;
       unwind_resume = resume;
+      unwind_depth = entry.call_depth;
     }
   }
   stop_flag = 1;
@@ -188,7 +205,7 @@ bool vm_try_push(InstructionNode* except_target) {
     runtime_error("Too many nested TRY blocks (more than %d)", kTrySlots);
     return false;
   }
-  TryStack[try_depth] = TryEntry{except_target, current_frame};
+  TryStack[try_depth] = TryEntry{except_target, current_frame, current_program ? current_program->call_depth : 0};
   ++try_depth;
   return true;
 }
@@ -245,9 +262,7 @@ void vm_run_nested_loop(InstructionNode* first) {
     run_instructions();
     if (!unwind_pending || unwind_frame != frame) return;
     // A called procedure faulted inside one of this call's TRY blocks.
-    unwind_pending = false;
-    stop_flag = 0;
-    current_instruction = unwind_resume;
+    resume_after_fault();
   }
 }
 

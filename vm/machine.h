@@ -34,6 +34,7 @@ constexpr int32_t kTrySlots = 1024;
 struct TryEntry {
   InstructionNode* except_target;
   CallFrame* frame;
+  int32_t call_depth;  // the program's loop level at TRY: a fault resumes at it
 };
 
 extern int32_t try_depth;

@@ -129,17 +129,35 @@ void op_objrun() {
   uint32_t address = static_cast<uint32_t>(truncate_to_int(cell->number != 0 ? cell->number : variable->number));
   Variable* object = platform::pointer_from<Variable>(address);
   const char* class_name = static_cast<const char*>(variable->data);
-  // A handle of 0 (no object yet) or of a destroyed object has no class to call into.
-  if (!object || !object->name) {
+  // A handle of 0 (no object yet) has no class to call into.
+  if (!object) {
+    if (program->range_check) runtime_error("Invalid object (0x%X)", address);
+    return;
+  }
+  // Then the kind: a variable that holds no object (a list element that is a number, say)
+  // has a number, not a record, to follow.
+  if (!(variable->flags & (kVariableObject | kVariableArrayFromObject))) {
+    runtime_error("Variable (%s) an invalid object", variable_name);
+    return;
+  }
+  // A number that names no object record (one given to a variable typed as a class) is
+  // never followed. The look-up is skipped for the handle of an object its variable owns:
+  // only construction gives a variable that is no list both bits, with the record it made
+  // (a list's element owns the class name it names an object by, not the object).
+  constexpr uint32_t kOwnKind = kVariableObject | kVariableOwnsData | kVariableList;
+  const bool own_object = (variable->flags & kOwnKind) == (kVariableObject | kVariableOwnsData) &&
+                          (cell->number == 0 || cell->number == variable->number);
+  if (!own_object && !object_record_is_live(object)) {
+    runtime_error("Invalid object (0x%X)", address);
+    return;
+  }
+  // A destroyed object's record has lost its name.
+  if (!object->name) {
     if (program->range_check) runtime_error("Invalid object (0x%X)", address);
     return;
   }
   if (!class_name) {
     if (program->range_check) runtime_error("Variable (%s) an invalid object", variable_name);
-    return;
-  }
-  if (!(variable->flags & (kVariableObject | kVariableArrayFromObject))) {
-    runtime_error("Variable (%s) an invalid object", variable_name);
     return;
   }
 

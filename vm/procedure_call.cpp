@@ -21,6 +21,7 @@
 #include "platform/platform.h"
 #include "vm/applications.h"
 #include "vm/builtin_registry.h"
+#include "vm/control_flow.h"
 #include "vm/instruction_list.h"
 #include "vm/debugger_link.h"
 #include "vm/machine.h"
@@ -542,6 +543,8 @@ inline LocalScopeCacheEntry* remembered_scope(const CallFrame* frame, const Inst
     if (program->owned) context_release_depth(program, static_cast<uint32_t>(depth));
     program->call_depth = --depth;
   } while (depth > depth_at_entry);
+  if (open_cursors) foreach_leave_levels(program, depth_at_entry);
+  if (kept_texts) [[unlikely]] kept_texts_release(program);
   give_back_frame(frame);
 }
 

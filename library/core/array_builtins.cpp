@@ -10,6 +10,7 @@
 #include "foundation/list_elements.h"
 #include "foundation/machine_state.h"
 #include "foundation/numbers.h"
+#include "foundation/objects.h"
 #include "foundation/packed_list.h"
 #include "foundation/program_context.h"
 #include "foundation/runtime_error.h"
@@ -325,6 +326,11 @@ void report_range(const Variable* variable, int32_t index) {
 }
 
 void read_array_element(Variable* variable, const int32_t* indices, int32_t count) {
+  // A member column addresses its owner's block, which may have been replaced.
+  if (variable->owner && !member_check_attached(variable)) {
+    stack_push_number(current_program, 0);
+    return;
+  }
   const int32_t index = count > 1 ? array_linear_index(variable, indices, count) : indices[0];
   if (index < 0 || static_cast<uint32_t>(index) >= variable->element_count) {
     report_range(variable, index);
@@ -527,6 +533,12 @@ void builtin_offsetvar() {
   const bool narrow = name && !(member->flags & (kCellWideText | kCellList));
   const uint32_t object = static_cast<uint32_t>(cell_to_int(stack_pop(current_program)));
   if (!object) runtime_error("Invalid object variable!");
+  // A number that names no object record has no members to look in.
+  if (object && !object_record_is_live(platform::pointer_from<Variable>(object))) {
+    runtime_error("Invalid object (0x%X)", object);
+    stack_push_number(current_program, 0);
+    return;
+  }
   Variable* outer_object = current_object;
   current_object = platform::pointer_from<Variable>(object);
   InstructionExtension* extension = current_instruction ? current_instruction->extension : nullptr;

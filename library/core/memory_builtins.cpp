@@ -138,12 +138,16 @@ void builtin_resize() {
     }
     variable->data = grown;
     if (new_size > old_size) std::memset(static_cast<char*>(grown) + old_size, 0, new_size - old_size);
+    // Cut to no size, the one byte left is an empty text.
+    if (!new_size) *static_cast<char*>(grown) = 0;
     if (memory_tracking) track_allocation("memory", 0, variable->data, new_size);
   } else if (variable->flags & kVariableOwnsData) {
     variable->data = tracked_block(new_size, 1);
   }
   variable->type_code = variable->data ? type_code : 0;
   variable->flags |= kVariableOwnsData;
+  // A structure's members follow its block; those beyond its new size show nothing.
+  if (variable->flags & kVariableStructure) relink_struct_members(variable);
   store_back(variable);
 }
 

@@ -40,7 +40,7 @@ void builtin_showmessage() {
   while (context->stack_top && context->stack_top != mark) {
     ValueCell* cell = stack_pop(context);
     bool wide = (cell->flags & kCellWideText) != 0;
-    texts.push_back({cell_text(cell), wide});
+    texts.push_back({wide ? static_cast<const void*>(cell_wide_text(cell)) : cell_text(cell), wide});
     any_wide = any_wide || wide;
   }
   if (!any_wide) {

@@ -36,9 +36,8 @@ struct AddedValue {
   double number;
   uint32_t cell_flags;
   Variable* source;
+  uint32_t element_flags;  // taken with the value: the source may be the list being made
 };
-
-AddedValue value_of(const ValueCell* cell) { return {cell->text, cell->number, cell->flags, cell->variable}; }
 
 // Bytes of a text or block to copy: its block size, else its length with the zero.
 int32_t text_size(const void* text, bool wide) {
@@ -57,11 +56,51 @@ uint32_t value_element_flags(const AddedValue& value) {
   return flags;
 }
 
+AddedValue value_of(const ValueCell* cell) {
+  AddedValue value{cell->text, cell->number, cell->flags, cell->variable, 0};
+  value.element_flags = value_element_flags(value);
+  return value;
+}
+
+// A copy, made before the list variable lets go of its old value, of a value that is that
+// old value (add(s$, s$)): a packed list deeply, anything else as its block.
+struct HeldCopy {
+  void* block = nullptr;
+  ReferenceNode* references = nullptr;
+  bool packed = false;
+};
+
+bool hold_own_value(const Variable* list, AddedValue* value, HeldCopy* held) {
+  if (!value->text || value->text != list->data) return true;
+  held->packed = value->element_flags & kVariablePackedList;
+  if (held->packed) {
+    held->block = packed_list_copy(static_cast<const PackedItem*>(value->text), &held->references);
+  } else {
+    held->block = duplicate_block(value->text);
+  }
+  if (!held->block) return false;
+  value->text = held->block;
+  value->source = nullptr;
+  return true;
+}
+
+void release_held(HeldCopy* held) {
+  if (!held->block) return;
+  if (held->packed) {
+    packed_list_free(static_cast<PackedItem*>(held->block), &held->references);
+    reference_list_free(held->references);
+  } else {
+    untrack_allocation(held->block);
+    crt::free(held->block);
+  }
+  held->block = nullptr;
+}
+
 // Makes element current and stores the value into it through the list variable. A
 // packed list is copied deeply (its strings and nested lists belong to the element);
 // a structure is copied as a structure when copy_struct is set.
 void store_into_element(Variable* list, ListElement* element, const AddedValue& value, bool copy_struct) {
-  element->flags = value_element_flags(value);
+  element->flags = value.element_flags;
   const bool copies_struct =
       copy_struct && value.source && (value.source->flags & kVariableStructure) && value.source != list;
   if (!value.text && !copies_struct && !list->read_only && !list->alias) {
@@ -89,11 +128,12 @@ void store_into_element(Variable* list, ListElement* element, const AddedValue& 
 
 // The element value of an existing element as an AddedValue (for addlist).
 AddedValue element_value(const ListElement* element) {
-  AddedValue value{element->data, element->number, 0, nullptr};
+  AddedValue value{element->data, element->number, 0, nullptr, 0};
   if (element->data) {
     if (element->flags & kVariablePackedList) value.cell_flags |= kCellList;
     if (element->flags & kVariableWideText) value.cell_flags |= kCellWideText;
   }
+  value.element_flags = value_element_flags(value);
   return value;
 }
 
@@ -362,6 +402,24 @@ void put_values(const char* name, ListElement* (*make_element)(ListElement*), bo
   AddedValue values[kMaxListArguments];
   int32_t count = arguments.count - 1;
   for (int32_t i = 0; i < count; ++i) values[i] = value_of(arguments.cells[i + 1]);
+  // Turning the variable into a list frees its old value, which a value may be: that
+  // value goes in as a copy (one is enough, the values all point at the same block).
+  HeldCopy held;
+  if (!is_list_variable(list)) {
+    void* own = list->data;
+    for (int32_t i = 0; i < count; ++i) {
+      if (!own || values[i].text != own) continue;
+      if (!held.block) {
+        if (!hold_own_value(list, &values[i], &held)) {
+          runtime_error("%s: not enough memory", name);
+          return;
+        }
+        continue;
+      }
+      values[i].text = held.block;
+      values[i].source = nullptr;
+    }
+  }
   make_list(list);
   if (count == 0) {
     if (ListElement* element = make_element(list->cursor)) list_show_element(list, element);
@@ -369,9 +427,10 @@ void put_values(const char* name, ListElement* (*make_element)(ListElement*), bo
   }
   for (int32_t i = 0; i < count; ++i) {
     ListElement* element = make_element(list->cursor);
-    if (!element) return;
+    if (!element) break;
     store_into_element(list, element, values[i], after_cursor);
   }
+  release_held(&held);
 }
 
 }  // namespace

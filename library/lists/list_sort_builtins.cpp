@@ -166,8 +166,7 @@ void builtin_split() {
 namespace {
 
 void copy_list_range(Variable* source, Variable* target, int32_t from, int32_t to) {
-  // A list copied onto itself already is its copy (clearing the target first would lose it).
-  if (!source || !target || source == target) return;
+  if (!source || !target) return;
   variable_copy_list(target, source, 0, false, from, to);
 }
 

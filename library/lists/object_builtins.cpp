@@ -184,7 +184,8 @@ std::string object_class_name(const ValueCell* cell) {
   }
   if (cell->text && !(cell->flags & (kCellList | kCellWideText))) return upper_case(static_cast<const char*>(cell->text));
   const Variable* record = platform::pointer_from<Variable>(static_cast<uint32_t>(truncate_to_int(cell->number)));
-  return record && record->name ? std::string(record->name) : std::string();
+  // Any other number names no object: it has no class.
+  return object_record_is_live(record) && record->name ? std::string(record->name) : std::string();
 }
 
 }  // namespace

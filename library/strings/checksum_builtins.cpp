@@ -85,7 +85,7 @@ void builtin_encrypt() {
   int32_t mode = pop_integer();
   ValueCell* key_cell = stack_pop(current_program);
   char* narrow_key = (key_cell->text && (key_cell->flags & kCellWideText))
-                         ? to_narrow(static_cast<const char16_t*>(key_cell->text))
+                         ? to_narrow(cell_wide_text(key_cell))
                          : nullptr;
   const char* key = narrow_key ? narrow_key : cell_text(key_cell);
   int32_t length = pop_integer();

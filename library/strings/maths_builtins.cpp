@@ -218,7 +218,7 @@ void test_class(int mask, TextRule rule) {
   }
   bool passes = true;
   if (cell->flags & kCellWideText) {
-    for (const auto* unit = static_cast<const char16_t*>(cell->text); passes && *unit; ++unit) {
+    for (const auto* unit = cell_wide_text(cell); passes && *unit; ++unit) {
       if (rule == TextRule::kEveryLetter && !crt::iswctype(*unit, kLetters)) continue;
       passes = crt::iswctype(*unit, mask) != 0;
     }

@@ -27,21 +27,21 @@ Char* copy_piece(const Char* text, int32_t start, int32_t count) {
 
 void push_piece(const ValueCell* cell, int32_t start, int32_t count) {
   if (is_wide(cell)) {
-    push_owned_wide_text(copy_piece(static_cast<const char16_t*>(cell->text), start, count));
+    push_owned_wide_text(copy_piece(cell_wide_text(cell), start, count));
   } else {
     push_owned_text(copy_piece(cell_text(cell), start, count));
   }
 }
 
 int32_t cell_length(const ValueCell* cell) {
-  return is_wide(cell) ? length_of(static_cast<const char16_t*>(cell->text)) : length_of(cell_text(cell));
+  return is_wide(cell) ? length_of(cell_wide_text(cell)) : length_of(cell_text(cell));
 }
 
 void builtin_str() {
   ValueCell* cell = stack_pop(current_program);
   // UTF-16 text handed on as 8-bit would read as its first character only.
   if (is_wide(cell)) {
-    push_owned_text(to_narrow(static_cast<const char16_t*>(cell->text)));
+    push_owned_text(to_narrow(cell_wide_text(cell)));
     return;
   }
   stack_push_value(cell_text(cell), 0, nullptr, 0);
@@ -58,7 +58,7 @@ void builtin_length() { stack_push_number(current_program, cell_length(stack_pop
 
 // The text's length when it ends before limit, else limit.
 uint32_t cell_length_within(const ValueCell* cell, uint32_t limit) {
-  return is_wide(cell) ? length_within(static_cast<const char16_t*>(cell->text), limit)
+  return is_wide(cell) ? length_within(cell_wide_text(cell), limit)
                        : length_within(cell_text(cell), limit);
 }
 
@@ -167,11 +167,11 @@ int32_t search_cells(const ValueCell* sought, const ValueCell* text, Search sear
   int32_t result;
   if (is_wide(text)) {
     char16_t* wide_sought = cell_wide_copy(sought);
-    result = search_text(static_cast<const char16_t*>(text->text), wide_sought ? wide_sought : kEmptyWide,
+    result = search_text(cell_wide_text(text), wide_sought ? wide_sought : kEmptyWide,
                          search, start);
     crt::free(wide_sought);
   } else if (is_wide(sought)) {
-    char* narrow_sought = to_narrow(static_cast<const char16_t*>(sought->text));
+    char* narrow_sought = to_narrow(cell_wide_text(sought));
     result = search_text(cell_text(text), narrow_sought ? narrow_sought : "", search, start);
     crt::free(narrow_sought);
   } else {

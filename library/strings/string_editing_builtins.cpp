@@ -29,7 +29,7 @@ Char* text_copy(const ValueCell* cell);
 
 template <>
 char* text_copy<char>(const ValueCell* cell) {
-  if (is_wide(cell)) return to_narrow(static_cast<const char16_t*>(cell->text));
+  if (is_wide(cell)) return to_narrow(cell_wide_text(cell));
   return crt::_strdup(cell_text(cell));
 }
 

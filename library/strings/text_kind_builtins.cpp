@@ -63,7 +63,7 @@ void builtin_evalstring() {
   ValueCell* cell = stack_pop(context);
   char* copy;
   if (!cell->text || (cell->flags & kCellList)) copy = number_to_text(cell->number);
-  else if (cell->flags & kCellWideText) copy = to_narrow(static_cast<const char16_t*>(cell->text));
+  else if (cell->flags & kCellWideText) copy = to_narrow(cell_wide_text(cell));
   else copy = crt::_strdup(static_cast<const char*>(cell->text));
   char* result = interpolate_braced_expressions(copy);
   crt::free(copy);

@@ -59,7 +59,7 @@ template <int Sides>
 void trim_builtin() {
   ValueCell* cell = stack_pop(current_program);
   if (is_wide(cell)) {
-    push_owned_wide_text(trim_wide(static_cast<const char16_t*>(cell->text), Sides));
+    push_owned_wide_text(trim_wide(cell_wide_text(cell), Sides));
   } else {
     push_owned_text(trim_narrow(cell_text(cell), Sides));
   }
@@ -76,7 +76,7 @@ void builtin_trim() { trim_builtin<kTrimBoth>(); }
 uint32_t fill_code(const ValueCell* cell, bool wide) {
   if (!cell->text) return static_cast<uint32_t>(truncate_to_int(cell->number));
   if (is_wide(cell)) {
-    auto* text = static_cast<const char16_t*>(cell->text);
+    auto* text = cell_wide_text(cell);
     if (wide || text[0] == 0) return text[0];
     char* narrow = to_narrow(text);
     uint32_t code = narrow ? static_cast<unsigned char>(narrow[0]) : 0;
@@ -110,7 +110,7 @@ void pad_builtin(bool left) {
   ValueCell* cell = stack_pop(current_program);
   if (is_wide(cell)) {
     auto code = static_cast<char16_t>(fill_code(fill, true));
-    push_owned_wide_text(pad_wide(static_cast<const char16_t*>(cell->text), code, count, left));
+    push_owned_wide_text(pad_wide(cell_wide_text(cell), code, count, left));
   } else {
     auto code = static_cast<char>(fill_code(fill, false));
     const char* text = cell_text(cell);
@@ -131,7 +131,7 @@ void builtin_soundex() {
   ValueCell* name_cell = stack_pop(current_program);
   ValueCell* buffer_cell = stack_pop(current_program);
 
-  char* narrow_name = is_wide(name_cell) ? to_narrow(static_cast<const char16_t*>(name_cell->text)) : nullptr;
+  char* narrow_name = is_wide(name_cell) ? to_narrow(cell_wide_text(name_cell)) : nullptr;
   char code[16];
   int32_t length = soundex_code(code, narrow_name ? narrow_name : cell_text(name_cell), code_length, census);
   crt::free(narrow_name);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "foundation/hashes.h"
+#include "foundation/live_handles.h"
 #include "platform/kernel/memory.h"
 #include "platform/kernel/types.h"
 #include "variable_fixture.h"
@@ -149,6 +150,13 @@ TEST_F(Variables, ObjectMembersArePrivateOutsideTheirObject) {
   Variable* object = make(locals, "O$");
   object->flags = kVariableObject;
   object->number = platform::address_of(&members);
+  // Object records are the ones the runtime made; a number naming any other is not walked.
+  Variable* fake = make(locals, "F$");
+  fake->flags = kVariableObject;
+  fake->number = platform::address_of(&members);
+  EXPECT_EQ(find_variable("F.OPEN$"), nullptr) << "not yet a live record";
+  live_handle_add(LiveHandleKind::ObjectRecord, &members, nullptr);
+  live_handle_add(LiveHandleKind::ObjectRecord, &inner, nullptr);
 
   EXPECT_EQ(find_variable("O.OPEN$"), open);
   EXPECT_EQ(find_variable("O.B.C$"), deep) << "nested objects resolve recursively";
@@ -166,6 +174,7 @@ TEST_F(Variables, ObjectMembersArePrivateOutsideTheirObject) {
   EXPECT_EQ(find_variable(".OPEN$"), open) << "a bare .NAME$ reads the temporary object";
 
   for (Variable* head : {&members, &inner}) {
+    live_handle_remove(LiveHandleKind::ObjectRecord, head);
     Variable* first = head->next;
     first->prev = nullptr;
     free_variable_lists(context, {first});

@@ -108,7 +108,7 @@ inline std::string cell_form(const ValueCell* cell) {
 // leading & makes it a by-reference cell of a variable holding that value.
 inline void push_form(const char* form) {
   ValueCell* cell = stack_push_cell(current_program, false);
-  *cell = ValueCell{cell->number, nullptr, nullptr, 0, 0, 0, nullptr, cell->below, cell->above};
+  *cell = ValueCell{cell->number, nullptr, nullptr, 0, 0, 0, cell->height, nullptr, cell->below, cell->above};
   cell->number = 0;
   if (*form == '&') {
     cell->flags |= kCellByReference;
