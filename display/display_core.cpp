@@ -152,7 +152,13 @@ intptr_t display_window_procedure(HWND window, uint32_t message, uintptr_t wpara
     return windows.call_procedure(previous, window, message, wparam, lparam);
 }
 
+// A window is subclassed once: a display made on a window that has one takes over its
+// binding, since subclassing it again would make this procedure its own previous one.
 bool subclass(HWND window, DisplayDevice* device) {
+    if (BoundWindow* entry = find_bound(window)) {
+        entry->device = device;
+        return true;
+    }
     if (bound_count >= 16) return false;
     WindowProcedure previous = window_system().replace_procedure(window, display_window_procedure);
     if (previous == nullptr) return false;
@@ -160,9 +166,10 @@ bool subclass(HWND window, DisplayDevice* device) {
     return true;
 }
 
-void unsubclass(HWND window) {
+// Only the display that holds the binding gives it back: one it was taken from leaves it.
+void unsubclass(HWND window, const DisplayDevice* device) {
     BoundWindow* entry = find_bound(window);
-    if (entry == nullptr) return;
+    if (entry == nullptr || entry->device != device) return;
     window_system().replace_procedure(window, entry->previous);
     unbind(entry);
 }
@@ -347,7 +354,7 @@ bool DisplayDevice::Swap(uint32_t flags) {
 
 WindowDisplay::~WindowDisplay() {
     core_dll_entry_points()->all_keys(FALSE);
-    if (window_system().is_window(window)) unsubclass(window);
+    if (window_system().is_window(window)) unsubclass(window, this);
 }
 
 void WindowDisplay::Resume(int32_t arg) {

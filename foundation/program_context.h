@@ -113,6 +113,13 @@ struct ProgramContext {
   // Set while the end of the program closes its forms: no new form or control is made for
   // it then, so procedures that open a window when one is destroyed cannot keep it going.
   uint8_t closing_forms;
+  // Set once the end of the program has begun: the events and messages it raises run the
+  // program's code, and their asking for its end again is refused (the end runs once).
+  uint8_t ending;
+  // Grows whenever the cells of the program's value stack are freed (by it or by a program
+  // that shares its stack): cells held across a call into script code are trusted only
+  // while it stands (foundation/value_stack.h).
+  uint32_t stack_generation;
   NameNode* classes;
   ProgramContext* parent;
   uint64_t last_profile_ticks;

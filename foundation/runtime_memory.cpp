@@ -126,6 +126,22 @@ void release_pointer(void* pointer, uint32_t kind) {
   // deleted safely, so only the record goes.
 }
 
+// Whether a cell of the context's value stack, at or below the top, holds pointer as its
+// value. Walked only when a depth that owns blocks ends, and the stack is as deep as the
+// values its running calls wait on.
+bool held_by_stack(const ProgramContext* context, const void* pointer) {
+  for (const ValueCell* cell = context->stack_top; cell; cell = cell->below) {
+    if (cell->text == pointer) return true;
+  }
+  return false;
+}
+
+// The depth whose end releases what a spared block of depth: the calls around it, and
+// for the outermost those of native code.
+uint32_t depth_around(uint32_t depth) {
+  return depth > 1 && depth != kReturnedToNativeDepth ? depth - 1 : kReturnedToNativeDepth;
+}
+
 }  // namespace
 
 bool context_own_allocation(ProgramContext* context, void* pointer, uint32_t depth, uint32_t kind) {
@@ -144,7 +160,10 @@ void context_release_depth(ProgramContext* context, uint32_t depth) {
   OwnedAllocation* node = context->owned;
   while (node) {
     OwnedAllocation* next = node->next;
-    if (node->depth == depth) {
+    if (node->depth == depth && node->kind == kOwnedMemory && held_by_stack(context, node->pointer)) {
+      // Its cell outlives the depth: the value goes to whoever takes the cell.
+      node->depth = depth_around(depth);
+    } else if (node->depth == depth) {
       // Unlinked before the release, so a release that reaches this list again cannot
       // free the same pointer twice.
       unlink_owned(context, node);

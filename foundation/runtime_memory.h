@@ -65,11 +65,17 @@ struct ComObjectRelease {
 };
 extern ComObjectRelease com_object_release;
 
+// Depth at which results returned to native code (call depth 0) are owned: released by
+// call_script_handler once it has read them, else when the program ends.
+constexpr uint32_t kReturnedToNativeDepth = 0x7FFFFFFF;
+
 // Registers pointer at the front of the context's list at depth (0: its call_depth).
 // False when memory for the record runs out (the pointer is then not owned).
 bool context_own_allocation(ProgramContext* context, void* pointer, uint32_t depth, uint32_t kind);
 // Unlinks and releases every allocation registered at exactly depth: memory blocks are
-// freed, COM objects released; other kinds only lose their record.
+// freed, COM objects released; other kinds only lose their record. A block that a cell of
+// the context's value stack still holds as its value (left there by a push, or by a call
+// that an error ended before its RETURN) is not freed: it moves to the depth around.
 void context_release_depth(ProgramContext* context, uint32_t depth);
 // Releases every allocation of the context as at the end of a depth, and also deletes
 // objects of other kinds' records; the list ends empty. Run when the program ends.

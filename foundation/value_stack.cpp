@@ -152,6 +152,23 @@ void stack_free_all(ProgramContext* context) {
   context->stack_top = nullptr;
   // The marks named cells that are gone.
   context->mark_count = 0;
+  // Programs run inside their caller (every run mode but 0 and -4) share its heap and
+  // its chain of cells: their tops went with it.
+  ++context->stack_generation;
+  for (ProgramContext* other = program_list; other; other = other->next) {
+    if (other == context || other->heap != context->heap) continue;
+    other->stack_top = nullptr;
+    other->mark_count = 0;
+    ++other->stack_generation;
+  }
+}
+
+void stack_return_to(ProgramContext* context, const HeldStackTop& held) {
+  if (stack_held_cell_live(context, held)) {
+    context->stack_top = held.cell;
+    return;
+  }
+  if (context->stack_top) stack_free_all(context);
 }
 
 bool stack_save_mark_refused(ProgramContext* context) {

@@ -93,8 +93,31 @@ WCHAR* cell_wide_text(const ValueCell* cell);
 WCHAR* cell_wide_copy(const ValueCell* cell);
 
 // Frees every cell of the context's chain, the spare ones above the top included; the
-// stack is then empty and holds no marks.
+// stack is then empty and holds no marks. Raises the stack generation of every program
+// that shares the stack.
 void stack_free_all(ProgramContext* context);
+
+// A stack top taken before a call into script code, which may free every cell of the
+// stack (clearstack, or the end of a program that shares it).
+struct HeldStackTop {
+  ValueCell* cell;
+  uint32_t generation;
+};
+inline HeldStackTop stack_hold_top(const ProgramContext* context) {
+  return HeldStackTop{context->stack_top, context->stack_generation};
+}
+// Whether the held cell is still a cell of the context's stack: no cell was freed since it
+// was held. (A freed cell's address may be a new cell's by now: it is never looked for.)
+inline bool stack_held_cell_live(const ProgramContext* context, const HeldStackTop& held) {
+  return context->stack_generation == held.generation;
+}
+// Makes the held top the top again, dropping what was pushed since. When the stack was
+// freed meanwhile, everything it holds was pushed since, and it is freed too.
+void stack_return_to(ProgramContext* context, const HeldStackTop& held);
+// Whether something was pushed (or popped) since the top was held.
+inline bool stack_top_moved(const ProgramContext* context, const HeldStackTop& held) {
+  return stack_held_cell_live(context, held) ? context->stack_top != held.cell : context->stack_top != nullptr;
+}
 
 // stack_save_mark when no slot is left: the run-time error, false.
 [[gnu::cold]] bool stack_save_mark_refused(ProgramContext* context);

@@ -63,11 +63,11 @@ ValueCell* run_accessor(Variable* variable, InstructionNode* procedure, void* te
   stack_push_value(text, text ? 0.0 : number, nullptr, 0);
   stack_push_value(text, number, variable, address);
   context->stack_top->flags = kCellByReference;
-  ValueCell* before = context->stack_top->below->below->below;
+  const HeldStackTop before{context->stack_top->below->below->below, context->stack_generation};
   call_program = context;
   call_procedure = procedure;
   procedure_caller();
-  if (context->stack_top == before) return nullptr;
+  if (!context->stack_top || !stack_top_moved(context, before)) return nullptr;
   return stack_pop(context);
 }
 

@@ -25,6 +25,7 @@
 #include "game/sprite_geometry.h"
 #include "platform/kernel/memory.h"
 #include "platform/kernel/types.h"
+#include "vm/applications.h"
 #include "vm/machine.h"
 
 namespace {
@@ -95,7 +96,7 @@ void send_sprite_event(Sprite* sprite, double message, double value1, double val
   ProgramContext* program = sprite->owner;
   if (!sprite->proc || !program) return;
   ProgramContext* caller = current_program;
-  ValueCell* top = program->stack_top;
+  const HeldStackTop top = stack_hold_top(program);
   stack_push_number(program, platform::address_of(sprite));
   stack_push_number(program, message);
   stack_push_number(program, value1);
@@ -107,7 +108,8 @@ void send_sprite_event(Sprite* sprite, double message, double value1, double val
   call_object = nullptr;
   entry_skip = 0;
   vm_call_procedure();
-  program->stack_top = top;
+  // The event may have freed the stack (clearstack) or ended the program (freeapp).
+  if (program_is_loaded(program)) stack_return_to(program, top);
   current_program = caller;
 }
 

@@ -88,6 +88,8 @@ bool program_runs_on_a_waiting_thread(const ProgramContext* program) {
 }
 
 void end_application(ProgramContext* program) {
+  // Its end is under way already (an event or message of that end asks again).
+  if (program->ending) return;
   if (!program_is_running(program)) {
     if (application_instance_end) application_instance_end(program);
     return;

@@ -857,7 +857,7 @@ int32_t call_script_handler(ProgramContext* program, InstructionNode* procedure,
   ScriptLockHold script_lock_held;
   Variable* scope = take_local_scope(program, procedure);
   if (!scope) return 0;
-  ValueCell* top_before = program->stack_top;
+  const HeldStackTop top_before = stack_hold_top(program);
   const double arguments[4] = {a1, a2, a3, a4};
   if (!bind_event_arguments(procedure, scope, arguments)) {
     instruction_extension_for(procedure, emit_pool);
@@ -872,8 +872,8 @@ int32_t call_script_handler(ProgramContext* program, InstructionNode* procedure,
   ProgramContext* const ended = run_framed_call();
 
   int32_t result = 0;
-  // A procedure that returned nothing leaves the stack as it found it.
-  if (program->stack_top && program->stack_top != top_before) {
+  // A procedure that returned nothing leaves the stack as it found it (or freed).
+  if (program->stack_top && stack_top_moved(program, top_before)) {
     ValueCell* cell = program->stack_top;
     result = cell->text && !(cell->flags & (kCellWideText | kCellList))
                  ? truncate_to_int(text_to_number(static_cast<const char*>(cell->text)))

@@ -7,6 +7,7 @@
 
 #include "foundation/instruction_node.h"
 #include "foundation/program_context.h"
+#include "foundation/runtime_memory.h"
 #include "foundation/value_cell.h"
 #include "foundation/variable.h"
 
@@ -17,9 +18,8 @@
 // one block.
 extern void* (*returned_list_copy)(const void* list, ReferenceNode** references);
 
-// Depth at which results returned to native code (call depth 0) are owned: released by
-// call_script_handler once it has read them, else when the program ends.
-constexpr uint32_t kReturnedToNativeDepth = 0x7FFFFFFF;
+// kReturnedToNativeDepth, where results returned to native code are owned, is in
+// foundation/runtime_memory.h.
 
 // ENDPROC: ends the running procedure.
 void op_endproc();

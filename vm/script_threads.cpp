@@ -89,7 +89,7 @@ DWORD script_thread_entry(LPVOID parameter) {
   ProgramContext* program = start->program;
   // The stack is the creator's too: a procedure that returns nothing leaves its top as it
   // was, and popping there would take one of the creator's values.
-  const ValueCell* creator_top = program->stack_top;
+  const HeldStackTop creator_top = stack_hold_top(program);
   stack_push_number(program, static_cast<double>(start->argument));
   call_program = program;
   call_procedure = start->procedure;
@@ -100,7 +100,7 @@ DWORD script_thread_entry(LPVOID parameter) {
   // Its call ended the program (freeapp of its own handle), or the program's end stopped
   // it: the program's stack is gone or going.
   if (script_thread_end_requested()) return 0;
-  if (program->stack_top == creator_top) return 0;
+  if (!program->stack_top || !stack_top_moved(program, creator_top)) return 0;
   const ValueCell* result = stack_pop(program);
   // The exit code is the result as an unsigned integer: -1 gives 0xFFFFFFFF.
   return static_cast<DWORD>(truncate_to_int(cell_number(result)));

@@ -18,11 +18,16 @@ namespace {
 ExpressionValue* awaited_value = nullptr;
 
 // Takes off whatever was pushed above top. A stack that no longer holds top (the run
-// popped below it or cleared the stack) is left as it is.
-void drop_cells_above(ProgramContext* program, ValueCell* top) {
+// popped below it) is left as it is; one the run freed (clearstack) is freed again, as
+// everything on it came after top.
+void drop_cells_above(ProgramContext* program, const HeldStackTop& top) {
+  if (!stack_held_cell_live(program, top)) {
+    stack_return_to(program, top);
+    return;
+  }
   for (ValueCell* cell = program->stack_top; cell; cell = cell->below) {
-    if (cell == top) {
-      program->stack_top = top;
+    if (cell == top.cell) {
+      program->stack_top = top.cell;
       return;
     }
   }
@@ -42,7 +47,7 @@ ExpressionValue evaluate_expression(const std::string& expression) {
   ExpressionValue value;
   ProgramContext* caller = current_program;
   if (!caller) return value;
-  ValueCell* top = caller->stack_top;
+  const HeldStackTop top = stack_hold_top(caller);
   ExpressionValue* outer = awaited_value;
   awaited_value = &value;
   ProgramContext* run = run_file_report_error(program_text(expression).c_str(), 0, kRunInCallerScope);

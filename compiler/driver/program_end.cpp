@@ -104,7 +104,8 @@ void log_end(const ProgramContext* program, DWORD start_ticks, DWORD end_ticks) 
 }  // namespace
 
 void app_instance_end(ProgramContext* program) {
-  if (!program || program->run_mode == kRunModeKeep) return;
+  if (!program || program->run_mode == kRunModeKeep || program->ending) return;
+  program->ending = 1;
   // Its threads may be running: they stop at the lock until the end lets them see it.
   ScriptLockHold script_lock_held;
   Variable* saved_scope = current_scope;

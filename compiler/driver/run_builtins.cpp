@@ -13,8 +13,10 @@
 #include "foundation/compile_messages.h"
 #include "foundation/conversion.h"
 #include "foundation/file_helpers.h"
+#include "foundation/live_handles.h"
 #include "foundation/machine_state.h"
 #include "foundation/program_context.h"
+#include "foundation/runtime_error.h"
 #include "foundation/runtime_memory.h"
 #include "foundation/string_helpers.h"
 #include "foundation/value_stack.h"
@@ -66,9 +68,22 @@ void builtin_runfileex() { run_named(1, true); }
 void builtin_run() { run_named(0, false); }
 void builtin_runex() { run_named(0, true); }
 
+// The run modes eval takes as they are; any other number must be a scope alloceval gave
+// and freeeval has not freed.
+bool is_eval_mode(uint32_t mode) {
+  return mode == kRunNewProgram || mode == kRunInCallerScope || mode == kRunCallerGlobalsAsLocal ||
+         mode == kRunFreshLocalScope || mode == kRunNewProgramKept;
+}
+
 void builtin_eval() {
   int32_t end = pop_int();
   auto mode = static_cast<uint32_t>(pop_int());
+  if (!is_eval_mode(mode) && !live_handle_is(LiveHandleKind::EvaluationScope, platform::pointer_from<void>(mode))) {
+    stack_pop(current_program);
+    runtime_error("eval: the scope 0x%08X is not an evaluation scope", mode);
+    push_program(nullptr);
+    return;
+  }
   char* text = pop_text_copy();
   Variable* scope = current_scope;
   Pool* word_pool = compiler_pool;

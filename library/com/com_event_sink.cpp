@@ -13,6 +13,7 @@
 #include "library/com/variant_conversion.h"
 #include "platform/kernel/memory.h"
 #include "platform/user/messages.h"
+#include "vm/applications.h"
 #include "vm/machine.h"
 #include "vm/procedure_call.h"
 
@@ -155,7 +156,7 @@ HRESULT ComEventSink::Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS
   double* arguments = nullptr;
   translate_event(site, member, params, &call, &arguments);
 
-  ValueCell* before = program->stack_top;
+  const HeldStackTop before = stack_hold_top(program);
   stack_push_number(program, call.window);
   stack_push_number(program, call.event);
   // The argument block goes by its address: a text cell would be copied as text by
@@ -171,13 +172,18 @@ HRESULT ComEventSink::Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS
   --running_events;
 
   int32_t result = 0;
-  // A procedure that returned nothing leaves the stack as it found it.
-  if (program->stack_top && program->stack_top != before) {
+  // The event may have ended its program (freeapp): its stack went with it.
+  if (!program_is_loaded(program)) {
+    crt::free(arguments);
+    return S_OK;
+  }
+  // A procedure that returned nothing leaves the stack as it found it (or freed).
+  if (program->stack_top && stack_top_moved(program, before)) {
     const ValueCell* cell = program->stack_top;
     result = cell->text && !(cell->flags & (kCellWideText | kCellList))
                  ? truncate_to_int(text_to_number(static_cast<const char*>(cell->text)))
                  : truncate_to_int(cell->number);
-    program->stack_top = before;
+    stack_return_to(program, before);
   }
   if (program->call_depth == 0) context_release_depth(program, kReturnedToNativeDepth);
   crt::free(arguments);

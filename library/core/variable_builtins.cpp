@@ -15,12 +15,14 @@
 #include "foundation/numbers.h"
 #include "foundation/objects.h"
 #include "foundation/program_context.h"
+#include "foundation/runtime_error.h"
 #include "foundation/runtime_memory.h"
 #include "foundation/value_stack.h"
 #include "foundation/variable_store.h"
 #include "foundation/variables.h"
 #include "library/core/marked_arguments.h"
 #include "platform/platform.h"
+#include "vm/applications.h"
 #include "vm/builtin_arguments.h"
 #include "vm/builtin_registry.h"
 #include "vm/instruction_list.h"
@@ -62,12 +64,14 @@ int32_t text_size(const ValueCell* cell) {
   return static_cast<int32_t>(std::strlen(static_cast<const char*>(cell->text)) + 1);
 }
 
-// A program handle: 0 is the running program; anything that is no loaded program is none.
+// A program handle: 0 is the running program; anything that is no loaded program (one
+// that ended, another kind of handle) is reported and is none.
 ProgramContext* program_of(uint32_t handle) {
   if (!handle) return current_program;
   for (ProgramContext* program = program_list; program; program = program->next) {
     if (platform::address_of(program) == handle) return program;
   }
+  runtime_error("Invalid application handle 0x%08X", handle);
   return nullptr;
 }
 
@@ -296,17 +300,21 @@ void builtin_call() {
   }
   ValueCell result{};
   bool has_result = false;
+  // The procedure may free the stack (clearstack): the cells taken before it ran are
+  // trusted afterwards only while stack_held_cell_live says so.
+  const HeldStackTop held_mark{mark, program->stack_generation};
   if (target && target != program) {
     if (procedure && is_private_procedure(procedure)) procedure = nullptr;
     // Without a procedure to take them, the arguments are not handed to the other program.
     if (procedure) {
-      ValueCell* before = target->stack_top;
+      const HeldStackTop before = stack_hold_top(target);
       for (int32_t index = 0; index < count; ++index) push_copy(target, *cells[2 + index]);
       target->call_depth = program->call_depth;
       call_program = target;
       call_procedure = procedure;
       vm_call_procedure();
-      if (target->stack_top != before) {
+      // The call may have ended the other program, its stack and its result with it.
+      if (program_is_loaded(target) && stack_top_moved(target, before) && target->stack_top) {
         result = *stack_pop(target);
         has_result = true;
       }
@@ -318,12 +326,18 @@ void builtin_call() {
     call_program = program;
     call_procedure = procedure;
     vm_call_procedure();
-    if (program->stack_top && program->stack_top != procedure_cell && program->stack_top != mark) {
+    if (!stack_held_cell_live(program, held_mark)) {
+      // The stack was freed under the call: whatever it holds now is the result.
+      if (program->stack_top) {
+        result = *program->stack_top;
+        has_result = true;
+      }
+    } else if (program->stack_top && program->stack_top != procedure_cell && program->stack_top != mark) {
       result = *program->stack_top;
       has_result = true;
     }
   }
-  program->stack_top = mark;
+  stack_return_to(program, held_mark);
   if (has_result) push_copy(program, result);
   else stack_push_number(program, 0);
 }

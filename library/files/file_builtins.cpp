@@ -1,7 +1,8 @@
 // The file built-ins. A stream handle is the address of a C library stream; only streams
 // this unit opened and has not closed are used, so a handle used again after fclose, 0
 // from a failed fopen or any other number gives the failure results instead of handing
-// the C library what is not a stream.
+// the C library what is not a stream. A non-zero handle that is no open stream is also
+// reported as a run-time error; 0, what a failed fopen gives, is not.
 #include "library/files/file_builtins.h"
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 
 #include "foundation/file_helpers.h"
 #include "foundation/machine_state.h"
+#include "foundation/runtime_error.h"
 #include "foundation/runtime_memory.h"
 #include "foundation/string_helpers.h"
 #include "foundation/value_stack.h"
@@ -31,9 +33,15 @@ namespace {
 // Addresses of the streams fopen opened here and fclose has not closed.
 std::unordered_set<uint32_t> open_streams;
 
+void report_closed_stream(uint32_t address) { runtime_error("Invalid file handle 0x%08X", address); }
+
 FILE* pop_stream() {
   auto address = static_cast<uint32_t>(pop_integer());
-  if (address == 0 || !open_streams.count(address)) return nullptr;
+  if (address == 0) return nullptr;
+  if (!open_streams.count(address)) {
+    report_closed_stream(address);
+    return nullptr;
+  }
   return platform::pointer_from<FILE>(address);
 }
 
@@ -151,7 +159,11 @@ void builtin_fopen() {
 
 void builtin_fclose() {
   uint32_t address = static_cast<uint32_t>(pop_integer());
-  if (address == 0 || !open_streams.erase(address)) return;
+  if (address == 0) return;
+  if (!open_streams.erase(address)) {
+    report_closed_stream(address);
+    return;
+  }
   std::fclose(platform::pointer_from<FILE>(address));
 }
 

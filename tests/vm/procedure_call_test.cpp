@@ -355,6 +355,8 @@ TEST_F(ProcedureCalls, AReturnedTextSurvivesItsFrameAndDiesWithItsCallersDepth) 
       text = returned ? static_cast<const char*>(returned) : "";
       EXPECT_EQ(top->variable, nullptr);
       EXPECT_TRUE(is_owned(current_program, returned, &owned_depth));
+      // Taken: a cell still holding it would keep it past the depth.
+      stack_pop(current_program);
     }
   };
   Chain outer;
