@@ -24,7 +24,7 @@
 #include "foundation/value_stack.h"
 #include "foundation/variable_store.h"
 #include "foundation/variables.h"
-#include "parser_fixture.h"
+#include "program_folder_fixture.h"
 #include "platform/gdi/screen.h"
 #include "platform/platform.h"
 #include "app/builtin_table.h"
@@ -36,55 +36,23 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Box {
-  std::string caption;
-  std::string text;
-};
-std::vector<Box> boxes;
-
-std::string narrow(const char16_t* text) {
-  std::string result;
-  for (; text && *text; ++text) result += static_cast<char>(*text);
-  return result;
-}
-
-int capture_box(HWND, LPCWSTR text, LPCWSTR caption, UINT) {
-  boxes.push_back({narrow(caption), narrow(text)});
-  return IDOK;
-}
-
 int32_t compiled_is_current(const char*, const char*) { return 1; }
 
 void fail_builtin() { runtime_error("boom"); }
 
-class DriverTest : public ParserTest {
+class DriverTest : public ProgramFolderTest {
  protected:
   void SetUp() override {
-    ParserTest::SetUp();
-    std::string pattern = (fs::temp_directory_path() / "zrk-driver-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder = pattern;
-    saved_folder = program_folder;
-    program_folder = crt::_strdup((folder.string() + "/").c_str());
-    saved_switches = run_switches;
+    ProgramFolderTest::SetUp();
     saved_check = compiled_file_check;
-    platform::set_message_box_handler(capture_box);
-    boxes.clear();
-    current_program = nullptr;
-    current_scope = nullptr;
-    run_failed = 0;
-    // Programs run here use the language's whole vocabulary.
-    register_all_builtins();
     builtin_register_arity("FAIL", fail_builtin, 0, 0);
   }
   void TearDown() override {
-    platform::set_message_box_handler(nullptr);
     compiled_file_check = saved_check;
-    run_switches = saved_switches;
-    current_program = nullptr;
-    current_scope = nullptr;
-    free_percent_variables(nullptr);
-    // Programs the driver kept, shared ones before the ones whose heap they use.
+    ProgramFolderTest::TearDown();
+  }
+  // Programs the driver kept, shared ones before the ones whose heap they use.
+  void release_kept_programs() override {
     for (bool shared : {true, false}) {
       for (ProgramContext* program = program_list; program;) {
         ProgramContext* next = program->next;
@@ -103,17 +71,8 @@ class DriverTest : public ParserTest {
         program = next;
       }
     }
-    crt::free(program_folder);
-    program_folder = saved_folder;
-    fs::remove_all(folder);
-    ParserTest::TearDown();
   }
 
-  fs::path write_source(const std::string& name, const std::string& text) {
-    fs::path path = folder / name;
-    std::ofstream(path, std::ios::binary) << text;
-    return path;
-  }
   std::string error_log() const { return read_file(folder / "errorlog.txt"); }
 
   ProgramContext* run_file(const fs::path& path, uint32_t mode = kRunNewProgram, uint8_t compile_only = 0) {
@@ -143,9 +102,6 @@ class DriverTest : public ParserTest {
     return ready;
   }
 
-  fs::path folder;
-  char* saved_folder = nullptr;
-  RunSwitches saved_switches{};
   int32_t (*saved_check)(const char*, const char*) = nullptr;
   Variable* caller_scope = nullptr;
 };

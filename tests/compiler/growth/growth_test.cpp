@@ -19,32 +19,15 @@
 extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "app/builtin_table.h"
-#include "compiler/driver/compile_and_run.h"
-#include "compiler/driver/run_builtins.h"
-#include "compiler/ui/status_window.h"
-#include "foundation/file_helpers.h"
-#include "foundation/machine_state.h"
-#include "foundation/program_context.h"
-#include "foundation/runtime_memory.h"
-#include "foundation/value_stack.h"
-#include "tests/compiler/parser_fixture.h"
-#include "platform/platform.h"
-#include "tests/foundation/scope_lists.h"
+#include "tests/compiler/program_folder_fixture.h"
 #include "vm/builtin_registry.h"
-#include "vm/instruction_list.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
 std::vector<size_t> probes;
-std::vector<std::string> boxes;
 
 size_t bytes_in_use() {
 #ifdef ZRK_GROWTH_ASAN
@@ -57,54 +40,18 @@ size_t bytes_in_use() {
 // PROBE(): records the bytes in use at this point of the script.
 void probe_builtin() { probes.push_back(bytes_in_use()); }
 
-int capture_box(HWND, LPCWSTR text, LPCWSTR, UINT) {
-  std::string line;
-  for (; text && *text; ++text) line += static_cast<char>(*text);
-  boxes.push_back(line);
-  return IDOK;
-}
-
-class GrowthTest : public ParserTest {
+class GrowthTest : public ProgramFolderTest {
  protected:
   void SetUp() override {
-    ParserTest::SetUp();
-    std::string pattern = (fs::temp_directory_path() / "zrk-growth-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder = pattern;
-    saved_folder = program_folder;
-    program_folder = crt::_strdup((folder.string() + "/").c_str());
-    saved_switches = run_switches;
-    platform::set_message_box_handler(capture_box);
-    boxes.clear();
+    ProgramFolderTest::SetUp();
     probes.clear();
-    current_program = nullptr;
-    current_scope = nullptr;
-    run_failed = 0;
-    register_all_builtins();
     builtin_register_arity("PROBE", probe_builtin, 0, 0);
-  }
-  void TearDown() override {
-    platform::set_message_box_handler(nullptr);
-    run_switches = saved_switches;
-    current_program = nullptr;
-    current_scope = nullptr;
-    free_percent_variables(nullptr);
-    crt::free(program_folder);
-    program_folder = saved_folder;
-    fs::remove_all(folder);
-    ParserTest::TearDown();
   }
 
   // Runs the source as a new program from a file of the test's folder.
   void run_program(const std::string& source) {
-    fs::path path = folder / "growth.zrk";
-    std::ofstream(path, std::ios::binary) << source;
-    compile_and_run_file(path.string().c_str(), nullptr, 0, kRunNewProgram);
+    compile_and_run_file(write_source("growth.zrk", source).string().c_str(), nullptr, 0, kRunNewProgram);
   }
-
-  fs::path folder;
-  char* saved_folder = nullptr;
-  RunSwitches saved_switches{};
 };
 
 // A shape: procedures of its own and the body of one pass (the pass number is i%). The
