@@ -27,7 +27,8 @@ struct ValueCell {
   uint16_t variant_type;      // VARIANT type for COM calls, 0 = none
   // Place in the chain from its bottom cell (0), held at kCellHeightLimit. A cell keeps its
   // place for its life (cells are reused, never relinked), so a cell above the top is one
-  // whose value is gone. Set only when the cell is made; copies of cells carry stale ones.
+  // whose value is gone. Set only when the cell is made: a copy taken off the stack carries
+  // a stale one, and a value put into a stack cell leaves the cell's own (cell_take_value).
   uint16_t height;
   ReferenceNode* references;  // owned blocks of a structure value
   ValueCell* below;

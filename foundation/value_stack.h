@@ -42,6 +42,19 @@ ValueCell* stack_alloc_cell(ProgramContext* context);
   cell->references = nullptr;
 }
 
+// Makes a cell hold every field of value but its place in the chain: the links and the
+// height stay the cell's own, as the kept texts judge whether a cell is still on the stack
+// by its height.
+inline void cell_take_value(ValueCell* cell, const ValueCell& value) {
+  ValueCell* const below = cell->below;
+  ValueCell* const above = cell->above;
+  const uint16_t height = cell->height;
+  *cell = value;
+  cell->below = below;
+  cell->above = above;
+  cell->height = height;
+}
+
 // Pushes a number held plainly.
 [[gnu::always_inline]] inline void stack_push_number(ProgramContext* context, double number) {
   ValueCell* cell = stack_push_cell(context, false);

@@ -266,15 +266,9 @@ InstructionNode* find_callable(ProgramContext* program, const ValueCell* cell, i
   return procedure;
 }
 
-// Pushes a copy of every field of value but the links.
+// Pushes a copy of every field of value but those of the cell's place in the chain.
 void push_copy(ProgramContext* program, const ValueCell& value) {
-  ValueCell* cell = stack_push_cell(program, false);
-  if (!cell) return;
-  ValueCell* below = cell->below;
-  ValueCell* above = cell->above;
-  *cell = value;
-  cell->below = below;
-  cell->above = above;
+  if (ValueCell* cell = stack_push_cell(program, false)) cell_take_value(cell, value);
 }
 
 bool is_private_procedure(const InstructionNode* procedure) {

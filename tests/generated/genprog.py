@@ -39,7 +39,7 @@ FEATURES = (
     "eval_join",  # eval/run inside an expression, storing into a '%' name a join read
     "method_stmt_in_func",  # a function method called bare on a parameter or local object
 )
-KNOWN = ("eval_join",)
+KNOWN = ()
 
 # ---------------------------------------------------------------------------
 # Values: (text or None, number), as a value cell holds them.

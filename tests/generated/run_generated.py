@@ -130,7 +130,7 @@ def main():
     parser.add_argument("--show", type=int, default=3, help="failing programs to describe")
     parser.add_argument("--avoid", default="",
                         help="shapes to leave out, comma-separated; 'known' leaves out those the "
-                             "runtime still gets wrong (%s), 'all' every one" % ", ".join(genprog.KNOWN))
+                             "runtime still gets wrong (%s), 'all' every one" % (", ".join(genprog.KNOWN) or "none now"))
     args = parser.parse_args()
     args.features = genprog.features_without(args.avoid)
     args.zrk = os.path.abspath(args.zrk)
