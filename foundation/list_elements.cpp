@@ -132,6 +132,9 @@ void unlink(ListElement* element) {
 
 }  // namespace
 
+uint32_t open_block_walks = 0;
+void (*walked_block_released)(const void* block) = nullptr;
+
 bool list_walk_register(IterationState* state) {
   for (uint32_t i = 0; i < walk_count; ++i) {
     if (walks[i] == state) return true;

@@ -7,6 +7,7 @@
 #include "foundation/variable.h"
 
 struct IterationState;
+struct Variable;
 struct ProgramContext;
 
 // A FOREACH loop state: the third field heads the loop's cursor nodes, innermost first.
@@ -22,6 +23,13 @@ struct IterationCursor {
   int32_t depth;
   IterationCursor* open_older;
   IterationCursor* open_newer;
+  // A walk of an array, packed list or structure: what it started on (the block, or the
+  // member list) and the result variable that views it in place. A block walk whose block
+  // went, or whose variable holds another value, ends at its next pass.
+  uint32_t walk_kind;
+  const void* walked_block;
+  const void* walked_members;
+  Variable* walked_result;
 };
 struct IterationState {
   uint32_t first_word;
@@ -39,6 +47,15 @@ constexpr uint32_t kCursorOnPredecessor = 2;
 // freeing a chain leaves them on nothing, so a walk never reads a freed element.
 // Registering is idempotent; false when memory runs out (the state is not registered).
 bool list_walk_register(IterationState* state);
+
+// Open walks that view a block in place, and what freeing a block tells them: while any
+// is open, the owners of variable blocks call walked_block_released before the block goes,
+// so a walk's result never reads it and the walk ends at its next pass.
+extern uint32_t open_block_walks;
+extern void (*walked_block_released)(const void* block);
+inline void note_block_released(const void* block) {
+  if (open_block_walks && walked_block_released) [[unlikely]] walked_block_released(block);
+}
 void list_walk_unregister(IterationState* state);
 
 // Number of elements of the chain element belongs to; 0 for null.

@@ -1,6 +1,7 @@
 // Runtime memory: type sizes, block pools, owned allocations, interned names,
 // allocation tracking, block sizes and member lists.
 #include "foundation/runtime_memory.h"
+#include "foundation/list_elements.h"
 
 #include <cstring>
 
@@ -326,6 +327,7 @@ void variable_free_data(ProgramContext* context, Variable* variable) {
   if (!(variable->flags & (kVariableOwnsData | kVariableObject)) || !variable->data) return;
   void* data = variable->data;
   variable->data = nullptr;
+  note_block_released(data);
   platform::FaultGuard guard;
   if (FAULT_GUARD_ENTER(guard)) {
     crt::free(data);

@@ -26,6 +26,7 @@ namespace {
 
 void free_block(void* block) {
   if (!block) return;
+  note_block_released(block);
   if (memory_tracking) untrack_allocation(block);
   crt::free(block);
 }
@@ -332,6 +333,18 @@ void copy_references_to_element(Variable* source, ListElement* destination, void
 
 // ---- Releases ----
 
+namespace {
+
+// The shape of an array describes its block: with the block gone, index access must find
+// no elements, not the old count over memory that is freed or no longer an array.
+void forget_array_shape(Variable* variable) {
+  variable->element_count = 0;
+  variable->dim_count = 0;
+  variable->column_major = 0;
+}
+
+}  // namespace
+
 Variable* variable_release(ProgramContext* context, Variable* variable, bool keep_list, bool keep_members) {
   Variable* alias = variable->alias;
   variable->alias = nullptr;
@@ -346,6 +359,7 @@ Variable* variable_release(ProgramContext* context, Variable* variable, bool kee
     variable->data = nullptr;
     variable->checksum = 0;
     variable->flags &= ~(kVariableOwnsData | kVariablePackedList);
+    forget_array_shape(variable);
   } else if (is_list) {
     // The shown value belongs to the element the list keeps.
   } else if (variable->flags & kVariableOwnsData) {
@@ -356,6 +370,7 @@ Variable* variable_release(ProgramContext* context, Variable* variable, bool kee
     if (!object) {
       free_block(variable->data);
       variable->data = nullptr;
+      forget_array_shape(variable);
     }
     // With its list gone the variable holds no packed list: a later value stored into
     // it must not be freed as one.

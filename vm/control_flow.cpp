@@ -159,6 +159,7 @@ void drop_cursor(IterationState* state, IterationCursor* cursor) {
   IterationCursor** link = &state->cursors;
   while (*link && *link != cursor) link = &(*link)->next;
   if (*link) *link = cursor->next;
+  if (cursor->walk_kind) --open_block_walks;
   open_cursor_unlink(cursor);
   crt::free(cursor);
   if (!state->cursors) list_walk_unregister(state);
@@ -215,6 +216,56 @@ IterationCursor* pass_cursor(bool first_pass, bool list_loop, IterationState** s
   return cursor;
 }
 
+// What a walk that views its collection in place walks; a list walk is kind 0.
+enum WalkKind : uint32_t { kWalkArray = 1, kWalkPacked, kWalkMembers, kWalkGone };
+
+// A block walk's pass: a fresh cursor records the value it walks; a later pass goes on
+// only over that same value, so a position into a freed or replaced block or member list
+// is never followed. One comparison per pass.
+bool same_walk(IterationCursor* cursor, bool fresh, WalkKind kind, const Variable* collection, Variable* result) {
+  if (fresh) {
+    cursor->walk_kind = kind;
+    cursor->walked_block = collection->data;
+    cursor->walked_members = collection->members;
+    cursor->walked_result = result;
+    ++open_block_walks;
+    return true;
+  }
+  return cursor->walk_kind == kind && cursor->walked_block == collection->data &&
+         cursor->walked_members == collection->members;
+}
+
+bool inside(const void* pointer, const uint8_t* start, uint32_t size) {
+  auto* at = static_cast<const uint8_t*>(pointer);
+  return at && at >= start && at < start + size;
+}
+
+// A block is about to be freed or moved: the walks over it end at their next pass, and
+// their results (and a structure walk's member variables) stop viewing it.
+void release_walked_block(const void* block) {
+  const auto* start = static_cast<const uint8_t*>(block);
+  const uint32_t size = alloc_block_size(block);
+  for (IterationCursor* cursor = open_cursors; cursor; cursor = cursor->open_older) {
+    if (!cursor->walk_kind || cursor->walked_block != block) continue;
+    cursor->walk_kind = kWalkGone;
+    Variable* result = cursor->walked_result;
+    if (!result || (result->flags & kVariableOwnsData)) continue;
+    for (MemberNode* node = result->members; node; node = node->next) {
+      Variable* member = node->member;
+      if (member && member != result && inside(member->data, start, size)) {
+        member->data = nullptr;
+        member->element_count = 0;
+      }
+    }
+    if (inside(result->data, start, size)) {
+      result->data = nullptr;
+      result->type_code = 0;
+      result->number = 0;
+      result->flags &= kVariablePublic;
+    }
+  }
+}
+
 // Makes the result variable show a value in place, owning nothing.
 void view_in_place(Variable* result, void* data, int32_t type_code, uint32_t flags) {
   variable_clear_value(current_program, result, false, true);
@@ -236,6 +287,8 @@ void foreach_list(Variable* result, Variable* collection, bool backward, bool fi
   bool fresh;
   IterationCursor* cursor = pass_cursor(first_pass, true, &state, &fresh);
   if (!cursor) return jump_to_link();
+  // The walk began over a block and the variable became a list: its position is no element.
+  if (!fresh && cursor->walk_kind) return end_foreach(state);
   ListElement* position;
   if (fresh) {
     ListElement* first = list_element_first(collection->cursor);
@@ -292,7 +345,7 @@ void foreach_packed_list(Variable* result, Variable* collection, bool backward, 
   IterationCursor* cursor = pass_cursor(first_pass, false, &state, &fresh);
   if (!cursor) return jump_to_link();
   auto* items = static_cast<PackedItem*>(collection->data);
-  if (!items) return end_foreach(state);
+  if (!items || !same_walk(cursor, fresh, kWalkPacked, collection, result)) return end_foreach(state);
   PackedItem* position;
   if (fresh) {
     position = items;
@@ -356,12 +409,12 @@ void foreach_array(Variable* result, Variable* collection, bool backward, bool f
   if (refuse_missing_result(result, collection)) return;
   uint32_t size = type_size(collection->type_code);
   auto* data = static_cast<uint8_t*>(collection->data);
-  // A zero-sized element would never move the position.
-  if (!size || !data) return jump_to_link();
   IterationState* state;
   bool fresh;
   IterationCursor* cursor = pass_cursor(first_pass, false, &state, &fresh);
   if (!cursor) return jump_to_link();
+  // A zero-sized element would never move the position.
+  if (!size || !data || !same_walk(cursor, fresh, kWalkArray, collection, result)) return end_foreach(state);
   int64_t index;
   if (fresh) {
     index = backward ? static_cast<int64_t>(collection->element_count) - 1 : 0;
@@ -383,6 +436,7 @@ void foreach_members(Variable* result, Variable* collection, bool backward, bool
   bool fresh;
   IterationCursor* cursor = pass_cursor(first_pass, false, &state, &fresh);
   if (!cursor) return jump_to_link();
+  if (!same_walk(cursor, fresh, kWalkMembers, collection, result)) return end_foreach(state);
   MemberNode* position;
   if (fresh) {
     position = collection->members;
@@ -497,6 +551,7 @@ void foreach_state_release(uint32_t chain) {
   while (state->cursors) {
     IterationCursor* cursor = state->cursors;
     state->cursors = cursor->next;
+    if (cursor->walk_kind) --open_block_walks;
     open_cursor_unlink(cursor);
     crt::free(cursor);
   }
@@ -662,6 +717,7 @@ void op_first_op() {
 
 void register_control_flow_handlers() {
   using namespace flow;
+  walked_block_released = release_walked_block;
   struct Row {
     const char* name;
     BuiltinHandler handler;

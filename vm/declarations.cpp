@@ -18,6 +18,7 @@
 #include "vm/control_flow.h"
 #include "vm/game_hooks.h"
 #include "vm/machine.h"
+#include "vm/script_threads.h"
 
 namespace {
 
@@ -236,12 +237,23 @@ void builtin_ptr() {
 
 void builtin_readwrite() {
   ProgramContext* program = current_program;
-  auto procedure = [](const ValueCell* cell) {
-    return platform::pointer_from<InstructionNode>(static_cast<uint32_t>(truncate_to_int(cell_number(cell))));
+  // 0 binds nothing; any other number must be a procedure of the program, or reading or
+  // writing the variable would run whatever memory it points at.
+  bool refused = false;
+  auto procedure = [program, &refused](const ValueCell* cell) -> InstructionNode* {
+    const auto number = static_cast<uint32_t>(truncate_to_int(cell_number(cell)));
+    auto* node = platform::pointer_from<InstructionNode>(number);
+    if (number == 0 || is_program_procedure(program, node)) return node;
+    refused = true;
+    return nullptr;
   };
   InstructionNode* setter = procedure(stack_pop(program));
   InstructionNode* getter = procedure(stack_pop(program));
   Variable* variable = cell_named_variable(stack_pop(program));
+  if (refused) {
+    runtime_error("ReadWrite: the getter or setter is not a procedure of the program");
+    return;
+  }
   if (!variable) return;
   variable->getter = getter;
   variable->setter = setter;

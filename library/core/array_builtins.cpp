@@ -277,6 +277,7 @@ void builtin_redim() {
     void* old_block = variable->data;
     const uint64_t old_bytes = static_cast<uint64_t>(old_count) * size;
     if (old_block) untrack_allocation(old_block);
+    note_block_released(old_block);
     block = crt::realloc(old_block, static_cast<uint32_t>(bytes));
     if (!block && SHCloseApps(static_cast<DWORD>(bytes))) block = crt::realloc(old_block, static_cast<uint32_t>(bytes));
     if (!block) {
@@ -411,8 +412,11 @@ void read_member(Variable* structure, int32_t index) {
 // size, or raw memory named by the number, is the script's to address).
 bool inside_block(const Variable* variable, int64_t offset, uint32_t width) {
   if (!variable->data) return true;
-  const uint32_t size = alloc_block_size(variable->data);
-  return !size || (offset >= 0 && offset + width <= size);
+  // A block of no bytes (new(v, 0)) holds nothing to read; only memory that is no heap
+  // block of known size goes unchecked.
+  uint32_t size;
+  if (!alloc_block_known(variable->data, &size)) return true;
+  return offset >= 0 && offset + width <= size;
 }
 
 void read_plain(Variable* variable, const int32_t* indices, int32_t count) {

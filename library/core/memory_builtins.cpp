@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "foundation/conversion.h"
+#include "foundation/list_elements.h"
 #include "foundation/machine_state.h"
 #include "foundation/numbers.h"
 #include "foundation/objects.h"
@@ -126,10 +127,17 @@ void builtin_resize() {
     runtime_error("resize: the variable holds a packed list");
     return;
   }
+  // The member columns of an array of structures address records across the whole
+  // block; cut or grown as one raw block they would reach past it.
+  if ((variable->flags & kVariableStructure) && variable->element_count) {
+    runtime_error("resize: the variable holds an array of structures");
+    return;
+  }
   uint32_t new_size = type_size(type_code);
   if ((variable->flags & kVariableOwnsData) && variable->data) {
     uint32_t old_size = variable->type_code != 0 ? type_size(variable->type_code) : alloc_block_size(variable->data);
     untrack_allocation(variable->data);
+    note_block_released(variable->data);
     void* grown = crt::realloc(variable->data, new_size ? new_size : 1);
     if (!grown) {
       // The old block stays, and so does the type that describes its size.
@@ -146,6 +154,11 @@ void builtin_resize() {
   }
   variable->type_code = variable->data ? type_code : 0;
   variable->flags |= kVariableOwnsData;
+  // The block is now one value of the new type code: an array's element count no longer
+  // describes it.
+  variable->element_count = 0;
+  variable->dim_count = 0;
+  variable->column_major = 0;
   // A structure's members follow its block; those beyond its new size show nothing.
   if (variable->flags & kVariableStructure) relink_struct_members(variable);
   store_back(variable);

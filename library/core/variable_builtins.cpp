@@ -28,6 +28,7 @@
 #include "vm/instruction_list.h"
 #include "vm/machine.h"
 #include "vm/push_instructions.h"
+#include "vm/script_threads.h"
 
 namespace {
 
@@ -271,6 +272,26 @@ void push_copy(ProgramContext* program, const ValueCell& value) {
   if (ValueCell* cell = stack_push_cell(program, false)) cell_take_value(cell, value);
 }
 
+// The procedure a number names in program, or null after a run-time error: a number that
+// is no procedure of that program would otherwise be run as code. The check walks the
+// procedure table, so a call site remembers the last handle it passed for its program:
+// a program's procedure table is fixed from its load to its end, and a program loaded
+// later gets another serial.
+InstructionNode* procedure_of_handle(ProgramContext* program, uint32_t handle, BuiltinHandler site,
+                                     const char* builtin_name) {
+  constexpr uint32_t kHandleKey = 0xFFFFFFFFu;  // no argument count of a name is this
+  ProcedureCache cache(site);
+  InstructionNode* procedure;
+  if (cache.find(program, handle, kHandleKey, &procedure) && procedure) return procedure;
+  procedure = platform::pointer_from<InstructionNode>(handle);
+  if (!is_program_procedure(program, procedure)) {
+    runtime_error("%s: %u is not a procedure of the program", builtin_name, handle);
+    return nullptr;
+  }
+  cache.store(program, handle, kHandleKey, procedure);
+  return procedure;
+}
+
 bool is_private_procedure(const InstructionNode* procedure) {
   return procedure->extension && procedure->extension->method_flag;
 }
@@ -290,7 +311,7 @@ void builtin_call() {
   InstructionNode* procedure = nullptr;
   if (target) {
     if (named->text && !(named->flags & kCellList)) procedure = find_callable(target, named, count);
-    else procedure = platform::pointer_from<InstructionNode>(static_cast<uint32_t>(cell_to_int(named)));
+    else procedure = procedure_of_handle(target, static_cast<uint32_t>(cell_to_int(named)), builtin_call, "call");
   }
   ValueCell result{};
   bool has_result = false;
@@ -342,16 +363,18 @@ void builtin_objcall() {
   if (cells.size() < 2) return;
   Variable* object = cell_variable(cells[0]);
   if (!object) return;
-  const uint32_t handle = static_cast<uint32_t>(cell_to_int(cells[1]));
+  ProgramContext* program = current_program;
+  InstructionNode* procedure =
+      procedure_of_handle(program, static_cast<uint32_t>(cell_to_int(cells[1])), builtin_objcall, "objcall");
+  if (!procedure) return;
   // The arguments are copied aside: pushing them back reuses the cells they sit in.
   std::vector<ValueCell> arguments;
   for (size_t index = 2; index < cells.size(); ++index) arguments.push_back(*cells[index]);
-  ProgramContext* program = current_program;
   for (const ValueCell& argument : arguments) push_copy(program, argument);
   Variable* outer_object = call_object;
   call_object = object_record(object);
   call_program = program;
-  call_procedure = platform::pointer_from<InstructionNode>(handle);
+  call_procedure = procedure;
   vm_call_procedure();
   call_object = outer_object;
 }
@@ -414,5 +437,7 @@ void register_variable_builtins() {
   };
   for (const auto& builtin : kBuiltins) builtin_register(builtin.name, builtin.handler);
   // Their call nodes keep the procedure they found in the link.
-  for (BuiltinHandler handler : {builtin_getproc, builtin_getprocex, builtin_call}) instruction_handler_uses_link(handler);
+  for (BuiltinHandler handler : {builtin_getproc, builtin_getprocex, builtin_call, builtin_objcall}) {
+    instruction_handler_uses_link(handler);
+  }
 }

@@ -189,6 +189,10 @@ TEST_F(Declarations, ReadWriteBindsGetterAndSetter) {
   Chain procedures;
   InstructionNode* getter = procedures.procedure("PROCGET");
   InstructionNode* setter = procedures.procedure("PROCSET");
+  ProcedureTableEntry entries[2] = {{nullptr, getter}, {nullptr, setter}};
+  context->procedures[0] = &entries[0];
+  context->procedures[1] = &entries[1];
+  context->procedure_count = 2;
   char setter_text[16];
   crt::_snprintf(setter_text, sizeof setter_text, "%u", platform::address_of(setter));
   int marks = context->mark_count;
@@ -206,6 +210,21 @@ TEST_F(Declarations, ReadWriteBindsGetterAndSetter) {
   EXPECT_EQ(context->stack_top, nullptr);
   EXPECT_EQ(context->mark_count, marks);
   variable->getter = variable->setter = nullptr;
+
+  // A number that is no procedure of the program binds nothing and is reported.
+  const unsigned reports = runtime_error_count();
+  Chain wrong;
+  wrong.add(op_push_name, 0, "V$");
+  wrong.add(op_push_operand, platform::address_of(getter));
+  wrong.add(op_push_operand, 5);
+  wrong.add(builtin_readwrite);
+  wrong.add(op_end);
+  vm_run_loop(wrong.first);
+  EXPECT_EQ(variable->getter, nullptr);
+  EXPECT_EQ(variable->setter, nullptr);
+  EXPECT_EQ(runtime_error_count(), reports + 1);
+  stop_flag = 0;
+  context->procedure_count = 0;
 }
 
 // ---- List literals ----
