@@ -59,11 +59,11 @@ ValueCell* run_accessor(Variable* variable, InstructionNode* procedure, void* te
   ProgramContext* context = current_program;
   if (!context || !procedure_caller) return nullptr;
   uint32_t address = platform::address_of(typed_address);
+  const HeldStackTop before = stack_hold_top(context);
   stack_push_number(context, static_cast<double>(address));
   stack_push_value(text, text ? 0.0 : number, nullptr, 0);
   stack_push_value(text, number, variable, address);
   context->stack_top->flags = kCellByReference;
-  const HeldStackTop before{context->stack_top->below->below->below, context->stack_generation};
   call_program = context;
   call_procedure = procedure;
   procedure_caller();

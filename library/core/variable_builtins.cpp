@@ -317,7 +317,7 @@ void builtin_call() {
   bool has_result = false;
   // The procedure may free the stack (clearstack): the cells taken before it ran are
   // trusted afterwards only while stack_held_cell_live says so.
-  const HeldStackTop held_mark{mark, program->stack_generation};
+  const HeldStackTop held_mark = stack_hold_top(program);
   if (target && target != program) {
     if (procedure && is_private_procedure(procedure)) procedure = nullptr;
     // Without a procedure to take them, the arguments are not handed to the other program.
